@@ -1,0 +1,156 @@
+#pragma once
+// MPEG audio Layer III decoder (MPEG-1 and the MPEG-2 lower sampling rates, "LSF").
+//
+// One opaque context per stream; the caller supplies the stream bytes through a read callback
+// and gets 16-bit PCM one MPEG frame per call. Terms used below:
+//   sample        one 16-bit value of one channel;
+//   MPEG frame    one coded frame: 1152 samples per channel (MPEG-1) or 576 (LSF);
+//   granule       576 samples per channel (two per MPEG-1 frame, one per LSF frame).
+//
+// A context is used by one thread at a time; different contexts may run on different threads.
+// Nothing is allocated after mpegDecOpen.
+//
+// Outcome of mpegDecDecodeFrame:
+//
+//   | result | samplesPerChannel | meaning                                                      |
+//   |--------|-------------------|--------------------------------------------------------------|
+//   | 0      | 1152 or 576       | an MPEG frame was decoded                                    |
+//   | 0      | 0                 | first call: the first frame was located (channels reported)  |
+//   | 0      | 0                 | the frame's main data lies before what we hold (after a seek |
+//   |        |                   | or at the start of a cut stream): skipped silently           |
+//   | 1001   | 0                 | end of data (also a truncated last frame); context usable    |
+//   | -2     | 0                 | header names Layer I or Layer II                             |
+//   | -3     | 0                 | free format (bitrate index 0)                                |
+//   | -4     | 0                 | reserved sampling-rate index                                 |
+//   | -5     | 0                 | damaged side information: this frame is abandoned; the next  |
+//   |        |                   | call goes on with the next frame                             |
+//   | -1004  | 0                 | no confirmed frame within 13824 bits of search               |
+//   | -18    | 0                 | null handle or context not valid                             |
+#include <cstdint>
+
+// The frame header packed into one word. Filled by every successful header parse; bits not
+// listed keep whatever the caller left in them.
+//   bits 0-3   bitrate index (1..14)
+//   bit  4     protection bit as in the stream (0 = a 16-bit CRC follows the header)
+//   bits 5-6   layer code as in the stream (1 = Layer III, 2 = Layer II, 3 = Layer I)
+//   bit  7     ID (1 = MPEG-1, 0 = MPEG-2 LSF)
+//   bits 8-9   mode extension
+//   bits 10-11 mode (0 stereo, 1 joint stereo, 2 dual channel, 3 single channel)
+//   bit  12    private bit
+//   bit  13    padding bit
+//   bits 14-15 sampling-rate index (0..2)
+//   bits 20-21 emphasis
+//   bit  22    original bit
+//   bit  23    copyright bit
+typedef uint32_t MpegHeaderWord;
+
+// Output of one call. `samples` must point to room for 1152 * 2 samples; samples are
+// interleaved by channel.
+struct MpegPcmBlock {
+    int32_t channels;           // out: 1 or 2
+    int32_t samplesPerChannel;  // out: 1152, 576 or 0
+    int16_t* samples;           // in: the caller's buffer
+};
+
+// Ancillary bytes of the previous frame (only when option byte 2 is non-zero). At most
+// `capacity` bytes are stored; `byteCount` is the number stored.
+struct MpegAncillaryBlock {
+    int32_t byteCount;  // out
+    uint8_t* bytes;     // in: the caller's buffer (may be null when capacity is 0)
+    int32_t capacity;   // in: room at `bytes`
+};
+
+// Supplies stream bytes: fill dst with up to *count bytes and set *count to the number
+// delivered. Fewer than asked means the stream ends there. The return value is ignored.
+typedef int32_t (*MpegReadCallback)(uint8_t* dst, int32_t* count, void* user);
+
+struct MpegDecContext;
+typedef MpegDecContext* MpegDecHandle;
+
+enum MpegDecStatus : int32_t {
+    kMpegDecOk = 0,
+    kMpegDecEndOfData = 1001,
+    kMpegDecLayerRefused = -2,
+    kMpegDecFreeFormatRefused = -3,
+    kMpegDecBadSampleRate = -4,
+    kMpegDecBadSideInfo = -5,
+    kMpegDecBadFlags = -11,
+    kMpegDecNoContextMemory = -17,
+    kMpegDecBadHandle = -18,
+    kMpegDecBadSynthState = -19,  // also: synthesis state or input buffer not allocated
+    kMpegDecNotOpen = -20,
+    kMpegDecBadOptions = -1001,
+    kMpegDecNoFrameFound = -1004,
+};
+
+// Text for any status above ("unknown status" otherwise); never null.
+const char* mpegDecStatusText(int32_t status);
+
+// Opens a context and reads the first 8192 bytes through `read`.
+// options: bytes 0..3 must be < 5, < 4, < 6 and <= 3; byte 2 non-zero asks for ancillary data.
+// flags: high byte 0 or 1 (decimation request, kept but without effect on the output).
+// Returns 0, -1001 (options), -11 (flags), -19 (synthesis state or input buffer not
+// allocated), -17 (context not allocated). *handle is null on failure.
+int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback read, void* user,
+                    MpegDecHandle* handle);
+
+// Decodes one MPEG frame; see the outcome table above. `header` is filled at each header parse
+// (also when refused). `ancillary` may be null.
+// Returns 0, 1001, -2, -3, -4, -5, -18, -1004.
+int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncillaryBlock* ancillary,
+                           MpegDecHandle handle);
+
+// After the caller has repositioned its input: refills, locates the next confirmed frame and
+// clears the synthesis history. The main-data reservoir is kept, so frames whose main data
+// reaches back before the new position come out as 0 samples; start a few frames early.
+// Returns 0, -1004, -18.
+int32_t mpegDecReset(MpegDecHandle handle);
+
+// Frees the context and sets *handle to null.
+// Returns 0, -18 (null or invalid handle), -20 (not open), -19 (synthesis state damaged; the
+// context is then not freed).
+int32_t mpegDecClose(MpegDecHandle* handle);
+
+// Field helpers for a header word filled by the decoder (or packed the same way by a caller).
+inline int32_t mpegHeaderBitrateIndex(MpegHeaderWord w) {
+    return int32_t(w & 15u);
+}
+inline int32_t mpegHeaderId(MpegHeaderWord w) {
+    return int32_t((w >> 7) & 1u);
+}
+inline int32_t mpegHeaderLayerCode(MpegHeaderWord w) {
+    return int32_t((w >> 5) & 3u);
+}
+inline int32_t mpegHeaderHasCrc(MpegHeaderWord w) {
+    return ((w >> 4) & 1u) == 0 ? 1 : 0;
+}
+inline int32_t mpegHeaderModeExt(MpegHeaderWord w) {
+    return int32_t((w >> 8) & 3u);
+}
+inline int32_t mpegHeaderMode(MpegHeaderWord w) {
+    return int32_t((w >> 10) & 3u);
+}
+inline int32_t mpegHeaderPadding(MpegHeaderWord w) {
+    return int32_t((w >> 13) & 1u);
+}
+inline int32_t mpegHeaderRateIndex(MpegHeaderWord w) {
+    return int32_t((w >> 14) & 3u);
+}
+inline int32_t mpegHeaderEmphasis(MpegHeaderWord w) {
+    return int32_t((w >> 20) & 3u);
+}
+inline int32_t mpegHeaderChannels(MpegHeaderWord w) {
+    return mpegHeaderMode(w) == 3 ? 1 : 2;
+}
+
+// Sampling rate in Hz, 0 for a reserved index.
+int32_t mpegHeaderSampleRate(MpegHeaderWord w);
+// Layer III bitrate in bit/s, 0 for index 0 or 15.
+int32_t mpegHeaderBitrate(MpegHeaderWord w);
+// Layer III frame length in bytes including the padding byte; 0 when not computable.
+int32_t mpegHeaderFrameBytes(MpegHeaderWord w);
+// 1152 (MPEG-1) or 576 (LSF).
+int32_t mpegHeaderSamplesPerFrame(MpegHeaderWord w);
+// Packs the 32 stream bits of a frame header (sync word in the top 12 bits) into a header word
+// the way the decoder fills it; `previous` supplies the bits that are not header fields.
+MpegHeaderWord mpegHeaderFromStream(uint32_t streamBits, MpegHeaderWord previous);
