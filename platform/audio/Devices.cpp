@@ -1,0 +1,160 @@
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/audio/AlsaDevice.h"
+#include "platform/audio/AudioDevice.h"
+#include "platform/audio/FileDevice.h"
+#include "platform/audio/NullDevice.h"
+
+namespace tunara::audio {
+
+const char* StatusText(Status status) {
+    switch (status) {
+        case Status::Ok:
+            return "ok";
+        case Status::Error:
+            return "the device refused";
+        case Status::NoDevice:
+            return "no device open";
+        case Status::BadFormat:
+            return "format not supported";
+        case Status::Unprepared:
+            return "header not prepared";
+        case Status::StillPlaying:
+            return "header still queued";
+        case Status::Unsupported:
+            return "not supported by this device";
+        case Status::InvalidParam:
+            return "invalid parameter";
+    }
+    return "unknown status";
+}
+
+PcmFormat PcmFormat::Make(int channels, int sampleRate, int bitsPerSample) {
+    PcmFormat f;
+    f.channels = static_cast<uint16_t>(channels);
+    f.sampleRate = static_cast<uint32_t>(sampleRate);
+    f.bitsPerSample = static_cast<uint16_t>(bitsPerSample);
+    f.blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
+    f.avgBytesPerSec = f.blockAlign * f.sampleRate;
+    return f;
+}
+
+bool PcmFormat::Valid() const {
+    bool bitsOk =
+        bitsPerSample == 8 || bitsPerSample == 16 || bitsPerSample == 24 || bitsPerSample == 32;
+    return formatTag == 1 && (channels == 1 || channels == 2) && bitsOk && sampleRate >= 1 &&
+           sampleRate <= 768000 && blockAlign == channels * bitsPerSample / 8 &&
+           avgBytesPerSec == blockAlign * sampleRate;
+}
+
+namespace {
+
+// ALSA "default" when it opens, otherwise the real-time null device, said
+// once per process.
+class AutoDevice : public AudioDevice {
+public:
+    Status Open(const PcmFormat& format, Callback callback, void* instance) override {
+        auto alsa = std::make_unique<AlsaDevice>("default");
+        Status st = alsa->Open(format, callback, instance);
+        if (st == Status::Ok) {
+            inner_ = std::move(alsa);
+            return st;
+        }
+        static std::once_flag said;
+        std::call_once(said, [] {
+            std::fprintf(stderr,
+                         "tunara: no ALSA output could be opened; playing to the null device\n");
+        });
+        inner_ = std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
+        return inner_->Open(format, callback, instance);
+    }
+    Status Close() override { return inner_ ? inner_->Close() : Status::NoDevice; }
+    Status Write(BufferHeader* h) override { return inner_ ? inner_->Write(h) : Status::NoDevice; }
+    Status Pause() override { return inner_ ? inner_->Pause() : Status::NoDevice; }
+    Status Restart() override { return inner_ ? inner_->Restart() : Status::NoDevice; }
+    Status Reset() override { return inner_ ? inner_->Reset() : Status::NoDevice; }
+    Status GetPosition(uint32_t& f) override {
+        return inner_ ? inner_->GetPosition(f) : Status::NoDevice;
+    }
+    Status Prepare(BufferHeader* h) override {
+        return inner_ ? inner_->Prepare(h) : AudioDevice::Prepare(h);
+    }
+    Status Unprepare(BufferHeader* h) override {
+        return inner_ ? inner_->Unprepare(h) : AudioDevice::Unprepare(h);
+    }
+    std::string MixerCard() const override { return inner_ ? inner_->MixerCard() : "default"; }
+    std::string Name() const override { return inner_ ? inner_->Name() : "alsa:default"; }
+
+private:
+    std::unique_ptr<AudioDevice> inner_;
+};
+
+std::mutex g_factoryMutex;
+std::function<std::unique_ptr<AudioDevice>()> g_factory;
+std::atomic<float> g_softwareVolume{1.0f};
+
+std::string EnvSpec() {
+    const char* env = std::getenv("TUNARA_AUDIO");
+    return env ? env : "";
+}
+
+}  // namespace
+
+std::unique_ptr<AudioDevice> CreateDevice(std::string_view spec) {
+    if (spec.empty()) return std::make_unique<AutoDevice>();
+    if (spec == "alsa") return std::make_unique<AlsaDevice>("default");
+    if (spec.substr(0, 5) == "alsa:")
+        return std::make_unique<AlsaDevice>(std::string(spec.substr(5)));
+    if (spec == "null") return std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
+    if (spec == "null:fast") return std::make_unique<NullDevice>(NullDevice::Pace::Fast);
+    if (spec == "null:step") return std::make_unique<NullDevice>(NullDevice::Pace::Step);
+    if (spec.substr(0, 5) == "file:" && spec.size() > 5)
+        return std::make_unique<FileDevice>(std::string(spec.substr(5)));
+    return nullptr;
+}
+
+std::unique_ptr<AudioDevice> CreateDevice() {
+    {
+        std::lock_guard lock(g_factoryMutex);
+        if (g_factory) return g_factory();
+    }
+    std::string spec = EnvSpec();
+    auto device = CreateDevice(spec);
+    if (!device) {
+        static std::once_flag said;
+        std::call_once(said, [&] {
+            std::fprintf(stderr,
+                         "tunara: TUNARA_AUDIO=%s is not a known output; using the default\n",
+                         spec.c_str());
+        });
+        device = std::make_unique<AutoDevice>();
+    }
+    return device;
+}
+
+void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory) {
+    std::lock_guard lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+std::string OutputMixerCard() {
+    std::string spec = EnvSpec();
+    if (spec.empty() || spec == "alsa") return "default";
+    if (spec.substr(0, 5) == "alsa:") return MixerCardOfPcm(spec.substr(5));
+    if (CreateDevice(spec)) return {};  // null or file
+    return "default";
+}
+
+void SetSoftwareVolume(float gain) {
+    if (!(gain >= 0.0f)) gain = 0.0f;  // NaN too
+    if (gain > 1.0f) gain = 1.0f;
+    g_softwareVolume.store(gain, std::memory_order_relaxed);
+}
+
+float GetSoftwareVolume() {
+    return g_softwareVolume.load(std::memory_order_relaxed);
+}
+
+}  // namespace tunara::audio
