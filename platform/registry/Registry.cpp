@@ -1,0 +1,540 @@
+#include "platform/registry/Registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+
+namespace tunara::registry {
+namespace {
+
+constexpr std::string_view kFileHeader = "TunaraSettings 1";
+constexpr std::string_view kStoreFileName = "settings";
+// A settings file is a few kilobytes; anything far larger is not ours.
+constexpr std::uintmax_t kMaxStoreBytes = 16 * 1024 * 1024;
+
+struct Value {
+    std::string name;  // as first written
+    ValueType type = ValueType::Dword;
+    uint32_t dword = 0;
+    std::string text;
+};
+
+struct KeyRecord {
+    std::string path;                     // as first written, levels joined by '/'
+    std::map<std::string, Value> values;  // by lower-case name
+};
+
+// Keys by lower-case path; "" is the root.
+using Tree = std::map<std::string, KeyRecord>;
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+bool ValidName(std::string_view name) {
+    if (name.empty()) return false;
+    return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0'; });
+}
+
+// "A\\B//C/" -> "A/B/C"; nullopt for a level that cannot be kept.
+std::optional<std::string> NormalisePath(std::string_view path) {
+    std::string out;
+    std::string level;
+    auto flush = [&]() {
+        if (level.empty()) return;
+        if (!out.empty()) out += '/';
+        out += level;
+        level.clear();
+    };
+    for (char c : path) {
+        if (c == '\\' || c == '/') {
+            flush();
+        } else if (c == '\0') {
+            return std::nullopt;
+        } else {
+            level += c;
+        }
+    }
+    flush();
+    return out;
+}
+
+std::string ParentPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Makes a key and every key above it.
+KeyRecord& EnsureKey(Tree& tree, const std::string& path) {
+    if (!path.empty()) EnsureKey(tree, ParentPath(path));
+    KeyRecord& record = tree[Lower(path)];
+    if (record.path.empty()) record.path = path;
+    return record;
+}
+
+// ---- the file format -------------------------------------------------------
+//   TunaraSettings 1
+//   [CDOptions]
+//   "AutoPlayCD"=dword:00000001
+//   "CDDBAddr"="gnudb.gnudb.org"
+// Brackets, quotes, backslashes, '=' and control bytes are written \xHH.
+
+std::string Escape(std::string_view s) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\' || c == '[' || c == ']' || c == '=') {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> Unescape(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\') {
+            if (s[i] == '"' || s[i] == '[' || s[i] == ']') return std::nullopt;
+            out += s[i];
+            continue;
+        }
+        if (i + 3 >= s.size() || s[i + 1] != 'x') return std::nullopt;
+        const int hi = HexDigit(s[i + 2]);
+        const int lo = HexDigit(s[i + 3]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 3;
+    }
+    return out;
+}
+
+std::string Serialise(const Tree& tree) {
+    std::ostringstream out;
+    out << kFileHeader << '\n';
+    for (const auto& [lowerPath, record] : tree) {
+        out << '[' << Escape(record.path) << "]\n";
+        for (const auto& [lowerName, value] : record.values) {
+            out << '"' << Escape(value.name) << "\"=";
+            if (value.type == ValueType::Dword) {
+                char digits[16];
+                std::snprintf(digits, sizeof digits, "%08x", value.dword);
+                out << "dword:" << digits << '\n';
+            } else {
+                out << '"' << Escape(value.text) << "\"\n";
+            }
+        }
+    }
+    return out.str();
+}
+
+// The tree in `text`, or nullopt when any line is not as Serialise writes it.
+std::optional<Tree> Parse(std::string_view text) {
+    Tree tree;
+    KeyRecord* current = nullptr;
+    bool first = true;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        if (end == std::string_view::npos) return std::nullopt;  // cut short
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        if (first) {
+            if (line != kFileHeader) return std::nullopt;
+            first = false;
+            continue;
+        }
+        if (line.empty()) continue;
+        if (line.front() == '[') {
+            if (line.back() != ']') return std::nullopt;
+            auto raw = Unescape(line.substr(1, line.size() - 2));
+            if (!raw) return std::nullopt;
+            auto path = NormalisePath(*raw);
+            if (!path || *path != *raw) return std::nullopt;
+            current = &EnsureKey(tree, *path);
+            continue;
+        }
+        if (!current || line.front() != '"') return std::nullopt;
+        const size_t close = line.find('"', 1);
+        if (close == std::string_view::npos || close + 1 >= line.size() || line[close + 1] != '=') {
+            return std::nullopt;
+        }
+        auto name = Unescape(line.substr(1, close - 1));
+        if (!name || !ValidName(*name)) return std::nullopt;
+        std::string_view rest = line.substr(close + 2);
+        Value value;
+        value.name = *name;
+        if (rest.starts_with("dword:")) {
+            rest.remove_prefix(6);
+            if (rest.size() != 8) return std::nullopt;
+            uint32_t number = 0;
+            for (char c : rest) {
+                const int digit = HexDigit(c);
+                if (digit < 0) return std::nullopt;
+                number = number << 4 | static_cast<uint32_t>(digit);
+            }
+            value.type = ValueType::Dword;
+            value.dword = number;
+        } else if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
+            auto textValue = Unescape(rest.substr(1, rest.size() - 2));
+            if (!textValue) return std::nullopt;
+            value.type = ValueType::String;
+            value.text = std::move(*textValue);
+        } else {
+            return std::nullopt;
+        }
+        current->values[Lower(value.name)] = std::move(value);
+    }
+    if (first) return std::nullopt;  // empty file: a save that never finished
+    return tree;
+}
+
+// The tree in `file`; an absent or unreadable file gives an empty tree, and
+// `unreadable` tells the second case apart.
+Tree LoadTree(const std::filesystem::path& file, bool* unreadable = nullptr) {
+    if (unreadable) *unreadable = false;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec && !std::filesystem::exists(file)) return {};
+    std::optional<Tree> tree;
+    if (!ec && size <= kMaxStoreBytes) {
+        std::ifstream in(file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.good() || in.eof()) tree = Parse(text);
+    }
+    if (!tree && unreadable) *unreadable = true;
+    return tree ? std::move(*tree) : Tree{};
+}
+
+// ---- saving ----------------------------------------------------------------
+
+std::mutex& HookMutex() {
+    static std::mutex m;
+    return m;
+}
+std::function<bool(std::string_view)>& Hook() {
+    static std::function<bool(std::string_view)> hook;
+    return hook;
+}
+bool HookAllows(std::string_view stage) {
+    std::lock_guard lock(HookMutex());
+    return !Hook() || Hook()(stage);
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Replaces `file` with `contents` so that a reader sees the old file or the
+// new one, never a part of either.
+Status AtomicWrite(const std::filesystem::path& file, const std::string& contents) {
+    const std::filesystem::path folder = file.parent_path();
+    std::string pattern = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return Status::IoError;
+    ::fchmod(fd, 0600);
+    auto fail = [&](bool removeTemp) {
+        if (removeTemp) ::unlink(pattern.c_str());
+        return Status::IoError;
+    };
+    if (!WriteAll(fd, contents) || !HookAllows("write") || ::fsync(fd) != 0) {
+        ::close(fd);
+        return fail(true);
+    }
+    if (::close(fd) != 0) return fail(true);
+    // A crash here leaves only a stray temporary file beside the intact store.
+    if (!HookAllows("rename")) return fail(false);
+    if (::rename(pattern.c_str(), file.c_str()) != 0) return fail(true);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return Status::Ok;
+}
+
+// Serialises read-modify-write of a store within the process (the mutex) and
+// between processes (an advisory lock on a file beside the store).
+class StoreLock {
+public:
+    explicit StoreLock(const std::filesystem::path& file) : guard_(ProcessMutex()) {
+        const auto lockPath = file.parent_path() / ("." + file.filename().string() + ".lock");
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~StoreLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+
+private:
+    static std::mutex& ProcessMutex() {
+        static std::mutex m;
+        return m;
+    }
+    std::lock_guard<std::mutex> guard_;
+    int fd_ = -1;
+};
+
+struct PendingChange {
+    bool remove = false;
+    Value value;
+};
+
+}  // namespace
+
+const char* StatusText(Status status) {
+    switch (status) {
+        case Status::Ok:
+            return "ok";
+        case Status::NotFound:
+            return "not found";
+        case Status::WrongType:
+            return "wrong value type";
+        case Status::MoreData:
+            return "value larger than the buffer";
+        case Status::BadName:
+            return "bad name";
+        case Status::IoError:
+            return "the store could not be written";
+        case Status::NotOpen:
+            return "key not open";
+    }
+    return "unknown status";
+}
+
+std::filesystem::path UserStoreFolder() {
+    std::filesystem::path base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            const passwd* pw = ::getpwuid(::getuid());
+            home = pw && pw->pw_dir ? pw->pw_dir : "/tmp";
+        }
+        base = std::filesystem::path(home) / ".config";
+    }
+    return base / "Korvan" / "Tunara";
+}
+
+std::filesystem::path UserStoreFile() {
+    return UserStoreFolder() / kStoreFileName;
+}
+
+struct Key::Impl {
+    std::filesystem::path file;
+    std::string path;  // normalised
+    KeyRecord snapshot;
+    std::vector<std::string> subkeys;
+    std::vector<PendingChange> pending;
+    bool created = false;
+};
+
+Key::Key() = default;
+Key::~Key() {
+    Close();
+}
+Key::Key(Key&&) noexcept = default;
+Key& Key::operator=(Key&& other) noexcept {
+    if (this != &other) {
+        Close();
+        impl_ = std::move(other.impl_);
+    }
+    return *this;
+}
+
+Status Key::Open(const std::filesystem::path& storeFile, std::string_view path, bool create,
+                 Key& key) {
+    key.Close();
+    auto normal = NormalisePath(path);
+    if (!normal) return Status::BadName;
+    const Tree tree = LoadTree(storeFile);
+    auto impl = std::make_unique<Impl>();
+    impl->file = storeFile;
+    impl->path = *normal;
+    const auto it = tree.find(Lower(*normal));
+    if (it != tree.end()) {
+        impl->snapshot = it->second;
+        const std::string prefix = it->first.empty() ? std::string() : it->first + "/";
+        for (const auto& [lowerPath, record] : tree) {
+            if (lowerPath.size() > prefix.size() && lowerPath.starts_with(prefix) &&
+                lowerPath.find('/', prefix.size()) == std::string::npos) {
+                impl->subkeys.push_back(record.path.substr(prefix.size()));
+            }
+        }
+    } else if (create) {
+        impl->snapshot.path = *normal;
+        impl->created = true;
+    } else {
+        return Status::NotFound;
+    }
+    key.impl_ = std::move(impl);
+    return Status::Ok;
+}
+
+Status Key::OpenUser(std::string_view path, bool create, Key& key) {
+    return Open(UserStoreFile(), path, create, key);
+}
+
+bool Key::IsOpen() const {
+    return impl_ != nullptr;
+}
+
+Status Key::QueryType(std::string_view name, ValueType& type) const {
+    if (!impl_) return Status::NotOpen;
+    const auto it = impl_->snapshot.values.find(Lower(name));
+    if (it == impl_->snapshot.values.end()) return Status::NotFound;
+    type = it->second.type;
+    return Status::Ok;
+}
+
+Status Key::QueryDword(std::string_view name, uint32_t& value) const {
+    if (!impl_) return Status::NotOpen;
+    const auto it = impl_->snapshot.values.find(Lower(name));
+    if (it == impl_->snapshot.values.end()) return Status::NotFound;
+    if (it->second.type != ValueType::Dword) return Status::WrongType;
+    value = it->second.dword;
+    return Status::Ok;
+}
+
+Status Key::QueryString(std::string_view name, std::string& value, size_t bufferBytes) const {
+    if (!impl_) return Status::NotOpen;
+    const auto it = impl_->snapshot.values.find(Lower(name));
+    if (it == impl_->snapshot.values.end()) return Status::NotFound;
+    if (it->second.type != ValueType::String) return Status::WrongType;
+    if (it->second.text.size() >= bufferBytes) return Status::MoreData;
+    value = it->second.text;
+    return Status::Ok;
+}
+
+std::vector<std::string> Key::ValueNames() const {
+    std::vector<std::string> names;
+    if (!impl_) return names;
+    for (const auto& [lower, value] : impl_->snapshot.values) names.push_back(value.name);
+    return names;
+}
+
+std::vector<std::string> Key::SubkeyNames() const {
+    return impl_ ? impl_->subkeys : std::vector<std::string>{};
+}
+
+Status Key::SetDword(std::string_view name, uint32_t value) {
+    if (!impl_) return Status::NotOpen;
+    if (!ValidName(name)) return Status::BadName;
+    Value v{std::string(name), ValueType::Dword, value, {}};
+    auto& slot = impl_->snapshot.values[Lower(name)];
+    if (!slot.name.empty()) v.name = slot.name;
+    slot = v;
+    impl_->pending.push_back({false, std::move(v)});
+    return Status::Ok;
+}
+
+Status Key::SetString(std::string_view name, std::string_view value) {
+    if (!impl_) return Status::NotOpen;
+    if (!ValidName(name)) return Status::BadName;
+    Value v{std::string(name), ValueType::String, 0, std::string(value)};
+    auto& slot = impl_->snapshot.values[Lower(name)];
+    if (!slot.name.empty()) v.name = slot.name;
+    slot = v;
+    impl_->pending.push_back({false, std::move(v)});
+    return Status::Ok;
+}
+
+Status Key::DeleteValue(std::string_view name) {
+    if (!impl_) return Status::NotOpen;
+    if (impl_->snapshot.values.erase(Lower(name)) == 0) return Status::NotFound;
+    Value v;
+    v.name = std::string(name);
+    impl_->pending.push_back({true, std::move(v)});
+    return Status::Ok;
+}
+
+Status Key::Flush() {
+    if (!impl_) return Status::NotOpen;
+    if (impl_->pending.empty() && !impl_->created) return Status::Ok;
+    std::error_code ec;
+    std::filesystem::create_directories(impl_->file.parent_path(), ec);
+    Status status = Status::IoError;
+    if (!ec || std::filesystem::is_directory(impl_->file.parent_path())) {
+        StoreLock lock(impl_->file);
+        bool unreadable = false;
+        Tree tree = LoadTree(impl_->file, &unreadable);
+        if (unreadable) {
+            // Kept aside rather than overwritten: it may be worth a look.
+            auto aside = impl_->file;
+            aside += ".unreadable";
+            std::filesystem::rename(impl_->file, aside, ec);
+        }
+        KeyRecord& record = EnsureKey(tree, impl_->path);
+        for (const PendingChange& change : impl_->pending) {
+            const std::string lower = Lower(change.value.name);
+            if (change.remove) {
+                record.values.erase(lower);
+                continue;
+            }
+            Value& slot = record.values[lower];
+            const std::string keepName = slot.name.empty() ? change.value.name : slot.name;
+            slot = change.value;
+            slot.name = keepName;
+        }
+        status = AtomicWrite(impl_->file, Serialise(tree));
+    }
+    // A failed save is not retried: like a failed registry write, it is lost.
+    impl_->pending.clear();
+    impl_->created = false;
+    return status;
+}
+
+Status Key::Close() {
+    if (!impl_) return Status::Ok;
+    const Status status = Flush();
+    impl_.reset();
+    return status;
+}
+
+namespace testing {
+void SetSaveHook(std::function<bool(std::string_view stage)> hook) {
+    std::lock_guard lock(HookMutex());
+    Hook() = std::move(hook);
+}
+}  // namespace testing
+
+}  // namespace tunara::registry
