@@ -1,0 +1,114 @@
+#include "playlist/PlaylistCommands.h"
+
+#include "platform/ui/UserInteraction.h"
+#include "playlist/PlaylistPaths.h"
+
+namespace tunara {
+
+const std::vector<FileFilter>& PlaylistFilters() {
+    static const std::vector<FileFilter> filters = {{"Playlist (*.pls)", "*.pls"},
+                                                    {"Playlist (*.m3u)", "*.m3u"}};
+    return filters;
+}
+
+const std::vector<FileFilter>& MediaFilters() {
+    static const std::vector<FileFilter> filters = {{"QuickTime Movie (*.mov)", "*.mov"},
+                                                    {"MP3 File (*.mp3)", "*.mp3"},
+                                                    {"All Files(*.*)", "*.*"}};
+    return filters;
+}
+
+PlaylistCommands::PlaylistCommands(Playlist& playlist, std::function<void()> refreshMain,
+                                   std::function<void()> refreshView)
+    : playlist_(playlist),
+      refreshMain_(std::move(refreshMain)),
+      refreshView_(std::move(refreshView)) {}
+
+bool PlaylistCommands::SavePrompt() {
+    if (!playlist_.IsModified()) return true;
+    switch (CurrentUserInteraction().Ask(kSavePlaylistQuestion, true)) {
+        case Answer::Yes:
+            return Save();
+        case Answer::No:
+            return true;
+        case Answer::Cancel:
+            return false;
+    }
+    return false;
+}
+
+void PlaylistCommands::StopIfActive() {
+    if (!IsActive(&playlist_)) return;
+    playlist_.SetCurrent(-1);
+    if (refreshMain_) refreshMain_();
+}
+
+void PlaylistCommands::Done() {
+    if (refreshView_) refreshView_();
+    if (refreshMain_) refreshMain_();
+}
+
+bool PlaylistCommands::New() {
+    if (!SavePrompt()) return false;
+    StopIfActive();
+    playlist_.Reset();
+    Done();
+    return true;
+}
+
+bool PlaylistCommands::Open() {
+    if (!SavePrompt()) return false;
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(PlaylistFilters(), 0, false);
+    if (chosen.empty()) return false;
+    StopIfActive();
+    bool ok = playlist_.Load(chosen.front());
+    Done();
+    return ok;
+}
+
+bool PlaylistCommands::Save() {
+    if (playlist_.Path().empty()) return SaveAs();
+    bool ok = playlist_.Save();
+    Done();
+    return ok;
+}
+
+bool PlaylistCommands::SaveAs() {
+    std::optional<SaveChoice> choice = CurrentFileDialogs().ChooseSave(PlaylistFilters(), 0, true);
+    if (!choice || choice->path.empty()) return false;
+    // The layout follows the filter, not a typed extension.
+    bool m3u = choice->filter == 1;
+    playlist_.SetM3u(m3u);
+    std::string path = choice->path;
+    std::string base = path.substr(FolderOf(path).size());
+    if (base.find('.') == std::string::npos) path += m3u ? ".m3u" : ".pls";
+    bool ok = playlist_.SaveTo(path);
+    Done();
+    return ok;
+}
+
+int PlaylistCommands::Add() {
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 2, true);
+    int added = 0;
+    for (const auto& name : chosen)
+        if (playlist_.AddFile(name) >= 0) ++added;
+    Done();
+    return added;
+}
+
+void PlaylistCommands::Remove(const std::vector<int>& selectedRows) {
+    for (size_t k = 0; k < selectedRows.size(); ++k) {
+        // Rows above this one are already gone.
+        int d = selectedRows[k] - static_cast<int>(k);
+        if (d < 0 || d >= playlist_.Count()) continue;
+        if (IsActive(&playlist_) && d == playlist_.Current()) {
+            // Let playback move on to the neighbour before the item goes.
+            playlist_.SetCurrent(d == playlist_.Count() - 1 ? d - 1 : d + 1);
+            if (refreshMain_) refreshMain_();
+        }
+        playlist_.Delete(d);
+    }
+    Done();
+}
+
+}  // namespace tunara

@@ -1,0 +1,102 @@
+#include "playlist/PlaylistPaths.h"
+
+#include <cctype>
+
+namespace tunara {
+
+namespace {
+
+bool HasUriScheme(const std::string& entry) {
+    // A scheme is a letter followed by letters, digits, "+", "-" or "."; one
+    // letter alone is a drive letter, not a scheme.
+    auto colon = entry.find(':');
+    if (colon == std::string::npos || colon < 2) return false;
+    if (!std::isalpha(static_cast<unsigned char>(entry[0]))) return false;
+    for (size_t i = 1; i < colon; ++i) {
+        char c = entry[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+bool HasDriveLetter(const std::string& entry) {
+    return entry.size() >= 2 && std::isalpha(static_cast<unsigned char>(entry[0])) &&
+           entry[1] == ':';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out.push_back(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= text.size()) return false;
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool IsAbsoluteEntry(const std::string& entry) {
+    if (entry.empty()) return false;
+    if (entry[0] == '/') return true;
+    if (entry.rfind("\\\\", 0) == 0) return true;
+    return HasDriveLetter(entry) || HasUriScheme(entry);
+}
+
+std::string ResolveEntry(const std::string& entry, const std::string& listFolder) {
+    if (StartsWithNoCase(entry, "file://")) {
+        // file:///path and file://localhost/path name local files; the host
+        // part is dropped.
+        std::string rest = entry.substr(7);
+        auto slash = rest.find('/');
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash);
+        return PercentDecode(rest);
+    }
+    if (IsAbsoluteEntry(entry)) return entry;
+    std::string relative = entry;
+    for (auto& c : relative)
+        if (c == '\\') c = '/';
+    return listFolder + relative;
+}
+
+std::string StoredEntry(const std::string& fileName, const std::string& listFolder) {
+    if (listFolder.empty() || fileName.size() <= listFolder.size() ||
+        fileName.compare(0, listFolder.size(), listFolder) != 0)
+        return fileName;
+    std::string relative = fileName.substr(listFolder.size());
+    // A relative name that would read back as something else ("a\b.mp3",
+    // "http:x.mp3") is stored in full.
+    if (IsAbsoluteEntry(relative) || relative.find('\\') != std::string::npos) return fileName;
+    return relative;
+}
+
+}  // namespace tunara

@@ -1,0 +1,75 @@
+#pragma once
+// An ordered list of playable items with a current index, a shuffle order and
+// the Intro, Shuffle and Repeat flags. Base of the playlist and of a CD's
+// track list. Only the user-interface thread touches a list.
+//
+// Invariant: shuffleOrder is always a permutation of 0..Count()-1.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/MediaSource.h"
+
+namespace tunara {
+
+class TrackList {
+public:
+    TrackList() = default;
+    virtual ~TrackList() = default;
+    TrackList(const TrackList&) = delete;
+    TrackList& operator=(const TrackList&) = delete;
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    int Current() const { return current_; }
+    MediaSource* ItemAt(int index) const;
+    MediaSource* CurrentItem() const { return ItemAt(current_); }
+
+    // Returns the new index; the first item of a list without a current one
+    // becomes current.
+    virtual int Append(std::unique_ptr<MediaSource> item);
+    // An index beyond the end appends.
+    virtual void InsertAt(int index, std::unique_ptr<MediaSource> item);
+    // Hands the item back; null (and nothing changes) for an index out of range.
+    virtual std::unique_ptr<MediaSource> Remove(int index);
+    virtual void Delete(int index);
+    virtual void Move(int from, int to);
+    virtual void Clear();
+    // Ignored for an index below -1 or past the end.
+    virtual void SetCurrent(int index);
+    // Step to the next / previous item; true when playback should go on.
+    virtual bool Next();
+    virtual bool Previous();
+
+    void SetIntro(bool on) { intro_ = on; }
+    bool Intro() const { return intro_; }
+    // Switching on builds a fresh order with the current item first.
+    void SetShuffle(bool on);
+    bool Shuffle() const { return shuffle_; }
+    void SetRepeat(bool on) { repeat_ = on; }
+    bool Repeat() const { return repeat_; }
+
+    bool IsModified() const { return modified_; }
+    const std::vector<int32_t>& ShuffleOrder() const { return shuffleOrder_; }
+    int ShufflePos() const { return shufflePos_; }
+
+protected:
+    bool modified_ = false;
+
+private:
+    void PushShuffleEntry(int32_t index);
+
+    std::vector<std::unique_ptr<MediaSource>> items_;
+    std::vector<int32_t> shuffleOrder_;
+    int32_t shufflePos_ = -1;  // position of the current item in shuffleOrder_
+    int32_t current_ = -1;
+    bool intro_ = false;
+    bool shuffle_ = false;
+    bool repeat_ = false;
+};
+
+// The list being played: the playlist or one CD's track list.
+TrackList* ActiveList();
+void MakeActive(TrackList* list);
+bool IsActive(const TrackList* list);
+
+}  // namespace tunara

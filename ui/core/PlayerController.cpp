@@ -1,0 +1,376 @@
+#include "ui/core/PlayerController.h"
+
+#include "platform/ui/UserInteraction.h"
+#include "playlist/FileDialogs.h"
+#include "playlist/SourceFactory.h"
+
+namespace tunara {
+
+namespace {
+constexpr const char* kWebItem = "Web.mov";
+}  // namespace
+
+PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
+                                   std::string programFolder)
+    : display_(display),
+      playlist_(playlist),
+      volume_(volume),
+      programFolder_(std::move(programFolder)),
+      commands_(
+          playlist, [this] { Refresh(); }, [this] { display_.RefreshListViews(); }) {}
+
+PlayerController::~PlayerController() {
+    if (running_) Shutdown();
+}
+
+void PlayerController::Command(int id) {
+    switch (id) {
+        case kCmdPlay:
+            Play();
+            break;
+        case kCmdStop:
+            Stop();
+            break;
+        case kCmdEject:
+            Eject();
+            break;
+        case kCmdPrev:
+            Prev();
+            break;
+        case kCmdNext:
+            Next();
+            break;
+        case kCmdFwd:
+            Fwd();
+            break;
+        case kCmdBack:
+            Back();
+            break;
+        case kCmdNormal:
+            Normal();
+            break;
+        case kCmdIntro:
+            ToggleIntro();
+            break;
+        case kCmdShuffle:
+            ToggleShuffle();
+            break;
+        case kCmdRepeat:
+            ToggleRepeat();
+            break;
+        case kCmdWeb:
+            ToggleWeb();
+            break;
+        default:
+            break;
+    }
+}
+
+// There is no pause: Play on a playing item stops it where it is.
+void PlayerController::Play() {
+    if (!source_) return;
+    reachedEnd_ = false;
+    if (state_ != Playing) {
+        source_->Play();
+        state_ = Playing;
+    } else {
+        source_->Stop();
+        state_ = Stopped;
+    }
+    Refresh();
+}
+
+void PlayerController::Stop() {
+    if (!source_) return;
+    source_->Stop();
+    source_->Seek(0);
+    state_ = Stopped;
+    Refresh();
+}
+
+void PlayerController::Eject() {
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 2, false);
+    if (chosen.empty()) return;
+    int index = playlist_.AddFile(chosen.front());
+    if (index < 0) return;
+    playlist_.SetCurrent(index);
+    MakeActive(&playlist_);
+    RefreshAll();
+}
+
+void PlayerController::Prev() {
+    if (list_ && !list_->Previous()) Stop();
+    RefreshAll();
+}
+
+void PlayerController::Next() {
+    StepNext();
+}
+
+bool PlayerController::StepNext() {
+    bool goOn = list_ && list_->Next();
+    if (!goOn) Stop();
+    RefreshAll();
+    return goOn;
+}
+
+void PlayerController::Fwd() {
+    if (!source_) return;
+    if (state_ == FastForward) {
+        source_->Stop();
+        state_ = Stopped;
+    } else {
+        source_->FastForward();
+        state_ = FastForward;
+    }
+    Refresh();
+}
+
+void PlayerController::Back() {
+    if (!source_) return;
+    if (state_ == Rewind) {
+        source_->Stop();
+        state_ = Stopped;
+    } else {
+        source_->Rewind();
+        state_ = Rewind;
+    }
+    Refresh();
+}
+
+void PlayerController::Normal() {
+    if (!list_) return;
+    list_->SetIntro(false);
+    list_->SetShuffle(false);
+    list_->SetRepeat(false);
+    ShowModes();
+}
+
+void PlayerController::ToggleIntro() {
+    if (!list_) return;
+    list_->SetIntro(!list_->Intro());
+    ShowModes();
+}
+
+void PlayerController::ToggleShuffle() {
+    if (!list_) return;
+    list_->SetShuffle(!list_->Shuffle());
+    ShowModes();
+}
+
+void PlayerController::ToggleRepeat() {
+    if (!list_) return;
+    list_->SetRepeat(!list_->Repeat());
+    ShowModes();
+}
+
+void PlayerController::ToggleWeb() {
+    if (webSource_) {
+        webSource_->Stop();
+        webSource_->Close();
+        webSource_.reset();
+        return;
+    }
+    std::string path = programFolder_.empty() ? kWebItem : programFolder_ + "/" + kWebItem;
+    std::unique_ptr<MediaSource> web = CreateSourceFor(path);
+    if (!web) return;
+    web->SetLocation(path);
+    web->LoadInfo();  // its answer does not matter: Open tells the user
+    // Play on an item that did not open would act on nothing.
+    if (web->Open()) web->Play();
+    webSource_ = std::move(web);
+}
+
+void PlayerController::OnPositionSlider(int code, int value) {
+    if (code != kThumbTrack && code != kThumbPosition) return;
+    if (!source_) return;
+    source_->Seek(value * 10);
+    source_->Tick();
+    display_.ShowPosition(source_->GetPosition() / 1000);
+}
+
+void PlayerController::OnVolumeSlider(int code, int value) {
+    if (code != kThumbTrack && code != kThumbPosition) return;
+    if (!volume_) return;
+    volume_->SetVolume(static_cast<float>(kVolumeMax - value) /
+                       static_cast<float>(kVolumeMax - kVolumeMin));
+}
+
+void PlayerController::OnMixerChange() {
+    ShowVolumeFromMixer();
+}
+
+void PlayerController::ShowVolumeFromMixer() {
+    if (!volume_) return;
+    float v = volume_->GetVolume();
+    display_.SetVolumeSlider(kVolumeMax - static_cast<int>(v * (kVolumeMax - kVolumeMin)));
+}
+
+void PlayerController::Refresh() {
+    if (list_ != ActiveList()) list_ = ActiveList();
+    MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
+    if (item != source_) {
+        if (source_) {
+            source_->Stop();
+            source_->Close();
+        }
+        source_ = item;
+        if (source_) {
+            bool opened = source_->Open() != 0;
+            source_->EnableMetering(1);
+            source_->SetBandCount(kBandCount);
+            // A new item keeps the player going but always at normal speed.
+            if (opened && state_ != Stopped) {
+                source_->Play();
+                state_ = Playing;
+            } else {
+                state_ = Stopped;
+            }
+        } else {
+            state_ = Stopped;
+        }
+    }
+    ShowSource();
+    ShowTransport();
+    ShowModes();
+}
+
+void PlayerController::ShowSource() {
+    int count = list_ ? list_->Count() : 0;
+    int number = list_ ? list_->Current() + 1 : 0;
+    if (source_) {
+        std::string title = source_->GetTitle();
+        int positionMs = source_->GetPosition();
+        display_.ShowTitle(title);
+        display_.ShowFormatName(source_->GetFormatName());
+        display_.ShowBitRate(source_->GetBitRate());
+        display_.ShowSampleRate(source_->GetSampleRate());
+        display_.ShowChannels(source_->GetChannels());
+        display_.ShowDuration(source_->GetDuration() / 1000);
+        display_.ShowPosition(positionMs / 1000);
+        display_.ShowTrackNumber(number);
+        display_.ShowTrackCount(count);
+        display_.SetPositionRange(source_->GetDuration() / 10);
+        display_.SetPositionSlider(positionMs / 10);
+        display_.SetWindowTitle("Tunara - " + title);
+    } else {
+        display_.ShowTitle({});
+        display_.ShowFormatName({});
+        display_.ShowBitRate(0);
+        display_.ShowSampleRate(0);
+        display_.ShowChannels(0);
+        display_.ShowDuration(0);
+        display_.ShowPosition(0);
+        display_.ShowTrackNumber(number);
+        display_.ShowTrackCount(count);
+        display_.SetPositionRange(0);
+        display_.SetPositionSlider(0);
+        display_.SetWindowTitle("Tunara");
+    }
+}
+
+void PlayerController::ShowTransport() {
+    display_.SetTransportLit(state_ == Playing, state_ == FastForward, state_ == Rewind);
+}
+
+void PlayerController::ShowModes() {
+    if (list_)
+        display_.SetModeLit(list_->Intro(), list_->Shuffle(), list_->Repeat());
+    else
+        display_.SetModeLit(false, false, false);
+}
+
+void PlayerController::RefreshAll() {
+    Refresh();
+    display_.RefreshListViews();
+}
+
+void PlayerController::OpenFiles(const std::vector<std::string>& names) {
+    for (const auto& name : names) {
+        if (ExtensionIs(name, "pls") || ExtensionIs(name, "m3u")) {
+            if (commands_.New()) playlist_.Load(name);
+        } else {
+            // A file that does not open leaves no current item: the old
+            // one stops and the display empties.
+            playlist_.SetCurrent(playlist_.AddFile(name));
+            MakeActive(&playlist_);
+        }
+    }
+    RefreshAll();
+}
+
+void PlayerController::PlayRow(TrackList& list, int row) {
+    Stop();
+    list.SetCurrent(row);
+    MakeActive(&list);
+    RefreshAll();
+    Play();
+}
+
+void PlayerController::OnTick() {
+    UiQueue().Deliver();
+    if (source_) {
+        float left = 0.0f, right = 0.0f;
+        float bands[kBandCount] = {};
+        source_->GetLevels(left, right);
+        source_->GetSpectrum(bands);
+        display_.SetLevels(left, right);
+        display_.SetBands(bands);
+        source_->Tick();
+        int positionMs = source_->GetPosition();
+        MediaSource* ticked = source_;
+        bool finished = source_->IsPlaying() == 0;
+        bool introCut = list_ && list_->Intro() && positionMs > kIntroMs;
+        if (finished || introCut) {
+            if (state_ == Playing) {
+                if (!StepNext()) reachedEnd_ = true;
+            } else if (state_ == FastForward || state_ == Rewind) {
+                Stop();
+            }
+        }
+        if (state_ == Rewind && positionMs == 0) Stop();
+        // After a move to another item Refresh has shown that item already.
+        if (source_ == ticked) {
+            display_.ShowPosition(positionMs / 1000);
+            display_.SetPositionSlider(positionMs / 10);
+        }
+    } else {
+        static const float kZeros[kBandCount] = {};
+        display_.SetLevels(0.0f, 0.0f);
+        display_.SetBands(kZeros);
+    }
+    display_.ShowTrackNumber(list_ ? list_->Current() + 1 : 0);
+    if (webSource_) webSource_->Tick();
+}
+
+void PlayerController::OnMediaArrived(uint32_t) {}
+void PlayerController::OnMediaRemoved(uint32_t) {}
+void PlayerController::OnCddbStatus() {}
+void PlayerController::OnCddbInfoChanged() {}
+void PlayerController::OnCddbError() {}
+
+void PlayerController::Start() {
+    ShowVolumeFromMixer();
+    // No CD drives here: the CD button stays disabled and the playlist plays.
+    display_.EnableCdButton(false);
+    MakeActive(&playlist_);
+    Refresh();
+    running_ = true;
+}
+
+void PlayerController::Shutdown() {
+    if (volume_) volume_->Close();
+    running_ = false;
+    if (webSource_) {
+        webSource_->Stop();
+        webSource_->Close();
+        webSource_.reset();
+    }
+    if (source_) {
+        source_->Stop();
+        source_->Close();
+        source_ = nullptr;
+    }
+}
+
+}  // namespace tunara

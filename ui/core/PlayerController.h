@@ -1,0 +1,136 @@
+#pragma once
+// The logic behind the main window: one current source, the transport state
+// and the active list, driven by commands, sliders and a 25 ms tick, and
+// shown through a PlayerDisplay. No windowing library is involved, so a test
+// or a terminal can drive it. Only the user-interface thread calls it.
+//
+// The controller holds the current source without owning it: its list owns
+// it. Anything that destroys the current item must first move the list's
+// current index away and call Refresh (the playlist commands do).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/MediaSource.h"
+#include "playlist/Playlist.h"
+#include "playlist/PlaylistCommands.h"
+#include "ui/core/PlayerDisplay.h"
+
+namespace tunara {
+
+// The mixer as the controller sees it: volume 0.0 .. 1.0.
+class VolumeOutput {
+public:
+    virtual ~VolumeOutput() = default;
+    virtual float GetVolume() = 0;
+    virtual void SetVolume(float volume) = 0;
+    virtual void Close() = 0;
+};
+
+// Control identifiers of the main window.
+enum PlayerCommand : int {
+    kCmdPlay = 1001,
+    kCmdStop = 1002,
+    kCmdEject = 1003,
+    kCmdPrev = 1004,
+    kCmdNext = 1005,
+    kCmdFwd = 1006,
+    kCmdBack = 1007,
+    kCmdNormal = 1008,
+    kCmdIntro = 1009,
+    kCmdShuffle = 1014,
+    kCmdRepeat = 1016,
+    kCmdCd = 1018,
+    kCmdWeb = 1020,
+};
+
+// Slider notification codes that move the player.
+enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
+
+class PlayerController {
+public:
+    static constexpr int kTickMs = 25;
+    static constexpr int kIntroMs = 10000;
+    static constexpr int kBandCount = 16;
+    static constexpr int kVolumeMin = 0;
+    static constexpr int kVolumeMax = 100;
+    static constexpr int kNoticeMs = 3000;
+
+    // `volume` may be null (no mixer); `programFolder` holds "Web.mov".
+    PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
+                     std::string programFolder);
+    ~PlayerController();
+
+    // A main-window command by control identifier; unknown ones are ignored.
+    void Command(int id);
+    void Play();
+    void Stop();
+    void Eject();
+    void Prev();
+    void Next();
+    void Fwd();
+    void Back();
+    void Normal();
+    void ToggleIntro();
+    void ToggleShuffle();
+    void ToggleRepeat();
+    void ToggleWeb();
+
+    void OnPositionSlider(int code, int value);
+    void OnVolumeSlider(int code, int value);
+    // The mixer reported a line or control change.
+    void OnMixerChange();
+
+    void Refresh();
+    void RefreshAll();
+    // Dropped files or a name handed over by a second start.
+    void OpenFiles(const std::vector<std::string>& names);
+    // A double-click on a row of a list view: play that item.
+    void PlayRow(TrackList& list, int row);
+    // Every kTickMs; also delivers work posted to the user-interface thread.
+    void OnTick();
+
+    // CD drives and CDDB notices. Without CD drives there is no current disc
+    // and these change nothing.
+    void OnMediaArrived(uint32_t driveMask);
+    void OnMediaRemoved(uint32_t driveMask);
+    void OnCddbStatus();
+    void OnCddbInfoChanged();
+    void OnCddbError();
+
+    void Start();
+    void Shutdown();
+
+    PlaylistCommands& Commands() { return commands_; }
+    PlayState State() const { return state_; }
+    MediaSource* Source() const { return source_; }
+    TrackList* List() const { return list_; }
+    bool WebOn() const { return webSource_ != nullptr; }
+    bool Running() const { return running_; }
+    // Set when a tick's track advance stopped at the end of the list; cleared
+    // by Play.
+    bool ReachedEnd() const { return reachedEnd_; }
+
+private:
+    bool StepNext();  // Next; false when it stopped at the end of the list
+    void ShowSource();
+    void ShowModes();
+    void ShowTransport();
+    void ShowVolumeFromMixer();
+
+    PlayerDisplay& display_;
+    Playlist& playlist_;
+    VolumeOutput* volume_;
+    std::string programFolder_;
+    PlaylistCommands commands_;
+
+    TrackList* list_ = nullptr;
+    MediaSource* source_ = nullptr;
+    PlayState state_ = Stopped;
+    std::unique_ptr<MediaSource> webSource_;
+    bool running_ = false;
+    bool reachedEnd_ = false;
+};
+
+}  // namespace tunara
