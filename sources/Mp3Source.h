@@ -1,0 +1,86 @@
+#pragma once
+// The playlist item for an MP3 file (MPEG-1 or MPEG-2 Layer III), decoded by
+// our own decoder into 16-bit PCM for the output engine.
+//
+// The audio lies between an ID3v2 tag at the front and an ID3v1 record at the
+// end; the decoder is only ever shown the bytes between them. LoadInfo looks
+// at the tags and the first frame header only; the first OpenStream indexes
+// every frame (kept for the life of the object) for the duration, the
+// bit-rate kind and seeking.
+//
+// Threads: LoadInfo, OpenStream, CloseStream and SeekFrame run on the
+// user-interface thread while no feeder runs; ReadFrames runs on the feeder.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/WaveOutEngine.h"
+#include "mpegdec/mpegdec.h"
+
+namespace tunara {
+
+class Mp3Source : public WaveOutEngine {
+public:
+    Mp3Source();
+    ~Mp3Source() override;
+
+    // The tag's title when "UseID3Title" is on and the tag has one, else the
+    // file name without its extension; follows the setting live.
+    std::string GetTitle() const override;
+
+    // Reads the tags and estimates rates and duration from the first frame
+    // header. 0 (after "Failed to open the file %1.") when the file cannot be
+    // opened or holds no Layer III header where the audio should start.
+    int LoadInfo() override;
+
+    // A new run may report one decode error again.
+    void Play() override;
+    void FastForward() override;
+    void Rewind() override;
+
+    int OpenStream() override;
+    int CloseStream() override;
+    int ReadFrames(void* buffer, int frames) override;
+    int WriteFrames(const void*, int) override { return 0; }
+    uint32_t SeekFrame(uint32_t frame) override;
+
+    // For tests and tools.
+    const std::vector<int64_t>& FrameIndex() const { return frameIndex_; }  // file offsets
+    int64_t AudioBeginBytes() const { return audioBegin_; }
+    int64_t AudioEndBytes() const { return audioEnd_; }
+    int FrameSamples() const { return frameSamples_; }  // per channel: 1152 or 576
+    // Bytes the decoder has been handed so far, and the furthest offset it reached.
+    int64_t DecoderReadEndBytes() const { return maxReadEnd_; }
+
+private:
+    static int32_t ReadCallback(uint8_t* dst, int32_t* count, void* user);
+    bool LocateAudio(int fd);
+    bool QuickScan(int fd);
+    bool FullScan();
+    bool DecodeNext();
+    void DiscardFrame();
+    void CopyFrames(uint8_t* dst, int firstFrame, int count) const;
+    void ReportDecodeError();
+    int FailOpen();
+
+    int fd_ = -1;
+    std::string tagTitle_;
+    int frameSamples_ = 1152;  // L: samples per channel in one MPEG frame
+    int64_t readFrames_ = 0;   // p: see ReadFrames
+    int remaining_ = 0;        // r: frames of the decoded block not yet delivered
+    MpegDecHandle decoder_ = nullptr;
+    bool decoderLocated_ = false;  // the decoder's first (locating) call is done
+    std::vector<int16_t> pcm_;     // the decoded block, interleaved
+    int blockChannels_ = 0;
+    int blockFrames_ = 0;
+    int64_t audioBegin_ = 0;
+    int64_t audioEnd_ = 0;
+    bool audioLocated_ = false;
+    std::vector<int64_t> frameIndex_;
+    int64_t filePos_ = 0;  // next byte the read callback hands the decoder
+    int64_t maxReadEnd_ = 0;
+    std::atomic<bool> decodeErrorShown_{false};
+};
+
+}  // namespace tunara
