@@ -10,6 +10,7 @@
 // reports finished buffers (it frees slots and feeds the analyser).
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "engine/MediaSource.h"
 
@@ -60,6 +61,11 @@ public:
 
     PlayState GetState() const { return state_.load(); }
 
+    // For tests: units of the free-slot semaphore (32 when nothing is queued),
+    // and making the n-th buffer allocation of the next Open fail (0: none).
+    static int FreeSlotCount();
+    static void FailAllocationForTesting(int nth);
+
 protected:
     int32_t GetBitsPerSample() const { return bitsPerSample_; }
 
@@ -67,6 +73,17 @@ protected:
     std::atomic<PlayState> state_{Stopped};
     std::atomic<int32_t> basePosition_{0};  // frames: source frame at device sample 0
     int32_t bitsPerSample_ = 0;             // 8, 16, 24 or 32; set by LoadInfo/OpenStream
+
+private:
+    void Start(PlayState state);
+    // Stops the run; `realign` moves the stream back to the position heard.
+    void StopRun(bool realign);
+    // Ends a run without calling the stream operations (safe in ~WaveOutEngine).
+    void Halt();
+    void RunFeeder();
+    void JoinFeeder();
+
+    std::thread feeder_;  // this object's latest run; only the UI thread touches it
 };
 
 }  // namespace tunara
