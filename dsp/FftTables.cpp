@@ -192,6 +192,10 @@ void ReleaseAllTables() {
     ReleaseAllLocked();
 }
 
+bool HasTables(int32_t order) {
+    return order >= 0 && order < kSlots && g_slots[order].load() != nullptr;
+}
+
 TableHold::TableHold(int32_t order) {
     for (;;) {
         const uint32_t epoch = g_epoch.load();

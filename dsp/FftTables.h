@@ -57,5 +57,7 @@ int32_t EnsureTables(int32_t order);
 // holding up any transform) until no transform can still be using them.
 void ReleaseTables(int32_t order);
 void ReleaseAllTables();
+// Whether the tables of |order| are cached at this moment (for tests).
+bool HasTables(int32_t order);
 
 }  // namespace dsp_internal
