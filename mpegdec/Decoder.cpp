@@ -1,19 +1,482 @@
-// Placeholder entry points until the decoder lands.
-#include "mpegdec/mpegdec.h"
+// Context lifecycle, input bit reader, frame search, header and side information, and the
+// per-frame driver.
+#include <algorithm>
+#include <cstdio>
+#include <new>
 
-const char* mpegDecStatusText(int32_t) {
-    return "unknown status";
+#include "dsp/dsp.h"
+#include "mpegdec/Context.h"
+#include "mpegdec/FrameHeader.h"
+#include "mpegdec/HuffmanTables.h"
+#include "mpegdec/Tables.h"
+
+using namespace mpegdec;
+
+namespace {
+
+constexpr int32_t kSearchLimitBits = 13824;
+
+// ---- input bit reader ----------------------------------------------------------------------
+
+// Reads the next block from the callback. Unread bytes (below byteIndex) and up to
+// kInputHistory bytes of the past move above the top, so nothing in reach is lost.
+void Refill(MpegDecContext& c) {
+    InputReader& in = c.in;
+    std::memmove(in.buf + kInputBytes, in.buf, kInputHistory);
+    int32_t got = kInputBytes;
+    c.read(in.buf, &got, c.user);
+    got = std::clamp(got, 0, kInputBytes);
+    // The callback writes in stream order; we keep the block top-down.
+    std::memmove(in.buf + kInputBytes - got, in.buf, size_t(got));
+    std::reverse(in.buf + kInputBytes - got, in.buf + kInputBytes);
+    in.byteIndex += kInputBytes;
+    in.validTop = std::min(in.validTop + kInputBytes, kInputBytes + kInputHistory - 1);
+    if (got < kInputBytes) {
+        in.hasEnd = true;
+        in.endMarker = kInputBytes - 1 - got;
+    } else {
+        in.hasEnd = false;
+    }
 }
-int32_t mpegDecOpen(const uint8_t*, uint16_t, MpegReadCallback, void*, MpegDecHandle* h) {
-    if (h) *h = nullptr;
-    return kMpegDecNoContextMemory;
+
+// Bits still available; only meaningful once the end marker is set.
+int32_t BitsLeft(const InputReader& in) {
+    return in.bitIndex + 8 * (in.byteIndex - in.endMarker - 1);
 }
-int32_t mpegDecDecodeFrame(MpegHeaderWord*, MpegPcmBlock*, MpegAncillaryBlock*, MpegDecHandle) {
-    return kMpegDecBadHandle;
+
+uint32_t GetBits(MpegDecContext& c, int32_t n) {
+    InputReader& in = c.in;
+    in.bitsRead += n;
+    uint32_t v = 0;
+    while (n > 0) {
+        if (in.bitIndex == 0) {
+            if (in.byteIndex - 1 < 0 && !in.hasEnd) Refill(c);
+            if (in.hasEnd && in.byteIndex - 1 <= in.endMarker) {
+                in.endReached = true;
+                in.bitsRead -= n;
+                return v;
+            }
+            --in.byteIndex;
+            in.bitIndex = 8;
+        }
+        const int32_t take = std::min(n, in.bitIndex);
+        const uint32_t byte = in.buf[in.byteIndex];
+        v = (v << take) | ((byte >> (in.bitIndex - take)) & ((1u << take) - 1));
+        in.bitIndex -= take;
+        n -= take;
+    }
+    return v;
 }
-int32_t mpegDecReset(MpegDecHandle) {
-    return kMpegDecBadHandle;
+
+// Moves the read position back n bits (never above the oldest byte held).
+void MoveBack(InputReader& in, int32_t n) {
+    in.endReached = false;
+    in.bitsRead -= n;
+    in.bitIndex += n;
+    while (in.bitIndex > 8) {
+        in.bitIndex -= 8;
+        ++in.byteIndex;
+    }
+    if (in.byteIndex > in.validTop) {
+        in.byteIndex = in.validTop;
+        in.bitIndex = 8;
+    }
 }
-int32_t mpegDecClose(MpegDecHandle*) {
-    return kMpegDecBadHandle;
+
+// Makes sure `bytes` unread bytes are in the buffer unless the stream ends first.
+void EnsureBytes(MpegDecContext& c, int32_t bytes) {
+    InputReader& in = c.in;
+    if (!in.hasEnd && in.byteIndex < bytes + 1 && in.byteIndex <= kInputHistory) Refill(c);
+}
+
+void ResetInput(MpegDecContext& c) {
+    InputReader& in = c.in;
+    std::memset(in.buf, 0, sizeof in.buf);
+    in.byteIndex = 0;
+    in.bitIndex = 0;
+    in.bitsRead = 0;
+    in.hasEnd = false;
+    in.endMarker = 0;
+    in.endReached = false;
+    in.validTop = -1;
+    Refill(c);
+}
+
+// ---- frame search and header ---------------------------------------------------------------
+
+bool SyncSearch(MpegDecContext& c) {
+    InputReader& in = c.in;
+    if (in.bitIndex != 8 && in.bitIndex != 0) GetBits(c, in.bitIndex);
+    uint32_t v = GetBits(c, 12);
+    while ((v & 0xFFF) != 0xFFF && !in.endReached) v = (v << 8) | GetBits(c, 8);
+    return !in.endReached;
+}
+
+int32_t ParseHeader(MpegDecContext& c, MpegHeaderWord* word, uint32_t* raw = nullptr) {
+    FrameHeader& h = c.header;
+    const uint32_t bits = GetBits(c, 20);
+    if (raw) *raw = bits;
+    h.id = int32_t(bits >> 19) & 1;
+    const int32_t layerCode = int32_t(bits >> 17) & 3;
+    h.layer = 4 - layerCode;
+    h.errorProtection = ((bits >> 16) & 1) == 0 ? 1 : 0;
+    h.bitrateIndex = int32_t(bits >> 12) & 15;
+    h.samplingFrequency = int32_t(bits >> 10) & 3;
+    h.padding = int32_t(bits >> 9) & 1;
+    h.extension = int32_t(bits >> 8) & 1;
+    h.mode = int32_t(bits >> 6) & 3;
+    h.modeExt = int32_t(bits >> 4) & 3;
+    h.copyright = int32_t(bits >> 3) & 1;
+    h.original = int32_t(bits >> 2) & 1;
+    h.emphasis = int32_t(bits) & 3;
+    if (word) *word = mpegHeaderFromStream(0xFFF00000u | bits, *word);
+    if (layerCode != 1) return kMpegDecLayerRefused;
+    if (h.bitrateIndex == 0) return kMpegDecFreeFormatRefused;
+    if (h.samplingFrequency == 3) return kMpegDecBadSampleRate;
+    // Index 15 is forbidden; treat it like a lost sync rather than reading a bogus length.
+    if (h.bitrateIndex == 15) return kMpegDecFreeFormatRefused;
+    return kMpegDecOk;
+}
+
+int32_t FrameLength(const FrameHeader& h) {
+    return FrameLengthNoPadding(h.id, h.samplingFrequency, h.bitrateIndex) + h.padding;
+}
+
+// Finds a sync word whose frame is followed by another header one frame length later and
+// leaves the reader just after that first sync word. When none is found but the same refused
+// header (Layer I/II, free format, reserved rate) came up twice, the stream is of that kind
+// and its refusal is returned instead of "no frame found".
+int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
+    int32_t count = 0;
+    MpegHeaderWord scratch = word ? *word : 0;
+    // Refused headers by their ID, layer, protection, bitrate and rate bits: the order of the
+    // first sighting (0 = never) and the refusal. The earliest one seen twice wins.
+    uint16_t firstSeen[1024] = {};
+    int8_t refusalOf[1024] = {};
+    uint16_t sightings = 0;
+    int32_t repeatedRefusal = kMpegDecNoFrameFound;
+    uint16_t repeatedOrder = UINT16_MAX;
+    while (count < kSearchLimitBits) {
+        const int32_t before = c.in.bitsRead;
+        const bool found = SyncSearch(c);
+        count += std::max(c.in.bitsRead - before, 0);
+        if (!found) break;  // the data ended: nothing left to search
+        const int32_t syncEnd = c.in.bitsRead;
+        uint32_t raw = 0;
+        const int32_t refusal = ParseHeader(c, &scratch, &raw);
+        if (refusal != kMpegDecOk) {
+            const uint32_t key = (raw >> 10) & 1023;
+            if (firstSeen[key] == 0) {
+                if (sightings < UINT16_MAX - 1) firstSeen[key] = ++sightings;
+                refusalOf[key] = int8_t(refusal);
+            } else if (firstSeen[key] < repeatedOrder) {
+                repeatedOrder = firstSeen[key];
+                repeatedRefusal = refusalOf[key];
+            }
+            MoveBack(c.in, c.in.bitsRead - syncEnd + 11);
+            count += 1;
+            continue;
+        }
+        const int32_t length = FrameLength(c.header);
+        MoveBack(c.in, c.in.bitsRead - syncEnd + 12);
+        EnsureBytes(c, length + 4);
+        // Skip one frame: length bytes from the start of the sync word.
+        for (int32_t i = 0; i < length; ++i) GetBits(c, 8);
+        const FrameHeader first = c.header;
+        bool confirmed = GetBits(c, 12) == 0xFFF && !c.in.endReached;
+        if (confirmed) confirmed = ParseHeader(c, nullptr) == kMpegDecOk;
+        c.header = first;
+        // Back to just after the first sync word.
+        MoveBack(c.in, c.in.bitsRead - syncEnd);
+        if (confirmed) return kMpegDecOk;
+        MoveBack(c.in, 11);
+        count += 1;
+    }
+    if (word) *word = scratch;
+    return repeatedRefusal;
+}
+
+void DeriveParams(MpegDecContext& c) {
+    static const int32_t kJsBound[4] = {4, 8, 12, 16};  // Layer III by mode extension
+    FrameParams& p = c.params;
+    p.actualMode = c.header.mode;
+    p.channels = c.header.mode == 3 ? 1 : 2;
+    p.subbandLimit = 32;
+    p.jsBound = c.header.mode == 1 ? kJsBound[c.header.modeExt] : 32;
+}
+
+int32_t MainDataSlots(const FrameHeader& h, int32_t channels) {
+    const int32_t l =
+        int32_t(144LL * Bitrate(h.id, h.bitrateIndex) / SampleRate(h.id, h.samplingFrequency));
+    int32_t slots;
+    if (h.id == 1)
+        slots = channels == 1 ? l - 17 : l - 32;
+    else
+        slots = channels == 1 ? l / 2 - 9 : l / 2 - 17;
+    slots += h.padding - 4;
+    if (h.errorProtection) slots -= 2;
+    return std::max(slots, 0);
+}
+
+// Returns false when a granule is unusable (window switching with block type 0).
+bool ParseSideInfo(MpegDecContext& c) {
+    SideInfo& si = c.si;
+    const int32_t nch = c.params.channels;
+    const bool mpeg1 = c.header.id == 1;
+    bool ok = true;
+    si.main_data_begin = int32_t(GetBits(c, mpeg1 ? 9 : 8));
+    si.private_bits = int32_t(GetBits(c, mpeg1 ? (nch == 1 ? 5 : 3) : (nch == 1 ? 1 : 2)));
+    if (mpeg1)
+        for (int ch = 0; ch < nch; ++ch)
+            for (int b = 0; b < 4; ++b) si.scfsi[ch][b] = int32_t(GetBits(c, 1));
+    const int granules = mpeg1 ? 2 : 1;
+    for (int gr = 0; gr < granules; ++gr)
+        for (int ch = 0; ch < nch; ++ch) {
+            GranuleInfo& g = si.gr[gr][ch];
+            g.part2_3_length = int32_t(GetBits(c, 12));
+            g.big_values = int32_t(GetBits(c, 9));
+            g.global_gain = int32_t(GetBits(c, 8));
+            g.scalefac_compress = int32_t(GetBits(c, mpeg1 ? 4 : 9));
+            g.window_switching_flag = int32_t(GetBits(c, 1));
+            if (g.window_switching_flag) {
+                g.block_type = int32_t(GetBits(c, 2));
+                g.mixed_block_flag = int32_t(GetBits(c, 1));
+                g.table_select[0] = int32_t(GetBits(c, 5));
+                g.table_select[1] = int32_t(GetBits(c, 5));
+                g.table_select[2] = 0;
+                for (int w = 0; w < 3; ++w) g.subblock_gain[w] = int32_t(GetBits(c, 3));
+                if (g.block_type == 0) {
+                    std::fputs("Side info bad: block_type == 0 in split block.\n", stdout);
+                    ok = false;
+                }
+                g.region0_count = (g.block_type == 2 && g.mixed_block_flag == 0) ? 8 : 7;
+                g.region1_count = 20 - g.region0_count;
+            } else {
+                for (int r = 0; r < 3; ++r) g.table_select[r] = int32_t(GetBits(c, 5));
+                g.region0_count = int32_t(GetBits(c, 4));
+                g.region1_count = int32_t(GetBits(c, 3));
+                g.block_type = 0;
+                g.mixed_block_flag = 0;
+                g.subblock_gain[0] = g.subblock_gain[1] = g.subblock_gain[2] = 0;
+            }
+            g.preflag = mpeg1 ? int32_t(GetBits(c, 1)) : 0;
+            g.scalefac_scale = int32_t(GetBits(c, 1));
+            g.count1table_select = int32_t(GetBits(c, 1));
+        }
+    return ok;
+}
+
+void EndOfData(InputReader& in) {
+    in.endReached = true;
+    in.byteIndex = in.endMarker + 1;
+    in.bitIndex = 0;
+}
+
+void ReportFrame(MpegPcmBlock* pcm, int32_t channels, int32_t samples) {
+    if (!pcm) return;
+    pcm->channels = channels;
+    pcm->samplesPerChannel = samples;
+}
+
+bool ValidHandle(MpegDecHandle h) {
+    return h && h->marker == kContextMarker && h->open == 1 && h->synth &&
+           h->synth->marker == kSynthMarker;
+}
+
+}  // namespace
+
+const char* mpegDecStatusText(int32_t status) {
+    switch (status) {
+        case kMpegDecOk:
+            return "ok";
+        case kMpegDecEndOfData:
+            return "end of data";
+        case kMpegDecLayerRefused:
+            return "Layer I or Layer II stream (only Layer III is decoded)";
+        case kMpegDecFreeFormatRefused:
+            return "free-format stream (bitrate index 0) refused";
+        case kMpegDecBadSampleRate:
+            return "reserved sampling-rate index";
+        case kMpegDecBadSideInfo:
+            return "damaged side information; frame abandoned";
+        case kMpegDecBadFlags:
+            return "flags high byte above 1";
+        case kMpegDecNoContextMemory:
+            return "decoder context cannot be allocated";
+        case kMpegDecBadHandle:
+            return "null or invalid decoder handle";
+        case kMpegDecBadSynthState:
+            return "synthesis state missing or damaged";
+        case kMpegDecNotOpen:
+            return "decoder context not open";
+        case kMpegDecBadOptions:
+            return "option byte out of range";
+        case kMpegDecNoFrameFound:
+            return "no MPEG audio frame found";
+        default:
+            return "unknown status";
+    }
+}
+
+int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback read, void* user,
+                    MpegDecHandle* handle) {
+    if (handle) *handle = nullptr;
+    if (!options || options[0] >= 5 || options[1] >= 4 || options[2] >= 6 || options[3] > 3)
+        return kMpegDecBadOptions;
+    if ((flags >> 8) > 1) return kMpegDecBadFlags;
+    if (!read || !handle) return kMpegDecBadHandle;
+    GetTables();
+    HuffmanTables();
+    auto* synth = new (std::nothrow) SynthesisState;
+    if (!synth) return kMpegDecBadSynthState;
+    auto* c = new (std::nothrow) MpegDecContext;
+    if (!c) {
+        delete synth;
+        return kMpegDecNoContextMemory;
+    }
+    std::memset(static_cast<void*>(c), 0, sizeof *c);
+    std::memset(static_cast<void*>(synth), 0, sizeof *synth);
+    synth->marker = kSynthMarker;
+    c->synth = synth;
+    std::memcpy(c->options, options, 4);
+    c->flags[0] = uint8_t(flags & 0xFF);
+    c->flags[1] = uint8_t(flags >> 8);
+    c->read = read;
+    c->user = user;
+    c->state = 0;
+    c->open = 1;
+    c->marker = kContextMarker;
+    ResetInput(*c);
+    *handle = c;
+    return kMpegDecOk;
+}
+
+int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
+                           MpegAncillaryBlock* ancillary, MpegDecHandle handle) {
+    if (!ValidHandle(handle)) return kMpegDecBadHandle;
+    MpegDecContext& c = *handle;
+    InputReader& in = c.in;
+    ReportFrame(pcm, c.params.channels ? c.params.channels : 2, 0);
+    if (ancillary) ancillary->byteCount = 0;
+
+    if (c.state == 0) {
+        const int32_t rc = FirstFrameSearch(c, headerWord);
+        if (rc != kMpegDecOk) return rc;
+        ParseHeader(c, headerWord);
+        MoveBack(in, 32);
+        DeriveParams(c);
+        c.state = 1;
+        ReportFrame(pcm, c.params.channels, 0);
+        return kMpegDecOk;
+    }
+
+    EnsureBytes(c, 96);
+    if (in.hasEnd && BitsLeft(in) < 768) {
+        EndOfData(in);
+        return kMpegDecEndOfData;
+    }
+    if (!SyncSearch(c)) return kMpegDecEndOfData;
+    const int32_t rc = ParseHeader(c, headerWord);
+    if (rc != kMpegDecOk) return rc;
+    const FrameHeader& h = c.header;
+    const int32_t length = FrameLength(h);
+    EnsureBytes(c, length);
+    if (in.hasEnd && BitsLeft(in) < 8 * (length - 4)) {
+        EndOfData(in);
+        return kMpegDecEndOfData;
+    }
+    DeriveParams(c);
+    const int32_t nch = c.params.channels;
+    ReportFrame(pcm, nch, 0);
+    if (h.errorProtection) GetBits(c, 16);
+    const bool sideInfoOk = ParseSideInfo(c);
+
+    const int32_t slots = MainDataSlots(h, nch);
+    for (int32_t i = 0; i < slots; ++i) ResPutByte(c.res, uint8_t(GetBits(c, 8)));
+
+    Reservoir& res = c.res;
+    int32_t mainDataEnd = res.bitCount / 8;
+    if (res.bitCount % 8 != 0) {
+        ResGetBits(res, 8 - res.bitCount % 8);
+        ++mainDataEnd;
+    }
+    if (mainDataEnd > kReservoirSlots) {
+        c.frameStart -= kReservoirSlots;
+        res.bitCount -= kReservoirSlots * 8;
+        mainDataEnd -= kReservoirSlots;
+    }
+    const int32_t discard = c.frameStart - mainDataEnd - c.si.main_data_begin;
+    c.frameStart += slots;
+    if (!sideInfoOk) return kMpegDecBadSideInfo;
+    if (discard < 0) return kMpegDecOk;  // main data lies before what we hold
+
+    const bool keepAncillary = c.options[2] != 0 && ancillary;
+    int32_t stored = 0;
+    if (keepAncillary) {
+        const int32_t room = ancillary->bytes ? std::max(ancillary->capacity, 0) : 0;
+        stored = std::min(discard, room);
+        // Reverse order: the first byte read goes to the highest position.
+        for (int32_t i = 0; i < discard; ++i) {
+            const uint8_t b = uint8_t(ResGetBits(res, 8));
+            const int32_t at = stored - 1 - i;
+            if (at >= 0) ancillary->bytes[at] = b;
+        }
+        ancillary->byteCount = stored;
+    } else {
+        res.bitCount += 8 * discard;
+    }
+
+    const int granules = h.id == 1 ? 2 : 1;
+    for (int gr = 0; gr < granules; ++gr) {
+        for (int ch = 0; ch < nch; ++ch) {
+            const int32_t part2Start = res.bitCount;
+            ReadScaleFactors(c, gr, ch);
+            DecodeHuffman(c, gr, ch, part2Start);
+            Requantize(c, gr, ch);
+        }
+        StereoProcess(c, gr);
+        for (int ch = 0; ch < nch; ++ch) {
+            ReorderAntialias(c, gr, ch);
+            HybridSynthesis(c, gr, ch, c.pcmFloat + ch * kLines);
+        }
+        dspsbFloatToInt(c.pcmFloat, c.pcm16, nch * kLines, 16, 0x1080);
+        if (pcm && pcm->samples) {
+            int16_t* out = pcm->samples + gr * kLines * nch;
+            if (nch == 1) {
+                std::memcpy(out, c.pcm16, kLines * sizeof(int16_t));
+            } else {
+                for (int i = 0; i < kLines; ++i) {
+                    out[2 * i] = c.pcm16[i];
+                    out[2 * i + 1] = c.pcm16[kLines + i];
+                }
+            }
+        }
+    }
+    ReportFrame(pcm, nch, granules * kLines);
+    return kMpegDecOk;
+}
+
+int32_t mpegDecReset(MpegDecHandle handle) {
+    if (!ValidHandle(handle)) return kMpegDecBadHandle;
+    MpegDecContext& c = *handle;
+    ResetInput(c);
+    const int32_t rc = FirstFrameSearch(c, nullptr);
+    ClearSynthesis(c);
+    if (rc != kMpegDecOk) return rc;
+    MoveBack(c.in, 12);
+    return kMpegDecOk;
+}
+
+int32_t mpegDecClose(MpegDecHandle* handle) {
+    if (!handle || !*handle || (*handle)->marker != kContextMarker) return kMpegDecBadHandle;
+    MpegDecContext* c = *handle;
+    if (c->open != 1) return kMpegDecNotOpen;
+    if (!c->synth || c->synth->marker != kSynthMarker) return kMpegDecBadSynthState;
+    c->synth->marker = 0;
+    c->marker = 0;
+    c->open = 0;
+    delete c->synth;
+    delete c;
+    *handle = nullptr;
+    return kMpegDecOk;
 }

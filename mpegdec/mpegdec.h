@@ -77,7 +77,7 @@ enum MpegDecStatus : int32_t {
     kMpegDecBadFlags = -11,
     kMpegDecNoContextMemory = -17,
     kMpegDecBadHandle = -18,
-    kMpegDecBadSynthState = -19,  // also: synthesis state or input buffer not allocated
+    kMpegDecBadSynthState = -19,
     kMpegDecNotOpen = -20,
     kMpegDecBadOptions = -1001,
     kMpegDecNoFrameFound = -1004,
@@ -89,13 +89,16 @@ const char* mpegDecStatusText(int32_t status);
 // Opens a context and reads the first 8192 bytes through `read`.
 // options: bytes 0..3 must be < 5, < 4, < 6 and <= 3; byte 2 non-zero asks for ancillary data.
 // flags: high byte 0 or 1 (decimation request, kept but without effect on the output).
-// Returns 0, -1001 (options), -11 (flags), -19 (synthesis state or input buffer not
-// allocated), -17 (context not allocated). *handle is null on failure.
+// Returns 0, -1001 (options), -11 (flags), -19 (synthesis state not allocated), -17 (context,
+// which holds the input buffer, not allocated), -18 (null callback or handle pointer).
+// *handle is null on failure.
 int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback read, void* user,
                     MpegDecHandle* handle);
 
 // Decodes one MPEG frame; see the outcome table above. `header` is filled at each header parse
 // (also when refused). `ancillary` may be null.
+// The first call returns -2, -3 or -4 instead of -1004 when no frame is found but the same
+// refused header appears at least twice (a Layer II or free-format stream, say).
 // Returns 0, 1001, -2, -3, -4, -5, -18, -1004.
 int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncillaryBlock* ancillary,
                            MpegDecHandle handle);
@@ -103,7 +106,7 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncill
 // After the caller has repositioned its input: refills, locates the next confirmed frame and
 // clears the synthesis history. The main-data reservoir is kept, so frames whose main data
 // reaches back before the new position come out as 0 samples; start a few frames early.
-// Returns 0, -1004, -18.
+// Returns 0, -1004 (or a refusal as for the first decode call), -18.
 int32_t mpegDecReset(MpegDecHandle handle);
 
 // Frees the context and sets *handle to null.

@@ -1,0 +1,109 @@
+#include "mpegdec/Tables.h"
+
+#include <cmath>
+#include <mutex>
+
+namespace mpegdec {
+
+const BandTable kBands[2][3] = {{// LSF 22050, 24000, 16000
+                                 {{0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
+                                   116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
+                                  {0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192}},
+                                 {{0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
+                                   114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576},
+                                  {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192}},
+                                 {{0,   6,   12,  18,  24,  30,  36,  44,  54,  66,  80, 96,
+                                   116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
+                                  {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192}}},
+                                {// MPEG-1 44100, 48000, 32000
+                                 {{0,  4,  8,   12,  16,  20,  24,  30,  36,  44,  52, 62,
+                                   74, 90, 110, 134, 162, 196, 238, 288, 342, 418, 576},
+                                  {0, 4, 8, 12, 16, 22, 30, 40, 52, 66, 84, 106, 136, 192}},
+                                 {{0,  4,  8,   12,  16,  20,  24,  30,  36,  42,  50, 60,
+                                   72, 88, 106, 128, 156, 190, 230, 276, 330, 384, 576},
+                                  {0, 4, 8, 12, 16, 22, 28, 38, 50, 64, 80, 100, 126, 192}},
+                                 {{0,  4,   8,   12,  16,  20,  24,  30,  36,  44,  54, 66,
+                                   82, 102, 126, 156, 194, 240, 296, 364, 448, 550, 576},
+                                  {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192}}}};
+
+const uint8_t kSlen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
+                              {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+
+const uint8_t kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
+
+const uint8_t kSfbPartitions[6][3][4] = {{{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},
+                                         {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+                                         {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}},
+                                         {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
+                                         {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},
+                                         {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}}};
+
+namespace {
+
+Tables g_tables;
+
+void Build() {
+    Tables& t = g_tables;
+    const double pi = 3.14159265358979323846;
+    for (int g = 0; g < 256; ++g) t.gain[g] = float(std::pow(2.0, (g - 210) / 4.0));
+    for (int q = 0; q <= 128; ++q) t.pow43[q] = float(std::pow(double(q), 4.0 / 3.0));
+    for (int m = 0; m < 64; ++m) t.pow2Half[m] = float(std::pow(2.0, -m / 2.0));
+    for (int p = 0; p < 16; ++p) {
+        const double r = (p % 12 == 6) ? 1e20 : std::tan(p * pi / 12);
+        t.isLeft[p] = float(r / (1 + r));
+        t.isRight[p] = float(1 / (1 + r));
+    }
+    for (int odd = 0; odd < 2; ++odd) {
+        const double io = odd ? std::pow(2.0, -0.5) : std::pow(2.0, -0.25);
+        for (int k = 0; k < 32; ++k) t.lsfIs[odd][k] = float(std::pow(io, k));
+    }
+    const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+    for (int i = 0; i < 8; ++i) {
+        const double sq = std::sqrt(1 + c[i] * c[i]);
+        t.cs[i] = float(1 / sq);
+        t.ca[i] = float(c[i] / sq);
+    }
+    double w[4][36] = {};
+    for (int i = 0; i < 36; ++i) w[0][i] = std::sin((i + 0.5) * pi / 36);
+    for (int i = 0; i < 18; ++i) w[1][i] = std::sin((i + 0.5) * pi / 36);
+    for (int i = 18; i < 24; ++i) w[1][i] = 1;
+    for (int i = 24; i < 30; ++i) w[1][i] = std::sin((i + 0.5 - 18) * pi / 12);
+    for (int i = 0; i < 12; ++i) w[2][i] = std::sin((i + 0.5) * pi / 12);
+    for (int i = 6; i < 12; ++i) w[3][i] = std::sin((i + 0.5 - 6) * pi / 12);
+    for (int i = 12; i < 18; ++i) w[3][i] = 1;
+    for (int i = 18; i < 36; ++i) w[3][i] = std::sin((i + 0.5) * pi / 36);
+    for (int b = 0; b < 4; ++b)
+        for (int i = 0; i < 36; ++i) t.window[b][i] = float(w[b][i] * 32768);
+    for (int n = 0; n < 12; ++n)
+        for (int k = 0; k < 6; ++k)
+            t.shortMatrix[n][k] =
+                float(std::cos((2 * n + 7) * (2 * k + 1) * pi / 24) * w[2][n] * 32768);
+    for (int n = 0; n < 18; ++n)
+        for (int k = 0; k < 18; ++k)
+            t.longCos[n][k] = float(std::cos(pi / 72 * (2 * n + 1) * (2 * k + 1)));
+    int at = 0;
+    for (int n = 32; n >= 2; n /= 2)
+        for (int i = 0; i < n / 2; ++i)
+            t.dct32[at++] = float(1 / (2 * std::cos((2 * i + 1) * pi / (2 * n))));
+    // Output j sums sixteen ring blocks; even blocks hold V[0..31], odd ones V[32..63] of
+    // the matrixing, which are +-c[...] of the 32-point transform (see Synthesis.cpp).
+    for (int j = 0; j < 32; ++j)
+        for (int b = 0; b < 16; ++b) {
+            float sign;
+            if (b % 2 == 0)
+                sign = j <= 15 ? 1.0f : (j == 16 ? 0.0f : -1.0f);
+            else
+                sign = -1.0f;
+            t.synthWindow[j][b] = sign * SynthesisWindow()[j + 32 * b];
+        }
+}
+
+}  // namespace
+
+const Tables& GetTables() {
+    static std::once_flag once;
+    std::call_once(once, Build);
+    return g_tables;
+}
+
+}  // namespace mpegdec

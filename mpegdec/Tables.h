@@ -1,0 +1,39 @@
+#pragma once
+// Private: constant and computed tables of the Layer III decoder, built once per process.
+#include <cstdint>
+
+namespace mpegdec {
+
+struct BandTable {
+    int16_t l[23];  // long band boundaries in lines, 0..576
+    int16_t s[14];  // short band boundaries in lines of one window, 0..192
+};
+// Indexed [id][sampling-rate index]: id 1 = MPEG-1, 0 = LSF.
+extern const BandTable kBands[2][3];
+
+extern const uint8_t kSlen[2][16];  // MPEG-1 scale-factor lengths by scalefac_compress
+extern const uint8_t kPretab[22];
+extern const uint8_t kSfbPartitions[6][3][4];  // LSF: row, block kind, partition
+
+struct Tables {
+    float gain[256];            // 2^((g - 210) / 4)
+    float pow43[129];           // q^(4/3)
+    float pow2Half[64];         // 2^(-m / 2)
+    float isLeft[16];           // MPEG-1 intensity: r / (1 + r)
+    float isRight[16];          // 1 / (1 + r)
+    float lsfIs[2][32];         // LSF intensity: io^k, io = 2^-1/4 (even compress) or 2^-1/2 (odd)
+    float cs[8], ca[8];         // alias-reduction butterflies
+    float window[4][36];        // inverse-MDCT windows per block type, scaled by 32768
+    float shortMatrix[12][6];   // cos((2n + 7)(2k + 1) pi / 24) * short window[n]
+    float longCos[18][18];      // DCT-IV kernel used by the long inverse MDCT
+    float dct32[31];            // butterfly constants of the 32-point transform
+    float synthWindow[32][16];  // synthesis window with signs, in reading order
+};
+
+// Thread-safe; computed on first use.
+const Tables& GetTables();
+
+// The 512 synthesis-window coefficients in their natural order.
+const float* SynthesisWindow();
+
+}  // namespace mpegdec
