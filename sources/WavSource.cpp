@@ -27,6 +27,8 @@ std::string FileTitle(const std::string& path) {
 WavSource::WavSource() = default;
 
 WavSource::~WavSource() {
+    // A feeder thread still reading this object must end before the stream goes.
+    if (IsPlaying()) Stop();
     if (file_) CloseStream();
 }
 
