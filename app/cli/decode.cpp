@@ -1,0 +1,175 @@
+// tunara-cli decode IN.mp3 OUT: decodes an MP3 file with our decoder. OUT ending in ".wav" gets
+// a 16-bit WAV file at the stream's rate; any other OUT gets the raw 16-bit little-endian
+// samples exactly as decoded, each MPEG frame at its own channel count.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/cli/Cli.h"
+#include "mpegdec/mpegdec.h"
+
+namespace {
+
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+int32_t ReadFromMemory(uint8_t* dst, int32_t* count, void* user) {
+    auto* in = static_cast<Input*>(user);
+    size_t n = in->size - in->pos;
+    if (n > size_t(*count)) n = size_t(*count);
+    std::memcpy(dst, in->data + in->pos, n);
+    in->pos += n;
+    *count = int32_t(n);
+    return 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t block[65536];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) out.insert(out.end(), block, block + n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 tag.
+void AudioRange(const std::vector<uint8_t>& file, size_t& begin, size_t& end) {
+    begin = 0;
+    end = file.size();
+    if (end >= 10 && std::memcmp(file.data(), "ID3", 3) == 0 && file[6] < 0x80 && file[7] < 0x80 &&
+        file[8] < 0x80 && file[9] < 0x80) {
+        const size_t size =
+            size_t(file[6]) << 21 | size_t(file[7]) << 14 | size_t(file[8]) << 7 | file[9];
+        const size_t footer = (file[5] & 0x10) ? 10 : 0;
+        begin = std::min(end, 10 + size + footer);
+    }
+    if (end - begin >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) end -= 128;
+}
+
+void PutLe(std::vector<uint8_t>& b, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint32_t dataBytes) {
+    std::vector<uint8_t> h;
+    h.insert(h.end(), {'R', 'I', 'F', 'F'});
+    PutLe(h, 36 + dataBytes, 4);
+    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutLe(h, 16, 4);
+    PutLe(h, 1, 2);
+    PutLe(h, uint32_t(channels), 2);
+    PutLe(h, uint32_t(rate), 4);
+    PutLe(h, uint32_t(rate * channels * 2), 4);
+    PutLe(h, uint32_t(channels * 2), 2);
+    PutLe(h, 16, 2);
+    h.insert(h.end(), {'d', 'a', 't', 'a'});
+    PutLe(h, dataBytes, 4);
+    std::fwrite(h.data(), 1, h.size(), f);
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    if (s.size() < tail.size()) return false;
+    for (size_t i = 0; i < tail.size(); ++i) {
+        const char a = s[s.size() - tail.size() + i];
+        if ((a >= 'A' && a <= 'Z' ? char(a + 32) : a) != tail[i]) return false;
+    }
+    return true;
+}
+
+int Decode(const std::vector<std::string>& args) {
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: tunara-cli decode IN.mp3 OUT\n");
+        return 2;
+    }
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(args[0], file)) {
+        std::fprintf(stderr, "cannot read %s\n", args[0].c_str());
+        return 1;
+    }
+    size_t begin, end;
+    AudioRange(file, begin, end);
+    Input input{file.data() + begin, end - begin, 0};
+
+    const uint8_t options[4] = {1, 0, 0, 0};
+    MpegDecHandle dec = nullptr;
+    int32_t rc = mpegDecOpen(options, 0x008D, ReadFromMemory, &input, &dec);
+    if (rc != kMpegDecOk) {
+        std::fprintf(stderr, "decoder open failed: %s\n", mpegDecStatusText(rc));
+        return 1;
+    }
+    FILE* out = std::fopen(args[1].c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", args[1].c_str());
+        mpegDecClose(&dec);
+        return 1;
+    }
+    static char outBuffer[1 << 16];
+    std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
+    const bool wav = EndsWith(args[1], ".wav");
+    int32_t wavChannels = 0, rate = 0;
+    uint64_t dataBytes = 0;
+    if (wav) WriteWavHeader(out, 2, 44100, 0);  // rewritten once the stream is known
+
+    int16_t pcm[1152 * 2];
+    int16_t converted[1152 * 2];
+    MpegPcmBlock block{0, 0, pcm};
+    MpegHeaderWord header = 0;
+    int exitCode = 0;
+    for (;;) {
+        rc = mpegDecDecodeFrame(&header, &block, nullptr, dec);
+        if (rc == kMpegDecEndOfData) break;
+        if (rc == kMpegDecBadSideInfo) continue;  // that frame is lost; the stream goes on
+        if (rc != kMpegDecOk) {
+            std::fprintf(stderr, "%s: %s\n", args[0].c_str(), mpegDecStatusText(rc));
+            exitCode = 1;
+            break;
+        }
+        if (block.samplesPerChannel == 0) continue;
+        const int32_t n = block.samplesPerChannel;
+        const int16_t* samples = pcm;
+        int32_t channels = block.channels;
+        if (wav) {
+            if (wavChannels == 0) {
+                wavChannels = block.channels;
+                rate = mpegHeaderSampleRate(header);
+            }
+            // A WAV file has one channel count: mono frames are doubled, stereo ones mixed.
+            if (channels != wavChannels) {
+                for (int32_t i = 0; i < n; ++i) {
+                    if (wavChannels == 2) {
+                        converted[2 * i] = converted[2 * i + 1] = pcm[i];
+                    } else {
+                        converted[i] = int16_t((int32_t(pcm[2 * i]) + pcm[2 * i + 1]) / 2);
+                    }
+                }
+                samples = converted;
+                channels = wavChannels;
+            }
+        }
+        const size_t count = size_t(n) * size_t(channels);
+        if (std::fwrite(samples, sizeof(int16_t), count, out) != count) {
+            std::fprintf(stderr, "write failed: %s\n", args[1].c_str());
+            exitCode = 1;
+            break;
+        }
+        dataBytes += count * sizeof(int16_t);
+    }
+    if (wav && wavChannels != 0 && std::fseek(out, 0, SEEK_SET) == 0) {
+        WriteWavHeader(out, wavChannels, rate,
+                       uint32_t(dataBytes > 0xFFFFFFD0u ? 0xFFFFFFD0u : dataBytes));
+    }
+    if (std::fclose(out) != 0) exitCode = 1;
+    mpegDecClose(&dec);
+    return exitCode;
+}
+
+tunara::cli::Registration reg({"decode", "decode IN.mp3 OUT(.wav|.pcm|/dev/null)", &Decode});
+
+}  // namespace
