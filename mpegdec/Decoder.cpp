@@ -370,8 +370,10 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
         return kMpegDecOk;
     }
 
+    // Below a header's worth of bits nothing can follow (a complete small last frame still
+    // decodes; a cut one is caught below).
     EnsureBytes(c, 96);
-    if (in.hasEnd && BitsLeft(in) < 768) {
+    if (in.hasEnd && BitsLeft(in) < 32) {
         EndOfData(in);
         return kMpegDecEndOfData;
     }
@@ -462,6 +464,9 @@ int32_t mpegDecReset(MpegDecHandle handle) {
     ResetInput(c);
     const int32_t rc = FirstFrameSearch(c, nullptr);
     ClearSynthesis(c);
+    // What the reservoir holds belongs to the old position: mark it read, so frames whose main
+    // data reaches back before the new position are skipped instead of decoding stale bytes.
+    if (c.frameStart > 0) c.res.bitCount = std::max(c.res.bitCount, c.frameStart * 8);
     if (rc != kMpegDecOk) return rc;
     MoveBack(c.in, 12);
     return kMpegDecOk;
