@@ -1,0 +1,206 @@
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/registry/Registry.h"
+
+namespace tunara::registry {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tunara-reg-XXXXXX").string();
+        dir_ = ::mkdtemp(pattern.data());
+        file_ = dir_ / "Korvan" / "Tunara" / "settings";
+    }
+    void TearDown() override {
+        testing::SetSaveHook({});
+        fs::remove_all(dir_);
+    }
+    // Files in the store's folder other than the store and its lock.
+    std::vector<std::string> Strays() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(file_.parent_path())) {
+            const auto name = e.path().filename().string();
+            if (name != "settings" && name != ".settings.lock") out.push_back(name);
+        }
+        return out;
+    }
+
+    fs::path dir_;
+    fs::path file_;
+};
+
+// Both types survive a reopen; names compare without case; types are kept apart.
+TEST_F(RegistryTest, Values_SurviveReopenByNameIgnoringCase) {
+    {
+        Key key;
+        ASSERT_EQ(Key::Open(file_, "CDOptions", true, key), Status::Ok);
+        EXPECT_EQ(key.SetDword("AutoPlayCD", 0xFFFFFFFFu), Status::Ok);
+        EXPECT_EQ(key.SetString("CDDBAddr", "host.example"), Status::Ok);
+        EXPECT_EQ(key.Close(), Status::Ok);
+    }
+    Key key;
+    ASSERT_EQ(Key::Open(file_, "cdoptions", false, key), Status::Ok);
+    uint32_t number = 0;
+    std::string text;
+    EXPECT_EQ(key.QueryDword("autoplaycd", number), Status::Ok);
+    EXPECT_EQ(number, 0xFFFFFFFFu);
+    EXPECT_EQ(key.QueryString("CDDBADDR", text), Status::Ok);
+    EXPECT_EQ(text, "host.example");
+    EXPECT_EQ(key.QueryDword("CDDBAddr", number), Status::WrongType);
+    EXPECT_EQ(key.QueryString("Missing", text), Status::NotFound);
+    // The buffer holds the terminating zero too: 12 characters need 13 bytes.
+    EXPECT_EQ(key.QueryString("CDDBAddr", text, 12), Status::MoreData);
+    EXPECT_EQ(key.QueryString("CDDBAddr", text, 13), Status::Ok);
+    EXPECT_EQ(key.ValueNames(), (std::vector<std::string>{"AutoPlayCD", "CDDBAddr"}));
+
+    Key none;
+    EXPECT_EQ(Key::Open(file_, "NoSuchKey", false, none), Status::NotFound);
+    EXPECT_EQ(none.SetDword("x", 1), Status::NotOpen);
+}
+
+// Whatever bytes a text or name holds, it reads back the same.
+TEST_F(RegistryTest, Values_AwkwardTextRoundTrips) {
+    const std::string text = "a\"b\\c[d]e=f\nline\r\ttab \x01\x7f Grüße";
+    const std::string name = "we\"ird]=[name";
+    {
+        Key key;
+        ASSERT_EQ(Key::Open(file_, "A\\B/C", true, key), Status::Ok);
+        key.SetString(name, text);
+        key.SetString("empty", "");
+    }
+    Key key;
+    ASSERT_EQ(Key::Open(file_, "a/b/c", false, key), Status::Ok);
+    std::string got;
+    EXPECT_EQ(key.QueryString(name, got), Status::Ok);
+    EXPECT_EQ(got, text);
+    EXPECT_EQ(key.QueryString("empty", got), Status::Ok);
+    EXPECT_EQ(got, "");
+
+    Key parent;
+    ASSERT_EQ(Key::Open(file_, "A", false, parent), Status::Ok);
+    EXPECT_EQ(parent.SubkeyNames(), std::vector<std::string>{"B"});
+}
+
+// Two handles writing different values of one key both keep their values.
+TEST_F(RegistryTest, Flush_MergesWithWhatOthersSaved) {
+    Key first, second;
+    ASSERT_EQ(Key::Open(file_, "S", true, first), Status::Ok);
+    ASSERT_EQ(Key::Open(file_, "S", true, second), Status::Ok);
+    first.SetDword("One", 1);
+    second.SetDword("Two", 2);
+    EXPECT_EQ(first.Close(), Status::Ok);
+    EXPECT_EQ(second.Close(), Status::Ok);
+
+    Key key;
+    ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+    uint32_t v = 0;
+    EXPECT_EQ(key.QueryDword("One", v), Status::Ok);
+    EXPECT_EQ(key.QueryDword("Two", v), Status::Ok);
+    EXPECT_EQ(key.DeleteValue("one"), Status::Ok);
+    EXPECT_EQ(key.DeleteValue("one"), Status::NotFound);
+    key.Close();
+    ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+    EXPECT_EQ(key.QueryDword("One", v), Status::NotFound);
+}
+
+// A save stopped before the rename (a crash) or while writing (a full disk)
+// leaves the previous store whole and readable.
+TEST_F(RegistryTest, Save_InterruptedKeepsPreviousStore) {
+    {
+        Key key;
+        ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+        key.SetDword("Value", 1);
+    }
+    const std::string before = ReadFile(file_);
+
+    for (const char* stage : {"rename", "write"}) {
+        SCOPED_TRACE(stage);
+        testing::SetSaveHook([stage](std::string_view at) { return at != stage; });
+        Key key;
+        ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+        key.SetDword("Value", 2);
+        EXPECT_EQ(key.Close(), Status::IoError);
+        testing::SetSaveHook({});
+
+        EXPECT_EQ(ReadFile(file_), before);
+        ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+        uint32_t v = 0;
+        EXPECT_EQ(key.QueryDword("Value", v), Status::Ok);
+        EXPECT_EQ(v, 1u);
+    }
+    // The crash left its temporary file; the full disk did not. Saving still works.
+    EXPECT_EQ(Strays().size(), 1u);
+    Key key;
+    ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+    key.SetDword("Value", 3);
+    EXPECT_EQ(key.Close(), Status::Ok);
+    ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+    uint32_t v = 0;
+    key.QueryDword("Value", v);
+    EXPECT_EQ(v, 3u);
+}
+
+// An unparsable file reads as an empty store and is kept aside on the next save.
+TEST_F(RegistryTest, Load_GarbageReadsAsEmpty) {
+    const std::vector<std::string> garbage = {
+        "",
+        "\x89PNG\r\n",
+        "TunaraSettings 1\n[S]\n\"Value\"=dword:0000001\n",
+        "TunaraSettings 1\n[S]\n\"Value\"=dword:00000001",  // cut short
+        "TunaraSettings 1\n\"Value\"=\"no key\"\n",
+        "TunaraSettings 1\n[S]\n\"Value\"=\"unterminated\n",
+        "TunaraSettings 1\n[S]\n\"Value\"=\"bad \\q escape\"\n",
+    };
+    fs::create_directories(file_.parent_path());
+    for (const std::string& text : garbage) {
+        SCOPED_TRACE(text);
+        std::ofstream(file_, std::ios::binary) << text;
+        Key key;
+        EXPECT_EQ(Key::Open(file_, "S", false, key), Status::NotFound);
+    }
+    Key key;
+    ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+    key.SetDword("Value", 5);
+    EXPECT_EQ(key.Close(), Status::Ok);
+    EXPECT_TRUE(fs::exists(file_.string() + ".unreadable"));
+    ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+}
+
+// A folder that cannot be made loses the write and says so.
+TEST_F(RegistryTest, Flush_UnwritableFolderIsAnError) {
+    std::ofstream(dir_ / "plainfile") << "x";
+    Key key;
+    ASSERT_EQ(Key::Open(dir_ / "plainfile" / "sub" / "settings", "S", true, key), Status::Ok);
+    key.SetDword("Value", 1);
+    EXPECT_EQ(key.Close(), Status::IoError);
+}
+
+TEST_F(RegistryTest, UserStoreFolder_FollowsXdgConfigHome) {
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = oldXdg ? oldXdg : "";
+    ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    EXPECT_EQ(UserStoreFolder(), dir_ / "Korvan" / "Tunara");
+    ::setenv("XDG_CONFIG_HOME", "relative/path", 1);  // not absolute: ignored
+    EXPECT_EQ(UserStoreFolder().parent_path().parent_path().filename(), ".config");
+    if (oldXdg) {
+        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
+}  // namespace
+}  // namespace tunara::registry
