@@ -1,0 +1,363 @@
+#include "sources/QuickTimeSource.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/ui/Strings.h"
+#include "platform/ui/UserInteraction.h"
+
+namespace tunara {
+
+using namespace media;
+
+namespace {
+
+constexpr int32_t kIndefiniteDuration = 0x7FFFFFFF;
+constexpr int32_t kControllerFlags = 0x19;
+constexpr uint32_t kPlayHints = 0x80000;
+constexpr int kMeasuredBands = 8;
+
+QuickTimeSource::StatusLine& StatusLineFn() {
+    static QuickTimeSource::StatusLine line;
+    return line;
+}
+
+QuickTimeSource::VideoWindowFactory& WindowFactory() {
+    static QuickTimeSource::VideoWindowFactory factory;
+    return factory;
+}
+
+std::string FileTitle(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+}  // namespace
+
+SoundFormat DescribeSoundFormat(const TmSoundDescription& d) {
+    const uint32_t channels = static_cast<uint16_t>(d.numChannels);
+    const uint32_t sampleSize = static_cast<uint16_t>(d.sampleSize);
+    uint32_t rate = d.sampleRate >> 16;
+    if (rate == 0 && d.reserved1 > 0) rate = static_cast<uint32_t>(d.reserved1);
+    // 64-bit: the products overflow 32 bits for large packets; a zero divisor
+    // falls back to the uncompressed rate instead of faulting.
+    const uint64_t b = uint64_t(channels) * sampleSize * rate;
+    const uint64_t divisor = uint64_t(d.bytesPerSample) * d.samplesPerPacket * channels;
+    const uint64_t c = divisor ? uint64_t(d.bytesPerFrame) * b / divisor : b;
+
+    SoundFormat f;
+    auto is = [&](const char(&code)[5]) { return d.dataFormat == FourCc(code); };
+    uint64_t bits = c;
+    if (is("MAC3")) {
+        f.name = "MACE 3:1";
+        bits = b / 3;
+    } else if (is("MAC6")) {
+        f.name = "MACE 6:1";
+        bits = b / 6;
+    } else if (is("NONE") || is("raw ") || is("twos") || is("sowt") || is("in24") || is("in32") ||
+               is("fl32") || is("fl64")) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "%d Bit PCM", static_cast<int>(d.sampleSize));
+        f.name = text;
+        bits = b;
+    } else if (is("ima4") || d.dataFormat == 0x6D730002 || d.dataFormat == 0x6D730011) {
+        f.name = "ADPCM";
+        bits = b / 4;
+    } else if (is("alaw")) {
+        f.name = "ALaw";
+        bits = b / 2;
+    } else if (is("ulaw")) {
+        f.name = "\xC2\xB5Law";  // the micro sign, in UTF-8
+        bits = b / 2;
+    } else if (is("dvca")) {
+        f.name = "DV";
+        bits = b;
+    } else if (is("KVM2")) {
+        f.name = "KVMC 2";
+    } else if (is("KVMC")) {
+        f.name = "KVMC";
+    } else if (is("Qclp")) {
+        f.name = "QCLP";
+    } else if (d.dataFormat == 0x6D730055) {
+        f.name = "MP3";
+    } else {
+        f.name = "Unknown";
+        bits = d.samplesPerPacket != 0 ? c : b;
+    }
+    f.bitRate = static_cast<int32_t>(std::min<uint64_t>(bits, INT32_MAX));
+    return f;
+}
+
+QuickTimeSource::QuickTimeSource() = default;
+
+QuickTimeSource::~QuickTimeSource() {
+    Close();
+}
+
+void QuickTimeSource::SetStatusLine(StatusLine line) {
+    StatusLineFn() = std::move(line);
+}
+
+void QuickTimeSource::SetVideoWindowFactory(VideoWindowFactory factory) {
+    WindowFactory() = std::move(factory);
+}
+
+bool QuickTimeSource::MakeMovie(Movie* movie) {
+    TmFileSpec spec{};
+    MakeFileSpec(location_, &spec);  // a missing file shows at the open below
+    MovieFile file = nullptr;
+    int32_t status = OpenMovieFile(spec, &file, 1);
+    if (status == kTmOk) {
+        status = MakeMovieFromFile(movie, file, 1);
+        CloseMovieFile(file);
+    }
+    if (status != kTmOk || !*movie) {
+        *movie = nullptr;
+        ReportError(strings::kMediaFailedToOpen, location_);
+        return false;
+    }
+    return true;
+}
+
+Track QuickTimeSource::FindSoundTrack(Movie movie) {
+    Track track = nullptr;
+    if (IndexedTrack(movie, 1, FourCc("ears"), kTrackByCharacteristic | kTrackEnabledOnly,
+                     &track) != kTmOk) {
+        return nullptr;
+    }
+    return track;
+}
+
+void QuickTimeSource::ReadInformation(Movie movie) {
+    int32_t units = 0;
+    timeScale_ = 0;
+    MovieTimeScale(movie, &timeScale_);
+    MovieDuration(movie, &units);
+    durationMs_ = (timeScale_ == 0 || units == kIndefiniteDuration)
+                      ? 0
+                      : static_cast<int32_t>(int64_t(units) * 1000 / timeScale_);
+
+    formatName_.clear();
+    bitRate_ = sampleRate_ = channels_ = 0;
+    Track soundTrack = FindSoundTrack(movie);
+    if (soundTrack) {
+        Media media = nullptr;
+        uint32_t type = 0;
+        TrackMedia(soundTrack, &media);
+        MediaType(media, &type);
+        if (type == FourCc("MPEG")) {
+            formatName_ = "MPEG";
+        } else if (type == FourCc("musi")) {
+            formatName_ = "MIDI";
+        } else if (type == FourCc("strm")) {
+            formatName_ = "QT Stream";
+        } else if (type == FourCc("soun")) {
+            TmSoundDescription d{};
+            TmHandle* handle = nullptr;
+            if (NewHandle(sizeof(TmSoundDescription), &handle) == kTmOk && handle) {
+                if (MediaSampleDescription(media, 1, handle) == kTmOk &&
+                    handle->size >= sizeof(TmSoundDescription)) {
+                    d = *static_cast<const TmSoundDescription*>(handle->data);
+                }
+                DisposeHandle(handle);
+            }
+            sampleRate_ = static_cast<int32_t>(d.sampleRate >> 16);
+            if (sampleRate_ == 0 && d.reserved1 > 0) sampleRate_ = d.reserved1;
+            channels_ = d.numChannels;
+            SoundFormat f = DescribeSoundFormat(d);
+            formatName_ = f.name;
+            bitRate_ = f.bitRate;
+        } else {
+            formatName_ = "Unknown";
+        }
+    }
+    Track track = nullptr;
+    const int characteristic = kTrackByCharacteristic | kTrackEnabledOnly;
+    hasVideo_ = IndexedTrack(movie, 1, FourCc("eyes"), characteristic, &track) == kTmOk && track;
+    track = nullptr;
+    hasActionTrack_ =
+        IndexedTrack(movie, 1, FourCc("actn"), characteristic, &track) == kTmOk && track;
+    track = nullptr;
+    isStreamed_ = IndexedTrack(movie, 1, FourCc("strm"), kTrackByMediaType | kTrackEnabledOnly,
+                               &track) == kTmOk &&
+                  track;
+}
+
+int QuickTimeSource::LoadInfo() {
+    title_ = FileTitle(location_);
+    // A movie of its own, so that an open item keeps playing.
+    Movie movie = nullptr;
+    if (!MakeMovie(&movie)) return 0;
+    ReadInformation(movie);
+    DisposeMovie(movie);
+    return 1;
+}
+
+int QuickTimeSource::Open() {
+    Close();
+    if (!MakeMovie(&movie_)) return 0;
+    // The time scale and the kinds of track, for a source opened without LoadInfo.
+    int32_t scale = 0;
+    if (MovieTimeScale(movie_, &scale) == kTmOk) timeScale_ = scale;
+    Track track = nullptr;
+    hasVideo_ = IndexedTrack(movie_, 1, FourCc("eyes"), kTrackByCharacteristic | kTrackEnabledOnly,
+                             &track) == kTmOk &&
+                track;
+    soundTrack_ = FindSoundTrack(movie_);
+    if (soundTrack_) {
+        Media media = nullptr;
+        TrackMedia(soundTrack_, &media);
+        MediaHandlerOf(media, &soundHandler_);
+    }
+    if (hasVideo_ && WindowFactory()) {
+        videoWindow_ = WindowFactory()();
+        if (videoWindow_) {
+            AssociateWindow(videoWindow_.get(), 0, 2);
+            Port port = nullptr;
+            WindowPort(videoWindow_.get(), &port);
+            SetMoviePort(movie_, port);
+        }
+    }
+    TmRect box{};
+    MovieBox(movie_, &box);
+    NewController(movie_, box, kControllerFlags, &controller_);
+    SetActionFilter(controller_, &QuickTimeSource::ActionFilter, reinterpret_cast<intptr_t>(this));
+    ControllerAction(action::kSetKeysEnabled, 1);
+    SetPlayHints(movie_, kPlayHints, kPlayHints);
+    SetVolume(1.0f);
+    return 1;
+}
+
+void QuickTimeSource::DisposeVideoWindow() {
+    if (!videoWindow_) return;
+    DissociateWindow(videoWindow_.get());
+    videoWindow_.reset();
+}
+
+void QuickTimeSource::Close() {
+    if (controller_) DisposeController(controller_);
+    controller_ = nullptr;
+    if (movie_) DisposeMovie(movie_);
+    DisposeVideoWindow();
+    movie_ = nullptr;
+    soundTrack_ = nullptr;
+    soundHandler_ = nullptr;
+}
+
+void QuickTimeSource::ControllerAction(int16_t actionCode, intptr_t parameter) {
+    if (controller_) media::ControllerAction(controller_, actionCode, parameter);
+}
+
+void QuickTimeSource::Play() {
+    ControllerAction(action::kPrerollAndPlay, 0x10000);
+}
+void QuickTimeSource::Stop() {
+    ControllerAction(action::kPlay, 0);
+}
+void QuickTimeSource::FastForward() {
+    ControllerAction(action::kPlay, 0x20000);
+}
+void QuickTimeSource::Rewind() {
+    ControllerAction(action::kPlay, -0x20000);
+}
+void QuickTimeSource::Tick() {
+    ControllerAction(action::kIdle, 0);
+}
+
+int32_t QuickTimeSource::GetPosition() {
+    if (timeScale_ == 0) return 0;
+    int32_t units = 0;
+    MovieTime(movie_, &units);
+    return static_cast<int32_t>(int64_t(units) * 1000 / timeScale_);
+}
+
+void QuickTimeSource::Seek(int32_t positionMs) {
+    SetMovieTime(movie_, static_cast<int32_t>(double(timeScale_) * positionMs * 0.001));
+}
+
+int QuickTimeSource::IsPlaying() {
+    if (!movie_) return 0;
+    int32_t done = 0;
+    IsMovieDone(movie_, &done);
+    return done ? 0 : 1;
+}
+
+void QuickTimeSource::EnableMetering(int enable) {
+    SetMetering(soundHandler_, enable);
+}
+
+void QuickTimeSource::GetLevels(float& left, float& right) {
+    leftHistory_[historyIndex_] = 0;
+    rightHistory_[historyIndex_] = 0;
+    left = right = 0;
+    TmLevelRecord levels{};
+    if (MeterLevels(soundHandler_, &levels) == kTmOk) {
+        leftHistory_[historyIndex_] = levels.left / 255.0f;
+        rightHistory_[historyIndex_] = (levels.channels == 2 ? levels.right : levels.left) / 255.0f;
+    }
+    for (int i = 1; i <= 3; ++i) {
+        const int k = (i + historyIndex_) % 3;
+        left = std::max(left, i * leftHistory_[k] * (1.0f / 3.0f));
+        right = std::max(right, i * rightHistory_[k] * (1.0f / 3.0f));
+    }
+    historyIndex_ = (historyIndex_ + 1) % 3;
+}
+
+void QuickTimeSource::SetBandCount(int count) {
+    bandCount_ = count;
+    uint32_t frequencies[kMeasuredBands];
+    for (int i = 0; i < kMeasuredBands; ++i) {
+        // i * rate / 16 Hz in 16.16.
+        frequencies[i] = static_cast<uint32_t>(uint64_t(i) * uint32_t(sampleRate_) * 65536 / 16);
+    }
+    SetBandFrequencies(soundHandler_, kMeasuredBands, frequencies);
+}
+
+void QuickTimeSource::GetSpectrum(float* bands) {
+    uint8_t levels[kMeasuredBands] = {};
+    if (soundHandler_) BandLevels(soundHandler_, kMeasuredBands, levels);
+    for (int i = 0; i < bandCount_; ++i) {
+        const double x = double(i) * kMeasuredBands / bandCount_;
+        const int k = static_cast<int>(std::floor(x));
+        const double f = x - k;
+        const double lo = k < kMeasuredBands ? levels[k] : 0;
+        const double hi = k + 1 < kMeasuredBands ? levels[k + 1] : 0;
+        bands[i] = static_cast<float>((lo * (1 - f) + hi * f) / 255.0);
+    }
+}
+
+float QuickTimeSource::GetVolume() {
+    if (!movie_) return 0.0f;
+    int16_t volume = 0;
+    MovieVolume(movie_, &volume);
+    return volume / 256.0f;
+}
+
+void QuickTimeSource::SetVolume(float volume) {
+    if (controller_) SetMovieVolume(movie_, static_cast<int16_t>(volume * 256));
+}
+
+int32_t QuickTimeSource::ActionFilter(void*, int16_t actionCode, void* params, intptr_t) {
+    if (actionCode != action::kShowStatus || !params) return 0;
+    const auto* status = static_cast<const TmStatusString*>(params);
+    const std::string text = status->text ? status->text : "";
+    if (text.empty()) return 0;
+    std::string line;
+    if (status->flags & kStatusIsError) {
+        if (status->flags & kStatusHasCode) {
+            line = "QT Stream Error: " + text + " (" + std::to_string(status->flags / 65536) + ")";
+        } else {
+            line = "QT Stream Error: " + text;
+        }
+    } else if (status->flags & kStatusIsStreaming) {
+        line = "QT Stream Status: " + text;
+    }
+    if (!line.empty() && StatusLineFn()) StatusLineFn()(line);
+    return 0;
+}
+
+}  // namespace tunara
