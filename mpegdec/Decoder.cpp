@@ -104,11 +104,16 @@ void ResetInput(MpegDecContext& c) {
 
 // ---- frame search and header ---------------------------------------------------------------
 
-bool SyncSearch(MpegDecContext& c) {
+// Looks for the next byte-aligned 0xFFF, reading at most about maxBits bits.
+bool SyncSearch(MpegDecContext& c, int32_t maxBits = INT32_MAX) {
     InputReader& in = c.in;
+    const int32_t start = in.bitsRead;
     if (in.bitIndex != 8 && in.bitIndex != 0) GetBits(c, in.bitIndex);
     uint32_t v = GetBits(c, 12);
-    while ((v & 0xFFF) != 0xFFF && !in.endReached) v = (v << 8) | GetBits(c, 8);
+    while ((v & 0xFFF) != 0xFFF && !in.endReached) {
+        if (in.bitsRead - start >= maxBits) return false;
+        v = (v << 8) | GetBits(c, 8);
+    }
     return !in.endReached;
 }
 
@@ -158,9 +163,9 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
     uint16_t repeatedOrder = UINT16_MAX;
     while (count < kSearchLimitBits) {
         const int32_t before = c.in.bitsRead;
-        const bool found = SyncSearch(c);
+        const bool found = SyncSearch(c, kSearchLimitBits - count);
         count += std::max(c.in.bitsRead - before, 0);
-        if (!found) break;  // the data ended: nothing left to search
+        if (!found) break;  // the data or the search budget ended
         const int32_t syncEnd = c.in.bitsRead;
         uint32_t raw = 0;
         const int32_t refusal = ParseHeader(c, &scratch, &raw);

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the decoder tests: decoding a byte buffer, comparing PCM, making fixtures
 // with the standard tools.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -158,12 +159,12 @@ inline std::string TempDir() {
     return dir;
 }
 
-inline bool Run(const std::string& command) {
+inline bool RunCommand(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
 inline bool HaveTool(const char* tool) {
-    return Run(std::string("command -v ") + tool + " >/dev/null 2>&1");
+    return RunCommand(std::string("command -v ") + tool + " >/dev/null 2>&1");
 }
 
 // Writes a 16-bit WAV of a test signal: two detuned tones with a little noise, and every
@@ -212,7 +213,7 @@ inline std::string WriteSignalWav(const std::string& name, int rate, int channel
 inline std::string Lame(const std::string& wav, const std::string& name, const std::string& args) {
     if (!HaveTool("lame")) return "";
     const std::string out = TempDir() + "/" + name;
-    if (!Run("lame --quiet " + args + " '" + wav + "' '" + out + "'")) return "";
+    if (!RunCommand("lame --quiet " + args + " '" + wav + "' '" + out + "'")) return "";
     return out;
 }
 
