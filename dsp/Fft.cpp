@@ -354,35 +354,44 @@ bool DirectionBad(const char* name, int32_t flags, int32_t& result) {
     return false;
 }
 
-int32_t RealToCcs(const char* name, const float* in, float* out, int32_t order) {
+// The inverse of a real signal is the conjugate of its forward transform,
+// divided by N unless dspFftNoScale is set.
+int32_t RealToCcs(const char* name, const float* in, float* out, int32_t order, int32_t flags) {
+    int32_t count;
     if (order == 0) {
         out[0] = in[0];
         out[1] = 0.0f;
-        return 1;
-    }
-    if (order == 1) {
+        count = 1;
+    } else if (order == 1) {
         const float a = in[0], b = in[1];
         out[0] = a + b, out[1] = 0.0f;
         out[2] = a - b, out[3] = 0.0f;
-        return 2;
+        count = 2;
+    } else {
+        TableHold hold(order);
+        if (hold.status() != 0)
+            return DSP_REPORT(dspStsMemErr, name, "No working Twd memory", kUnit);
+        ForwardReal(in, out, *hold.tables());
+        count = CountOf(order);
     }
-    TableHold hold(order);
-    if (hold.status() != 0) return DSP_REPORT(dspStsMemErr, name, "No working Twd memory", kUnit);
-    ForwardReal(in, out, *hold.tables());
-    return CountOf(order);
+    if (flags & dspFftInverse) {
+        const int64_t n = int64_t{1} << order;
+        const float scale = (flags & dspFftNoScale) ? 1.0f : 1.0f / static_cast<float>(n);
+        for (int64_t k = 0; k <= n / 2; ++k) out[2 * k] *= scale;
+        for (int64_t k = 1; k < n / 2; ++k) out[2 * k + 1] *= -scale;
+    }
+    return count;
 }
 
 }  // namespace
 
-// Only the forward direction is defined for the real-input kernels; the
-// direction bits are still checked so that a wrong call is caught.
 int32_t dspsRealFft(float* samps, int32_t order, int32_t flags) {
     static constexpr const char* kName = "dspsRealFft";
     int32_t result;
     if (Prologue(kName, order, flags, result)) return result;
     DSP_CHECK(samps == nullptr, kName, "samps==0", kUnit);
     if (DirectionBad(kName, flags, result)) return result;
-    return RealToCcs(kName, samps, samps, order);
+    return RealToCcs(kName, samps, samps, order, flags);
 }
 
 int32_t dspsRealFftNip(const float* inSamps, float* outSamps, int32_t order, int32_t flags) {
@@ -392,7 +401,7 @@ int32_t dspsRealFftNip(const float* inSamps, float* outSamps, int32_t order, int
     DSP_CHECK(inSamps == nullptr, kName, "inSamps==0", kUnit);
     DSP_CHECK(outSamps == nullptr, kName, "outSamps==0", kUnit);
     if (DirectionBad(kName, flags, result)) return result;
-    return RealToCcs(kName, inSamps, outSamps, order);
+    return RealToCcs(kName, inSamps, outSamps, order, flags);
 }
 
 int32_t dspsCcsFftNip(const float* inSamps, float* outSamps, int32_t order, int32_t flags) {

@@ -122,6 +122,10 @@ enum : int32_t {
 // calls), or the handler's result after a failed check: -5 for a bad order,
 // pointer or direction, -4 when the tables cannot be allocated.
 //
+// The real-input kernels also accept dspFftInverse: the result is then the
+// inverse DFT of the real signal (the conjugate bins, divided by N unless
+// dspFftNoScale).
+//
 // In place: samps holds N reals on entry and N+2 CCS floats on return.
 int32_t dspsRealFft(float* samps, int32_t order, int32_t flags);
 // Not in place: N reals in, N+2 CCS floats out.
@@ -130,7 +134,7 @@ int32_t dspsRealFftNip(const float* inSamps, float* outSamps, int32_t order, int
 int32_t dspsCcsFftNip(const float* inSamps, float* outSamps, int32_t order, int32_t flags);
 
 // Releases the cached tables of every order. Safe while other threads are
-// transforming: a table in use is freed when its last user is done.
+// transforming: it waits for the transforms already using them to finish.
 void dspFreeFftTables();
 
 // spectr[k] = re^2 + im^2 of the complex bin k (src holds re, im pairs).

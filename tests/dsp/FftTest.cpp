@@ -159,6 +159,27 @@ TEST(RealFft, Order15_SampledBinsMatchDirectSum) {
     EXPECT_LT(err / energy, 1e-10);
 }
 
+// Asked for the inverse, the real-input kernels give the inverse DFT (the
+// conjugate bins over N) rather than silently the forward transform.
+TEST(RealFft, RealInputInverse_IsConjugateOverN) {
+    for (int order : {1, 4, 10}) {
+        const size_t n = size_t{1} << order;
+        const auto x = RandomSignal(n, 3 * order);
+        std::vector<float> fwd(n + 2), inv(n + 2), raw(n + 2);
+        dspsRealFftNip(x.data(), fwd.data(), order, dspFftForward);
+        dspsRealFftNip(x.data(), inv.data(), order, dspFftInverse);
+        std::copy(x.begin(), x.end(), raw.begin());
+        dspsRealFft(raw.data(), order, dspFftInverse | dspFftNoScale);
+        for (size_t k = 0; k <= n / 2; ++k) {
+            EXPECT_FLOAT_EQ(inv[2 * k], fwd[2 * k] / n);
+            EXPECT_FLOAT_EQ(inv[2 * k + 1], -fwd[2 * k + 1] / n);
+            EXPECT_FLOAT_EQ(raw[2 * k + 1], -fwd[2 * k + 1]);
+        }
+        EXPECT_EQ(inv[1], 0.0f);
+        EXPECT_FALSE(std::signbit(inv[n + 1]));
+    }
+}
+
 TEST(RealFft, TableFlags_MakeReleaseAndRebuild) {
     using dsp_internal::HasTables;
     EXPECT_EQ(dspsRealFft(nullptr, 9, dspFftMakeTables), 0);
