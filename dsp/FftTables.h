@@ -59,5 +59,7 @@ void ReleaseTables(int32_t order);
 void ReleaseAllTables();
 // Whether the tables of |order| are cached at this moment (for tests).
 bool HasTables(int32_t order);
+// Makes the next |count| table allocations fail (for tests of the -4 path).
+void FailTableAllocationsForTest(int32_t count);
 
 }  // namespace dsp_internal

@@ -207,6 +207,31 @@ TEST(RealFft, TableFlags_MakeReleaseAndRebuild) {
     EXPECT_FLOAT_EQ(ccs[2 * 1000], 1.0f);
 }
 
+// A failed allocation first empties the cache and retries; only a second
+// failure is reported, as -4.
+TEST(RealFft, TableAllocationFailure_ReleasesCacheRetriesThenReports) {
+    using dsp_internal::HasTables;
+    RecordingHandler handler;
+    dspsRealFft(nullptr, 8, dspFftMakeTables);
+    ASSERT_TRUE(HasTables(8));
+    dsp_internal::FailTableAllocationsForTest(1);
+    std::vector<float> x(2050, 0.0f);
+    x[0] = 1.0f;
+    EXPECT_EQ(dspsRealFft(x.data(), 11, dspFftForward), 2048);
+    EXPECT_TRUE(RecordingHandler::Reports().empty());
+    EXPECT_FALSE(HasTables(8));  // released to make room
+    EXPECT_EQ(x[2 * 1024], 1.0f);
+
+    dsp_internal::FailTableAllocationsForTest(2);
+    EXPECT_EQ(dspsRealFft(x.data(), 6, dspFftForward), dspStsMemErr);
+    const DspReport r = handler.Take();
+    EXPECT_EQ(r.status, dspStsMemErr);
+    EXPECT_EQ(r.condition, "No working Twd memory");
+    EXPECT_EQ(dspGetStatus(), dspStsMemErr);
+    EXPECT_FALSE(HasTables(6));
+    dsp_internal::FailTableAllocationsForTest(0);
+}
+
 TEST(RealFft, BadArguments_ReportedWithConditionText) {
     RecordingHandler handler;
     float buf[8] = {};
