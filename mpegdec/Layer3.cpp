@@ -300,6 +300,7 @@ void StereoProcess(MpegDecContext& c, int gr) {
                 l[i] = (m + s) * k;
                 r[i] = (m - s) * k;
             }
+            c.nonzeroLines[0] = c.nonzeroLines[1] = lines;
         }
         return;
     }
