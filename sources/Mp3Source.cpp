@@ -119,6 +119,8 @@ int32_t ClampToInt32(int64_t v) {
 Mp3Source::Mp3Source() = default;
 
 Mp3Source::~Mp3Source() {
+    // A feeder thread still reading this object must end before the decoder goes.
+    if (IsPlaying()) WaveOutEngine::Stop();
     CloseStream();
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "mp3_fixtures.h"
 #include "platform/ui/Strings.h"
@@ -279,4 +280,46 @@ TEST(Mp3Source, RepeatedDecodeErrors_ReportedOnce) {
     ASSERT_EQ(rec->errors.size(), 1u);
     EXPECT_EQ(rec->errors[0].stringId, strings::kMp3DecodeError);
     s.CloseStream();
+}
+
+// Through the engine into a WAV file: what is played is exactly the decoded
+// stream, and the run ends by itself at the end of the file.
+TEST(Mp3Source, PlayThroughEngine_WritesTheDecodedStream) {
+    REQUIRE_MP3_FILES();
+    REQUIRE_DECODER();
+    ScopedRecordingInteraction rec;
+    std::vector<int16_t> decoded;
+    {
+        TestMp3Source s(Mp3Files::Get()["v1"]);
+        ASSERT_EQ(s.LoadInfo(), 1);
+        ASSERT_EQ(s.OpenStream(), 1);
+        decoded = ReadToEnd(s);
+        s.CloseStream();
+    }
+    TempDir dir;
+    const std::string out = dir.File("played.wav");
+    const char* previous = std::getenv("TUNARA_AUDIO");
+    const std::string saved = previous ? previous : "";
+    ::setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
+    {
+        Mp3Source s;
+        s.SetLocation(Mp3Files::Get()["v1"]);
+        ASSERT_EQ(s.LoadInfo(), 1);
+        ASSERT_EQ(s.Open(), 1);
+        s.Play();
+        for (int i = 0; i < 1000 && s.IsPlaying(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(s.IsPlaying(), 0);
+        s.Stop();
+        s.Close();
+    }
+    previous ? ::setenv("TUNARA_AUDIO", saved.c_str(), 1) : ::unsetenv("TUNARA_AUDIO");
+    const Bytes wav = ReadAll(out);
+    ASSERT_GT(wav.size(), 44u);
+    const auto* pcm = reinterpret_cast<const int16_t*>(wav.data() + 44);
+    const std::vector<int16_t> played(pcm, pcm + (wav.size() - 44) / 2);
+    EXPECT_EQ(played.size(), decoded.size());
+    EXPECT_TRUE(std::equal(played.begin(), played.begin() + std::min(played.size(), decoded.size()),
+                           decoded.begin()));
+    EXPECT_TRUE(rec->errors.empty());
 }
