@@ -92,6 +92,20 @@ void BM_WindowFftPower(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowFftPower);
 
+// The decoder's output conversion, one granule of one channel.
+void BM_FloatToInt16Granule(benchmark::State& state) {
+    std::vector<float> src(576);
+    std::vector<int16_t> dst(576);
+    FillSignal(src.data(), 576);
+    for (float& v : src) v *= 30000.0f;
+    for (auto _ : state) {
+        dspsbFloatToInt(src.data(), dst.data(), 576, 16, dspRndNear | dspSaturate);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_FloatToInt16Granule);
+
 }  // namespace
 
 BENCHMARK_MAIN();

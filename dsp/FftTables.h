@@ -31,8 +31,9 @@ struct FftTables {
 };
 
 // Holds the tables of one order for the duration of one transform. Once the
-// tables exist, taking and dropping a hold is wait-free: two atomic counter
-// updates and three atomic loads, no lock and no allocation.
+// tables exist, taking and dropping a hold costs two atomic counter updates
+// and three atomic loads: no lock, no allocation, and a retry only when a
+// release is going on at that very moment.
 class TableHold {
 public:
     // Makes the tables when missing. status() is 0, or -4 when they could not be
