@@ -180,6 +180,7 @@ int WaveOutEngine::Open() {
 
     state_ = Stopped;
     basePosition_ = 0;
+    countedAs_ = Playing;
     EngineAnalyser().ClearPeaks();
     return 1;
 }
@@ -210,6 +211,7 @@ void WaveOutEngine::Rewind() {
 void WaveOutEngine::Start(PlayState state) {
     Stop();
     JoinFeeder();
+    countedAs_ = state;
     state_ = state;
     try {
         feeder_ = std::thread([this] { RunFeeder(); });
@@ -228,7 +230,7 @@ void WaveOutEngine::StopRun(bool realign) {
     if (!device || device->GetPosition(samples) != audio::Status::Ok) return;
     PlayState was = state_.load();
     basePosition_ = static_cast<int32_t>(
-        SourceFrames(was, static_cast<uint32_t>(basePosition_.load()), samples));
+        SourceFrames(countedAs_.load(), static_cast<uint32_t>(basePosition_.load()), samples));
     state_ = Stopped;
     if (device->Reset() != audio::Status::Ok) return;
     {
@@ -259,7 +261,7 @@ int32_t WaveOutEngine::GetPosition() {
     uint32_t samples = 0;
     if (!device || device->GetPosition(samples) != audio::Status::Ok || sampleRate_ <= 0) return 0;
     uint32_t frames =
-        SourceFrames(state_.load(), static_cast<uint32_t>(basePosition_.load()), samples);
+        SourceFrames(countedAs_.load(), static_cast<uint32_t>(basePosition_.load()), samples);
     double ms = static_cast<double>(frames) * 1000.0 / sampleRate_;
     return ms >= static_cast<double>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(ms);
 }
@@ -360,6 +362,9 @@ void WaveOutEngine::RunFeeder() {
             break;
         }
         out.ringIndex = (out.ringIndex + 1) % kBufferCount;
+        // A Stop that came between the state check and the write has already
+        // reset the device; hand this buffer back too rather than play it.
+        if (state_.load() == Stopped) device->Reset();
     }
     // Fewer than the priming count were queued: let them play (after a
     // device error too, or the wait below would last until a Stop).

@@ -84,6 +84,9 @@ private:
     void JoinFeeder();
 
     std::thread feeder_;  // this object's latest run; only the UI thread touches it
+    // The speed at which the device's current sample count was played. It
+    // outlives the run, so a run that ends by itself keeps its position.
+    std::atomic<PlayState> countedAs_{Playing};
 };
 
 }  // namespace tunara

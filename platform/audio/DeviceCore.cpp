@@ -59,7 +59,7 @@ Status DeviceCore::Close() {
     BackendClose();
     open_ = false;
     callback_ = nullptr;
-    stateCv_.notify_all();
+    Changed();
     return Status::Ok;
 }
 
@@ -88,7 +88,7 @@ Status DeviceCore::Write(BufferHeader* header) {
     }
     ++queuedCount_;
     cv_.notify_all();
-    stateCv_.notify_all();
+    Changed();
     return Status::Ok;
 }
 
@@ -102,7 +102,7 @@ Status DeviceCore::Pause() {
         BackendPause(true, now);
     }
     cv_.notify_all();
-    stateCv_.notify_all();
+    Changed();
     return Status::Ok;
 }
 
@@ -114,7 +114,7 @@ Status DeviceCore::Restart() {
         BackendPause(false, Clock::now());
     }
     cv_.notify_all();
-    stateCv_.notify_all();
+    Changed();
     return Status::Ok;
 }
 
@@ -127,7 +127,7 @@ Status DeviceCore::Reset() {
     handed_ = played_ = queuedEnd_ = 0;
     error_ = false;
     cv_.notify_all();
-    stateCv_.notify_all();
+    Changed();
     return Status::Ok;
 }
 
@@ -159,8 +159,15 @@ bool DeviceCore::WaitNoticesDelivered(std::chrono::milliseconds timeout) {
 }
 
 bool DeviceCore::WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
     std::unique_lock lock(mutex_);
-    return stateCv_.wait_for(lock, timeout, pred);
+    for (;;) {
+        uint64_t seen = changes_;
+        lock.unlock();
+        if (pred()) return true;  // outside the lock: it may call the device
+        lock.lock();
+        if (!stateCv_.wait_until(lock, deadline, [&] { return changes_ != seen; })) return false;
+    }
 }
 
 uint64_t DeviceCore::QueuedFrames() {
@@ -235,7 +242,7 @@ void DeviceCore::Progress(Clock::time_point now) {
         doneTail_ = h;
         moved = true;
     }
-    if (moved) stateCv_.notify_all();
+    if (moved) Changed();
 }
 
 void DeviceCore::MoveAllToDone() {
@@ -265,7 +272,7 @@ void DeviceCore::Deliver(std::unique_lock<std::mutex>& lock) {
     if (cb) cb(Message::Done, h, inst);
     lock.lock();
     --delivering_;
-    stateCv_.notify_all();
+    Changed();
 }
 
 void DeviceCore::Run() {

@@ -28,8 +28,8 @@ public:
     // Blocks until every buffer handed back so far has had its notice
     // delivered and returned, or `timeout` passes; true when idle.
     bool WaitNoticesDelivered(std::chrono::milliseconds timeout);
-    // Blocks until `pred` holds (checked under the device lock whenever the
-    // queue changes) or `timeout` passes.
+    // Blocks until `pred` holds or `timeout` passes; `pred` is checked, without
+    // the device lock, whenever the queue, the pause or the notices change.
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
     // Frames queued and not yet played; buffers queued; paused.
     uint64_t QueuedFrames();
@@ -83,6 +83,11 @@ private:
 
     std::condition_variable cv_;       // wakes the device thread
     std::condition_variable stateCv_;  // wakes waiters in WaitUntil
+    uint64_t changes_ = 0;
+    void Changed() {
+        ++changes_;
+        stateCv_.notify_all();
+    }
     std::thread thread_;
     bool open_ = false;
     bool quit_ = false;
