@@ -40,7 +40,8 @@ public:
             first = pos_ - n;
             pos_ = first;
         } else {
-            n = std::min<uint32_t>(static_cast<uint32_t>(frames), length_ - std::min(pos_, length_));
+            n = std::min<uint32_t>(static_cast<uint32_t>(frames),
+                                   length_ - std::min(pos_, length_));
             first = pos_;
             pos_ += n;
         }
@@ -63,7 +64,9 @@ public:
         std::lock_guard lock(mutex_);
         return pos_;
     }
-    int32_t MsOf(uint32_t frames) const { return static_cast<int32_t>(frames * 1000.0 / sampleRate_); }
+    int32_t MsOf(uint32_t frames) const {
+        return static_cast<int32_t>(frames * 1000.0 / sampleRate_);
+    }
 
     int openResult = 1;
 
@@ -85,7 +88,8 @@ public:
     audio::Status Write(audio::BufferHeader* h) override {
         Written w;
         w.paused = IsPaused();
-        for (uint32_t b = 0; b + 4 <= h->bufferLength; b += 4) w.frames.push_back(FrameIndexAt(h->data + b));
+        for (uint32_t b = 0; b + 4 <= h->bufferLength; b += 4)
+            w.frames.push_back(FrameIndexAt(h->data + b));
         {
             std::lock_guard lock(tapMutex_);
             writes_.push_back(std::move(w));
@@ -112,7 +116,8 @@ private:
 };
 
 // Waits (bounded) for something a thread does that the test cannot step.
-inline bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+inline bool Eventually(const std::function<bool()>& pred,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;

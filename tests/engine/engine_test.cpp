@@ -29,7 +29,9 @@ protected:
         return device->WaitUntil([&] { return device->QueuedBuffers() >= buffers; }, 5s) &&
                (!running || Eventually([&] { return !device->IsPaused(); }));
     }
-    bool Finished(FakeSource& s) { return Eventually([&] { return !s.IsPlaying(); }); }
+    bool Finished(FakeSource& s) {
+        return Eventually([&] { return !s.IsPlaying(); });
+    }
 
     TapDevice* device = nullptr;  // owned by the engine while open
 };
@@ -77,7 +79,8 @@ TEST_F(EngineTest, Play_PrimesEightBuffersWhilePaused) {
     EXPECT_EQ(WaveOutEngine::FreeSlotCount(), 0);
     // Each finished buffer frees a slot that the feeder refills.
     device->Consume(1024 * 3);
-    ASSERT_TRUE(device->WaitUntil([&] { return device->QueuedBuffers() == 32 && device->Writes().size() == 35; }, 5s));
+    ASSERT_TRUE(device->WaitUntil(
+        [&] { return device->QueuedBuffers() == 32 && device->Writes().size() == 35; }, 5s));
     s.Stop();
     EXPECT_EQ(s.GetPosition(), 3 * 1024);
 }
@@ -237,12 +240,24 @@ TEST_F(EngineTest, RandomTransport_Stress) {
     ASSERT_EQ(s.Open(), 1);
     for (int i = 0; i < 400; ++i) {
         switch (rng() % 7) {
-        case 0: s.Play(); break;
-        case 1: s.Stop(); break;
-        case 2: s.FastForward(); break;
-        case 3: s.Rewind(); break;
-        case 4: s.Seek(static_cast<int32_t>(rng() % (length + 2000))); break;
-        default: device->Consume(rng() % 5000); break;
+            case 0:
+                s.Play();
+                break;
+            case 1:
+                s.Stop();
+                break;
+            case 2:
+                s.FastForward();
+                break;
+            case 3:
+                s.Rewind();
+                break;
+            case 4:
+                s.Seek(static_cast<int32_t>(rng() % (length + 2000)));
+                break;
+            default:
+                device->Consume(rng() % 5000);
+                break;
         }
         int32_t pos = s.GetPosition();
         ASSERT_GE(pos, 0) << i;
@@ -266,11 +281,21 @@ TEST_F(EngineTest, RandomTransportFastDevice_Stress) {
     ASSERT_EQ(s.Open(), 1);
     for (int i = 0; i < 300; ++i) {
         switch (rng() % 5) {
-        case 0: s.Play(); break;
-        case 1: s.Stop(); break;
-        case 2: s.FastForward(); break;
-        case 3: s.Rewind(); break;
-        default: s.Seek(static_cast<int32_t>(rng() % 5000)); break;
+            case 0:
+                s.Play();
+                break;
+            case 1:
+                s.Stop();
+                break;
+            case 2:
+                s.FastForward();
+                break;
+            case 3:
+                s.Rewind();
+                break;
+            default:
+                s.Seek(static_cast<int32_t>(rng() % 5000));
+                break;
         }
         float l, r, bands[16];
         s.GetLevels(l, r);
