@@ -118,6 +118,9 @@ enum : int32_t {
     dspFftNoScale = 0x10,  // the inverse is not divided by N
 };
 
+// Orders 5 to 13 use up to 32 KiB of stack for their work area; nothing is
+// allocated once the tables of the order exist.
+//
 // The FFT kernels return N (1 for order 0, 2 for order 1, 0 for the table-only
 // calls), or the handler's result after a failed check: -5 for a bad order,
 // pointer or direction, -4 when the tables cannot be allocated.
