@@ -63,6 +63,42 @@ int FrameBytes(int kbps, int sampleRate, bool padding) {
     return kbps * (sampleRate >= 32000 ? 144000 : 72000) / sampleRate + (padding ? 1 : 0);
 }
 
+// What an encoder may note in the first frame (a "Xing"/"Info" or "VBRI"
+// block): the frame count, the byte count and whether the rate varies.
+struct StreamSummary {
+    int64_t frames = 0;
+    int64_t bytes = 0;
+    bool variable = false;
+};
+constexpr size_t kSummaryProbeBytes = 192;
+
+uint32_t Be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+StreamSummary ReadStreamSummary(const uint8_t* frame, size_t size, const Header& h) {
+    StreamSummary s;
+    // The block follows the side information, whose size depends on version and mode.
+    const size_t sideInfo = h.mpeg1 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
+    const uint8_t* x = frame + 4 + sideInfo;
+    if (4 + sideInfo + 16 <= size &&
+        (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
+        const uint32_t flags = Be32(x + 4);
+        const uint8_t* field = x + 8;
+        if (flags & 1) s.frames = Be32(field), field += 4;
+        if (flags & 2) s.bytes = Be32(field);
+        s.variable = x[0] == 'X';
+        return s;
+    }
+    const uint8_t* v = frame + 4 + 32;
+    if (4 + 32 + 18 <= size && std::memcmp(v, "VBRI", 4) == 0) {
+        s.bytes = Be32(v + 10);
+        s.frames = Be32(v + 14);
+        s.variable = true;
+    }
+    return s;
+}
+
 ssize_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
     size_t done = 0;
     while (done < count) {
@@ -159,9 +195,10 @@ bool Mp3Source::LocateAudio(int fd) {
 }
 
 bool Mp3Source::QuickScan(int fd) {
-    uint8_t b[4];
+    uint8_t first[kSummaryProbeBytes] = {};
     Header h;
-    if (ReadAt(fd, b, 4, audioBegin_) != 4 || !ParseHeader(b, h) || h.kbps == 0) return false;
+    const ssize_t got = ReadAt(fd, first, sizeof first, audioBegin_);
+    if (got < 4 || !ParseHeader(first, h) || h.kbps == 0) return false;
     frameSamples_ = h.mpeg1 ? 1152 : 576;
     sampleRate_ = h.sampleRate;
     channels_ = h.channels;
@@ -174,6 +211,19 @@ bool Mp3Source::QuickScan(int fd) {
     const int64_t audioBytes = std::max<int64_t>(audioEnd_ - audioBegin_, 0);
     const double frames = audioBytes % g == 0 ? double(audioBytes / g) : double(audioBytes) / f;
     durationMs_ = ClampToInt32(int64_t(frames * frameSamples_ / h.sampleRate * 1000.0));
+
+    // The first frame's header says nothing about the rest of a VBR stream;
+    // an encoder's summary in that frame does, and costs no extra read.
+    const StreamSummary summary = ReadStreamSummary(first, size_t(got), h);
+    if (summary.frames > 0) {
+        const int64_t samples = int64_t(summary.frames) * frameSamples_;
+        durationMs_ = ClampToInt32(samples * 1000 / h.sampleRate);
+        if (summary.variable) {
+            formatName_ = "MP3 VBR";
+            const int64_t bytes = summary.bytes > 0 ? summary.bytes : audioBytes;
+            bitRate_ = ClampToInt32(bytes * 8 * h.sampleRate / samples);
+        }
+    }
     return true;
 }
 

@@ -68,14 +68,20 @@ TEST(Mp3Source, Cbr_QuickScanAgreesWithFullScan) {
     s.CloseStream();
 }
 
-// VBR: "MP3 VBR" and an average bit rate within 2% of ffprobe's.
+// VBR: "MP3 VBR" and an average bit rate within 2% of ffprobe's. The list
+// already shows a duration within 1% from the encoder's summary frame.
 TEST(Mp3Source, Vbr_AverageBitRateMatchesFfprobe) {
     REQUIRE_MP3_FILES();
     if (!HaveTool("ffprobe")) GTEST_SKIP() << "no ffprobe";
     ScopedRecordingInteraction rec;
     TestMp3Source s(Mp3Files::Get()["vbr"]);
     ASSERT_EQ(s.LoadInfo(), 1);
+    EXPECT_EQ(s.GetFormatName(), "MP3 VBR");
+    const int quickMs = s.GetDuration();
+    const int quickBitRate = s.GetBitRate();
     s.OpenStream();
+    EXPECT_NEAR(quickMs, s.GetDuration(), s.GetDuration() * 0.01);
+    EXPECT_NEAR(quickBitRate, s.GetBitRate(), s.GetBitRate() * 0.02);
     ASSERT_FALSE(s.FrameIndex().empty());
     EXPECT_EQ(s.GetFormatName(), "MP3 VBR");
     const double probed = std::atof(
