@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/ui/Strings.h"
@@ -25,6 +26,7 @@ class TestWav : public WavSource {
 public:
     explicit TestWav(const std::string& path) { SetLocation(path); }
     void SetState(PlayState s) { state_ = s; }
+    int Bits() const { return GetBitsPerSample(); }
 };
 
 // Left sample of each frame of 16-bit stereo counting data.
@@ -318,6 +320,71 @@ TEST(WavSourcePlayTest, ReadOnlyFilePlaysToTheEnd) {
     EXPECT_EQ(wav.GetPosition(), 250);
     wav.Close();
     EXPECT_TRUE(ui->errors.empty());
+}
+
+}  // namespace
+}  // namespace tunara
+
+namespace tunara {
+namespace {
+
+bool Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Files made by independent tools: integer PCM reads back exactly what the
+// tool decodes; other encodings are refused.
+TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
+    if (!Shell("sox --version") || !Shell("ffmpeg -version")) GTEST_SKIP() << "sox/ffmpeg missing";
+    test::TempDir dir;
+    ScopedRecordingInteraction ui;
+    const std::string tone = "synth 0.3 sine 440 sine 660";
+    struct Case {
+        std::string name;
+        std::string make;  // writes %s
+        bool plays;
+    };
+    const std::vector<Case> cases = {
+        {"s16", "sox -n -r 44100 -c 2 -b 16 %s " + tone, true},
+        {"u8", "sox -n -r 11025 -c 1 -b 8 %s " + tone, true},
+        {"s24-extensible", "sox -n -r 48000 -c 2 -b 24 %s " + tone, true},
+        {"s32", "sox -n -r 8000 -c 2 -b 32 %s " + tone, true},
+        {"ffmpeg-list-info",
+         "ffmpeg -y -f lavfi -i sine=frequency=500:duration=0.3 -metadata title=T %s", true},
+        {"float", "sox -n -r 8000 -c 1 -e floating-point -b 32 %s " + tone, false},
+        {"ulaw", "sox -n -r 8000 -c 1 -e u-law %s " + tone, false},
+        {"ima-adpcm", "sox -n -r 8000 -c 1 -e ima-adpcm %s " + tone, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui->errors.clear();
+        const std::string path = (dir.path() / (c.name + ".wav")).string();
+        std::string make = c.make;
+        make.replace(make.find("%s"), 2, path);
+        ASSERT_TRUE(Shell(make));
+        TestWav wav(path);
+        if (!c.plays) {
+            EXPECT_EQ(wav.LoadInfo(), 0);
+            ASSERT_EQ(ui->errors.size(), 1u);
+            EXPECT_EQ(ui->errors[0].stringId, strings::kWavNotValid);
+            continue;
+        }
+        ASSERT_EQ(wav.LoadInfo(), 1);
+        const std::string raw = (dir.path() / (c.name + ".raw")).string();
+        ASSERT_TRUE(Shell("sox " + path + " -t raw " + raw));
+        const Bytes expect = test::TempDir::Read(raw);
+        ASSERT_EQ(wav.OpenStream(), 1);
+        Bytes got;
+        std::vector<uint8_t> buf(1024 * 8);
+        const int blockAlign = wav.GetChannels() * wav.Bits() / 8;
+        for (int n; (n = wav.ReadFrames(buf.data(), 1024)) > 0;) {
+            got.insert(got.end(), buf.begin(), buf.begin() + n * blockAlign);
+        }
+        EXPECT_EQ(wav.CloseStream(), 1);
+        EXPECT_EQ(got, expect);
+        EXPECT_NEAR(wav.GetDuration(), 300, 1);  // truncated to whole ms
+        EXPECT_TRUE(ui->errors.empty());
+    }
 }
 
 }  // namespace
