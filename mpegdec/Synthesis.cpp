@@ -10,12 +10,12 @@ namespace {
 
 // x[0..35] = windowed inverse MDCT of X[0..17] for a long block type.
 void ImdctLong(const float* X, float* x, const float* window, const Tables& t) {
-    float y[18];
-    for (int n = 0; n < 18; ++n) {
-        float s = 0;
-        const float* row = t.longCos[n];
-        for (int k = 0; k < 18; ++k) s += X[k] * row[k];
-        y[n] = s;
+    float y[20] = {};
+    for (int k = 0; k < 18; ++k) {
+        const float xk = X[k];
+        if (xk == 0.0f) continue;
+        const float* col = t.longCos[k];
+        for (int n = 0; n < 20; ++n) y[n] += xk * col[n];
     }
     for (int i = 0; i < 9; ++i) x[i] = y[i + 9] * window[i];
     for (int i = 9; i < 27; ++i) x[i] = -y[26 - i] * window[i];
@@ -65,21 +65,42 @@ void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out) {
     int32_t off = s.offset[ch] - 32;
     if (off < 0) off = 480;
     s.offset[ch] = off;
-    float* ring = s.ring[ch];
-    Dct32(in, ring + off);
-    std::memcpy(ring + off + 512, ring + off, 32 * sizeof(float));
-    const float* base = ring + off;
-    // Even blocks read c[16 + j] (j < 16) or c[48 - j]; odd blocks c[16 - j] or c[j - 16].
-    for (int j = 0; j < 32; ++j) {
-        const int evenIdx = j <= 16 ? 16 + j : 48 - j;
-        const int oddIdx = j <= 16 ? 16 - j : j - 16;
-        const float* w = t.synthWindow[j];
-        float sum = 0;
+    const int slot = off / 32;
+    float c[32];
+    Dct32(in, c);
+    float(*ring)[32] = s.ring[ch];
+    for (int m = 0; m < 32; ++m) ring[m][slot] = ring[m][slot + 16] = c[m];
+
+    // Block b (0 = newest) is at column slot + b. Even blocks feed output j from transform
+    // output 16 + j, odd blocks from 16 - j; outputs j and 32 - j share those values.
+    const float* r16 = &ring[16][slot];
+    const float* r0 = &ring[0][slot];
+    float s0 = 0, s16 = 0;
+    for (int b = 0; b < 16; ++b) {
+        s0 += t.synthWindow[0][b] * r16[b];
+        s16 += t.synthWindow[16][b] * r0[b];
+    }
+    out[0] = s0;
+    out[16] = s16;
+    for (int j = 1; j < 16; ++j) {
+        const float* even = &ring[16 + j][slot];
+        const float* odd = &ring[16 - j][slot];
+        float v[16];
         for (int b = 0; b < 16; b += 2) {
-            sum += w[b] * base[32 * b + (evenIdx & 31)];
-            sum += w[b + 1] * base[32 * (b + 1) + oddIdx];
+            v[b] = even[b];
+            v[b + 1] = odd[b + 1];
         }
-        out[j] = sum;
+        const float* wa = t.synthWindow[j];
+        const float* wb = t.synthWindow[32 - j];
+        // Four running sums each: a shape the compiler maps onto vector lanes.
+        float a[4] = {}, z[4] = {};
+        for (int b = 0; b < 16; b += 4)
+            for (int k = 0; k < 4; ++k) {
+                a[k] += wa[b + k] * v[b + k];
+                z[k] += wb[b + k] * v[b + k];
+            }
+        out[j] = (a[0] + a[1]) + (a[2] + a[3]);
+        out[32 - j] = (z[0] + z[1]) + (z[2] + z[3]);
     }
 }
 

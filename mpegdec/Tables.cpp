@@ -78,9 +78,9 @@ void Build() {
         for (int k = 0; k < 6; ++k)
             t.shortMatrix[n][k] =
                 float(std::cos((2 * n + 7) * (2 * k + 1) * pi / 24) * w[2][n] * 32768);
-    for (int n = 0; n < 18; ++n)
-        for (int k = 0; k < 18; ++k)
-            t.longCos[n][k] = float(std::cos(pi / 72 * (2 * n + 1) * (2 * k + 1)));
+    for (int k = 0; k < 18; ++k)
+        for (int n = 0; n < 20; ++n)
+            t.longCos[k][n] = n < 18 ? float(std::cos(pi / 72 * (2 * n + 1) * (2 * k + 1))) : 0.0f;
     int at = 0;
     for (int n = 32; n >= 2; n /= 2)
         for (int i = 0; i < n / 2; ++i)

@@ -16,18 +16,18 @@ extern const uint8_t kPretab[22];
 extern const uint8_t kSfbPartitions[6][3][4];  // LSF: row, block kind, partition
 
 struct Tables {
-    float gain[256];            // 2^((g - 210) / 4)
-    float pow43[129];           // q^(4/3)
-    float pow2Half[64];         // 2^(-m / 2)
-    float isLeft[16];           // MPEG-1 intensity: r / (1 + r)
-    float isRight[16];          // 1 / (1 + r)
-    float lsfIs[2][32];         // LSF intensity: io^k, io = 2^-1/4 (even compress) or 2^-1/2 (odd)
-    float cs[8], ca[8];         // alias-reduction butterflies
-    float window[4][36];        // inverse-MDCT windows per block type, scaled by 32768
-    float shortMatrix[12][6];   // cos((2n + 7)(2k + 1) pi / 24) * short window[n]
-    float longCos[18][18];      // DCT-IV kernel used by the long inverse MDCT
-    float dct32[31];            // butterfly constants of the 32-point transform
-    float synthWindow[32][16];  // synthesis window with signs, in reading order
+    float gain[256];           // 2^((g - 210) / 4)
+    float pow43[129];          // q^(4/3)
+    float pow2Half[64];        // 2^(-m / 2)
+    float isLeft[16];          // MPEG-1 intensity: r / (1 + r)
+    float isRight[16];         // 1 / (1 + r)
+    float lsfIs[2][32];        // LSF intensity: io^k, io = 2^-1/4 (even compress) or 2^-1/2 (odd)
+    float cs[8], ca[8];        // alias-reduction butterflies
+    float window[4][36];       // inverse-MDCT windows per block type, scaled by 32768
+    float shortMatrix[12][6];  // cos((2n + 7)(2k + 1) pi / 24) * short window[n]
+    alignas(32) float longCos[18][20];  // DCT-IV kernel [k][n], rows padded with 0
+    float dct32[31];                    // butterfly constants of the 32-point transform
+    float synthWindow[32][16];          // synthesis window with signs, in reading order
 };
 
 // Thread-safe; computed on first use.
