@@ -109,7 +109,10 @@ void PlayerController::Next() {
 
 bool PlayerController::StepNext() {
     bool goOn = list_ && list_->Next();
-    if (!goOn) Stop();
+    if (!goOn) {
+        Stop();
+        reachedEnd_ = true;
+    }
     RefreshAll();
     return goOn;
 }
@@ -323,7 +326,7 @@ void PlayerController::OnTick() {
         bool introCut = list_ && list_->Intro() && positionMs > kIntroMs;
         if (finished || introCut) {
             if (state_ == Playing) {
-                if (!StepNext()) reachedEnd_ = true;
+                StepNext();
             } else if (state_ == FastForward || state_ == Rewind) {
                 Stop();
             }

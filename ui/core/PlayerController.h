@@ -108,8 +108,8 @@ public:
     TrackList* List() const { return list_; }
     bool WebOn() const { return webSource_ != nullptr; }
     bool Running() const { return running_; }
-    // Set when a tick's track advance stopped at the end of the list; cleared
-    // by Play.
+    // Set when Next (a command or a tick's track advance) stopped at the end
+    // of the list; cleared by Play.
     bool ReachedEnd() const { return reachedEnd_; }
 
 private:

@@ -1,0 +1,66 @@
+// tunara-cli info: the descriptive fields a source reads from a file.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/Cli.h"
+#include "platform/ui/Strings.h"
+#include "platform/ui/UserInteraction.h"
+#include "playlist/SourceFactory.h"
+
+namespace tunara::cli {
+
+namespace {
+
+// Prints errors to standard error and remembers that one was shown.
+class CountingInteraction : public UserInteraction {
+public:
+    void ShowError(const UserMessage& message) override {
+        std::fprintf(stderr, "%s\n", message.Formatted().c_str());
+        ++errors;
+    }
+    Answer Ask(const std::string&, bool) override { return Answer::Cancel; }
+    int errors = 0;
+};
+
+int Info(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: tunara-cli info FILE\n");
+        return 2;
+    }
+    const std::string& path = args[0];
+    SetUiThread();
+    CountingInteraction interaction;
+    SetUserInteraction(&interaction);
+
+    auto source = CreateSourceFor(path);
+    int ok = 0;
+    if (source) {
+        source->SetLocation(path);
+        ok = source->LoadInfo();
+    }
+    UiQueue().Deliver();
+    if (!ok) {
+        if (interaction.errors == 0) ReportError(strings::kMediaFailedToOpen, path);
+        SetUserInteraction(nullptr);
+        return 1;
+    }
+    std::printf("title: %s\n", source->GetTitle().c_str());
+    std::printf("artist: %s\n", source->GetArtist().c_str());
+    std::printf("album: %s\n", source->GetAlbum().c_str());
+    std::printf("genre: %s\n", source->GetCategory().c_str());
+    std::printf("format: %s\n", source->GetFormatName().c_str());
+    std::printf("bit rate: %d bits/s\n", source->GetBitRate());
+    std::printf("sample rate: %d Hz\n", source->GetSampleRate());
+    std::printf("channels: %d\n", source->GetChannels());
+    std::printf("duration: %d ms\n", source->GetDuration());
+    source.reset();
+    SetUserInteraction(nullptr);
+    return 0;
+}
+
+Registration reg({"info", "info FILE", &Info});
+
+}  // namespace
+
+}  // namespace tunara::cli
