@@ -75,6 +75,60 @@ int SpectrumAnalyser::BandEdges(int count, int* firstBins) {
     return std::min(j, kFrames / 2);
 }
 
+namespace {
+
+// The Hann weights of dspsWinHann for 1024 points, made once by the same
+// recurrence, so applying them here gives the kernel's very results.
+const double* HannWeights() {
+    static const auto table = [] {
+        static double w[SpectrumAnalyser::kFrames];
+        const int n = SpectrumAnalyser::kFrames, end = n - 1;
+        const double step = std::cos(2.0 * M_PI / (n - 1));
+        double prev = step, cur = 1.0;
+        for (int k = 0; k <= end - k; ++k) {
+            w[k] = w[end - k] = 0.5 + -0.5 * cur;
+            const double next = 2.0 * step * cur - prev;
+            prev = cur;
+            cur = next;
+        }
+        return w;
+    }();
+    return table;
+}
+
+// Converts one channel to floats in -1.0..1.0; returns its largest and
+// smallest value.
+template <int Bits>
+void Convert(const uint8_t* p, int blockAlign, float* out, float& mx, float& mn) {
+    float hi = -2.0f, lo = 2.0f;
+    for (int i = 0; i < SpectrumAnalyser::kFrames; ++i, p += blockAlign) {
+        float v;
+        if constexpr (Bits == 8) {
+            v = (static_cast<float>(*p) - 128.0f) * 0.0078125f;
+        } else if constexpr (Bits == 16) {
+            int16_t s;
+            std::memcpy(&s, p, 2);
+            v = static_cast<float>(s) * (1.0f / 32768.0f);
+        } else if constexpr (Bits == 24) {
+            int32_t s = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
+                                             static_cast<uint32_t>(p[1]) << 16 |
+                                             static_cast<uint32_t>(p[2]) << 24);
+            v = static_cast<float>(s) * (1.0f / 2147483648.0f);
+        } else {
+            int32_t s;
+            std::memcpy(&s, p, 4);
+            v = static_cast<float>(s) * (1.0f / 2147483648.0f);
+        }
+        out[i] = v;
+        hi = v > hi ? v : hi;
+        lo = v < lo ? v : lo;
+    }
+    mx = hi;
+    mn = lo;
+}
+
+}  // namespace
+
 void SpectrumAnalyser::Analyse(const uint8_t* data) {
     const int channels = channels_;
     const int bits = bitsPerSample_;
@@ -88,60 +142,47 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
     if (bandReset_.exchange(false, kRelaxed))
         for (int k = 0; k < count; ++k) bandPeak_[k].store(0.0f, kRelaxed);
 
+    // Levels: the extremes of each channel (-1.0 counts as 1.0).
     for (int c = 0; c < channels; ++c) {
-        float* out = channel_[c];
         const uint8_t* p = data + c * (bits / 8);
+        float mx = 0.0f, mn = 0.0f;
         switch (bits) {
             case 8:
-                for (int i = 0; i < kFrames; ++i, p += blockAlign) out[i] = static_cast<float>(*p);
-                dspsbSub1(128.0f, out, kFrames);
-                dspsbMpy1(0.0078125f, out, kFrames);
+                Convert<8>(p, blockAlign, channel_[c], mx, mn);
                 break;
             case 16:
-                for (int i = 0; i < kFrames; ++i, p += blockAlign) {
-                    int16_t s;
-                    std::memcpy(&s, p, 2);
-                    out[i] = static_cast<float>(s);
-                }
-                dspsbMpy1(1.0f / 32768.0f, out, kFrames);
+                Convert<16>(p, blockAlign, channel_[c], mx, mn);
                 break;
             case 24:
-                for (int i = 0; i < kFrames; ++i, p += blockAlign) {
-                    int32_t s = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
-                                                     static_cast<uint32_t>(p[1]) << 16 |
-                                                     static_cast<uint32_t>(p[2]) << 24);
-                    out[i] = static_cast<float>(s) * (1.0f / 2147483648.0f);
-                }
+                Convert<24>(p, blockAlign, channel_[c], mx, mn);
                 break;
             case 32:
-                for (int i = 0; i < kFrames; ++i, p += blockAlign) {
-                    int32_t s;
-                    std::memcpy(&s, p, 4);
-                    out[i] = static_cast<float>(s) * (1.0f / 2147483648.0f);
-                }
+                Convert<32>(p, blockAlign, channel_[c], mx, mn);
                 break;
             default:
-                std::memset(out, 0, sizeof channel_[c]);
+                std::memset(channel_[c], 0, sizeof channel_[c]);
         }
-        float mx = dspsMax(out, kFrames);
-        float mn = dspsMin(out, kFrames);
         Raise(levelPeak_[c], mx);
         Raise(levelPeak_[c], -mn);
     }
     if (channels == 1) levelPeak_[1].store(levelPeak_[0].load(kRelaxed), kRelaxed);
 
-    const float f = static_cast<float>(std::pow(512.0, 1.0 / count));
+    // Mono mix under a Hann window, its spectrum scaled by 1/1024, and the
+    // power of the first 512 bins.
+    const double* w = HannWeights();
     if (channels == 2) {
-        for (int i = 0; i < kFrames; ++i) mix_[i] = (channel_[0][i] + channel_[1][i]) * 0.5f;
+        for (int i = 0; i < kFrames; ++i)
+            mix_[i] = static_cast<float>(((channel_[0][i] + channel_[1][i]) * 0.5f) * w[i]);
     } else {
-        std::memcpy(mix_, channel_[0], sizeof(float) * kFrames);
+        for (int i = 0; i < kFrames; ++i) mix_[i] = static_cast<float>(channel_[0][i] * w[i]);
     }
-    dspsWinHann(mix_, kFrames);
     dspsRealFft(mix_, 10, dspFftForward);
-    dspsbMpy1(1.0f / 1024.0f, mix_, kFrames + 2);
+    for (int i = 0; i < kFrames + 2; ++i) mix_[i] *= 1.0f / 1024.0f;
     dspcbPowerSpectr(mix_, power_, kFrames / 2);
 
-    long double c = 1.0L;
+    // Bands on a logarithmic scale: band k ends at bin 512^((k+1)/count).
+    const float f = static_cast<float>(std::pow(512.0, 1.0 / count));
+    long double c = 1.0L;  // extended precision keeps the edges on whole bins
     int j = 0;
     for (int k = 0; k < count; ++k) {
         c *= f;
