@@ -15,9 +15,6 @@ namespace {
 
 constexpr GstClockTime kDiscoveryTimeout = 5 * GST_SECOND;
 
-std::mutex gDiscovererMutex;
-GstDiscoverer* gDiscoverer = nullptr;
-
 // Microsoft-style codes the sound tables know by number.
 constexpr uint32_t kMsImaAdpcm = 0x6D730011;
 constexpr uint32_t kMsAdpcm = 0x6D730002;
@@ -226,13 +223,13 @@ GstDiscovererStreamInfo* Deepest(GstDiscovererStreamInfo* info) {
 }  // namespace
 
 int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
-    std::lock_guard<std::mutex> lock(gDiscovererMutex);
-    if (!gDiscoverer) {
-        gDiscoverer = gst_discoverer_new(kDiscoveryTimeout, nullptr);
-        if (!gDiscoverer) return kTmCantMakeMovie;
-    }
+    // A discoverer used for a second medium sometimes stalls until its
+    // time-out, so each medium gets a fresh one.
+    GstDiscoverer* discoverer = gst_discoverer_new(kDiscoveryTimeout, nullptr);
+    if (!discoverer) return kTmCantMakeMovie;
     GError* error = nullptr;
-    GstDiscovererInfo* di = gst_discoverer_discover_uri(gDiscoverer, uri.c_str(), &error);
+    GstDiscovererInfo* di = gst_discoverer_discover_uri(discoverer, uri.c_str(), &error);
+    g_object_unref(discoverer);
     if (error) g_error_free(error);
     if (!di) return kTmCantMakeMovie;
     GstDiscovererResult result = gst_discoverer_info_get_result(di);
@@ -267,10 +264,18 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
         }
         for (GList* l = audio; l; l = l->next) {
             auto* ai = GST_DISCOVERER_AUDIO_INFO(l->data);
-            auto track = std::make_unique<TrackObj>();
             GstDiscovererStreamInfo* deepest = Deepest(GST_DISCOVERER_STREAM_INFO(ai));
             GstCaps* owned = nullptr;
             Caps c = CapsOf(deepest, owned);
+            // A header without a sound format in it is not a sound track.
+            bool known = gst_discoverer_audio_info_get_sample_rate(ai) != 0 || c.Int("rate") != 0 ||
+                         c.name == "audio/midi" || c.name == "audio/x-midi-event";
+            if (!known) {
+                if (owned) gst_caps_unref(owned);
+                gst_discoverer_stream_info_unref(deepest);
+                continue;
+            }
+            auto track = std::make_unique<TrackObj>();
             track->media.type =
                 DescribeSound(c, ai, mpegStream, track->media.sound, track->media.hasSound);
             if (track->media.type != FourCc("soun")) track->media.hasSound = false;
@@ -303,16 +308,13 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
             info.tracks.push_back(std::move(track));
         }
     }
+    if (status == kTmOk && info.tracks.empty()) status = kTmCantMakeMovie;
     gst_discoverer_stream_info_list_free(audio);
     gst_discoverer_stream_info_list_free(video);
     gst_discoverer_info_unref(di);
     return status;
 }
 
-void ShutdownDiscovery() {
-    std::lock_guard<std::mutex> lock(gDiscovererMutex);
-    if (gDiscoverer) g_object_unref(gDiscoverer);
-    gDiscoverer = nullptr;
-}
+void ShutdownDiscovery() {}
 
 }  // namespace tunara::media::module

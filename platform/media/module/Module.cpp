@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -86,6 +87,19 @@ int32_t MakeFileSpec(const char* path, TmFileSpec* spec) {
     return status;
 }
 
+bool IsAiff(const std::string& fileUri) {
+    gchar* path = gst_uri_get_location(fileUri.c_str());
+    if (!path) return false;
+    char head[12] = {};
+    FILE* f = std::fopen(path, "rb");
+    g_free(path);
+    if (!f) return false;
+    size_t n = std::fread(head, 1, sizeof(head), f);
+    std::fclose(f);
+    return n == sizeof(head) && std::memcmp(head, "FORM", 4) == 0 &&
+           (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
+}
+
 int32_t OpenMovieFile(const TmFileSpec* spec, MovieFileObj** out) {
     if (!spec || !out || !spec->uri[0] || !std::memchr(spec->uri, 0, sizeof(spec->uri)))
         return kTmBadParam;
@@ -97,6 +111,11 @@ int32_t OpenMovieFile(const TmFileSpec* spec, MovieFileObj** out) {
         bool readable = path && access(path, R_OK) == 0;
         g_free(path);
         if (!readable) return kTmFileNotFound;
+    }
+    if (!network && IsAiff(uri)) {
+        // The AIFF parser can stall for good while prerolling a file it pulls
+        // from; fed by a pushing source it does not.
+        uri = "push" + uri;
     }
     auto* file = new MovieFileObj{uri, network};
     Register(file, Kind::MovieFile);

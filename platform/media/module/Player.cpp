@@ -13,7 +13,7 @@ namespace tunara::media::module {
 
 namespace {
 
-constexpr GstClockTime kStartTimeout = 5 * GST_SECOND;
+constexpr GstClockTime kStartTimeout = 1 * GST_SECOND;
 constexpr GstClockTime kSeekTimeout = 2 * GST_SECOND;
 constexpr double kSpectrumFloorDb = -60.0;
 constexpr size_t kMeterQueue = 64;
@@ -423,11 +423,13 @@ void Player::SetRate(double rate) {
                          GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
     }
     rate_ = rate;
+    progressAt_ = std::chrono::steady_clock::now();
     if (!buffering_) gst_element_set_state(pipeline_, GST_STATE_PLAYING);
 }
 
 void Player::Idle() {
     Pump();
+    WatchProgress();
     if (!rewinding_ || !pipeline_) return;
     auto now = std::chrono::steady_clock::now();
     auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastStep_).count();
@@ -465,8 +467,29 @@ void Player::SeekNs(int64_t positionNs) {
     gst_element_get_state(pipeline_, nullptr, nullptr, kSeekTimeout);
 }
 
+// Playing forward with the position standing still for this long means the
+// pipeline has stalled; the item is then over rather than playing forever.
+constexpr auto kStallLimit = std::chrono::seconds(5);
+
+void Player::WatchProgress() {
+    auto now = std::chrono::steady_clock::now();
+    if (rate_ <= 0 || buffering_ || rewinding_ || eos_ || failed_) {
+        progressAt_ = now;
+        return;
+    }
+    int64_t pos = PositionNs();
+    if (pos != progressPositionNs_) {
+        progressPositionNs_ = pos;
+        progressAt_ = now;
+    } else if (now - progressAt_ > kStallLimit) {
+        notices_.push_back(Notice{kStatusIsError, "playback stalled"});
+        failed_ = true;
+    }
+}
+
 bool Player::Done() {
     Pump();
+    WatchProgress();
     if (failed_ || eos_) return true;
     return rewinding_ && rewindPositionNs_ <= 0;
 }

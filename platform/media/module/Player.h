@@ -64,6 +64,7 @@ private:
     bool Build(const std::string& audioSpec);
     void Teardown();
     void Pump();
+    void WatchProgress();
     void HandleMessage(GstMessage* msg);
     GstElement* MakeAudioSink(const std::string& spec);
     bool MeterCurrent(std::deque<MeterEntry>& queue, MeterEntry& out);
@@ -90,6 +91,8 @@ private:
     int64_t rewindPositionNs_ = 0;
     std::chrono::steady_clock::time_point lastStep_;
     bool buffering_ = false;
+    int64_t progressPositionNs_ = -1;
+    std::chrono::steady_clock::time_point progressAt_;
 
     std::atomic<VideoWindow*> window_{nullptr};
     std::vector<Notice> notices_;
