@@ -62,13 +62,13 @@ struct ScaleFactors {
     int32_t s[3][13];  // [window][short band]; band 12 stays 0
 };
 
-// The last 16 blocks of 32 transform outputs per channel, stored by output index so that the
-// windowing reads 16 consecutive blocks contiguously: ring[ch][m][k] is output m of the block
-// in slot k, and slot k + 16 repeats slot k so no read wraps.
+// The last 16 blocks of 32 transform outputs per channel. A block in slot k (0..15) lives in
+// ring[ch][k & 1][m][k / 2], repeated 8 entries on, so that the windowing reads the blocks of
+// one parity as 8 consecutive values without wrapping.
 struct SynthesisState {
     int32_t marker;
     int32_t offset[2];  // 32 * the newest block's slot: 0..480, stepping down by 32
-    alignas(32) float ring[2][32][32];
+    alignas(32) float ring[2][2][32][16];
 };
 
 }  // namespace mpegdec

@@ -121,26 +121,33 @@ void ReadLsf(MpegDecContext& c, int gr, int ch) {
     for (int w = 0; w < 3; ++w) sf.s[w][12] = 0;
 }
 
-// Decodes one code of a table; returns x << 4 | y.
-inline int32_t DecodeCode(Reservoir& r, const HuffmanDecodeTable& t) {
-    const uint32_t bits = ResPeek32(r);
-    const uint16_t e = t.lookup[bits >> (32 - t.lookupBits)];
+// The next 57 or more bits of the reservoir at bit position pos, left-aligned.
+inline uint64_t Peek64(const Reservoir& r, uint32_t pos) {
+    uint64_t v;
+    std::memcpy(&v, r.ring + ((pos >> 3) & (kReservoirSlots - 1)), 8);
+    return __builtin_bswap64(v) << (pos & 7);
+}
+
+// Decodes one code of a table from the left-aligned bits; returns x << 4 | y and sets the
+// code length in *used.
+inline int32_t DecodeCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used) {
+    const uint16_t e = t.lookup[bits >> (64 - t.lookupBits)];
     if (e & 0x8000) {
-        r.bitCount += (e >> 8) & 31;
+        *used = (e >> 8) & 31;
         return e & 0xFF;
     }
     // Long code: walk the tree from where the lookup stopped.
     int32_t node = e;
-    int32_t used = t.lookupBits;
+    int32_t n = t.lookupBits;
     const uint8_t(*nodes)[2] = t.tree.nodes;
     while (nodes[node][0] != 0) {
-        if (used >= 32 || node >= t.tree.nodeCount) {
+        if (n >= 32 || node >= t.tree.nodeCount) {
             std::fputs("Illegal Huffman code in data.\n", stdout);
-            r.bitCount += used;
+            *used = n;
             return (2 * (t.xlen - 1)) << 4 | (2 * (t.ylen - 1) & 15);
         }
-        const int bit = (bits >> (31 - used)) & 1;
-        ++used;
+        const int bit = int((bits >> (63 - n)) & 1);
+        ++n;
         int32_t step = nodes[node][bit];
         while (step >= 250) {
             node += step;
@@ -148,7 +155,7 @@ inline int32_t DecodeCode(Reservoir& r, const HuffmanDecodeTable& t) {
         }
         node += step;
     }
-    r.bitCount += used;
+    *used = n;
     return nodes[node][1];
 }
 
@@ -178,6 +185,9 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         region2 = bt.l[std::min(g.region0_count + g.region1_count + 2, 22)];
     }
     const int32_t bigEnd = std::min(2 * g.big_values, kLines);
+    // Positions are tracked locally; one 64-bit look-ahead covers a whole pair (code, two
+    // escapes and two signs: at most 47 bits) or a quadruple.
+    uint32_t pos = uint32_t(r.bitCount);
     int32_t i = 0;
     for (int region = 0; region < 3 && i < bigEnd; ++region) {
         const int32_t regionEnd = std::min(region == 0   ? region1
@@ -191,30 +201,52 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         }
         const int32_t linbits = t.linbits;
         for (; i < regionEnd; i += 2) {
-            const int32_t v = DecodeCode(r, t);
+            const uint64_t bits = Peek64(r, pos);
+            int32_t n;
+            const int32_t v = DecodeCode(bits, t, &n);
             int32_t x = v >> 4, y = v & 15;
-            if (linbits > 0 && x == 15) x += int32_t(ResGetBits(r, linbits));
-            if (x != 0 && ResGetBits(r, 1)) x = -x;
-            if (linbits > 0 && y == 15) y += int32_t(ResGetBits(r, linbits));
-            if (y != 0 && ResGetBits(r, 1)) y = -y;
+            if (linbits > 0 && x == 15) {
+                x += int32_t((bits << n) >> (64 - linbits));
+                n += linbits;
+            }
+            if (x != 0) {
+                if ((bits << n) >> 63) x = -x;
+                ++n;
+            }
+            if (linbits > 0 && y == 15) {
+                y += int32_t((bits << n) >> (64 - linbits));
+                n += linbits;
+            }
+            if (y != 0) {
+                if ((bits << n) >> 63) y = -y;
+                ++n;
+            }
             q[i] = x;
             q[i + 1] = y;
+            pos += uint32_t(n);
         }
     }
     i = bigEnd;  // an odd region boundary cannot push i past it
 
     const HuffmanDecodeTable& quad = tables[32 + g.count1table_select];
     bool readQuad = false;
-    while (r.bitCount < end && i < kLines) {
-        const int32_t v = DecodeCode(r, quad);
+    while (int32_t(pos) < end && i < kLines) {
+        const uint64_t bits = Peek64(r, pos);
+        int32_t n;
+        const int32_t v = DecodeCode(bits, quad, &n);
         for (int k = 0; k < 4; ++k) {
             int32_t val = (v >> (3 - k)) & 1;
-            if (val && ResGetBits(r, 1)) val = -val;
+            if (val) {
+                if ((bits << n) >> 63) val = -val;
+                ++n;
+            }
             q[i + k] = val;
         }
+        pos += uint32_t(n);
         i += 4;
         readQuad = true;
     }
+    r.bitCount = int32_t(pos);
     if (r.bitCount > end) {
         if (readQuad) i -= 4;
         ResRewindBits(r, r.bitCount - end);
@@ -242,11 +274,11 @@ void Requantize(MpegDecContext& c, int gr, int ch) {
     const float a = t.gain[g.global_gain];
     const int scaleShift = 1 + g.scalefac_scale;
 
-    auto value = [&](int32_t v, float factor) {
-        if (v == 0) return 0.0f;
+    const float* pow43 = t.pow43;
+    auto value = [pow43](int32_t v, float factor) {
         const int32_t m = v < 0 ? -v : v;
-        const float p = m <= 128 ? t.pow43[m] : float(std::pow(double(m), 4.0 / 3.0));
-        return v < 0 ? -p * factor : p * factor;
+        const float p = m < kPow43Size ? pow43[m] : float(std::pow(double(m), 4.0 / 3.0));
+        return (v < 0 ? -p : p) * factor;
     };
     auto longBands = [&](int32_t from, int32_t to, int firstBand) {
         int band = firstBand;

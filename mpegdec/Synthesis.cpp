@@ -8,6 +8,15 @@
 namespace mpegdec {
 namespace {
 
+// Four floats as one value; the compiler maps it onto the target's vector registers.
+typedef float V4 __attribute__((vector_size(16)));
+
+inline V4 Load4(const float* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // x[0..35] = windowed inverse MDCT of X[0..17] for a long block type.
 void ImdctLong(const float* X, float* x, const float* window, const Tables& t) {
     float y[20] = {};
@@ -68,39 +77,28 @@ void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out) {
     const int slot = off / 32;
     float c[32];
     Dct32(in, c);
-    float(*ring)[32] = s.ring[ch];
-    for (int m = 0; m < 32; ++m) ring[m][slot] = ring[m][slot + 16] = c[m];
+    float(*same)[16] = s.ring[ch][slot & 1];
+    const float(*other)[16] = s.ring[ch][(slot & 1) ^ 1];
+    const int at = slot >> 1;
+    for (int m = 0; m < 32; ++m) same[m][at] = same[m][at + 8] = c[m];
 
-    // Block b (0 = newest) is at column slot + b. Even blocks feed output j from transform
-    // output 16 + j, odd blocks from 16 - j; outputs j and 32 - j share those values.
-    const float* r16 = &ring[16][slot];
-    const float* r0 = &ring[0][slot];
-    float s0 = 0, s16 = 0;
-    for (int b = 0; b < 16; ++b) {
-        s0 += t.synthWindow[0][b] * r16[b];
-        s16 += t.synthWindow[16][b] * r0[b];
-    }
-    out[0] = s0;
-    out[16] = s16;
+    // Block b (0 = newest) is in slot + b: even b in `same` from `at` on, odd b in `other`
+    // from (slot + 1) / 2 on. Even blocks feed output j from transform output 16 + j, odd
+    // ones from 16 - j; outputs j and 32 - j share those values.
+    const int atOdd = (slot + 1) >> 1;
+    auto dot = [](const float* we, const float* e, const float* wo, const float* o) {
+        const V4 a = Load4(we) * Load4(e) + Load4(we + 4) * Load4(e + 4) + Load4(wo) * Load4(o) +
+                     Load4(wo + 4) * Load4(o + 4);
+        return (a[0] + a[1]) + (a[2] + a[3]);
+    };
+    static const float kZero[8] = {};
+    out[0] = dot(t.synthEven[0], &same[16][at], t.synthOdd[0], &other[16][atOdd]);
+    out[16] = dot(kZero, kZero, t.synthOdd[16], &other[0][atOdd]);
     for (int j = 1; j < 16; ++j) {
-        const float* even = &ring[16 + j][slot];
-        const float* odd = &ring[16 - j][slot];
-        float v[16];
-        for (int b = 0; b < 16; b += 2) {
-            v[b] = even[b];
-            v[b + 1] = odd[b + 1];
-        }
-        const float* wa = t.synthWindow[j];
-        const float* wb = t.synthWindow[32 - j];
-        // Four running sums each: a shape the compiler maps onto vector lanes.
-        float a[4] = {}, z[4] = {};
-        for (int b = 0; b < 16; b += 4)
-            for (int k = 0; k < 4; ++k) {
-                a[k] += wa[b + k] * v[b + k];
-                z[k] += wb[b + k] * v[b + k];
-            }
-        out[j] = (a[0] + a[1]) + (a[2] + a[3]);
-        out[32 - j] = (z[0] + z[1]) + (z[2] + z[3]);
+        const float* even = &same[16 + j][at];
+        const float* odd = &other[16 - j][atOdd];
+        out[j] = dot(t.synthEven[j], even, t.synthOdd[j], odd);
+        out[32 - j] = dot(t.synthEven[32 - j], even, t.synthOdd[32 - j], odd);
     }
 }
 

@@ -46,7 +46,7 @@ void Build() {
     Tables& t = g_tables;
     const double pi = 3.14159265358979323846;
     for (int g = 0; g < 256; ++g) t.gain[g] = float(std::pow(2.0, (g - 210) / 4.0));
-    for (int q = 0; q <= 128; ++q) t.pow43[q] = float(std::pow(double(q), 4.0 / 3.0));
+    for (int q = 0; q < kPow43Size; ++q) t.pow43[q] = float(std::pow(double(q), 4.0 / 3.0));
     for (int m = 0; m < 64; ++m) t.pow2Half[m] = float(std::pow(2.0, -m / 2.0));
     for (int p = 0; p < 16; ++p) {
         const double r = (p % 12 == 6) ? 1e20 : std::tan(p * pi / 12);
@@ -94,7 +94,8 @@ void Build() {
                 sign = j <= 15 ? 1.0f : (j == 16 ? 0.0f : -1.0f);
             else
                 sign = -1.0f;
-            t.synthWindow[j][b] = sign * SynthesisWindow()[j + 32 * b];
+            (b % 2 == 0 ? t.synthEven : t.synthOdd)[j][b / 2] =
+                sign * SynthesisWindow()[j + 32 * b];
         }
 }
 

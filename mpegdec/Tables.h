@@ -15,9 +15,12 @@ extern const uint8_t kSlen[2][16];  // MPEG-1 scale-factor lengths by scalefac_c
 extern const uint8_t kPretab[22];
 extern const uint8_t kSfbPartitions[6][3][4];  // LSF: row, block kind, partition
 
+// Largest quantised magnitude: 15 plus a 13-bit escape.
+constexpr int32_t kPow43Size = 15 + 8191 + 1;
+
 struct Tables {
     float gain[256];           // 2^((g - 210) / 4)
-    float pow43[129];          // q^(4/3)
+    float pow43[kPow43Size];   // q^(4/3) for every magnitude a stream can code
     float pow2Half[64];        // 2^(-m / 2)
     float isLeft[16];          // MPEG-1 intensity: r / (1 + r)
     float isRight[16];         // 1 / (1 + r)
@@ -27,7 +30,10 @@ struct Tables {
     float shortMatrix[12][6];  // cos((2n + 7)(2k + 1) pi / 24) * short window[n]
     alignas(32) float longCos[18][20];  // DCT-IV kernel [k][n], rows padded with 0
     float dct32[31];                    // butterfly constants of the 32-point transform
-    float synthWindow[32][16];          // synthesis window with signs, in reading order
+    // Synthesis window with signs, in reading order: for output j the coefficients of the
+    // even and of the odd blocks, 8 each.
+    alignas(32) float synthEven[32][8];
+    alignas(32) float synthOdd[32][8];
 };
 
 // Thread-safe; computed on first use.
