@@ -365,7 +365,9 @@ TEST_F(MediaPlayback, Spectrum_FollowsTheTone) {
         }
         EXPECT_GT(peak[2 * band], 0.5f) << path;
         for (int m = 0; m < 8; ++m) {
-            if (std::abs(m - band) > 1) EXPECT_LT(peak[2 * m], 0.3f) << path << " band " << m;
+            if (std::abs(m - band) > 1) {
+                EXPECT_LT(peak[2 * m], 0.3f) << path << " band " << m;
+            }
         }
         s->Close();
     }
