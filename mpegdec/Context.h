@@ -139,6 +139,10 @@ void ReorderAntialias(MpegDecContext& c, int gr, int ch);
 // Synthesis stage (Synthesis.cpp): c.lines -> 576 floats at out.
 void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out);
 void ClearSynthesis(MpegDecContext& c);
+// Windowed inverse MDCTs of one subband: 18 lines in, 36 values out.
+struct Tables;
+void ImdctLong(const float* X, float* x, const float* window, const Tables& t);
+void ImdctShort(const float* X, float* x, const Tables& t);
 // One polyphase step: 32 subband samples in, 32 output samples out.
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out);
 // The 32-point transform c[m] = sum in[k] cos(m (2k + 1) pi / 64).

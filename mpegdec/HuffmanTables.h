@@ -1,6 +1,7 @@
 #pragma once
 // Private: Layer III Huffman tables and their decoding trees.
 #include <cstdint>
+#include <cstdio>
 
 namespace mpegdec {
 
@@ -37,5 +38,36 @@ const HuffmanDecodeTable* HuffmanTables();
 // Builds the node-pair tree of a code table into `nodes` (room for 2 * values - 1 pairs).
 // Returns the number of pairs, or -1 when the codes do not form a complete prefix code.
 int32_t BuildHuffmanTree(const HuffmanCodeTable& table, uint8_t (*nodes)[2], int32_t room);
+
+// Decodes one code of a table from the left-aligned bits; returns x << 4 | y and sets the
+// code length in *used.
+inline int32_t DecodeHuffmanCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used) {
+    const uint16_t e = t.lookup[bits >> (64 - t.lookupBits)];
+    if (e & 0x8000) {
+        *used = (e >> 8) & 31;
+        return e & 0xFF;
+    }
+    // Long code: walk the tree from where the lookup stopped.
+    int32_t node = e;
+    int32_t n = t.lookupBits;
+    const uint8_t(*nodes)[2] = t.tree.nodes;
+    while (nodes[node][0] != 0) {
+        if (n >= 32 || node >= t.tree.nodeCount) {
+            std::fputs("Illegal Huffman code in data.\n", stdout);
+            *used = n;
+            return (2 * (t.xlen - 1)) << 4 | (2 * (t.ylen - 1) & 15);
+        }
+        const int bit = int((bits >> (63 - n)) & 1);
+        ++n;
+        int32_t step = nodes[node][bit];
+        while (step >= 250) {
+            node += step;
+            step = nodes[node][bit];
+        }
+        node += step;
+    }
+    *used = n;
+    return nodes[node][1];
+}
 
 }  // namespace mpegdec

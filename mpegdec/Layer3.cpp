@@ -128,37 +128,6 @@ inline uint64_t Peek64(const Reservoir& r, uint32_t pos) {
     return __builtin_bswap64(v) << (pos & 7);
 }
 
-// Decodes one code of a table from the left-aligned bits; returns x << 4 | y and sets the
-// code length in *used.
-inline int32_t DecodeCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used) {
-    const uint16_t e = t.lookup[bits >> (64 - t.lookupBits)];
-    if (e & 0x8000) {
-        *used = (e >> 8) & 31;
-        return e & 0xFF;
-    }
-    // Long code: walk the tree from where the lookup stopped.
-    int32_t node = e;
-    int32_t n = t.lookupBits;
-    const uint8_t(*nodes)[2] = t.tree.nodes;
-    while (nodes[node][0] != 0) {
-        if (n >= 32 || node >= t.tree.nodeCount) {
-            std::fputs("Illegal Huffman code in data.\n", stdout);
-            *used = n;
-            return (2 * (t.xlen - 1)) << 4 | (2 * (t.ylen - 1) & 15);
-        }
-        const int bit = int((bits >> (63 - n)) & 1);
-        ++n;
-        int32_t step = nodes[node][bit];
-        while (step >= 250) {
-            node += step;
-            step = nodes[node][bit];
-        }
-        node += step;
-    }
-    *used = n;
-    return nodes[node][1];
-}
-
 }  // namespace
 
 void ReadScaleFactors(MpegDecContext& c, int gr, int ch) {
@@ -203,7 +172,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         for (; i < regionEnd; i += 2) {
             const uint64_t bits = Peek64(r, pos);
             int32_t n;
-            const int32_t v = DecodeCode(bits, t, &n);
+            const int32_t v = DecodeHuffmanCode(bits, t, &n);
             int32_t x = v >> 4, y = v & 15;
             if (linbits > 0 && x == 15) {
                 x += int32_t((bits << n) >> (64 - linbits));
@@ -233,7 +202,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     while (int32_t(pos) < end && i < kLines) {
         const uint64_t bits = Peek64(r, pos);
         int32_t n;
-        const int32_t v = DecodeCode(bits, quad, &n);
+        const int32_t v = DecodeHuffmanCode(bits, quad, &n);
         for (int k = 0; k < 4; ++k) {
             int32_t val = (v >> (3 - k)) & 1;
             if (val) {

@@ -17,6 +17,8 @@ inline V4 Load4(const float* p) {
     return v;
 }
 
+}  // namespace
+
 // x[0..35] = windowed inverse MDCT of X[0..17] for a long block type.
 void ImdctLong(const float* X, float* x, const float* window, const Tables& t) {
     float y[20] = {};
@@ -41,6 +43,8 @@ void ImdctShort(const float* X, float* x, const Tables& t) {
         }
     }
 }
+
+namespace {
 
 template <int N>
 inline void Dct(const float* in, float* out, const float* k) {
