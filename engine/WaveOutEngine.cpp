@@ -136,8 +136,9 @@ void WaveOutEngine::FailAllocationForTesting(int nth) {
 
 int WaveOutEngine::Open() {
     Output& out = Out();
-    // Only one object plays at a time: take the device from another owner.
-    if (out.owner && out.owner != this) out.owner->Halt();
+    // One device for the process: end whatever run uses it (another
+    // object's, or this one opened twice) before it is closed.
+    if (out.owner) out.owner->Halt();
     if (out.device) {
         out.device->Close();
         out.device.reset();

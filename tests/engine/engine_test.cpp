@@ -229,6 +229,14 @@ TEST_F(EngineTest, SecondOpen_TakesOverTheDevice) {
     device->PlayQueued();
     ASSERT_TRUE(Finished(b));
     EXPECT_EQ(b.GetPosition(), 3000);
+    // Opening again mid-run ends the run before the ring is rebuilt.
+    a.Seek(0);
+    ASSERT_EQ(a.Open(), 1);
+    a.Play();
+    ASSERT_TRUE(Queued(32));
+    ASSERT_EQ(a.Open(), 1);
+    EXPECT_EQ(a.IsPlaying(), 0);
+    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // Hundreds of random transport calls against a device that plays at random
