@@ -336,3 +336,27 @@ TEST_F(EngineTest, Levels_FollowPlayedBuffers) {
 
 }  // namespace
 }  // namespace tunara::test
+
+namespace tunara::test {
+namespace {
+
+// The whole path through ALSA, on its "null" PCM (no sound card needed).
+TEST(EngineAlsa, NullPcm_PlaysItemToEnd) {
+    if (!audio::CreateDevice("alsa:null")) GTEST_SKIP();
+    audio::SetDeviceFactory([] { return audio::CreateDevice("alsa:null"); });
+    {
+        FakeSource s(20000, 44100);
+        if (s.Open() != 1) {
+            audio::SetDeviceFactory({});
+            GTEST_SKIP() << "no ALSA null PCM";
+        }
+        s.Play();
+        EXPECT_TRUE(Eventually([&] { return !s.IsPlaying(); }, std::chrono::seconds(20)));
+        EXPECT_EQ(s.GetPosition(), static_cast<int32_t>(20000 * 1000.0 / 44100));
+        s.Close();
+    }
+    audio::SetDeviceFactory({});
+}
+
+}  // namespace
+}  // namespace tunara::test
