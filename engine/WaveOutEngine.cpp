@@ -94,6 +94,16 @@ void FreeHeaders(Output& out) {
     }
 }
 
+// Closes the device (its last notices are delivered first) and frees the ring.
+void ReleaseOutput(Output& out) {
+    if (out.device) {
+        out.device->Close();
+        out.device.reset();
+    }
+    out.owner = nullptr;
+    FreeHeaders(out);
+}
+
 audio::AudioDevice* DeviceOf(const WaveOutEngine* engine) {
     Output& out = Out();
     return out.owner == engine ? out.device.get() : nullptr;
@@ -118,12 +128,7 @@ WaveOutEngine::WaveOutEngine() = default;
 WaveOutEngine::~WaveOutEngine() {
     Halt();
     Output& out = Out();
-    if (out.owner == this) {
-        out.device->Close();
-        out.device.reset();
-        out.owner = nullptr;
-        FreeHeaders(out);
-    }
+    if (out.owner == this) ReleaseOutput(out);
 }
 
 int WaveOutEngine::FreeSlotCount() {
@@ -139,12 +144,7 @@ int WaveOutEngine::Open() {
     // One device for the process: end whatever run uses it (another
     // object's, or this one opened twice) before it is closed.
     if (out.owner) out.owner->Halt();
-    if (out.device) {
-        out.device->Close();
-        out.device.reset();
-    }
-    out.owner = nullptr;
-    FreeHeaders(out);
+    ReleaseOutput(out);
 
     if (!OpenStream()) return 0;
 
@@ -173,11 +173,13 @@ int WaveOutEngine::Open() {
     }
     out.failAllocationAt = 0;
 
+    // The ring is ours from here on, so Close frees it even when the device
+    // does not open.
+    out.owner = this;
     EngineAnalyser().SetFormat(channels_, bitsPerSample_);
     auto device = audio::CreateDevice();
     if (device->Open(out.format, &DoneCallback, nullptr) != audio::Status::Ok) return 0;
     out.device = std::move(device);
-    out.owner = this;
 
     state_ = Stopped;
     basePosition_ = 0;
@@ -190,12 +192,7 @@ void WaveOutEngine::Close() {
     Output& out = Out();
     // A run still going would use the buffers freed below.
     Halt();
-    if (out.owner == this) {
-        out.device->Close();
-        out.device.reset();
-        out.owner = nullptr;
-        FreeHeaders(out);
-    }
+    if (out.owner == this) ReleaseOutput(out);
     CloseStream();
 }
 

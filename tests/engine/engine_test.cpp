@@ -4,6 +4,7 @@
 
 #include "FakeSource.h"
 #include "engine/SpectrumAnalyser.h"
+#include "platform/audio/FileDevice.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 
@@ -176,12 +177,26 @@ TEST_F(EngineTest, PlayAtEnd_EndsRun) {
     EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
-TEST_F(EngineTest, OpenStreamFailure_FailsOpen) {
+// A stream or a device that does not open fails Open without a message; the
+// transport calls then do nothing harmful.
+TEST_F(EngineTest, OpenFailures_ReturnZeroQuietly) {
+    ScopedRecordingInteraction ui;
     FakeSource s(100);
     s.openResult = 0;
     EXPECT_EQ(s.Open(), 0);
     s.Close();
     EXPECT_EQ(s.GetPosition(), 0);
+
+    audio::SetDeviceFactory(
+        [] { return std::make_unique<audio::FileDevice>("/nonexistent-dir/x.wav"); });
+    FakeSource t(100);
+    EXPECT_EQ(t.Open(), 0);
+    t.Play();
+    EXPECT_TRUE(Finished(t));
+    t.Seek(50);
+    EXPECT_EQ(t.GetPosition(), 0);
+    t.Close();
+    EXPECT_TRUE(ui->errors.empty());
 }
 
 // Running out of memory for the ring is told to the user; a later Open works.
