@@ -23,10 +23,11 @@ inline bool HaveTool(const std::string& name) {
     return Run("command -v " + name);
 }
 
-// The files, made on first use. Names: "cbr" (40 s, 128 kbit/s, 44.1 kHz
-// stereo noise), "vbr" (the same at -V 2), "lsf" (6 s, 22.05 kHz MPEG-2,
-// 64 kbit/s), "v1" (5 s with an ID3v1 record), "v2" (5 s with an ID3v2 tag
-// whose title is UTF-16), "mono" (3 s mono).
+// The files, made once per build folder (the tests run as many processes)
+// and shared. Names: "cbr" (40 s, 128 kbit/s, 44.1 kHz stereo noise), "vbr"
+// (the same at -V 2), "lsf" (6 s, 22.05 kHz MPEG-2, 64 kbit/s), "v1" (5 s
+// with an ID3v1 record), "v2" (5 s with an ID3v2 tag whose title is UTF-16),
+// "mono" (3 s mono).
 class Mp3Files {
 public:
     static Mp3Files& Get() {
@@ -34,32 +35,53 @@ public:
         return files;
     }
     bool ok() const { return ok_; }
-    std::string operator[](const std::string& name) const { return dir_.File(name + ".mp3"); }
-    const TempDir& dir() const { return dir_; }
+    std::string operator[](const std::string& name) const {
+        return (dir_ / (name + ".mp3")).string();
+    }
 
 private:
-    Mp3Files() {
+    Mp3Files() : dir_(std::filesystem::path(TUNARA_BINARY_DIR) / "test-data" / "mp3") {
+        if (std::filesystem::exists(dir_ / "complete")) {
+            ok_ = true;
+            return;
+        }
         if (!HaveTool("lame") || !HaveTool("sox")) return;
-        const std::string d = dir_.path().string() + "/";
-        // Noise with a slow swell, so that the bit rate of the VBR file moves.
-        ok_ = Run("sox -n -r 44100 -c 2 -b 16 " + d +
-                  "long.wav synth 40 pinknoise vol 0.4 "
-                  "tremolo 0.2 60") &&
-              Run("sox -n -r 44100 -c 2 -b 16 " + d + "short.wav synth 5 pinknoise vol 0.4") &&
-              Run("sox -n -r 22050 -c 2 -b 16 " + d + "lsf.wav synth 6 pinknoise vol 0.4") &&
-              Run("sox -n -r 44100 -c 1 -b 16 " + d + "mono.wav synth 3 pinknoise vol 0.4") &&
-              Run("lame --quiet -b 128 --cbr " + d + "long.wav " + d + "cbr.mp3") &&
-              Run("lame --quiet -V 2 " + d + "long.wav " + d + "vbr.mp3") &&
-              Run("lame --quiet -b 64 --cbr --resample 22.05 " + d + "lsf.wav " + d + "lsf.mp3") &&
-              Run("lame --quiet -b 96 " + d + "mono.wav " + d + "mono.mp3") &&
-              Run(std::string("lame --quiet -b 128 --id3v1-only --tt 'V1 Title' --ta 'V1 Artist' "
-                              "--tl 'V1 Album' --tg Rock ") +
-                  d + "short.wav " + d + "v1.mp3") &&
-              Run(std::string("lame --quiet -b 128 --id3v2-only --id3v2-utf16 --tt 'Ünïcødé ♫' "
-                              "--ta 'V2 Artist' --tg Trip-Hop ") +
-                  d + "short.wav " + d + "v2.mp3");
+        std::filesystem::create_directories(dir_.parent_path());
+        // Made aside and renamed into place, so that a parallel run never sees half a set.
+        std::string tmpl = dir_.string() + ".XXXXXX";
+        if (::mkdtemp(tmpl.data()) == nullptr) return;
+        const std::string d = tmpl + "/";
+        const bool made =
+            // Noise with a slow swell, so that the bit rate of the VBR file moves.
+            Run("sox -n -r 44100 -c 2 -b 16 " + d +
+                "long.wav synth 40 pinknoise vol 0.4 "
+                "tremolo 0.2 60") &&
+            Run("sox -n -r 44100 -c 2 -b 16 " + d + "short.wav synth 5 pinknoise vol 0.4") &&
+            Run("sox -n -r 22050 -c 2 -b 16 " + d + "lsf.wav synth 6 pinknoise vol 0.4") &&
+            Run("sox -n -r 44100 -c 1 -b 16 " + d + "mono.wav synth 3 pinknoise vol 0.4") &&
+            Run("lame --quiet -b 128 --cbr " + d + "long.wav " + d + "cbr.mp3") &&
+            Run("lame --quiet -V 2 " + d + "long.wav " + d + "vbr.mp3") &&
+            Run("lame --quiet -b 64 --cbr --resample 22.05 " + d + "lsf.wav " + d + "lsf.mp3") &&
+            Run("lame --quiet -b 96 " + d + "mono.wav " + d + "mono.mp3") &&
+            Run(std::string("lame --quiet -b 128 --id3v1-only --tt 'V1 Title' --ta 'V1 Artist' "
+                            "--tl 'V1 Album' --tg Rock ") +
+                d + "short.wav " + d + "v1.mp3") &&
+            Run(std::string("lame --quiet -b 128 --id3v2-only --id3v2-utf16 --tt 'Ünïcødé ♫' "
+                            "--ta 'V2 Artist' --tg Trip-Hop ") +
+                d + "short.wav " + d + "v2.mp3");
+        std::error_code ec;
+        for (const char* wav : {"long.wav", "short.wav", "lsf.wav", "mono.wav"})
+            std::filesystem::remove(d + wav, ec);
+        if (!made) {
+            std::filesystem::remove_all(tmpl, ec);
+            return;
+        }
+        std::ofstream(d + "complete") << "ok\n";
+        std::filesystem::rename(tmpl, dir_, ec);
+        if (ec) std::filesystem::remove_all(tmpl, ec);  // another process was first
+        ok_ = std::filesystem::exists(dir_ / "complete");
     }
-    TempDir dir_;
+    std::filesystem::path dir_;
     bool ok_ = false;
 };
 

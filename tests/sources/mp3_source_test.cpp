@@ -179,7 +179,9 @@ TEST(Mp3Source, Seek_LandsWithinOneFrame) {
         const long reached = long(s.SeekFrame(uint32_t(target)));
         EXPECT_LE(reached, target);
         EXPECT_LT(target - reached, 1152);
-        if (target < 3 * 1152) EXPECT_EQ(reached, 0);
+        if (target < 3 * 1152) {
+            EXPECT_EQ(reached, 0);
+        }
         std::vector<int16_t> part(4096 * 2);
         ASSERT_EQ(s.ReadFrames(part.data(), 4096), 4096) << target;
         double error = 0;

@@ -1,0 +1,164 @@
+// Mp3Source costs: listing files (LoadInfo over 1000 files of 3 to 5
+// minutes, warm cache), indexing a 60-minute file, and getting the first
+// buffer after a seek. ffprobe on the same files gives the scale.
+//
+// The files are made once with sox and lame under the build folder
+// (bench-data/mp3source) and reused: 10 distinct encodings, hard-linked to
+// 1000 names.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UserInteraction.h"
+#include "sources/Mp3Source.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct Data {
+    bool ok = false;
+    std::vector<std::string> listed;  // 1000 names
+    std::string fiveMinutes;          // CBR 128 kbit/s
+    std::string sixtyMinutes;
+};
+
+const Data& GetData() {
+    static const Data data = [] {
+        Data d;
+        const fs::path dir = fs::path(TUNARA_BINARY_DIR) / "bench-data" / "mp3source";
+        fs::create_directories(dir / "list");
+        const std::string base = dir.string() + "/";
+        std::vector<std::string> distinct;
+        for (int i = 0; i < 5; ++i) {
+            const int seconds = 180 + 30 * i;
+            const std::string wav = base + "src" + std::to_string(seconds) + ".wav";
+            const std::string cbr = base + "cbr" + std::to_string(seconds) + ".mp3";
+            const std::string vbr = base + "vbr" + std::to_string(seconds) + ".mp3";
+            if (!fs::exists(cbr) || !fs::exists(vbr)) {
+                if (!Run("sox -n -r 44100 -c 2 -b 16 " + wav + " synth " + std::to_string(seconds) +
+                         " pinknoise vol 0.3 tremolo 0.1 50") ||
+                    !Run("lame --quiet -b 128 --tt 'Title " + std::to_string(i) +
+                         "' --ta Artist --tl Album --tg Rock --add-id3v2 " + wav + " " + cbr) ||
+                    !Run("lame --quiet -V 2 --tt 'Title " + std::to_string(i) +
+                         "' --ta Artist --tg Jazz " + wav + " " + vbr))
+                    return d;
+                fs::remove(wav);
+            }
+            distinct.push_back(cbr);
+            distinct.push_back(vbr);
+        }
+        for (int i = 0; i < 1000; ++i) {
+            const fs::path name = dir / "list" / ("item" + std::to_string(i) + ".mp3");
+            if (!fs::exists(name))
+                fs::create_hard_link(distinct[size_t(i) % distinct.size()], name);
+            d.listed.push_back(name.string());
+        }
+        d.fiveMinutes = base + "cbr300.mp3";
+        // Twelve copies of the five-minute stream, tags left out: sixty minutes.
+        d.sixtyMinutes = base + "sixty.mp3";
+        if (!fs::exists(d.sixtyMinutes)) {
+            tunara::Mp3Source probe;
+            probe.SetLocation(d.fiveMinutes);
+            if (!probe.LoadInfo()) return d;
+            std::ifstream in(d.fiveMinutes, std::ios::binary);
+            std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string audio =
+                all.substr(size_t(probe.AudioBeginBytes()),
+                           size_t(probe.AudioEndBytes() - probe.AudioBeginBytes()));
+            std::ofstream out(d.sixtyMinutes, std::ios::binary);
+            for (int i = 0; i < 12; ++i) out << audio;
+        }
+        d.ok = true;
+        return d;
+    }();
+    return data;
+}
+
+class Quiet : public tunara::UserInteraction {
+public:
+    void ShowError(const tunara::UserMessage&) override {}
+    tunara::Answer Ask(const std::string&, bool) override { return tunara::Answer::Cancel; }
+};
+
+void BM_LoadInfo_1000Files(benchmark::State& state) {
+    const Data& d = GetData();
+    if (!d.ok) return state.SkipWithError("lame or sox missing");
+    Quiet quiet;
+    tunara::SetUserInteraction(&quiet);
+    for (auto _ : state) {
+        for (const std::string& path : d.listed) {
+            tunara::Mp3Source s;
+            s.SetLocation(path);
+            benchmark::DoNotOptimize(s.LoadInfo());
+        }
+    }
+    tunara::SetUserInteraction(nullptr);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(d.listed.size()));
+    state.counters["ms_per_file"] =
+        benchmark::Counter(double(state.iterations()) * double(d.listed.size()) * 1e-3,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LoadInfo_1000Files)->Unit(benchmark::kMillisecond);
+
+// For scale: ffprobe reading the format of the same kind of file (a process each).
+void BM_Ffprobe_PerFile(benchmark::State& state) {
+    const Data& d = GetData();
+    if (!d.ok || !Run("command -v ffprobe")) return state.SkipWithError("no files or ffprobe");
+    size_t i = 0;
+    for (auto _ : state)
+        Run("ffprobe -v error -show_entries format=duration,bit_rate " + d.listed[i++ % 10]);
+}
+BENCHMARK(BM_Ffprobe_PerFile)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_FullScan_60Minutes(benchmark::State& state) {
+    const Data& d = GetData();
+    if (!d.ok) return state.SkipWithError("lame or sox missing");
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto s = std::make_unique<tunara::Mp3Source>();
+        s->SetLocation(d.sixtyMinutes);
+        s->LoadInfo();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(s->OpenStream());  // the frame index and the decoder
+        state.PauseTiming();
+        state.counters["frames"] = double(s->FrameIndex().size());
+        s->CloseStream();
+        s.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_FullScan_60Minutes)->Unit(benchmark::kMillisecond);
+
+// A seek followed by the first 1024-frame buffer from there.
+void BM_SeekToFirstBuffer(benchmark::State& state) {
+    const Data& d = GetData();
+    if (!d.ok) return state.SkipWithError("lame or sox missing");
+    tunara::Mp3Source s;
+    s.SetLocation(d.fiveMinutes);
+    s.LoadInfo();
+    if (!s.OpenStream()) return state.SkipWithError("open failed");
+    std::mt19937 rng(7);
+    const uint32_t frames = uint32_t(s.GetDuration()) * 44;
+    std::vector<int16_t> buffer(2048);
+    for (auto _ : state) {
+        s.SeekFrame(rng() % frames);
+        benchmark::DoNotOptimize(s.ReadFrames(buffer.data(), 1024));
+    }
+    s.CloseStream();
+}
+BENCHMARK(BM_SeekToFirstBuffer)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
