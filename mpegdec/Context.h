@@ -145,6 +145,8 @@ void ImdctLong(const float* X, float* x, const float* window, const Tables& t);
 void ImdctShort(const float* X, float* x, const Tables& t);
 // One polyphase step: 32 subband samples in, 32 output samples out.
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out);
+// The windowing half of it, given the slot's 32 transform outputs.
+void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out);
 // The 32-point transform c[m] = sum in[k] cos(m (2k + 1) pi / 64).
 void Dct32(const float* in, float* out);
 

@@ -68,6 +68,27 @@ uint32_t GetBits(MpegDecContext& c, int32_t n) {
     return v;
 }
 
+// Moves `count` whole bytes from the input into the reservoir; byte-aligned runs skip the
+// bit machinery.
+void CopyToReservoir(MpegDecContext& c, int32_t count) {
+    InputReader& in = c.in;
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t byte;
+        if (in.bitIndex == 8) {
+            byte = in.buf[in.byteIndex];
+            in.bitIndex = 0;
+            in.bitsRead += 8;
+        } else if (in.bitIndex == 0 && in.byteIndex > 0 &&
+                   !(in.hasEnd && in.byteIndex - 1 <= in.endMarker)) {
+            byte = in.buf[--in.byteIndex];
+            in.bitsRead += 8;
+        } else {
+            byte = uint8_t(GetBits(c, 8));
+        }
+        ResPutByte(c.res, byte);
+    }
+}
+
 // Moves the read position back n bits (never above the oldest byte held).
 void MoveBack(InputReader& in, int32_t n) {
     in.endReached = false;
@@ -399,7 +420,7 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
     const bool sideInfoOk = ParseSideInfo(c);
 
     const int32_t slots = MainDataSlots(h, nch);
-    for (int32_t i = 0; i < slots; ++i) ResPutByte(c.res, uint8_t(GetBits(c, 8)));
+    CopyToReservoir(c, slots);
 
     Reservoir& res = c.res;
     int32_t mainDataEnd = res.bitCount / 8;

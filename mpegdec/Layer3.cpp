@@ -243,11 +243,12 @@ void Requantize(MpegDecContext& c, int gr, int ch) {
     const float a = t.gain[g.global_gain];
     const int scaleShift = 1 + g.scalefac_scale;
 
+    // Magnitudes cannot exceed 15 plus a 13-bit escape, the size of the table.
     const float* pow43 = t.pow43;
     auto value = [pow43](int32_t v, float factor) {
-        const int32_t m = v < 0 ? -v : v;
-        const float p = m < kPow43Size ? pow43[m] : float(std::pow(double(m), 4.0 / 3.0));
-        return (v < 0 ? -p : p) * factor;
+        const int32_t m = std::min(v < 0 ? -v : v, kPow43Size - 1);
+        const float p = pow43[m] * factor;
+        return v < 0 ? -p : p;
     };
     auto longBands = [&](int32_t from, int32_t to, int firstBand) {
         int band = firstBand;

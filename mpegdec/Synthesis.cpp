@@ -46,20 +46,60 @@ void ImdctShort(const float* X, float* x, const Tables& t) {
 
 namespace {
 
+inline void Store4(float* p, V4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Split-radix DCT: sums and scaled differences of mirrored inputs, two half-size transforms,
+// then the odd outputs as sums of neighbouring difference outputs.
 template <int N>
 inline void Dct(const float* in, float* out, const float* k) {
-    if constexpr (N == 1) {
-        out[0] = in[0];
+    if constexpr (N == 2) {
+        out[0] = in[0] + in[1];
+        out[1] = (in[0] - in[1]) * k[0];
     } else {
         constexpr int H = N / 2;
         float a[H], b[H], A[H], B[H + 1];
-        for (int i = 0; i < H; ++i) {
-            a[i] = in[i] + in[N - 1 - i];
-            b[i] = (in[i] - in[N - 1 - i]) * k[i];
+        if constexpr (H >= 4) {
+            for (int q = 0; q < H; q += 4) {
+                const V4 lo = Load4(in + q);
+                V4 hi = Load4(in + N - 4 - q);
+                hi = __builtin_shufflevector(hi, hi, 3, 2, 1, 0);
+                Store4(a + q, lo + hi);
+                Store4(b + q, (lo - hi) * Load4(k + q));
+            }
+        } else {
+            for (int i = 0; i < H; ++i) {
+                a[i] = in[i] + in[N - 1 - i];
+                b[i] = (in[i] - in[N - 1 - i]) * k[i];
+            }
         }
         Dct<H>(a, A, k + H);
         Dct<H>(b, B, k + H);
         B[H] = 0;
+        for (int m = 0; m < H; ++m) {
+            out[2 * m] = A[m];
+            out[2 * m + 1] = B[m] + B[m + 1];
+        }
+    }
+}
+
+// The same transform on four independent inputs at once, one per vector lane.
+template <int N>
+inline void Dct4Lanes(const V4* in, V4* out, const float* k) {
+    if constexpr (N == 2) {
+        out[0] = in[0] + in[1];
+        out[1] = (in[0] - in[1]) * k[0];
+    } else {
+        constexpr int H = N / 2;
+        V4 a[H], b[H], A[H], B[H + 1];
+        for (int i = 0; i < H; ++i) {
+            a[i] = in[i] + in[N - 1 - i];
+            b[i] = (in[i] - in[N - 1 - i]) * k[i];
+        }
+        Dct4Lanes<H>(a, A, k + H);
+        Dct4Lanes<H>(b, B, k + H);
+        B[H] = V4{0, 0, 0, 0};
         for (int m = 0; m < H; ++m) {
             out[2 * m] = A[m];
             out[2 * m + 1] = B[m] + B[m + 1];
@@ -74,13 +114,17 @@ void Dct32(const float* in, float* out) {
 }
 
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out) {
+    float c[32];
+    Dct32(in, c);
+    PolyphaseWindow(s, ch, c, out);
+}
+
+void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out) {
     const Tables& t = GetTables();
     int32_t off = s.offset[ch] - 32;
     if (off < 0) off = 480;
     s.offset[ch] = off;
     const int slot = off / 32;
-    float c[32];
-    Dct32(in, c);
     float(*same)[16] = s.ring[ch][slot & 1];
     const float(*other)[16] = s.ring[ch][(slot & 1) ^ 1];
     const int at = slot >> 1;
@@ -109,23 +153,24 @@ void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out) {
 void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
     const Tables& t = GetTables();
     const GranuleInfo& g = c.si.gr[gr][ch];
-    float time[18][32];  // [slot][subband]
+    alignas(16) float time[32][20];  // [subband][slot], two slots of padding
     for (int sb = 0; sb < 32; ++sb) {
         const float* X = c.lines + 18 * sb;
         float* ov = c.overlap[ch][sb];
+        float* ts = time[sb];
         bool zero = true;
         for (int k = 0; k < 18; ++k)
             if (X[k] != 0.0f) {
                 zero = false;
                 break;
             }
-        float x[36];
         if (zero) {
             for (int i = 0; i < 18; ++i) {
-                time[i][sb] = ov[i];
+                ts[i] = ov[i];
                 ov[i] = 0;
             }
         } else {
+            float x[36];
             int type = g.window_switching_flag ? g.block_type : 0;
             if (g.window_switching_flag && g.mixed_block_flag && sb < 2) type = 0;
             if (type == 2)
@@ -133,14 +178,25 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
             else
                 ImdctLong(X, x, t.window[type], t);
             for (int i = 0; i < 18; ++i) {
-                time[i][sb] = x[i] + ov[i];
+                ts[i] = x[i] + ov[i];
                 ov[i] = x[18 + i];
             }
         }
         if (sb & 1)
-            for (int i = 1; i < 18; i += 2) time[i][sb] = -time[i][sb];
+            for (int i = 1; i < 18; i += 2) ts[i] = -ts[i];
+        ts[18] = ts[19] = 0;
     }
-    for (int slot = 0; slot < 18; ++slot) PolyphaseSlot(*c.synth, ch, time[slot], out + 32 * slot);
+    // The 32-point transforms of four time slots run side by side.
+    for (int slot = 0; slot < 18; slot += 4) {
+        V4 in[32], res[32];
+        for (int sb = 0; sb < 32; ++sb) in[sb] = Load4(&time[sb][slot]);
+        Dct4Lanes<32>(in, res, t.dct32);
+        for (int lane = 0; lane < 4 && slot + lane < 18; ++lane) {
+            float cm[32];
+            for (int m = 0; m < 32; ++m) cm[m] = res[m][lane];
+            PolyphaseWindow(*c.synth, ch, cm, out + 32 * (slot + lane));
+        }
+    }
 }
 
 void ClearSynthesis(MpegDecContext& c) {
