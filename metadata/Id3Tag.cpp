@@ -146,6 +146,8 @@ const char* const kGenres[kGenreCount] = {
     "Undefined (127)",
 };
 
+constexpr int64_t kWholeTagBytes = 64 * 1024;
+
 enum class Handler { Text, Url, Comment, Binary, FirstByte, Counter, Buffer, None };
 
 struct TableEntry {
@@ -314,6 +316,13 @@ bool IdPrefixMatches(const char* tableId, const std::string& frameId) {
     for (size_t i = 0; i < n; ++i)
         if (Upper(frameId[i]) != tableId[i]) return false;
     return true;
+}
+
+// Whether any table entry that the identifier matches has a value handler.
+bool GivesValue(const std::string& frameId) {
+    for (const TableEntry& entry : kFrameTable)
+        if (entry.handler != Handler::None && IdPrefixMatches(entry.id, frameId)) return true;
+    return false;
 }
 
 std::string Latin1UpToZero(const uint8_t* p, size_t size) {
@@ -601,11 +610,22 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
 
     // The header's size is only a claim: never read (or allocate) past the file.
     left = std::clamp<int64_t>(fileBytes - pos, 0, left);
-    std::vector<uint8_t> body(static_cast<size_t>(left));
-    n = ReadAt(file.fd(), body.data(), body.size(), pos);
+    // Most tags are read whole at once; beyond that (cover art) only the
+    // frames that give a value are read.
+    const int64_t bodyStart = pos;
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(left, kWholeTagBytes)));
+    n = ReadAt(file.fd(), head.data(), head.size(), bodyStart);
     if (n < 0) return errno;
-    body.resize(size_t(n));
-    pos += n;
+    if (size_t(n) < head.size()) left = n;  // the file is shorter than it said
+    head.resize(size_t(n));
+    auto readBody = [&](int64_t at, uint8_t* dst, size_t count) {
+        if (at + int64_t(count) <= int64_t(head.size())) {
+            std::memcpy(dst, head.data() + at, count);
+            return true;
+        }
+        return ReadAt(file.fd(), dst, count, bodyStart + at) == ssize_t(count);
+    };
+    pos += left;
 
     if (const int status = FindAudioStart(file.fd(), pos, audioStart); status != kId3Ok)
         return status;
@@ -613,8 +633,9 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
     std::vector<RawFrame> frames;
     const size_t idBytes = major < 3 ? 3 : 4;
     const size_t headerBytes = major < 3 ? 6 : 10;
-    for (size_t at = 0; at + headerBytes <= body.size();) {
-        const uint8_t* f = body.data() + at;
+    for (int64_t at = 0; at + int64_t(headerBytes) <= left;) {
+        uint8_t f[10];
+        if (!readBody(at, f, headerBytes)) break;
         if (!std::all_of(f, f + idBytes, IsAlnum)) break;  // padding reached
         uint32_t size;
         if (major < 3) {
@@ -625,10 +646,14 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
             // Some writers put plain sizes into 2.4 tags; a set top bit betrays them.
             size = BigEndian32(f + 4);
         }
-        if (size > body.size() - at - headerBytes) break;  // runs past the tag
-        frames.push_back({std::string(reinterpret_cast<const char*>(f), idBytes),
-                          std::vector<uint8_t>(f + headerBytes, f + headerBytes + size)});
-        at += headerBytes + size;
+        if (size > left - at - int64_t(headerBytes)) break;  // runs past the tag
+        std::string id(reinterpret_cast<const char*>(f), idBytes);
+        if (GivesValue(id)) {
+            std::vector<uint8_t> data(size);
+            if (!readBody(at + int64_t(headerBytes), data.data(), size)) break;
+            frames.push_back({std::move(id), std::move(data)});
+        }
+        at += int64_t(headerBytes) + size;
     }
     DecodeFrames(frames, major);
     FillFromFrames();

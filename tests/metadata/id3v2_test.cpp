@@ -253,3 +253,25 @@ TEST(Id3v2, HugeClaimedSize_CappedAtFile) {
     EXPECT_EQ(ReadV2(t, dir, file).status, kId3NoAudio);  // the "audio" lies inside the claim
     EXPECT_EQ(t.v2TagSizeBytes(), 0x0FFFFFFFu);
 }
+
+// Tags with cover art are not read whole; frames on either side of the art,
+// and one that straddles the first read, still give their values.
+TEST(Id3v2, LargeTag_FramesAroundArtRead) {
+    TempDir dir;
+    const Bytes body =
+        Cat({Frame23("APIC", Bytes(65536 - 10 - 10 - 3, 0xAB)),
+             Frame23("TIT2", Latin1("Straddling title")), Frame23("APIC", Bytes(100000, 0xFF)),
+             Frame23("TPE1", Latin1("After")), Bytes(3000, 0)});
+    const Bytes tag = Tag(3, 0, body);
+    Id3Tag t;
+    const Read r = ReadV2(t, dir, Cat({tag, Mp3Header()}));
+    ASSERT_EQ(r.status, kId3Ok);
+    EXPECT_EQ(r.audioStart, int64_t(tag.size()));
+    EXPECT_EQ(t.title(), "Straddling title");
+    EXPECT_EQ(t.artist(), "After");
+
+    // Cut inside the second picture: what follows lies inside the claimed tag.
+    const Bytes cut(tag.begin(), tag.begin() + 120000);
+    Id3Tag u;
+    EXPECT_EQ(ReadV2(u, dir, Cat({cut, Mp3Header()})).status, kId3NoAudio);
+}
