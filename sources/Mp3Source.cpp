@@ -253,7 +253,9 @@ bool Mp3Source::FullScan() {
 
     std::vector<int64_t> index;
     if (first.kbps > 0)
-        index.reserve(size_t((audioEnd_ - audioBegin_) / FrameBytes(first.kbps, rate, false) + 16));
+        index.reserve(size_t(std::max<int64_t>(audioEnd_ - audioBegin_, 0) /
+                                 FrameBytes(first.kbps, rate, false) +
+                             16));
     int64_t offset = audioBegin_;
     int64_t totalSamples = 0;
     int lastKbps = -1;
