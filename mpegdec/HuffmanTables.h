@@ -42,7 +42,7 @@ int32_t BuildHuffmanTree(const HuffmanCodeTable& table, uint8_t (*nodes)[2], int
 // Decodes one code of a table from the left-aligned bits; returns x << 4 | y and sets the
 // code length in *used.
 inline int32_t DecodeHuffmanCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used) {
-    const uint16_t e = t.lookup[bits >> (64 - t.lookupBits)];
+    const uint16_t e = t.lookupBits > 0 ? t.lookup[bits >> (64 - t.lookupBits)] : 0;
     if (e & 0x8000) {
         *used = (e >> 8) & 31;
         return e & 0xFF;

@@ -42,24 +42,33 @@ TEST(Internals, HuffmanTables_EveryCodeDecodesToItsValue) {
     EXPECT_EQ(tables[31].linbits, 13);
 }
 
-// Chain links (offsets of 250 and more) are followed on the same side.
+// Chain links (offsets of 250 and more) are followed on the same side, also after the
+// lookup has taken the first bits.
 TEST(Internals, HuffmanTree_ChainLinkFollowed) {
     static uint8_t nodes[300][2] = {};
-    nodes[0][0] = 1;    // 0 -> node 1, a leaf
-    nodes[0][1] = 250;  // 1 -> chain to node 250, whose side 1 says +5 -> node 255
-    nodes[1][0] = 0;
-    nodes[1][1] = 0x12;
-    nodes[250][0] = 1;
-    nodes[250][1] = 5;
+    nodes[0][0] = 1;  // 0 -> node 1
+    nodes[0][1] = 2;  // 1 -> node 2, a leaf
+    nodes[2][0] = 0;
+    nodes[2][1] = 0x56;
+    nodes[1][0] = 2;    // 00 -> node 3, a leaf
+    nodes[1][1] = 250;  // 01 -> chain to node 251, whose side 1 says +4 -> node 255
+    nodes[3][0] = 0;
+    nodes[3][1] = 0x12;
+    nodes[251][0] = 1;
+    nodes[251][1] = 4;
     nodes[255][0] = 0;
     nodes[255][1] = 0x34;
-    static uint16_t lookup[2] = {0, 0};  // lookup of 0 bits: start the walk at node 0
-    HuffmanDecodeTable t{16, 16, 0, 0, {nodes, 300}, 0, lookup};
-    int32_t used = 0;
-    EXPECT_EQ(DecodeHuffmanCode(0ull, t, &used), 0x12);
-    EXPECT_EQ(used, 1);
-    EXPECT_EQ(DecodeHuffmanCode(1ull << 63, t, &used), 0x34);
-    EXPECT_EQ(used, 1);
+    for (int lookupBits : {0, 1}) {
+        static const uint16_t lookup[2] = {1, 0x8000 | 1 << 8 | 0x56};
+        HuffmanDecodeTable t{16, 16, 0, 0, {nodes, 300}, lookupBits, lookup};
+        int32_t used = 0;
+        EXPECT_EQ(DecodeHuffmanCode(0ull, t, &used), 0x12);
+        EXPECT_EQ(used, 2);
+        EXPECT_EQ(DecodeHuffmanCode(1ull << 62, t, &used), 0x34);
+        EXPECT_EQ(used, 2);
+        EXPECT_EQ(DecodeHuffmanCode(1ull << 63, t, &used), 0x56);
+        EXPECT_EQ(used, 1);
+    }
 }
 
 // The fast 32-point transform equals its definition.
