@@ -24,7 +24,6 @@ void ImdctLong(const float* X, float* x, const float* window, const Tables& t) {
     float y[20] = {};
     for (int k = 0; k < 18; ++k) {
         const float xk = X[k];
-        if (xk == 0.0f) continue;
         const float* col = t.longCos[k];
         for (int n = 0; n < 20; ++n) y[n] += xk * col[n];
     }
@@ -131,22 +130,32 @@ void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out) {
     for (int m = 0; m < 32; ++m) same[m][at] = same[m][at + 8] = c[m];
 
     // Block b (0 = newest) is in slot + b: even b in `same` from `at` on, odd b in `other`
-    // from (slot + 1) / 2 on. Even blocks feed output j from transform output 16 + j, odd
-    // ones from 16 - j; outputs j and 32 - j share those values.
+    // from (slot + 1) / 2 on. Output k reads transform output kEvenRow[k] of the even blocks
+    // and kOddRow[k] of the odd ones (output 16 has no even part: its window is zero there).
+    static const uint8_t kEvenRow[32] = {16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
+                                         27, 28, 29, 30, 31, 0,  31, 30, 29, 28, 27,
+                                         26, 25, 24, 23, 22, 21, 20, 19, 18, 17};
+    static const uint8_t kOddRow[32] = {16, 15, 14, 13, 12, 11, 10, 9,  8,  7, 6,
+                                        5,  4,  3,  2,  1,  0,  1,  2,  3,  4, 5,
+                                        6,  7,  8,  9,  10, 11, 12, 13, 14, 15};
     const int atOdd = (slot + 1) >> 1;
-    auto dot = [](const float* we, const float* e, const float* wo, const float* o) {
-        const V4 a = Load4(we) * Load4(e) + Load4(we + 4) * Load4(e + 4) + Load4(wo) * Load4(o) +
+    for (int k = 0; k < 32; k += 4) {
+        V4 acc[4];
+        for (int i = 0; i < 4; ++i) {
+            const float* we = t.synthEven[k + i];
+            const float* wo = t.synthOdd[k + i];
+            const float* e = &same[kEvenRow[k + i]][at];
+            const float* o = &other[kOddRow[k + i]][atOdd];
+            acc[i] = Load4(we) * Load4(e) + Load4(we + 4) * Load4(e + 4) + Load4(wo) * Load4(o) +
                      Load4(wo + 4) * Load4(o + 4);
-        return (a[0] + a[1]) + (a[2] + a[3]);
-    };
-    static const float kZero[8] = {};
-    out[0] = dot(t.synthEven[0], &same[16][at], t.synthOdd[0], &other[16][atOdd]);
-    out[16] = dot(kZero, kZero, t.synthOdd[16], &other[0][atOdd]);
-    for (int j = 1; j < 16; ++j) {
-        const float* even = &same[16 + j][at];
-        const float* odd = &other[16 - j][atOdd];
-        out[j] = dot(t.synthEven[j], even, t.synthOdd[j], odd);
-        out[32 - j] = dot(t.synthEven[32 - j], even, t.synthOdd[32 - j], odd);
+        }
+        // Horizontal sums of the four accumulators, one per lane.
+        const V4 ab = __builtin_shufflevector(acc[0], acc[1], 0, 4, 1, 5) +
+                      __builtin_shufflevector(acc[0], acc[1], 2, 6, 3, 7);
+        const V4 cd = __builtin_shufflevector(acc[2], acc[3], 0, 4, 1, 5) +
+                      __builtin_shufflevector(acc[2], acc[3], 2, 6, 3, 7);
+        Store4(out + k, __builtin_shufflevector(ab, cd, 0, 1, 4, 5) +
+                            __builtin_shufflevector(ab, cd, 2, 3, 6, 7));
     }
 }
 
