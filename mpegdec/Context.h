@@ -92,9 +92,9 @@ struct MpegDecContext {
     int32_t marker;
 
     // Per-frame scratch, here so that decoding never allocates.
-    int32_t quant[2][mpegdec::kLines + 4];
-    int32_t nonzeroLines[2];  // lines past this are zero
-    float xr[2][mpegdec::kLines];
+    int32_t nonzeroLines[2];           // lines past this are zero
+    float xr[2][mpegdec::kLines + 4];  // room for a quadruple starting at line 574
+    float factor[mpegdec::kLines];     // requantisation gain per line of one granule
     float lines[mpegdec::kLines];
     float pcmFloat[2 * mpegdec::kLines];
     int16_t pcm16[2 * mpegdec::kLines];
@@ -131,7 +131,9 @@ inline void ResPutByte(Reservoir& r, uint8_t b) {
 // Spectral stage (Layer3.cpp), per granule.
 void ReadScaleFactors(MpegDecContext& c, int gr, int ch);
 void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start);
-void Requantize(MpegDecContext& c, int gr, int ch);
+// The requantisation gain of every line from global gain, subblock gains and scale factors;
+// DecodeHuffman applies it with the 4/3 power as it decodes.
+void LineFactors(MpegDecContext& c, int gr, int ch);
 void StereoProcess(MpegDecContext& c, int gr);
 // Reorders and alias-reduces channel ch's lines into c.lines.
 void ReorderAntialias(MpegDecContext& c, int gr, int ch);

@@ -459,8 +459,8 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
         for (int ch = 0; ch < nch; ++ch) {
             const int32_t part2Start = res.bitCount;
             ReadScaleFactors(c, gr, ch);
+            LineFactors(c, gr, ch);
             DecodeHuffman(c, gr, ch, part2Start);
-            Requantize(c, gr, ch);
         }
         StereoProcess(c, gr);
         for (int ch = 0; ch < nch; ++ch) {

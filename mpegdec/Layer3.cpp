@@ -142,7 +142,14 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     const BandTable& bt = Bands(c);
     const HuffmanDecodeTable* tables = HuffmanTables();
     Reservoir& r = c.res;
-    int32_t* q = c.quant[ch];
+    float* xr = c.xr[ch];
+    const float* fac = c.factor;
+    // Magnitudes cannot exceed 15 plus a 13-bit escape, the size of the power table.
+    const float* pow43 = GetTables().pow43;
+    auto value = [pow43](int32_t v, float f) {
+        const float p = pow43[std::min(v < 0 ? -v : v, kPow43Size - 1)] * f;
+        return v < 0 ? -p : p;
+    };
     const int32_t end = part2Start + g.part2_3_length;
 
     int32_t region1, region2;
@@ -165,12 +172,19 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
                                            bigEnd);
         const HuffmanDecodeTable& t = tables[g.table_select[region]];
         if (t.tree.nodeCount == 0) {
-            for (; i < regionEnd; ++i) q[i] = 0;
+            for (; i < regionEnd; ++i) xr[i] = 0.0f;
             continue;
         }
         const int32_t linbits = t.linbits;
+        // `cache` holds the next `avail` bits left-aligned; a pair needs at most 47.
+        uint64_t cache = 0;
+        int32_t avail = 0;
         for (; i < regionEnd; i += 2) {
-            const uint64_t bits = Peek64(r, pos);
+            if (avail < 47) {
+                cache = Peek64(r, pos);
+                avail = 64 - int32_t(pos & 7);
+            }
+            const uint64_t bits = cache;
             int32_t n;
             const int32_t v = DecodeHuffmanCode(bits, t, &n);
             int32_t x = v >> 4, y = v & 15;
@@ -190,9 +204,11 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
                 if ((bits << n) >> 63) y = -y;
                 ++n;
             }
-            q[i] = x;
-            q[i + 1] = y;
+            xr[i] = value(x, fac[i]);
+            xr[i + 1] = value(y, fac[i + 1]);
             pos += uint32_t(n);
+            cache <<= n;
+            avail -= n;
         }
     }
     i = bigEnd;  // an odd region boundary cannot push i past it
@@ -204,12 +220,12 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         int32_t n;
         const int32_t v = DecodeHuffmanCode(bits, quad, &n);
         for (int k = 0; k < 4; ++k) {
-            int32_t val = (v >> (3 - k)) & 1;
-            if (val) {
-                if ((bits << n) >> 63) val = -val;
+            float val = 0.0f;
+            if ((v >> (3 - k)) & 1) {
+                val = ((bits << n) >> 63) ? -fac[i + k] : fac[i + k];
                 ++n;
             }
-            q[i + k] = val;
+            xr[i + k] = val;
         }
         pos += uint32_t(n);
         i += 4;
@@ -228,62 +244,53 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         }
     }
     i = std::min(i, kLines);
-    for (int32_t k = i; k < kLines; ++k) q[k] = 0;
+    for (int32_t k = i; k < kLines; ++k) xr[k] = 0.0f;
     c.nonzeroLines[ch] = i;
 }
 
-void Requantize(MpegDecContext& c, int gr, int ch) {
+void LineFactors(MpegDecContext& c, int gr, int ch) {
     const GranuleInfo& g = c.si.gr[gr][ch];
     const Tables& t = GetTables();
     const BandTable& bt = Bands(c);
     const ScaleFactors& sf = c.sf[ch];
-    const int32_t* q = c.quant[ch];
-    float* xr = c.xr[ch];
-    const int32_t lines = c.nonzeroLines[ch];
+    float* fac = c.factor;
     const float a = t.gain[g.global_gain];
     const int scaleShift = 1 + g.scalefac_scale;
 
-    // Magnitudes cannot exceed 15 plus a 13-bit escape, the size of the table.
-    const float* pow43 = t.pow43;
-    auto value = [pow43](int32_t v, float factor) {
-        const int32_t m = std::min(v < 0 ? -v : v, kPow43Size - 1);
-        const float p = pow43[m] * factor;
-        return v < 0 ? -p : p;
-    };
-    auto longBands = [&](int32_t from, int32_t to, int firstBand) {
-        int band = firstBand;
-        for (int32_t i = from; i < to; ++band) {
+    auto longBands = [&](int32_t to) {
+        int band = 0;
+        for (int32_t i = 0; i < to; ++band) {
             const int32_t bandEnd = std::min<int32_t>(bt.l[band + 1], to);
             const int32_t m =
                 (sf.l[band] + g.preflag * (band < 22 ? kPretab[band] : 0)) * scaleShift;
             const float f = (m >= 0 && m <= 63) ? a * t.pow2Half[m] : 0.0f;
-            for (; i < bandEnd; ++i) xr[i] = value(q[i], f);
+            for (; i < bandEnd; ++i) fac[i] = f;
         }
     };
 
     if (!IsShort(g)) {
-        longBands(0, lines, 0);
-    } else {
-        int32_t i = 0;
-        int band = 0;
-        if (g.mixed_block_flag) {
-            longBands(0, std::min(lines, 36), 0);
-            i = 36;
-            band = 3;
-        }
-        for (; i < lines && band < 13; ++band) {
-            const int32_t width = bt.s[band + 1] - bt.s[band];
-            for (int w = 0; w < 3 && i < lines; ++w) {
-                float f = a;
-                if (g.subblock_gain[w]) f *= float(std::pow(2.0, -2.0 * g.subblock_gain[w]));
-                const int32_t s = sf.s[w][band];
-                if (s) f *= float(std::pow(2.0, -0.5 * scaleShift * s));
-                const int32_t stop = std::min(i + width, lines);
-                for (; i < stop; ++i) xr[i] = value(q[i], f);
-            }
+        longBands(kLines);
+        return;
+    }
+    int32_t i = 0;
+    int band = 0;
+    if (g.mixed_block_flag) {
+        longBands(36);
+        i = 36;
+        band = 3;
+    }
+    for (; band < 13; ++band) {
+        const int32_t width = bt.s[band + 1] - bt.s[band];
+        for (int w = 0; w < 3; ++w) {
+            float f = a;
+            if (g.subblock_gain[w]) f *= float(std::pow(2.0, -2.0 * g.subblock_gain[w]));
+            const int32_t s = sf.s[w][band];
+            if (s) f *= float(std::pow(2.0, -0.5 * scaleShift * s));
+            const int32_t stop = std::min(i + width, kLines);
+            for (; i < stop; ++i) fac[i] = f;
         }
     }
-    for (int32_t i = lines; i < kLines; ++i) xr[i] = 0.0f;
+    for (; i < kLines; ++i) fac[i] = 0.0f;
 }
 
 void StereoProcess(MpegDecContext& c, int gr) {
