@@ -45,6 +45,7 @@ public:
     int Open() override {
         Note("Open " + title_);
         open = openSucceeds;
+        positionMs = 0;  // a newly opened item starts at its beginning
         return openSucceeds ? 1 : 0;
     }
     void Close() override {
