@@ -99,7 +99,6 @@ private:
 
     std::mutex meterMutex_;
     bool metering_ = false;
-    int spectrumRate_ = 0;
     std::deque<MeterEntry> levels_;
     std::deque<MeterEntry> spectra_;
     std::vector<double> bandEdgesHz_;
