@@ -72,20 +72,36 @@ uint32_t GetBits(MpegDecContext& c, int32_t n) {
 // bit machinery.
 void CopyToReservoir(MpegDecContext& c, int32_t count) {
     InputReader& in = c.in;
-    for (int32_t i = 0; i < count; ++i) {
-        uint8_t byte;
-        if (in.bitIndex == 8) {
-            byte = in.buf[in.byteIndex];
+    Reservoir& r = c.res;
+    while (count > 0) {
+        if (in.bitIndex == 8) {  // the current byte is still unread
+            ResPutByte(r, in.buf[in.byteIndex]);
             in.bitIndex = 0;
             in.bitsRead += 8;
-        } else if (in.bitIndex == 0 && in.byteIndex > 0 &&
-                   !(in.hasEnd && in.byteIndex - 1 <= in.endMarker)) {
-            byte = in.buf[--in.byteIndex];
-            in.bitsRead += 8;
-        } else {
-            byte = uint8_t(GetBits(c, 8));
+            --count;
+            continue;
         }
-        ResPutByte(c.res, byte);
+        if (in.bitIndex == 0) {
+            const int32_t low = in.hasEnd ? in.endMarker + 1 : 0;
+            const int32_t run = std::min(count, in.byteIndex - low);
+            if (run > 0) {
+                const uint8_t* src = in.buf;
+                uint8_t* ring = r.ring;
+                int32_t at = in.byteIndex, w = r.writePos;
+                for (int32_t k = 0; k < run; ++k) {
+                    ring[w] = src[--at];
+                    w = (w + 1) & (kReservoirSlots - 1);
+                }
+                std::memcpy(ring + kReservoirSlots, ring, 8);  // keep the mirror current
+                in.byteIndex = at;
+                r.writePos = w;
+                in.bitsRead += 8 * run;
+                count -= run;
+                continue;
+            }
+        }
+        ResPutByte(r, uint8_t(GetBits(c, 8)));  // refill, end of data or unaligned
+        --count;
     }
 }
 
