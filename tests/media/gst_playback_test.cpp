@@ -1,7 +1,10 @@
 // QuickTimeSource on the real toolbox module (GStreamer), with fixtures made
 // by sox, ffmpeg and gst-launch-1.0 in a temporary folder.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -424,6 +427,48 @@ TEST_F(MediaPlayback, TruncatedFile_EndsInsteadOfHanging) {
     s->Play();
     EXPECT_TRUE(PlayToEnd(*s, 10s));
     s->Close();
+}
+
+// A medium named by an http URL is a stream: its sound track is of type
+// "strm", it plays, and its buffering shows on the status line.
+TEST_F(MediaPlayback, HttpStream_IsQtStream) {
+    auto path = Make("web.aiff", "sox -n -r 22050 -c 1 -b 16 OUT synth 1 sine 440");
+    REQUIRE_FIXTURE(path);
+    if (!Shell("python3 -c 'import http.server'")) GTEST_SKIP() << "no python3 for a local server";
+    const int port = 20000 + ::getpid() % 20000;
+    pid_t server = fork();
+    if (server == 0) {
+        execlp("python3", "python3", "-m", "http.server", std::to_string(port).c_str(), "--bind",
+               "127.0.0.1", "--directory", dir_->c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/web.aiff";
+    std::vector<std::string> lines;
+    QuickTimeSource::SetStatusLine([&](const std::string& t) { lines.push_back(t); });
+    {
+        ScopedRecordingInteraction rec;  // the server may need a moment to listen
+        QuickTimeSource s;
+        s.SetLocation(url);
+        int loaded = 0;
+        for (int i = 0; i < 50 && !loaded; ++i) {
+            loaded = s.LoadInfo();
+            if (!loaded) std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_EQ(loaded, 1);
+        EXPECT_EQ(s.GetFormatName(), "QT Stream");
+        EXPECT_TRUE(s.IsStreamed());
+        EXPECT_NEAR(s.GetDuration(), 1000, 50);
+        ASSERT_TRUE(OpenLikePlayer(s));
+        s.Play();
+        EXPECT_TRUE(PlayToEnd(s, 10s));
+        s.Close();
+    }
+    QuickTimeSource::SetStatusLine(nullptr);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("QT Stream Status: Buffering", 0), 0u) << lines.back();
 }
 
 }  // namespace
