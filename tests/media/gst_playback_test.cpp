@@ -314,6 +314,11 @@ TEST_F(MediaPlayback, FastForwardAndRewind) {
     EXPECT_EQ(s->IsPlaying(), 1);
     EXPECT_TRUE(PlayToEnd(*s, 3s)) << "rewinding to the start ends the item";
     EXPECT_EQ(s->GetPosition(), 0);
+    // Forward at double speed again after stepping back.
+    s->FastForward();
+    std::this_thread::sleep_for(400ms);
+    s->Tick();
+    EXPECT_GT(s->GetPosition(), 600);
     s->Close();
 }
 

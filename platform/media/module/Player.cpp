@@ -397,6 +397,7 @@ void Player::SetRate(double rate) {
         if (!rewinding_) {
             rewindPositionNs_ = PositionNs();
             rewinding_ = true;
+            segmentRate_ = 1.0;  // the stepping seeks below run at normal speed
         }
         lastStep_ = std::chrono::steady_clock::now();
         gst_element_set_state(pipeline_, GST_STATE_PAUSED);
