@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dsp/dsp.h"
 
@@ -77,16 +80,17 @@ int SpectrumAnalyser::BandEdges(int count, int* firstBins) {
 
 namespace {
 
-// The Hann weights of dspsWinHann for 1024 points, made once by the same
-// recurrence, so applying them here gives the kernel's very results.
-const double* HannWeights() {
+// The Hann weights of dspsWinHann for 1024 points with the spectrum's 1/1024
+// folded in (a power of two, so the transform's output is scaled exactly as
+// if the bins were multiplied afterwards).
+const float* ScaledHann() {
     static const auto table = [] {
-        static double w[SpectrumAnalyser::kFrames];
+        static float w[SpectrumAnalyser::kFrames];
         const int n = SpectrumAnalyser::kFrames, end = n - 1;
         const double step = std::cos(2.0 * M_PI / (n - 1));
         double prev = step, cur = 1.0;
         for (int k = 0; k <= end - k; ++k) {
-            w[k] = w[end - k] = 0.5 + -0.5 * cur;
+            w[k] = w[end - k] = static_cast<float>((0.5 - 0.5 * cur) / 1024.0);
             const double next = 2.0 * step * cur - prev;
             prev = cur;
             cur = next;
@@ -127,6 +131,50 @@ void Convert(const uint8_t* p, int blockAlign, float* out, float& mx, float& mn)
     mn = lo;
 }
 
+// 16-bit stereo: the windowed mono mix and each channel's extremes.
+void MixStereo16(const uint8_t* data, const float* w, float* mix, int* extremes) {
+    constexpr int kFrames = SpectrumAnalyser::kFrames;
+#if defined(__SSE2__)
+    __m128i hi = _mm_set1_epi16(INT16_MIN), lo = _mm_set1_epi16(INT16_MAX);
+    const __m128 scale = _mm_set1_ps(1.0f / 65536.0f);
+    for (int i = 0; i < kFrames; i += 4) {
+        __m128i s =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 4 * i));  // L R L R L R L R
+        hi = _mm_max_epi16(hi, s);
+        lo = _mm_min_epi16(lo, s);
+        __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16));  // frames i, i+1
+        __m128 b =
+            _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16));  // frames i+2, i+3
+        __m128 left = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+        __m128 right = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        __m128 m = _mm_mul_ps(_mm_mul_ps(_mm_add_ps(left, right), scale), _mm_loadu_ps(w + i));
+        _mm_storeu_ps(mix + i, m);
+    }
+    alignas(16) int16_t h[8], l[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+    extremes[0] = std::max({h[0], h[2], h[4], h[6]});
+    extremes[1] = std::min({l[0], l[2], l[4], l[6]});
+    extremes[2] = std::max({h[1], h[3], h[5], h[7]});
+    extremes[3] = std::min({l[1], l[3], l[5], l[7]});
+#else
+    int lmax = INT16_MIN, lmin = INT16_MAX, rmax = INT16_MIN, rmin = INT16_MAX;
+    for (int i = 0; i < kFrames; ++i) {
+        int16_t lr[2];
+        std::memcpy(lr, data + 4 * i, 4);
+        lmax = std::max<int>(lmax, lr[0]);
+        lmin = std::min<int>(lmin, lr[0]);
+        rmax = std::max<int>(rmax, lr[1]);
+        rmin = std::min<int>(rmin, lr[1]);
+        mix[i] = static_cast<float>(lr[0] + lr[1]) * (1.0f / 65536.0f) * w[i];
+    }
+    extremes[0] = lmax;
+    extremes[1] = lmin;
+    extremes[2] = rmax;
+    extremes[3] = rmin;
+#endif
+}
+
 }  // namespace
 
 void SpectrumAnalyser::Analyse(const uint8_t* data) {
@@ -142,42 +190,51 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
     if (bandReset_.exchange(false, kRelaxed))
         for (int k = 0; k < count; ++k) bandPeak_[k].store(0.0f, kRelaxed);
 
-    // Levels: the extremes of each channel (-1.0 counts as 1.0).
-    for (int c = 0; c < channels; ++c) {
-        const uint8_t* p = data + c * (bits / 8);
-        float mx = 0.0f, mn = 0.0f;
-        switch (bits) {
-            case 8:
-                Convert<8>(p, blockAlign, channel_[c], mx, mn);
-                break;
-            case 16:
-                Convert<16>(p, blockAlign, channel_[c], mx, mn);
-                break;
-            case 24:
-                Convert<24>(p, blockAlign, channel_[c], mx, mn);
-                break;
-            case 32:
-                Convert<32>(p, blockAlign, channel_[c], mx, mn);
-                break;
-            default:
-                std::memset(channel_[c], 0, sizeof channel_[c]);
-        }
-        Raise(levelPeak_[c], mx);
-        Raise(levelPeak_[c], -mn);
-    }
-    if (channels == 1) levelPeak_[1].store(levelPeak_[0].load(kRelaxed), kRelaxed);
-
-    // Mono mix under a Hann window, its spectrum scaled by 1/1024, and the
-    // power of the first 512 bins.
-    const double* w = HannWeights();
-    if (channels == 2) {
-        for (int i = 0; i < kFrames; ++i)
-            mix_[i] = static_cast<float>(((channel_[0][i] + channel_[1][i]) * 0.5f) * w[i]);
+    const float* w = ScaledHann();
+    if (channels == 2 && bits == 16) {
+        // The common case in one pass: levels, mix and window together.
+        // (l + r) * 0.5 with l, r scaled by 2^-15 is exactly (L + R) * 2^-16.
+        int extremes[4];  // left max, left min, right max, right min
+        MixStereo16(data, w, mix_, extremes);
+        Raise(levelPeak_[0], static_cast<float>(extremes[0]) * (1.0f / 32768.0f));
+        Raise(levelPeak_[0], -static_cast<float>(extremes[1]) * (1.0f / 32768.0f));
+        Raise(levelPeak_[1], static_cast<float>(extremes[2]) * (1.0f / 32768.0f));
+        Raise(levelPeak_[1], -static_cast<float>(extremes[3]) * (1.0f / 32768.0f));
     } else {
-        for (int i = 0; i < kFrames; ++i) mix_[i] = static_cast<float>(channel_[0][i] * w[i]);
+        // Levels: the extremes of each channel (-1.0 counts as 1.0).
+        for (int c = 0; c < channels; ++c) {
+            const uint8_t* p = data + c * (bits / 8);
+            float mx = 0.0f, mn = 0.0f;
+            switch (bits) {
+                case 8:
+                    Convert<8>(p, blockAlign, channel_[c], mx, mn);
+                    break;
+                case 16:
+                    Convert<16>(p, blockAlign, channel_[c], mx, mn);
+                    break;
+                case 24:
+                    Convert<24>(p, blockAlign, channel_[c], mx, mn);
+                    break;
+                case 32:
+                    Convert<32>(p, blockAlign, channel_[c], mx, mn);
+                    break;
+                default:
+                    std::memset(channel_[c], 0, sizeof channel_[c]);
+            }
+            Raise(levelPeak_[c], mx);
+            Raise(levelPeak_[c], -mn);
+        }
+        if (channels == 1) levelPeak_[1].store(levelPeak_[0].load(kRelaxed), kRelaxed);
+        if (channels == 2) {
+            for (int i = 0; i < kFrames; ++i)
+                mix_[i] = (channel_[0][i] + channel_[1][i]) * 0.5f * w[i];
+        } else {
+            for (int i = 0; i < kFrames; ++i) mix_[i] = channel_[0][i] * w[i];
+        }
     }
+    // Spectrum of the windowed mono mix (already scaled by 1/1024) and the
+    // power of its first 512 bins.
     dspsRealFft(mix_, 10, dspFftForward);
-    for (int i = 0; i < kFrames + 2; ++i) mix_[i] *= 1.0f / 1024.0f;
     dspcbPowerSpectr(mix_, power_, kFrames / 2);
 
     // Bands on a logarithmic scale: band k ends at bin 512^((k+1)/count).
