@@ -141,10 +141,11 @@ void ReorderAntialias(MpegDecContext& c, int gr, int ch);
 // Synthesis stage (Synthesis.cpp): c.lines -> 576 floats at out.
 void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out);
 void ClearSynthesis(MpegDecContext& c);
-// Windowed inverse MDCTs of one subband: 18 lines in, 36 values out.
+// Windowed inverse MDCTs of one subband with overlap-add: 18 lines in, 18 time samples out,
+// the second half of the 36 values kept in `overlap` for the next granule.
 struct Tables;
-void ImdctLong(const float* X, float* x, const float* window, const Tables& t);
-void ImdctShort(const float* X, float* x, const Tables& t);
+void ImdctLong(const float* X, const float* window, float* overlap, float* out, const Tables& t);
+void ImdctShort(const float* X, float* overlap, float* out, const Tables& t);
 // One polyphase step: 32 subband samples in, 32 output samples out.
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out);
 // The windowing half of it, given the slot's 32 transform outputs.

@@ -146,9 +146,13 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     const float* fac = c.factor;
     // Magnitudes cannot exceed 15 plus a 13-bit escape, the size of the power table.
     const float* pow43 = GetTables().pow43;
-    auto value = [pow43](int32_t v, float f) {
-        const float p = pow43[std::min(v < 0 ? -v : v, kPow43Size - 1)] * f;
-        return v < 0 ? -p : p;
+    // Sign bits are coin flips to the branch predictor: apply them with bit operations.
+    auto withSign = [](float v, uint32_t negative) {
+        uint32_t u;
+        std::memcpy(&u, &v, 4);
+        u ^= negative << 31;
+        std::memcpy(&v, &u, 4);
+        return v;
     };
     const int32_t end = part2Start + g.part2_3_length;
 
@@ -192,20 +196,19 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
                 x += int32_t((bits << n) >> (64 - linbits));
                 n += linbits;
             }
-            if (x != 0) {
-                if ((bits << n) >> 63) x = -x;
-                ++n;
-            }
+            const uint32_t xNonzero = x != 0;
+            const uint32_t xNegative = uint32_t((bits << n) >> 63) & xNonzero;
+            n += int32_t(xNonzero);
             if (linbits > 0 && y == 15) {
                 y += int32_t((bits << n) >> (64 - linbits));
                 n += linbits;
             }
-            if (y != 0) {
-                if ((bits << n) >> 63) y = -y;
-                ++n;
-            }
-            xr[i] = value(x, fac[i]);
-            xr[i + 1] = value(y, fac[i + 1]);
+            const uint32_t yNonzero = y != 0;
+            const uint32_t yNegative = uint32_t((bits << n) >> 63) & yNonzero;
+            n += int32_t(yNonzero);
+            // x and y are at most 15 plus a 13-bit escape: inside the power table.
+            xr[i] = withSign(pow43[x] * fac[i], xNegative);
+            xr[i + 1] = withSign(pow43[y] * fac[i + 1], yNegative);
             pos += uint32_t(n);
             cache <<= n;
             avail -= n;
@@ -220,12 +223,10 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
         int32_t n;
         const int32_t v = DecodeHuffmanCode(bits, quad, &n);
         for (int k = 0; k < 4; ++k) {
-            float val = 0.0f;
-            if ((v >> (3 - k)) & 1) {
-                val = ((bits << n) >> 63) ? -fac[i + k] : fac[i + k];
-                ++n;
-            }
-            xr[i + k] = val;
+            const uint32_t nonzero = (v >> (3 - k)) & 1;
+            const uint32_t negative = uint32_t((bits << n) >> 63) & nonzero;
+            n += int32_t(nonzero);
+            xr[i + k] = withSign(nonzero ? fac[i + k] : 0.0f, negative);
         }
         pos += uint32_t(n);
         i += 4;

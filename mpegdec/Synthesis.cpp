@@ -19,27 +19,34 @@ inline V4 Load4(const float* p) {
 
 }  // namespace
 
-// x[0..35] = windowed inverse MDCT of X[0..17] for a long block type.
-void ImdctLong(const float* X, float* x, const float* window, const Tables& t) {
+// Windowed inverse MDCT of X[0..17] (36 values x) with overlap-add: out[i] = x[i] +
+// overlap[i], then overlap[i] = x[18 + i].
+void ImdctLong(const float* X, const float* window, float* overlap, float* out, const Tables& t) {
     float y[20] = {};
     for (int k = 0; k < 18; ++k) {
         const float xk = X[k];
         const float* col = t.longCos[k];
         for (int n = 0; n < 20; ++n) y[n] += xk * col[n];
     }
-    for (int i = 0; i < 9; ++i) x[i] = y[i + 9] * window[i];
-    for (int i = 9; i < 27; ++i) x[i] = -y[26 - i] * window[i];
-    for (int i = 27; i < 36; ++i) x[i] = -y[i - 27] * window[i];
+    // x[i] = y[i + 9] (i < 9), -y[26 - i] (9 <= i < 27), -y[i - 27] (i >= 27).
+    for (int i = 0; i < 9; ++i) out[i] = y[i + 9] * window[i] + overlap[i];
+    for (int i = 9; i < 18; ++i) out[i] = overlap[i] - y[26 - i] * window[i];
+    for (int i = 18; i < 27; ++i) overlap[i - 18] = -y[26 - i] * window[i];
+    for (int i = 27; i < 36; ++i) overlap[i - 18] = -y[i - 27] * window[i];
 }
 
-void ImdctShort(const float* X, float* x, const Tables& t) {
-    for (int i = 0; i < 36; ++i) x[i] = 0;
+void ImdctShort(const float* X, float* overlap, float* out, const Tables& t) {
+    float x[36] = {};
     for (int w = 0; w < 3; ++w) {
         for (int n = 0; n < 12; ++n) {
             float s = 0;
             for (int k = 0; k < 6; ++k) s += X[3 * k + w] * t.shortMatrix[n][k];
             x[6 + 6 * w + n] += s;
         }
+    }
+    for (int i = 0; i < 18; ++i) {
+        out[i] = x[i] + overlap[i];
+        overlap[i] = x[18 + i];
     }
 }
 
@@ -179,17 +186,12 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
                 ov[i] = 0;
             }
         } else {
-            float x[36];
             int type = g.window_switching_flag ? g.block_type : 0;
             if (g.window_switching_flag && g.mixed_block_flag && sb < 2) type = 0;
             if (type == 2)
-                ImdctShort(X, x, t);
+                ImdctShort(X, ov, ts, t);
             else
-                ImdctLong(X, x, t.window[type], t);
-            for (int i = 0; i < 18; ++i) {
-                ts[i] = x[i] + ov[i];
-                ov[i] = x[18 + i];
-            }
+                ImdctLong(X, t.window[type], ov, ts, t);
         }
         if (sb & 1)
             for (int i = 1; i < 18; i += 2) ts[i] = -ts[i];
