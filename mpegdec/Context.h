@@ -21,7 +21,7 @@ struct InputReader {
     uint8_t buf[kInputBytes + kInputHistory];
     int32_t byteIndex;  // current byte
     int32_t bitIndex;   // unread bits in the current byte, 8..0
-    int32_t bitsRead;   // running count; moving back lowers it
+    uint32_t bitsRead;  // running count, wrapping; only differences are used
     bool hasEnd;        // a read came back short
     int32_t endMarker;  // index of the first byte that was not delivered
     bool endReached;    // a read ran into the end marker

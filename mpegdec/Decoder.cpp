@@ -46,14 +46,14 @@ int32_t BitsLeft(const InputReader& in) {
 
 uint32_t GetBits(MpegDecContext& c, int32_t n) {
     InputReader& in = c.in;
-    in.bitsRead += n;
+    in.bitsRead += uint32_t(n);
     uint32_t v = 0;
     while (n > 0) {
         if (in.bitIndex == 0) {
             if (in.byteIndex - 1 < 0 && !in.hasEnd) Refill(c);
             if (in.hasEnd && in.byteIndex - 1 <= in.endMarker) {
                 in.endReached = true;
-                in.bitsRead -= n;
+                in.bitsRead -= uint32_t(n);
                 return v;
             }
             --in.byteIndex;
@@ -95,7 +95,7 @@ void CopyToReservoir(MpegDecContext& c, int32_t count) {
                 std::memcpy(ring + kReservoirSlots, ring, 8);  // keep the mirror current
                 in.byteIndex = at;
                 r.writePos = w;
-                in.bitsRead += 8 * run;
+                in.bitsRead += uint32_t(8 * run);
                 count -= run;
                 continue;
             }
@@ -108,7 +108,7 @@ void CopyToReservoir(MpegDecContext& c, int32_t count) {
 // Moves the read position back n bits (never above the oldest byte held).
 void MoveBack(InputReader& in, int32_t n) {
     in.endReached = false;
-    in.bitsRead -= n;
+    in.bitsRead -= uint32_t(n);
     in.bitIndex += n;
     while (in.bitIndex > 8) {
         in.bitIndex -= 8;
@@ -144,11 +144,11 @@ void ResetInput(MpegDecContext& c) {
 // Looks for the next byte-aligned 0xFFF, reading at most about maxBits bits.
 bool SyncSearch(MpegDecContext& c, int32_t maxBits = INT32_MAX) {
     InputReader& in = c.in;
-    const int32_t start = in.bitsRead;
+    const uint32_t start = in.bitsRead;
     if (in.bitIndex != 8 && in.bitIndex != 0) GetBits(c, in.bitIndex);
     uint32_t v = GetBits(c, 12);
     while ((v & 0xFFF) != 0xFFF && !in.endReached) {
-        if (in.bitsRead - start >= maxBits) return false;
+        if (int32_t(in.bitsRead - start) >= maxBits) return false;
         v = (v << 8) | GetBits(c, 8);
     }
     return !in.endReached;
@@ -199,11 +199,11 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
     int32_t repeatedRefusal = kMpegDecNoFrameFound;
     uint16_t repeatedOrder = UINT16_MAX;
     while (count < kSearchLimitBits) {
-        const int32_t before = c.in.bitsRead;
+        const uint32_t before = c.in.bitsRead;
         const bool found = SyncSearch(c, kSearchLimitBits - count);
-        count += std::max(c.in.bitsRead - before, 0);
+        count += std::max(int32_t(c.in.bitsRead - before), 0);
         if (!found) break;  // the data or the search budget ended
-        const int32_t syncEnd = c.in.bitsRead;
+        const uint32_t syncEnd = c.in.bitsRead;
         uint32_t raw = 0;
         const int32_t refusal = ParseHeader(c, &scratch, &raw);
         if (refusal != kMpegDecOk) {
@@ -215,12 +215,12 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
                 repeatedOrder = firstSeen[key];
                 repeatedRefusal = refusalOf[key];
             }
-            MoveBack(c.in, c.in.bitsRead - syncEnd + 11);
+            MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd) + 11);
             count += 1;
             continue;
         }
         const int32_t length = FrameLength(c.header);
-        MoveBack(c.in, c.in.bitsRead - syncEnd + 12);
+        MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd) + 12);
         EnsureBytes(c, length + 4);
         // Skip one frame: length bytes from the start of the sync word.
         for (int32_t i = 0; i < length; ++i) GetBits(c, 8);
@@ -229,7 +229,7 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
         if (confirmed) confirmed = ParseHeader(c, nullptr) == kMpegDecOk;
         c.header = first;
         // Back to just after the first sync word.
-        MoveBack(c.in, c.in.bitsRead - syncEnd);
+        MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd));
         if (confirmed) return kMpegDecOk;
         MoveBack(c.in, 11);
         count += 1;
@@ -444,7 +444,7 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
         ResGetBits(res, 8 - res.bitCount % 8);
         ++mainDataEnd;
     }
-    if (mainDataEnd > kReservoirSlots) {
+    while (mainDataEnd > kReservoirSlots) {  // a loop keeps damaged streams bounded too
         c.frameStart -= kReservoirSlots;
         res.bitCount -= kReservoirSlots * 8;
         mainDataEnd -= kReservoirSlots;
