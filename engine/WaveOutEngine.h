@@ -32,6 +32,8 @@ public:
     int Open() override;
     void Close() override;
     void Play() override;
+    // Also moves the stream back to the frame last heard: the ring has read
+    // up to 32 buffers ahead of it.
     void Stop() override;
     void FastForward() override;
     void Rewind() override;
