@@ -147,16 +147,25 @@ inline Comparison CompareAligned(const std::vector<int16_t>& ours, const std::ve
     return Compare(ours.data() + start, ref.data() + refStart, n);
 }
 
-// A temporary folder for fixtures made at test time.
+// A temporary folder for fixtures made at test time, removed when the test program ends.
 inline std::string TempDir() {
-    static std::string dir = [] {
-        std::string t = (std::filesystem::temp_directory_path() / "tunara-mpegdec-XXXXXX").string();
-        std::vector<char> buf(t.begin(), t.end());
-        buf.push_back(0);
-        const char* made = mkdtemp(buf.data());
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
+    struct Folder {
+        std::string path;
+        Folder() {
+            std::string t =
+                (std::filesystem::temp_directory_path() / "tunara-mpegdec-XXXXXX").string();
+            std::vector<char> buf(t.begin(), t.end());
+            buf.push_back(0);
+            const char* made = mkdtemp(buf.data());
+            path = made ? made : "";
+        }
+        ~Folder() {
+            std::error_code ec;
+            if (!path.empty()) std::filesystem::remove_all(path, ec);
+        }
+    };
+    static Folder folder;
+    return folder.path;
 }
 
 inline bool RunCommand(const std::string& command) {
