@@ -570,7 +570,8 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
             if (n < 0) return errno;
             if (n != 6) return kId3NoTag;
             const uint32_t size = SevenBitValue(e);
-            if (size < 6 || size > left) return kId3NoTag;
+            // Checked against the file too: sizes are claims, not allocations.
+            if (size < 6 || size > left || size > fileBytes - pos) return kId3NoTag;
             std::vector<uint8_t> ext(size);
             if (ReadAt(file.fd(), ext.data(), size, pos) != ssize_t(size)) return kId3NoTag;
             // Flag data follows the flag byte in flag order, each with its length byte.
@@ -593,7 +594,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
             int64_t consumed = 10;
             if (extHeaderBytes_ > 6) {
                 const int64_t rest = int64_t(extHeaderBytes_) - 6;
-                if (rest > left - consumed) return kId3NoTag;
+                if (rest > left - consumed || rest > fileBytes - pos - consumed) return kId3NoTag;
                 std::vector<uint8_t> tail(static_cast<size_t>(rest));
                 if (ReadAt(file.fd(), tail.data(), tail.size(), pos + consumed) != rest)
                     return kId3NoTag;
@@ -619,6 +620,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
     if (size_t(n) < head.size()) left = n;  // the file is shorter than it said
     head.resize(size_t(n));
     auto readBody = [&](int64_t at, uint8_t* dst, size_t count) {
+        if (count == 0) return true;
         if (at + int64_t(count) <= int64_t(head.size())) {
             std::memcpy(dst, head.data() + at, count);
             return true;

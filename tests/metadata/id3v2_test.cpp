@@ -152,11 +152,11 @@ TEST(Id3v2, GenreValues) {
 // Every handler kind produces its value; "none" frames produce nothing.
 TEST(Id3v2, HandlerKinds) {
     TempDir dir;
-    const Bytes body =
-        Cat({Frame23("PCNT", Be32(123456)), Frame23("RBUF", Bytes{0, 1, 0, 1, 0, 0, 2, 0}),
-             Frame23("ETCO", Bytes{2, 9, 9}), Frame23("MCDI", Bytes{1, 2, 3}),
-             Frame23("WOAF", B("http://x")), Frame23("COMM", Cat({Bytes{0}, B("engdesc")})),
-             Frame23("APIC", Bytes(40, 7)), Frame23("ZZZZ", Latin1("unknown"))});
+    const Bytes body = Cat(
+        {Frame23("PCNT", Be32(123456)), Frame23("RBUF", Bytes{0, 1, 0, 1, 0, 0, 2, 0}),
+         Frame23("ETCO", Bytes{2, 9, 9}), Frame23("MCDI", Bytes{1, 2, 3}),
+         Frame23("WOAF", B("http://x")), Frame23("COMM", Cat({Bytes{0}, B("engdesc")})),
+         Frame23("APIC", Bytes(40, 7)), Frame23("ZZZZ", Latin1("unknown")), Frame23("TALB", {})});
     Id3Tag t;
     ASSERT_EQ(ReadV2(t, dir, Cat({Tag(3, 0, body), Mp3Header()})).status, kId3Ok);
     ASSERT_NE(t.frameValue("PCNT"), nullptr);
@@ -176,6 +176,7 @@ TEST(Id3v2, HandlerKinds) {
     EXPECT_EQ(t.frameValue("COMM"), nullptr);
     EXPECT_EQ(t.frameValue("APIC"), nullptr);
     EXPECT_EQ(t.frameValue("ZZZZ"), nullptr);
+    EXPECT_EQ(t.frameValue("TALB"), nullptr);  // empty: not even an encoding byte
 }
 
 // A frame whose size runs past the tag ends the parse; what came before stays.
