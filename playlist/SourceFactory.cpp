@@ -2,19 +2,9 @@
 
 #include <cctype>
 
-// Sources land one by one; an extension whose class is missing gives no item.
-#if __has_include("sources/WavSource.h")
-#include "sources/WavSource.h"
-#define TUNARA_HAVE_WAV_SOURCE 1
-#endif
-#if __has_include("sources/Mp3Source.h")
 #include "sources/Mp3Source.h"
-#define TUNARA_HAVE_MP3_SOURCE 1
-#endif
-#if __has_include("sources/QuickTimeSource.h")
 #include "sources/QuickTimeSource.h"
-#define TUNARA_HAVE_MEDIA_SOURCE 1
-#endif
+#include "sources/WavSource.h"
 
 namespace tunara {
 
@@ -41,25 +31,9 @@ bool ExtensionIs(const std::string& name, const char* lowerCaseExtension) {
 
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
     if (Override()) return Override()(fileName);
-    if (ExtensionIs(fileName, "wav")) {
-#ifdef TUNARA_HAVE_WAV_SOURCE
-        return std::make_unique<WavSource>();
-#else
-        return nullptr;
-#endif
-    }
-    if (ExtensionIs(fileName, "mp3")) {
-#ifdef TUNARA_HAVE_MP3_SOURCE
-        return std::make_unique<Mp3Source>();
-#else
-        return nullptr;
-#endif
-    }
-#ifdef TUNARA_HAVE_MEDIA_SOURCE
+    if (ExtensionIs(fileName, "wav")) return std::make_unique<WavSource>();
+    if (ExtensionIs(fileName, "mp3")) return std::make_unique<Mp3Source>();
     return std::make_unique<QuickTimeSource>();
-#else
-    return nullptr;
-#endif
 }
 
 void SetSourceFactory(SourceFactory factory) {

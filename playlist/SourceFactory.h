@@ -14,8 +14,8 @@ std::string FileExtension(const std::string& name);
 bool ExtensionIs(const std::string& name, const char* lowerCaseExtension);
 
 // "wav" -> WavSource, "mp3" -> Mp3Source, anything else -> the media toolbox
-// source. Null only when no class for the extension is built into the
-// program. The new source is closed and has no location yet.
+// source. The new source is closed and has no location yet. A test factory
+// may return null.
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
 
 // Tests replace the factory; an empty function restores the built-in one.

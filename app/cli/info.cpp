@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/SourceFactory.h"
@@ -33,6 +34,8 @@ int Info(const std::vector<std::string>& args) {
     CountingInteraction interaction;
     SetUserInteraction(&interaction);
 
+    bool media =
+        !ExtensionIs(path, "wav") && !ExtensionIs(path, "mp3") && media::StartMediaServices();
     auto source = CreateSourceFor(path);
     int ok = 0;
     if (source) {
@@ -42,6 +45,8 @@ int Info(const std::vector<std::string>& args) {
     UiQueue().Deliver();
     if (!ok) {
         if (interaction.errors == 0) ReportError(strings::kMediaFailedToOpen, path);
+        source.reset();
+        if (media) media::StopMediaServices();
         SetUserInteraction(nullptr);
         return 1;
     }
@@ -55,6 +60,7 @@ int Info(const std::vector<std::string>& args) {
     std::printf("channels: %d\n", source->GetChannels());
     std::printf("duration: %d ms\n", source->GetDuration());
     source.reset();
+    if (media) media::StopMediaServices();
     SetUserInteraction(nullptr);
     return 0;
 }

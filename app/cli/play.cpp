@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,13 +18,16 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "playlist/SourceFactory.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/DisplayText.h"
+#include "ui/core/MixerVolume.h"
 #include "ui/core/PlayerController.h"
+#include "ui/core/SettingsStore.h"
 
 namespace tunara::cli {
 
@@ -258,6 +262,14 @@ bool IsListName(const std::string& name) {
     return ExtensionIs(name, "pls") || ExtensionIs(name, "m3u");
 }
 
+// The media toolbox starts only when something may need it, so that WAV and
+// MP3 files play where it is missing.
+bool NeedsMediaToolbox(const std::vector<std::string>& names) {
+    for (const auto& name : names)
+        if (!ExtensionIs(name, "wav") && !ExtensionIs(name, "mp3")) return true;
+    return false;
+}
+
 void BuildList(Playlist& playlist, const std::vector<std::string>& names) {
     if (names.size() == 1 && IsListName(names[0])) {
         if (!playlist.Load(names[0])) ReportError(strings::kMediaFailedToOpen, names[0]);
@@ -287,6 +299,57 @@ std::string StatusLine(const DisplayState& d) {
 
 // ---- the command -------------------------------------------------------------
 
+// Runs the command of a key; true for quit.
+template <typename StepVolume>
+bool HandleKey(char key, PlayerController& c, StepVolume& stepVolume) {
+    switch (key) {
+        case ' ':
+            c.Play();
+            break;
+        case 's':
+            c.Stop();
+            break;
+        case 'n':
+            c.Next();
+            break;
+        case 'p':
+            c.Prev();
+            break;
+        case 'f':
+            c.Fwd();
+            break;
+        case 'b':
+            c.Back();
+            break;
+        case '1':
+            c.Normal();
+            break;
+        case '2':
+            c.ToggleIntro();
+            break;
+        case '3':
+            c.ToggleShuffle();
+            break;
+        case '4':
+            c.ToggleRepeat();
+            break;
+        case '+':
+        case '=':
+            stepVolume(-5);
+            break;  // the slider's top is loud
+        case '-':
+        case '_':
+            stepVolume(5);
+            break;
+        case 'q':
+        case 'Q':
+            return true;
+        default:
+            break;
+    }
+    return false;
+}
+
 int Play(const std::vector<std::string>& args) {
     SetUiThread();
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
@@ -298,18 +361,34 @@ int Play(const std::vector<std::string>& args) {
     std::vector<std::string> names = args;
     if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
 
+    bool media = NeedsMediaToolbox(names) && media::StartMediaServices();
+    SettingsStore settings;
     Playlist& playlist = ThePlaylist();
     BuildList(playlist, names);
     if (playlist.Count() == 0) {
         std::fprintf(stderr, "tunara-cli: nothing to play\n");
+        if (media) media::StopMediaServices();
         SetUserInteraction(nullptr);
         return 1;
     }
 
     DisplayState display;
-    PlayerController controller(display, playlist, nullptr, ProgramFolder());
+    PlayerController* notify = nullptr;
+    MixerVolume volume([&notify] {
+        if (notify) notify->OnMixerChange();
+    });
+    PlayerController controller(display, playlist, volume.IsOpen() ? &volume : nullptr,
+                                ProgramFolder(), &settings);
+    notify = &controller;
     controller.Start();
     controller.Play();
+    auto stepVolume = [&](int delta) {
+        int position = display.VolumeSlider() + delta;
+        position = std::max(PlayerController::kVolumeMin,
+                            std::min(PlayerController::kVolumeMax, position));
+        controller.OnVolumeSlider(kThumbPosition, position);
+        controller.OnMixerChange();
+    };
 
     RawTerminal* raw = interactive ? new RawTerminal : nullptr;
     bool quit = false;
@@ -327,46 +406,8 @@ int Play(const std::vector<std::string>& args) {
             if (::poll(&p, 1, waitMs) > 0) {
                 char keys[16];
                 ssize_t n = ::read(STDIN_FILENO, keys, sizeof(keys));
-                for (ssize_t i = 0; i < n && !quit; ++i) {
-                    switch (keys[i]) {
-                        case ' ':
-                            controller.Play();
-                            break;
-                        case 's':
-                            controller.Stop();
-                            break;
-                        case 'n':
-                            controller.Next();
-                            break;
-                        case 'p':
-                            controller.Prev();
-                            break;
-                        case 'f':
-                            controller.Fwd();
-                            break;
-                        case 'b':
-                            controller.Back();
-                            break;
-                        case '1':
-                            controller.Normal();
-                            break;
-                        case '2':
-                            controller.ToggleIntro();
-                            break;
-                        case '3':
-                            controller.ToggleShuffle();
-                            break;
-                        case '4':
-                            controller.ToggleRepeat();
-                            break;
-                        case 'q':
-                        case 'Q':
-                            quit = true;
-                            break;
-                        default:
-                            break;
-                    }
-                }
+                for (ssize_t i = 0; i < n && !quit; ++i)
+                    quit = HandleKey(keys[i], controller, stepVolume);
             }
         } else if (waitMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
@@ -387,7 +428,7 @@ int Play(const std::vector<std::string>& args) {
         }
 
         if (drawScreen) {
-            if (display.TakeChanged()) screen.Draw(ScreenLines(display, false));
+            if (display.TakeChanged()) screen.Draw(ScreenLines(display, volume.IsOpen()));
         } else if (display.TrackNumber() != shownTrack || Clock::now() >= nextStatus) {
             shownTrack = display.TrackNumber();
             nextStatus = Clock::now() + std::chrono::seconds(5);
@@ -397,8 +438,10 @@ int Play(const std::vector<std::string>& args) {
     }
 
     controller.Shutdown();
+    notify = nullptr;
     delete raw;
     playlist.Clear();
+    if (media) media::StopMediaServices();
     SetUserInteraction(nullptr);
     return 0;
 }

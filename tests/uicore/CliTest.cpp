@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -68,11 +69,21 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = std::string(tmpl) + "/";
         WriteWav(dir_ + "tone.wav");
+        // The player reads and may create its settings store.
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old) oldConfig_ = old;
+        ::setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
     }
     void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
+        if (dir_.empty()) return;
+        if (oldConfig_.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+        fs::remove_all(dir_);
     }
     std::string dir_;
+    std::string oldConfig_;
 };
 
 TEST_F(Cli, Play_NotATerminal_PlaysToTheEndAndExitsZero) {

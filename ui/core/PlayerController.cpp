@@ -3,6 +3,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
 #include "playlist/SourceFactory.h"
+#include "sources/SourceSettings.h"
 
 namespace tunara {
 
@@ -11,11 +12,12 @@ constexpr const char* kWebItem = "Web.mov";
 }  // namespace
 
 PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                                   std::string programFolder)
+                                   std::string programFolder, SettingsStore* settings)
     : display_(display),
       playlist_(playlist),
       volume_(volume),
       programFolder_(std::move(programFolder)),
+      settings_(settings),
       commands_(
           playlist, [this] { Refresh(); }, [this] { display_.RefreshListViews(); }) {}
 
@@ -353,6 +355,10 @@ void PlayerController::OnCddbInfoChanged() {}
 void PlayerController::OnCddbError() {}
 
 void PlayerController::Start() {
+    if (settings_) {
+        SettingsStore* store = settings_;
+        SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
+    }
     ShowVolumeFromMixer();
     // No CD drives here: the CD button stays disabled and the playlist plays.
     display_.EnableCdButton(false);
@@ -362,6 +368,7 @@ void PlayerController::Start() {
 }
 
 void PlayerController::Shutdown() {
+    if (settings_) SetUseId3TitleQuery(nullptr);
     if (volume_) volume_->Close();
     running_ = false;
     if (webSource_) {

@@ -16,6 +16,7 @@
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistCommands.h"
 #include "ui/core/PlayerDisplay.h"
+#include "ui/core/SettingsStore.h"
 
 namespace tunara {
 
@@ -57,9 +58,11 @@ public:
     static constexpr int kVolumeMax = 100;
     static constexpr int kNoticeMs = 3000;
 
-    // `volume` may be null (no mixer); `programFolder` holds "Web.mov".
+    // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
+    // `settings`, when given, answers the sources' settings from Start to
+    // Shutdown.
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                     std::string programFolder);
+                     std::string programFolder, SettingsStore* settings = nullptr);
     ~PlayerController();
 
     // A main-window command by control identifier; unknown ones are ignored.
@@ -123,6 +126,7 @@ private:
     Playlist& playlist_;
     VolumeOutput* volume_;
     std::string programFolder_;
+    SettingsStore* settings_;
     PlaylistCommands commands_;
 
     TrackList* list_ = nullptr;
