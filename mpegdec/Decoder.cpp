@@ -412,16 +412,21 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
         return kMpegDecOk;
     }
 
-    // Below a header's worth of bits nothing can follow (a complete small last frame still
-    // decodes; a cut one is caught below).
+    // The last 768 bits of a stream are a tail: a complete small frame there still decodes,
+    // anything else (a cut frame, tag bytes, junk) just ends the stream.
     EnsureBytes(c, 96);
+    const bool tail = in.hasEnd && BitsLeft(in) < 768;
     if (in.hasEnd && BitsLeft(in) < 32) {
         EndOfData(in);
         return kMpegDecEndOfData;
     }
     if (!SyncSearch(c)) return kMpegDecEndOfData;
     const int32_t rc = ParseHeader(c, headerWord);
-    if (rc != kMpegDecOk) return rc;
+    if (rc != kMpegDecOk) {
+        if (!tail) return rc;
+        EndOfData(in);
+        return kMpegDecEndOfData;
+    }
     const FrameHeader& h = c.header;
     const int32_t length = FrameLength(h);
     EnsureBytes(c, length);

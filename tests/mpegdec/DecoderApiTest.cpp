@@ -177,6 +177,13 @@ TEST(DecoderApi, Decode_TruncatedLastFrame_EndsCleanly) {
     // What was decoded is what the full stream gives.
     ASSERT_LE(d.pcm.size(), full.pcm.size());
     EXPECT_TRUE(std::equal(d.pcm.begin(), d.pcm.end(), full.pcm.begin()));
+
+    // A short tail of 0xFF bytes (a false sync with a refused header) also just ends it.
+    std::vector<uint8_t> tailed = Cbr128();
+    tailed.insert(tailed.end(), 60, 0xFF);
+    const Decoded t = DecodeAll(tailed);
+    EXPECT_EQ(t.lastStatus, kMpegDecEndOfData);
+    EXPECT_EQ(t.pcm, full.pcm);
 }
 
 // After a seek and mpegDecReset, frames whose main data reaches back before the new position
