@@ -105,9 +105,6 @@ void BM_LoadInfo_1000Files(benchmark::State& state) {
     }
     tunara::SetUserInteraction(nullptr);
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(d.listed.size()));
-    state.counters["ms_per_file"] =
-        benchmark::Counter(double(state.iterations()) * double(d.listed.size()) * 1e-3,
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_LoadInfo_1000Files)->Unit(benchmark::kMillisecond);
 
