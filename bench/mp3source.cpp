@@ -8,9 +8,13 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -155,6 +159,69 @@ void BM_SeekToFirstBuffer(benchmark::State& state) {
     s.CloseStream();
 }
 BENCHMARK(BM_SeekToFirstBuffer)->Unit(benchmark::kMicrosecond);
+
+// The same through the engine while playing: from Seek until the feeder
+// holds the first buffer read at the new place (the output device discards).
+class TimedSource : public tunara::Mp3Source {
+public:
+    int ReadFrames(void* buffer, int frames) override {
+        const int n = tunara::Mp3Source::ReadFrames(buffer, frames);
+        if (armed_.exchange(false)) {
+            std::lock_guard lock(mutex_);
+            readAt_ = std::chrono::steady_clock::now();
+            done_.notify_all();
+        }
+        return n;
+    }
+    // Seek reaches SeekFrame after it has stopped the old run: arm there.
+    uint32_t SeekFrame(uint32_t frame) override {
+        const uint32_t reached = tunara::Mp3Source::SeekFrame(frame);
+        armed_ = true;
+        return reached;
+    }
+    std::chrono::steady_clock::time_point SeekAndWait(int32_t ms) {
+        {
+            std::lock_guard lock(mutex_);
+            readAt_ = {};
+        }
+        Seek(ms);
+        std::unique_lock lock(mutex_);
+        done_.wait_for(lock, std::chrono::seconds(5),
+                       [&] { return readAt_ != std::chrono::steady_clock::time_point{}; });
+        return readAt_;
+    }
+
+private:
+    std::atomic<bool> armed_{false};
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::chrono::steady_clock::time_point readAt_{};
+};
+
+void BM_EngineSeekToFirstBuffer(benchmark::State& state) {
+    const Data& d = GetData();
+    if (!d.ok) return state.SkipWithError("lame or sox missing");
+    ::setenv("TUNARA_AUDIO", "null:fast", 1);
+    Quiet quiet;
+    tunara::SetUserInteraction(&quiet);
+    TimedSource s;
+    s.SetLocation(d.fiveMinutes);
+    s.LoadInfo();
+    if (!s.Open()) return state.SkipWithError("open failed");
+    s.Play();
+    std::mt19937 rng(11);
+    for (auto _ : state) {
+        const int32_t ms = int32_t(rng() % uint32_t(s.GetDuration() - 2000));
+        // Seek stops the run, repositions and plays on.
+        const auto start = std::chrono::steady_clock::now();
+        const auto readAt = s.SeekAndWait(ms);
+        state.SetIterationTime(std::chrono::duration<double>(readAt - start).count());
+    }
+    s.Stop();
+    s.Close();
+    tunara::SetUserInteraction(nullptr);
+}
+BENCHMARK(BM_EngineSeekToFirstBuffer)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
