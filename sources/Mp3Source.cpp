@@ -366,6 +366,7 @@ bool Mp3Source::DecodeNext() {
         blockChannels_ = block.channels == 1 ? 1 : 2;
         blockFrames_ = std::clamp(block.samplesPerChannel, 0, kMaxBlockFrames);
         remaining_ = blockFrames_;
+        blockDecoded_ = true;
         return true;
     }
     remaining_ = 0;
@@ -420,8 +421,9 @@ int Mp3Source::ReadFrames(void* buffer, int frames) {
 
     // Rewind: the buffer fills from its end; the undelivered frames of the
     // block are its first `remaining_`, and readFrames_ + remaining_ is
-    // always the end of the block, in frames from the start.
-    const int64_t twoFrames = 2 * int64_t(frameSamples_);
+    // always the end of the block, in frames from the start. Right after a
+    // seek no block is held: the one to decode is the frame before the
+    // position, not the one before that.
     while (gathered < n) {
         const int m = n - gathered;
         if (m < remaining_) {
@@ -435,11 +437,12 @@ int Mp3Source::ReadFrames(void* buffer, int frames) {
         gathered += remaining_;
         readFrames_ += remaining_;
         remaining_ = 0;
-        if (readFrames_ < twoFrames) {
+        const int64_t back = int64_t(blockDecoded_ ? 2 : 1) * frameSamples_;
+        if (readFrames_ < back) {
             SeekFrame(0);
             break;
         }
-        SeekFrame(uint32_t(std::min<int64_t>(readFrames_ - twoFrames, UINT32_MAX)));
+        SeekFrame(uint32_t(std::min<int64_t>(readFrames_ - back, UINT32_MAX)));
         if (!DecodeNext()) break;
     }
     if (gathered < n)  // what was gathered sits at the end: the caller reads from the start
@@ -449,6 +452,7 @@ int Mp3Source::ReadFrames(void* buffer, int frames) {
 
 uint32_t Mp3Source::SeekFrame(uint32_t frame) {
     remaining_ = 0;
+    blockDecoded_ = false;
     if (decoder_ == nullptr || frameIndex_.empty()) {
         readFrames_ = 0;
         return 0;

@@ -74,6 +74,7 @@ private:
     std::vector<int16_t> pcm_;     // the decoded block, interleaved
     int blockChannels_ = 0;
     int blockFrames_ = 0;
+    bool blockDecoded_ = false;  // a block was decoded since the last SeekFrame
     int64_t audioBegin_ = 0;
     int64_t audioEnd_ = 0;
     bool audioLocated_ = false;
