@@ -76,27 +76,28 @@ bool Playlist::Load(const std::string& path) {
     std::string bytes;
     if (!ReadWholeFile(path, bytes)) return false;
 
-    std::vector<std::string> lines = SplitLines(bytes);
-    size_t first = 0;
-    isM3u_ = lines.empty() || lines[0] != "[playlist]";
-    if (!isM3u_) first = 1;
-    for (size_t i = first; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        std::string value;
-        if (isM3u_) {
-            value = line;
-        } else {
-            auto eq = line.find('=');
-            // Only "FileN=" lines name entries; the number is not used, the
-            // file order is.
-            if (eq == std::string::npos || line.compare(0, 4, "File") != 0 || eq < 4) continue;
-            value = line.substr(eq + 1);
-        }
-        if (value.empty()) continue;
-        AddFile(ResolveEntry(value, folder));
-    }
+    for (const auto& value : ParsePlaylistText(bytes, isM3u_)) AddFile(ResolveEntry(value, folder));
     modified_ = false;
     return true;
+}
+
+std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u) {
+    std::vector<std::string> lines = SplitLines(bytes);
+    std::vector<std::string> values;
+    isM3u = lines.empty() || lines[0] != "[playlist]";
+    for (size_t i = isM3u ? 0 : 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (isM3u) {
+            if (!line.empty()) values.push_back(line);
+            continue;
+        }
+        // Only "FileN=" lines name entries; the number is not used, the file
+        // order is.
+        auto eq = line.find('=');
+        if (eq == std::string::npos || line.compare(0, 4, "File") != 0) continue;
+        if (eq + 1 < line.size()) values.push_back(line.substr(eq + 1));
+    }
+    return values;
 }
 
 std::string Playlist::Serialize() const {

@@ -5,6 +5,7 @@
 // ".pls" file starts with the exact line "[playlist]"; anything else is read
 // as ".m3u", one file per line.
 #include <string>
+#include <vector>
 
 #include "playlist/TrackList.h"
 
@@ -37,6 +38,10 @@ private:
     std::string path_;
     bool isM3u_ = false;
 };
+
+// The entry values of a playlist file's bytes, in file order, before they
+// are resolved against the list's folder; isM3u tells the layout found.
+std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u);
 
 // The one playlist of the program.
 Playlist& ThePlaylist();
