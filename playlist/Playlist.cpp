@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -129,7 +130,17 @@ bool Playlist::SaveTo(const std::string& path) {
     return Save();
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+bool WriteFileAtomically(const std::string& requested, const std::string& bytes) {
+    // Replace the file a symbolic link points at, not the link.
+    std::string path = requested;
+    struct stat link {};
+    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* target = ::realpath(requested.c_str(), nullptr);
+        if (target) {
+            path = target;
+            std::free(target);
+        }
+    }
     std::string folder = FolderOf(path);
     std::string base = path.substr(folder.size());
     if (base.empty()) return false;

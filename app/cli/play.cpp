@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -264,9 +266,16 @@ bool IsListName(const std::string& name) {
 
 // The media toolbox starts only when something may need it, so that WAV and
 // MP3 files play where it is missing.
-bool NeedsMediaToolbox(const std::vector<std::string>& names) {
-    for (const auto& name : names)
-        if (!ExtensionIs(name, "wav") && !ExtensionIs(name, "mp3")) return true;
+bool NeedsMediaToolbox(const std::vector<std::string>& names, bool inList = false) {
+    for (const auto& name : names) {
+        if (ExtensionIs(name, "wav") || ExtensionIs(name, "mp3")) continue;
+        // A list inside a list is just another file to the toolbox.
+        if (inList || !IsListName(name)) return true;
+        std::ifstream in(name, std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        bool isM3u = false;
+        if (NeedsMediaToolbox(ParsePlaylistText(bytes, isM3u), true)) return true;
+    }
     return false;
 }
 

@@ -254,6 +254,18 @@ TEST_F(PlaylistFile, Save_KeepsModeOfReplacedList) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+// Saving through a symbolic link rewrites the file it names and keeps the link.
+TEST_F(PlaylistFile, Save_ThroughSymlinkKeepsLink) {
+    Write("real.m3u", "old\n");
+    fs::create_symlink(dir_ + "real.m3u", dir_ + "link.m3u");
+    Playlist list;
+    list.SetM3u(true);
+    list.Append(testing::MakeFake("x", 1000));
+    ASSERT_TRUE(list.SaveTo(dir_ + "link.m3u"));
+    EXPECT_TRUE(fs::is_symlink(dir_ + "link.m3u"));
+    EXPECT_EQ(Read("real.m3u"), "/fake/x\r\n");
+}
+
 // AddFile keeps files whose source cannot read them out of the list.
 TEST_F(PlaylistFile, AddFile_FailedLoadIsSkipped) {
     Playlist list;
