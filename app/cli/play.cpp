@@ -99,8 +99,12 @@ public:
 
 constexpr int kWidth = 64;
 
+// Cuts UTF-8 text to at most `width` bytes without splitting a character.
 std::string Fit(std::string text, size_t width) {
-    if (text.size() > width) text.resize(width);
+    if (text.size() <= width) return text;
+    size_t cut = width;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
     return text;
 }
 
@@ -180,9 +184,9 @@ std::vector<std::string> ScreenLines(const DisplayState& d, bool haveVolume) {
     lines.push_back(LevelBar("L", d.LeftLevel()));
     lines.push_back(LevelBar("R", d.RightLevel()));
     for (auto& row : SpectrumRows(d)) lines.push_back(row);
-    lines.push_back(
-        "\x1b[2mspace play/stop  s stop  n/p next/prev  f/b fwd/back  1-4 modes  +/- vol  q "
-        "quit\x1b[0m");
+    // Kept narrower than a terminal so that redrawing in place never wraps.
+    lines.push_back("\x1b[2mspace play/stop  s stop  n/p next/prev  f/b fwd/back\x1b[0m");
+    lines.push_back("\x1b[2m1 normal  2 intro  3 shuffle  4 repeat  +/- volume  q quit\x1b[0m");
     return lines;
 }
 
