@@ -22,7 +22,9 @@ int Usage() {
 }
 }  // namespace
 
-void Register(const Command& command) { Commands().push_back(command); }
+void Register(const Command& command) {
+    Commands().push_back(command);
+}
 
 std::string ProgramFolder() {
     char path[PATH_MAX];

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -403,7 +404,8 @@ int Play(const std::vector<std::string>& args) {
         controller.OnMixerChange();
     };
 
-    RawTerminal* raw = interactive ? new RawTerminal : nullptr;
+    std::optional<RawTerminal> raw;
+    if (interactive) raw.emplace();
     bool quit = false;
     int shownTrack = -1;
     auto nextStatus = Clock::now();
@@ -452,7 +454,7 @@ int Play(const std::vector<std::string>& args) {
 
     controller.Shutdown();
     notify = nullptr;
-    delete raw;
+    raw.reset();
     playlist.Clear();
     if (media) media::StopMediaServices();
     SetUserInteraction(nullptr);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
 
 namespace tunara::audio {
 
@@ -24,7 +26,16 @@ snd_pcm_format_t AlsaFormat(int bits) {
 
 constexpr unsigned kLatencyUs = 100000;  // what ALSA holds beyond our own queue
 
+void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
+
+void QuietAlsaLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!std::getenv("TUNARA_ALSA_DEBUG")) snd_lib_error_set_handler(&SilentAlsaError);
+    });
+}
 
 std::string MixerCardOfPcm(const std::string& name) {
     if (name == "null" || name.empty()) return {};
@@ -47,6 +58,7 @@ std::string AlsaDevice::MixerCard() const {
 Status AlsaDevice::BackendOpen(const PcmFormat& format) {
     snd_pcm_format_t fmt = AlsaFormat(format.bitsPerSample);
     if (fmt == SND_PCM_FORMAT_UNKNOWN) return Status::BadFormat;
+    QuietAlsaLibrary();
     if (snd_pcm_open(&pcm_, pcmName_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         pcm_ = nullptr;
         return Status::NoDevice;

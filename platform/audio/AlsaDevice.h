@@ -6,6 +6,11 @@
 
 namespace tunara::audio {
 
+// ALSA's library prints its own failures (no card, unknown PCM) to standard
+// error; we report what matters ourselves, so keep it quiet unless
+// TUNARA_ALSA_DEBUG is set. Safe to call from any thread, any number of times.
+void QuietAlsaLibrary();
+
 class AlsaDevice : public DeviceCore {
 public:
     explicit AlsaDevice(std::string pcmName) : pcmName_(std::move(pcmName)) {}

@@ -1,5 +1,7 @@
 #include "platform/mixer/Mixer.h"
 
+#include "platform/audio/AlsaDevice.h"
+
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <unistd.h>
@@ -172,6 +174,7 @@ private:
     }
 
     bool Load() {
+        audio::QuietAlsaLibrary();
         if (snd_mixer_open(&handle_, 0) < 0) {
             handle_ = nullptr;
             return false;
