@@ -14,7 +14,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav fluid-soundfont-gm
 )
-test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev)
+test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3)
 [ "$mode" = test ] && packages+=("${test_packages[@]}")
 
 missing=()
