@@ -12,12 +12,17 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "mpegdec/mpegdec.h"
 
 namespace mpegtest {
 
+// Fixtures that the suite cannot do without: a missing file fails the test
+// with its name rather than decoding nothing.
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
+    EXPECT_TRUE(f.is_open()) << "missing test data: " << path;
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
 }
 
