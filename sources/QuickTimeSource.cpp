@@ -107,10 +107,10 @@ void QuickTimeSource::SetVideoWindowFactory(VideoWindowFactory factory) {
 }
 
 bool QuickTimeSource::MakeMovie(Movie* movie) {
-    TmFileSpec spec{};
-    MakeFileSpec(location_, &spec);  // a missing file shows at the open below
+    TmFileSpec fileSpec{};
+    MakeFileSpec(location_, &fileSpec);  // a missing file shows at the open below
     MovieFile file = nullptr;
-    int32_t status = OpenMovieFile(spec, &file, 1);
+    int32_t status = OpenMovieFile(fileSpec, &file, 1);
     if (status == kTmOk) {
         status = MakeMovieFromFile(movie, file, 1);
         CloseMovieFile(file);

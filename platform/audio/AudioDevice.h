@@ -110,7 +110,7 @@ public:
 // The device TUNARA_AUDIO names (see above), not yet opened. Never null.
 std::unique_ptr<AudioDevice> CreateDevice();
 // The device of a TUNARA_AUDIO-style text; null for unknown text.
-std::unique_ptr<AudioDevice> CreateDevice(std::string_view spec);
+std::unique_ptr<AudioDevice> CreateDevice(std::string_view choice);
 // Lets tests put their own device behind CreateDevice(); pass an empty
 // function to go back to TUNARA_AUDIO.
 void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory);

@@ -102,16 +102,16 @@ std::string EnvSpec() {
 
 }  // namespace
 
-std::unique_ptr<AudioDevice> CreateDevice(std::string_view spec) {
-    if (spec.empty()) return std::make_unique<AutoDevice>();
-    if (spec == "alsa") return std::make_unique<AlsaDevice>("default");
-    if (spec.substr(0, 5) == "alsa:")
-        return std::make_unique<AlsaDevice>(std::string(spec.substr(5)));
-    if (spec == "null") return std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
-    if (spec == "null:fast") return std::make_unique<NullDevice>(NullDevice::Pace::Fast);
-    if (spec == "null:step") return std::make_unique<NullDevice>(NullDevice::Pace::Step);
-    if (spec.substr(0, 5) == "file:" && spec.size() > 5)
-        return std::make_unique<FileDevice>(std::string(spec.substr(5)));
+std::unique_ptr<AudioDevice> CreateDevice(std::string_view choice) {
+    if (choice.empty()) return std::make_unique<AutoDevice>();
+    if (choice == "alsa") return std::make_unique<AlsaDevice>("default");
+    if (choice.substr(0, 5) == "alsa:")
+        return std::make_unique<AlsaDevice>(std::string(choice.substr(5)));
+    if (choice == "null") return std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
+    if (choice == "null:fast") return std::make_unique<NullDevice>(NullDevice::Pace::Fast);
+    if (choice == "null:step") return std::make_unique<NullDevice>(NullDevice::Pace::Step);
+    if (choice.substr(0, 5) == "file:" && choice.size() > 5)
+        return std::make_unique<FileDevice>(std::string(choice.substr(5)));
     return nullptr;
 }
 
@@ -120,14 +120,14 @@ std::unique_ptr<AudioDevice> CreateDevice() {
         std::lock_guard lock(g_factoryMutex);
         if (g_factory) return g_factory();
     }
-    std::string spec = EnvSpec();
-    auto device = CreateDevice(spec);
+    std::string choice = EnvSpec();
+    auto device = CreateDevice(choice);
     if (!device) {
         static std::once_flag said;
         std::call_once(said, [&] {
             std::fprintf(stderr,
                          "tunara: TUNARA_AUDIO=%s is not a known output; using the default\n",
-                         spec.c_str());
+                         choice.c_str());
         });
         device = std::make_unique<AutoDevice>();
     }
@@ -140,10 +140,10 @@ void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory) {
 }
 
 std::string OutputMixerCard() {
-    std::string spec = EnvSpec();
-    if (spec.empty() || spec == "alsa") return "default";
-    if (spec.substr(0, 5) == "alsa:") return MixerCardOfPcm(spec.substr(5));
-    if (CreateDevice(spec)) return {};  // null or file
+    std::string choice = EnvSpec();
+    if (choice.empty() || choice == "alsa") return "default";
+    if (choice.substr(0, 5) == "alsa:") return MixerCardOfPcm(choice.substr(5));
+    if (CreateDevice(choice)) return {};  // null or file
     return "default";
 }
 

@@ -74,13 +74,13 @@ int32_t ExitToolbox() {
     return Call(sel::kExitToolbox);
 }
 
-int32_t MakeFileSpec(const std::string& path, TmFileSpec* spec) {
-    Zero(spec);
-    return Call(sel::kMakeFileSpec, P(path.c_str()), P(spec));
+int32_t MakeFileSpec(const std::string& path, TmFileSpec* fileSpec) {
+    Zero(fileSpec);
+    return Call(sel::kMakeFileSpec, P(path.c_str()), P(fileSpec));
 }
-int32_t OpenMovieFile(const TmFileSpec& spec, MovieFile* file, int permission) {
+int32_t OpenMovieFile(const TmFileSpec& fileSpec, MovieFile* file, int permission) {
     Zero(file);
-    return Call(sel::kOpenMovieFile, P(&spec), P(file), I(permission));
+    return Call(sel::kOpenMovieFile, P(&fileSpec), P(file), I(permission));
 }
 int32_t MakeMovieFromFile(Movie* movie, MovieFile file, int flags) {
     Zero(movie);

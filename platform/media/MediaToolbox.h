@@ -59,7 +59,7 @@ inline constexpr uint32_t kMovieBox = 0x200f9;           // movie, out rect
 inline constexpr uint32_t kSetMovieBox = 0x200fa;        // movie, rect
 inline constexpr uint32_t kNewController = 0x2018a;      // movie, rect, flags, out controller
 inline constexpr uint32_t kDisposeController = 0x2018b;  // controller
-inline constexpr uint32_t kOpenMovieFile = 0x20192;      // spec, out file ref, permission
+inline constexpr uint32_t kOpenMovieFile = 0x20192;      // fileSpec, out file ref, permission
 inline constexpr uint32_t kPlayHints = 0x201a1;          // movie, hints, mask
 inline constexpr uint32_t kIndTrackType = 0x20208;       // movie, index, type, flags, out track
 inline constexpr uint32_t kNewHandle = 0x15000a;         // size, out handle
@@ -68,7 +68,7 @@ inline constexpr uint32_t kAssociateWindow = 0x1d0001;   // window, 0, 2
 inline constexpr uint32_t kDissociateWindow = 0x1d0002;  // window
 inline constexpr uint32_t kWindowPort = 0x1d0003;        // window, out port
 inline constexpr uint32_t kWindowEvent = 0x1d000a;       // native event, out event
-inline constexpr uint32_t kMakeFileSpec = 0x1d002e;      // path, out spec
+inline constexpr uint32_t kMakeFileSpec = 0x1d002e;      // path, out fileSpec
 inline constexpr uint32_t kOffsetRect = 0x1e0026;        // rect, dx, dy
 }  // namespace sel
 
@@ -153,8 +153,8 @@ int32_t CallComponentWithStorage(void* storage, TmParamBlock& params, TmComponen
 // --- Toolbox calls; each returns a status.
 int32_t EnterToolbox();
 int32_t ExitToolbox();
-int32_t MakeFileSpec(const std::string& path, TmFileSpec* spec);
-int32_t OpenMovieFile(const TmFileSpec& spec, MovieFile* file, int permission);
+int32_t MakeFileSpec(const std::string& path, TmFileSpec* fileSpec);
+int32_t OpenMovieFile(const TmFileSpec& fileSpec, MovieFile* file, int permission);
 int32_t MakeMovieFromFile(Movie* movie, MovieFile file, int flags);
 int32_t CloseMovieFile(MovieFile file);
 int32_t DisposeMovie(Movie movie);

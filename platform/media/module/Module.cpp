@@ -67,23 +67,23 @@ bool IsNetworkUri(const std::string& text) {
     return text.compare(0, colon, "file") != 0;
 }
 
-int32_t MakeFileSpec(const char* path, TmFileSpec* spec) {
-    if (!path || !spec) return kTmBadParam;
-    std::memset(spec, 0, sizeof(*spec));
+int32_t MakeFileSpec(const char* path, TmFileSpec* fileSpec) {
+    if (!path || !fileSpec) return kTmBadParam;
+    std::memset(fileSpec, 0, sizeof(*fileSpec));
     std::string p = path;
     std::string uri;
     int32_t status = kTmOk;
     if (p.find("://") != std::string::npos) {
         uri = p;
-        spec->network = IsNetworkUri(p);
+        fileSpec->network = IsNetworkUri(p);
     } else {
         gchar* u = gst_filename_to_uri(p.c_str(), nullptr);
         uri = u ? u : "";
         g_free(u);
         if (access(p.c_str(), R_OK) != 0) status = kTmFileNotFound;
     }
-    if (uri.empty() || uri.size() >= sizeof(spec->uri)) return kTmBadParam;
-    std::memcpy(spec->uri, uri.c_str(), uri.size() + 1);
+    if (uri.empty() || uri.size() >= sizeof(fileSpec->uri)) return kTmBadParam;
+    std::memcpy(fileSpec->uri, uri.c_str(), uri.size() + 1);
     return status;
 }
 
@@ -100,12 +100,12 @@ bool IsAiff(const std::string& fileUri) {
            (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
 }
 
-int32_t OpenMovieFile(const TmFileSpec* spec, MovieFileObj** out) {
-    if (!spec || !out || !spec->uri[0] || !std::memchr(spec->uri, 0, sizeof(spec->uri)))
+int32_t OpenMovieFile(const TmFileSpec* fileSpec, MovieFileObj** out) {
+    if (!fileSpec || !out || !fileSpec->uri[0] || !std::memchr(fileSpec->uri, 0, sizeof(fileSpec->uri)))
         return kTmBadParam;
     *out = nullptr;
-    std::string uri = spec->uri;
-    bool network = spec->network != 0;
+    std::string uri = fileSpec->uri;
+    bool network = fileSpec->network != 0;
     if (!network) {
         gchar* path = gst_uri_get_location(uri.c_str());
         bool readable = path && access(path, R_OK) == 0;

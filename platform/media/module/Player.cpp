@@ -84,17 +84,17 @@ Player::~Player() {
     Teardown();
 }
 
-GstElement* Player::MakeAudioSink(const std::string& spec) {
+GstElement* Player::MakeAudioSink(const std::string& choice) {
     synced_ = true;
     usingDefaultSink_ = false;
     GstElement* sink = nullptr;
-    if (spec == "null" || spec == "null:fast") {
-        synced_ = spec == "null";
+    if (choice == "null" || choice == "null:fast") {
+        synced_ = choice == "null";
         sink = gst_element_factory_make("fakesink", nullptr);
         if (sink) g_object_set(sink, "sync", synced_ ? TRUE : FALSE, nullptr);
-    } else if (spec.rfind("file:", 0) == 0) {
+    } else if (choice.rfind("file:", 0) == 0) {
         synced_ = false;
-        wavPath_ = spec.substr(5);
+        wavPath_ = choice.substr(5);
         GError* error = nullptr;
         sink = gst_parse_bin_from_description(
             "audioconvert ! audioresample ! audio/x-raw,format=S16LE,layout=interleaved ! "
@@ -106,9 +106,9 @@ GstElement* Player::MakeAudioSink(const std::string& spec) {
             g_signal_connect(app, "new-sample", G_CALLBACK(&Player::OnWavSample), this);
             gst_object_unref(app);
         }
-    } else if (spec == "alsa" || spec.rfind("alsa:", 0) == 0) {
+    } else if (choice == "alsa" || choice.rfind("alsa:", 0) == 0) {
         sink = gst_element_factory_make("alsasink", nullptr);
-        if (sink && spec.size() > 5) g_object_set(sink, "device", spec.c_str() + 5, nullptr);
+        if (sink && choice.size() > 5) g_object_set(sink, "device", choice.c_str() + 5, nullptr);
     } else {
         sink = gst_element_factory_make("autoaudiosink", nullptr);
         usingDefaultSink_ = sink != nullptr;
@@ -148,7 +148,7 @@ bool Player::Build(const std::string& audioSpec) {
         if (!sink) return false;
         g_object_set(pipeline_, "audio-sink", sink, nullptr);
     } else {
-        // The clock still follows the spec's pacing for sound-less movies.
+        // The clock still follows the chosen output's pacing for sound-less movies.
         synced_ = audioSpec != "null:fast" && audioSpec.rfind("file:", 0) != 0;
     }
     // Always name the video sink: left to itself, playbin would try every
@@ -184,9 +184,9 @@ bool Player::Build(const std::string& audioSpec) {
 
 bool Player::Start() {
     const char* env = std::getenv("TUNARA_AUDIO");
-    std::string spec = env ? env : "";
+    std::string choice = env ? env : "";
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!Build(spec)) {
+        if (!Build(choice)) {
             Teardown();
             failed_ = true;
             return false;
@@ -213,7 +213,7 @@ bool Player::Start() {
         if (!retry) break;
         failed_ = false;
         notices_.clear();
-        spec = "null";
+        choice = "null";
     }
     failed_ = true;
     return false;

@@ -66,7 +66,7 @@ private:
     void Pump();
     void WatchProgress();
     void HandleMessage(GstMessage* msg);
-    GstElement* MakeAudioSink(const std::string& spec);
+    GstElement* MakeAudioSink(const std::string& choice);
     bool MeterCurrent(std::deque<MeterEntry>& queue, MeterEntry& out);
     static GstBusSyncReply SyncHandler(GstBus* bus, GstMessage* msg, gpointer self);
     static GstFlowReturn OnVideoSample(GstElement* sink, gpointer self);
