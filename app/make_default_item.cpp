@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     std::vector<int16_t> pcm(frames * channels);
     for (uint32_t i = 0; i < frames; ++i) {
         double t = static_cast<double>(i) / rate;
-        double env = std::min(1.0, t / 0.05) * std::exp(-0.6 * t) *
-                     std::min(1.0, (seconds - t) / 0.5);
+        double env =
+            std::min(1.0, t / 0.05) * std::exp(-0.6 * t) * std::min(1.0, (seconds - t) / 0.5);
         double left = 0, right = 0;
         for (int n = 0; n < 4; ++n) {
             double v = std::sin(2 * pi * notes[n] * t) + 0.3 * std::sin(4 * pi * notes[n] * t);

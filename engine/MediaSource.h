@@ -40,7 +40,7 @@ public:
     virtual int32_t GetDuration() const { return durationMs_; }  // milliseconds
 
     // Transport operations.
-    virtual int32_t GetPosition() = 0;         // milliseconds from the start of the item
+    virtual int32_t GetPosition() = 0;  // milliseconds from the start of the item
     virtual void Seek(int32_t positionMs) = 0;
     virtual void GetLevels(float& left, float& right) = 0;  // peak levels 0.0 to 1.0
     virtual void GetSpectrum(float* bands) = 0;             // band count entries, 0.0 to 1.0

@@ -4,15 +4,22 @@ namespace tunara::strings {
 
 const char* Text(int id) {
     switch (id) {
-        case kFailedToAllocateMemory: return "Failed to allocate memory.";
-        case kFailedToInitMedia: return "Failed to initialize QuickTime.";
+        case kFailedToAllocateMemory:
+            return "Failed to allocate memory.";
+        case kFailedToInitMedia:
+            return "Failed to initialize QuickTime.";
         case kMediaFailedToOpen:
         case kWavFailedToOpen:
-        case kMp3FailedToOpen: return "Failed to open the file %1.";
-        case kWavNotValid: return "%1 in not a valid WAVE file.";
-        case kMp3DecodeError: return "MP3 decode error.";
-        case kRecordComponent: return "Can't initialize record component.";
-        default: return "";
+        case kMp3FailedToOpen:
+            return "Failed to open the file %1.";
+        case kWavNotValid:
+            return "%1 in not a valid WAVE file.";
+        case kMp3DecodeError:
+            return "MP3 decode error.";
+        case kRecordComponent:
+            return "Can't initialize record component.";
+        default:
+            return "";
     }
 }
 

@@ -47,7 +47,9 @@ bool g_uiThreadSet = false;
 
 }  // namespace
 
-void SetUserInteraction(UserInteraction* ui) { g_interaction.store(ui); }
+void SetUserInteraction(UserInteraction* ui) {
+    g_interaction.store(ui);
+}
 
 UserInteraction& CurrentUserInteraction() {
     UserInteraction* ui = g_interaction.load();
@@ -86,7 +88,9 @@ void ReportError(UserMessage message) {
     }
 }
 
-void RecordingInteraction::ShowError(const UserMessage& message) { errors.push_back(message); }
+void RecordingInteraction::ShowError(const UserMessage& message) {
+    errors.push_back(message);
+}
 
 Answer RecordingInteraction::Ask(const std::string& question, bool) {
     questions.push_back(question);
@@ -98,6 +102,8 @@ ScopedRecordingInteraction::ScopedRecordingInteraction() : previous_(g_interacti
     SetUiThread();
 }
 
-ScopedRecordingInteraction::~ScopedRecordingInteraction() { SetUserInteraction(previous_); }
+ScopedRecordingInteraction::~ScopedRecordingInteraction() {
+    SetUserInteraction(previous_);
+}
 
 }  // namespace tunara

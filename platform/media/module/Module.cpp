@@ -101,7 +101,8 @@ bool IsAiff(const std::string& fileUri) {
 }
 
 int32_t OpenMovieFile(const TmFileSpec* fileSpec, MovieFileObj** out) {
-    if (!fileSpec || !out || !fileSpec->uri[0] || !std::memchr(fileSpec->uri, 0, sizeof(fileSpec->uri)))
+    if (!fileSpec || !out || !fileSpec->uri[0] ||
+        !std::memchr(fileSpec->uri, 0, sizeof(fileSpec->uri)))
         return kTmBadParam;
     *out = nullptr;
     std::string uri = fileSpec->uri;
