@@ -11,6 +11,7 @@
 #include <new>
 
 #include "metadata/TextCodec.h"
+#include "platform/io/ReadAt.h"
 
 namespace tunara {
 namespace {
@@ -226,22 +227,7 @@ private:
     int fd_;
 };
 
-// Reads up to `count` bytes at `offset`, retrying short reads; the byte
-// count read, or -1 with errno set.
-ssize_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, count - done,
-                                  off_t(offset + int64_t(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    return ssize_t(done);
-}
+using io::ReadAt;
 
 int WriteAll(int fd, const uint8_t* data, size_t count) {
     while (count > 0) {

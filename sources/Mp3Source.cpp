@@ -11,6 +11,7 @@
 #include <new>
 
 #include "metadata/Id3Tag.h"
+#include "platform/io/ReadAt.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceSettings.h"
@@ -99,20 +100,7 @@ StreamSummary ReadStreamSummary(const uint8_t* frame, size_t size, const Header&
     return s;
 }
 
-ssize_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, count - done,
-                                  off_t(offset + int64_t(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    return ssize_t(done);
-}
+using io::ReadAt;
 
 // Sequential reads of small pieces through one large window, so that the
 // frame scan costs a system call per window rather than per frame.
