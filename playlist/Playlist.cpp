@@ -10,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/io/AtomicFile.h"
 #include "playlist/PlaylistPaths.h"
 #include "playlist/SourceFactory.h"
 
@@ -37,19 +38,6 @@ std::vector<std::string> SplitLines(const std::string& bytes) {
         if (pos == std::string::npos) break;
     }
     return lines;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -130,51 +118,9 @@ bool Playlist::SaveTo(const std::string& path) {
     return Save();
 }
 
-bool WriteFileAtomically(const std::string& requested, const std::string& bytes) {
-    // Replace the file a symbolic link points at, not the link.
-    std::string path = requested;
-    struct stat link {};
-    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        char* target = ::realpath(requested.c_str(), nullptr);
-        if (target) {
-            path = target;
-            std::free(target);
-        }
-    }
-    std::string folder = FolderOf(path);
-    std::string base = path.substr(folder.size());
-    if (base.empty()) return false;
-    std::string tempName = folder + "." + base + ".XXXXXX";
-    std::vector<char> temp(tempName.begin(), tempName.end());
-    temp.push_back('\0');
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-
-    // Keep the mode of the list being replaced; a new list gets the usual
-    // mode for new files.
-    struct stat old {};
-    mode_t mode;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.data(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.data());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    // The list keeps its mode, and a list reached through a link stays a link.
+    return io::WriteFileAtomically(path, bytes);
 }
 
 Playlist& ThePlaylist() {

@@ -16,6 +16,8 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/io/AtomicFile.h"
+
 namespace tunara::registry {
 namespace {
 
@@ -247,42 +249,13 @@ bool HookAllows(std::string_view stage) {
     return !Hook() || Hook()(stage);
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // Replaces `file` with `contents` so that a reader sees the old file or the
 // new one, never a part of either.
 Status AtomicWrite(const std::filesystem::path& file, const std::string& contents) {
-    const std::filesystem::path folder = file.parent_path();
-    std::string pattern = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return Status::IoError;
-    ::fchmod(fd, 0600);
-    auto fail = [&](bool removeTemp) {
-        if (removeTemp) ::unlink(pattern.c_str());
-        return Status::IoError;
-    };
-    if (!WriteAll(fd, contents) || !HookAllows("write") || ::fsync(fd) != 0) {
-        ::close(fd);
-        return fail(true);
-    }
-    if (::close(fd) != 0) return fail(true);
-    // A crash here leaves only a stray temporary file beside the intact store.
-    if (!HookAllows("rename")) return fail(false);
-    if (::rename(pattern.c_str(), file.c_str()) != 0) return fail(true);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return Status::Ok;
+    io::AtomicWriteOptions options;
+    options.mode = 0600;
+    options.stageHook = [](std::string_view stage) { return HookAllows(stage); };
+    return io::WriteFileAtomically(file.string(), contents, options) ? Status::Ok : Status::IoError;
 }
 
 // Serialises read-modify-write of a store within the process (the mutex) and

@@ -1,0 +1,80 @@
+#include "platform/io/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tunara::io {
+
+namespace {
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+mode_t ModeFor(const std::string& path, const AtomicWriteOptions& options) {
+    if (options.mode) return *options.mode;
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) return old.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& requested, std::string_view bytes,
+                         const AtomicWriteOptions& options) {
+    std::string path = requested;
+    struct stat link {};
+    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* target = ::realpath(requested.c_str(), nullptr)) {
+            path = target;
+            std::free(target);
+        }
+    }
+    const std::filesystem::path file(path);
+    const std::string base = file.filename().string();
+    if (base.empty()) return false;
+    std::string folder = file.parent_path().string();
+    if (folder.empty()) folder = ".";
+
+    std::string temp = folder + "/." + base + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    auto allows = [&](std::string_view stage) {
+        return !options.stageHook || options.stageHook(stage);
+    };
+    bool ok = ::fchmod(fd, ModeFor(path, options)) == 0 && WriteAll(fd, bytes) && allows("write") &&
+              ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // A crash here leaves only a stray temporary file beside the intact old one.
+    if (!allows("rename")) return false;
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+}  // namespace tunara::io

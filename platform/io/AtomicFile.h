@@ -1,0 +1,29 @@
+#pragma once
+// Whole-file replacement that never leaves a half-written file behind: the
+// bytes go to a temporary file in the same folder, which is synced and then
+// renamed over the old file; a crash or a full disk leaves the old file intact.
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tunara::io {
+
+struct AtomicWriteOptions {
+    // Mode of the new file. Unset: the mode of the file being replaced, or the
+    // usual mode for new files (0666 less the umask).
+    std::optional<mode_t> mode;
+    // Tests only: called at "write" (data written, not yet synced) and at
+    // "rename" (synced, not yet renamed); false stops the save there as a full
+    // disk or a crash would. At "rename" the temporary file stays, as after a crash.
+    std::function<bool(std::string_view stage)> stageHook;
+};
+
+// Replaces the file at `path` with `bytes`; true on success. A symbolic link
+// stays a link: the file it points at is replaced.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const AtomicWriteOptions& options = {});
+
+}  // namespace tunara::io
