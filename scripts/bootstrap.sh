@@ -13,8 +13,11 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav fluid-soundfont-gm
+  qt6-base-dev qt6-svg-dev libqt6svg6-dev fonts-liberation
+  libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev
 )
-test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3)
+test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3
+  xvfb xauth cd-discid xdg-utils imagemagick)
 [ "$mode" = test ] && packages+=("${test_packages[@]}")
 
 missing=()
