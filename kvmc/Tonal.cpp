@@ -534,6 +534,8 @@ void CodeTonal(KvmcEncoder& e, int32_t budget) {
     int32_t entries = 0;
     for (int q = 4; q >= 0; --q) {
         ComponentList& row = e.current[q];
+        // Position first, then bin: the coding walks forward in time and codes bins as
+        // increments within one position.
         std::sort(row.items, row.items + row.count, [](const Component& a, const Component& b) {
             return a.position != b.position ? a.position < b.position : a.bin < b.bin;
         });

@@ -48,7 +48,7 @@ TEST(EncodeCli, WritesAKvmcMovie) {
     const fs::path wav = dir.path / "in.wav", mov = dir.path / "out.mov";
     ASSERT_EQ(Shell("sox -n -r 22050 -c 1 -b 16 '" + wav.string() + "' synth 3 sine 660"), 0);
     ASSERT_EQ(Shell(kCli + " encode '" + wav.string() + "' '" + mov.string() +
-                  "' --kvmc --bitrate 32 2>/dev/null"),
+                    "' --kvmc --bitrate 32 2>/dev/null"),
               0);
     EXPECT_EQ(ProbeValue(mov, "codec_tag_string"), "KVM2");
     EXPECT_EQ(ProbeValue(mov, "channels"), "1");
@@ -65,9 +65,10 @@ TEST(EncodeCli, FailuresLeaveNoFile) {
         std::fclose(f);
     }
     EXPECT_EQ(
-        Shell(kCli + " encode '" + wav.string() + "' '" + mov.string() + "' --kvmc 2>/dev/null"), 1);
+        Shell(kCli + " encode '" + wav.string() + "' '" + mov.string() + "' --kvmc 2>/dev/null"),
+        1);
     EXPECT_EQ(Shell(kCli + " encode '" + wav.string() + "' '" + mov.string() +
-                  "' --kvmc --bitrate 7 2>/dev/null"),
+                    "' --kvmc --bitrate 7 2>/dev/null"),
               2);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1);
 }
