@@ -223,8 +223,10 @@ struct GroupWriter {
     SymbolList& list;
     int32_t budget;
     bool stopped = false;
+    // A step that passes the budget, or the list's room (two entries at most per step), ends
+    // the list.
     bool Fits(int32_t bits) {
-        if (stopped || list.bits + bits > budget) {
+        if (stopped || list.bits + bits > budget || list.count + 2 > kListCapacity) {
             stopped = true;
             return false;
         }
