@@ -449,9 +449,9 @@ void CodeComponents(KvmcEncoder& e) {
         int32_t c = 0, t = 0;
         const ComponentList& row = e.current[q];
         for (int32_t i = 0; i < row.count; ++i) {
-            // Room for this component (at most 14 entries) and the advance symbols of the rows
+            // Room for this component (at most 15 entries) and the advance symbols of the rows
             // still to come (at most 9 each); components beyond are not coded.
-            if (list.count + 14 + 9 * (q + 1) > kListCapacity) break;
+            if (list.count + 15 + 9 * (q + 1) > kListCapacity) break;
             const Component& comp = row.items[i];
             const bool p0 = Present(comp.state[0]), p1 = e.channels == 2 && Present(comp.state[1]);
             if (!p0 && !p1) continue;
