@@ -124,6 +124,7 @@ int32_t kvmcOpen(KvmcHandle* handle) {
     float* work = Obtain<float>(8194);
     if (!work) return kKvmcNoMemory;
     int32_t status = kKvmcOk;
+    dspSetStatus(0);  // a status left by an earlier, unrelated report must not fail the open
     for (int order = 7; order <= 13 && status == kKvmcOk; ++order) {
         dspsWinHamming(work, 512);
         dspsRealFft(work, order, dspFftForward);
