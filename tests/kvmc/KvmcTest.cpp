@@ -26,6 +26,21 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    ++gNewCalls;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size) {
+    ++gNewCalls;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
