@@ -234,8 +234,10 @@ void kvmcClose(KvmcHandle* handle) {
     *handle = nullptr;
 }
 
-int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* params) {
-    if (!Valid(e) || !info || !StreamUsable(*info)) return kKvmcBadArgument;
+// The settings that follow from the stream values and the record alone; the decoder derives
+// its view of the stream with the same function.
+int32_t kvmc::DeriveSettings(KvmcEncoder* e, KvmcStreamInfo* info, const KvmcParams* params) {
+    if (!info || !StreamUsable(*info)) return kKvmcBadArgument;
     const int32_t rate = info->sampleRate, ch = info->channels, br = info->bitRate;
     const KvmcParams defaults{1.0f, 0.0f, 0.5f, 0.5f, 2};
     const KvmcParams& p = params ? *params : defaults;
@@ -292,13 +294,6 @@ int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* para
     e->above7999 = br > 7999;
     e->auxM = br <= 7999 ? 9 : br <= 10000 ? 11 : 14;
     e->auxScale = float(1 << (e->auxM - 8));
-    for (int k = 0; k < 12; ++k)
-        for (int j = 0; j < 256; ++j) {
-            const double a = double(k + 1) * j * 2.0 * M_PI / 256.0;
-            e->auxTrig[(k * 256 + j) * 2] = float(std::sin(a));
-            e->auxTrig[(k * 256 + j) * 2 + 1] = float(std::cos(a));
-        }
-    for (int i = 0; i < 16384; ++i) e->cosTable[i] = float(std::cos(2.0 * M_PI * i / 16384.0));
 
     e->bandTop = Usable(p.bandTop, 1.0f);
     e->bandBottom = Usable(p.bandBottom, 0.0f);
@@ -335,6 +330,21 @@ int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* para
     e->bandCount = K;
 
     if (e->P * 8 < MinimumBits(*e)) return kKvmcRateTooLow;
+    return kKvmcOk;
+}
+
+int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* params) {
+    if (!Valid(e)) return kKvmcBadArgument;
+    const int32_t rc = DeriveSettings(e, info, params);
+    if (rc != kKvmcOk) return rc;
+    const int32_t n = e->n;
+    for (int k = 0; k < 12; ++k)
+        for (int j = 0; j < 256; ++j) {
+            const double a = double(k + 1) * j * 2.0 * M_PI / 256.0;
+            e->auxTrig[(k * 256 + j) * 2] = float(std::sin(a));
+            e->auxTrig[(k * 256 + j) * 2 + 1] = float(std::cos(a));
+        }
+    for (int i = 0; i < 16384; ++i) e->cosTable[i] = float(std::cos(2.0 * M_PI * i / 16384.0));
 
     // Sub-block window: zero, rise, one, fall, zero over 1/8, 1/4, 1/4, 1/4, 1/8.
     const int32_t W = 1 << (n + 7), R = 1 << (n + 5);
@@ -360,7 +370,7 @@ int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* para
     }
     e->fbPos = 0;
     e->refinedGain = 0.0f;
-    if (p.flags & kKvmcFlagRefinedTables) {
+    if (e->flags & kKvmcFlagRefinedTables) {
         e->refinedGain = 1.1f;
         for (int q = 0; q < 5; ++q) BuildThresholds(*e, q, 1.1f);
     }

@@ -145,6 +145,14 @@ void SubBlockAnalysis(KvmcEncoder& e) {
     }
 }
 
+// Subband of bin k at row q, then its envelope band (the last band past the coded ones).
+int32_t EnvelopeBand(const KvmcEncoder& e, int q, int32_t k) {
+    const int32_t j = std::min<int32_t>(k >> (e.n + 1 + q), 29);
+    int32_t b = 0;
+    while (b + 1 < e.bandCount && e.bandStart[b + 1] <= j) ++b;
+    return b;
+}
+
 void BuildThresholds(KvmcEncoder& e, int q, float G) {
     const int32_t half = 1 << (e.n + 6 + q), last = half - 2;
     const float F0 = e.floorFactor;
@@ -394,12 +402,8 @@ void AddEnvelope(KvmcEncoder& e, SymbolList& list, const int32_t lv[8]) {
     }
 }
 
-// Subband of bin k at row q, then its envelope band (the last band past the coded ones).
 int32_t EnvelopeBandOf(const KvmcEncoder& e, int q, int32_t k) {
-    const int32_t j = std::min<int32_t>(k >> (e.n + 1 + q), 29);
-    int32_t b = 0;
-    while (b + 1 < e.bandCount && e.bandStart[b + 1] <= j) ++b;
-    return b;
+    return EnvelopeBand(e, q, k);
 }
 
 void AdvanceTo(KvmcEncoder& e, SymbolList& list, int q, int32_t& t, int32_t target) {

@@ -7,11 +7,10 @@
 #include "kvmc/Internal.h"
 
 namespace kvmc {
-namespace {
 
 // The 512-tap analysis window of the MPEG audio standard (Annex C, Table C.1). The table is
 // held as the synthesis window D in units of 2^-16; C[i] = D[i] / 32.
-const int32_t kWindowD[512] = {
+const int32_t kFilterWindow[512] = {
     0,      -1,     -1,     -1,     -1,     -1,     -1,     -2,     -2,     -2,     -2,     -3,
     -3,     -4,     -4,     -5,     -5,     -6,     -7,     -7,     -8,     -9,     -10,    -11,
     -13,    -14,    -16,    -17,    -19,    -21,    -24,    -26,    -29,    -31,    -35,    -38,
@@ -57,11 +56,13 @@ const int32_t kWindowD[512] = {
     2,      2,      1,      1,      1,      1,      1,      1,
 };
 
+namespace {
+
 struct FilterTables {
     float C[512];
     float M[32][64];  // cos((2k + 1)(i - 16) pi / 64)
     FilterTables() {
-        for (int i = 0; i < 512; ++i) C[i] = float(kWindowD[i]) / 65536.0f / 32.0f;
+        for (int i = 0; i < 512; ++i) C[i] = float(kFilterWindow[i]) / 65536.0f / 32.0f;
         for (int k = 0; k < 32; ++k)
             for (int i = 0; i < 64; ++i)
                 M[k][i] = float(std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0));
@@ -73,8 +74,10 @@ const FilterTables& Tables() {
     return tables;
 }
 
+}  // namespace
+
 // Coefficient classes of groups 0..29 by quality level.
-int32_t ClassOf(int quality, int g) {
+int32_t GroupClass(int quality, int g) {
     switch (quality) {
         case 0:
         case 1: {
@@ -93,8 +96,6 @@ int32_t ClassOf(int quality, int g) {
             return g < 2 ? 34 : g < 8 ? 30 : g < 20 ? 24 : 16;
     }
 }
-
-}  // namespace
 
 void InitFilterBank() {
     (void)Tables();
@@ -300,7 +301,7 @@ void WriteGroup(GroupWriter& w, int32_t cls, int c, const int16_t* v) {
 // written 0 for groups 12..23, and groups from 24 on keep that flag.
 void WriteGroups(KvmcEncoder& e, GroupWriter& w, int32_t g0, int32_t g1) {
     for (int32_t g = g0; g < g1 && !w.stopped; ++g) {
-        const int32_t cls = ClassOf(e.quality, g);
+        const int32_t cls = GroupClass(e.quality, g);
         if (e.channels == 2 && g >= 12 && g < 24) w.Raw(0, 1);
         for (int c = 0; c < e.channels && !w.stopped; ++c)
             WriteGroup(w, cls, c, e.coef[c] + g * 128);
@@ -398,7 +399,7 @@ void CodeWideBand(KvmcEncoder& e, int32_t a) {
         const LevelData& d = levels[c];
         for (int32_t g = 0; g < 30; ++g) {
             int16_t* v = e.coef[c] + g * 128;
-            const int32_t cls = ClassOf(e.quality, g);
+            const int32_t cls = GroupClass(e.quality, g);
             if (g >= groups) {
                 for (int t = 0; t < 128; ++t) v[t] = 0;
                 continue;

@@ -14,7 +14,7 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 // Counts operator new calls so a test can prove that encoding allocates nothing.
-static std::atomic<long> gNewCalls{0};
+std::atomic<long> gNewCalls{0};
 void* operator new(size_t size) {
     ++gNewCalls;
     if (void* p = std::malloc(size ? size : 1)) return p;
