@@ -564,7 +564,8 @@ void BuildSubbands(KvmcDecoder& d, int c) {
             if (i <= s.n && d.levelKnown[c][i][j] && d.baseKnown[c][i]) {
                 int32_t code = d.level[c][i][j];
                 if (d.dropKnown[c][i][block][j]) code -= d.drop[c][i][block][j];
-                unit = AmpValue(std::max(code, 0));
+                // Code 0 stands for everything below 0.35: no level worth coding.
+                unit = code > 0 ? AmpValue(code) : 0.0f;
             }
             float x;
             if (!w[t] || unit <= 0.0f) {
