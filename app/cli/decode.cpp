@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "app/cli/DecodeKvmc.h"
 #include "mpegdec/mpegdec.h"
 #include "platform/io/WavHeader.h"
 
@@ -69,6 +70,8 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }
 
 int Decode(const std::vector<std::string>& args) {
+    if (args.size() == 2 && (EndsWith(args[0], ".mov") || EndsWith(args[0], ".MOV")))
+        return tunara::cli::DecodeKvmcMovie(args[0], args[1]);
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: tunara-cli decode IN.mp3 OUT\n");
         return 2;
@@ -154,6 +157,6 @@ int Decode(const std::vector<std::string>& args) {
     return exitCode;
 }
 
-tunara::cli::Registration reg({"decode", "decode IN.mp3 OUT(.wav|.pcm|/dev/null)", &Decode});
+tunara::cli::Registration reg({"decode", "decode IN.mp3|IN.mov OUT(.wav|.pcm|/dev/null)", &Decode});
 
 }  // namespace

@@ -203,7 +203,8 @@ int RunEncodeKvmc(const std::vector<std::string>& args) {
         return 1;
     }
     if (!check(movie.EndMediaEdits()) ||
-        !check(movie.InsertMediaIntoTrack(0, 0, movie.MediaDuration(), 0x10000)) ||
+        !check(movie.InsertMediaIntoTrack(
+            0, 0, std::min<int64_t>(movie.MediaDuration(), int64_t(totalFrames)), 0x10000)) ||
         !check(movie.AddMovieResource()) || !check(movie.Close()))
         return 1;
     std::fprintf(stderr, "%s: %lld packets of %d bytes, KVMC %d kbit/s\n", out.c_str(),
