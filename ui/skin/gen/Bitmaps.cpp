@@ -214,7 +214,9 @@ QImage TextButton(const QString& label, State state) {
         const QFont font = LabelFont();
         const int w = TextWidth(font, label);
         const int x = (38 - w) / 2;
-        const int baseline = state == State::kPressed ? 9 : 8;
+        // The pill is too low to move the label when pressed; the body
+        // darkens instead.
+        const int baseline = 8;
         const QColor colour = state == State::kLit       ? QColor(0x3d, 0x9e, 0xff)
                               : state == State::kPressed ? pal::kGlyphPressed
                                                          : pal::kGlyph;
@@ -248,10 +250,11 @@ QImage Chip(int width, ChipGlyph glyph, State state) {
                                             : pal::kGlyph;
     const int dy = state == State::kPressed ? 1 : 0;
     if (glyph == ChipGlyph::kClose) {
-        const int x0 = (width - 4) / 2;
-        for (int i = 0; i < 4; ++i) {
-            image.setPixelColor(x0 + i, 2 + i + dy, ink);
-            image.setPixelColor(x0 + 3 - i, 2 + i + dy, ink);
+        // A 5 x 5 cross with a single middle pixel.
+        const int x0 = (width - 5) / 2;
+        for (int i = 0; i < 5; ++i) {
+            image.setPixelColor(x0 + i, 1 + i + dy, ink);
+            image.setPixelColor(x0 + 4 - i, 1 + i + dy, ink);
         }
     } else {
         p.fillRect(QRect((width - 5) / 2, 5 + dy - 1, 5, 1), ink);
@@ -418,8 +421,6 @@ Window MainWindow() {
     for (const auto& t : kTransport) {
         PaintSocket(p, t.x, t.y);
     }
-    PaintScrew(p, {8.5, 161.5});
-    PaintScrew(p, {366.5, 23.5});
     return w;
 }
 
@@ -490,28 +491,42 @@ Window AboutBox() {
     Window w = WindowBase(size, kDialogCorners);
     QPainter p(&w.image);
     p.setRenderHint(QPainter::Antialiasing);
+    // A faint blue light behind the logo.
+    QRadialGradient light(52, 48, 90);
+    QColor glow = pal::kAccent;
+    glow.setAlpha(40);
+    light.setColorAt(0, glow);
+    light.setColorAt(1, QColor(0, 0, 0, 0));
+    p.fillPath(Outline(QRectF(0, 0, 442, 180), kDialogCorners, 2), light);
     // Logo and wordmark.
-    const QImage logo = DrawLogo(52, 0.6);
-    p.drawImage(QPoint(26, 22), logo);
+    p.drawImage(QPoint(26, 22), DrawLogo(52, 0.6));
     const QFont mark = PixelFont(pal::kFont, 40, true, 7);
+    const int markWidth = TextWidth(mark, pal::kProductName);
     DrawText(p, mark, 94, 67, pal::kProductName, pal::kShadow);
     DrawText(p, mark, 93, 65, pal::kProductName, QColor(0xe6, 0xe8, 0xec));
     // Accent rule under the wordmark.
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.fillRect(QRect(94, 74, 232, 2), pal::kAccent);
-    p.fillRect(QRect(94, 76, 232, 1), QColor(0, 0x3a, 0x78));
+    p.fillRect(QRect(94, 74, markWidth - 1, 2), pal::kAccent);
+    p.fillRect(QRect(94, 76, markWidth - 1, 1), QColor(0, 0x3a, 0x78));
     // The light band that carries the version line (black on white, its
     // right edge 8 pixels left of the box's right edge, at y 95).
-    const QRect band(8, 88, 426, 26);
+    const QRect band(2, 88, 438, 26);
     p.fillRect(band.adjusted(0, -1, 0, 1), pal::kShadow);
-    p.fillRect(band, QColor(0xf4, 0xf5, 0xf7));
-    p.fillRect(QRect(band.left(), band.top(), band.width(), 1), QColor(0xff, 0xff, 0xff));
-    DrawText(p, PixelFont(pal::kFont, 11, true), 18, 106, pal::kTagline, QColor(0x2a, 0x2f, 0x36));
-    // Footer.
+    p.fillRect(band, QColor(0xff, 0xff, 0xff));
+    p.fillRect(QRect(band.left(), band.bottom(), band.width(), 1), QColor(0xdc, 0xdf, 0xe3));
+    p.fillRect(QRect(band.left(), band.top(), 4, band.height()), pal::kAccent);
+    DrawText(p, PixelFont(pal::kFont, 11, true), 22, 106, pal::kTagline, QColor(0x2a, 0x2f, 0x36));
+    // What it plays, then the footer.
     const QFont small = PixelFont(pal::kFont, 9, false);
-    DrawEngraved(p, small, 18, 160, QStringLiteral("\u00a9 2026 ") + pal::kMaker, pal::kCaption);
+    DrawEngraved(p, PixelFont(pal::kFont, 9, true, 1), 22, 134,
+                 QStringLiteral("MP3  \u00b7  WAV  \u00b7  AUDIO CD  \u00b7  MOVIES  \u00b7  CDDB  "
+                                "\u00b7  RECORDING"),
+                 pal::kCaption);
+    p.fillRect(QRect(22, 146, 398, 1), pal::kShadow);
+    p.fillRect(QRect(22, 147, 398, 1), QColor(0x33, 0x39, 0x41));
+    DrawEngraved(p, small, 22, 163, QStringLiteral("\u00a9 2026 ") + pal::kMaker, pal::kCaption);
     const int hw = TextWidth(small, pal::kHomePage);
-    DrawText(p, small, 442 - 18 - hw, 160, pal::kHomePage, QColor(0x3d, 0x9e, 0xff));
+    DrawText(p, small, 442 - 22 - hw, 163, pal::kHomePage, QColor(0x3d, 0x9e, 0xff));
     return w;
 }
 

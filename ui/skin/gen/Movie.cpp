@@ -96,7 +96,7 @@ QImage Frame(int index, const QImage& logo) {
     p.setOpacity(Ease(t, 2.7, 3.3));
     p.setFont(tag);
     p.setPen(QColor(0xb8, 0xbe, 0xc6));
-    p.drawText(QRectF(0, 114, kMovieWidth, 18), Qt::AlignHCenter | Qt::AlignVCenter, pal::kTagline);
+    p.drawText(QPointF(99 + 8 * (1 - Ease(t, 2.7, 3.3)), 124), pal::kTagline);
     p.setOpacity(Ease(t, 3.1, 3.7));
     p.setFont(home);
     p.setPen(QColor(0x4d, 0xa6, 0xff));

@@ -62,7 +62,7 @@ void DrawDisplays(QImage& dst, QPoint origin) {
 
 bool WriteContactSheet(const QString& file) {
     const Bitmaps b = DrawAllBitmaps();
-    QImage sheet(1240, 1180, QImage::Format_RGB32);
+    QImage sheet(1240, 1500, QImage::Format_RGB32);
     sheet.fill(QColor(0xdc, 0xdf, 0xe3));
 
     // The main window with every control, the playlist docked below it.
