@@ -83,6 +83,16 @@ TEST(Skin, EveryBitmapLoadsAtItsSize) {
     }
 }
 
+// The program icon: a round logo on a transparent ground.
+TEST(Skin, ProgramIconIsRoundOnTransparency) {
+    const QImage icon = Load(128);
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.size(), QSize(64, 64));
+    EXPECT_TRUE(icon.hasAlphaChannel());
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(icon.pixel(32, 32)), 255);
+}
+
 // A mask pixel is either pure black (inside) or pure white (outside), and
 // every mask has some of each except where the whole bitmap is a button.
 TEST(Skin, MasksAreHardEdged) {

@@ -716,6 +716,8 @@ std::map<int, QImage> DrawAllBitmaps() {
     put(188, ChannelMask({13, 93}));
 
     put(308, CddbSymbol());
+    // The program icon (window icon, and what a minimised window shows).
+    put(128, DrawLogo(64, 0.6));
     return out;
 }
 

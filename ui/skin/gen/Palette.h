@@ -33,7 +33,7 @@ inline const QColor kKnobTop{0x4b, 0x53, 0x5d};
 inline const QColor kKnobBottom{0x23, 0x27, 0x2d};
 inline const QColor kKnobPressedTop{0x1d, 0x20, 0x25};
 inline const QColor kKnobPressedBottom{0x2c, 0x31, 0x38};
-inline const QColor kGroove{0x12, 0x14, 0x18};
+inline const QColor kGroove{0x16, 0x19, 0x1d};
 
 // Fonts: "Arial" of the design resolves to Liberation Sans here.
 inline const QString kFont = QStringLiteral("Liberation Sans");
