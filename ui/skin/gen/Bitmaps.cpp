@@ -414,7 +414,7 @@ Window MainWindow() {
         p.fillRect(QRect(289 - len, y - 1, len, 1), pal::kShadow);
         p.fillRect(QRect(289 - len, y, len, 1), QColor(0x4a, 0x52, 0x5c));
     }
-    DrawEngraved(p, PixelFont(pal::kFont, 7, true, 1), 287, 117, "VOL", pal::kCaption);
+    DrawEngraved(p, PixelFont(pal::kFont, 8, true, 1), 288, 118, "VOL", pal::kCaption);
     // Panel buttons on the right.
     PaintTray(p, QRect(312, 21, 44, 61));
     // Transport sockets.

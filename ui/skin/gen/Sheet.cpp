@@ -122,7 +122,7 @@ bool WriteContactSheet(const QString& file) {
             y += rowHeight + 16;
             rowHeight = 0;
         }
-        p.drawImage(QRect(QPoint(x, y), s), img.convertToFormat(QImage::Format_RGB32));
+        p.drawImage(QRect(QPoint(x, y), s), img);
         DrawText(p, tag, x, y + s.height() + 10, QString::number(id), QColor(0x40, 0x40, 0x40));
         x += std::max(s.width(), 22) + 8;
         rowHeight = std::max(rowHeight, s.height());
