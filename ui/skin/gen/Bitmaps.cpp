@@ -307,7 +307,7 @@ QRectF GrooveRect(QSize size) {
 QImage Channel(QSize size) {
     QImage image = Canvas(size, pal::kBodyBottom);
     QPainter p(&image);
-    PaintGroove(p, GrooveRect(size).adjusted(0, 0, 0, 0), 2);
+    PaintGroove(p, GrooveRect(size), 2);
     return image;
 }
 
@@ -326,14 +326,13 @@ QFont CaptionFont() {
 
 // The caption strip at the top of every window: engraved title on the left,
 // a groove running to the caption buttons on the right.
-void PaintCaption(QPainter& p, int width, const QString& title, int grooveEnd) {
+void PaintCaption(QPainter& p, const QString& title, int grooveEnd) {
     const QFont font = CaptionFont();
     DrawEngraved(p, font, 14, 14, title, pal::kCaption);
     const int x0 = 14 + TextWidth(font, title) + 8;
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(QRect(x0, 10, grooveEnd - x0, 1), pal::kShadow);
     p.fillRect(QRect(x0, 11, grooveEnd - x0, 1), QColor(0x33, 0x39, 0x41));
-    (void)width;
 }
 
 // The socket around a 32 x 32 transport button at (x, y).
@@ -400,7 +399,7 @@ const Transport kTransport[] = {{Glyph::kEject, 16, 127}, {Glyph::kPrev, 55, 126
 Window MainWindow() {
     Window w = WindowBase({375, 169}, kMainCorners);
     QPainter p(&w.image);
-    PaintCaption(p, 375, pal::kProductName, 340);
+    PaintCaption(p, pal::kProductName, 340);  // up to the minimise button
     // The displays' pane: information display at 30,30 and levels at 30,70.
     PaintRecess(p, QRect(26, 26, 248, 69), pal::kPane);
     p.fillRect(QRect(30, 67, 240, 1), QColor(0x10, 0x14, 0x1a));
@@ -424,16 +423,16 @@ Window MainWindow() {
     return w;
 }
 
-Window Panel(const QString& title, QSize size, const Corners& corners) {
+// A panel's caption groove runs up to its close button at x 358, when it has one.
+Window Panel(const QString& title, QSize size, const Corners& corners, bool closeButton) {
     Window w = WindowBase(size, corners);
     QPainter p(&w.image);
-    PaintCaption(p, size.width(), title,
-                 corners.topLeft.kind == Corner::kBevel ? 352 : size.width() - 14);
+    PaintCaption(p, title, closeButton ? 352 : size.width() - 14);
     return w;
 }
 
 Window PlaylistWindow() {
-    Window w = Panel("PLAYLIST", {375, 221}, kPanelCorners);
+    Window w = Panel("PLAYLIST", {375, 221}, kPanelCorners, true);
     QPainter p(&w.image);
     PaintRecess(p, QRect(34, 36, 251, 150), QColor(0, 0, 0));
     PaintTray(p, QRect(317, 27, 44, 99));
@@ -444,7 +443,7 @@ Window PlaylistWindow() {
 }
 
 Window CdWindow() {
-    Window w = Panel("CD", {375, 221}, kPanelCorners);
+    Window w = Panel("CD", {375, 221}, kPanelCorners, true);
     QPainter p(&w.image);
     PaintRecess(p, QRect(34, 32, 251, 154), QColor(0, 0, 0));
     // The artist and title lines sit above the track list.
@@ -457,7 +456,7 @@ Window CdWindow() {
 }
 
 Window RecordingWindow() {
-    Window w = Panel("RECORDING", {375, 140}, kDialogCorners);
+    Window w = Panel("RECORDING", {375, 140}, kDialogCorners, false);
     QPainter p(&w.image);
     PaintRecess(p, QRect(24, 28, 327, 76), pal::kPane);
     PaintTray(p, QRect(310, 112, 44, 16));
