@@ -9,6 +9,7 @@
 
 #include "Paint.h"
 #include "Palette.h"
+#include "ui/skin/Skin.h"
 
 namespace tunara::skin {
 
@@ -458,8 +459,18 @@ Window CdWindow() {
 Window RecordingWindow() {
     Window w = Panel("RECORDING", {375, 140}, kDialogCorners, false);
     QPainter p(&w.image);
+    namespace at = recording;
     PaintRecess(p, QRect(24, 28, 327, 76), pal::kPane);
-    PaintTray(p, QRect(310, 112, 44, 16));
+    // Captions above the two progress bars, and their grooves.
+    const QFont caption = PixelFont(pal::kFont, 8, true, 1);
+    DrawText(p, caption, at::kTrackBar.left(), at::kTrackBar.top() - 3, "TRACK",
+             Mix(pal::kPane, pal::kCaption, 0.8));
+    DrawText(p, caption, at::kOverallBar.left(), at::kOverallBar.top() - 3, "ALL TRACKS",
+             Mix(pal::kPane, pal::kCaption, 0.8));
+    for (const QRect& bar : {at::kTrackBar, at::kOverallBar}) {
+        PaintGroove(p, QRectF(bar), 2);
+    }
+    PaintTray(p, at::kCancel.adjusted(-3, -3, 3, 3));
     return w;
 }
 
