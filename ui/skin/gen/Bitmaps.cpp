@@ -218,8 +218,7 @@ QImage TextButton(const QString& label, State state) {
     }
     if (!label.isEmpty()) {
         const QFont font = LabelFont();
-        const int w = TextWidth(font, label);
-        const int x = (38 - w) / 2;
+        const int x = CentredX(font, label, 38);
         // The pill is too low to move the label when pressed; the body
         // darkens instead.
         const int baseline = 8;
@@ -562,8 +561,7 @@ QImage ProductButton(State state) {
         p.fillRect(QRect(5, 1, 49, 1), pal::kEdgeLight);
     }
     const QFont font = PixelFont(pal::kFont, 10, true, 1.5);
-    const int w = TextWidth(font, pal::kProductName);
-    const int x = (59 - w) / 2;
+    const int x = CentredX(font, pal::kProductName, 59);
     const int baseline = state == State::kPressed ? 15 : 14;
     const QColor ink = state == State::kLit ? pal::kAccentLit : pal::kGlyph;
     DrawText(p, font, x, baseline + 1, pal::kProductName, pal::Shade(160));
