@@ -1,0 +1,118 @@
+// tunara-cli as scripts use it: standard input not a terminal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/io/WavHeader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+};
+
+Result RunCli(const std::string& args) {
+    std::string command = "TUNARA_AUDIO=null:fast " + kCli + " " + args + " </dev/null 2>&1";
+    Result r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), p)) > 0) r.out.append(buffer, n);
+    int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+void Put(std::ofstream& f, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f.put(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+// A half-second 16-bit stereo tone.
+void WriteWav(const std::string& path) {
+    const uint32_t rate = 22050, frames = rate / 2, bytes = frames * 4;
+    std::ofstream f(path, std::ios::binary);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({2, rate, 16}, bytes, header);
+    f.write(reinterpret_cast<const char*>(header), sizeof header);
+    for (uint32_t i = 0; i < frames; ++i) {
+        uint32_t s = static_cast<uint16_t>((i % 50 < 25) ? 3000 : -3000);
+        Put(f, s, 2);
+        Put(f, s, 2);
+    }
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kCli)) << "tunara-cli not built";
+        char tmpl[] = "/tmp/tunara-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = std::string(tmpl) + "/";
+        WriteWav(dir_ + "tone.wav");
+        // The player reads and may create its settings store.
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old) oldConfig_ = old;
+        ::setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
+    }
+    void TearDown() override {
+        if (dir_.empty()) return;
+        if (oldConfig_.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+        fs::remove_all(dir_);
+    }
+    std::string dir_;
+    std::string oldConfig_;
+};
+
+TEST_F(Cli, Play_NotATerminal_PlaysToTheEndAndExitsZero) {
+    Result r = RunCli("play " + dir_ + "tone.wav");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Track 01 of 01"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\x1b["), std::string::npos) << "no screen control expected";
+}
+
+// A list is played through; an entry that does not open is skipped.
+TEST_F(Cli, Play_ListSkipsBadEntries) {
+    std::ofstream(dir_ + "l.m3u") << "tone.wav\r\nmissing.wav\r\n" << dir_ << "tone.wav\r\n";
+    Result r = RunCli("play " + dir_ + "l.m3u");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Track 02 of 02"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Failed to open the file " + dir_ + "missing.wav."), std::string::npos)
+        << r.out;
+}
+
+TEST_F(Cli, Play_NothingPlayableFails) {
+    Result r = RunCli("play " + dir_ + "missing.wav");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+}
+
+TEST_F(Cli, Info_PrintsFieldsOrFails) {
+    Result r = RunCli("info " + dir_ + "tone.wav");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("title: tone"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("format: 16 Bit PCM"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("sample rate: 22050 Hz"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("duration: 500 ms"), std::string::npos) << r.out;
+
+    std::ofstream(dir_ + "bad.wav") << "RIFF....WAVEjunk";
+    r = RunCli("info " + dir_ + "bad.wav");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("bad.wav"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#include "tracklist/TrackList.h"
+
+#include <algorithm>
+#include <ctime>
+#include <random>
+
+namespace tunara {
+
+namespace {
+
+// Seeded once per process: reseeding from the clock on every switch-on would
+// repeat the same order when shuffle is toggled twice within a second.
+std::mt19937& ShuffleRandom() {
+    static std::mt19937 rng(static_cast<uint32_t>(std::time(nullptr)) ^ std::random_device{}());
+    return rng;
+}
+
+TrackList* g_active = nullptr;
+
+}  // namespace
+
+MediaSource* TrackList::ItemAt(int index) const {
+    if (index < 0 || index >= Count()) return nullptr;
+    return items_[static_cast<size_t>(index)].get();
+}
+
+// Grows by an eighth of the size, at least 4 and at most 1024 entries, so that
+// long lists do not reallocate on every append.
+void TrackList::PushShuffleEntry(int32_t index) {
+    size_t size = shuffleOrder_.size();
+    if (size == shuffleOrder_.capacity()) {
+        size_t step = std::clamp<size_t>(size / 8, 4, 1024);
+        shuffleOrder_.reserve(std::max(size + step, size + 1));
+    }
+    shuffleOrder_.push_back(index);
+}
+
+int TrackList::Append(std::unique_ptr<MediaSource> item) {
+    int index = Count();
+    items_.push_back(std::move(item));
+    PushShuffleEntry(index);
+    if (current_ == -1) {
+        current_ = index;
+        shufflePos_ = 0;
+    }
+    modified_ = true;
+    return index;
+}
+
+void TrackList::InsertAt(int index, std::unique_ptr<MediaSource> item) {
+    index = std::clamp(index, 0, Count());
+    if (current_ >= index) ++current_;
+    items_.insert(items_.begin() + index, std::move(item));
+    for (auto& entry : shuffleOrder_)
+        if (entry >= index) ++entry;
+    PushShuffleEntry(index);
+    modified_ = true;
+}
+
+std::unique_ptr<MediaSource> TrackList::Remove(int index) {
+    // An index out of range would shift current and every shuffle entry
+    // without taking anything out; leave the list alone instead.
+    if (index < 0 || index >= Count()) return nullptr;
+    if (index < current_) --current_;
+    std::unique_ptr<MediaSource> item = std::move(items_[static_cast<size_t>(index)]);
+    items_.erase(items_.begin() + index);
+    if (current_ > Count() - 1) current_ = Count() - 1;
+    std::erase(shuffleOrder_, index);
+    for (auto& entry : shuffleOrder_)
+        if (entry > index) --entry;
+    int32_t last = static_cast<int32_t>(shuffleOrder_.size()) - 1;
+    if (shufflePos_ > last) shufflePos_ = last;
+    modified_ = true;
+    return item;
+}
+
+void TrackList::Delete(int index) {
+    Remove(index);
+}
+
+void TrackList::Move(int from, int to) {
+    bool wasCurrent = from == current_;
+    std::unique_ptr<MediaSource> item = Remove(from);
+    if (!item) return;
+    to = std::clamp(to, 0, Count());
+    InsertAt(to, std::move(item));
+    if (wasCurrent) current_ = to;
+}
+
+void TrackList::Clear() {
+    current_ = -1;
+    shufflePos_ = -1;
+    items_.clear();
+    shuffleOrder_.clear();
+    modified_ = true;
+}
+
+void TrackList::SetCurrent(int index) {
+    if (index < -1 || index > Count() - 1) return;
+    current_ = index;
+    if (shuffle_) {
+        for (int pos = static_cast<int>(shuffleOrder_.size()) - 1; pos >= 0; --pos) {
+            if (shuffleOrder_[static_cast<size_t>(pos)] == index) {
+                shufflePos_ = pos;
+                break;
+            }
+        }
+    }
+}
+
+void TrackList::SetShuffle(bool on) {
+    shuffle_ = on;
+    if (!on || items_.empty()) return;
+    int count = Count();
+    shuffleOrder_.resize(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) shuffleOrder_[static_cast<size_t>(k)] = k;
+    auto& rng = ShuffleRandom();
+    // With no current item a random one leads; current stays unset until the
+    // user picks or steps.
+    int first = current_ >= 0 ? current_ : static_cast<int>(rng() % static_cast<uint32_t>(count));
+    shuffleOrder_[0] = first;
+    shuffleOrder_[static_cast<size_t>(first)] = 0;
+    shufflePos_ = 0;
+    for (int k = 1; k < count; ++k) {
+        int j = 1 + static_cast<int>(rng() % static_cast<uint32_t>(count - 1));
+        std::swap(shuffleOrder_[static_cast<size_t>(k)], shuffleOrder_[static_cast<size_t>(j)]);
+    }
+}
+
+bool TrackList::Next() {
+    int count = Count();
+    if (count == 0) return false;
+    int position;
+    if (shuffle_) {
+        shufflePos_ = (shufflePos_ + 1) % count;
+        current_ = shuffleOrder_[static_cast<size_t>(shufflePos_)];
+        position = shufflePos_;
+        if (shufflePos_ == 0) SetShuffle(true);
+    } else {
+        current_ = (current_ + 1) % count;
+        position = current_;
+    }
+    return repeat_ || position != 0;
+}
+
+bool TrackList::Previous() {
+    int count = Count();
+    if (count == 0) return false;
+    int position;
+    if (shuffle_) {
+        shufflePos_ = ((shufflePos_ + count - 1) % count + count) % count;
+        current_ = shuffleOrder_[static_cast<size_t>(shufflePos_)];
+        if (shufflePos_ == count - 1) SetShuffle(true);
+        position = shufflePos_;
+    } else {
+        current_ = ((count + current_ - 1) % count + count) % count;
+        position = current_;
+    }
+    return repeat_ || position != count - 1;
+}
+
+TrackList* ActiveList() {
+    return g_active;
+}
+void MakeActive(TrackList* list) {
+    g_active = list;
+}
+bool IsActive(const TrackList* list) {
+    return list != nullptr && list == g_active;
+}
+
+}  // namespace tunara
