@@ -34,8 +34,7 @@ int Info(const std::vector<std::string>& args) {
     CountingInteraction interaction;
     SetUserInteraction(&interaction);
 
-    bool media =
-        !ExtensionIs(path, "wav") && !ExtensionIs(path, "mp3") && media::StartMediaServices();
+    bool media = NeedsMediaToolbox(path) && media::StartMediaServices();
     auto source = CreateSourceFor(path);
     int ok = 0;
     if (source) {
