@@ -20,7 +20,7 @@
 #include "app/cli/Screen.h"
 #include "app/cli/Terminal.h"
 #include "app/cli/TerminalInteraction.h"
-#include "platform/media/MediaToolbox.h"
+#include "app/services/AppServices.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "ui/core/DisplayState.h"
@@ -88,24 +88,21 @@ bool HandleKey(char key, PlayerController& c, StepVolume& stepVolume) {
 }
 
 int Play(const std::vector<std::string>& args) {
-    SetUiThread();
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     const bool drawScreen = interactive && ::isatty(STDOUT_FILENO) != 0;
     Screen screen;
     TerminalInteraction interaction(interactive, drawScreen ? &screen : nullptr);
-    SetUserInteraction(&interaction);
+    app::AppServices services(&interaction);
 
     std::vector<std::string> names = args;
     if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
 
-    bool media = NeedsMediaToolbox(names) && media::StartMediaServices();
+    if (NeedsMediaToolbox(names)) services.StartMedia();
     SettingsStore settings;
     Playlist& playlist = ThePlaylist();
     BuildList(playlist, names);
     if (playlist.Count() == 0) {
         std::fprintf(stderr, "tunara-cli: nothing to play\n");
-        if (media) media::StopMediaServices();
-        SetUserInteraction(nullptr);
         return 1;
     }
 
@@ -179,8 +176,6 @@ int Play(const std::vector<std::string>& args) {
     notify = nullptr;
     raw.reset();
     playlist.Clear();
-    if (media) media::StopMediaServices();
-    SetUserInteraction(nullptr);
     return 0;
 }
 
