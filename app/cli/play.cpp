@@ -154,8 +154,10 @@ int Play(const std::vector<std::string>& args) {
 
         controller.OnTick();
         display.Advance(PlayerController::kTickMs);
-        if (controller.ReachedEnd()) break;
-        if (!interactive && controller.State() == Stopped) {
+        // The last screen or status line still shows when the list ends
+        // within the first tick (a short item played fast).
+        const bool ended = controller.ReachedEnd();
+        if (!ended && !interactive && controller.State() == Stopped) {
             // An item that did not open: go on with the next one.
             controller.Next();
             if (controller.ReachedEnd()) break;
@@ -170,6 +172,7 @@ int Play(const std::vector<std::string>& args) {
             std::printf("%s\n", StatusLine(display).c_str());
             std::fflush(stdout);
         }
+        if (ended) break;
     }
 
     controller.Shutdown();
