@@ -206,9 +206,10 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
     c->bitrate = mpeg::Bitrate(id, bi);
     c->rateRow = row;
     c->samplesPerFrame = 576 * c->granules;
-    const double avg = double(c->samplesPerFrame) / rate * (c->bitrate / 8.0);
-    c->wholeSlots = int32_t(avg);
-    c->fracSlots = avg - c->wholeSlots;
+    // Exact in integers: samples x bytes per second / rate.
+    const int64_t slotsTimesRate = int64_t(c->samplesPerFrame) * (c->bitrate / 8);
+    c->wholeSlots = int32_t(slotsTimesRate / rate);
+    c->fracSlots = double(slotsTimesRate % rate) / rate;
     c->slotLag = -c->fracSlots;
     const double bitsPerSample = double(c->bitrate) / (c->channels * rate);
     c->lowpassSubband = std::min(32, int32_t(22 * bitsPerSample + 0.5));
