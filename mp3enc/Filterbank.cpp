@@ -10,7 +10,7 @@ namespace mp3enc {
 namespace {
 
 struct FilterTables {
-    float window[512];     // analysis window C[i] = D[i] / 32 of the synthesis window
+    float window[512];  // analysis window C[i] = D[i] / 32 of the synthesis window
     // cos((2k + 1) n pi / 64) for k < 16 on the folded input, even n then odd n: output 31 - k
     // takes the same terms with the odd ones negated.
     float even[16][16], odd[16][16];
@@ -51,7 +51,8 @@ void BuildFilterTables() {
         for (int n = 0; n < 18; ++n)
             t.dct18[k][n] = float(std::cos(pi / 18 * (n + 0.5) * (k + 0.5)) / 9.0);
     for (int k = 0; k < 6; ++k)
-        for (int n = 0; n < 6; ++n) t.dct6[k][n] = float(std::cos(pi / 6 * (n + 0.5) * (k + 0.5)) / 3.0);
+        for (int n = 0; n < 6; ++n)
+            t.dct6[k][n] = float(std::cos(pi / 6 * (n + 0.5) * (k + 0.5)) / 3.0);
     const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
     for (int i = 0; i < 8; ++i) {
         const double sq = std::sqrt(1 + c[i] * c[i]);

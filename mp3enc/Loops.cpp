@@ -120,8 +120,10 @@ int ChooseTable(const int32_t* ix, int a, int b, int32_t* table) {
     const int before = best;
     const int32_t keep = *table;
     pick(g, acc, esc * t.pair[t16].linbits, esc * t.pair[t24].linbits);
-    if (best < before) *table = (*table == 16) ? t16 : t24;
-    else *table = keep;
+    if (best < before)
+        *table = (*table == 16) ? t16 : t24;
+    else
+        *table = keep;
     return best;
 }
 
@@ -282,8 +284,10 @@ int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const 
         int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
         int probe = step;
         while (hi - lo > 1) {
-            if (fits(probe, &used)) hi = probe;
-            else lo = probe;
+            if (fits(probe, &used))
+                hi = probe;
+            else
+                lo = probe;
             probe = (lo + hi) / 2;
         }
         step = hi;

@@ -37,7 +37,8 @@ void Build() {
         for (int k = 0; k < 3 && kGroups[g][k]; ++k) grp.tables[grp.count++] = kGroups[g][k];
         for (int i = 0; i < 256; ++i) {
             uint64_t v = 0;
-            for (int k = 0; k < grp.count; ++k) v |= uint64_t(t.pair[grp.tables[k]].len[i]) << (21 * k);
+            for (int k = 0; k < grp.count; ++k)
+                v |= uint64_t(t.pair[grp.tables[k]].len[i]) << (21 * k);
             grp.packed[i] = v;
         }
     }
