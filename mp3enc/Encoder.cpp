@@ -177,7 +177,8 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
         return kMp3EncBadLayout;
     }
     auto* c = static_cast<Mp3EncContext*>(std::calloc(1, sizeof(Mp3EncContext)));
-    if (!c) {
+    if (!c || (!fast && !PrepareModel(row))) {
+        std::free(c);
         std::free(analysis);
         return kMp3EncNoContextMemory;
     }

@@ -335,6 +335,13 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
 
 }  // namespace
 
+bool PrepareModel(int32_t row) {
+    Row(row);
+    // The FFT tables of both orders are made now, so that no frame allocates.
+    float dummy[1026] = {};
+    return dspsRealFft(dummy, 10, dspFftMakeTables) >= 0 && dspsRealFft(dummy, 8, dspFftMakeTables) >= 0;
+}
+
 void ResetModel(Mp3EncContext& c) {
     std::memset(c.model, 0, sizeof c.model);
     for (ModelChannel& m : c.model) {

@@ -320,7 +320,7 @@ inline std::vector<int16_t> DecodeWithTool(const std::string& tool,
     WriteAll(mp3, stream);
     std::string cmd;
     if (tool == "mpg123")
-        cmd = "mpg123 -q -s " + mp3 + " > " + raw + " 2> " + err;
+        cmd = "mpg123 -s " + mp3 + " > " + raw + " 2> " + err;  // -q would hide its notes
     else
         cmd = "ffmpeg -hide_banner -nostdin -v warning -err_detect +bitstream+buffer -i " + mp3 +
               " -f s16le -y " + raw + " 2> " + err;

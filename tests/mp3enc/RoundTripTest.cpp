@@ -71,6 +71,20 @@ TEST(Mp3EncRoundTrip, AllRatesDecodeCleanlyWithTheTools) {
     }
 }
 
+// The oracle is not blind: a damaged stream makes both tools speak.
+TEST(Mp3EncRoundTrip, ToolsReportDamage) {
+    if (!HaveTool("mpg123") || !HaveTool("ffmpeg")) GTEST_SKIP() << "mpg123 or ffmpeg missing";
+    EncodeParams p;
+    p.fast = true;
+    std::vector<uint8_t> s = Encode(Music(44100, 2, 2.0), p);
+    for (size_t i = 5000; i < 5400; ++i) s[i] = uint8_t(i * 37);
+    for (const char* tool : {"mpg123", "ffmpeg"}) {
+        std::string diagnostics;
+        DecodeWithTool(tool, s, &diagnostics);
+        EXPECT_NE(diagnostics, "") << tool;
+    }
+}
+
 // Our decoder gives the same samples as mpg123, within one step of rounding.
 TEST(Mp3EncRoundTrip, OurDecoderMatchesMpg123) {
     if (!HaveTool("mpg123")) GTEST_SKIP() << "mpg123 missing";
