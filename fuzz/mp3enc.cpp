@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const MpegHeaderWord header = mpeg::PackHeaderWord(0, id, 1, 1, bitrateIndex, rateIndex, 0, 0,
                                                        channels == 1 ? 3u : 1u, 0, 0, 1, 0);
-    uint8_t options[kMp3EncOptionBytes] = {1, 0, 0, 0, uint8_t(channels == 1 ? 0x40 : 0x80),
+    uint8_t options[kMp3EncOptionBytes] = {1,        0, 0, 0, uint8_t(channels == 1 ? 0x40 : 0x80),
                                            decimate, 0};
     std::vector<uint8_t> stream;
     int32_t spf = 0;
@@ -72,9 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          : 0;
                     at += 2;
                     break;
-                case 1: v = (n / (param + 1)) % 2 ? 32767 : -32768; break;
-                case 2: v = n % 2 ? 32767 : -32768; break;
-                default: v = int16_t((param - 128) * 256 + param); break;
+                case 1:
+                    v = (n / (param + 1)) % 2 ? 32767 : -32768;
+                    break;
+                case 2:
+                    v = n % 2 ? 32767 : -32768;
+                    break;
+                default:
+                    v = int16_t((param - 128) * 256 + param);
+                    break;
             }
             ++n;
         }

@@ -11,6 +11,9 @@ namespace mp3enc {
 namespace {
 
 constexpr int kMaxOuterPasses = 40;
+// The outer loop also ends after this many passes without a better result: by then further
+// amplification mostly trades one band's noise for another's.
+constexpr int kPatience = 8;
 
 // Line ranges of the bands a granule codes: long bands 0..21 (21 has no scale factor) or
 // short bands 0..12 per window, in the order of the bitstream.
@@ -52,18 +55,19 @@ inline int32_t SfOf(const ScaleFactors& sf, const GranuleInfo& gi, int index) {
 }
 
 // Quantises every line; returns false when a value exceeds the largest codable one.
-bool Quantise(const float* xr34, const GranuleInfo& gi, const ScaleFactors& sf,
-              const BandLayout& bands, int step, int32_t* ix) {
+bool Quantise(const float* xr34, const float* bandMax34, const GranuleInfo& gi,
+              const ScaleFactors& sf, const BandLayout& bands, int step, int32_t* ix) {
     const EncTables& t = GetEncTables();
     const float base = t.quantFactor[StepIndex(step)];
+    float gain[40];
+    // Every band's largest value first: a step that cannot fit costs no quantisation.
     for (int b = 0; b < bands.count; ++b) {
-        const float g = base * t.sfGain34[gi.scalefac_scale][SfOf(sf, gi, bands.sfIndex[b])];
-        // Largest value first: saves the work for steps that cannot fit.
-        for (int i = bands.start[b]; i < bands.end[b]; ++i) {
-            const float v = xr34[i] * g + 0.4054f;
-            if (v > float(kMaxQuant)) return false;
-            ix[i] = int32_t(v);
-        }
+        gain[b] = base * t.sfGain34[gi.scalefac_scale][SfOf(sf, gi, bands.sfIndex[b])];
+        if (bandMax34[b] * gain[b] + 0.4054f >= float(kMaxQuant + 1)) return false;
+    }
+    for (int b = 0; b < bands.count; ++b) {
+        const float g = gain[b];
+        for (int i = bands.start[b]; i < bands.end[b]; ++i) ix[i] = int32_t(xr34[i] * g + 0.4054f);
     }
     return true;
 }
@@ -263,6 +267,7 @@ int SfLimit(const Mp3EncContext& c, const GranuleInfo& gi, int sfIndex) {
 
 struct LoopWork {
     alignas(32) float xr34[kLines];
+    float bandMax34[40];
     float absXr[kLines];
     double xmin[40];
     BandLayout bands;
@@ -273,7 +278,7 @@ struct LoopWork {
 int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
               int& step, int bits, bool allowDown, int32_t* ix) {
     auto fits = [&](int s, int* used) {
-        if (!Quantise(w.xr34, gi, sf, w.bands, s, ix)) return false;
+        if (!Quantise(w.xr34, w.bandMax34, gi, sf, w.bands, s, ix)) return false;
         *used = CountBits(c, ix, gi);
         return *used <= bits;
     };
@@ -310,10 +315,10 @@ int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, 
     const int scored = gi.block_type == 2 ? 36 : 21;
     for (int b = 0; b < scored; ++b) {
         const float g = g0 * t.sfGain[gi.scalefac_scale][SfOf(sf, gi, w.bands.sfIndex[b])];
-        double noise = 0;
+        float noise = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) {
             const float d = w.absXr[i] - t.pow43[ix[i]] * g;
-            noise += double(d) * d;
+            noise += d * d;
         }
         over[b] = noise > w.xmin[b];
         if (over[b]) {
@@ -376,6 +381,9 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     }
     // Allowed distortion per band: the model's masking ratio times the band's energy.
     for (int b = 0; b < w.bands.count; ++b) {
+        float m = 0;
+        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) m = std::max(m, w.xr34[i]);
+        w.bandMax34[b] = m;
         double en = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) en += double(xr[i]) * xr[i];
         double ratio = 0;
@@ -396,7 +404,8 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     int bestStep = step, bestBits = -1, bestPart2 = 0, bestOver = 0;
     double bestNoise = 0;
     bool over[40];
-    for (int pass = 0; pass < kMaxOuterPasses; ++pass) {
+    int sinceBest = 0;
+    for (int pass = 0; pass < kMaxOuterPasses && sinceBest < kPatience; ++pass) {
         const int part2 = ScalefactorBits(c, gi, sf, nullptr);
         if (part2 < 0 || part2 > available) break;
         const int huff = InnerLoop(c, w, gi, sf, step, available - part2, pass == 0, ix);
@@ -413,6 +422,9 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
             bestPart2 = part2;
             bestOver = overCount;
             bestNoise = overNoise;
+            sinceBest = 0;
+        } else {
+            ++sinceBest;
         }
         if (overCount == 0) break;
         // Amplify the bands over the limit; stop when all are amplified or one overflows.

@@ -329,10 +329,17 @@ inline std::vector<int16_t> DecodeWithTool(const std::string& tool,
     {
         std::ifstream e(err);
         std::string line;
-        while (std::getline(e, line))
+        while (std::getline(e, line)) {
             // The demuxer's note about streams without a length header is not about the data.
-            if (line.find("Estimating duration from bitrate") == std::string::npos)
-                text += line + "\n";
+            if (line.find("Estimating duration from bitrate") != std::string::npos) continue;
+            // mpg123 talks on standard error: keep only its notes, warnings and errors.
+            if (tool == "mpg123" && line.find("Note") == std::string::npos &&
+                line.find("arning") == std::string::npos &&
+                line.find("rror") == std::string::npos &&
+                line.find("llegal") == std::string::npos && line.find("Can't") == std::string::npos)
+                continue;
+            text += line + "\n";
+        }
     }
     if (rc != 0) text += "exit status " + std::to_string(rc) + "\n";
     *diagnostics = text;
