@@ -1,4 +1,4 @@
-// tunara-cli encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS]: codes a WAV file (8 or 16 bit,
+// tunara-cli encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS] (OUT.mov or --kvmc: EncodeKvmc.h): codes a WAV file (8 or 16 bit,
 // one or two channels, 16 to 48 kHz) into an MP3 file with our encoder. Two channels become
 // joint stereo (mid/side), one channel a single-channel stream. A progress bar with the
 // speed goes to standard error when it is a terminal. An interrupted (Ctrl+C) or failed run
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "app/cli/EncodeKvmc.h"
 #include "mp3enc/mp3enc.h"
 #include "mpeg/Header.h"
 #include "sources/PcmWaveStream.h"
@@ -69,6 +70,8 @@ int Fail(const char* message, const std::string& detail, FILE* out, const std::s
 }
 
 int Run(const std::vector<std::string>& args) {
+    // A movie output or --kvmc takes the KVMC path, which lives in a file of its own.
+    if (tunara::cli::WantsKvmc(args)) return tunara::cli::RunEncodeKvmc(args);
     std::string in, outPath;
     bool fast = false;
     int kbps = 128;
@@ -198,6 +201,6 @@ int Run(const std::vector<std::string>& args) {
 }
 
 const tunara::cli::Registration kRegistration{
-    {"encode", "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS]", Run}};
+    {"encode", "encode IN.wav OUT.mp3|OUT.mov [--fast|--kvmc] [--bitrate KBPS]", Run}};
 
 }  // namespace
