@@ -16,8 +16,8 @@ std::string Escape(std::string_view text) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -58,9 +58,12 @@ std::string Unescape(std::string_view v) {
 
 std::string_view ErrorTextFor(int code) {
     switch (code) {
-        case kEntryCorrupt: return kTextCorrupt;
-        case kNoHandshake: return kTextNoHandshake;
-        default: return kTextUnknownCode;
+        case kEntryCorrupt:
+            return kTextCorrupt;
+        case kNoHandshake:
+            return kTextNoHandshake;
+        default:
+            return kTextUnknownCode;
     }
 }
 
@@ -69,8 +72,8 @@ std::string ClientVersion() {
     return v.empty() ? std::string(kDefaultClientVersion) : std::string(v);
 }
 
-std::string QueryCommand(uint32_t discId, int trackCount, const std::vector<uint32_t>& offsetsFrames,
-                         int discLengthSeconds) {
+std::string QueryCommand(uint32_t discId, int trackCount,
+                         const std::vector<uint32_t>& offsetsFrames, int discLengthSeconds) {
     char id[16];
     std::snprintf(id, sizeof id, "%08x", discId);
     std::string offsets;
@@ -89,7 +92,8 @@ std::string Hello(std::string_view user, std::string_view host, std::string_view
     return Escape(user) + "+" + Escape(host) + "+" + Escape(client) + "+" + Escape(v);
 }
 
-std::string RequestObject(std::string_view command, std::string_view hello, std::string_view cgiPath) {
+std::string RequestObject(std::string_view command, std::string_view hello,
+                          std::string_view cgiPath) {
     return std::string(cgiPath) + "?cmd=" + std::string(command) + "&hello=" + std::string(hello) +
            "&proto=" + std::to_string(kProtocolLevel);
 }

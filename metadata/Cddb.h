@@ -24,9 +24,9 @@ inline constexpr std::string_view kDefaultClientVersion = "1.0";
 
 // Reply codes a lookup acts on.
 enum ReplyCode : int {
-    kExactMatch = 200,          // query: one match on the first line
-    kExactMatches = 210,        // query: a list of exact matches follows; read: entry follows
-    kInexactMatches = 211,      // query: a list of close matches follows
+    kExactMatch = 200,      // query: one match on the first line
+    kExactMatches = 210,    // query: a list of exact matches follows; read: entry follows
+    kInexactMatches = 211,  // query: a list of close matches follows
     kNoMatch = 202,
     kEntryCorrupt = 403,
     kNoHandshake = 409,
@@ -48,8 +48,8 @@ std::string_view ErrorTextFor(int code);
 std::string ClientVersion();
 
 // "cddb+query+<id %08x>+<count>+<offset>+...+<length s>"
-std::string QueryCommand(uint32_t discId, int trackCount, const std::vector<uint32_t>& offsetsFrames,
-                         int discLengthSeconds);
+std::string QueryCommand(uint32_t discId, int trackCount,
+                         const std::vector<uint32_t>& offsetsFrames, int discLengthSeconds);
 // "cddb+read+<category>+<id>", both URL-escaped: they come from the server.
 std::string ReadCommand(std::string_view category, std::string_view discId);
 // "<user>+<host>+<client>+<version>", each URL-escaped.

@@ -211,10 +211,10 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
 
     // Query.
     http::Request query;
-    http::Status s = connection.Get(
-        RequestObject(QueryCommand(facts.discId, facts.trackCount, facts.offsets, facts.lengthSeconds),
-                      hello),
-        query);
+    http::Status s = connection.Get(RequestObject(QueryCommand(facts.discId, facts.trackCount,
+                                                               facts.offsets, facts.lengthSeconds),
+                                                  hello),
+                                    query);
     if (s != http::Status::Ok) return httpError(s);
     std::string line;
     if (!query.ReadLine(line) && query.Error() != http::Status::Ok) return httpError(query.Error());
@@ -262,7 +262,8 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
         line.clear();
     }
     const StatusLine readHead = ParseStatusLine(line);
-    if (readHead.code != kExactMatches) return cddbError(readHead.code, ErrorTextFor(readHead.code));
+    if (readHead.code != kExactMatches)
+        return cddbError(readHead.code, ErrorTextFor(readHead.code));
     ReadReplyParser parser(facts.trackCount);
     while (read.ReadLine(line))
         if (!parser.Feed(line)) break;

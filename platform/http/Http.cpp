@@ -9,17 +9,28 @@ namespace tunara::http {
 
 const char* StatusText(Status status) {
     switch (status) {
-        case Status::Ok: return "The operation completed successfully";
-        case Status::Timeout: return "The connection to the server timed out";
-        case Status::InternalError: return "An internal error occurred in the HTTP client";
-        case Status::BadUrl: return "The server name or request is not valid";
-        case Status::NameNotResolved: return "The server name could not be resolved";
-        case Status::Cancelled: return "The operation was cancelled";
-        case Status::CannotConnect: return "A connection with the server could not be established";
-        case Status::ConnectionAborted: return "The connection with the server was ended abnormally";
-        case Status::LineTooLong: return "The server sent a reply line that is too long";
-        case Status::BodyTooLarge: return "The server sent a reply that is too large";
-        case Status::BadResponse: return "The server returned an invalid or unrecognized response";
+        case Status::Ok:
+            return "The operation completed successfully";
+        case Status::Timeout:
+            return "The connection to the server timed out";
+        case Status::InternalError:
+            return "An internal error occurred in the HTTP client";
+        case Status::BadUrl:
+            return "The server name or request is not valid";
+        case Status::NameNotResolved:
+            return "The server name could not be resolved";
+        case Status::Cancelled:
+            return "The operation was cancelled";
+        case Status::CannotConnect:
+            return "A connection with the server could not be established";
+        case Status::ConnectionAborted:
+            return "The connection with the server was ended abnormally";
+        case Status::LineTooLong:
+            return "The server sent a reply line that is too long";
+        case Status::BodyTooLarge:
+            return "The server sent a reply that is too large";
+        case Status::BadResponse:
+            return "The server returned an invalid or unrecognized response";
     }
     return "Unknown HTTP error";
 }
@@ -33,22 +44,31 @@ void GlobalInit() {
 
 Status FromCurl(CURLcode code) {
     switch (code) {
-        case CURLE_OK: return Status::Ok;
-        case CURLE_OPERATION_TIMEDOUT: return Status::Timeout;
+        case CURLE_OK:
+            return Status::Ok;
+        case CURLE_OPERATION_TIMEDOUT:
+            return Status::Timeout;
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY: return Status::NameNotResolved;
-        case CURLE_COULDNT_CONNECT: return Status::CannotConnect;
-        case CURLE_ABORTED_BY_CALLBACK: return Status::Cancelled;
-        case CURLE_URL_MALFORMAT: return Status::BadUrl;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return Status::NameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return Status::CannotConnect;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return Status::Cancelled;
+        case CURLE_URL_MALFORMAT:
+            return Status::BadUrl;
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_PARTIAL_FILE:
-        case CURLE_GOT_NOTHING: return Status::ConnectionAborted;
+        case CURLE_GOT_NOTHING:
+            return Status::ConnectionAborted;
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_HTTP_RETURNED_ERROR:
-        case CURLE_BAD_CONTENT_ENCODING: return Status::BadResponse;
-        default: return Status::InternalError;
+        case CURLE_BAD_CONTENT_ENCODING:
+            return Status::BadResponse;
+        default:
+            return Status::InternalError;
     }
 }
 
@@ -73,9 +93,9 @@ struct Request::Impl {
     Options options;
     std::shared_ptr<std::atomic<bool>> cancelled;
 
-    std::string buffer;      // received bytes not yet handed out
-    size_t readPos = 0;      // start of the first unread line in buffer
-    size_t scanPos = 0;      // bytes before this hold no '\n' (from readPos)
+    std::string buffer;  // received bytes not yet handed out
+    size_t readPos = 0;  // start of the first unread line in buffer
+    size_t scanPos = 0;  // bytes before this hold no '\n' (from readPos)
     size_t bodyBytes = 0;
     bool done = false;
     Status error = Status::Ok;  // set once; a limit breach wins over curl's report
@@ -184,7 +204,8 @@ Status Connection::Get(std::string_view object, Request& request) {
     curl_easy_setopt(e, CURLOPT_USERAGENT, session_.userAgent_.c_str());
     if (!session_.proxy_.empty()) curl_easy_setopt(e, CURLOPT_PROXY, session_.proxy_.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r.options.connectTimeout.count()));
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(r.options.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(r.options.totalTimeout.count()));
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_FAILONERROR, 0L);
@@ -294,8 +315,8 @@ std::string UrlEncode(std::string_view text) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';

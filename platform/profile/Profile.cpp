@@ -97,7 +97,8 @@ ProfileFile ProfileFile::Parse(std::string_view text) {
         text.remove_prefix(3);
     }
     const size_t firstBreak = text.find('\n');
-    p.crlf_ = firstBreak != std::string_view::npos && firstBreak > 0 && text[firstBreak - 1] == '\r';
+    p.crlf_ =
+        firstBreak != std::string_view::npos && firstBreak > 0 && text[firstBreak - 1] == '\r';
     p.finalNewline_ = text.empty() || text.back() == '\n';
     while (!text.empty()) {
         size_t nl = text.find('\n');
@@ -111,7 +112,8 @@ ProfileFile ProfileFile::Parse(std::string_view text) {
         if (!t.empty() && t.front() == '[') {
             const size_t close = t.find(']');
             line.kind = Line::Section;
-            line.name.assign(Trim(t.substr(1, close == std::string_view::npos ? t.npos : close - 1)));
+            line.name.assign(
+                Trim(t.substr(1, close == std::string_view::npos ? t.npos : close - 1)));
         } else if (!t.empty() && t.front() != ';') {
             line.kind = Line::Entry;
             const size_t eq = t.find('=');
@@ -137,7 +139,8 @@ std::string ProfileFile::Serialize() const {
 int ProfileFile::FindSection(std::string_view section) const {
     const std::string_view want = Trim(section);
     for (size_t i = 0; i < lines_.size(); ++i)
-        if (lines_[i].kind == Line::Section && SameName(lines_[i].name, want)) return static_cast<int>(i);
+        if (lines_[i].kind == Line::Section && SameName(lines_[i].name, want))
+            return static_cast<int>(i);
     return -1;
 }
 
