@@ -8,9 +8,9 @@
 
 namespace tunara::cddb {
 
-std::string CacheSection(uint32_t mediaIdentity) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", mediaIdentity);
+std::string CacheSection(uint64_t mediaIdentity) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(mediaIdentity));
     return text;
 }
 
@@ -40,11 +40,15 @@ bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
 }
 
 bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
+    return WriteCdInfoCache(file, disc, disc.MediaIdentity(), disc.TrackCount());
+}
+
+bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc, uint64_t mediaIdentity,
+                      int count) {
     std::vector<CdTrackText> tracks;
     disc.EditTracks([&](std::vector<CdTrackText>& t) { tracks = t; });
     if (tracks.empty()) return false;
-    const std::string section = CacheSection(disc.MediaIdentity());
-    const int count = disc.TrackCount();
+    const std::string section = CacheSection(mediaIdentity);
     return profile::Edit(file, [&](profile::ProfileFile& p) {
         p.WriteString(section, "artist", tracks.front().artist);
         p.WriteString(section, "title", tracks.front().album);
@@ -59,6 +63,7 @@ struct CddbLookup::Facts {
     int trackCount = 0;
     int lengthSeconds = 0;
     std::vector<uint32_t> offsets;
+    uint64_t mediaIdentity = 0;
 };
 
 CddbLookup::CddbLookup(CdInfoDisc& disc) : disc_(disc) {}
@@ -78,6 +83,7 @@ CddbLookup::Facts CddbLookup::TakeFacts() const {
     f.trackCount = disc_.TrackCount();
     f.lengthSeconds = disc_.DiscLengthSeconds();
     f.offsets = disc_.TrackOffsets();
+    f.mediaIdentity = disc_.MediaIdentity();
     return f;
 }
 
@@ -177,7 +183,7 @@ void CddbLookup::Run(const LookupConfig& config, std::shared_ptr<std::atomic<boo
 
 void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
                          const std::shared_ptr<std::atomic<bool>>& cancel) {
-    std::lock_guard running(lookupLock_);
+    std::lock_guard running(disc_.LookupLock());
     if (cancel->load()) return;
 
     std::string status(kTextAccessing);
@@ -282,7 +288,7 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
             if (title != text.titles.end()) t.title = title->second;
         }
     });
-    WriteCdInfoCache(config.cacheFile, disc_);
+    WriteCdInfoCache(config.cacheFile, disc_, facts.mediaIdentity, facts.trackCount);
     Post(CddbNotice::Done, *cancel);
 }
 

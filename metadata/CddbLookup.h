@@ -41,7 +41,9 @@ public:
     virtual int TrackCount() const = 0;  // every track, audio and data
     virtual int DiscLengthSeconds() const = 0;
     virtual std::vector<uint32_t> TrackOffsets() const = 0;  // frames of 1/75 s, lead-in included
-    virtual uint32_t MediaIdentity() const = 0;
+    virtual uint64_t MediaIdentity() const = 0;
+    // Held by a lookup for its whole run.
+    virtual std::mutex& LookupLock() = 0;
     // Calls `edit` with the texts of the list's tracks, in list order, under
     // the disc's item lock; the texts are stored back into the tracks before
     // the lock is released.
@@ -52,7 +54,7 @@ public:
 inline constexpr size_t kCacheTextChars = 256;
 
 // The cache section of a disc: its media identity as "%X".
-std::string CacheSection(uint32_t mediaIdentity);
+std::string CacheSection(uint64_t mediaIdentity);
 
 // Fills the tracks from the cache when it holds this disc (its section's
 // "numtracks" equals the disc's track count); returns whether it did.
@@ -60,8 +62,11 @@ std::string CacheSection(uint32_t mediaIdentity);
 // Latin-1.
 bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc);
 // Saves the tracks' texts in the disc's section; false when the list is
-// empty or the file could not be written.
+// empty or the file could not be written. The lookup passes the identity and
+// track count it took when it started.
 bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc);
+bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc, uint64_t mediaIdentity,
+                      int trackCount);
 
 // Posted notices: the values of the messages the window receives.
 enum class CddbNotice : int {
@@ -131,7 +136,6 @@ private:
     void Reap();
 
     CdInfoDisc& disc_;
-    std::mutex lookupLock_;  // held by a lookup thread for its whole run
 
     mutable std::mutex stateMutex_;  // guards the texts, the code and the sink
     std::string statusText_;

@@ -4,6 +4,7 @@
 
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/CdDiscInfo.h"
 
 namespace tunara {
 
@@ -30,9 +31,11 @@ constexpr uint32_t FramesOf(uint32_t msf) {
 
 }  // namespace
 
-CdDisc::CdDisc(std::string drive) : drive_(std::move(drive)) {}
+CdDisc::CdDisc(std::string drive)
+    : drive_(std::move(drive)), info_(std::make_unique<CdDiscInfo>(*this)) {}
 
 CdDisc::~CdDisc() {
+    info_->Abandon();
     // Waits for a lookup that still walks the tracks.
     std::lock_guard lookup(lookupLock_);
 }
@@ -58,6 +61,9 @@ void CdDisc::Move(int from, int to) {
     TrackList::Move(from, to);
 }
 void CdDisc::Clear() {
+    // A lookup still running belongs to the tracks that go now. Not under the
+    // item lock: the lookup may be waiting for it.
+    info_->Abandon();
     std::lock_guard lock(itemLock_);
     TrackList::Clear();
 }

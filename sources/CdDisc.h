@@ -13,6 +13,7 @@
 // nothing keeps playing a destroyed track.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "tracklist/TrackList.h"
 
 namespace tunara {
+
+class CdDiscInfo;
 
 class CdDisc : public TrackList {
 public:
@@ -56,6 +59,9 @@ public:
     std::recursive_mutex& ItemLock() { return itemLock_; }
     std::mutex& LookupLock() { return lookupLock_; }
 
+    // The disc's CD information: cache entry and CDDB lookups.
+    CdDiscInfo& Info() { return *info_; }
+
     // Where a lookup's notices go (the main window's posted messages);
     // called from the lookup thread.
     using Notify = std::function<void(int message)>;
@@ -80,6 +86,7 @@ private:
     std::recursive_mutex itemLock_;
     std::mutex lookupLock_;
     Notify notify_;
+    std::unique_ptr<CdDiscInfo> info_;  // last: its lookups end before the rest goes
 };
 
 }  // namespace tunara

@@ -28,7 +28,8 @@ public:
     int TrackCount() const override { return static_cast<int>(offsets_.size()); }
     int DiscLengthSeconds() const override { return length_; }
     std::vector<uint32_t> TrackOffsets() const override { return offsets_; }
-    uint32_t MediaIdentity() const override { return identity_; }
+    uint64_t MediaIdentity() const override { return identity_; }
+    std::mutex& LookupLock() override { return lookupLock_; }
     void EditTracks(const std::function<void(std::vector<cddb::CdTrackText>&)>& edit) override {
         std::lock_guard lock(itemLock_);
         edit(tracks_);
@@ -49,6 +50,7 @@ private:
     int length_;
     uint32_t identity_;
     std::mutex itemLock_;
+    std::mutex lookupLock_;
     std::vector<cddb::CdTrackText> tracks_;
 };
 

@@ -34,6 +34,7 @@ TEST(CdInfoCache, SectionName_IsHex) {
     EXPECT_EQ(CacheSection(0x2A4B5C), "2A4B5C");
     EXPECT_EQ(CacheSection(0), "0");
     EXPECT_EQ(CacheSection(0xFFFFFFFF), "FFFFFFFF");
+    EXPECT_EQ(CacheSection(0x123456789ABULL), "123456789AB");
 }
 
 // What is written reads back into a fresh disc with the same identity.

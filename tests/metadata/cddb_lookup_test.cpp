@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "FakeCdDisc.h"
-#include "FakeCddbServer.h"
 #include "metadata/Cddb.h"
 #include "metadata/CddbLookup.h"
 #include "platform/profile/Profile.h"
+#include "support/FakeCddbServer.h"
 
 using namespace tunara;
 using namespace tunara::cddb;
