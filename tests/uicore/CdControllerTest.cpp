@@ -121,6 +121,27 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     controller.Shutdown();
 }
 
+// A disc arriving with AutoPlayCD while a file plays takes over and plays
+// (it is not stopped by a Play that toggles).
+TEST_F(CdController, AutoPlay_WhileFilePlays_DiscPlays) {
+    playlist_.Append(
+        testing::MakeFake("file", 60000, std::make_shared<std::vector<std::string>>()));
+    settings_->SetNumber(settings::kAutoPlayCD, 1);
+    PlayerController controller(display_, playlist_, nullptr, "/nowhere", settings_.get());
+    controller.SetCdDrives({Image("a")}, 0);
+    controller.Start();
+    controller.Play();
+    ASSERT_EQ(controller.State(), Playing);
+    Insert("a");
+    controller.PollCdDrives();
+    controller.OnTick();
+    EXPECT_TRUE(IsActive(controller.CurrentCd()));
+    EXPECT_EQ(controller.State(), Playing);
+    ASSERT_NE(controller.Source(), nullptr);
+    EXPECT_EQ(controller.Source()->IsPlaying(), 1);
+    controller.Shutdown();
+}
+
 // Without AutoPlayCD a new disc is read but the playlist stays active.
 TEST_F(CdController, Arrival_WithoutAutoPlay_ReadsOnly) {
     playlist_.Append(testing::MakeFake("file", 1000, std::make_shared<std::vector<std::string>>()));

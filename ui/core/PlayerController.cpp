@@ -406,7 +406,9 @@ void PlayerController::OnMediaArrived(uint32_t driveMask) {
     if (autoPlay || IsActive(currentCd_)) {
         MakeActive(currentCd_);
         RefreshAll();
-        Play();
+        // Refresh has already started the disc when the player was playing;
+        // Play would then stop it again.
+        if (state_ != Playing) Play();
     }
 }
 
