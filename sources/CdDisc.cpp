@@ -88,6 +88,7 @@ void CdDisc::Forget() {
     mediaIdentity_ = 0;
     discId_ = 0;
     trackOffsets_.clear();
+    leadoutFrames_ = 0;
 }
 
 uint32_t CdDisc::Fail(uint32_t result, uint32_t id) {
@@ -134,6 +135,7 @@ uint32_t CdDisc::ReadToc() {
     trackCount_ = count;
     mediaIdentity_ = std::strtoull(identity.c_str(), nullptr, 10);
     trackOffsets_ = offsets;
+    leadoutFrames_ = leadout;
     discLength_ = ComputeDiscLength(offsets, leadout);
     discId_ = ComputeDiscId(offsets, leadout);
     uint32_t closed = cd::Close(id);

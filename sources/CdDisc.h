@@ -55,6 +55,8 @@ public:
     uint32_t DiscId() const { return discId_; }
     // Each track's start in frames of 1/75 s, lead-in included.
     const std::vector<uint32_t>& TrackOffsets() const { return trackOffsets_; }
+    // The lead-out in frames, lead-in included (0 without a disc).
+    uint32_t LeadoutFrames() const { return leadoutFrames_; }
 
     std::recursive_mutex& ItemLock() { return itemLock_; }
     std::mutex& LookupLock() { return lookupLock_; }
@@ -83,6 +85,7 @@ private:
     uint64_t mediaIdentity_ = 0;
     uint32_t discId_ = 0;
     std::vector<uint32_t> trackOffsets_;
+    uint32_t leadoutFrames_ = 0;
     std::recursive_mutex itemLock_;
     std::mutex lookupLock_;
     Notify notify_;

@@ -364,7 +364,9 @@ bool HandleKey(char key, PlayerController& c, StepVolume& stepVolume) {
     return false;
 }
 
-int Play(const std::vector<std::string>& args) {
+}  // namespace
+
+int RunPlayer(const PlayerSession& session) {
     SetUiThread();
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     const bool drawScreen = interactive && ::isatty(STDOUT_FILENO) != 0;
@@ -372,16 +374,10 @@ int Play(const std::vector<std::string>& args) {
     TerminalInteraction interaction(interactive, drawScreen ? &screen : nullptr);
     SetUserInteraction(&interaction);
 
-    std::vector<std::string> names = args;
-    if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
-
-    bool media = NeedsMediaToolbox(names) && media::StartMediaServices();
     SettingsStore settings;
     Playlist& playlist = ThePlaylist();
-    BuildList(playlist, names);
-    if (playlist.Count() == 0) {
-        std::fprintf(stderr, "tunara-cli: nothing to play\n");
-        if (media) media::StopMediaServices();
+    if (session.prepare && !session.prepare(playlist)) {
+        if (session.cleanup) session.cleanup();
         SetUserInteraction(nullptr);
         return 1;
     }
@@ -394,8 +390,15 @@ int Play(const std::vector<std::string>& args) {
     PlayerController controller(display, playlist, volume.IsOpen() ? &volume : nullptr,
                                 ProgramFolder(), &settings);
     notify = &controller;
+    if (session.beforeStart) session.beforeStart(controller);
     controller.Start();
-    controller.Play();
+    if (session.afterStart && !session.afterStart(controller)) {
+        controller.Shutdown();
+        playlist.Clear();
+        if (session.cleanup) session.cleanup();
+        SetUserInteraction(nullptr);
+        return 1;
+    }
     auto stepVolume = [&](int delta) {
         int position = display.VolumeSlider() + delta;
         position = std::max(PlayerController::kVolumeMin,
@@ -456,9 +459,33 @@ int Play(const std::vector<std::string>& args) {
     notify = nullptr;
     raw.reset();
     playlist.Clear();
-    if (media) media::StopMediaServices();
+    if (session.cleanup) session.cleanup();
     SetUserInteraction(nullptr);
     return 0;
+}
+
+namespace {
+
+int Play(const std::vector<std::string>& args) {
+    std::vector<std::string> names = args;
+    if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
+    bool media = false;
+    PlayerSession session;
+    session.prepare = [&](Playlist& playlist) {
+        media = NeedsMediaToolbox(names) && media::StartMediaServices();
+        BuildList(playlist, names);
+        if (playlist.Count() > 0) return true;
+        std::fprintf(stderr, "tunara-cli: nothing to play\n");
+        return false;
+    };
+    session.afterStart = [](PlayerController& c) {
+        c.Play();
+        return true;
+    };
+    session.cleanup = [&] {
+        if (media) media::StopMediaServices();
+    };
+    return RunPlayer(session);
 }
 
 Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play});
