@@ -3,9 +3,11 @@
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
+#include "sources/CdDiscInfo.h"
 #include "sources/SourceFactory.h"
 #include "sources/SourceSettings.h"
 #include "ui/core/CdMediaPoller.h"
+#include "ui/core/CddbSettings.h"
 
 namespace tunara {
 
@@ -375,6 +377,25 @@ void PlayerController::BuildCdDrives() {
     if (current < 0 || current >= static_cast<int>(cdDrives_.size())) current = 0;
     currentCd_ = cdDrives_[static_cast<size_t>(current)].get();
     cdErrorShown_.assign(cdDrives_.size(), false);
+    // Lookup notices arrive like the main window's posted messages.
+    std::weak_ptr<int> token = noticeToken_;
+    for (auto& disc : cdDrives_)
+        disc->SetNotifyWindow([this, token](int message) {
+            UiQueue().Post([this, token, message] {
+                if (token.expired()) return;
+                switch (message) {
+                    case static_cast<int>(cddb::CddbNotice::Status):
+                        OnCddbStatus();
+                        break;
+                    case static_cast<int>(cddb::CddbNotice::Done):
+                        OnCddbInfoChanged();
+                        break;
+                    case static_cast<int>(cddb::CddbNotice::Error):
+                        OnCddbError();
+                        break;
+                }
+            });
+        });
 }
 
 uint32_t PlayerController::CurrentCdMask() const {
@@ -400,8 +421,7 @@ void PlayerController::ReadCurrentCd() {
 void PlayerController::OnMediaArrived(uint32_t driveMask) {
     if (!(driveMask & CurrentCdMask())) return;
     ReadCurrentCd();
-    // Here a CD information lookup starts when the disc has tracks, no
-    // information and "AutoCDInfo" is set.
+    LookUpCdInfo();
     bool autoPlay = settings_ && settings_->Flag(settings::kAutoPlayCD);
     if (autoPlay || IsActive(currentCd_)) {
         MakeActive(currentCd_);
@@ -448,9 +468,28 @@ void PlayerController::PollCdDrives() {
     if (cdPoller_) cdPoller_->PollNow();
 }
 
-void PlayerController::OnCddbStatus() {}
-void PlayerController::OnCddbInfoChanged() {}
-void PlayerController::OnCddbError() {}
+void PlayerController::LookUpCdInfo() {
+    if (!currentCd_ || currentCd_->Count() == 0) return;
+    if (currentCd_->Info().ReadCache()) return;
+    if (settings_ && settings_->Flag(settings::kAutoCDInfo))
+        currentCd_->Info().StartLookup(CddbLookupConfig(*settings_));
+}
+
+void PlayerController::OnCddbStatus() {
+    if (!currentCd_) return;
+    display_.ShowMessage(currentCd_->Info().StatusText(), kNoticeMs);
+    display_.Hold(kNoticeMs);
+}
+
+void PlayerController::OnCddbInfoChanged() {
+    display_.RefreshListViews();
+    if (currentCd_ && IsActive(currentCd_)) Refresh();
+}
+
+void PlayerController::OnCddbError() {
+    if (!currentCd_) return;
+    display_.ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
+}
 
 void PlayerController::Start() {
     if (settings_) {
@@ -462,8 +501,7 @@ void PlayerController::Start() {
     display_.EnableCdButton(hasCdDrive_);
     if (hasCdDrive_) {
         ReadCurrentCd();
-        // Here a CD information lookup starts when the disc has tracks, no
-        // information and "AutoCDInfo" is set.
+        LookUpCdInfo();
         MakeActive(playlist_.Count() > 0 ? static_cast<TrackList*>(&playlist_) : currentCd_);
         cdPoller_ = std::make_unique<CdMediaPoller>(cdDriveNames_,
                                                     [this](const cdaudio::MediaWatcher::Change& c) {
@@ -482,6 +520,8 @@ void PlayerController::Shutdown() {
     if (volume_) volume_->Close();
     running_ = false;
     cdPoller_.reset();
+    // A lookup still waiting on its server ends now, not at its time-out.
+    for (auto& disc : cdDrives_) disc->Info().Abandon();
     if (webSource_) {
         webSource_->Stop();
         webSource_->Close();

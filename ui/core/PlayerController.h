@@ -142,6 +142,9 @@ private:
     // is let go first, since the read destroys the tracks.
     void ReadCurrentCd();
     void OnCdChange(int drive, int kind, const std::string& text);
+    // A freshly read currentCd: its CD information from the cache, else a
+    // CDDB lookup when "AutoCDInfo" is set.
+    void LookUpCdInfo();
 
     PlayerDisplay& display_;
     Playlist& playlist_;
@@ -165,6 +168,8 @@ private:
     bool hasCdDrive_ = false;
     std::vector<bool> cdErrorShown_;  // per drive: its failure has been told once
     std::unique_ptr<CdMediaPoller> cdPoller_;
+    // Lookup notices posted before the controller went find it gone.
+    std::shared_ptr<int> noticeToken_ = std::make_shared<int>(0);
 };
 
 }  // namespace tunara
