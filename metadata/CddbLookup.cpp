@@ -202,8 +202,11 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
         Post(CddbNotice::Done, *cancel);
     };
 
+    // "ProxyAddr:ProxyPort"; without a proxy host the connection is direct.
     std::string proxy;
-    if (config.useProxy) proxy = config.proxyAddr + ":" + config.proxyPort;
+    if (config.useProxy && !config.proxyAddr.empty())
+        proxy =
+            config.proxyPort.empty() ? config.proxyAddr : config.proxyAddr + ":" + config.proxyPort;
     http::Session session(config.userAgent, proxy, config.http);
     session.ShareCancelFlag(cancel);
     std::string host;

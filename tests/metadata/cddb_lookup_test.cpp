@@ -327,6 +327,24 @@ TEST_F(CddbLookupTest, DataTrack_TitlesByNumber) {
     EXPECT_EQ(profile::GetInt(folder_ / "cdplayer.ini", "2A4B5C", "numtracks", -1), 3);
 }
 
+// With "UseProxy" the requests go to "ProxyAddr:ProxyPort" and name the
+// CDDB server in full; the server's name is never resolved here.
+TEST_F(CddbLookupTest, Proxy_CarriesRequests) {
+    server_ = std::make_unique<FakeCddbServer>(folder_, Script("200 rock 7a0a2e03 x\r\n"));
+    CddbLookup lookup(disc_);
+    LookupConfig config = Config("cddb.example.invalid");
+    config.useProxy = true;
+    config.proxyAddr = "127.0.0.1";
+    config.proxyPort = std::to_string(server_->Port());
+    lookup.Run(config);
+    EXPECT_EQ(lookup.ErrorCode(), 0);
+    const auto requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("GET http://cddb.example.invalid", 0), 0u) << requests[0];
+    EXPECT_NE(requests[0].find("/~cddb/cddb.cgi?cmd=cddb+query+"), std::string::npos);
+    EXPECT_EQ(disc_.Tracks()[0].title, "First");
+}
+
 // Hostile or broken servers end the lookup with the error notice (no done,
 // nothing changed): not HTTP, an HTTP error, an endless line, an endless
 // body, a refused connection.
