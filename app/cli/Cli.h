@@ -7,6 +7,9 @@
 namespace tunara {
 class Playlist;
 class PlayerController;
+namespace app {
+class AppServices;
+}
 }  // namespace tunara
 
 namespace tunara::cli {
@@ -27,11 +30,12 @@ struct Registration {
 };
 
 // The player screen and keys of `play` around a controller. `prepare` fills
-// the playlist after the terminal channel is set up (false: exit 1);
+// the playlist after the terminal channel and the front end's services are
+// set up (it may start the media toolbox there; false: exit 1);
 // `beforeStart` and `afterStart` run around the controller's Start
 // (`afterStart` false: exit 1); `cleanup` runs last. Returns the exit code.
 struct PlayerSession {
-    std::function<bool(Playlist&)> prepare;
+    std::function<bool(Playlist&, app::AppServices&)> prepare;
     std::function<void(PlayerController&)> beforeStart;
     std::function<bool(PlayerController&)> afterStart;
     std::function<void()> cleanup;

@@ -1,6 +1,7 @@
 // tunara-cli decode IN.mp3 OUT: decodes an MP3 file with our decoder. OUT ending in ".wav" gets
 // a 16-bit WAV file at the stream's rate; any other OUT gets the raw 16-bit little-endian
 // samples exactly as decoded, each MPEG frame at its own channel count.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "metadata/Id3Tag.h"
 #include "mpegdec/mpegdec.h"
+#include "platform/io/WavHeader.h"
 
 namespace {
 
@@ -39,41 +42,24 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
     return ok;
 }
 
-// Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 tag.
-void AudioRange(const std::vector<uint8_t>& file, size_t& begin, size_t& end) {
+// Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 record,
+// found by the same tag reader the player uses.
+void AudioRange(const std::string& path, size_t fileSize, size_t& begin, size_t& end) {
     begin = 0;
-    end = file.size();
-    if (end >= 10 && std::memcmp(file.data(), "ID3", 3) == 0 && file[6] < 0x80 && file[7] < 0x80 &&
-        file[8] < 0x80 && file[9] < 0x80) {
-        const size_t size =
-            size_t(file[6]) << 21 | size_t(file[7]) << 14 | size_t(file[8]) << 7 | file[9];
-        const size_t footer = (file[5] & 0x10) ? 10 : 0;
-        begin = std::min(end, 10 + size + footer);
-    }
-    if (end - begin >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) end -= 128;
+    end = fileSize;
+    tunara::Id3Tag v1;
+    if (fileSize >= 128 && v1.readV1(path) == tunara::kId3Ok) end -= 128;
+    tunara::Id3Tag v2;
+    int64_t audioStart = 0;
+    if (v2.readV2(path, 0, audioStart) == tunara::kId3Ok)
+        begin = std::min(end, size_t(std::max<int64_t>(audioStart, 0)));
 }
 
-void PutLe(std::vector<uint8_t>& b, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint64_t dataBytes) {
+    uint8_t h[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({uint16_t(channels), uint32_t(rate), 16}, dataBytes, h);
+    std::fwrite(h, 1, sizeof h, f);
 }
-
-void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint32_t dataBytes) {
-    std::vector<uint8_t> h;
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    PutLe(h, 36 + dataBytes, 4);
-    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe(h, 16, 4);
-    PutLe(h, 1, 2);
-    PutLe(h, uint32_t(channels), 2);
-    PutLe(h, uint32_t(rate), 4);
-    PutLe(h, uint32_t(rate * channels * 2), 4);
-    PutLe(h, uint32_t(channels * 2), 2);
-    PutLe(h, 16, 2);
-    h.insert(h.end(), {'d', 'a', 't', 'a'});
-    PutLe(h, dataBytes, 4);
-    std::fwrite(h.data(), 1, h.size(), f);
-}
-
 bool EndsWith(const std::string& s, const std::string& tail) {
     if (s.size() < tail.size()) return false;
     for (size_t i = 0; i < tail.size(); ++i) {
@@ -94,7 +80,7 @@ int Decode(const std::vector<std::string>& args) {
         return 1;
     }
     size_t begin, end;
-    AudioRange(file, begin, end);
+    AudioRange(args[0], file.size(), begin, end);
     Input input{file.data() + begin, end - begin, 0};
 
     const uint8_t options[4] = {1, 0, 0, 0};
@@ -162,8 +148,7 @@ int Decode(const std::vector<std::string>& args) {
         dataBytes += count * sizeof(int16_t);
     }
     if (wav && wavChannels != 0 && std::fseek(out, 0, SEEK_SET) == 0) {
-        WriteWavHeader(out, wavChannels, rate,
-                       uint32_t(dataBytes > 0xFFFFFFD0u ? 0xFFFFFFD0u : dataBytes));
+        WriteWavHeader(out, wavChannels, rate, dataBytes);
     }
     if (std::fclose(out) != 0) exitCode = 1;
     mpegDecClose(&dec);
