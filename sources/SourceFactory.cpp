@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "sources/KvmcMovieSource.h"
 #include "sources/Mp3Source.h"
 #include "sources/QuickTimeSource.h"
 #include "sources/WavSource.h"
@@ -30,6 +31,7 @@ bool ExtensionIs(const std::string& name, const char* lowerCaseExtension) {
 }
 
 bool NeedsMediaToolbox(const std::string& fileName) {
+    if (ExtensionIs(fileName, "mov") && IsKvmcMovie(fileName)) return false;
     return !ExtensionIs(fileName, "wav") && !ExtensionIs(fileName, "mp3");
 }
 
@@ -37,6 +39,9 @@ std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
     if (Override()) return Override()(fileName);
     if (ExtensionIs(fileName, "wav")) return std::make_unique<WavSource>();
     if (ExtensionIs(fileName, "mp3")) return std::make_unique<Mp3Source>();
+    // Our own recordings play through our own decoder.
+    if (ExtensionIs(fileName, "mov") && IsKvmcMovie(fileName))
+        return std::make_unique<KvmcMovieSource>();
     return std::make_unique<QuickTimeSource>();
 }
 
