@@ -106,12 +106,12 @@ bool Valid(const KvmcDecoder* d) {
 }
 
 struct SynthTables {
-    float N[64][32];  // cos((16 + i)(2k + 1) pi / 64)
+    float N[32][64];  // [k][i]: cos((16 + i)(2k + 1) pi / 64)
     float D[512];
     SynthTables() {
         for (int i = 0; i < 64; ++i)
             for (int k = 0; k < 32; ++k)
-                N[i][k] = float(std::cos((16 + i) * (2 * k + 1) * M_PI / 64.0));
+                N[k][i] = float(std::cos((16 + i) * (2 * k + 1) * M_PI / 64.0));
         for (int i = 0; i < 512; ++i) D[i] = float(kFilterWindow[i]) / 65536.0f;
     }
 };
@@ -495,26 +495,20 @@ inline float NextNoise(KvmcDecoder& d) {
 // under a sin^2 taper over the transform, w = 2 pi (bin + 1/2) / L.
 void AddComponent(KvmcDecoder& d, const DecodedComponent& c) {
     const int32_t L = 1 << (d.s.n + 7 + c.row);
-    const double w = 2.0 * M_PI * (c.bin + 0.5) / double(L);
-    const double wt = M_PI / double(L);
+    // Phase in 2^32 steps per turn; the table holds 16384 points per turn, the taper is
+    // sin^2(pi t / L) from the same table.
+    const uint32_t step = uint32_t((uint64_t(2 * c.bin + 1) << 31) / uint64_t(L));
+    const int32_t taperStep = 8192 / L;
+    const float* sine = d.sine;
     for (int ch = 0; ch < d.s.channels; ++ch) {
         if (!c.present[ch]) continue;
         const float A = float(M_PI / 2) * AmpValue(c.amp[ch]);
-        const double phi = c.phase[ch] * (M_PI / 4);
-        // Two rotators: the tone, and the taper as (1 - cos(2 wt t)) / 2.
-        double sr = std::sin(phi), cr = std::cos(phi);
-        const double ds = std::sin(w), dc = std::cos(w);
-        double tr = 1.0, ti = 0.0;
-        const double es = std::sin(2 * wt), ec = std::cos(2 * wt);
+        uint32_t phase = uint32_t(c.phase[ch]) << 29;
         float* out = d.acc[ch] + c.position;
         for (int32_t t = 0; t < L; ++t) {
-            out[t] += A * float(sr * 0.5 * (1.0 - tr));
-            const double nsr = sr * dc + cr * ds, ncr = cr * dc - sr * ds;
-            sr = nsr;
-            cr = ncr;
-            const double ntr = tr * ec - ti * es, nti = ti * ec + tr * es;
-            tr = ntr;
-            ti = nti;
+            const float w = sine[t * taperStep];
+            out[t] += A * sine[phase >> 18] * w * w;
+            phase += step;
         }
     }
 }
@@ -610,20 +604,23 @@ void Synthesise(KvmcDecoder& d, int c) {
         vpos = (vpos - 64) & 1023;
         float S[32];
         for (int k = 0; k < 32; ++k) S[k] = k < bands ? sb[k * 128 + step] : 0.0f;
-        float* v = V + vpos;
-        for (int i = 0; i < 64; ++i) {
-            float acc = 0;
-            for (int k = 0; k < bands; ++k) acc += T.N[i][k] * S[k];
-            v[i] = acc;
+        float* v = V + vpos;  // vpos is a multiple of 64: the 64 values lie in one piece
+        for (int i = 0; i < 64; ++i) v[i] = 0.0f;
+        for (int k = 0; k < bands; ++k) {
+            if (S[k] == 0.0f) continue;
+            const float sk = S[k];
+            const float* n = T.N[k];
+            for (int i = 0; i < 64; ++i) v[i] += n[i] * sk;
         }
         float* out = d.synthOut[c] + step * 32;
-        for (int j = 0; j < 32; ++j) {
-            float acc = 0;
-            for (int i = 0; i < 8; ++i) {
-                acc += T.D[64 * i + j] * V[(vpos + 128 * i + j) & 1023];
-                acc += T.D[64 * i + 32 + j] * V[(vpos + 128 * i + 96 + j) & 1023];
-            }
-            out[j] = acc;
+        for (int j = 0; j < 32; ++j) out[j] = 0.0f;
+        for (int i = 0; i < 8; ++i) {
+            // 32-value runs never wrap: offsets are multiples of 32 in a 1024 ring.
+            const float* a = V + ((vpos + 128 * i) & 1023);
+            const float* b = V + ((vpos + 128 * i + 96) & 1023);
+            const float* da = T.D + 64 * i;
+            const float* db = T.D + 64 * i + 32;
+            for (int j = 0; j < 32; ++j) out[j] += da[j] * a[j] + db[j] * b[j];
         }
     }
     if (c == d.s.channels - 1) d.synthPos = vpos;
