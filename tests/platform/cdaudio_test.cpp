@@ -14,6 +14,7 @@
 #include "platform/cdaudio/Player.h"
 #include "platform/cdaudio/Toc.h"
 #include "support/CdImage.h"
+#include "support/LibcdioLeaks.h"
 
 namespace tunara::cdaudio {
 namespace {
