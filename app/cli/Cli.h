@@ -7,6 +7,9 @@
 namespace tunara {
 class Playlist;
 class PlayerController;
+namespace app {
+class AppServices;
+}
 }  // namespace tunara
 
 namespace tunara::cli {
@@ -27,14 +30,13 @@ struct Registration {
 };
 
 // The player screen and keys of `play` around a controller. `prepare` fills
-// the playlist after the terminal channel is set up (false: exit 1);
+// the playlist once the front end's services are installed (false: exit 1);
 // `beforeStart` and `afterStart` run around the controller's Start
-// (`afterStart` false: exit 1); `cleanup` runs last. Returns the exit code.
+// (`afterStart` false: exit 1). Returns the exit code.
 struct PlayerSession {
-    std::function<bool(Playlist&)> prepare;
+    std::function<bool(Playlist&, app::AppServices&)> prepare;
     std::function<void(PlayerController&)> beforeStart;
     std::function<bool(PlayerController&)> afterStart;
-    std::function<void()> cleanup;
 };
 int RunPlayer(const PlayerSession& session);
 
