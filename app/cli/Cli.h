@@ -33,12 +33,11 @@ struct Registration {
 // the playlist after the terminal channel and the front end's services are
 // set up (it may start the media toolbox there; false: exit 1);
 // `beforeStart` and `afterStart` run around the controller's Start
-// (`afterStart` false: exit 1); `cleanup` runs last. Returns the exit code.
+// (`afterStart` false: exit 1). Returns the exit code.
 struct PlayerSession {
     std::function<bool(Playlist&, app::AppServices&)> prepare;
     std::function<void(PlayerController&)> beforeStart;
     std::function<bool(PlayerController&)> afterStart;
-    std::function<void()> cleanup;
 };
 int RunPlayer(const PlayerSession& session);
 
