@@ -16,10 +16,7 @@
 #include "ui/qt/QtInteraction.h"
 #include "ui/qt/SingleInstance.h"
 #include "ui/qt/VideoWindow.h"
-#if __has_include("ui/skin/Skin.h")
 #include "ui/skin/Skin.h"
-#define TUNARA_HAVE_SKIN 1
-#endif
 
 using namespace tunara;
 
@@ -63,9 +60,7 @@ int main(int argc, char** argv) {
     qt::SingleInstance instance(instanceName);
     instance.Listen();
 
-#ifdef TUNARA_HAVE_SKIN
     skin::InitResources();
-#endif
     auto* splash = new qt::AboutBox;
     splash->show();
     QApplication::processEvents();

@@ -3,10 +3,12 @@
 #include <QPainter>
 #include <vector>
 
+#include "ui/skin/Skin.h"
+
 namespace tunara::qt {
 
 QString SkinPath(int id) {
-    return QStringLiteral(":/skin/%1.png").arg(id);
+    return skin::BitmapPath(id);
 }
 
 QRegion MaskRegion(const QImage& mask, QRgb key) {

@@ -10,7 +10,7 @@
 #include <algorithm>
 
 #include "engine/MediaSource.h"
-#include "playlist/TrackList.h"
+#include "tracklist/TrackList.h"
 #include "ui/qt/Displays.h"
 
 namespace tunara::qt {
