@@ -3,8 +3,10 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/media/MediaToolbox.h"
 #include "playlist/Playlist.h"
@@ -34,6 +36,26 @@ bool IsPlaylistName(const QString& name) {
     const QString ext = QFileInfo(name).suffix().toLower();
     return ext == QLatin1String("pls") || ext == QLatin1String("m3u");
 }
+
+// Prints when the main window has first been painted (the start-up benchmark).
+class FirstPaintProbe : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            QTimer::singleShot(0, this, [] {
+                timespec now{};
+                ::clock_gettime(CLOCK_MONOTONIC, &now);
+                std::fprintf(stderr, "tunara: first paint at %lld us\n",
+                             static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+            });
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+private:
+    bool done_ = false;
+};
 
 }  // namespace
 
@@ -102,6 +124,8 @@ int main(int argc, char** argv) {
             const QRect area = screen->availableGeometry();
             main.move(area.center() - QPoint(main.width() / 2, (main.height() + 221) / 2));
         }
+        FirstPaintProbe probe;
+        if (std::getenv("TUNARA_BENCH_FIRST_PAINT")) main.installEventFilter(&probe);
         main.show();
         main.raise();
         main.activateWindow();

@@ -235,6 +235,20 @@ TEST_F(MainWindowTest, PanelsSnapWithinNinePixelsButNotTen) {
     EXPECT_EQ(window_->DockedTo(), nullptr);
 }
 
+TEST_F(MainWindowTest, DockedPanelsMinimiseWithTheMainWindow) {
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_TRUE(panel->isVisible());
+    Click(kIdMin);
+    Drain();
+    EXPECT_TRUE(window_->isMinimized());
+    EXPECT_FALSE(panel->isVisible());
+    window_->showNormal();
+    Drain();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(window_->PlaylistPanel(), panel);
+}
+
 TEST_F(MainWindowTest, ListViewReordersDraggedRowsAndPlaysOnDoubleClick) {
     Click(kIdPlayList);
     TrackListView* view = window_->PlaylistPanel()->View();

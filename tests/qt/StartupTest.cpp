@@ -2,13 +2,13 @@
 // processes, and the video window fed from another thread.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <thread>
-#include <unistd.h>
 
 #include "qt/QtApp.h"
 #include "ui/qt/AboutBox.h"

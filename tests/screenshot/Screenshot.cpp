@@ -33,12 +33,18 @@ struct Item {
     int ms;
 };
 constexpr Item kItems[] = {
-    {"Morning Light over the Harbour", 254000}, {"Paper Boats", 201000},
-    {"Northbound (Live)", 386000},             {"Glass Orchard", 172000},
-    {"The Long Way Home", 298000},             {"Static and Starlight", 243000},
-    {"Quiet Hours", 189000},                   {"Tidewater", 315000},
-    {"Lanterns", 226000},                      {"After the Rain", 262000},
-    {"Copper Sky", 207000},                    {"Last Tram", 281000},
+    {"Morning Light over the Harbour", 254000},
+    {"Paper Boats", 201000},
+    {"Northbound (Live)", 386000},
+    {"Glass Orchard", 172000},
+    {"The Long Way Home", 298000},
+    {"Static and Starlight", 243000},
+    {"Quiet Hours", 189000},
+    {"Tidewater", 315000},
+    {"Lanterns", 226000},
+    {"After the Rain", 262000},
+    {"Copper Sky", 207000},
+    {"Last Tram", 281000},
 };
 
 // Pixels whose channels differ by more than `channel`; the share of them.
@@ -51,9 +57,9 @@ double DifferentShare(const QImage& a, const QImage& b, int channel) {
         const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(r));
         const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(r));
         for (int c = 0; c < x.width(); ++c) {
-            const int d = std::max({std::abs(qRed(p[c]) - qRed(q[c])),
-                                    std::abs(qGreen(p[c]) - qGreen(q[c])),
-                                    std::abs(qBlue(p[c]) - qBlue(q[c]))});
+            const int d =
+                std::max({std::abs(qRed(p[c]) - qRed(q[c])), std::abs(qGreen(p[c]) - qGreen(q[c])),
+                          std::abs(qBlue(p[c]) - qBlue(q[c]))});
             if (d > channel) ++differ;
         }
     }

@@ -1,5 +1,6 @@
 #include "ui/qt/VideoWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -76,9 +77,35 @@ void VideoPanel::ShowFrame(const QImage& frame) {
     // The window appears with the first picture; once closed it stays closed.
     if (!everShown_) {
         everShown_ = true;
+        PlaceBesideMainWindow();
         show();
     }
     update(PictureRect());
+}
+
+void VideoPanel::PlaceBesideMainWindow() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    QRect r(QPoint(0, 0), size());
+    r.moveCenter(area.center());
+    // Beside the main window where there is room: right, left, then above.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() != QLatin1String("Tunara") || !w->isVisible()) continue;
+        const QRect m = w->geometry();
+        QRect right = r, left = r, above = r;
+        right.moveTopLeft(QPoint(m.right() + 9, m.top()));
+        left.moveTopRight(QPoint(m.left() - 9, m.top()));
+        above.moveBottomLeft(QPoint(m.left(), m.top() - 9));
+        if (area.contains(right))
+            r = right;
+        else if (area.contains(left))
+            r = left;
+        else if (area.contains(above))
+            r = above;
+        break;
+    }
+    move(r.topLeft());
 }
 
 void VideoPanel::paintEvent(QPaintEvent*) {

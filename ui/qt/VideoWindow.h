@@ -35,6 +35,8 @@ protected:
     void closeEvent(QCloseEvent*) override;
 
 private:
+    void PlaceBesideMainWindow();
+
     SkinBitmap frameBitmap_, frameMask_;
     BitmapButton* close_ = nullptr;
     QImage picture_;
