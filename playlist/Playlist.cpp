@@ -1,11 +1,5 @@
 #include "playlist/Playlist.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -77,7 +71,8 @@ std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u
     for (size_t i = isM3u ? 0 : 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (isM3u) {
-            if (!line.empty()) values.push_back(line);
+            // "#" lines are comments, among them extended M3U's #EXTM3U and #EXTINF.
+            if (!line.empty() && line[0] != '#') values.push_back(line);
             continue;
         }
         // Only "FileN=" lines name entries; the number is not used, the file
@@ -107,7 +102,8 @@ std::string Playlist::Serialize() const {
 bool Playlist::Save() {
     if (!modified_) return true;
     if (path_.empty()) return false;
-    if (!WriteFileAtomically(path_, Serialize())) return false;
+    // The list keeps its mode, and a list reached through a link stays a link.
+    if (!io::WriteFileAtomically(path_, Serialize())) return false;
     modified_ = false;
     return true;
 }
@@ -116,11 +112,6 @@ bool Playlist::SaveTo(const std::string& path) {
     path_ = path;
     modified_ = true;
     return Save();
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    // The list keeps its mode, and a list reached through a link stays a link.
-    return io::WriteFileAtomically(path, bytes);
 }
 
 Playlist& ThePlaylist() {

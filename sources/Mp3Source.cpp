@@ -12,6 +12,7 @@
 
 #include "metadata/Id3Tag.h"
 #include "mpeg/Header.h"
+#include "platform/io/OpenRegular.h"
 #include "platform/io/ReadAt.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -213,7 +214,7 @@ bool Mp3Source::QuickScan(int fd) {
 }
 
 int Mp3Source::LoadInfo() {
-    const int fd = ::open(location_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = io::OpenRegularFile(location_, O_RDONLY);
     if (fd < 0) {
         ReportError(strings::kMp3FailedToOpen, location_);
         return 0;
@@ -285,7 +286,7 @@ int Mp3Source::FailOpen() {
 
 int Mp3Source::OpenStream() {
     CloseStream();
-    fd_ = ::open(location_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = io::OpenRegularFile(location_, O_RDONLY);
     if (fd_ < 0) return FailOpen();
     if (!audioLocated_ && !LocateAudio(fd_)) return FailOpen();
     if (frameIndex_.empty() && !FullScan()) return FailOpen();
