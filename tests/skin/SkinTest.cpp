@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QImage>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "ui/skin/Skin.h"
@@ -170,4 +172,39 @@ TEST(Skin, WebMovieIsBesideThePrograms) {
     // A QuickTime file starts with an atom: size, then "ftyp" here.
     EXPECT_EQ(head.mid(4, 4), QByteArray("ftyp"));
     EXPECT_GT(movie.size(), 10000);
+}
+
+namespace {
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    return out;
+}
+
+}  // namespace
+
+// The movie has a picture and a sound track and lasts about five seconds.
+TEST(Skin, WebMovieHasPictureAndSound) {
+    const std::string movie = TUNARA_BINARY_DIR "/app/Web.mov";
+    if (!QFile::exists(QString::fromStdString(movie)) || Capture("command -v ffprobe").empty()) {
+        GTEST_SKIP() << "needs Web.mov and ffprobe";
+    }
+    const std::string probe =
+        "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height"
+        " -of csv=p=0 '" +
+        movie + "'";
+    const std::string streams = Capture(probe);
+    EXPECT_NE(streams.find("h264,video,320,180"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("aac,audio"), std::string::npos) << streams;
+    const std::string duration =
+        Capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + movie + "'");
+    ASSERT_FALSE(duration.empty());
+    const double seconds = std::stod(duration);
+    EXPECT_GT(seconds, 4.0);
+    EXPECT_LT(seconds, 6.5);
 }

@@ -9,6 +9,7 @@
 
 #include "Paint.h"
 #include "Palette.h"
+#include "ui/skin/Skin.h"
 
 namespace tunara::skin {
 
@@ -17,6 +18,11 @@ namespace pal = palette;
 namespace {
 
 enum class State { kNormal, kPressed, kLit };
+
+QColor Transparent(QColor c, int alpha = 0) {
+    c.setAlpha(alpha);
+    return c;
+}
 
 constexpr Corner Round(double r) {
     return {Corner::kRound, r};
@@ -115,14 +121,14 @@ void PaintDome(QPainter& p, QPointF centre, double radius, State state) {
     if (state != State::kPressed) {
         // Dome: a soft sheen in the upper half.
         QRadialGradient sheen(centre.x() - r * 0.25, centre.y() - r * 0.55, r * 0.9);
-        sheen.setColorAt(0, QColor(255, 255, 255, 46));
-        sheen.setColorAt(1, QColor(255, 255, 255, 0));
+        sheen.setColorAt(0, pal::Sheen(46));
+        sheen.setColorAt(1, pal::Sheen(0));
         p.setBrush(sheen);
         p.drawEllipse(centre, r, r);
         // A thin bright rim on the upper left edge.
         QLinearGradient rim(centre.x() - r, centre.y() - r, centre.x() + r, centre.y() + r);
-        rim.setColorAt(0, QColor(0x7a, 0x84, 0x90));
-        rim.setColorAt(0.5, QColor(0x7a, 0x84, 0x90, 0));
+        rim.setColorAt(0, pal::kRim);
+        rim.setColorAt(0.5, Transparent(pal::kRim));
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(QBrush(rim), 1));
         p.drawEllipse(centre, r - 0.5, r - 0.5);
@@ -130,8 +136,8 @@ void PaintDome(QPainter& p, QPointF centre, double radius, State state) {
     } else {
         // Pressed: the shadow falls inside along the top.
         QLinearGradient inner(0, centre.y() - r, 0, centre.y());
-        inner.setColorAt(0, QColor(0, 0, 0, 110));
-        inner.setColorAt(1, QColor(0, 0, 0, 0));
+        inner.setColorAt(0, pal::Shade(110));
+        inner.setColorAt(1, pal::Shade(0));
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(QBrush(inner), 1.5));
         p.drawEllipse(centre, r - 0.75, r - 0.75);
@@ -150,11 +156,11 @@ void PaintGlyph(QPainter& p, const QPainterPath& glyph, State state, QPointF off
             glow.setAlpha(36 + (5 - w) * 14);
             p.strokePath(g, QPen(glow, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         }
-        p.fillPath(g, QColor(0x40, 0xa0, 0xff));
+        p.fillPath(g, pal::kAccentLit);
         return;
     }
     // Raised glyph: a dark shadow one pixel below.
-    p.fillPath(g.translated(0, 1), QColor(0, 0, 0, 170));
+    p.fillPath(g.translated(0, 1), pal::Shade(170));
     p.fillPath(g, state == State::kPressed ? pal::kGlyphPressed : pal::kGlyph);
 }
 
@@ -201,27 +207,26 @@ QImage TextButton(const QString& label, State state) {
         body.setColorAt(0, pal::kKnobPressedTop);
         body.setColorAt(1, pal::kKnobPressedBottom);
     } else {
-        body.setColorAt(0, QColor(0x40, 0x47, 0x50));
-        body.setColorAt(1, QColor(0x26, 0x2a, 0x30));
+        body.setColorAt(0, pal::kPillTop);
+        body.setColorAt(1, pal::kPillBottom);
     }
     p.fillPath(Outline(kPillRect, kPillCorners, 1), body);
     if (state != State::kPressed) {
         // Top edge catches the light.
         p.setRenderHint(QPainter::Antialiasing, false);
-        p.fillRect(QRect(4, 1, 30, 1), QColor(0x5e, 0x67, 0x72));
+        p.fillRect(QRect(4, 1, 30, 1), pal::kEdgeLight);
     }
     if (!label.isEmpty()) {
         const QFont font = LabelFont();
-        const int w = TextWidth(font, label);
-        const int x = (38 - w) / 2;
+        const int x = CentredX(font, label, 38);
         // The pill is too low to move the label when pressed; the body
         // darkens instead.
         const int baseline = 8;
-        const QColor colour = state == State::kLit       ? QColor(0x3d, 0x9e, 0xff)
+        const QColor colour = state == State::kLit       ? pal::kAccentLit
                               : state == State::kPressed ? pal::kGlyphPressed
                                                          : pal::kGlyph;
         if (state != State::kPressed) {
-            DrawText(p, font, x, baseline + 1, label, QColor(0, 0, 0, 150));
+            DrawText(p, font, x, baseline + 1, label, pal::Shade(150));
         }
         DrawText(p, font, x, baseline, label, colour);
     }
@@ -238,14 +243,12 @@ QImage Chip(int width, ChipGlyph glyph, State state) {
     const QRect r(0, 0, width, 8);
     p.fillRect(r.adjusted(1, 0, -1, 0), pal::kOutline);
     p.fillRect(r.adjusted(0, 1, 0, -1), pal::kOutline);
-    const QColor top =
-        state == State::kPressed ? QColor(0x16, 0x18, 0x1c) : QColor(0x3a, 0x41, 0x4a);
-    const QColor bottom =
-        state == State::kPressed ? QColor(0x22, 0x26, 0x2b) : QColor(0x24, 0x28, 0x2e);
+    const QColor top = state == State::kPressed ? pal::kKnobPressedTop : pal::kChipTop;
+    const QColor bottom = state == State::kPressed ? pal::kKnobPressedBottom : pal::kChipBottom;
     for (int y = 1; y < 7; ++y) {
         p.fillRect(QRect(1, y, width - 2, 1), Mix(top, bottom, (y - 1) / 5.0));
     }
-    QColor ink = state == State::kLit       ? QColor(0x3d, 0x9e, 0xff)
+    QColor ink = state == State::kLit       ? pal::kAccentLit
                  : state == State::kPressed ? pal::kGlyphPressed
                                             : pal::kGlyph;
     const int dy = state == State::kPressed ? 1 : 0;
@@ -281,14 +284,14 @@ QImage Thumb() {
     const QRectF r(0, 0, 13, 12);
     p.fillPath(Outline(r, kThumbCorners), pal::kOutline);
     QLinearGradient metal(0, 1, 0, 11);
-    metal.setColorAt(0, QColor(0xd6, 0xdb, 0xe1));
-    metal.setColorAt(0.5, QColor(0xa3, 0xaa, 0xb3));
-    metal.setColorAt(1, QColor(0x6c, 0x73, 0x7c));
+    metal.setColorAt(0, pal::kMetalLight);
+    metal.setColorAt(0.5, pal::kMetalMid);
+    metal.setColorAt(1, pal::kMetalDark);
     p.fillPath(Outline(r, kThumbCorners, 1), metal);
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.fillRect(QRect(3, 1, 7, 1), QColor(0xf2, 0xf4, 0xf6));
+    p.fillRect(QRect(3, 1, 7, 1), pal::kMetalShine);
     // A small accent light in the middle, the same for both slider directions.
-    p.fillRect(QRect(5, 5, 3, 2), QColor(0x1a, 0x3a, 0x66));
+    p.fillRect(QRect(5, 5, 3, 2), pal::kAccentDeep);
     p.fillRect(QRect(5, 5, 3, 1), pal::kAccent);
     return image;
 }
@@ -307,7 +310,7 @@ QRectF GrooveRect(QSize size) {
 QImage Channel(QSize size) {
     QImage image = Canvas(size, pal::kBodyBottom);
     QPainter p(&image);
-    PaintGroove(p, GrooveRect(size).adjusted(0, 0, 0, 0), 2);
+    PaintGroove(p, GrooveRect(size), 2);
     return image;
 }
 
@@ -326,14 +329,13 @@ QFont CaptionFont() {
 
 // The caption strip at the top of every window: engraved title on the left,
 // a groove running to the caption buttons on the right.
-void PaintCaption(QPainter& p, int width, const QString& title, int grooveEnd) {
+void PaintCaption(QPainter& p, const QString& title, int grooveEnd) {
     const QFont font = CaptionFont();
     DrawEngraved(p, font, 14, 14, title, pal::kCaption);
     const int x0 = 14 + TextWidth(font, title) + 8;
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(QRect(x0, 10, grooveEnd - x0, 1), pal::kShadow);
-    p.fillRect(QRect(x0, 11, grooveEnd - x0, 1), QColor(0x33, 0x39, 0x41));
-    (void)width;
+    p.fillRect(QRect(x0, 11, grooveEnd - x0, 1), pal::kGrooveLight);
 }
 
 // The socket around a 32 x 32 transport button at (x, y).
@@ -342,8 +344,8 @@ void PaintSocket(QPainter& p, int x, int y) {
     p.setPen(Qt::NoPen);
     const QPointF c(x + 16, y + 16);
     QLinearGradient lip(c.x() - 17, c.y() - 17, c.x() + 17, c.y() + 17);
-    lip.setColorAt(0, QColor(0, 0, 0, 120));
-    lip.setColorAt(1, QColor(0x5a, 0x63, 0x6e, 160));
+    lip.setColorAt(0, pal::Shade(120));
+    lip.setColorAt(1, Transparent(pal::kEdgeLight, 160));
     p.setBrush(lip);
     p.drawEllipse(c, 17.5, 17.5);
     p.setBrush(kSocket);
@@ -355,14 +357,14 @@ void PaintTray(QPainter& p, const QRect& r) {
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(r), 4, 4);
-    p.fillPath(path, QColor(0, 0, 0, 60));
+    p.fillPath(path, pal::Shade(60));
     QPainterPath lip;
     lip.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 3.5, 3.5);
-    p.strokePath(lip, QPen(QColor(0, 0, 0, 90), 1));
+    p.strokePath(lip, QPen(pal::Shade(90), 1));
     QPainterPath under;
     under.moveTo(r.left() + 4, r.bottom() + 1.5);
     under.lineTo(r.right() - 3, r.bottom() + 1.5);
-    p.strokePath(under, QPen(QColor(0x5a, 0x63, 0x6e, 110), 1));
+    p.strokePath(under, QPen(Transparent(pal::kEdgeLight, 110), 1));
 }
 
 void PaintScrew(QPainter& p, QPointF c) {
@@ -371,8 +373,8 @@ void PaintScrew(QPainter& p, QPointF c) {
     p.setBrush(pal::kShadow);
     p.drawEllipse(c, 2, 2);
     QLinearGradient g(c.x() - 1.5, c.y() - 1.5, c.x() + 1.5, c.y() + 1.5);
-    g.setColorAt(0, QColor(0x6a, 0x73, 0x7e));
-    g.setColorAt(1, QColor(0x2a, 0x2f, 0x36));
+    g.setColorAt(0, pal::kRim);
+    g.setColorAt(1, pal::kBodyBottom);
     p.setBrush(g);
     p.drawEllipse(c, 1.4, 1.4);
 }
@@ -400,10 +402,10 @@ const Transport kTransport[] = {{Glyph::kEject, 16, 127}, {Glyph::kPrev, 55, 126
 Window MainWindow() {
     Window w = WindowBase({375, 169}, kMainCorners);
     QPainter p(&w.image);
-    PaintCaption(p, 375, pal::kProductName, 340);
+    PaintCaption(p, pal::kProductName, 340);  // up to the minimise button
     // The displays' pane: information display at 30,30 and levels at 30,70.
     PaintRecess(p, QRect(26, 26, 248, 69), pal::kPane);
-    p.fillRect(QRect(30, 67, 240, 1), QColor(0x10, 0x14, 0x1a));
+    p.fillRect(QRect(30, 67, 240, 1), pal::kPaneRule);
     // Modes.
     PaintTray(p, QRect(68, 96, 161, 12));
     DrawEngraved(p, PixelFont(pal::kFont, 8, true, 1), 31, 105, "MODE", pal::kCaption);
@@ -412,9 +414,9 @@ Window MainWindow() {
         const int y = 15 + 6 + (93 - 12) * i / 10;
         const int len = i % 5 == 0 ? 3 : 2;
         p.fillRect(QRect(289 - len, y - 1, len, 1), pal::kShadow);
-        p.fillRect(QRect(289 - len, y, len, 1), QColor(0x4a, 0x52, 0x5c));
+        p.fillRect(QRect(289 - len, y, len, 1), pal::kHighlight);
     }
-    DrawEngraved(p, PixelFont(pal::kFont, 7, true, 1), 287, 117, "VOL", pal::kCaption);
+    DrawEngraved(p, PixelFont(pal::kFont, 8, true, 1), 288, 118, "VOL", pal::kCaption);
     // Panel buttons on the right.
     PaintTray(p, QRect(312, 21, 44, 61));
     // Transport sockets.
@@ -424,18 +426,18 @@ Window MainWindow() {
     return w;
 }
 
-Window Panel(const QString& title, QSize size, const Corners& corners) {
+// A panel's caption groove runs up to its close button at x 358, when it has one.
+Window Panel(const QString& title, QSize size, const Corners& corners, bool closeButton) {
     Window w = WindowBase(size, corners);
     QPainter p(&w.image);
-    PaintCaption(p, size.width(), title,
-                 corners.topLeft.kind == Corner::kBevel ? 352 : size.width() - 14);
+    PaintCaption(p, title, closeButton ? 352 : size.width() - 14);
     return w;
 }
 
 Window PlaylistWindow() {
-    Window w = Panel("PLAYLIST", {375, 221}, kPanelCorners);
+    Window w = Panel("PLAYLIST", {375, 221}, kPanelCorners, true);
     QPainter p(&w.image);
-    PaintRecess(p, QRect(34, 36, 251, 150), QColor(0, 0, 0));
+    PaintRecess(p, QRect(34, 36, 251, 150), pal::kListPane);
     PaintTray(p, QRect(317, 27, 44, 99));
     PaintTray(p, QRect(317, 133, 44, 16));
     PaintScrew(p, {8.5, 213.5});
@@ -444,11 +446,11 @@ Window PlaylistWindow() {
 }
 
 Window CdWindow() {
-    Window w = Panel("CD", {375, 221}, kPanelCorners);
+    Window w = Panel("CD", {375, 221}, kPanelCorners, true);
     QPainter p(&w.image);
-    PaintRecess(p, QRect(34, 32, 251, 154), QColor(0, 0, 0));
+    PaintRecess(p, QRect(34, 32, 251, 154), pal::kListPane);
     // The artist and title lines sit above the track list.
-    p.fillRect(QRect(36, 61, 247, 1), QColor(0x10, 0x14, 0x1a));
+    p.fillRect(QRect(36, 61, 247, 1), pal::kPaneRule);
     PaintTray(p, QRect(316, 65, 44, 37));
     PaintTray(p, QRect(316, 113, 44, 16));
     PaintScrew(p, {8.5, 213.5});
@@ -457,10 +459,20 @@ Window CdWindow() {
 }
 
 Window RecordingWindow() {
-    Window w = Panel("RECORDING", {375, 140}, kDialogCorners);
+    Window w = Panel("RECORDING", {375, 140}, kDialogCorners, false);
     QPainter p(&w.image);
+    namespace at = recording;
     PaintRecess(p, QRect(24, 28, 327, 76), pal::kPane);
-    PaintTray(p, QRect(310, 112, 44, 16));
+    // Captions above the two progress bars, and their grooves.
+    const QFont caption = PixelFont(pal::kFont, 8, true, 1);
+    DrawText(p, caption, at::kTrackBar.left(), at::kTrackBar.top() - 3, "TRACK",
+             Mix(pal::kPane, pal::kCaption, 0.8));
+    DrawText(p, caption, at::kOverallBar.left(), at::kOverallBar.top() - 3, "ALL TRACKS",
+             Mix(pal::kPane, pal::kCaption, 0.8));
+    for (const QRect& bar : {at::kTrackBar, at::kOverallBar}) {
+        PaintGroove(p, QRectF(bar), 2);
+    }
+    PaintTray(p, at::kCancel.adjusted(-3, -3, 3, 3));
     return w;
 }
 
@@ -480,7 +492,7 @@ Window VideoFrame() {
         p.fillRect(QRect(i, i, 1, 221 - 2 * i), c);                                 // left
         p.fillRect(QRect(374 - i, i, 1, 221 - 2 * i), Mix(c, pal::kShadow, 0.15));  // right
     }
-    PaintRecess(p, opening.adjusted(-1, -1, 1, 1), QColor(0, 0, 0));
+    PaintRecess(p, opening.adjusted(-1, -1, 1, 1), pal::kDisplayBackground);
     return w;
 }
 
@@ -496,26 +508,26 @@ Window AboutBox() {
     QColor glow = pal::kAccent;
     glow.setAlpha(40);
     light.setColorAt(0, glow);
-    light.setColorAt(1, QColor(0, 0, 0, 0));
+    light.setColorAt(1, pal::Shade(0));
     p.fillPath(Outline(QRectF(0, 0, 442, 180), kDialogCorners, 2), light);
     // Logo and wordmark.
     p.drawImage(QPoint(26, 22), DrawLogo(52, 0.6));
     const QFont mark = PixelFont(pal::kFont, 40, true, 7);
     const int markWidth = TextWidth(mark, pal::kProductName);
     DrawText(p, mark, 94, 67, pal::kProductName, pal::kShadow);
-    DrawText(p, mark, 93, 65, pal::kProductName, QColor(0xe6, 0xe8, 0xec));
+    DrawText(p, mark, 93, 65, pal::kProductName, pal::kWordmark);
     // Accent rule under the wordmark.
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(QRect(94, 74, markWidth - 1, 2), pal::kAccent);
-    p.fillRect(QRect(94, 76, markWidth - 1, 1), QColor(0, 0x3a, 0x78));
+    p.fillRect(QRect(94, 76, markWidth - 1, 1), pal::kAccentDeep);
     // The light band that carries the version line (black on white, its
     // right edge 8 pixels left of the box's right edge, at y 95).
     const QRect band(2, 88, 438, 26);
     p.fillRect(band.adjusted(0, -1, 0, 1), pal::kShadow);
-    p.fillRect(band, QColor(0xff, 0xff, 0xff));
-    p.fillRect(QRect(band.left(), band.bottom(), band.width(), 1), QColor(0xdc, 0xdf, 0xe3));
+    p.fillRect(band, pal::kPaper);
+    p.fillRect(QRect(band.left(), band.bottom(), band.width(), 1), pal::kPaperEdge);
     p.fillRect(QRect(band.left(), band.top(), 4, band.height()), pal::kAccent);
-    DrawText(p, PixelFont(pal::kFont, 11, true), 22, 106, pal::kTagline, QColor(0x2a, 0x2f, 0x36));
+    DrawText(p, PixelFont(pal::kFont, 11, true), 22, 106, pal::kTagline, pal::kPaperText);
     // What it plays, then the footer.
     const QFont small = PixelFont(pal::kFont, 9, false);
     DrawEngraved(p, PixelFont(pal::kFont, 9, true, 1), 22, 134,
@@ -523,10 +535,10 @@ Window AboutBox() {
                                 "\u00b7  RECORDING"),
                  pal::kCaption);
     p.fillRect(QRect(22, 146, 398, 1), pal::kShadow);
-    p.fillRect(QRect(22, 147, 398, 1), QColor(0x33, 0x39, 0x41));
+    p.fillRect(QRect(22, 147, 398, 1), pal::kGrooveLight);
     DrawEngraved(p, small, 22, 163, QStringLiteral("\u00a9 2026 ") + pal::kMaker, pal::kCaption);
     const int hw = TextWidth(small, pal::kHomePage);
-    DrawText(p, small, 442 - 22 - hw, 163, pal::kHomePage, QColor(0x3d, 0x9e, 0xff));
+    DrawText(p, small, 442 - 22 - hw, 163, pal::kHomePage, pal::kAccentLit);
     return w;
 }
 
@@ -541,20 +553,18 @@ QImage ProductButton(State state) {
     const QRectF r(0, 0, 59, 20);
     p.fillPath(Outline(r, kProductCorners), pal::kOutline);
     QLinearGradient body(0, 1, 0, 19);
-    body.setColorAt(0, state == State::kPressed ? pal::kKnobPressedTop : QColor(0x3c, 0x43, 0x4c));
-    body.setColorAt(1,
-                    state == State::kPressed ? pal::kKnobPressedBottom : QColor(0x1f, 0x23, 0x28));
+    body.setColorAt(0, state == State::kPressed ? pal::kKnobPressedTop : pal::kPillTop);
+    body.setColorAt(1, state == State::kPressed ? pal::kKnobPressedBottom : pal::kPillBottom);
     p.fillPath(Outline(r, kProductCorners, 1), body);
     if (state != State::kPressed) {
         p.setRenderHint(QPainter::Antialiasing, false);
-        p.fillRect(QRect(5, 1, 49, 1), QColor(0x5e, 0x67, 0x72));
+        p.fillRect(QRect(5, 1, 49, 1), pal::kEdgeLight);
     }
     const QFont font = PixelFont(pal::kFont, 10, true, 1.5);
-    const int w = TextWidth(font, pal::kProductName);
-    const int x = (59 - w) / 2;
+    const int x = CentredX(font, pal::kProductName, 59);
     const int baseline = state == State::kPressed ? 15 : 14;
-    const QColor ink = state == State::kLit ? QColor(0x3d, 0x9e, 0xff) : pal::kGlyph;
-    DrawText(p, font, x, baseline + 1, pal::kProductName, QColor(0, 0, 0, 160));
+    const QColor ink = state == State::kLit ? pal::kAccentLit : pal::kGlyph;
+    DrawText(p, font, x, baseline + 1, pal::kProductName, pal::Shade(160));
     DrawText(p, font, x, baseline, pal::kProductName,
              state == State::kPressed ? pal::kGlyphPressed : ink);
     return image;
@@ -563,16 +573,16 @@ QImage ProductButton(State state) {
 // ---------------------------------------------------------------- CDDB symbol
 
 QImage CddbSymbol() {
-    QImage image = Canvas({32, 20}, QColor(0, 0, 0));
+    QImage image = Canvas({32, 20}, pal::kDisplayBackground);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const QColor ink = pal::kAccent;
     // A disc...
     p.setPen(QPen(ink, 1.5));
-    p.setBrush(QColor(0, 0x2a, 0x55));
+    p.setBrush(pal::kAccentDeep);
     p.drawEllipse(QPointF(10, 10), 7.5, 7.5);
     p.setPen(QPen(ink, 1));
-    p.setBrush(QColor(0, 0, 0));
+    p.setBrush(pal::kDisplayBackground);
     p.drawEllipse(QPointF(10, 10), 2, 2);
     // ...sending and receiving.
     p.setBrush(Qt::NoBrush);

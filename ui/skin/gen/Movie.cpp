@@ -47,7 +47,7 @@ QImage Frame(int index, const QImage& logo) {
     QColor glow = pal::kAccent;
     glow.setAlpha(34);
     light.setColorAt(0, glow);
-    light.setColorAt(1, QColor(0, 0, 0, 0));
+    light.setColorAt(1, pal::Shade(0));
     p.fillRect(frame.rect(), light);
 
     // Spectrum bars along the bottom, breathing with the chord.
@@ -77,36 +77,36 @@ QImage Frame(int index, const QImage& logo) {
     double x = 98;
     for (int i = 0; i < pal::kProductName.size(); ++i) {
         const QString letter = pal::kProductName.mid(i, 1);
-        const double a = Ease(t, 1.5 + i * 0.12, 1.9 + i * 0.12);
+        const double a = Ease(t, 1.75 + i * 0.1, 2.15 + i * 0.1);
         p.setOpacity(a);
-        p.setPen(QColor(0, 0, 0, 160));
+        p.setPen(pal::Shade(160));
         p.drawText(QPointF(x + 1, 90 + 10 * (1 - a) + 2), letter);
-        p.setPen(QColor(0xe6, 0xe8, 0xec));
+        p.setPen(pal::kWordmark);
         p.drawText(QPointF(x, 90 + 10 * (1 - a)), letter);
         x += fm.horizontalAdvance(letter) + spacing;
     }
     p.setOpacity(1);
     // Accent rule sweeping under the name.
-    const double sweep = Ease(t, 2.3, 3.0);
+    const double sweep = Ease(t, 2.5, 3.1);
     p.fillRect(QRectF(99, 99, (x - spacing - 99) * sweep, 2), pal::kAccent);
 
     // Tagline and home page.
     const QFont tag = PixelFont(pal::kFont, 13, true);
     const QFont home = PixelFont(pal::kFont, 12, false);
-    p.setOpacity(Ease(t, 2.7, 3.3));
+    p.setOpacity(Ease(t, 2.9, 3.4));
     p.setFont(tag);
-    p.setPen(QColor(0xb8, 0xbe, 0xc6));
-    p.drawText(QPointF(99 + 8 * (1 - Ease(t, 2.7, 3.3)), 124), pal::kTagline);
-    p.setOpacity(Ease(t, 3.1, 3.7));
+    p.setPen(pal::kSubtitle);
+    p.drawText(QPointF(99 + 8 * (1 - Ease(t, 2.9, 3.4)), 124), pal::kTagline);
+    p.setOpacity(Ease(t, 3.2, 3.8));
     p.setFont(home);
-    p.setPen(QColor(0x4d, 0xa6, 0xff));
+    p.setPen(pal::kAccentLit);
     p.drawText(QRectF(0, 134, kMovieWidth, 16), Qt::AlignHCenter | Qt::AlignVCenter,
                pal::kHomePage);
     p.setOpacity(1);
 
     // Fade from and to black.
     const double black = std::max(1 - Ease(t, 0, 0.4), Ease(t, duration - 0.5, duration));
-    if (black > 0) p.fillRect(frame.rect(), QColor(0, 0, 0, static_cast<int>(255 * black)));
+    if (black > 0) p.fillRect(frame.rect(), pal::Shade(static_cast<int>(255 * black)));
     p.end();
     return frame;
 }

@@ -192,6 +192,29 @@ int TextWidth(const QFont& font, const QString& text) {
     return static_cast<int>(std::lround(fm.horizontalAdvance(text) - trailing));
 }
 
+int CentredX(const QFont& font, const QString& text, int width) {
+    // Render once and measure the ink: side bearings differ per letter.
+    const int margin = 8;
+    QImage scratch(TextWidth(font, text) + 2 * margin, 4 * font.pixelSize(),
+                   QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    {
+        QPainter p(&scratch);
+        DrawText(p, font, margin, 3 * font.pixelSize(), text, QColor(255, 255, 255));
+    }
+    // Centre of the ink, weighted by coverage: what the eye takes as the middle.
+    double sum = 0, moment = 0;
+    for (int y = 0; y < scratch.height(); ++y) {
+        for (int x = 0; x < scratch.width(); ++x) {
+            const int a = qAlpha(scratch.pixel(x, y));
+            sum += a;
+            moment += a * (x + 0.5);
+        }
+    }
+    if (sum == 0) return width / 2;
+    return static_cast<int>(std::lround(width / 2.0 - (moment / sum - margin)));
+}
+
 void DrawEngraved(QPainter& p, const QFont& font, int x, int baseline, const QString& text,
                   const QColor& colour) {
     DrawText(p, font, x, baseline - 1, text, palette::kShadow);

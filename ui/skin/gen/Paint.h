@@ -58,6 +58,10 @@ void DrawText(QPainter& p, const QFont& font, int x, int baseline, const QString
 // Width in whole pixels that DrawText takes for the text.
 int TextWidth(const QFont& font, const QString& text);
 
+// The pen position that centres the text's ink (not its advance) in a span
+// of `width` pixels starting at 0.
+int CentredX(const QFont& font, const QString& text, int width);
+
 // Engraved caption on the body: light text with a dark line above it.
 void DrawEngraved(QPainter& p, const QFont& font, int x, int baseline, const QString& text,
                   const QColor& colour);

@@ -34,6 +34,43 @@ inline const QColor kKnobBottom{0x23, 0x27, 0x2d};
 inline const QColor kKnobPressedTop{0x1d, 0x20, 0x25};
 inline const QColor kKnobPressedBottom{0x2c, 0x31, 0x38};
 inline const QColor kGroove{0x16, 0x19, 0x1d};
+inline const QColor kPillTop{0x40, 0x47, 0x50};
+inline const QColor kPillBottom{0x26, 0x2a, 0x30};
+inline const QColor kChipTop{0x3a, 0x41, 0x4a};
+inline const QColor kChipBottom{0x24, 0x28, 0x2e};
+inline const QColor kEdgeLight{0x5e, 0x67, 0x72};    // top edge of pills and chips
+inline const QColor kRim{0x7a, 0x84, 0x90};          // lit rim of domes and screws
+inline const QColor kGrooveLight{0x33, 0x39, 0x41};  // lower line of engraved grooves
+
+// The slider knob's metal.
+inline const QColor kMetalShine{0xf2, 0xf4, 0xf6};
+inline const QColor kMetalLight{0xd6, 0xdb, 0xe1};
+inline const QColor kMetalMid{0xa3, 0xaa, 0xb3};
+inline const QColor kMetalDark{0x6c, 0x73, 0x7c};
+
+// Accent shades: lit labels and pictograms, and the accent in shadow.
+inline const QColor kAccentLit{0x3d, 0x9e, 0xff};
+inline const QColor kAccentDeep{0x00, 0x33, 0x6b};
+
+// Panes: list views are black; a faint rule splits a pane.
+inline const QColor kListPane{0, 0, 0};
+inline const QColor kDisplayBackground{0, 0, 0};  // behind the level display and movies
+inline const QColor kPaneRule{0x10, 0x14, 0x1a};
+
+// The about box's wordmark and its light band.
+inline const QColor kWordmark{0xe6, 0xe8, 0xec};
+inline const QColor kPaper{0xff, 0xff, 0xff};
+inline const QColor kPaperEdge{0xdc, 0xdf, 0xe3};
+inline const QColor kPaperText{0x2a, 0x2f, 0x36};
+inline const QColor kSubtitle{0xb8, 0xbe, 0xc6};
+
+// Translucent black and white for shadows and sheens.
+inline QColor Shade(int alpha) {
+    return QColor(0, 0, 0, alpha);
+}
+inline QColor Sheen(int alpha) {
+    return QColor(255, 255, 255, alpha);
+}
 
 // Fonts: "Arial" of the design resolves to Liberation Sans here.
 inline const QString kFont = QStringLiteral("Liberation Sans");

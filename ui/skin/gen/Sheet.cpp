@@ -7,6 +7,7 @@
 #include "Bitmaps.h"
 #include "Paint.h"
 #include "Palette.h"
+#include "ui/skin/Skin.h"
 
 namespace tunara::skin {
 
@@ -105,7 +106,18 @@ bool WriteContactSheet(const QString& file) {
 
     const QPoint rec(420, 260);
     Blit(sheet, b, 287, 288, rec);
-    Blit(sheet, b, 289, 237, rec + QPoint(313, 115));
+    Blit(sheet, b, 289, 237, rec + recording::kCancel.topLeft());
+    {
+        QPainter p(&sheet);
+        p.translate(rec);
+        const QFont small = PixelFont(palette::kFont, 9, true);
+        DrawText(p, small, recording::kStatusText.left(), recording::kStatusText.bottom(),
+                 "Recording Track 2", palette::kSmallText);
+        DrawText(p, small, recording::kCounterText.left() + 30, recording::kCounterText.bottom(),
+                 "2 of 12", palette::kSmallText);
+        p.fillRect(recording::kTrackBar.adjusted(1, 2, -140, -2), palette::kAccent);
+        p.fillRect(recording::kOverallBar.adjusted(1, 2, -260, -2), palette::kAccent);
+    }
 
     Blit(sheet, b, 304, 307, QPoint(20, 420));
     Blit(sheet, b, 193, 192, QPoint(820, 20));
@@ -122,7 +134,7 @@ bool WriteContactSheet(const QString& file) {
             y += rowHeight + 16;
             rowHeight = 0;
         }
-        p.drawImage(QRect(QPoint(x, y), s), img.convertToFormat(QImage::Format_RGB32));
+        p.drawImage(QRect(QPoint(x, y), s), img);
         DrawText(p, tag, x, y + s.height() + 10, QString::number(id), QColor(0x40, 0x40, 0x40));
         x += std::max(s.width(), 22) + 8;
         rowHeight = std::max(rowHeight, s.height());
