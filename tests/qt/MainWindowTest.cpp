@@ -17,6 +17,7 @@
 #include "ui/qt/Displays.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/PlaylistWindow.h"
+#include "ui/qt/QtInteraction.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
 
@@ -182,6 +183,33 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
     EXPECT_EQ(playlist_.ItemAt(7)->GetTitle(), "c.wav");
     EXPECT_EQ(playlist_.Current(), 7);
     EXPECT_EQ(window_->Info()->Title(), "c.wav");
+}
+
+TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurrentItem) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    QStringList names;
+    for (const char* name : {"z.mp3", "y.wav"}) {
+        names << dir.filePath(name);
+        std::ofstream(names.back().toStdString()) << "x";
+    }
+    names << dir.filePath("missing.mp3");
+    playlist_.SetCurrent(1);
+    C().Refresh();
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    panel->AddFiles(names);
+    ASSERT_EQ(playlist_.Count(), 7);
+    EXPECT_EQ(playlist_.ItemAt(5)->GetTitle(), "z.mp3");
+    EXPECT_EQ(playlist_.ItemAt(6)->GetTitle(), "y.wav");
+    EXPECT_EQ(playlist_.Current(), 1);
+    EXPECT_EQ(panel->View()->RowCount(), 7);
+    EXPECT_EQ(window_->Info()->TrackText(), "Track 02 of 07");
+}
+
+TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {
+    EXPECT_EQ(QtFilter({"MP3 File (*.mp3)", "*.mp3"}), "MP3 File (*.mp3)");
+    EXPECT_EQ(QtFilter({"All Files(*.*)", "*.*"}), "All Files (*)");
 }
 
 TEST_F(MainWindowTest, ThePlaylistWindowDocksAndComesBackTheSame) {
