@@ -1,6 +1,7 @@
 #include "platform/cdreader/CdReader.h"
 
 #include <cdio/cdio.h>
+#include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace tunara {
 
@@ -85,7 +87,14 @@ struct CdReader::Read {
     std::atomic<bool> progressQueued{false};
 };
 
-CdReader::CdReader(PostedQueue& queue) : queue_(queue), self_(std::make_shared<CdReader*>(this)) {}
+CdReader::CdReader(PostedQueue& queue) : queue_(queue), self_(std::make_shared<CdReader*>(this)) {
+    // libcdio's warnings (an image that is not there, a drive without a disc)
+    // would clutter the terminal; the reader reports such cases itself.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (cdio_loglevel_default < CDIO_LOG_ERROR) cdio_loglevel_default = CDIO_LOG_ERROR;
+    });
+}
 
 CdReader::~CdReader() {
     Abort();
@@ -155,11 +164,13 @@ bool CdReader::ReadTrack(int trackIndex, const std::string& wavPath, std::string
     reading_ = true;
     startFrame_ = 0;
     currentFrame_ = 0;
+    abortRequested_ = false;
     thread_ = std::thread([this, read] { RunRead(read); });
     return true;
 }
 
 void CdReader::Abort() {
+    abortRequested_ = true;
     if (read_) read_->abort = true;
 }
 
@@ -262,6 +273,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
 
         int sinceProgress = 0;
         for (lsn_t s = first; s <= last; ++s) {
+            BeforeSector(s);
             if (read->abort) break;
             int16_t* samples = cdio_paranoia_read_limited(h.paranoia, nullptr, kMaxRetries);
             if (!samples) {

@@ -87,6 +87,13 @@ public:
     // The last error text of a read (empty when none).
     const std::string& LastError() const { return lastError_; }
 
+protected:
+    // Called on the reading thread before each sector is read (a subclass
+    // may pace the reading).
+    virtual void BeforeSector(int32_t frame) { (void)frame; }
+    // True once the current read has been told to stop.
+    bool AbortRequested() const { return abortRequested_; }
+
 private:
     struct Read;
     void RunRead(std::shared_ptr<Read> read);
@@ -103,6 +110,7 @@ private:
     std::string lastError_;
     std::atomic<int32_t> startFrame_{0};
     std::atomic<int32_t> currentFrame_{0};
+    std::atomic<bool> abortRequested_{false};
     std::shared_ptr<Read> read_;  // the read whose events are delivered
     std::thread thread_;
     // Posted events hold this weakly, so none reaches a destroyed reader.
