@@ -27,7 +27,6 @@ function(tunara_test dir)
   target_include_directories(test_${dir} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(test_${dir} PRIVATE
     TUNARA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    TUNARA_SHARED_DIR="${TUNARA_SHARED_DIR}"
     TUNARA_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${dir} ENVIRONMENT "TUNARA_AUDIO=null:fast")

@@ -3,16 +3,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "mpeg/HuffmanCodes.h"
+
 namespace mpegdec {
 
-struct HuffmanCodeTable {
-    uint8_t xlen, ylen, linbits;
-    uint16_t linmax;
-    uint8_t treeOf;  // table whose codes (and tree) this one uses
-    const uint16_t* codes;
-    const uint8_t* lengths;
-};
-extern const HuffmanCodeTable kHuffmanCodeTables[34];
+using mpeg::HuffmanCodeTable;
+using mpeg::kHuffmanCodeTables;
 
 // A tree is an array of node pairs. First byte 0: a leaf, the second byte holds x << 4 | y.
 // Otherwise the bytes are branch offsets for a 0 and a 1 bit (next = node + offset); an offset

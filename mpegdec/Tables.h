@@ -2,18 +2,15 @@
 // Private: constant and computed tables of the Layer III decoder, built once per process.
 #include <cstdint>
 
+#include "mpeg/Tables.h"
+
 namespace mpegdec {
 
-struct BandTable {
-    int16_t l[23];  // long band boundaries in lines, 0..576
-    int16_t s[14];  // short band boundaries in lines of one window, 0..192
-};
-// Indexed [id][sampling-rate index]: id 1 = MPEG-1, 0 = LSF.
-extern const BandTable kBands[2][3];
-
-extern const uint8_t kSlen[2][16];  // MPEG-1 scale-factor lengths by scalefac_compress
-extern const uint8_t kPretab[22];
-extern const uint8_t kSfbPartitions[6][3][4];  // LSF: row, block kind, partition
+using mpeg::BandTable;
+using mpeg::kBands;
+using mpeg::kPretab;
+using mpeg::kSfbPartitions;
+using mpeg::kSlen;
 
 // Largest quantised magnitude: 15 plus a 13-bit escape.
 constexpr int32_t kPow43Size = 15 + 8191 + 1;

@@ -28,21 +28,7 @@
 //   | -18    | 0                 | null handle or context not valid                             |
 #include <cstdint>
 
-// The frame header packed into one word. Filled by every successful header parse; bits not
-// listed keep whatever the caller left in them.
-//   bits 0-3   bitrate index (1..14)
-//   bit  4     protection bit as in the stream (0 = a 16-bit CRC follows the header)
-//   bits 5-6   layer code as in the stream (1 = Layer III, 2 = Layer II, 3 = Layer I)
-//   bit  7     ID (1 = MPEG-1, 0 = MPEG-2 LSF)
-//   bits 8-9   mode extension
-//   bits 10-11 mode (0 stereo, 1 joint stereo, 2 dual channel, 3 single channel)
-//   bit  12    private bit
-//   bit  13    padding bit
-//   bits 14-15 sampling-rate index (0..2)
-//   bits 20-21 emphasis
-//   bit  22    original bit
-//   bit  23    copyright bit
-typedef uint32_t MpegHeaderWord;
+#include "mpeg/Header.h"
 
 // Output of one call. `samples` must point to room for 1152 * 2 samples; samples are
 // interleaved by channel.
@@ -113,47 +99,3 @@ int32_t mpegDecReset(MpegDecHandle handle);
 // Returns 0, -18 (null or invalid handle), -20 (not open), -19 (synthesis state damaged; the
 // context is then not freed).
 int32_t mpegDecClose(MpegDecHandle* handle);
-
-// Field helpers for a header word filled by the decoder (or packed the same way by a caller).
-inline int32_t mpegHeaderBitrateIndex(MpegHeaderWord w) {
-    return int32_t(w & 15u);
-}
-inline int32_t mpegHeaderId(MpegHeaderWord w) {
-    return int32_t((w >> 7) & 1u);
-}
-inline int32_t mpegHeaderLayerCode(MpegHeaderWord w) {
-    return int32_t((w >> 5) & 3u);
-}
-inline int32_t mpegHeaderHasCrc(MpegHeaderWord w) {
-    return ((w >> 4) & 1u) == 0 ? 1 : 0;
-}
-inline int32_t mpegHeaderModeExt(MpegHeaderWord w) {
-    return int32_t((w >> 8) & 3u);
-}
-inline int32_t mpegHeaderMode(MpegHeaderWord w) {
-    return int32_t((w >> 10) & 3u);
-}
-inline int32_t mpegHeaderPadding(MpegHeaderWord w) {
-    return int32_t((w >> 13) & 1u);
-}
-inline int32_t mpegHeaderRateIndex(MpegHeaderWord w) {
-    return int32_t((w >> 14) & 3u);
-}
-inline int32_t mpegHeaderEmphasis(MpegHeaderWord w) {
-    return int32_t((w >> 20) & 3u);
-}
-inline int32_t mpegHeaderChannels(MpegHeaderWord w) {
-    return mpegHeaderMode(w) == 3 ? 1 : 2;
-}
-
-// Sampling rate in Hz, 0 for a reserved index.
-int32_t mpegHeaderSampleRate(MpegHeaderWord w);
-// Layer III bitrate in bit/s, 0 for index 0 or 15.
-int32_t mpegHeaderBitrate(MpegHeaderWord w);
-// Layer III frame length in bytes including the padding byte; 0 when not computable.
-int32_t mpegHeaderFrameBytes(MpegHeaderWord w);
-// 1152 (MPEG-1) or 576 (LSF).
-int32_t mpegHeaderSamplesPerFrame(MpegHeaderWord w);
-// Packs the 32 stream bits of a frame header (sync word in the top 12 bits) into a header word
-// the way the decoder fills it; `previous` supplies the bits that are not header fields.
-MpegHeaderWord mpegHeaderFromStream(uint32_t streamBits, MpegHeaderWord previous);

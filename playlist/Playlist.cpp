@@ -12,7 +12,7 @@
 
 #include "platform/io/AtomicFile.h"
 #include "playlist/PlaylistPaths.h"
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 
 namespace tunara {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "playlist/TrackList.h"
+#include "tracklist/TrackList.h"
 
 namespace tunara {
 

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "metadata/Id3Tag.h"
+#include "mpeg/Header.h"
 #include "platform/io/ReadAt.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -25,10 +26,6 @@ constexpr uint16_t kDecoderFlags = 0x008D;
 constexpr int kMaxBlockFrames = 1152;
 constexpr int kFramesBeforeSeekTarget = 3;  // rebuild the bit reservoir
 
-constexpr int kKbpsMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                112, 128, 160, 192, 224, 256, 320, 0};
-constexpr int kKbpsMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-
 struct Header {
     bool mpeg1 = true;
     int sampleRate = 0;  // Hz, halved for MPEG-2
@@ -39,25 +36,25 @@ struct Header {
 
 // Sync, MPEG-1 or -2 and Layer III; the rest is decoded without judgement.
 bool IsLayer3Header(const uint8_t b[4]) {
-    return b[0] == 0xFF && (b[1] & 0xF0) == 0xF0 && (b[1] & 0x06) == 0x02;
+    return mpeg::IsLayer3Sync(b);
+}
+
+int KbpsOf(const uint8_t b[4]) {
+    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(b), 0);
+    return mpegHeaderBitrate(w) / 1000;
 }
 
 // The full header test: also a sampling-rate index that is not reserved.
 bool ParseHeader(const uint8_t b[4], Header& h) {
     if (!IsLayer3Header(b)) return false;
-    static constexpr int kRates[3] = {44100, 48000, 32000};
-    const int rateIndex = (b[2] >> 2) & 3;
-    if (rateIndex == 3) return false;
-    h.mpeg1 = (b[1] & 0x08) != 0;
-    h.sampleRate = h.mpeg1 ? kRates[rateIndex] : kRates[rateIndex] / 2;
-    h.channels = (b[3] >> 6) == 3 ? 1 : 2;
-    h.kbps = (h.mpeg1 ? kKbpsMpeg1 : kKbpsMpeg2)[b[2] >> 4];
-    h.padding = (b[2] & 0x02) != 0;
+    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(b), 0);
+    if (mpegHeaderRateIndex(w) == 3) return false;
+    h.mpeg1 = mpegHeaderId(w) == 1;
+    h.sampleRate = mpegHeaderSampleRate(w);
+    h.channels = mpegHeaderChannels(w);
+    h.kbps = mpegHeaderBitrate(w) / 1000;
+    h.padding = mpegHeaderPadding(w) != 0;
     return true;
-}
-
-int KbpsOf(const uint8_t b[4]) {
-    return ((b[1] & 0x08) ? kKbpsMpeg1 : kKbpsMpeg2)[b[2] >> 4];
 }
 
 int FrameBytes(int kbps, int sampleRate, bool padding) {
@@ -80,7 +77,7 @@ uint32_t Be32(const uint8_t* p) {
 StreamSummary ReadStreamSummary(const uint8_t* frame, size_t size, const Header& h) {
     StreamSummary s;
     // The block follows the side information, whose size depends on version and mode.
-    const size_t sideInfo = h.mpeg1 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
+    const size_t sideInfo = size_t(mpeg::SideInfoBytes(h.mpeg1 ? 1 : 0, h.channels));
     const uint8_t* x = frame + 4 + sideInfo;
     if (4 + sideInfo + 16 <= size &&
         (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {

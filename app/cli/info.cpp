@@ -7,7 +7,7 @@
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 
 namespace tunara::cli {
 

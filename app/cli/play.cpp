@@ -25,7 +25,7 @@
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/DisplayText.h"
 #include "ui/core/MixerVolume.h"

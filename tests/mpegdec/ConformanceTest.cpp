@@ -7,7 +7,7 @@ using namespace mpegtest;
 
 namespace {
 
-const std::string kDir = std::string(TUNARA_SHARED_DIR) + "/testdata/mp3-conformance/";
+const std::string kDir = std::string(TUNARA_SOURCE_DIR) + "/tests/data/mp3-conformance/";
 
 struct StreamResult {
     std::string name;

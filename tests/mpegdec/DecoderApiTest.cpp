@@ -11,7 +11,7 @@ using namespace mpegtest;
 
 namespace {
 
-const std::string kDir = std::string(TUNARA_SHARED_DIR) + "/testdata/mp3-conformance/";
+const std::string kDir = std::string(TUNARA_SOURCE_DIR) + "/tests/data/mp3-conformance/";
 
 // Byte offsets of the frames of a clean Layer III stream (no tags).
 std::vector<size_t> FrameOffsets(const std::vector<uint8_t>& b) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/MediaSource.h"
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 
 namespace tunara::testing {
 

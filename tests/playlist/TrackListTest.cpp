@@ -1,4 +1,4 @@
-#include "playlist/TrackList.h"
+#include "tracklist/TrackList.h"
 
 #include <gtest/gtest.h>
 

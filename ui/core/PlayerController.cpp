@@ -2,7 +2,7 @@
 
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 #include "sources/SourceSettings.h"
 
 namespace tunara {

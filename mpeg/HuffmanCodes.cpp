@@ -1,9 +1,9 @@
 // Layer III Huffman code tables: for each table the code word and its length per value,
 // indexed x * ylen + y (pair tables) or v * 8 + w * 4 + x * 2 + y (quadruple tables).
-// The decoding trees are built from these once per process (HuffmanTables.cpp).
-#include "mpegdec/HuffmanTables.h"
+// The decoder builds its decoding trees from these; an encoder writes the codes directly.
+#include "mpeg/HuffmanCodes.h"
 
-namespace mpegdec {
+namespace mpeg {
 namespace {
 
 const uint16_t t1c[] = {1, 1, 1, 0};
@@ -209,4 +209,4 @@ const HuffmanCodeTable kHuffmanCodeTables[34] = {
     {1, 16, 0, 0, 32, t32c, t32l},      {1, 16, 0, 0, 33, t33c, t33l},
 };
 
-}  // namespace mpegdec
+}  // namespace mpeg

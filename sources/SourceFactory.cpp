@@ -1,4 +1,4 @@
-#include "playlist/SourceFactory.h"
+#include "sources/SourceFactory.h"
 
 #include <cctype>
 

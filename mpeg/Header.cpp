@@ -1,5 +1,5 @@
 // Header word helpers and the frame-size tables shared by the decoder and its callers.
-#include "mpegdec/FrameHeader.h"
+#include "mpeg/Header.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ const int32_t kBitrates[2][15] = {{0, 8000, 16000, 24000, 32000, 40000, 48000, 5
 
 }  // namespace
 
-namespace mpegdec {
+namespace mpeg {
 
 int32_t SampleRate(int32_t id, int32_t rateIndex) {
     if (id < 0 || id > 1 || rateIndex < 0 || rateIndex > 2) return 0;
@@ -30,19 +30,19 @@ int32_t FrameLengthNoPadding(int32_t id, int32_t rateIndex, int32_t bitrateIndex
     return int32_t((id == 1 ? 144LL : 72LL) * bitrate / rate);
 }
 
-}  // namespace mpegdec
+}  // namespace mpeg
 
 int32_t mpegHeaderSampleRate(MpegHeaderWord w) {
-    return mpegdec::SampleRate(mpegHeaderId(w), mpegHeaderRateIndex(w));
+    return mpeg::SampleRate(mpegHeaderId(w), mpegHeaderRateIndex(w));
 }
 
 int32_t mpegHeaderBitrate(MpegHeaderWord w) {
-    return mpegdec::Bitrate(mpegHeaderId(w), mpegHeaderBitrateIndex(w));
+    return mpeg::Bitrate(mpegHeaderId(w), mpegHeaderBitrateIndex(w));
 }
 
 int32_t mpegHeaderFrameBytes(MpegHeaderWord w) {
-    const int32_t n = mpegdec::FrameLengthNoPadding(mpegHeaderId(w), mpegHeaderRateIndex(w),
-                                                    mpegHeaderBitrateIndex(w));
+    const int32_t n = mpeg::FrameLengthNoPadding(mpegHeaderId(w), mpegHeaderRateIndex(w),
+                                                 mpegHeaderBitrateIndex(w));
     return n == 0 ? 0 : n + mpegHeaderPadding(w);
 }
 
@@ -57,6 +57,6 @@ MpegHeaderWord mpegHeaderFromStream(uint32_t s, MpegHeaderWord previous) {
     const uint32_t br = (s >> 12) & 15, sr = (s >> 10) & 3, pad = (s >> 9) & 1;
     const uint32_t priv = (s >> 8) & 1, mode = (s >> 6) & 3, ext = (s >> 4) & 3;
     const uint32_t copy = (s >> 3) & 1, orig = (s >> 2) & 1, emph = s & 3;
-    return mpegdec::PackHeaderWord(previous, id, layer, prot, br, sr, pad, priv, mode, ext, copy,
-                                   orig, emph);
+    return mpeg::PackHeaderWord(previous, id, layer, prot, br, sr, pad, priv, mode, ext, copy, orig,
+                                emph);
 }

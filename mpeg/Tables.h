@@ -1,0 +1,18 @@
+#pragma once
+// Layer III scale-factor bands and scale-factor coding tables.
+#include <cstdint>
+
+namespace mpeg {
+
+struct BandTable {
+    int16_t l[23];  // long band boundaries in lines, 0..576
+    int16_t s[14];  // short band boundaries in lines of one window, 0..192
+};
+// Indexed [id][sampling-rate index]: id 1 = MPEG-1, 0 = LSF.
+extern const BandTable kBands[2][3];
+
+extern const uint8_t kSlen[2][16];  // MPEG-1 scale-factor lengths by scalefac_compress
+extern const uint8_t kPretab[22];
+extern const uint8_t kSfbPartitions[6][3][4];  // LSF: row, block kind, partition
+
+}  // namespace mpeg
