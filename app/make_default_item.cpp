@@ -5,14 +5,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/io/WavHeader.h"
+
 namespace {
 void Put16(std::FILE* f, uint16_t v) {
     unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
     std::fwrite(b, 1, 2, f);
-}
-void Put32(std::FILE* f, uint32_t v) {
-    Put16(f, static_cast<uint16_t>(v));
-    Put16(f, static_cast<uint16_t>(v >> 16));
 }
 }  // namespace
 
@@ -45,19 +43,10 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 1;
     }
-    const uint32_t dataBytes = frames * channels * 2;
-    std::fwrite("RIFF", 1, 4, f);
-    Put32(f, 36 + dataBytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    Put32(f, 16);
-    Put16(f, 1);
-    Put16(f, channels);
-    Put32(f, rate);
-    Put32(f, rate * channels * 2);
-    Put16(f, channels * 2);
-    Put16(f, 16);
-    std::fwrite("data", 1, 4, f);
-    Put32(f, dataBytes);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({uint16_t(channels), rate, 16}, uint64_t(frames) * channels * 2,
+                              header);
+    std::fwrite(header, 1, sizeof header, f);
     for (int16_t s : pcm) Put16(f, static_cast<uint16_t>(s));
     return std::fclose(f) == 0 ? 0 : 1;
 }

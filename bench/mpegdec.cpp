@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mpegdec/mpegdec.h"
+#include "platform/io/WavHeader.h"
 
 namespace {
 
@@ -24,21 +25,9 @@ void WriteSignal(const std::string& path, double seconds) {
     const int rate = 44100;
     const uint32_t frames = uint32_t(seconds * rate);
     std::ofstream f(path, std::ios::binary);
-    auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) f.put(char(v >> (8 * i)));
-    };
-    f.write("RIFF", 4);
-    put(36 + frames * 4, 4);
-    f.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(2, 2);
-    put(rate, 4);
-    put(rate * 4, 4);
-    put(4, 2);
-    put(16, 2);
-    f.write("data", 4);
-    put(frames * 4, 4);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({2, uint32_t(rate), 16}, uint64_t(frames) * 4, header);
+    f.write(reinterpret_cast<const char*>(header), sizeof header);
     uint32_t noise = 1;
     std::vector<int16_t> block;
     for (uint32_t i = 0; i < frames; ++i) {

@@ -25,6 +25,7 @@ struct InputReader {
     bool hasEnd;        // a read came back short
     int32_t endMarker;  // index of the first byte that was not delivered
     bool endReached;    // a read ran into the end marker
+    bool readFailed;    // the callback reported a failure: the end is not the stream's end
     int32_t validTop;   // highest index holding stream bytes
 };
 

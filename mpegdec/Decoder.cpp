@@ -24,7 +24,7 @@ void Refill(MpegDecContext& c) {
     InputReader& in = c.in;
     std::memmove(in.buf + kInputBytes, in.buf, kInputHistory);
     int32_t got = kInputBytes;
-    c.read(in.buf, &got, c.user);
+    if (c.read(in.buf, &got, c.user) != 0) in.readFailed = true;
     got = std::clamp(got, 0, kInputBytes);
     // The callback writes in stream order; we keep the block top-down.
     std::memmove(in.buf + kInputBytes - got, in.buf, size_t(got));
@@ -135,6 +135,7 @@ void ResetInput(MpegDecContext& c) {
     in.hasEnd = false;
     in.endMarker = 0;
     in.endReached = false;
+    in.readFailed = false;
     in.validTop = -1;
     Refill(c);
 }
@@ -341,6 +342,8 @@ const char* mpegDecStatusText(int32_t status) {
             return "reserved sampling-rate index";
         case kMpegDecBadSideInfo:
             return "damaged side information; frame abandoned";
+        case kMpegDecReadError:
+            return "the stream could not be read";
         case kMpegDecBadFlags:
             return "flags high byte above 1";
         case kMpegDecNoContextMemory:
@@ -393,10 +396,16 @@ int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback r
     return kMpegDecOk;
 }
 
-int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
-                           MpegAncillaryBlock* ancillary, MpegDecHandle handle) {
-    if (!ValidHandle(handle)) return kMpegDecBadHandle;
-    MpegDecContext& c = *handle;
+namespace {
+
+// Data that ends because a read failed is not the end of the stream.
+int32_t ReadOutcome(const MpegDecContext& c, int32_t rc) {
+    const bool ended = rc == kMpegDecEndOfData || rc == kMpegDecNoFrameFound;
+    return ended && c.in.readFailed ? kMpegDecReadError : rc;
+}
+
+int32_t DecodeFrame(MpegDecContext& c, MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
+                    MpegAncillaryBlock* ancillary) {
     InputReader& in = c.in;
     ReportFrame(pcm, c.params.channels ? c.params.channels : 2, 0);
     if (ancillary) ancillary->byteCount = 0;
@@ -505,6 +514,14 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
     return kMpegDecOk;
 }
 
+}  // namespace
+
+int32_t mpegDecDecodeFrame(MpegHeaderWord* headerWord, MpegPcmBlock* pcm,
+                           MpegAncillaryBlock* ancillary, MpegDecHandle handle) {
+    if (!ValidHandle(handle)) return kMpegDecBadHandle;
+    return ReadOutcome(*handle, DecodeFrame(*handle, headerWord, pcm, ancillary));
+}
+
 int32_t mpegDecReset(MpegDecHandle handle) {
     if (!ValidHandle(handle)) return kMpegDecBadHandle;
     MpegDecContext& c = *handle;
@@ -514,7 +531,7 @@ int32_t mpegDecReset(MpegDecHandle handle) {
     // What the reservoir holds belongs to the old position: mark it read, so frames whose main
     // data reaches back before the new position are skipped instead of decoding stale bytes.
     if (c.frameStart > 0) c.res.bitCount = std::max(c.res.bitCount, c.frameStart * 8);
-    if (rc != kMpegDecOk) return rc;
+    if (rc != kMpegDecOk) return ReadOutcome(c, rc);
     MoveBack(c.in, 12);
     return kMpegDecOk;
 }

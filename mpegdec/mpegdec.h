@@ -24,6 +24,8 @@
 //   | -4     | 0                 | reserved sampling-rate index                                 |
 //   | -5     | 0                 | damaged side information: this frame is abandoned; the next  |
 //   |        |                   | call goes on with the next frame                             |
+//   | -6     | 0                 | the data ends because the read callback reported a failure   |
+//   |        |                   | (instead of 1001 or -1004)                                   |
 //   | -1004  | 0                 | no confirmed frame within 13824 bits of search               |
 //   | -18    | 0                 | null handle or context not valid                             |
 #include <cstdint>
@@ -47,7 +49,8 @@ struct MpegAncillaryBlock {
 };
 
 // Supplies stream bytes: fill dst with up to *count bytes and set *count to the number
-// delivered. Fewer than asked means the stream ends there. The return value is ignored.
+// delivered. Fewer than asked means the stream ends there. Return 0, or non-zero when the read
+// failed: the stream then ends there too, but the decoder reports -6 instead of its end.
 typedef int32_t (*MpegReadCallback)(uint8_t* dst, int32_t* count, void* user);
 
 struct MpegDecContext;
@@ -60,6 +63,7 @@ enum MpegDecStatus : int32_t {
     kMpegDecFreeFormatRefused = -3,
     kMpegDecBadSampleRate = -4,
     kMpegDecBadSideInfo = -5,
+    kMpegDecReadError = -6,
     kMpegDecBadFlags = -11,
     kMpegDecNoContextMemory = -17,
     kMpegDecBadHandle = -18,
@@ -85,14 +89,14 @@ int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback r
 // (also when refused). `ancillary` may be null.
 // The first call returns -2, -3 or -4 instead of -1004 when no frame is found but the same
 // refused header appears at least twice (a Layer II or free-format stream, say).
-// Returns 0, 1001, -2, -3, -4, -5, -18, -1004.
+// Returns 0, 1001, -2, -3, -4, -5, -6, -18, -1004.
 int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncillaryBlock* ancillary,
                            MpegDecHandle handle);
 
 // After the caller has repositioned its input: refills, locates the next confirmed frame and
 // clears the synthesis history. The main-data reservoir is kept, so frames whose main data
 // reaches back before the new position come out as 0 samples; start a few frames early.
-// Returns 0, -1004 (or a refusal as for the first decode call), -18.
+// Returns 0, -1004 (or a refusal as for the first decode call), -6, -18.
 int32_t mpegDecReset(MpegDecHandle handle);
 
 // Frees the context and sets *handle to null.

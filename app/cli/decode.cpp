@@ -9,6 +9,7 @@
 
 #include "app/cli/Cli.h"
 #include "mpegdec/mpegdec.h"
+#include "platform/io/WavHeader.h"
 
 namespace {
 
@@ -53,27 +54,11 @@ void AudioRange(const std::vector<uint8_t>& file, size_t& begin, size_t& end) {
     if (end - begin >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) end -= 128;
 }
 
-void PutLe(std::vector<uint8_t>& b, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint64_t dataBytes) {
+    uint8_t h[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({uint16_t(channels), uint32_t(rate), 16}, dataBytes, h);
+    std::fwrite(h, 1, sizeof h, f);
 }
-
-void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint32_t dataBytes) {
-    std::vector<uint8_t> h;
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    PutLe(h, 36 + dataBytes, 4);
-    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe(h, 16, 4);
-    PutLe(h, 1, 2);
-    PutLe(h, uint32_t(channels), 2);
-    PutLe(h, uint32_t(rate), 4);
-    PutLe(h, uint32_t(rate * channels * 2), 4);
-    PutLe(h, uint32_t(channels * 2), 2);
-    PutLe(h, 16, 2);
-    h.insert(h.end(), {'d', 'a', 't', 'a'});
-    PutLe(h, dataBytes, 4);
-    std::fwrite(h.data(), 1, h.size(), f);
-}
-
 bool EndsWith(const std::string& s, const std::string& tail) {
     if (s.size() < tail.size()) return false;
     for (size_t i = 0; i < tail.size(); ++i) {
@@ -162,8 +147,7 @@ int Decode(const std::vector<std::string>& args) {
         dataBytes += count * sizeof(int16_t);
     }
     if (wav && wavChannels != 0 && std::fseek(out, 0, SEEK_SET) == 0) {
-        WriteWavHeader(out, wavChannels, rate,
-                       uint32_t(dataBytes > 0xFFFFFFD0u ? 0xFFFFFFD0u : dataBytes));
+        WriteWavHeader(out, wavChannels, rate, dataBytes);
     }
     if (std::fclose(out) != 0) exitCode = 1;
     mpegDecClose(&dec);

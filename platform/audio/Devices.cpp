@@ -6,6 +6,7 @@
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/FileDevice.h"
 #include "platform/audio/NullDevice.h"
+#include "platform/audio/OutputChoice.h"
 
 namespace tunara::audio {
 
@@ -95,23 +96,26 @@ std::mutex g_factoryMutex;
 std::function<std::unique_ptr<AudioDevice>()> g_factory;
 std::atomic<float> g_softwareVolume{1.0f};
 
-std::string EnvSpec() {
-    const char* env = std::getenv("TUNARA_AUDIO");
-    return env ? env : "";
-}
-
 }  // namespace
 
-std::unique_ptr<AudioDevice> CreateDevice(std::string_view choice) {
-    if (choice.empty()) return std::make_unique<AutoDevice>();
-    if (choice == "alsa") return std::make_unique<AlsaDevice>("default");
-    if (choice.substr(0, 5) == "alsa:")
-        return std::make_unique<AlsaDevice>(std::string(choice.substr(5)));
-    if (choice == "null") return std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
-    if (choice == "null:fast") return std::make_unique<NullDevice>(NullDevice::Pace::Fast);
-    if (choice == "null:step") return std::make_unique<NullDevice>(NullDevice::Pace::Step);
-    if (choice.substr(0, 5) == "file:" && choice.size() > 5)
-        return std::make_unique<FileDevice>(std::string(choice.substr(5)));
+std::unique_ptr<AudioDevice> CreateDevice(std::string_view text) {
+    const OutputChoice choice = ParseOutputChoice(text);
+    switch (choice.kind) {
+        case OutputKind::Default:
+            return std::make_unique<AutoDevice>();
+        case OutputKind::Alsa:
+            return std::make_unique<AlsaDevice>(choice.name);
+        case OutputKind::NullRealTime:
+            return std::make_unique<NullDevice>(NullDevice::Pace::RealTime);
+        case OutputKind::NullFast:
+            return std::make_unique<NullDevice>(NullDevice::Pace::Fast);
+        case OutputKind::NullStep:
+            return std::make_unique<NullDevice>(NullDevice::Pace::Step);
+        case OutputKind::File:
+            return std::make_unique<FileDevice>(choice.name);
+        case OutputKind::Unknown:
+            break;
+    }
     return nullptr;
 }
 
@@ -120,15 +124,12 @@ std::unique_ptr<AudioDevice> CreateDevice() {
         std::lock_guard lock(g_factoryMutex);
         if (g_factory) return g_factory();
     }
-    std::string choice = EnvSpec();
-    auto device = CreateDevice(choice);
+    const OutputChoice choice = OutputChoiceFromEnvironment();
+    auto device = CreateDevice(choice.text);
     if (!device) {
         static std::once_flag said;
-        std::call_once(said, [&] {
-            std::fprintf(stderr,
-                         "tunara: TUNARA_AUDIO=%s is not a known output; using the default\n",
-                         choice.c_str());
-        });
+        std::call_once(said,
+                       [&] { std::fprintf(stderr, kUnknownOutputFormat, choice.text.c_str()); });
         device = std::make_unique<AutoDevice>();
     }
     return device;
@@ -140,10 +141,19 @@ void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory) {
 }
 
 std::string OutputMixerCard() {
-    std::string choice = EnvSpec();
-    if (choice.empty() || choice == "alsa") return "default";
-    if (choice.substr(0, 5) == "alsa:") return MixerCardOfPcm(choice.substr(5));
-    if (CreateDevice(choice)) return {};  // null or file
+    const OutputChoice choice = OutputChoiceFromEnvironment();
+    switch (choice.kind) {
+        case OutputKind::Alsa:
+            return choice.text == "alsa" ? "default" : MixerCardOfPcm(choice.name);
+        case OutputKind::NullRealTime:
+        case OutputKind::NullFast:
+        case OutputKind::NullStep:
+        case OutputKind::File:
+            return {};
+        case OutputKind::Default:
+        case OutputKind::Unknown:
+            break;
+    }
     return "default";
 }
 

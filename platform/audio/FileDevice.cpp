@@ -2,33 +2,14 @@
 
 #include <cstring>
 
+#include "platform/io/WavHeader.h"
+
 namespace tunara::audio {
 
 namespace {
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v & 0xffff);
-    Put16(p + 2, v >> 16);
-}
-
-// 44-byte canonical header; the two sizes are filled in at close.
-void MakeHeader(const PcmFormat& f, uint32_t dataBytes, uint8_t* h) {
-    std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, 36 + dataBytes + (dataBytes & 1));
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, 1);
-    Put16(h + 22, f.channels);
-    Put32(h + 24, f.sampleRate);
-    Put32(h + 28, f.avgBytesPerSec);
-    Put16(h + 32, f.blockAlign);
-    Put16(h + 34, f.bitsPerSample);
-    std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, dataBytes);
+void MakeHeader(const PcmFormat& f, uint64_t dataBytes, uint8_t* h) {
+    io::MakeWavHeader({f.channels, f.sampleRate, f.bitsPerSample}, dataBytes, h);
 }
 
 }  // namespace
@@ -36,7 +17,7 @@ void MakeHeader(const PcmFormat& f, uint32_t dataBytes, uint8_t* h) {
 Status FileDevice::BackendOpen(const PcmFormat& format) {
     file_ = std::fopen(path_.c_str(), "wb");
     if (!file_) return Status::Error;
-    uint8_t header[44];
+    uint8_t header[io::kWavHeaderBytes];
     MakeHeader(format, 0, header);
     if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
         std::fclose(file_);
@@ -56,13 +37,10 @@ long FileDevice::HandOut(const uint8_t* data, uint32_t frames) {
 
 void FileDevice::BackendClose() {
     if (!file_) return;
-    // A RIFF chunk cannot describe more than 4 GiB; keep whole frames below it.
-    uint64_t limit = 0xFFFFFFFFull - 36 - 1;
-    uint32_t bytes = static_cast<uint32_t>(
-        dataBytes_ <= limit ? dataBytes_ : limit - limit % format_.blockAlign);
     if (dataBytes_ & 1) std::fputc(0, file_);  // chunks are padded to even sizes
-    uint8_t header[44];
-    MakeHeader(format_, bytes, header);
+    // Past 4 GiB the header records the most whole frames a RIFF size can hold.
+    uint8_t header[io::kWavHeaderBytes];
+    MakeHeader(format_, dataBytes_, header);
     if (std::fseek(file_, 0, SEEK_SET) == 0) std::fwrite(header, 1, sizeof header, file_);
     std::fclose(file_);
     file_ = nullptr;

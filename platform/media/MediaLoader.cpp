@@ -39,8 +39,14 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? "." : p.substr(0, slash);
 }
 
-// Takes the three entry points; unloads the module when one is missing.
+// Takes the three entry points; unloads the module when one is missing or
+// when it was built for another interface version.
 bool Bind(Loaded& s, void* handle) {
+    auto version = reinterpret_cast<TmAbiVersionFn>(dlsym(handle, TM_ENTRY_ABI_VERSION));
+    if (!version || version() != TM_ABI_VERSION) {
+        dlclose(handle);
+        return false;
+    }
     auto d = reinterpret_cast<TmDispatchFn>(dlsym(handle, TM_ENTRY_DISPATCH));
     auto c = reinterpret_cast<TmCallComponentFn>(dlsym(handle, TM_ENTRY_CALL_COMPONENT));
     auto w = reinterpret_cast<TmCallWithStorageFn>(dlsym(handle, TM_ENTRY_CALL_WITH_STORAGE));

@@ -12,6 +12,13 @@ extern "C" {
 #define TM_ENTRY_DISPATCH "tunaraMediaDispatch"
 #define TM_ENTRY_CALL_COMPONENT "tunaraMediaCallComponent"
 #define TM_ENTRY_CALL_WITH_STORAGE "tunaraMediaCallComponentWithStorage"
+#define TM_ENTRY_ABI_VERSION "tunaraMediaAbiVersion"
+
+// Raised whenever a structure, a selector or an entry point below changes
+// meaning. A module reporting another version (or none) is not used: a stale
+// copy in a system folder must not be called with a layout it does not know.
+#define TM_ABI_VERSION 1u
+typedef uint32_t (*TmAbiVersionFn)(void);
 
 // Arguments of one toolbox call: up to six slots, each an integer or a
 // pointer. What each slot means is stated next to the selector.

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "mpegdec/mpegdec.h"
+#include "platform/io/WavHeader.h"
 
 namespace mpegtest {
 
@@ -203,22 +204,10 @@ inline std::string WriteSignalWav(const std::string& name, int rate, int channel
         }
     }
     std::ofstream f(path, std::ios::binary);
-    auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) f.put(char(v >> (8 * i)));
-    };
     const uint32_t dataBytes = uint32_t(s.size() * 2);
-    f.write("RIFF", 4);
-    put(36 + dataBytes, 4);
-    f.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(uint32_t(channels), 2);
-    put(uint32_t(rate), 4);
-    put(uint32_t(rate * channels * 2), 4);
-    put(uint32_t(channels * 2), 2);
-    put(16, 2);
-    f.write("data", 4);
-    put(dataBytes, 4);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({uint16_t(channels), uint32_t(rate), 16}, dataBytes, header);
+    f.write(reinterpret_cast<const char*>(header), sizeof header);
     f.write(reinterpret_cast<const char*>(s.data()), std::streamsize(dataBytes));
     return path;
 }

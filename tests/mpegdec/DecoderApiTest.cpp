@@ -303,3 +303,59 @@ TEST(DecoderApi, TwoThreads_SameOutput) {
     EXPECT_FALSE(a.pcm.empty());
     EXPECT_EQ(a.pcm, b.pcm);
 }
+
+// A read that fails ends the data like a short one, but the caller learns it was a failure
+// (a vanished disk must not look like the end of the song); frames before it still decode.
+TEST(DecoderApi, FailedRead_ReportedInsteadOfEndOfData) {
+    const std::vector<uint8_t> bytes = ReadFile(kDir + "l3-sin1k0db.bit");
+    ASSERT_GT(bytes.size(), 40000u);
+    struct Input {
+        const std::vector<uint8_t>* data;
+        size_t pos = 0;
+        size_t failAt = 0;
+        int32_t failure = 0;
+    };
+    auto read = [](uint8_t* dst, int32_t* count, void* user) -> int32_t {
+        auto* in = static_cast<Input*>(user);
+        const size_t n = std::min(in->failAt - in->pos, size_t(*count));
+        std::memcpy(dst, in->data->data() + in->pos, n);
+        in->pos += n;
+        *count = int32_t(n);
+        return in->pos == in->failAt ? in->failure : 0;
+    };
+    for (const int32_t failure : {0, -5}) {
+        Input in{&bytes, 0, 30000, failure};
+        const uint8_t options[4] = {1, 0, 0, 0};
+        MpegDecHandle h = nullptr;
+        ASSERT_EQ(mpegDecOpen(options, 0x008D, read, &in, &h), 0);
+        int16_t pcm[2304];
+        int32_t rc = 0, frames = 0;
+        for (int i = 0; i < 1000 && (rc == 0 || rc == kMpegDecBadSideInfo); ++i) {
+            MpegPcmBlock block{0, 0, pcm};
+            MpegHeaderWord word = 0;
+            rc = mpegDecDecodeFrame(&word, &block, nullptr, h);
+            frames += rc == 0 && block.samplesPerChannel > 0;
+        }
+        EXPECT_GT(frames, 10);
+        EXPECT_EQ(rc, failure == 0 ? kMpegDecEndOfData : kMpegDecReadError);
+        mpegDecClose(&h);
+    }
+    EXPECT_STRNE(mpegDecStatusText(kMpegDecReadError), "unknown status");
+}
+
+// A failure during the very first read is reported by the first call, not as "no frame".
+TEST(DecoderApi, FailedFirstRead_Reported) {
+    auto fail = [](uint8_t*, int32_t* count, void*) -> int32_t {
+        *count = 0;
+        return -1;
+    };
+    const uint8_t options[4] = {1, 0, 0, 0};
+    MpegDecHandle h = nullptr;
+    ASSERT_EQ(mpegDecOpen(options, 0x008D, fail, nullptr, &h), 0);
+    int16_t pcm[2304];
+    MpegPcmBlock block{0, 0, pcm};
+    MpegHeaderWord word = 0;
+    EXPECT_EQ(mpegDecDecodeFrame(&word, &block, nullptr, h), kMpegDecReadError);
+    EXPECT_EQ(mpegDecReset(h), kMpegDecReadError);
+    mpegDecClose(&h);
+}

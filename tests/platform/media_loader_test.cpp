@@ -77,6 +77,17 @@ TEST_F(MediaLoader, MissingEntryPoint_UnloadsModule) {
     ExpectEveryCallFails();
 }
 
+// A module built for another interface version is refused like one without
+// its entry points.
+TEST_F(MediaLoader, OtherAbiVersion_UnloadsModule) {
+    const std::string path = Fake("oldabi");
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(InitializeClientFrom({path}), kTmNotLoaded);
+    EXPECT_FALSE(IsLoaded());
+    EXPECT_FALSE(StillMapped(path));
+    ExpectEveryCallFails();
+}
+
 // Two initialisations need two terminations; the module goes with the last one.
 TEST_F(MediaLoader, CountedInitialisation_UnloadsAtZero) {
     const std::string path = Fake("full");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -284,6 +285,27 @@ TEST(Mp3Source, RepeatedDecodeErrors_ReportedOnce) {
     int reads = 0;
     for (int zeros = 0; reads < 5000 && zeros < 200; ++reads)
         zeros = s.ReadFrames(buffer.data(), 1024) == 0 ? zeros + 1 : 0;
+    ASSERT_EQ(rec->errors.size(), 1u);
+    EXPECT_EQ(rec->errors[0].stringId, strings::kMp3DecodeError);
+    s.CloseStream();
+}
+
+// A file that loses its data while it plays (a vanished disk or share) is a
+// decode error, not a quiet early end.
+TEST(Mp3Source, ReadFailureWhilePlaying_Reported) {
+    REQUIRE_MP3_FILES();
+    REQUIRE_DECODER();
+    TempDir dir;
+    const std::string path = dir.Write("going.mp3", ReadAll(Mp3Files::Get()["cbr"]));
+    ScopedRecordingInteraction rec;
+    TestMp3Source s(path);
+    ASSERT_EQ(s.LoadInfo(), 1);
+    ASSERT_EQ(s.OpenStream(), 1);
+    std::vector<int16_t> buffer(2048);
+    ASSERT_GT(s.ReadFrames(buffer.data(), 1024), 0);
+    ASSERT_EQ(::truncate(path.c_str(), s.AudioBeginBytes() + 20000), 0);
+    for (int reads = 0; reads < 5000 && s.ReadFrames(buffer.data(), 1024) > 0; ++reads) {
+    }
     ASSERT_EQ(rec->errors.size(), 1u);
     EXPECT_EQ(rec->errors[0].stringId, strings::kMp3DecodeError);
     s.CloseStream();

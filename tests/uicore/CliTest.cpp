@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "platform/io/WavHeader.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,18 +44,9 @@ void Put(std::ofstream& f, uint32_t v, int bytes) {
 void WriteWav(const std::string& path) {
     const uint32_t rate = 22050, frames = rate / 2, bytes = frames * 4;
     std::ofstream f(path, std::ios::binary);
-    f << "RIFF";
-    Put(f, 36 + bytes, 4);
-    f << "WAVEfmt ";
-    Put(f, 16, 4);
-    Put(f, 1, 2);
-    Put(f, 2, 2);
-    Put(f, rate, 4);
-    Put(f, rate * 4, 4);
-    Put(f, 4, 2);
-    Put(f, 16, 2);
-    f << "data";
-    Put(f, bytes, 4);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({2, rate, 16}, bytes, header);
+    f.write(reinterpret_cast<const char*>(header), sizeof header);
     for (uint32_t i = 0; i < frames; ++i) {
         uint32_t s = static_cast<uint16_t>((i % 50 < 25) ? 3000 : -3000);
         Put(f, s, 2);

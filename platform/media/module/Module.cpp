@@ -565,6 +565,10 @@ int32_t Dispatch(uint32_t selector, const uint64_t* a) {
 using namespace tunara::media;
 using namespace tunara::media::module;
 
+TM_EXPORT uint32_t tunaraMediaAbiVersion() {
+    return TM_ABI_VERSION;
+}
+
 TM_EXPORT int32_t tunaraMediaDispatch(uint32_t selector, TmCall* call) {
     static const uint64_t kNone[6] = {};
     return Dispatch(selector, call ? call->arg : kNone);

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/OutputChoice.h"
+#include "platform/io/WavHeader.h"
+
 namespace tunara::media::module {
 
 namespace {
@@ -25,15 +28,6 @@ constexpr guint kPlayVideo = 1u << 0;
 constexpr guint kPlayAudio = 1u << 1;
 constexpr guint kPlaySoftVolume = 1u << 4;
 constexpr guint kPlayBuffering = 1u << 8;
-
-void PutLe32(std::FILE* f, uint32_t v) {
-    unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    std::fwrite(b, 1, 4, f);
-}
-void PutLe16(std::FILE* f, uint16_t v) {
-    unsigned char b[2] = {uint8_t(v), uint8_t(v >> 8)};
-    std::fwrite(b, 1, 2, f);
-}
 
 // The doubles of a level or spectrum message field (a list or a value array).
 std::vector<double> Doubles(const GstStructure* s, const char* field) {
@@ -84,43 +78,58 @@ Player::~Player() {
     Teardown();
 }
 
-GstElement* Player::MakeAudioSink(const std::string& choice) {
+GstElement* Player::MakeAudioSink(const audio::OutputChoice& choice) {
     synced_ = true;
     usingDefaultSink_ = false;
     GstElement* sink = nullptr;
-    if (choice == "null" || choice == "null:fast") {
-        synced_ = choice == "null";
-        sink = gst_element_factory_make("fakesink", nullptr);
-        if (sink) g_object_set(sink, "sync", synced_ ? TRUE : FALSE, nullptr);
-    } else if (choice.rfind("file:", 0) == 0) {
-        synced_ = false;
-        wavPath_ = choice.substr(5);
-        GError* error = nullptr;
-        sink = gst_parse_bin_from_description(
-            "audioconvert ! audioresample ! audio/x-raw,format=S16LE,layout=interleaved ! "
-            "appsink name=wavsink sync=false emit-signals=true",
-            TRUE, &error);
-        if (error) g_error_free(error);
-        if (sink) {
-            GstElement* app = gst_bin_get_by_name(GST_BIN(sink), "wavsink");
-            g_signal_connect(app, "new-sample", G_CALLBACK(&Player::OnWavSample), this);
-            gst_object_unref(app);
-        }
-    } else if (choice == "alsa" || choice.rfind("alsa:", 0) == 0) {
-        sink = gst_element_factory_make("alsasink", nullptr);
-        if (sink && choice.size() > 5) g_object_set(sink, "device", choice.c_str() + 5, nullptr);
-    } else {
-        sink = gst_element_factory_make("autoaudiosink", nullptr);
-        usingDefaultSink_ = sink != nullptr;
-        if (!sink) {
+    switch (choice.kind) {
+        case audio::OutputKind::NullRealTime:
+        case audio::OutputKind::NullFast:
+        case audio::OutputKind::NullStep:  // nothing steps the toolbox: silent, in real time
+            synced_ = choice.kind != audio::OutputKind::NullFast;
             sink = gst_element_factory_make("fakesink", nullptr);
-            if (sink) g_object_set(sink, "sync", TRUE, nullptr);
+            if (sink) g_object_set(sink, "sync", synced_ ? TRUE : FALSE, nullptr);
+            break;
+        case audio::OutputKind::File: {
+            synced_ = false;
+            wavPath_ = choice.name;
+            GError* error = nullptr;
+            sink = gst_parse_bin_from_description(
+                "audioconvert ! audioresample ! audio/x-raw,format=S16LE,layout=interleaved ! "
+                "appsink name=wavsink sync=false emit-signals=true",
+                TRUE, &error);
+            if (error) g_error_free(error);
+            if (sink) {
+                GstElement* app = gst_bin_get_by_name(GST_BIN(sink), "wavsink");
+                g_signal_connect(app, "new-sample", G_CALLBACK(&Player::OnWavSample), this);
+                gst_object_unref(app);
+            }
+            break;
         }
+        case audio::OutputKind::Alsa:
+            sink = gst_element_factory_make("alsasink", nullptr);
+            if (sink) g_object_set(sink, "device", choice.name.c_str(), nullptr);
+            break;
+        case audio::OutputKind::Unknown: {
+            static std::once_flag said;
+            std::call_once(said, [&] {
+                std::fprintf(stderr, audio::kUnknownOutputFormat, choice.text.c_str());
+            });
+            [[fallthrough]];
+        }
+        case audio::OutputKind::Default:
+            sink = gst_element_factory_make("autoaudiosink", nullptr);
+            usingDefaultSink_ = sink != nullptr;
+            if (!sink) {
+                sink = gst_element_factory_make("fakesink", nullptr);
+                if (sink) g_object_set(sink, "sync", TRUE, nullptr);
+            }
+            break;
     }
     return sink;
 }
 
-bool Player::Build(const std::string& audioSpec) {
+bool Player::Build(const audio::OutputChoice& audioSpec) {
     pipeline_ = gst_element_factory_make("playbin", nullptr);
     if (!pipeline_) return false;
     g_object_set(pipeline_, "uri", options_.uri.c_str(), nullptr);
@@ -149,7 +158,8 @@ bool Player::Build(const std::string& audioSpec) {
         g_object_set(pipeline_, "audio-sink", sink, nullptr);
     } else {
         // The clock still follows the chosen output's pacing for sound-less movies.
-        synced_ = audioSpec != "null:fast" && audioSpec.rfind("file:", 0) != 0;
+        synced_ = audioSpec.kind != audio::OutputKind::NullFast &&
+                  audioSpec.kind != audio::OutputKind::File;
     }
     // Always name the video sink: left to itself, playbin would try every
     // display sink of the system even for video it is told not to show.
@@ -183,8 +193,7 @@ bool Player::Build(const std::string& audioSpec) {
 }
 
 bool Player::Start() {
-    const char* env = std::getenv("TUNARA_AUDIO");
-    std::string choice = env ? env : "";
+    audio::OutputChoice choice = audio::OutputChoiceFromEnvironment();
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!Build(choice)) {
             Teardown();
@@ -213,7 +222,7 @@ bool Player::Start() {
         if (!retry) break;
         failed_ = false;
         notices_.clear();
-        choice = "null";
+        choice = audio::ParseOutputChoice("null");
     }
     failed_ = true;
     return false;
@@ -298,33 +307,26 @@ void Player::WriteWav(GstSample* sample) {
         if (!gst_audio_info_from_caps(&info, gst_sample_get_caps(sample))) return;
         wav_ = std::fopen(wavPath_.c_str(), "wb");
         if (!wav_) return;
-        uint32_t rate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
-        uint16_t channels = static_cast<uint16_t>(GST_AUDIO_INFO_CHANNELS(&info));
-        std::fwrite("RIFF", 1, 4, wav_);
-        PutLe32(wav_, 36);
-        std::fwrite("WAVEfmt ", 1, 8, wav_);
-        PutLe32(wav_, 16);
-        PutLe16(wav_, 1);
-        PutLe16(wav_, channels);
-        PutLe32(wav_, rate);
-        PutLe32(wav_, rate * channels * 2u);
-        PutLe16(wav_, static_cast<uint16_t>(channels * 2));
-        PutLe16(wav_, 16);
-        std::fwrite("data", 1, 4, wav_);
-        PutLe32(wav_, 0);
+        wavFormat_.sampleRate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
+        wavFormat_.channels = static_cast<uint16_t>(GST_AUDIO_INFO_CHANNELS(&info));
+        wavFormat_.bitsPerSample = 16;
         wavDataBytes_ = 0;
+        uint8_t header[tunara::io::kWavHeaderBytes];
+        tunara::io::MakeWavHeader(wavFormat_, 0, header);
+        std::fwrite(header, 1, sizeof header, wav_);
     }
     GstMapInfo map;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
-    size_t room = 0xFFFFFFF0u - 36u - wavDataBytes_;
-    size_t n = std::min(map.size, room);
+    // Past what a RIFF size can describe the rest is dropped, in whole frames.
+    const uint32_t limit = tunara::io::WavDataLimit(wavFormat_.BlockAlign());
+    const size_t n = std::min<size_t>(map.size, limit - wavDataBytes_);
     wavDataBytes_ += static_cast<uint32_t>(std::fwrite(map.data, 1, n, wav_));
     gst_buffer_unmap(buffer, &map);
-    std::fseek(wav_, 4, SEEK_SET);
-    PutLe32(wav_, 36 + wavDataBytes_);
-    std::fseek(wav_, 40, SEEK_SET);
-    PutLe32(wav_, wavDataBytes_);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader(wavFormat_, wavDataBytes_, header);
+    std::fseek(wav_, 0, SEEK_SET);
+    std::fwrite(header, 1, sizeof header, wav_);
     std::fseek(wav_, 0, SEEK_END);
     std::fflush(wav_);
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/OutputChoice.h"
+#include "platform/io/WavHeader.h"
 #include "platform/media/module/Toolbox.h"
 
 namespace tunara::media::module {
@@ -61,12 +63,12 @@ private:
         std::vector<double> values;  // level: peak dB per channel; spectrum: magnitudes dB
     };
 
-    bool Build(const std::string& audioSpec);
+    bool Build(const audio::OutputChoice& audioSpec);
     void Teardown();
     void Pump();
     void WatchProgress();
     void HandleMessage(GstMessage* msg);
-    GstElement* MakeAudioSink(const std::string& choice);
+    GstElement* MakeAudioSink(const audio::OutputChoice& choice);
     bool MeterCurrent(std::deque<MeterEntry>& queue, MeterEntry& out);
     static GstBusSyncReply SyncHandler(GstBus* bus, GstMessage* msg, gpointer self);
     static GstFlowReturn OnVideoSample(GstElement* sink, gpointer self);
@@ -107,6 +109,7 @@ private:
     std::string wavPath_;
     std::FILE* wav_ = nullptr;
     uint32_t wavDataBytes_ = 0;
+    tunara::io::WavFormat wavFormat_;
 };
 
 }  // namespace tunara::media::module

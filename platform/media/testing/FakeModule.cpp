@@ -1,7 +1,8 @@
 // A stand-in toolbox module for tests: one movie of 5 s at a time scale of
 // 1000 with a scriptable sound description, meter and stream notices. Built
-// as three variants: FULL and OTHER (identical but for their name) and
-// NOENTRY, which lacks the component entry point.
+// as four variants: FULL and OTHER (identical but for their name), NOENTRY,
+// which lacks the component entry point, and OLDABI, built for another
+// interface version.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ FAKE_EXPORT const char* tunaraFakeVariant() {
     return "other";
 #elif defined(TM_FAKE_NOENTRY)
     return "noentry";
+#elif defined(TM_FAKE_OLDABI)
+    return "oldabi";
 #else
     return "full";
 #endif
@@ -215,6 +218,14 @@ FAKE_EXPORT int32_t tunaraMediaDispatch(uint32_t selector, TmCall* call) {
         default:
             return kTmBadSelector;
     }
+}
+
+FAKE_EXPORT uint32_t tunaraMediaAbiVersion() {
+#if defined(TM_FAKE_OLDABI)
+    return TM_ABI_VERSION - 1;
+#else
+    return TM_ABI_VERSION;
+#endif
 }
 
 #if !defined(TM_FAKE_NOENTRY)
