@@ -2,38 +2,27 @@
 // file, one MPEG frame at a time.
 #include <vector>
 
-#include "mpegdec/mpegdec.h"
+#include "mpeg/Header.h"
 #include "record/RecordFiles.h"
 #include "record/RecordWorker.h"
 #include "sources/OutputFileStream.h"
 #include "sources/PcmWaveStream.h"
 
-#if __has_include("mp3enc/mp3enc.h")
+#ifdef TUNARA_HAVE_MP3ENC
 #include "mp3enc/mp3enc.h"
-#define TUNARA_HAVE_MP3ENC 1
 #endif
 
 namespace tunara {
 
 namespace {
 
-// Header word fields (see mpegdec.h for the layout).
-constexpr uint32_t kLayer3 = 1u << 5;
-constexpr uint32_t kNoCrc = 1u << 4;
-constexpr uint32_t kPaddingBit = 1u << 13;
-constexpr uint32_t kOriginal = 1u << 22;
-constexpr uint32_t kCopyright = 1u << 23;
-constexpr uint32_t kJointStereo = 1u << 10;
-constexpr uint32_t kSingleChannel = 3u << 10;
-
 // MPEG ID and sampling-rate index of a rate; false for a rate MPEG audio lacks.
 bool RateFields(int rate, uint32_t& id, uint32_t& rateIndex) {
-    const int rates[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
-    for (uint32_t i = 0; i < 2; ++i)
-        for (uint32_t r = 0; r < 3; ++r)
-            if (rates[i][r] == rate) {
-                id = i;
-                rateIndex = r;
+    for (int32_t i = 0; i < 2; ++i)
+        for (int32_t r = 0; r < 3; ++r)
+            if (mpeg::SampleRate(i, r) == rate) {
+                id = uint32_t(i);
+                rateIndex = uint32_t(r);
                 return true;
             }
     return false;
@@ -41,8 +30,8 @@ bool RateFields(int rate, uint32_t& id, uint32_t& rateIndex) {
 
 // Layer III bitrate index of `bitRate` (bit/s) for the ID; 0 when none.
 uint32_t BitrateIndex(uint32_t id, int bitRate) {
-    for (uint32_t index = 1; index <= 14; ++index)
-        if (mpegHeaderBitrate(id << 7 | kLayer3 | index) == bitRate) return index;
+    for (int32_t index = 1; index <= 14; ++index)
+        if (mpeg::Bitrate(int32_t(id), index) == bitRate) return uint32_t(index);
     return 0;
 }
 
@@ -72,10 +61,10 @@ bool Mp3Worker::Encode() {
         }
     } wavCloser{wav};
 
-    MpegHeaderWord header = kLayer3 | kNoCrc | kCopyright | kOriginal | kPaddingBit | kJointStereo;
+    uint32_t mode = 1;  // joint stereo
     uint8_t options[7] = {1, 0, 0, 0, 0, 0, 0};
     if (format.channels == 1) {
-        header = (header & ~(3u << 10)) | kSingleChannel;
+        mode = 3;
         options[4] = 0x40;
     } else if (format.channels == 2) {
         options[4] = 0x86;
@@ -100,7 +89,9 @@ bool Mp3Worker::Encode() {
         failure_ = "MP3 files cannot be written at " + std::to_string(bitRate_ / 1000) + " kbit/s.";
         return false;
     }
-    header |= id << 7 | rateIndex << 14 | bitrateIndex;
+    // Layer III, no CRC, padding bit set, copyright and original, no emphasis.
+    MpegHeaderWord header =
+        mpeg::PackHeaderWord(0, id, 1, 1, bitrateIndex, rateIndex, 1, 0, mode, 0, 1, 1, 0);
 
 #ifdef TUNARA_HAVE_MP3ENC
     OutputFileStream* out = nullptr;

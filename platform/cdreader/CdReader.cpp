@@ -13,6 +13,9 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/cdaudio/CdAudio.h"
+#include "platform/io/WavHeader.h"
+
 namespace tunara {
 
 namespace {
@@ -24,26 +27,6 @@ constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352: 588 stereo 16-bit 
 constexpr int kMaxRetries = 20;
 // At most one progress event is queued; the next waits for this many sectors.
 constexpr int kProgressSectors = 25;
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-// 44-byte canonical header of 16-bit 44.1 kHz stereo PCM with `dataBytes` of data.
-void WavHeader(uint8_t* h, uint32_t dataBytes) {
-    std::memcpy(h, "RIFF", 4);
-    PutLe32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    PutLe32(h + 16, 16);
-    h[20] = 1, h[21] = 0;  // PCM
-    h[22] = 2, h[23] = 0;  // channels
-    PutLe32(h + 24, 44100);
-    PutLe32(h + 28, 44100 * 4);
-    h[32] = 4, h[33] = 0;   // block align
-    h[34] = 16, h[35] = 0;  // bits
-    std::memcpy(h + 36, "data", 4);
-    PutLe32(h + 40, dataBytes);
-}
 
 struct CdioHandles {
     CdIo_t* cdio = nullptr;
@@ -60,20 +43,7 @@ struct CdioHandles {
 
 std::vector<std::string> CdReaderDriveNames() {
     std::vector<std::string> names;
-    if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
-        for (char** d = devices; *d; ++d) names.emplace_back(*d);
-        cdio_free_device_list(devices);
-    }
-    if (const char* images = std::getenv("TUNARA_CD_IMAGES")) {
-        std::string list = images;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(':', start);
-            if (end == std::string::npos) end = list.size();
-            if (end > start) names.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
-    }
+    for (const auto& d : cdaudio::ListDrives()) names.push_back(d.name);
     return names;
 }
 
@@ -261,8 +231,8 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         }
         std::setvbuf(out, nullptr, _IOFBF, 1 << 18);
         const uint32_t dataBytes = uint32_t(last - first + 1) * kSectorBytes;
-        uint8_t header[44];
-        WavHeader(header, dataBytes);
+        uint8_t header[io::kWavHeaderBytes];
+        io::MakeWavHeader(io::WavFormat{2, 44100, 16}, dataBytes, header);
         if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
             error = "Cannot write " + read->path + ".";
             break;

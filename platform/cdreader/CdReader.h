@@ -50,8 +50,8 @@ public:
     virtual int32_t OnQuery() { return 0; }
 };
 
-// Every drive the CD code knows, by name: libcdio's CD-ROM drives, then the
-// disc images listed in TUNARA_CD_IMAGES (separated by ':').
+// Every drive the CD code knows, by name, as the CD player lists them:
+// libcdio's CD-ROM drives, then the disc images of TUNARA_CD_IMAGES.
 std::vector<std::string> CdReaderDriveNames();
 
 class CdReader {
