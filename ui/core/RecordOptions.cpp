@@ -17,6 +17,16 @@ int RecordBitRateKbps(int encoder, int index) {
     return list[size_t(std::clamp(index, 0, int(list.size()) - 1))];
 }
 
+std::function<std::string(const RecordTrack&)> RecordNameRule(const SettingsStore& settings,
+                                                              int bitRateKbps) {
+    std::array<int, 4> parts = {
+        int(settings.Number(settings::kRecordName1)), int(settings.Number(settings::kRecordName2)),
+        int(settings.Number(settings::kRecordName3)), int(settings.Number(settings::kRecordName4))};
+    return [parts, bitRateKbps](const RecordTrack& t) {
+        return BuildRecordName(t.album, t.artist, t.title, t.number, bitRateKbps, parts);
+    };
+}
+
 RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     RecordJobConfig config;
     int encoder = int(settings.Number(settings::kEncoder));
@@ -25,13 +35,7 @@ RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     config.bitRateKbps = RecordBitRateKbps(encoder, int(settings.Number(settings::kBitRate)));
     config.askFolder = settings.Flag(settings::kAskFilePath);
     config.folder = settings.Text(settings::kRecordFilePath);
-    std::array<int, 4> parts = {
-        int(settings.Number(settings::kRecordName1)), int(settings.Number(settings::kRecordName2)),
-        int(settings.Number(settings::kRecordName3)), int(settings.Number(settings::kRecordName4))};
-    int kbps = config.bitRateKbps;
-    config.recordName = [parts, kbps](const RecordTrack& t) {
-        return BuildRecordName(t.album, t.artist, t.title, t.number, kbps, parts);
-    };
+    config.recordName = RecordNameRule(settings, config.bitRateKbps);
     return config;
 }
 

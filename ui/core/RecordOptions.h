@@ -1,6 +1,7 @@
 #pragma once
 // The record options of the settings store turned into a recording job's
 // configuration.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ namespace tunara {
 int RecordBitRateKbps(int encoder, int index);
 // The bit-rate list of an encoder, in kbit/s.
 std::vector<int> RecordBitRates(int encoder);
+
+// The record-name rule with the settings' four part choices and the given bit rate.
+std::function<std::string(const RecordTrack&)> RecordNameRule(const SettingsStore& settings,
+                                                              int bitRateKbps);
 
 // Encoder, bit rate, folder, the ask flag and the naming rule from the
 // settings; the caller adds the tracks, the drive and what the options leave
