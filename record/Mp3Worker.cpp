@@ -1,5 +1,7 @@
 // The MP3 worker: the temporary WAV through the MP3 encoder into the output
 // file, one MPEG frame at a time.
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "mpeg/Header.h"
@@ -34,6 +36,16 @@ uint32_t BitrateIndex(uint32_t id, int bitRate) {
         if (mpeg::Bitrate(int32_t(id), index) == bitRate) return uint32_t(index);
     return 0;
 }
+
+#ifdef TUNARA_HAVE_MP3ENC
+// The encoder's write callback onto the output stream.
+int32_t WriteToStream(const uint8_t* bytes, int32_t* count, void* user) {
+    uint32_t length = uint32_t(*count);
+    outStreamWrite(bytes, &length, user);
+    *count = int32_t(length);
+    return 0;
+}
+#endif
 
 class Mp3Worker : public RecordWorker {
 public:
@@ -102,11 +114,12 @@ bool Mp3Worker::Encode() {
     Mp3EncHandle encoder = nullptr;
     int32_t samplesPerFrame = 0;
     int32_t status =
-        mp3EncOpen(outStreamWrite, out, header, options, &samplesPerFrame, fast_ ? 1 : 0, &encoder);
+        mp3EncOpen(WriteToStream, out, header, options, &samplesPerFrame, fast_ ? 1 : 0, &encoder);
     if (status != 0) {
         outStreamClose(out);
         RemoveFile(outputPath_);
-        failure_ = "The MP3 encoder cannot be opened (" + std::to_string(status) + ").";
+        failure_ =
+            std::string("The MP3 encoder cannot be opened: ") + mp3EncStatusText(status) + ".";
         return false;
     }
 
@@ -117,7 +130,7 @@ bool Mp3Worker::Encode() {
     Mp3EncConfig config{header, {}};
     std::copy(options, options + 7, config.options);
     Mp3PcmBlock block{channels, samplesPerFrame, pcm.data()};
-    Mp3AncillaryBlock ancillary{0, nullptr};
+    const Mp3AncillaryBlock ancillary{0, nullptr};
     int64_t position = 0;
     bool ok = true;
     while (!Stopping()) {
@@ -136,7 +149,7 @@ bool Mp3Worker::Encode() {
             for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t((int(raw[i]) - 128) << 8);
         status = mp3EncEncodeFrame(&config, &block, &ancillary, encoder);
         if (status != 0) {
-            failure_ = "MP3 encoding failed (" + std::to_string(status) + ").";
+            failure_ = std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".";
             ok = false;
             break;
         }
@@ -144,7 +157,7 @@ bool Mp3Worker::Encode() {
         ReportPosition(position, format.sampleRate);
         if (read == kPcmWaveEnd) break;
     }
-    if (mp3EncClose(encoder) != 0 && ok) {
+    if (mp3EncClose(&encoder) != 0 && ok) {
         failure_ = "The MP3 encoder failed at the end of the track.";
         ok = false;
     }
