@@ -112,7 +112,9 @@ bool KvmcWorker::Encode() {
         int16_t* fifth = window.data() + 4 * hopSamples;
         readStatus = pcmWaveRead(fifth, &length, wav);
         if (readStatus == kPcmWaveEnd) {
-            --countdown;
+            // A hop that still held the track's last samples needs its packet
+            // too: the look-ahead countdown starts with the first empty hop.
+            if (length == 0) --countdown;
         } else if (readStatus != kPcmWaveOk) {
             failure_ = "Cannot read the ripped track " + wavPath_ + ".";
             ok = false;
