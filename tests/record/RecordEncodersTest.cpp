@@ -134,13 +134,13 @@ TEST_F(RecordEncodersTest, FastMp3_TwoTracks_TaggedAndDecodable) {
         auto original = image.Track(n - 1);
         EXPECT_GE(ours.pcm.size(), original.size());
         double snrOurs = AlignedSnrDb(original, ours.pcm);
-        EXPECT_GT(snrOurs, 12.0);
+        EXPECT_GT(snrOurs, 30.0);
 
         std::string raw = RunTool("mpg123 -q -s '" + path + "' 2>/dev/null");
         std::vector<int16_t> theirs(raw.size() / 2);
         std::memcpy(theirs.data(), raw.data(), theirs.size() * 2);
         double snrMpg123 = AlignedSnrDb(original, theirs);
-        EXPECT_GT(snrMpg123, 12.0);
+        EXPECT_GT(snrMpg123, 30.0);
         RecordProperty("snr_ours_db_track" + std::to_string(n), std::to_string(snrOurs));
         RecordProperty("snr_mpg123_db_track" + std::to_string(n), std::to_string(snrMpg123));
     }
@@ -155,7 +155,7 @@ TEST_F(RecordEncodersTest, HqMp3_OneTrack_Decodable) {
     auto bytes = test::FileBytes(job.Written().at(0));
     std::vector<uint8_t> audio(bytes.begin(), bytes.end() - 128);
     auto ours = mpegtest::DecodeAll(audio);
-    EXPECT_GT(AlignedSnrDb(image.Track(0), ours.pcm), 12.0);
+    EXPECT_GT(AlignedSnrDb(image.Track(0), ours.pcm), 30.0);
 }
 
 // KVMC: ".mov" files that ffprobe reads as a KVM2 sound track of the disc's
