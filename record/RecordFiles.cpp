@@ -88,9 +88,22 @@ std::string CreatePartialFile(const std::string& finalPath, std::string& error) 
     std::string folder = p.parent_path().string();
     std::string prefix =
         (folder.empty() ? std::string() : folder + "/") + "." + p.stem().string() + ".";
-    std::string path = CreateUnique(prefix, p.extension().string(), error);
-    if (path.empty()) error = "Cannot create a file in " + folder + ": " + error + ".";
-    return path;
+    // Created with the usual permissions (not mkstemp's 0600): the file keeps
+    // them under its final name.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "%08x", unsigned(random()));
+        std::string path = prefix + tag + p.extension().string();
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST) break;
+    }
+    error = "Cannot create a file in " + folder + ": " + std::strerror(errno) + ".";
+    return {};
 }
 
 std::string CommitPartialFile(const std::string& partialPath, const std::string& finalPath,

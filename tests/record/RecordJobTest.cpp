@@ -2,6 +2,7 @@
 // stepped encoder.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -117,6 +118,10 @@ TEST_F(RecordJobTest, FiveTracks_RecordedInTurn) {
         EXPECT_EQ(uint8_t(tag[127]), 17);  // "Rock"
     }
     EXPECT_EQ(requests.front().bitRate, 64000);
+    // Finished files have the permissions any new file gets, not a temporary file's 0600.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(job.Written()[0]).permissions(), fs::perms(0666 & ~mask) & fs::perms::all);
     EXPECT_EQ(FilesIn(out).size(), 5u);
     EXPECT_TRUE(FilesIn(temp).empty());
     EXPECT_EQ(view.folderQuestions, 0);
