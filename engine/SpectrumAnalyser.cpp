@@ -35,8 +35,24 @@ void SpectrumAnalyser::ClearPeaks() {
     for (auto& p : bandPeak_) p.store(0.0f, kRelaxed);
 }
 
+SpectrumAnalyser::BandLayout SpectrumAnalyser::MakeLayout(int count) {
+    BandLayout layout;
+    layout.count = std::clamp(count, 1, kMaxBands);
+    int first[kMaxBands];
+    const int end = BandEdges(layout.count, first);
+    for (int k = 0; k < layout.count; ++k) layout.edges[k] = static_cast<int16_t>(first[k]);
+    layout.edges[layout.count] = static_cast<int16_t>(end);
+    return layout;
+}
+
 void SpectrumAnalyser::SetBandCount(int count) {
-    bandCount_.store(std::clamp(count, 1, kMaxBands), kRelaxed);
+    const BandLayout layout = MakeLayout(count);
+    {
+        std::lock_guard lock(layoutMutex_);
+        layout_ = layout;
+        ++layoutVersion_;
+    }
+    bandCount_.store(layout.count, kRelaxed);
 }
 
 void SpectrumAnalyser::GetLevels(float& left, float& right, bool stopped) {
@@ -181,7 +197,14 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
     const int channels = channels_;
     const int bits = bitsPerSample_;
     const int blockAlign = channels * bits / 8;
-    const int count = BandCount();
+    if (layoutMutex_.try_lock()) {
+        if (deviceLayoutVersion_ != layoutVersion_) {
+            deviceLayout_ = layout_;
+            deviceLayoutVersion_ = layoutVersion_;
+        }
+        layoutMutex_.unlock();
+    }
+    const int count = deviceLayout_.count;
 
     if (levelReset_.exchange(false, kRelaxed)) {
         levelPeak_[0].store(0.0f, kRelaxed);
@@ -237,22 +260,13 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
     dspsRealFft(mix_, 10, dspFftForward);
     dspcbPowerSpectr(mix_, power_, kFrames / 2);
 
-    // Bands on a logarithmic scale: band k ends at bin 512^((k+1)/count).
-    const float f = static_cast<float>(std::pow(512.0, 1.0 / count));
-    long double c = 1.0L;  // extended precision keeps the edges on whole bins
-    int j = 0;
+    // Bands on a logarithmic scale: band k ends at bin 512^((k+1)/count); a
+    // band narrower than a bin takes the next bin of its own.
+    const int16_t* edges = deviceLayout_.edges.data();
     for (int k = 0; k < count; ++k) {
-        c *= f;
-        int e = std::min(static_cast<int>(c), kFrames / 2);
-        float d;
-        if (j < e) {
-            d = 0.0f;
-            for (int i = j; i < e; ++i) d += power_[i];
-            j = e;
-        } else {
-            d = j < kFrames / 2 ? power_[j] : 0.0f;
-            ++j;
-        }
+        const int end = std::min<int>(edges[k + 1], kFrames / 2);
+        float d = 0.0f;
+        for (int i = edges[k]; i < end; ++i) d += power_[i];
         Raise(bandPeak_[k], d);
     }
 }

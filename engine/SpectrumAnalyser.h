@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace tunara {
 
@@ -25,7 +26,8 @@ public:
 
     // Clears both level peaks and every band peak.
     void ClearPeaks();
-    // 1 to 512; values outside are taken as the nearest limit.
+    // 1 to 512; values outside are taken as the nearest limit. Computes the
+    // band edges here, so the device's thread never does.
     void SetBandCount(int count);
     int BandCount() const { return bandCount_.load(std::memory_order_relaxed); }
 
@@ -47,6 +49,21 @@ private:
     std::atomic<int> bandCount_{kDefaultBands};
     std::atomic<bool> levelReset_{true};
     std::atomic<bool> bandReset_{true};
+
+    // Band edges: the first bin of each band, then the end of the last.
+    using Edges = std::array<int16_t, kMaxBands + 1>;
+    struct BandLayout {
+        int count = 0;
+        Edges edges{};
+    };
+    static BandLayout MakeLayout(int count);
+    // Written by SetBandCount under the lock; the device's thread takes a copy
+    // when it can have the lock without waiting, and keeps its own otherwise.
+    std::mutex layoutMutex_;
+    BandLayout layout_ = MakeLayout(kDefaultBands);
+    uint32_t layoutVersion_ = 0;
+    BandLayout deviceLayout_ = MakeLayout(kDefaultBands);  // the device's thread only
+    uint32_t deviceLayoutVersion_ = 0;
 
     int channels_ = 2;
     int bitsPerSample_ = 16;

@@ -1,11 +1,5 @@
 #include "playlist/Playlist.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -107,7 +101,8 @@ std::string Playlist::Serialize() const {
 bool Playlist::Save() {
     if (!modified_) return true;
     if (path_.empty()) return false;
-    if (!WriteFileAtomically(path_, Serialize())) return false;
+    // The list keeps its mode, and a list reached through a link stays a link.
+    if (!io::WriteFileAtomically(path_, Serialize())) return false;
     modified_ = false;
     return true;
 }
@@ -116,11 +111,6 @@ bool Playlist::SaveTo(const std::string& path) {
     path_ = path;
     modified_ = true;
     return Save();
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    // The list keeps its mode, and a list reached through a link stays a link.
-    return io::WriteFileAtomically(path, bytes);
 }
 
 Playlist& ThePlaylist() {

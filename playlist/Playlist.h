@@ -46,9 +46,4 @@ std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u
 // The one playlist of the program.
 Playlist& ThePlaylist();
 
-// Writes bytes to path through a temporary file in the same folder that is
-// flushed to disk and renamed over the old file; false (and the old file
-// untouched) on any failure.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
-
 }  // namespace tunara

@@ -19,7 +19,6 @@
 
 #include "app/cli/Cli.h"
 #include "mpeg/Header.h"
-#include "platform/cdaudio/CdAudio.h"
 #include "platform/cdreader/CdReader.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"

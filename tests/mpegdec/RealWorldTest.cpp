@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "DecodeHelpers.h"
+#include "TestTools.h"
 
 using namespace mpegtest;
 
@@ -27,7 +28,7 @@ class RealWorld : public ::testing::TestWithParam<Case> {};
 // Within 90 dB PSNR of mpg123's 16-bit output after lining up the start (mpg123 drops the
 // info frame and the encoder delay).
 TEST_P(RealWorld, MatchesMpg123) {
-    if (!HaveTool("lame") || !HaveTool("mpg123")) GTEST_SKIP() << "lame or mpg123 missing";
+    TUNARA_SKIP_IF_MISSING(!HaveTool("lame") || !HaveTool("mpg123"), "lame or mpg123");
     const Case& c = GetParam();
     const std::string wav =
         WriteSignalWav(std::string(c.name) + ".wav", c.rate, c.channels, 4.0, true);

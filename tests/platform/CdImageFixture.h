@@ -3,19 +3,13 @@
 // stereo, 2352 bytes a sector) with a hand-written .cue, in a temporary folder.
 #include <stdlib.h>
 
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include "platform/cdreader/CdReader.h"
 
 namespace tunara::test {
 
@@ -97,50 +91,5 @@ inline std::vector<int16_t> ReadWavSamples(const std::filesystem::path& path) {
         s.push_back(int16_t(uint16_t(uint8_t(bytes[i])) | uint16_t(uint8_t(bytes[i + 1])) << 8));
     return s;
 }
-
-// Delivers the queue until `done` holds; false when a minute passes first (a
-// failsafe, so that a broken reader cannot hang the suite).
-template <class Pred>
-bool PumpUntil(PostedQueue& q, Pred done) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        if (q.Deliver() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// A reader whose sectors wait for the test's permission.
-class SteppedReader : public CdReader {
-public:
-    using CdReader::CdReader;
-    void Allow(int sectors) {
-        std::lock_guard lock(m_);
-        allowed_ += sectors;
-        cv_.notify_all();
-    }
-    // Waits until the reading thread has used every allowed sector and waits
-    // for more.
-    void WaitUntilBlocked() {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return waiting_ && allowed_ == 0; });
-    }
-
-protected:
-    void BeforeSector(int32_t) override {
-        std::unique_lock lock(m_);
-        waiting_ = true;
-        cv_.notify_all();
-        while (allowed_ == 0 && !AbortRequested()) cv_.wait_for(lock, std::chrono::milliseconds(1));
-        waiting_ = false;
-        if (allowed_ > 0) --allowed_;
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    int allowed_ = 0;
-    bool waiting_ = false;
-};
 
 }  // namespace tunara::test

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/CdImageFixture.h"
+#include "platform/SteppedReader.h"
 #include "platform/cdreader/CdReader.h"
 
 namespace tunara {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/CdImageFixture.h"
+#include "platform/SteppedReader.h"
 #include "record/RecordFiles.h"
 #include "record/RecordJob.h"
 #include "sources/PcmWaveStream.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "metadata/Id3Fixtures.h"
 #include "metadata/Id3Tag.h"
-#include "metadata/id3_fixtures.h"
 
 using namespace tunara;
 using namespace tunara::testing;

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "metadata/Id3Fixtures.h"
 #include "metadata/Id3Tag.h"
-#include "metadata/id3_fixtures.h"
 
 using namespace tunara;
 using namespace tunara::testing;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "WavFixtures.h"
 #include "sources/OutputFileStream.h"
 #include "sources/PcmWaveStream.h"
-#include "wav_fixtures.h"
 
 namespace tunara {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "WavFixtures.h"
 #include "sources/RiffFile.h"
-#include "wav_fixtures.h"
 
 namespace tunara {
 namespace {

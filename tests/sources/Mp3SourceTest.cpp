@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "mp3_fixtures.h"
+#include "Mp3Fixtures.h"
+#include "TestTools.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceSettings.h"
@@ -73,7 +74,7 @@ TEST(Mp3Source, Cbr_QuickScanAgreesWithFullScan) {
 // already shows a duration within 1% from the encoder's summary frame.
 TEST(Mp3Source, Vbr_AverageBitRateMatchesFfprobe) {
     REQUIRE_MP3_FILES();
-    if (!HaveTool("ffprobe")) GTEST_SKIP() << "no ffprobe";
+    TUNARA_SKIP_IF_MISSING(!HaveTool("ffprobe"), "ffprobe");
     ScopedRecordingInteraction rec;
     TestMp3Source s(Mp3Files::Get()["vbr"]);
     ASSERT_EQ(s.LoadInfo(), 1);

@@ -8,10 +8,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "TestTools.h"
+#include "WavFixtures.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/WavSource.h"
-#include "wav_fixtures.h"
 
 namespace tunara {
 namespace {
@@ -335,7 +336,7 @@ bool Shell(const std::string& command) {
 // Files made by independent tools: integer PCM reads back exactly what the
 // tool decodes; other encodings are refused.
 TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
-    if (!Shell("sox --version") || !Shell("ffmpeg -version")) GTEST_SKIP() << "sox/ffmpeg missing";
+    TUNARA_SKIP_IF_MISSING(!Shell("sox --version") || !Shell("ffmpeg -version"), "sox or ffmpeg");
     test::TempDir dir;
     ScopedRecordingInteraction ui;
     const std::string tone = "synth 0.3 sine 440 sine 660";

@@ -57,7 +57,7 @@ void WriteWav(const std::string& path) {
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(kCli)) GTEST_SKIP() << "tunara-cli not built";
+        ASSERT_TRUE(fs::exists(kCli)) << "tunara-cli not built";
         char tmpl[] = "/tmp/tunara-cli-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = std::string(tmpl) + "/";

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata/id3_fixtures.h"
+#include "TestTools.h"
+#include "metadata/Id3Fixtures.h"
 #include "mpegdec/mpegdec.h"
 #include "sources/Mp3Source.h"
 
@@ -101,13 +102,13 @@ inline bool DecoderWorks() {
     return works;
 }
 
-#define REQUIRE_MP3_FILES()                                                          \
-    do {                                                                             \
-        if (!::tunara::testing::Mp3Files::Get().ok()) GTEST_SKIP() << "no lame/sox"; \
-    } while (0)
-#define REQUIRE_DECODER()                                                                \
+#define REQUIRE_MP3_FILES()                                                              \
     do {                                                                                 \
-        if (!::tunara::testing::DecoderWorks()) GTEST_SKIP() << "decoder not built yet"; \
+        TUNARA_SKIP_IF_MISSING(!::tunara::testing::Mp3Files::Get().ok(), "lame or sox"); \
+    } while (0)
+#define REQUIRE_DECODER()                                                              \
+    do {                                                                               \
+        if (!::tunara::testing::DecoderWorks()) FAIL() << "the decoder does not open"; \
     } while (0)
 
 // An Mp3Source whose play state a test sets directly (no feeder thread).

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "mp3_fixtures.h"
+#include "Mp3Fixtures.h"
 #include "platform/ui/UserInteraction.h"
 
 using namespace tunara;
