@@ -120,7 +120,8 @@ private:
             std::printf("\x1b[2K%s\n\x1b[2K%s\n\x1b[2K%s\n\x1b[2K%s", job->StatusText().c_str(),
                         job->CounterText().c_str(), track.c_str(), overall.c_str());
             drawn_ = true;
-        } else if (textChanged || job->OverallPercent() >= lastPrinted_ + 10) {
+        } else if (textChanged || job->OverallPercent() >= lastPrinted_ + 10 ||
+                   (job->OverallPercent() == 100 && lastPrinted_ != 100)) {
             if (textChanged)
                 std::printf("%s\n%s\n", job->StatusText().c_str(), job->CounterText().c_str());
             std::printf("track %d%% overall %d%%\n", job->TrackPercent(), job->OverallPercent());
