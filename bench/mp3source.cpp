@@ -21,6 +21,7 @@
 
 #include "platform/ui/UserInteraction.h"
 #include "sources/Mp3Source.h"
+#include "sources/testing/Mp3SourceProbe.h"
 
 namespace fs = std::filesystem;
 
@@ -78,8 +79,9 @@ const Data& GetData() {
             std::ifstream in(d.fiveMinutes, std::ios::binary);
             std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             const std::string audio =
-                all.substr(size_t(probe.AudioBeginBytes()),
-                           size_t(probe.AudioEndBytes() - probe.AudioBeginBytes()));
+                all.substr(size_t(tunara::testing::Mp3SourceProbe::AudioBeginBytes(probe)),
+                           size_t(tunara::testing::Mp3SourceProbe::AudioEndBytes(probe) -
+                                  tunara::testing::Mp3SourceProbe::AudioBeginBytes(probe)));
             std::ofstream out(d.sixtyMinutes, std::ios::binary);
             for (int i = 0; i < 12; ++i) out << audio;
         }
@@ -133,7 +135,7 @@ void BM_FullScan_60Minutes(benchmark::State& state) {
         state.ResumeTiming();
         benchmark::DoNotOptimize(s->OpenStream());  // the frame index and the decoder
         state.PauseTiming();
-        state.counters["frames"] = double(s->FrameIndex().size());
+        state.counters["frames"] = double(tunara::testing::Mp3SourceProbe::FrameIndex(*s).size());
         s->CloseStream();
         s.reset();
         state.ResumeTiming();

@@ -1,5 +1,7 @@
 #include "engine/WaveOutEngine.h"
 
+#include "engine/EngineHooks.h"
+
 #include <array>
 #include <climits>
 #include <condition_variable>
@@ -131,13 +133,17 @@ WaveOutEngine::~WaveOutEngine() {
     if (out.owner == this) ReleaseOutput(out);
 }
 
-int WaveOutEngine::FreeSlotCount() {
+namespace engine_hooks {
+
+int FreeSlotCount() {
     return Out().freeSlots.Count();
 }
 
-void WaveOutEngine::FailAllocationForTesting(int nth) {
+void FailAllocationAt(int nth) {
     Out().failAllocationAt = nth;
 }
+
+}  // namespace engine_hooks
 
 int WaveOutEngine::Open() {
     Output& out = Out();

@@ -63,11 +63,6 @@ public:
 
     PlayState GetState() const { return state_.load(); }
 
-    // For tests: units of the free-slot semaphore (32 when nothing is queued),
-    // and making the n-th buffer allocation of the next Open fail (0: none).
-    static int FreeSlotCount();
-    static void FailAllocationForTesting(int nth);
-
 protected:
     int32_t GetBitsPerSample() const { return bitsPerSample_; }
 

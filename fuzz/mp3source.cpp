@@ -6,6 +6,7 @@
 #include "ScratchFile.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/Mp3Source.h"
+#include "sources/testing/Mp3SourceProbe.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int16_t> buffer(1024 * 2);
     for (int i = 0; i < 64 && s.ReadFrames(buffer.data(), 1024) > 0; ++i) {
     }
-    const uint32_t end = uint32_t(s.FrameIndex().size()) * uint32_t(s.FrameSamples());
+    const uint32_t end = uint32_t(tunara::testing::Mp3SourceProbe::FrameIndex(s).size()) *
+                         uint32_t(tunara::testing::Mp3SourceProbe::FrameSamples(s));
     for (uint32_t target : {end / 3, end, 0xFFFFFFFFu, 0u}) {
         if (s.SeekFrame(target) > std::max(target, end)) __builtin_trap();
         s.ReadFrames(buffer.data(), 1024);

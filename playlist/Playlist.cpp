@@ -71,7 +71,8 @@ std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u
     for (size_t i = isM3u ? 0 : 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (isM3u) {
-            if (!line.empty()) values.push_back(line);
+            // "#" lines are comments, among them extended M3U's #EXTM3U and #EXTINF.
+            if (!line.empty() && line[0] != '#') values.push_back(line);
             continue;
         }
         // Only "FileN=" lines name entries; the number is not used, the file

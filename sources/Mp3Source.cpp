@@ -12,6 +12,8 @@
 
 #include "metadata/Id3Tag.h"
 #include "mpeg/Header.h"
+#include "mpegdec/mpegstream.h"
+#include "platform/io/OpenRegular.h"
 #include "platform/io/ReadAt.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -59,42 +61,6 @@ bool ParseHeader(const uint8_t b[4], Header& h) {
 
 int FrameBytes(int kbps, int sampleRate, bool padding) {
     return kbps * (sampleRate >= 32000 ? 144000 : 72000) / sampleRate + (padding ? 1 : 0);
-}
-
-// What an encoder may note in the first frame (a "Xing"/"Info" or "VBRI"
-// block): the frame count, the byte count and whether the rate varies.
-struct StreamSummary {
-    int64_t frames = 0;
-    int64_t bytes = 0;
-    bool variable = false;
-};
-constexpr size_t kSummaryProbeBytes = 192;
-
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-StreamSummary ReadStreamSummary(const uint8_t* frame, size_t size, const Header& h) {
-    StreamSummary s;
-    // The block follows the side information, whose size depends on version and mode.
-    const size_t sideInfo = size_t(mpeg::SideInfoBytes(h.mpeg1 ? 1 : 0, h.channels));
-    const uint8_t* x = frame + 4 + sideInfo;
-    if (4 + sideInfo + 16 <= size &&
-        (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
-        const uint32_t flags = Be32(x + 4);
-        const uint8_t* field = x + 8;
-        if (flags & 1) s.frames = Be32(field), field += 4;
-        if (flags & 2) s.bytes = Be32(field);
-        s.variable = x[0] == 'X';
-        return s;
-    }
-    const uint8_t* v = frame + 4 + 32;
-    if (4 + 32 + 18 <= size && std::memcmp(v, "VBRI", 4) == 0) {
-        s.bytes = Be32(v + 10);
-        s.frames = Be32(v + 14);
-        s.variable = true;
-    }
-    return s;
 }
 
 using io::ReadAt;
@@ -180,7 +146,7 @@ bool Mp3Source::LocateAudio(int fd) {
 }
 
 bool Mp3Source::QuickScan(int fd) {
-    uint8_t first[kSummaryProbeBytes] = {};
+    uint8_t first[MPEG_STREAM_SUMMARY_PROBE_BYTES] = {};
     Header h;
     const ssize_t got = ReadAt(fd, first, sizeof first, audioBegin_);
     if (got < 4 || !ParseHeader(first, h) || h.kbps == 0) return false;
@@ -199,7 +165,8 @@ bool Mp3Source::QuickScan(int fd) {
 
     // The first frame's header says nothing about the rest of a VBR stream;
     // an encoder's summary in that frame does, and costs no extra read.
-    const StreamSummary summary = ReadStreamSummary(first, size_t(got), h);
+    MpegStreamSummary summary;
+    mpegStreamReadSummary(first, size_t(got), &summary);
     if (summary.frames > 0) {
         const int64_t samples = int64_t(summary.frames) * frameSamples_;
         durationMs_ = ClampToInt32(samples * 1000 / h.sampleRate);
@@ -213,7 +180,7 @@ bool Mp3Source::QuickScan(int fd) {
 }
 
 int Mp3Source::LoadInfo() {
-    const int fd = ::open(location_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = io::OpenRegularFile(location_, O_RDONLY);
     if (fd < 0) {
         ReportError(strings::kMp3FailedToOpen, location_);
         return 0;
@@ -285,7 +252,7 @@ int Mp3Source::FailOpen() {
 
 int Mp3Source::OpenStream() {
     CloseStream();
-    fd_ = ::open(location_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = io::OpenRegularFile(location_, O_RDONLY);
     if (fd_ < 0) return FailOpen();
     if (!audioLocated_ && !LocateAudio(fd_)) return FailOpen();
     if (frameIndex_.empty() && !FullScan()) return FailOpen();

@@ -20,6 +20,10 @@
 
 namespace tunara {
 
+namespace testing {
+class Mp3SourceProbe;
+}
+
 class Mp3Source : public WaveOutEngine {
 public:
     Mp3Source();
@@ -45,15 +49,9 @@ public:
     int WriteFrames(const void*, int) override { return 0; }
     uint32_t SeekFrame(uint32_t frame) override;
 
-    // For tests and tools.
-    const std::vector<int64_t>& FrameIndex() const { return frameIndex_; }  // file offsets
-    int64_t AudioBeginBytes() const { return audioBegin_; }
-    int64_t AudioEndBytes() const { return audioEnd_; }
-    int FrameSamples() const { return frameSamples_; }  // per channel: 1152 or 576
-    // Bytes the decoder has been handed so far, and the furthest offset it reached.
-    int64_t DecoderReadEndBytes() const { return maxReadEnd_; }
-
 private:
+    friend class testing::Mp3SourceProbe;  // sources/testing: tests and tools look inside
+
     static int32_t ReadCallback(uint8_t* dst, int32_t* count, void* user);
     bool LocateAudio(int fd);
     bool QuickScan(int fd);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 
@@ -107,6 +108,12 @@ void QuickTimeSource::SetVideoWindowFactory(VideoWindowFactory factory) {
 }
 
 bool QuickTimeSource::MakeMovie(Movie* movie) {
+    // The framework would wait forever on a FIFO named like a movie.
+    if (io::IsLocalNonRegularFile(location_)) {
+        *movie = nullptr;
+        ReportError(strings::kMediaFailedToOpen, location_);
+        return false;
+    }
     TmFileSpec fileSpec{};
     MakeFileSpec(location_, &fileSpec);  // a missing file shows at the open below
     MovieFile file = nullptr;

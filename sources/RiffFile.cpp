@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/io/OpenRegular.h"
+
 namespace tunara {
 namespace {
 
@@ -139,7 +141,9 @@ std::unique_ptr<RiffIo> OpenRiffFileIo(const std::filesystem::path& path, RiffOp
             flags |= O_RDWR | O_CREAT | O_TRUNC;
             break;
     }
-    const int fd = ::open(path.c_str(), flags, 0666);
+    // Reading refuses FIFOs and devices instead of blocking on them.
+    const int fd = mode == RiffOpenMode::Create ? ::open(path.c_str(), flags, 0666)
+                                                : io::OpenRegularFile(path, flags);
     if (fd < 0) return nullptr;
     return std::make_unique<FileIo>(fd);
 }

@@ -29,6 +29,10 @@ bool ExtensionIs(const std::string& name, const char* lowerCaseExtension) {
     return true;
 }
 
+bool NeedsMediaToolbox(const std::string& fileName) {
+    return !ExtensionIs(fileName, "wav") && !ExtensionIs(fileName, "mp3");
+}
+
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
     if (Override()) return Override()(fileName);
     if (ExtensionIs(fileName, "wav")) return std::make_unique<WavSource>();

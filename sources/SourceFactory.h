@@ -18,6 +18,10 @@ bool ExtensionIs(const std::string& name, const char* lowerCaseExtension);
 // may return null.
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
 
+// Whether the built-in factory gives this file to the media toolbox (which
+// then has to be started first).
+bool NeedsMediaToolbox(const std::string& fileName);
+
 // Tests replace the factory; an empty function restores the built-in one.
 using SourceFactory = std::function<std::unique_ptr<MediaSource>(const std::string& fileName)>;
 void SetSourceFactory(SourceFactory factory);

@@ -1,6 +1,7 @@
 // tunara-cli decode IN.mp3 OUT: decodes an MP3 file with our decoder. OUT ending in ".wav" gets
 // a 16-bit WAV file at the stream's rate; any other OUT gets the raw 16-bit little-endian
 // samples exactly as decoded, each MPEG frame at its own channel count.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "metadata/Id3Tag.h"
 #include "mpegdec/mpegdec.h"
 #include "platform/io/WavHeader.h"
 
@@ -40,18 +42,17 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
     return ok;
 }
 
-// Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 tag.
-void AudioRange(const std::vector<uint8_t>& file, size_t& begin, size_t& end) {
+// Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 record,
+// found by the same tag reader the player uses.
+void AudioRange(const std::string& path, size_t fileSize, size_t& begin, size_t& end) {
     begin = 0;
-    end = file.size();
-    if (end >= 10 && std::memcmp(file.data(), "ID3", 3) == 0 && file[6] < 0x80 && file[7] < 0x80 &&
-        file[8] < 0x80 && file[9] < 0x80) {
-        const size_t size =
-            size_t(file[6]) << 21 | size_t(file[7]) << 14 | size_t(file[8]) << 7 | file[9];
-        const size_t footer = (file[5] & 0x10) ? 10 : 0;
-        begin = std::min(end, 10 + size + footer);
-    }
-    if (end - begin >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) end -= 128;
+    end = fileSize;
+    tunara::Id3Tag v1;
+    if (fileSize >= 128 && v1.readV1(path) == tunara::kId3Ok) end -= 128;
+    tunara::Id3Tag v2;
+    int64_t audioStart = 0;
+    if (v2.readV2(path, 0, audioStart) == tunara::kId3Ok)
+        begin = std::min(end, size_t(std::max<int64_t>(audioStart, 0)));
 }
 
 void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint64_t dataBytes) {
@@ -79,7 +80,7 @@ int Decode(const std::vector<std::string>& args) {
         return 1;
     }
     size_t begin, end;
-    AudioRange(file, begin, end);
+    AudioRange(args[0], file.size(), begin, end);
     Input input{file.data() + begin, end - begin, 0};
 
     const uint8_t options[4] = {1, 0, 0, 0};

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
-#include "platform/media/MediaToolbox.h"
+#include "app/services/AppServices.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceFactory.h"
@@ -30,12 +30,10 @@ int Info(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string& path = args[0];
-    SetUiThread();
     CountingInteraction interaction;
-    SetUserInteraction(&interaction);
+    app::AppServices services(&interaction);
 
-    bool media =
-        !ExtensionIs(path, "wav") && !ExtensionIs(path, "mp3") && media::StartMediaServices();
+    if (NeedsMediaToolbox(path)) services.StartMedia();
     auto source = CreateSourceFor(path);
     int ok = 0;
     if (source) {
@@ -46,8 +44,6 @@ int Info(const std::vector<std::string>& args) {
     if (!ok) {
         if (interaction.errors == 0) ReportError(strings::kMediaFailedToOpen, path);
         source.reset();
-        if (media) media::StopMediaServices();
-        SetUserInteraction(nullptr);
         return 1;
     }
     std::printf("title: %s\n", source->GetTitle().c_str());
@@ -60,8 +56,6 @@ int Info(const std::vector<std::string>& args) {
     std::printf("channels: %d\n", source->GetChannels());
     std::printf("duration: %d ms\n", source->GetDuration());
     source.reset();
-    if (media) media::StopMediaServices();
-    SetUserInteraction(nullptr);
     return 0;
 }
 

@@ -112,7 +112,7 @@ std::unique_ptr<AudioDevice> CreateDevice(std::string_view text) {
         case OutputKind::NullStep:
             return std::make_unique<NullDevice>(NullDevice::Pace::Step);
         case OutputKind::File:
-            return std::make_unique<FileDevice>(choice.name);
+            return std::make_unique<FileDevice>(choice.name, FileDevice::Mode::Continue);
         case OutputKind::Unknown:
             break;
     }

@@ -4,6 +4,7 @@
 
 #include "FakeSource.h"
 #include "engine/SpectrumAnalyser.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/FileDevice.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -64,7 +65,7 @@ TEST_F(EngineTest, ShortItem_PlaysToEndAndStops) {
     ASSERT_EQ(w.size(), 3u);
     EXPECT_EQ(w[2].frames, Range(2048, 952));
     device->WaitNoticesDelivered(5s);
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // The device stays paused until the eighth buffer is queued, then fills the ring.
@@ -77,7 +78,7 @@ TEST_F(EngineTest, Play_PrimesEightBuffersWhilePaused) {
     ASSERT_EQ(w.size(), 32u);
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(w[i].paused) << i;
     for (int i = 8; i < 32; ++i) EXPECT_FALSE(w[i].paused) << i;
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), 0);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), 0);
     // Each finished buffer frees a slot that the feeder refills.
     device->Consume(1024 * 3);
     ASSERT_TRUE(device->WaitUntil(
@@ -174,7 +175,7 @@ TEST_F(EngineTest, PlayAtEnd_EndsRun) {
     ASSERT_TRUE(Finished(s));
     EXPECT_TRUE(device->Writes().empty());
     EXPECT_EQ(s.GetPosition(), 2000);
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // A stream or a device that does not open fails Open without a message; the
@@ -203,7 +204,7 @@ TEST_F(EngineTest, OpenFailures_ReturnZeroQuietly) {
 TEST_F(EngineTest, AllocationFailure_ReportsAndFails) {
     ScopedRecordingInteraction ui;
     FakeSource s(100);
-    WaveOutEngine::FailAllocationForTesting(9);
+    testing::FailEngineAllocation(9);
     EXPECT_EQ(s.Open(), 0);
     ASSERT_EQ(ui->errors.size(), 1u);
     EXPECT_EQ(ui->errors[0].stringId, strings::kFailedToAllocateMemory);
@@ -227,7 +228,7 @@ TEST_F(EngineTest, CloseWhilePlaying_EndsRun) {
         ASSERT_EQ(s.Open(), 1);
         s.Rewind();
     }
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // Opening a second source takes the device from the first.
@@ -251,7 +252,7 @@ TEST_F(EngineTest, SecondOpen_TakesOverTheDevice) {
     ASSERT_TRUE(Queued(32));
     ASSERT_EQ(a.Open(), 1);
     EXPECT_EQ(a.IsPlaying(), 0);
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // Hundreds of random transport calls against a device that plays at random
@@ -285,13 +286,13 @@ TEST_F(EngineTest, RandomTransport_Stress) {
         int32_t pos = s.GetPosition();
         ASSERT_GE(pos, 0) << i;
         ASSERT_LE(pos, static_cast<int32_t>(length)) << i;
-        int free = WaveOutEngine::FreeSlotCount();
+        int free = testing::EngineFreeSlotCount();
         ASSERT_GE(free, 0);
         ASSERT_LE(free, WaveOutEngine::kBufferCount);
     }
     s.Stop();
     ASSERT_TRUE(device->WaitNoticesDelivered(5s));
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
     EXPECT_EQ(device->QueuedBuffers(), 0);
     s.Close();
 }
@@ -326,7 +327,7 @@ TEST_F(EngineTest, RandomTransportFastDevice_Stress) {
     }
     s.Stop();
     ASSERT_TRUE(device->WaitNoticesDelivered(5s));
-    EXPECT_EQ(WaveOutEngine::FreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
 }
 
 // The getters read the analyser; zeros while stopped.

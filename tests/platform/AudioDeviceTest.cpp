@@ -251,6 +251,40 @@ TEST(FileDevice, WritesValidWav) {
     std::filesystem::remove(path);
 }
 
+// TUNARA_AUDIO=file:PATH keeps everything the process plays: opens in the
+// same format append, a format change goes on in "NAME-2.wav".
+TEST(FileDevice, Continue_AppendsSameFormatAndNumbersFormatChanges) {
+    const std::string path = TempPath("audio-continue.wav");
+    const std::string second = TempPath("audio-continue-2.wav");
+    std::vector<uint8_t> expect;
+    auto play = [&](const PcmFormat& format, int buffers, int16_t value, bool keep) {
+        auto made = CreateDevice("file:" + path);
+        auto* d = dynamic_cast<FileDevice*>(made.get());
+        ASSERT_NE(d, nullptr);
+        ASSERT_EQ(d->Open(format, nullptr, nullptr), Status::Ok);
+        Buffers b(buffers, 1000, value);
+        b.WriteAll(*d);
+        ASSERT_TRUE(d->WaitUntil([&] { return d->QueuedBuffers() == 0; }, 5s));
+        d->Close();
+        if (keep)
+            for (auto& v : b.data) expect.insert(expect.end(), v.begin(), v.end());
+    };
+    play(kStereo16, 3, 1000, true);
+    play(kStereo16, 2, -700, true);
+    Wav w = ReadWav(path);
+    EXPECT_EQ(w.dataSize, 20000u);
+    EXPECT_EQ(w.data, expect);
+
+    play(PcmFormat::Make(1, 22050, 16), 1, 5, false);
+    EXPECT_EQ(ReadWav(path).data, expect);  // untouched by the other format
+    Wav other = ReadWav(second);
+    EXPECT_EQ(other.channels, 1);
+    EXPECT_EQ(other.rate, 22050u);
+    EXPECT_EQ(other.dataSize, 4000u);
+    std::filesystem::remove(path);
+    std::filesystem::remove(second);
+}
+
 // The software volume scales what the file device writes, never the
 // caller's buffer.
 TEST(FileDevice, SoftwareVolume_ScalesWhatIsWritten) {

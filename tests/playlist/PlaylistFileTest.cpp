@@ -117,6 +117,17 @@ TEST_F(PlaylistFile, LoadM3u_RelativeAbsoluteAndUris) {
                                                          dir_ + "lists/x.wav"}));
 }
 
+// Extended M3U: "#" lines are comments and never reach the file opener (each
+// would otherwise be reported as a file that failed to open).
+TEST(PlaylistText, M3uCommentLinesAreSkipped) {
+    bool isM3u = false;
+    auto values = ParsePlaylistText(
+        "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\na.mp3\r\n#\r\n  #not a comment.mp3\r\nb.wav\n",
+        isM3u);
+    EXPECT_TRUE(isM3u);
+    EXPECT_EQ(values, (std::vector<std::string>{"a.mp3", "  #not a comment.mp3", "b.wav"}));
+}
+
 TEST(PlaylistPaths, EntryKinds) {
     EXPECT_TRUE(IsAbsoluteEntry("/a.mp3"));
     EXPECT_TRUE(IsAbsoluteEntry("C:\\a.mp3"));

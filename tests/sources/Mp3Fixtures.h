@@ -13,6 +13,7 @@
 #include "metadata/Id3Fixtures.h"
 #include "mpegdec/mpegdec.h"
 #include "sources/Mp3Source.h"
+#include "sources/testing/Mp3SourceProbe.h"
 
 namespace tunara::testing {
 

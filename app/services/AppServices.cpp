@@ -1,0 +1,24 @@
+#include "app/services/AppServices.h"
+
+#include "platform/media/MediaToolbox.h"
+
+namespace tunara::app {
+
+AppServices::AppServices(UserInteraction* interaction, FileDialogs* dialogs) {
+    SetUiThread();
+    SetUserInteraction(interaction);
+    SetFileDialogs(dialogs);
+}
+
+AppServices::~AppServices() {
+    if (media_) media::StopMediaServices();
+    SetFileDialogs(nullptr);
+    SetUserInteraction(nullptr);
+}
+
+bool AppServices::StartMedia() {
+    if (!media_) media_ = media::StartMediaServices();
+    return media_;
+}
+
+}  // namespace tunara::app

@@ -1,0 +1,52 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <memory>
+
+#include "platform/ui/Strings.h"
+#include "platform/ui/UserInteraction.h"
+#include "sources/SourceFactory.h"
+
+namespace tunara {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A FIFO named like a media file is refused at once with the open error; a
+// plain open() would wait for a writer and freeze whoever asked.
+TEST(NonRegularFile, FifoNamedLikeMediaIsRefusedAtOnce) {
+    char tmpl[] = "/tmp/tunara-fifo-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    for (const char* name : {"x.mp3", "x.wav", "x.mov"}) {
+        const std::string path = (dir / name).string();
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        ScopedRecordingInteraction rec;
+        auto source = CreateSourceFor(path);
+        source->SetLocation(path);
+        // A watchdog releases a blocked open after 10 s, so a fault fails the
+        // test instead of hanging it; messages are reported on this thread.
+        std::promise<void> done;
+        auto watchdog = std::async(std::launch::async, [&, f = done.get_future()] {
+            if (f.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return false;
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            if (fd >= 0) ::close(fd);
+            return true;
+        });
+        const int loaded = source->LoadInfo();
+        done.set_value();
+        EXPECT_FALSE(watchdog.get()) << name << " blocked";
+        EXPECT_EQ(loaded, 0) << name;
+        ASSERT_EQ(rec->errors.size(), 1u) << name;
+        EXPECT_EQ(rec->errors[0].Formatted(), "Failed to open the file " + path + ".");
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tunara
