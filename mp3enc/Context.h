@@ -141,6 +141,8 @@ void Mdct(const float (*prev)[32], const float (*cur)[32], int32_t blockType, fl
 // after input position `at`.
 void RunModel(Mp3EncContext& c, int32_t gr, int32_t at);
 void ResetModel(Mp3EncContext& c);
+// Builds the rate's model tables and the FFT tables; false when they cannot be allocated.
+bool PrepareModel(int32_t rateRow);
 
 // Loops.cpp: codes every granule and channel of the frame; returns the stuffing bits and the
 // frame's main_data_begin (bytes).

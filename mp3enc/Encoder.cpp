@@ -177,7 +177,8 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
         return kMp3EncBadLayout;
     }
     auto* c = static_cast<Mp3EncContext*>(std::calloc(1, sizeof(Mp3EncContext)));
-    if (!c) {
+    if (!c || (!fast && !PrepareModel(row))) {
+        std::free(c);
         std::free(analysis);
         return kMp3EncNoContextMemory;
     }
@@ -312,7 +313,9 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
         c.subbandParity = cur;
     }
 
-    // 8. Mid/side: (left +- right) / sqrt 2 from the halved sums.
+    // 8. Mid/side: (left +- right) / sqrt 2 from the halved sums. The lines are not limited
+    // to -1..1 afterwards: loud correlated channels reach about 1.8 here, and clipping them
+    // there would wreck the signal.
     if (joint)
         for (int gr = 0; gr < c.granules; ++gr)
             for (int ch = 0; ch < 2; ++ch) dspsbMpy1(1.4142137f, c.xr[gr][ch], kLines);

@@ -11,6 +11,9 @@ namespace mp3enc {
 namespace {
 
 constexpr int kMaxOuterPasses = 40;
+// The outer loop also ends after this many passes without a better result: by then further
+// amplification mostly trades one band's noise for another's.
+constexpr int kPatience = 8;
 
 // Line ranges of the bands a granule codes: long bands 0..21 (21 has no scale factor) or
 // short bands 0..12 per window, in the order of the bitstream.
@@ -52,92 +55,79 @@ inline int32_t SfOf(const ScaleFactors& sf, const GranuleInfo& gi, int index) {
 }
 
 // Quantises every line; returns false when a value exceeds the largest codable one.
-bool Quantise(const float* xr34, const GranuleInfo& gi, const ScaleFactors& sf,
-              const BandLayout& bands, int step, int32_t* ix) {
+bool Quantise(const float* xr34, const float* bandMax34, const GranuleInfo& gi,
+              const ScaleFactors& sf, const BandLayout& bands, int step, int32_t* ix) {
     const EncTables& t = GetEncTables();
     const float base = t.quantFactor[StepIndex(step)];
+    float gain[40];
+    // Every band's largest value first: a step that cannot fit costs no quantisation.
     for (int b = 0; b < bands.count; ++b) {
-        const float g = base * t.sfGain34[gi.scalefac_scale][SfOf(sf, gi, bands.sfIndex[b])];
-        // Largest value first: saves the work for steps that cannot fit.
-        for (int i = bands.start[b]; i < bands.end[b]; ++i) {
-            const float v = xr34[i] * g + 0.4054f;
-            if (v > float(kMaxQuant)) return false;
-            ix[i] = int32_t(v);
-        }
+        gain[b] = base * t.sfGain34[gi.scalefac_scale][SfOf(sf, gi, bands.sfIndex[b])];
+        if (bandMax34[b] * gain[b] + 0.4054f >= float(kMaxQuant + 1)) return false;
+    }
+    for (int b = 0; b < bands.count; ++b) {
+        const float g = gain[b];
+        for (int i = bands.start[b]; i < bands.end[b]; ++i) ix[i] = int32_t(xr34[i] * g + 0.4054f);
     }
     return true;
 }
 
-// Bits of the pairs in [a, b) for one table, without sign bits.
-int PairBits(const int32_t* ix, int a, int b, const PairCode& p) {
-    int bits = 0;
-    if (p.linbits == 0) {
-        for (int i = a; i < b; i += 2) bits += p.len[ix[i] * 16 + ix[i + 1]];
-        return bits;
-    }
-    for (int i = a; i < b; i += 2) {
-        int x = ix[i], y = ix[i + 1];
-        if (x >= 15) {
-            x = 15;
-            bits += p.linbits;
-        }
-        if (y >= 15) {
-            y = 15;
-            bits += p.linbits;
-        }
-        bits += p.len[x * 16 + y];
-    }
-    return bits;
-}
-
 // Picks the cheapest table for the pairs in [a, b); returns its bits (signs excluded).
 int ChooseTable(const int32_t* ix, int a, int b, int32_t* table) {
-    if (a >= b) {
-        *table = 0;
-        return 0;
-    }
+    *table = 0;
+    if (a >= b) return 0;
     int32_t mx = 0;
     for (int i = a; i < b; ++i) mx = std::max(mx, ix[i]);
+    if (mx == 0) return 0;
     const EncTables& t = GetEncTables();
-    if (mx == 0) {
-        *table = 0;
-        return 0;
-    }
-    static const int kGroups[7][4] = {{1, 0, 0, 0}, {2, 3, 0, 0},    {5, 6, 0, 0},  {5, 6, 0, 0},
-                                      {7, 8, 9, 0}, {10, 11, 12, 0}, {13, 15, 0, 0}};
-    if (mx < 15) {
-        const int g = mx == 1 ? 0 : mx == 2 ? 1 : mx == 3 ? 2 : mx <= 5 ? 4 : mx <= 7 ? 5 : 6;
-        int best = 1 << 30;
-        for (int k = 0; k < 4 && kGroups[g][k]; ++k) {
-            const int bits = PairBits(ix, a, b, t.pair[kGroups[g][k]]);
+    auto sum = [&](const TableGroup& g, int* escapes) {
+        uint64_t acc = 0;
+        int esc = 0;
+        for (int i = a; i < b; i += 2) {
+            int x = ix[i], y = ix[i + 1];
+            if (x >= 15) {
+                x = 15;
+                ++esc;
+            }
+            if (y >= 15) {
+                y = 15;
+                ++esc;
+            }
+            acc += g.packed[x * 16 + y];
+        }
+        if (escapes) *escapes = esc;
+        return acc;
+    };
+    int best = 1 << 30;
+    auto pick = [&](const TableGroup& g, uint64_t acc, int extra0, int extra1) {
+        for (int k = 0; k < g.count; ++k) {
+            const int bits = int((acc >> (21 * k)) & 0x1FFFFF) + (k == 0 ? extra0 : extra1);
             if (bits < best) {
                 best = bits;
-                *table = kGroups[g][k];
+                *table = g.tables[k];
             }
         }
-        return best;
+    };
+    if (mx <= 15) {
+        const int g = mx == 1 ? 0 : mx == 2 ? 1 : mx == 3 ? 2 : mx <= 5 ? 3 : mx <= 7 ? 4 : 5;
+        pick(t.group[g], sum(t.group[g], nullptr), 0, 0);
+        if (mx < 15) return best;
     }
+    // Escape tables: the smallest linbits that holds the largest value in each family.
     const int need = mx - 15;
     int t16 = 16, t24 = 24;
     while (t16 < 23 && t.pair[t16].linmax < need) ++t16;
     while (t24 < 31 && t.pair[t24].linmax < need) ++t24;
-    int best = PairBits(ix, a, b, t.pair[t16]);
-    *table = t16;
-    if (mx == 15) {
-        // Table 13 and 15 code 15 without escape bits.
-        for (int k : {13, 15}) {
-            const int bits = PairBits(ix, a, b, t.pair[k]);
-            if (bits < best) {
-                best = bits;
-                *table = k;
-            }
-        }
-    }
-    const int b24 = PairBits(ix, a, b, t.pair[t24]);
-    if (b24 < best) {
-        best = b24;
-        *table = t24;
-    }
+    int esc = 0;
+    const TableGroup& g = t.group[kGroupEscape];
+    const uint64_t acc = sum(g, &esc);
+    const int before = best;
+    const int32_t keep = *table;
+    pick(g, acc, esc * t.pair[t16].linbits, esc * t.pair[t24].linbits);
+    if (best < before)
+        *table = (*table == 16) ? t16 : t24;
+    else
+        *table = keep;
     return best;
 }
 
@@ -277,6 +267,7 @@ int SfLimit(const Mp3EncContext& c, const GranuleInfo& gi, int sfIndex) {
 
 struct LoopWork {
     alignas(32) float xr34[kLines];
+    float bandMax34[40];
     float absXr[kLines];
     double xmin[40];
     BandLayout bands;
@@ -287,36 +278,29 @@ struct LoopWork {
 int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
               int& step, int bits, bool allowDown, int32_t* ix) {
     auto fits = [&](int s, int* used) {
-        if (!Quantise(w.xr34, gi, sf, w.bands, s, ix)) return false;
+        if (!Quantise(w.xr34, w.bandMax34, gi, sf, w.bands, s, ix)) return false;
         *used = CountBits(c, ix, gi);
         return *used <= bits;
     };
     int used = 0;
     step = std::clamp(step, kMinStep, kMaxStep);
-    if (fits(step, &used)) {
-        if (allowDown) {
-            int s = step;
-            while (s - 4 >= kMinStep && fits(s - 4, &used)) s -= 4;
-            while (s - 1 >= kMinStep && fits(s - 1, &used)) s -= 1;
-            step = s;
-            fits(step, &used);
+    if (allowDown) {
+        // Bisection around the estimate for the smallest step that fits.
+        int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+        int probe = step;
+        while (hi - lo > 1) {
+            if (fits(probe, &used))
+                hi = probe;
+            else
+                lo = probe;
+            probe = (lo + hi) / 2;
         }
+        step = hi;
+        fits(step, &used);
         return used;
     }
-    int s = step;
-    // Coarse upward search, then back down to the smallest step that fits.
-    while (s < kMaxStep) {
-        s = std::min(s + 4, kMaxStep);
-        if (fits(s, &used)) break;
-    }
-    int lo = std::max(step + 1, s - 3);
-    for (int k = lo; k < s; ++k)
-        if (fits(k, &used)) {
-            step = k;
-            return used;
-        }
-    step = s;
-    fits(step, &used);
+    // Later passes only coarsen the step.
+    while (!fits(step, &used) && step < kMaxStep) ++step;
     return used;
 }
 
@@ -331,10 +315,10 @@ int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, 
     const int scored = gi.block_type == 2 ? 36 : 21;
     for (int b = 0; b < scored; ++b) {
         const float g = g0 * t.sfGain[gi.scalefac_scale][SfOf(sf, gi, w.bands.sfIndex[b])];
-        double noise = 0;
+        float noise = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) {
             const float d = w.absXr[i] - t.pow43[ix[i]] * g;
-            noise += double(d) * d;
+            noise += d * d;
         }
         over[b] = noise > w.xmin[b];
         if (over[b]) {
@@ -397,6 +381,9 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     }
     // Allowed distortion per band: the model's masking ratio times the band's energy.
     for (int b = 0; b < w.bands.count; ++b) {
+        float m = 0;
+        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) m = std::max(m, w.xr34[i]);
+        w.bandMax34[b] = m;
         double en = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) en += double(xr[i]) * xr[i];
         double ratio = 0;
@@ -417,7 +404,8 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     int bestStep = step, bestBits = -1, bestPart2 = 0, bestOver = 0;
     double bestNoise = 0;
     bool over[40];
-    for (int pass = 0; pass < kMaxOuterPasses; ++pass) {
+    int sinceBest = 0;
+    for (int pass = 0; pass < kMaxOuterPasses && sinceBest < kPatience; ++pass) {
         const int part2 = ScalefactorBits(c, gi, sf, nullptr);
         if (part2 < 0 || part2 > available) break;
         const int huff = InnerLoop(c, w, gi, sf, step, available - part2, pass == 0, ix);
@@ -434,6 +422,9 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
             bestPart2 = part2;
             bestOver = overCount;
             bestNoise = overNoise;
+            sinceBest = 0;
+        } else {
+            ++sinceBest;
         }
         if (overCount == 0) break;
         // Amplify the bands over the limit; stop when all are amplified or one overflows.

@@ -34,6 +34,7 @@ struct PartTable {
     int n;
     int first[kMaxPart], count[kMaxPart];
     float minval[kMaxPart], qthr[kMaxPart], norm[kMaxPart];
+    float shortFactor[kMaxPart];     // norm x 10^(-SNR / 10) with the short blocks' fixed SNR
     float s[kMaxPart][kMaxPart];     // s[maskee][masker]
     int lo[kMaxPart], hi[kMaxPart];  // maskers with a non-zero spread, inclusive
 };
@@ -116,6 +117,8 @@ void BuildPartitions(PartTable& t, int fftSize, double rate) {
             sum += s;
         }
         t.norm[i] = float(sum > 0 ? 1.0 / sum : 1.0);
+        t.shortFactor[i] =
+            float(t.norm[i] * std::pow(10.0, -std::max(double(t.minval[i]), 6.0) / 10.0));
     }
 }
 
@@ -196,7 +199,9 @@ void Fetch(const Mp3EncContext& c, int mc, int from, int count, const float* win
     }
 }
 
-Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
+// needRatios: the channel's masking ratios are used (not for left and right when mid and side
+// are coded; those only decide the block type).
+Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, bool needRatios) {
     ModelChannel& m = c.model[mc];
     Analysis out{};
     alignas(32) float buf[1024];
@@ -256,17 +261,18 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
         double t = 0;
         if (ecb[b] > 0) {
             const double r = std::max(ct[b] / ecb[b], 0.01);
-            t = -0.299 - 0.43 * std::log(r);
+            t = -0.299 - 0.43 * std::log(float(r));
         }
         t = std::clamp(t, 0.0, 1.0);
         const double snr = std::max(double(p.minval[b]), 29.0 * t + 6.0 * (1.0 - t));
-        const double nb = ecb[b] * p.norm[b] * std::pow(10.0, -snr / 10.0);
+        const double nb = ecb[b] * p.norm[b] * std::exp(-0.230258509 * snr);
         // Pre-echo control against the two previous granules.
         const double limited = std::min(nb, std::min(2.0 * m.nb1[b], 16.0 * m.nb2[b]));
         thr[b] = std::max(double(p.qthr[b]), limited);
         m.nb2[b] = m.nb1[b];
         m.nb1[b] = nb;
-        pe -= p.count[b] * std::min(0.0, std::log((thr[b] + 1.0) / (eb[b] + 1.0)));
+        if (thr[b] < eb[b]) pe -= p.count[b] * std::log(float((thr[b] + 1.0) / (eb[b] + 1.0)));
+        if (!needRatios) continue;
         const float tl = float(thr[b] / p.count[b]), el = float(eb[b] / p.count[b]);
         for (int k = p.first[b]; k < p.first[b] + p.count[b]; ++k) {
             thrLine[k] = tl;
@@ -276,7 +282,7 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
     out.pe = pe;
     ModelResult& res = m.pending;
     res.pe = pe;
-    for (int sb = 0; sb < kLongBands; ++sb) {
+    for (int sb = 0; needRatios && sb < kLongBands; ++sb) {
         const float en = BandSum(row.lband[sb], enLine, 513);
         const float th = BandSum(row.lband[sb], thrLine, 513);
         res.ratioL[sb] = en > 0 ? th / en : 0.0;
@@ -298,6 +304,7 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
             if (k >= 64) hi += es[k];
         }
         hiEnergy[w] = hi;
+        if (!needRatios) continue;
         double sebs[kMaxPart], secb[kMaxPart];
         float sthr[129], sen[129];
         for (int b = 0; b < q.n; ++b) {
@@ -307,8 +314,7 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
         }
         Spread(q, sebs, secb);
         for (int b = 0; b < q.n; ++b) {
-            const double snr = std::max(double(q.minval[b]), 6.0);
-            const double nb = secb[b] * q.norm[b] * std::pow(10.0, -snr / 10.0);
+            const double nb = secb[b] * q.shortFactor[b];
             const double th = std::max(double(q.qthr[b]), nb);
             for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) {
                 sthr[k] = float(th / q.count[b]);
@@ -335,6 +341,14 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
 
 }  // namespace
 
+bool PrepareModel(int32_t row) {
+    Row(row);
+    // The FFT tables of both orders are made now, so that no frame allocates.
+    float dummy[1026] = {};
+    return dspsRealFft(dummy, 10, dspFftMakeTables) >= 0 &&
+           dspsRealFft(dummy, 8, dspFftMakeTables) >= 0;
+}
+
 void ResetModel(Mp3EncContext& c) {
     std::memset(c.model, 0, sizeof c.model);
     for (ModelChannel& m : c.model) {
@@ -358,7 +372,8 @@ void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
     for (int ch = 0; ch < c.channels; ++ch) c.result[gr][ch] = c.model[joint ? 2 + ch : ch].pending;
 
     Analysis a[kModelChannels];
-    for (int mc = 0; mc < modelChannels; ++mc) a[mc] = AnalyseChannel(c, row, mc, at);
+    for (int mc = 0; mc < modelChannels; ++mc)
+        a[mc] = AnalyseChannel(c, row, mc, at, !joint || mc >= 2);
 
     if (joint) {
         // Mid and side energy ratio in dB per band, averaged and scaled.

@@ -29,6 +29,19 @@ void Build() {
                 p.len[x * 16 + y] = h.lengths[x * h.ylen + y];
             }
     }
+    static const int kGroups[7][3] = {{1, 0, 0},    {2, 3, 0},   {5, 6, 0},  {7, 8, 9},
+                                      {10, 11, 12}, {13, 15, 0}, {16, 24, 0}};
+    for (int g = 0; g < 7; ++g) {
+        TableGroup& grp = t.group[g];
+        grp.count = 0;
+        for (int k = 0; k < 3 && kGroups[g][k]; ++k) grp.tables[grp.count++] = kGroups[g][k];
+        for (int i = 0; i < 256; ++i) {
+            uint64_t v = 0;
+            for (int k = 0; k < grp.count; ++k)
+                v |= uint64_t(t.pair[grp.tables[k]].len[i]) << (21 * k);
+            grp.packed[i] = v;
+        }
+    }
     for (int q = 0; q < 2; ++q) {
         const mpeg::HuffmanCodeTable& h = mpeg::kHuffmanCodeTables[32 + q];
         for (int i = 0; i < 16; ++i) {

@@ -21,8 +21,17 @@ struct QuadCode {
     uint8_t len[16];
 };
 
+// Tables whose code lengths are summed in one pass: three 21-bit fields per packed entry.
+struct TableGroup {
+    int32_t count;
+    int32_t tables[3];
+    uint64_t packed[256];  // by x * 16 + y (clipped to 15)
+};
+enum : int32_t { kGroupEscape = 6 };  // tables 16 and 24 (escape lengths counted apart)
+
 struct EncTables {
     PairCode pair[32];
+    TableGroup group[7];  // {1}, {2,3}, {5,6}, {7,8,9}, {10,11,12}, {13,15}, {16,24}
     QuadCode quad[2];
     float pow43[kMaxQuant + 2];                  // q^(4/3) for the noise calculation
     float quantFactor[kMaxStep - kMinStep + 1];  // 2^(-3 step / 16): scales |x|^(3/4)
