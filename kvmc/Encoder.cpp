@@ -124,6 +124,7 @@ int32_t kvmcOpen(KvmcHandle* handle) {
     float* work = Obtain<float>(8194);
     if (!work) return kKvmcNoMemory;
     int32_t status = kKvmcOk;
+    dspSetStatus(0);  // a status left by an earlier, unrelated report must not fail the open
     for (int order = 7; order <= 13 && status == kKvmcOk; ++order) {
         dspsWinHamming(work, 512);
         dspsRealFft(work, order, dspFftForward);
@@ -319,6 +320,7 @@ int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* para
 
     e->firstCall = true;
     e->parity = 0;
+    (void)NoiseTable();
     for (int q = 0; q < 5; ++q) e->current[q].count = e->next[q].count = 0;
     // The envelope bands of the rate class: the bands up to the one holding the last used
     // subband (7, 15 or 29).
@@ -367,6 +369,21 @@ int32_t kvmcConfigure(KvmcHandle e, KvmcStreamInfo* info, const KvmcParams* para
 }
 
 namespace kvmc {
+
+const float* NoiseTable() {
+    struct Table {
+        float v[128];
+        Table() {
+            uint32_t state = 0;
+            for (float& x : v) {
+                state = state * 214013u + 2531011u;
+                x = float((state >> 16) & 0x7FFF) / 16384.0f - 1.0f;
+            }
+        }
+    };
+    static const Table table;
+    return table.v;
+}
 
 int32_t SubPacketCount(const KvmcEncoder& e) {
     int32_t g = (e.flags & kKvmcFlagRowSubPackets) ? ((e.flags & kKvmcFlagAltTonal) ? 7 : 6) : 2;

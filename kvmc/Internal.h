@@ -213,6 +213,10 @@ struct KvmcEncoder {
 
 namespace kvmc {
 
+// The process-wide noise table: 128 values in -1..1 from a linear congruential generator
+// (state x 214013 + 2531011 from 0). Made once; every configuration would write the same values.
+const float* NoiseTable();
+
 float AmpValue(int code);
 int32_t AmpCode(float x);
 int32_t PhaseCode(float y, float x);

@@ -449,6 +449,9 @@ void CodeComponents(KvmcEncoder& e) {
         int32_t c = 0, t = 0;
         const ComponentList& row = e.current[q];
         for (int32_t i = 0; i < row.count; ++i) {
+            // Room for this component (at most 15 entries) and the advance symbols of the rows
+            // still to come (at most 9 each); components beyond are not coded.
+            if (list.count + 15 + 9 * (q + 1) > kListCapacity) break;
             const Component& comp = row.items[i];
             const bool p0 = Present(comp.state[0]), p1 = e.channels == 2 && Present(comp.state[1]);
             if (!p0 && !p1) continue;
@@ -534,6 +537,8 @@ void CodeTonal(KvmcEncoder& e, int32_t budget) {
     int32_t entries = 0;
     for (int q = 4; q >= 0; --q) {
         ComponentList& row = e.current[q];
+        // Position first, then bin: the coding walks forward in time and codes bins as
+        // increments within one position.
         std::sort(row.items, row.items + row.count, [](const Component& a, const Component& b) {
             return a.position != b.position ? a.position < b.position : a.bin < b.bin;
         });

@@ -197,9 +197,10 @@ float UnitOf(const LevelData& d, int32_t i, int32_t j, int32_t block) {
 // Coded value of a coefficient by class (all non-negative):
 //   34: first coefficient round(15 y) + 16 in 0..31; later ones round(4 y) + 4 in 0..8;
 //   30: round(3 y) + 3 in 0..6;  24: round(2 y) + 2 in 0..4;
-//   16: 1 for |y| < 0.333, else 2 (positive) or 0 (negative);  10: 1 positive, 0 negative;
+//   16: 1 for |y| < 0.333, else 2 (positive) or 0 (negative);  10: 1 positive, 0 negative,
+//   where below 0.138 of the unit the sign is taken from the noise value `noise` instead;
 // with y the sample over its unit (0 when the unit is unknown).
-int32_t Quantise(int32_t cls, bool first, float y) {
+int32_t Quantise(int32_t cls, bool first, float y, float noise) {
     auto q = [](float v, int lo, int hi) { return std::clamp(int32_t(std::lround(v)), lo, hi); };
     switch (cls) {
         case 34:
@@ -211,7 +212,7 @@ int32_t Quantise(int32_t cls, bool first, float y) {
         case 16:
             return std::fabs(y) < 0.333f ? 1 : (y > 0 ? 2 : 0);
         case 10:
-            return y >= 0 ? 1 : 0;
+            return (std::fabs(y) < 0.138f ? noise : y) >= 0 ? 1 : 0;
         default:
             return 0;
     }
@@ -222,8 +223,10 @@ struct GroupWriter {
     SymbolList& list;
     int32_t budget;
     bool stopped = false;
+    // A step that passes the budget, or the list's room (two entries at most per step), ends
+    // the list.
     bool Fits(int32_t bits) {
-        if (stopped || list.bits + bits > budget) {
+        if (stopped || list.bits + bits > budget || list.count + 2 > kListCapacity) {
             stopped = true;
             return false;
         }
@@ -390,6 +393,7 @@ void CodeWideBand(KvmcEncoder& e, int32_t a) {
     const int32_t B = std::min((a - ((l10.bits + 7) & ~7)) / 8, 8191);
     if (B < 4) return;
     ListAddRaw(l11, B, 13);
+    const float* noise = NoiseTable();
     for (int c = 0; c < e.channels; ++c) {
         const LevelData& d = levels[c];
         for (int32_t g = 0; g < 30; ++g) {
@@ -403,7 +407,8 @@ void CodeWideBand(KvmcEncoder& e, int32_t a) {
             for (int t = 0; t < 128; ++t) {
                 const float unit = UnitOf(d, i, j, t / 16);
                 const float y = unit > 0 ? e.subband[c][g * 128 + t] / unit : 0.0f;
-                v[t] = int16_t(Quantise(cls, t == 0, y));
+                v[t] =
+                    int16_t(Quantise(cls, t == 0, y, noise[(g * 128 + t + e.parity * 61) & 127]));
             }
         }
     }

@@ -1,6 +1,6 @@
 // The KVMC path of `tunara-cli encode`: a WAV file into a QuickTime movie with a KVMC sound
 // track, through the same steps as the recording worker (stream values, the record's
-// parameters, a five-packet window, four packets of flush after the end).
+// parameters, a five-packet window, four packets of flush after the last samples).
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -168,7 +168,9 @@ int RunEncodeKvmc(const std::vector<std::string>& args) {
             failed = true;
             break;
         }
-        if (status == kPcmWaveEnd) --countdown;
+        // The flush starts with the first hop that holds no data at all, so a last partial hop
+        // still gets its own packet.
+        if (status == kPcmWaveEnd && length == 0) --countdown;
         if (kvmcEncodePacket(encoder.handle, int32_t(window.size() * 2), window.data(), P,
                              packet.data()) != kKvmcOk ||
             !check(movie.AddMediaSample(packet.data(), uint32_t(P), 1, H, 0))) {

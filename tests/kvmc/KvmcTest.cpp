@@ -26,6 +26,21 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    ++gNewCalls;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size) {
+    ++gNewCalls;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -312,6 +327,57 @@ TEST(KvmcEncode, RefusesBadCalls) {
     KvmcHandle none = nullptr;
     kvmcClose(&none);
     kvmcClose(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Silence: every envelope is eight equal levels (first level, run length 6, difference 0), and
+// the empty rows carry only their advance symbols: one 0 at row 4 up to two 1s at row 0.
+TEST(KvmcLists, SilenceCodesFlatEnvelopesAndEmptyRows) {
+    EncodeRun run(2, 44100, 48000, 0x53, Signal::Silence);
+    ASSERT_EQ(run.configureResult, 0);
+    ASSERT_EQ(run.Step(), "");
+    const KvmcEncoder& e = *run.enc.h;
+    const kvmc::SymbolList& env = e.lists[1];
+    ASSERT_EQ(env.count, 3 * e.envelopeBands * e.channels);
+    for (int i = 0; i < env.count; i += 3) {
+        EXPECT_EQ(env.entries[i].value, 0);
+        EXPECT_EQ(env.entries[i + 1].value, 6);
+        EXPECT_EQ(env.entries[i + 1].code, 2);
+        EXPECT_EQ(env.entries[i + 2].value, 0);
+        EXPECT_EQ(env.entries[i + 2].code, 1);
+    }
+    const kvmc::SymbolList& tonal = e.lists[2];
+    const std::vector<std::vector<int>> expected = {{0}, {0, 0}, {0, 0, 0, 0}, {1}, {1, 1}};
+    for (int r = 1; r <= 5; ++r) {
+        std::vector<int> values;
+        for (int i = e.rangeFirst[r]; i < e.rangeLast[r]; ++i) {
+            values.push_back(tonal.entries[i].value);
+            EXPECT_EQ(tonal.entries[i].code, 16 + 5 - r);
+        }
+        EXPECT_EQ(values, expected[size_t(r - 1)]) << "row " << 5 - r;
+    }
+}
+
+// The wide-band lists carry groups 8 up to min(8 x 2^n, 30) - 1 in sub-packet 12: none at size
+// index 0; the normal mode carries none of the three lists.
+TEST(KvmcLists, WideBandGroupsFollowTheSizeIndex) {
+    {
+        EncodeRun run(1, 11025, 64000, 0x53, Signal::Noise);
+        ASSERT_EQ(run.configureResult, 0);
+        ASSERT_TRUE(run.enc.h->wideBand);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(run.Step(), "");
+        EXPECT_GT(run.enc.h->lists[4].count, 0);
+        EXPECT_EQ(run.enc.h->lists[5].count, 0);
+    }
+    {
+        EncodeRun run(2, 44100, 48000, 0x53, Signal::Noise);
+        ASSERT_FALSE(run.enc.h->wideBand);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(run.Step(), "");
+        for (int l = 3; l <= 5; ++l) EXPECT_EQ(run.enc.h->lists[l].count, 0);
+    }
 }
 
 }  // namespace

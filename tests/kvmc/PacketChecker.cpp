@@ -242,7 +242,7 @@ std::string CheckPacket(const uint8_t* p, const CheckerConfig& c,
                     if (!Envelope(r, c)) err = "envelope unreadable";
                 break;
             case 13:
-                r.Raw(36);
+                for (int i = 0; i < 6; ++i) r.Raw(6);
                 break;
             case 10:
                 if (len == 0) break;
