@@ -122,9 +122,11 @@ QWidget* OptionsSheet::BuildRecordPage() {
     auto* enc = new QGroupBox(QStringLiteral("Encoding"));
     auto* form = new QFormLayout(enc);
     encoder_ = new QComboBox;
+    encoder_->setObjectName(QStringLiteral("encoder"));
     for (const std::string& name : OptionsModel::EncoderNames()) encoder_->addItem(Q(name));
     encoder_->setCurrentIndex(model_.Encoder());
     bitRate_ = new QComboBox;
+    bitRate_->setObjectName(QStringLiteral("bitrate"));
     FillBitRates();
     form->addRow(QStringLiteral("Encoder:"), encoder_);
     form->addRow(QStringLiteral("Compressed file bitrate:"), bitRate_);
@@ -145,6 +147,7 @@ QWidget* OptionsSheet::BuildRecordPage() {
     auto* row = new QHBoxLayout;
     for (int part = 0; part < 4; ++part) {
         parts_[part] = new QComboBox;
+        parts_[part]->setObjectName(QStringLiteral("part%1").arg(part));
         for (const std::string& name : OptionsModel::NamePartNames(part)) {
             parts_[part]->addItem(Q(name));
         }
