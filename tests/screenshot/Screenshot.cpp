@@ -22,7 +22,11 @@
 #include "playlist/FakeMediaSource.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
+#include "platform/CdImageFixture.h"
+#include "sources/CdDisc.h"
+#include "ui/qt/CdWindow.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/RecordDialog.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
@@ -146,6 +150,37 @@ int main(int argc, char** argv) {
             shots.emplace_back(names[page], sheet.grab().toImage());
         }
         sheet.hide();
+    }
+    {
+        // The CD window over a disc image of five tracks with titles, and
+        // the recording window before its first read.
+        const std::filesystem::path img = config.path().toStdString() + "/img";
+        const test::CdImage image = test::MakeCdImage(img, {1500, 1200, 1800, 900, 1350});
+        ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+        CdDisc disc(image.cue);
+        disc.ReadToc();
+        const char* titles[] = {"Harbour Lights", "Paper Boats", "Northbound", "Glass Orchard",
+                                "Quiet Hours"};
+        for (int i = 0; i < disc.Count() && i < 5; ++i) {
+            disc.ItemAt(i)->SetTitle(titles[i]);
+            disc.ItemAt(i)->SetArtist("The Lantern Society");
+            disc.ItemAt(i)->SetAlbum("Tidewater");
+        }
+        auto* cd = new qt::CdWindow(&main, &disc, main.Controller(), nullptr);
+        cd->show();
+        cd->View()->Select(1);
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+        shots.emplace_back("cd.png", cd->grab().toImage());
+        cd->close();
+
+        CdReader reader;
+        RecordJobConfig rc;
+        qt::RecordDialog dialog(rc, &reader);
+        dialog.move(480, 300);
+        dialog.show();
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+        shots.emplace_back("recording.png", dialog.grab().toImage());
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
     }
     if (write) {
         QDir().mkpath(dir.path());
