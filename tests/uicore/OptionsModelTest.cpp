@@ -1,4 +1,5 @@
 #include "ui/core/OptionsModel.h"
+#include "ui/core/RecordName.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>

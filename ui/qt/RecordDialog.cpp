@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kRecordBackground = 287;
 constexpr int kRecordMask = 288;
-constexpr int kTextButtonMask = 237;
 const QColor kTextColour(0, 127, 255);
 const QColor kBarColour(0, 127, 255);
 
@@ -54,7 +53,8 @@ RecordDialog::RecordDialog(RecordJobConfig config, CdReader* reader, QWidget* ow
     connect(cancel_, &BitmapButton::clicked, this, [this] {
         if (job_) job_->Cancel();
     });
-    if (reader) job_ = std::make_unique<RecordJob>(std::move(config), *reader, *this);
+    RecordView& view = *this;
+    if (reader) job_ = std::make_unique<RecordJob>(std::move(config), *reader, view);
 }
 
 RecordDialog::~RecordDialog() {
