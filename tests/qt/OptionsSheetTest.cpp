@@ -106,7 +106,7 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     Open();
     const QString folder = QDir(dir_.path()).filePath("rips");
     Find<QRadioButton>("Always use this folder:")->click();
-    sheet_->findChildren<QLineEdit*>().last()->setText(folder);
+    sheet_->findChild<QLineEdit*>("folder")->setText(folder);
     Find<QCheckBox>("m&p3")->setChecked(false);
     ui_->answers = {Answer::No, Answer::Yes};
     sheet_->accept();
@@ -148,7 +148,7 @@ TEST_F(OptionsSheetTest, Browse_StoresTheChosenFolder) {
     };
     Find<QPushButton>("&Browse...")->click();
     EXPECT_EQ(started.toStdString(), store_->Text(kRecordFilePath));
-    EXPECT_EQ(sheet_->findChildren<QLineEdit*>().last()->text(), "/srv/music");
+    EXPECT_EQ(sheet_->findChild<QLineEdit*>("folder")->text(), "/srv/music");
     EXPECT_EQ(model_->Text(kRecordFilePath), "/srv/music");
 }
 

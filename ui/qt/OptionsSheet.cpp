@@ -209,6 +209,7 @@ QWidget* OptionsSheet::BuildFilePage() {
     group->addButton(always_);
     (model_.Flag(settings::kAskFilePath) ? ask_ : always_)->setChecked(true);
     folder_ = new QLineEdit(Q(model_.Text(settings::kRecordFilePath)));
+    folder_->setObjectName(QStringLiteral("folder"));
     browse_ = new QPushButton(QStringLiteral("&Browse..."));
     r->addWidget(ask_, 0, 0, 1, 2);
     r->addWidget(always_, 1, 0, 1, 2);
