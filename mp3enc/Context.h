@@ -125,7 +125,7 @@ struct Mp3EncContext {
     int32_t outFill;
     int64_t bitsWritten;
     int32_t lastMainDataBegin;  // of the frame formatted last (bytes)
-    int32_t formatErrors;       // granules whose written bits differ from their count
+    int32_t formatErrors;       // granules or frames whose bits disagree with the accounts (never)
 
     uint32_t marker;
 };

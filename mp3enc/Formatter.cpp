@@ -179,7 +179,7 @@ void WriteHuffman(Mp3EncContext& c, int gr, int ch) {
         if (y) MainPut(c, xr[i + 1] < 0 ? 1 : 0, 1);
     }
     const QuadCode& q = t.quad[g.count1table_select];
-    for (int i = bigEnd; i + 3 < g.count1End + 1 && i < g.count1End; i += 4) {
+    for (int i = bigEnd; i < g.count1End; i += 4) {
         const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
         MainPut(c, q.code[idx], q.len[idx]);
         for (int k = 0; k < 4; ++k)
@@ -199,7 +199,7 @@ int32_t FormatFrame(Mp3EncContext& c, const uint8_t* ancillary, int32_t ancillar
     // The main data starts where the previous frame's ended; the reservoir accounting says
     // how far back that is.
     const int64_t begin = c.slotsTotal - c.mainWritten;
-    (void)mainDataBegin;
+    if (begin != mainDataBegin) c.formatErrors++;  // the reservoir and the stream disagree
     BitWriter w{f.header, 0};
     WriteSideInfo(c, w, int32_t(begin));
     ++c.queueCount;

@@ -488,6 +488,14 @@ MovieStatus MovieWriter::Close() {
         Discard();
         return s.failure;
     }
+    // The rename itself lasts once the folder is synced.
+    const auto slash = s.path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : s.path.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     s.closed = true;
     return MovieStatus::kOk;
 }

@@ -279,3 +279,23 @@ TEST(Mp3EncBlocks, TonesStayLong) {
     CheckSequence(Walk(Encode(pcm, p)), 2, &shorts);
     EXPECT_EQ(shorts, 0);
 }
+
+// The formatter's own check: every granule's written bits equal its part2_3_length and every
+// main_data_begin equals the reservoir's account, in both modes and with short blocks.
+TEST(Mp3EncFormatter, WrittenBitsMatchTheAccounts) {
+    std::vector<int16_t> pcm = Music(44100, 2, 1.0);
+    const std::vector<int16_t> clicks = Clicks(44100, 2, 1.5);
+    pcm.insert(pcm.end(), clicks.begin(), clicks.end());
+    for (int fast : {0, 1})
+        for (int bi : {1, 9, 14}) {
+            Mp3EncHandle h = nullptr;
+            int32_t spf = 0;
+            ASSERT_EQ(Open(Word(1, 0, bi, 1), 0x80, 0, fast, &spf, &h), 0);
+            for (size_t at = 0; at + size_t(spf) * 2 <= pcm.size(); at += size_t(spf) * 2) {
+                Mp3PcmBlock b{2, spf, pcm.data() + at};
+                ASSERT_EQ(mp3EncEncodeFrame(nullptr, &b, nullptr, h), 0);
+            }
+            EXPECT_EQ(h->formatErrors, 0) << "fast " << fast << " bitrate index " << bi;
+            mp3EncClose(&h);
+        }
+}
