@@ -144,8 +144,10 @@ TEST_F(RecordDialogTest, Cancel_LeavesNoPartialFile) {
     dialog.CancelButton()->clicked(kRecordCancelId);
     ASSERT_TRUE(PumpUntil([&] { return ended; }));
     EXPECT_EQ(dialog.Job()->State(), RecordState::Closed);
-    EXPECT_TRUE(FilesIn(out_).empty());
-    EXPECT_TRUE(FilesIn(temp_).empty());
+    for (const fs::path& f : FilesIn(out_))
+        ADD_FAILURE() << "left: " << f << " " << fs::file_size(f);
+    for (const fs::path& f : FilesIn(temp_))
+        ADD_FAILURE() << "left: " << f << " " << fs::file_size(f);
     EXPECT_TRUE(added_.empty());
 }
 
