@@ -12,5 +12,5 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
   "$build/tests/tunara-screenshot" --write "$out" >/dev/null
 mkdir -p docs tests/data/qt
 cp "$out/docked.png" docs/screenshot.png
-cp "$out/main.png" "$out/playlist.png" tests/data/qt/
-echo "wrote docs/screenshot.png, tests/data/qt/main.png, tests/data/qt/playlist.png"
+cp "$out"/main.png "$out"/playlist.png "$out"/options-*.png "$out"/cd.png "$out"/recording.png tests/data/qt/
+echo "wrote docs/screenshot.png and the reference pictures in tests/data/qt"

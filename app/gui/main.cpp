@@ -1,7 +1,9 @@
 // tunara: the windowed player.
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -9,14 +11,19 @@
 #include <ctime>
 
 #include "platform/media/MediaToolbox.h"
+#include "platform/shell/XdgShell.h"
 #include "playlist/Playlist.h"
 #include "sources/QuickTimeSource.h"
+#include "ui/core/Associations.h"
 #include "ui/core/MixerVolume.h"
+#include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/OptionsSheet.h"
 #include "ui/qt/QtInteraction.h"
 #include "ui/qt/SingleInstance.h"
+#include "ui/qt/SkinIds.h"
 #include "ui/qt/VideoWindow.h"
 #include "ui/skin/Skin.h"
 
@@ -57,9 +64,36 @@ private:
     bool done_ = false;
 };
 
+// The program icon as PNG bytes and its size, for the desktop's menus.
+std::pair<std::string, int> ProgramIcon() {
+    QFile file(skin::BitmapPath(qt::kProgramIcon));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    const QImage image = QImage::fromData(bytes);
+    if (image.isNull() || image.width() != image.height()) return {};
+    return {bytes.toStdString(), image.width()};
+}
+
+// Everything the player wrote outside its own config folder: the defaults it
+// holds go back to their previous programs, the desktop entry and icons go.
+int UninstallDesktop() {
+    SettingsStore settings;
+    Associations associations(settings, {});
+    const bool given = associations.GiveBackAll();
+    const bool removed = shell::RemoveDesktopEntry();
+    if (!given || !removed) {
+        std::fprintf(stderr, "tunara: could not undo everything in %s and %s\n",
+                     shell::MimeAppsFile().c_str(), shell::DesktopEntryFile().c_str());
+        return 1;
+    }
+    std::printf("tunara: desktop entry, icon and file associations removed\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--uninstall-desktop") return UninstallDesktop();
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "tunara: no display to open windows on; tunara-cli plays in a terminal\n");
@@ -83,6 +117,10 @@ int main(int argc, char** argv) {
     instance.Listen();
 
     skin::InitResources();
+    const auto [iconPng, iconSize] = ProgramIcon();
+    const std::string programPath = QApplication::applicationFilePath().toStdString();
+    // So that the player shows in the desktop's menus from its first start.
+    shell::InstallDesktopEntry(programPath, HandledMimeTypes(), iconPng, iconSize, true);
     auto* splash = new qt::AboutBox;
     splash->show();
     QApplication::processEvents();
@@ -110,6 +148,16 @@ int main(int argc, char** argv) {
         qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr,
                             QApplication::applicationDirPath().toStdString(), &settings);
         mainPtr = &main;
+        Associations associations(settings, programPath, iconPng, iconSize);
+        main.onOptions = [&] {
+            OptionsModel::Effects effects;
+            effects.applyAssociations = [&associations] { associations.Apply(); };
+            effects.useId3TitleChanged = [&main] { main.Controller().RefreshAll(); };
+            effects.preferredDriveChanged = [&main] { main.Controller().RefreshAll(); };
+            OptionsModel model(settings, {}, interaction, effects);
+            qt::OptionsSheet sheet(model, &main);
+            sheet.exec();
+        };
         QuickTimeSource::SetStatusLine([&main](const std::string& text) {
             main.ShowMessage(text, PlayerController::kNoticeMs);
         });
@@ -131,6 +179,7 @@ int main(int argc, char** argv) {
         main.activateWindow();
         splash->close();
         splash->deleteLater();
+        QTimer::singleShot(0, &main, [&] { associations.CheckAtStart(interaction); });
         // A file given to the player on start plays at once.
         if (!file.isEmpty() && main.Controller().Source()) main.Controller().Play();
 

@@ -12,13 +12,22 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
+#include <QStyleFactory>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
+#include "ui/core/OptionsModel.h"
+#include "ui/core/SettingsStore.h"
+#include "platform/CdImageFixture.h"
+#include "sources/CdDisc.h"
+#include "ui/qt/CdWindow.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/RecordDialog.h"
+#include "ui/qt/OptionsSheet.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
@@ -85,6 +94,10 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
     ::setenv("TUNARA_AUDIO", "null", 1);
     QApplication app(argc, argv);
+    // The options sheet has the system look; one style and font keep its
+    // pictures the same on every machine.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setFont(QFont(QStringLiteral("Liberation Sans"), 9));
     skin::InitResources();
     SetUiThread();
 
@@ -117,10 +130,62 @@ int main(int argc, char** argv) {
 
     const QImage mainShot = main.grab().toImage();
     const QImage listShot = panel->grab().toImage();
+
+    // The options sheet's three pages over a store with its defaults, the
+    // recordings folder fixed so the picture does not name a home folder.
+    SettingsStore settings(QDir(config.path()).filePath("shot-store").toStdString(), {});
+    settings.SetText(settings::kRecordFilePath, "/home/listener/Music");
+    settings.SetNumber(settings::kAskFilePath, 0);
+    std::vector<std::pair<std::string, QImage>> shots = {{"main.png", mainShot},
+                                                         {"playlist.png", listShot}};
+    {
+        OptionsModel model(settings, {"/dev/sr0"}, CurrentUserInteraction());
+        qt::OptionsSheet sheet(model);
+        sheet.move(480, 40);
+        sheet.show();
+        const char* names[] = {"options-cd.png", "options-record.png", "options-file.png"};
+        for (int page = 0; page < 3; ++page) {
+            sheet.Pages()->setCurrentIndex(page);
+            for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+            shots.emplace_back(names[page], sheet.grab().toImage());
+        }
+        sheet.hide();
+    }
+    {
+        // The CD window over a disc image of five tracks with titles, and
+        // the recording window before its first read.
+        const std::filesystem::path img = config.path().toStdString() + "/img";
+        const test::CdImage image = test::MakeCdImage(img, {1500, 1200, 1800, 900, 1350});
+        ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+        CdDisc disc(image.cue);
+        disc.ReadToc();
+        const char* titles[] = {"Harbour Lights", "Paper Boats", "Northbound", "Glass Orchard",
+                                "Quiet Hours"};
+        for (int i = 0; i < disc.Count() && i < 5; ++i) {
+            disc.ItemAt(i)->SetTitle(titles[i]);
+            disc.ItemAt(i)->SetArtist("The Lantern Society");
+            disc.ItemAt(i)->SetAlbum("Tidewater");
+        }
+        auto* cd = new qt::CdWindow(&main, &disc, main.Controller(), nullptr);
+        cd->show();
+        cd->View()->Select(1);
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+        shots.emplace_back("cd.png", cd->grab().toImage());
+        cd->close();
+
+        CdReader reader;
+        RecordJobConfig rc;
+        qt::RecordDialog dialog(rc, &reader);
+        dialog.move(480, 300);
+        dialog.show();
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+        shots.emplace_back("recording.png", dialog.grab().toImage());
+        for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+    }
     if (write) {
         QDir().mkpath(dir.path());
-        mainShot.save(dir.filePath("main.png"));
-        listShot.save(dir.filePath("playlist.png"));
+        for (const auto& [name, shot] : shots)
+            shot.save(dir.filePath(QString::fromStdString(name)));
         // The two windows as they sit on the screen, shapes included.
         const QRect both = main.geometry().united(panel->geometry()).adjusted(-12, -12, 12, 12);
         QScreen* screen = QGuiApplication::primaryScreen();
@@ -131,13 +196,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     int failed = 0;
-    for (auto [name, shot] : {std::pair{"main.png", mainShot}, {"playlist.png", listShot}}) {
+    for (const auto& [nameText, shot] : shots) {
+        const QString name = QString::fromStdString(nameText);
         const QImage ref(dir.filePath(name));
         // Small differences of anti-aliased text are tolerated; a moved
         // control or a wrong colour is not.
         const double share = DifferentShare(shot, ref, 40);
         const bool ok = !ref.isNull() && share <= 0.002;
-        std::printf("%s: %.4f%% of pixels differ%s\n", name, share * 100, ok ? "" : " (too many)");
+        std::printf("%s: %.4f%% of pixels differ%s\n", qPrintable(name), share * 100,
+                    ok ? "" : " (too many)");
         if (!ok) {
             shot.save(QDir::temp().filePath(QStringLiteral("tunara-actual-") + name));
             ++failed;
