@@ -15,10 +15,18 @@ std::vector<Command>& Commands() {
     return commands;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: tunara-cli COMMAND [ARGS]\n");
-    for (const auto& c : Commands()) std::fprintf(stderr, "  tunara-cli %s\n", c.usage);
-    return 2;
+// Asked for, the usage goes to standard output with success; after a mistake, to standard error.
+int Usage(FILE* to, int exitCode) {
+    std::fprintf(to, "usage: tunara-cli COMMAND [ARGS]\n");
+    for (const auto& c : Commands()) std::fprintf(to, "  tunara-cli %s\n", c.usage);
+    std::fprintf(to,
+                 "  tunara-cli --version\n"
+                 "Each command explains itself: tunara-cli COMMAND --help\n");
+    return exitCode;
+}
+
+bool IsHelp(const std::string& arg) {
+    return arg == "--help" || arg == "-h";
 }
 }  // namespace
 
@@ -39,10 +47,22 @@ std::string ProgramFolder() {
 
 int main(int argc, char** argv) {
     using namespace tunara::cli;
-    if (argc < 2) return Usage();
+    if (argc < 2) return Usage(stderr, 2);
     std::string name = argv[1];
+    if (IsHelp(name)) return Usage(stdout, 0);
+    if (name == "--version") {
+        std::printf("tunara-cli %s\n", TUNARA_VERSION);
+        return 0;
+    }
     std::vector<std::string> args(argv + 2, argv + argc);
-    for (const auto& c : Commands())
-        if (name == c.name) return c.run(args);
-    return Usage();
+    for (const auto& c : Commands()) {
+        if (name != c.name) continue;
+        if (args.size() == 1 && IsHelp(args[0])) {
+            std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
+            return 0;
+        }
+        return c.run(args);
+    }
+    std::fprintf(stderr, "tunara-cli: unknown command \"%s\"\n", name.c_str());
+    return Usage(stderr, 2);
 }
