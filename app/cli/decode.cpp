@@ -189,6 +189,6 @@ int Decode(const std::vector<std::string>& args) {
     return exitCode;
 }
 
-tunara::cli::Registration reg({"decode", "decode IN.mp3 OUT(.wav|.pcm|/dev/null)", &Decode, kHelp});
+tunara::cli::Registration reg({"decode", "decode IN.mp3 OUT(.wav|.pcm|-)", &Decode, kHelp});
 
 }  // namespace
