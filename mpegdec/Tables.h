@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "mpeg/Tables.h"
+#include "mpeg/Window.h"
 
 namespace mpegdec {
 
@@ -36,7 +37,6 @@ struct Tables {
 // Thread-safe; computed on first use.
 const Tables& GetTables();
 
-// The 512 synthesis-window coefficients in their natural order.
-const float* SynthesisWindow();
+using mpeg::SynthesisWindow;
 
 }  // namespace mpegdec

@@ -28,6 +28,14 @@ int Usage(FILE* to, int exitCode) {
 bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
+
+int RunCommand(const Command& c, const std::vector<std::string>& args) {
+    if (args.size() == 1 && IsHelp(args[0])) {
+        std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
+        return 0;
+    }
+    return c.run(args);
+}
 }  // namespace
 
 void Register(const Command& command) {
@@ -54,15 +62,16 @@ int main(int argc, char** argv) {
         std::printf("tunara-cli %s\n", TUNARA_VERSION);
         return 0;
     }
-    std::vector<std::string> args(argv + 2, argv + argc);
-    for (const auto& c : Commands()) {
-        if (name != c.name) continue;
-        if (args.size() == 1 && IsHelp(args[0])) {
-            std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
-            return 0;
-        }
-        return c.run(args);
+    // A sub-command ("cd lookup") is registered under both words.
+    if (argc >= 3) {
+        const std::string two = name + " " + argv[2];
+        for (const auto& c : Commands())
+            if (two == c.name)
+                return RunCommand(c, std::vector<std::string>(argv + 3, argv + argc));
     }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const auto& c : Commands())
+        if (name == c.name) return RunCommand(c, args);
     std::fprintf(stderr, "tunara-cli: unknown command \"%s\"\n", name.c_str());
     return Usage(stderr, 2);
 }

@@ -1,7 +1,7 @@
 // Synthesis window: the 512 coefficients in natural order, as multiples of 2^-16.
-#include "mpegdec/Tables.h"
+#include "mpeg/Window.h"
 
-namespace mpegdec {
+namespace mpeg {
 namespace {
 
 const int32_t kWindowSteps[512] = {
@@ -64,4 +64,4 @@ const float* SynthesisWindow() {
     return window.v;
 }
 
-}  // namespace mpegdec
+}  // namespace mpeg

@@ -1,0 +1,527 @@
+// Quantisation and coding loops with the bit reservoir.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "mp3enc/Context.h"
+#include "mp3enc/Tables.h"
+#include "mpeg/Tables.h"
+
+namespace mp3enc {
+namespace {
+
+constexpr int kMaxOuterPasses = 40;
+// The outer loop also ends after this many passes without a better result: by then further
+// amplification mostly trades one band's noise for another's.
+constexpr int kPatience = 8;
+
+// Line ranges of the bands a granule codes: long bands 0..21 (21 has no scale factor) or
+// short bands 0..12 per window, in the order of the bitstream.
+struct BandLayout {
+    int count;  // bands with a scale factor
+    int start[40], end[40];
+    int sfIndex[40];  // long: band; short: band * 3 + window
+};
+
+void Layout(const Mp3EncContext& c, int blockType, BandLayout& b) {
+    const mpeg::BandTable& t = mpeg::kBands[c.id][c.rateIndex];
+    b.count = 0;
+    if (blockType != 2) {
+        for (int sfb = 0; sfb < 22; ++sfb) {
+            b.start[b.count] = t.l[sfb];
+            b.end[b.count] = t.l[sfb + 1];
+            b.sfIndex[b.count] = sfb;
+            ++b.count;
+        }
+    } else {
+        for (int sfb = 0; sfb < 13; ++sfb) {
+            const int w = t.s[sfb + 1] - t.s[sfb];
+            for (int win = 0; win < 3; ++win) {
+                b.start[b.count] = 3 * t.s[sfb] + win * w;
+                b.end[b.count] = b.start[b.count] + w;
+                b.sfIndex[b.count] = sfb * 3 + win;
+                ++b.count;
+            }
+        }
+    }
+}
+
+inline int32_t SfOf(const ScaleFactors& sf, const GranuleInfo& gi, int index) {
+    if (gi.block_type == 2) {
+        const int sfb = index / 3;
+        return sfb < 12 ? sf.s[sfb][index % 3] : 0;
+    }
+    return index < 21 ? sf.l[index] + (gi.preflag ? mpeg::kPretab[index] : 0) : 0;
+}
+
+// Quantises every line; returns false when a value exceeds the largest codable one.
+bool Quantise(const float* xr34, const float* bandMax34, const GranuleInfo& gi,
+              const ScaleFactors& sf, const BandLayout& bands, int step, int32_t* ix) {
+    const EncTables& t = GetEncTables();
+    const float base = t.quantFactor[StepIndex(step)];
+    float gain[40];
+    // Every band's largest value first: a step that cannot fit costs no quantisation.
+    for (int b = 0; b < bands.count; ++b) {
+        gain[b] = base * t.sfGain34[gi.scalefac_scale][SfOf(sf, gi, bands.sfIndex[b])];
+        if (bandMax34[b] * gain[b] + 0.4054f >= float(kMaxQuant + 1)) return false;
+    }
+    for (int b = 0; b < bands.count; ++b) {
+        const float g = gain[b];
+        for (int i = bands.start[b]; i < bands.end[b]; ++i) ix[i] = int32_t(xr34[i] * g + 0.4054f);
+    }
+    return true;
+}
+
+// Picks the cheapest table for the pairs in [a, b); returns its bits (signs excluded).
+int ChooseTable(const int32_t* ix, int a, int b, int32_t* table) {
+    *table = 0;
+    if (a >= b) return 0;
+    int32_t mx = 0;
+    for (int i = a; i < b; ++i) mx = std::max(mx, ix[i]);
+    if (mx == 0) return 0;
+    const EncTables& t = GetEncTables();
+    auto sum = [&](const TableGroup& g, int* escapes) {
+        uint64_t acc = 0;
+        int esc = 0;
+        for (int i = a; i < b; i += 2) {
+            int x = ix[i], y = ix[i + 1];
+            if (x >= 15) {
+                x = 15;
+                ++esc;
+            }
+            if (y >= 15) {
+                y = 15;
+                ++esc;
+            }
+            acc += g.packed[x * 16 + y];
+        }
+        if (escapes) *escapes = esc;
+        return acc;
+    };
+    int best = 1 << 30;
+    auto pick = [&](const TableGroup& g, uint64_t acc, int extra0, int extra1) {
+        for (int k = 0; k < g.count; ++k) {
+            const int bits = int((acc >> (21 * k)) & 0x1FFFFF) + (k == 0 ? extra0 : extra1);
+            if (bits < best) {
+                best = bits;
+                *table = g.tables[k];
+            }
+        }
+    };
+    if (mx <= 15) {
+        const int g = mx == 1 ? 0 : mx == 2 ? 1 : mx == 3 ? 2 : mx <= 5 ? 3 : mx <= 7 ? 4 : 5;
+        pick(t.group[g], sum(t.group[g], nullptr), 0, 0);
+        if (mx < 15) return best;
+    }
+    // Escape tables: the smallest linbits that holds the largest value in each family.
+    const int need = mx - 15;
+    int t16 = 16, t24 = 24;
+    while (t16 < 23 && t.pair[t16].linmax < need) ++t16;
+    while (t24 < 31 && t.pair[t24].linmax < need) ++t24;
+    int esc = 0;
+    const TableGroup& g = t.group[kGroupEscape];
+    const uint64_t acc = sum(g, &esc);
+    const int before = best;
+    const int32_t keep = *table;
+    pick(g, acc, esc * t.pair[t16].linbits, esc * t.pair[t24].linbits);
+    if (best < before)
+        *table = (*table == 16) ? t16 : t24;
+    else
+        *table = keep;
+    return best;
+}
+
+// Counts the Huffman bits of a quantised granule and fills the coding fields of gi.
+int CountBits(const Mp3EncContext& c, const int32_t* ix, GranuleInfo& gi) {
+    const EncTables& t = GetEncTables();
+    int i = kLines;
+    while (i > 1 && ix[i - 1] == 0 && ix[i - 2] == 0) i -= 2;
+    gi.count1End = i;
+    int bits = 0;
+    int countA = 0, countB = 0;
+    while (i > 3 && ix[i - 1] <= 1 && ix[i - 2] <= 1 && ix[i - 3] <= 1 && ix[i - 4] <= 1) {
+        const int idx = ix[i - 4] * 8 + ix[i - 3] * 4 + ix[i - 2] * 2 + ix[i - 1];
+        countA += t.quad[0].len[idx];
+        countB += 4;
+        bits += ix[i - 4] + ix[i - 3] + ix[i - 2] + ix[i - 1];
+        i -= 4;
+    }
+    gi.count1table_select = countB < countA ? 1 : 0;
+    bits += std::min(countA, countB);
+    const int bigEnd = i;
+    gi.big_values = bigEnd / 2;
+    for (int k = 0; k < bigEnd; ++k) bits += ix[k] != 0;
+
+    const mpeg::BandTable& bt = mpeg::kBands[c.id][c.rateIndex];
+    int a1, a2;
+    if (gi.window_switching_flag) {
+        a1 = gi.block_type == 2 ? 36 : bt.l[8];
+        a2 = kLines;
+        gi.region0_count = gi.block_type == 2 ? 8 : 7;
+        gi.region1_count = 20 - gi.region0_count;
+    } else {
+        int index = 0;
+        while (index < 21 && bt.l[index + 1] < bigEnd) ++index;
+        // Our split: about a third of the big-value bands in region 0, a third in region 1.
+        int r0 = std::min(15, (index + 1) / 3);
+        int r1 = std::min(7, std::max(0, (index + 1) / 3));
+        if (r0 + r1 + 2 > 22) r1 = 22 - 2 - r0;
+        gi.region0_count = r0;
+        gi.region1_count = r1;
+        a1 = bt.l[r0 + 1];
+        a2 = bt.l[r0 + r1 + 2];
+    }
+    a1 = std::min(a1, bigEnd);
+    a2 = std::min(a2, bigEnd);
+    gi.table_select[2] = 0;
+    bits += ChooseTable(ix, 0, a1, &gi.table_select[0]);
+    bits += ChooseTable(ix, a1, a2, &gi.table_select[1]);
+    if (!gi.window_switching_flag) bits += ChooseTable(ix, a2, bigEnd, &gi.table_select[2]);
+    return bits;
+}
+
+int BitsFor(int v) {
+    int n = 0;
+    while ((1 << n) <= v) ++n;
+    return n;
+}
+
+// Scale-factor bits for the granule; picks scalefac_compress. Returns -1 when the scale
+// factors do not fit their lengths.
+int ScalefactorBits(const Mp3EncContext& c, GranuleInfo& gi, const ScaleFactors& sf,
+                    const int32_t* scfsi) {
+    if (c.id == 1) {
+        int max1 = 0, max2 = 0;
+        if (gi.block_type == 2) {
+            for (int b = 0; b < 12; ++b)
+                for (int w = 0; w < 3; ++w)
+                    (b < 6 ? max1 : max2) = std::max(b < 6 ? max1 : max2, sf.s[b][w]);
+        } else {
+            static const int kGroupStart[5] = {0, 6, 11, 16, 21};
+            for (int g = 0; g < 4; ++g) {
+                if (scfsi && scfsi[g]) continue;
+                for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b)
+                    (b < 11 ? max1 : max2) = std::max(b < 11 ? max1 : max2, sf.l[b]);
+            }
+        }
+        int best = -1;
+        for (int k = 0; k < 16; ++k) {
+            const int s1 = mpeg::kSlen[0][k], s2 = mpeg::kSlen[1][k];
+            if (max1 >= (1 << s1) || max2 >= (1 << s2)) continue;
+            int bits;
+            if (gi.block_type == 2) {
+                bits = 18 * s1 + 18 * s2;
+            } else {
+                static const int kGroupBands[4] = {6, 5, 5, 5};
+                bits = 0;
+                for (int g = 0; g < 4; ++g)
+                    if (!(scfsi && scfsi[g])) bits += kGroupBands[g] * (g < 2 ? s1 : s2);
+            }
+            if (best < 0 || bits < best) {
+                best = bits;
+                gi.scalefac_compress = k;
+            }
+        }
+        return best;
+    }
+    // LSF without intensity stereo and without preflag: partition row 0.
+    const int kind = gi.block_type == 2 ? 1 : 0;
+    const uint8_t* nr = mpeg::kSfbPartitions[0][kind];
+    static const int kLimitBits[4] = {4, 4, 3, 3};
+    int slen[4];
+    int at = 0;
+    for (int p = 0; p < 4; ++p) {
+        int mx = 0;
+        for (int k = 0; k < nr[p]; ++k, ++at) {
+            const int v = kind == 1 ? sf.s[at / 3][at % 3] : sf.l[at];
+            mx = std::max(mx, v);
+        }
+        slen[p] = BitsFor(mx);
+        if (slen[p] > kLimitBits[p]) return -1;
+    }
+    gi.scalefac_compress = ((slen[0] * 5 + slen[1]) << 4) + (slen[2] << 2) + slen[3];
+    gi.lsfRow = 0;
+    int bits = 0;
+    for (int p = 0; p < 4; ++p) {
+        gi.slen[p] = slen[p];
+        bits += slen[p] * nr[p];
+    }
+    return bits;
+}
+
+// Largest value each scale factor may take (for the amplification stop rule).
+int SfLimit(const Mp3EncContext& c, const GranuleInfo& gi, int sfIndex) {
+    if (c.id == 1) {
+        if (gi.block_type == 2) return sfIndex / 3 < 6 ? 15 : 7;
+        return sfIndex < 11 ? 15 : 7;
+    }
+    const int kind = gi.block_type == 2 ? 1 : 0;
+    const uint8_t* nr = mpeg::kSfbPartitions[0][kind];
+    int at = 0;
+    for (int p = 0; p < 4; ++p) {
+        at += nr[p];
+        if (sfIndex < at) return p < 2 ? 15 : 7;
+    }
+    return 0;
+}
+
+struct LoopWork {
+    alignas(32) float xr34[kLines];
+    float bandMax34[40];
+    float absXr[kLines];
+    double xmin[40];
+    BandLayout bands;
+};
+
+// Smallest step at or above `step` (or, when allowDown, also below it) whose quantisation
+// fits `bits` Huffman bits. Returns the bits; ix and gi hold that quantisation.
+int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
+              int& step, int bits, bool allowDown, int32_t* ix) {
+    auto fits = [&](int s, int* used) {
+        if (!Quantise(w.xr34, w.bandMax34, gi, sf, w.bands, s, ix)) return false;
+        *used = CountBits(c, ix, gi);
+        return *used <= bits;
+    };
+    int used = 0;
+    step = std::clamp(step, kMinStep, kMaxStep);
+    if (allowDown) {
+        // Bisection around the estimate for the smallest step that fits.
+        int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+        int probe = step;
+        while (hi - lo > 1) {
+            if (fits(probe, &used))
+                hi = probe;
+            else
+                lo = probe;
+            probe = (lo + hi) / 2;
+        }
+        step = hi;
+        fits(step, &used);
+        return used;
+    }
+    // Later passes only coarsen the step.
+    while (!fits(step, &used) && step < kMaxStep) ++step;
+    return used;
+}
+
+// Noise per band against the allowed distortion; returns the bands over the limit and the
+// summed excess (dB) in *overNoise.
+int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, int step,
+              const int32_t* ix, bool* over, double* overNoise) {
+    const EncTables& t = GetEncTables();
+    const float g0 = t.stepGain[StepIndex(step)];
+    int count = 0;
+    *overNoise = 0;
+    const int scored = gi.block_type == 2 ? 36 : 21;
+    for (int b = 0; b < scored; ++b) {
+        const float g = g0 * t.sfGain[gi.scalefac_scale][SfOf(sf, gi, w.bands.sfIndex[b])];
+        float noise = 0;
+        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) {
+            const float d = w.absXr[i] - t.pow43[ix[i]] * g;
+            noise += d * d;
+        }
+        over[b] = noise > w.xmin[b];
+        if (over[b]) {
+            ++count;
+            *overNoise += 10 * std::log10((noise + 1e-30) / (w.xmin[b] + 1e-30));
+        }
+    }
+    return count;
+}
+
+int StartStep(const float* xr) {
+    double m1 = 0, m2 = 0;
+    for (int i = 0; i < kLines; ++i) {
+        const double e = double(xr[i]) * xr[i];
+        m1 += e;
+        m2 += e > 0 ? std::log(e) : 0.0;
+    }
+    m1 /= kLines;
+    m2 /= kLines;
+    if (m1 <= 0) return -70;
+    const double r = std::round(8 * (m2 - std::log(m1)));
+    return r < -100 ? -170 : int(r) - 70;
+}
+
+// Codes one granule and channel into c.ix-like storage; returns part2_3_length.
+int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
+    GranuleInfo& gi = c.gi[gr][ch];
+    ScaleFactors& sf = c.sf[gr][ch];
+    const ModelResult& res = c.result[gr][ch];
+    const float* xr = c.xr[gr][ch];
+    const int blockType = gi.block_type;
+    std::memset(&sf, 0, sizeof sf);
+    gi.part2_3_length = 0;
+    gi.big_values = 0;
+    gi.scalefac_compress = 0;
+    gi.table_select[0] = gi.table_select[1] = gi.table_select[2] = 0;
+    gi.subblock_gain[0] = gi.subblock_gain[1] = gi.subblock_gain[2] = 0;
+    gi.region0_count = gi.region1_count = 0;
+    gi.preflag = gi.scalefac_scale = gi.count1table_select = 0;
+    gi.part2_length = 0;
+    gi.count1End = 0;
+    gi.quantizerStep = 0;
+    gi.slen[0] = gi.slen[1] = gi.slen[2] = gi.slen[3] = 0;
+    std::memset(ix, 0, sizeof(int32_t) * kLines);
+
+    bool any = false;
+    for (int i = 0; i < kLines; ++i)
+        if (xr[i] != 0) {
+            any = true;
+            break;
+        }
+    if (!any) return 0;
+
+    LoopWork w;
+    Layout(c, blockType, w.bands);
+    for (int i = 0; i < kLines; ++i) {
+        const float a = std::fabs(xr[i]);
+        w.absXr[i] = a;
+        w.xr34[i] = std::sqrt(a * std::sqrt(a));
+    }
+    // Allowed distortion per band: the model's masking ratio times the band's energy.
+    for (int b = 0; b < w.bands.count; ++b) {
+        float m = 0;
+        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) m = std::max(m, w.xr34[i]);
+        w.bandMax34[b] = m;
+        double en = 0;
+        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) en += double(xr[i]) * xr[i];
+        double ratio = 0;
+        if (!c.fast) {
+            const int k = w.bands.sfIndex[b];
+            if (blockType == 2)
+                ratio = k / 3 < kShortBands ? res.ratioS[k / 3][k % 3] : 0;
+            else
+                ratio = k < kLongBands ? res.ratioL[k] : 0;
+        }
+        w.xmin[b] = ratio * en;
+    }
+
+    int step = StartStep(xr);
+    int32_t bestIx[kLines];
+    ScaleFactors bestSf = sf;
+    GranuleInfo bestGi = gi;
+    int bestStep = step, bestBits = -1, bestPart2 = 0, bestOver = 0;
+    double bestNoise = 0;
+    bool over[40];
+    int sinceBest = 0;
+    for (int pass = 0; pass < kMaxOuterPasses && sinceBest < kPatience; ++pass) {
+        const int part2 = ScalefactorBits(c, gi, sf, nullptr);
+        if (part2 < 0 || part2 > available) break;
+        const int huff = InnerLoop(c, w, gi, sf, step, available - part2, pass == 0, ix);
+        if (huff > available - part2) break;  // cannot happen: the top step codes nothing
+        double overNoise = 0;
+        const int overCount = c.fast ? 0 : CalcNoise(w, gi, sf, step, ix, over, &overNoise);
+        if (bestBits < 0 || overCount < bestOver ||
+            (overCount == bestOver && overNoise < bestNoise)) {
+            std::memcpy(bestIx, ix, sizeof bestIx);
+            bestSf = sf;
+            bestGi = gi;
+            bestStep = step;
+            bestBits = huff;
+            bestPart2 = part2;
+            bestOver = overCount;
+            bestNoise = overNoise;
+            sinceBest = 0;
+        } else {
+            ++sinceBest;
+        }
+        if (overCount == 0) break;
+        // Amplify the bands over the limit; stop when all are amplified or one overflows.
+        bool all = true, overflow = false;
+        const int scored = blockType == 2 ? 36 : 21;
+        for (int b = 0; b < scored; ++b) {
+            const int k = w.bands.sfIndex[b];
+            int& v = blockType == 2 ? sf.s[k / 3][k % 3] : sf.l[k];
+            if (over[b]) {
+                ++v;
+                if (v > SfLimit(c, gi, k)) overflow = true;
+            }
+            if (v == 0) all = false;
+        }
+        if (all || overflow) break;
+    }
+    if (bestBits < 0) return 0;  // nothing fitted: keep the granule silent
+    std::memcpy(ix, bestIx, sizeof bestIx);
+    sf = bestSf;
+    gi = bestGi;
+    gi.quantizerStep = bestStep;
+    gi.part2_length = bestPart2;
+    gi.part2_3_length = bestPart2 + bestBits;
+    return gi.part2_3_length;
+}
+
+}  // namespace
+
+// Recounts the scale-factor bits of granule 1 after its scfsi was decided.
+static void ApplyScfsi(Mp3EncContext& c, int ch) {
+    GranuleInfo& g0 = c.gi[0][ch];
+    GranuleInfo& g1 = c.gi[1][ch];
+    int32_t* scfsi = c.scfsi[ch];
+    for (int g = 0; g < 4; ++g) scfsi[g] = 0;
+    if (c.fast || c.id != 1 || g0.block_type == 2 || g1.block_type == 2) return;
+    if (g1.part2_3_length == 0 && g1.big_values == 0 && g1.count1End == 0) return;
+    static const int kGroupStart[5] = {0, 6, 11, 16, 21};
+    for (int g = 0; g < 4; ++g) {
+        bool same = true;
+        for (int b = kGroupStart[g]; b < kGroupStart[g + 1]; ++b)
+            same = same && c.sf[0][ch].l[b] == c.sf[1][ch].l[b];
+        scfsi[g] = same ? 1 : 0;
+    }
+    const int huff = g1.part2_3_length - g1.part2_length;
+    const int part2 = ScalefactorBits(c, g1, c.sf[1][ch], scfsi);
+    g1.part2_length = part2;
+    g1.part2_3_length = part2 + huff;
+}
+
+void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits,
+                  int32_t* mainDataBegin) {
+    int32_t mx = 7680 - c.bitsPerFrame;
+    if (mx < 0) mx = 0;
+    mx = std::min(mx, c.id == 1 ? 4088 : 2040);
+    c.resvMax = mx;
+    const int32_t startSize = c.resvSize;
+    *mainDataBegin = startSize / 8;
+    int32_t size = startSize;
+    const int32_t meanCh = c.meanBits / c.channels;
+    for (int gr = 0; gr < c.granules; ++gr) {
+        for (int ch = 0; ch < c.channels; ++ch) {
+            int32_t avail = std::min(meanCh, 4095);
+            if (mx != 0) {
+                const int32_t more = int32_t(c.result[gr][ch].pe * 3.1) - meanCh;
+                int32_t add = 0;
+                if (more > 100) add = std::min(more, size * 6 / 10);
+                const int32_t overflow = size - mx * 8 / 10;
+                add = std::max(add, overflow);
+                avail = std::min(avail + add, 4095);
+            }
+            avail = std::min(avail, meanCh + size);
+            const int used = CodeGranule(c, gr, ch, avail, c.ix[gr][ch]);
+            if (gr == 1) ApplyScfsi(c, ch);
+            size += meanCh - c.gi[gr][ch].part2_3_length;
+            (void)used;
+        }
+    }
+    int32_t used = 0;
+    for (int gr = 0; gr < c.granules; ++gr)
+        for (int ch = 0; ch < c.channels; ++ch) {
+            GranuleInfo& gi = c.gi[gr][ch];
+            gi.global_gain = gi.part2_3_length == 0 && gi.big_values == 0 && gi.count1End == 0
+                                 ? 210
+                                 : int32_t(std::lround(gi.quantizerStep + 210));
+            used += gi.part2_3_length;
+        }
+    const int32_t frameMain = c.bitsPerFrame - c.sideInfoBits;
+    int32_t end = startSize + frameMain - ancillaryBits - used;
+    int32_t stuff = 0;
+    if (end > mx) {
+        stuff = end - mx;
+        end = mx;
+    }
+    stuff += end % 8;
+    end -= end % 8;
+    c.resvSize = end;
+    *stuffingBits = stuff;
+}
+
+}  // namespace mp3enc

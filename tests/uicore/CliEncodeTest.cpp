@@ -1,0 +1,133 @@
+// tunara-cli encode: WAV in, MP3 out; refusals and interruptions leave no output behind.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+};
+
+Result Cli(const std::string& args) {
+    const std::string command = kCli + " " + args + " </dev/null 2>&1";
+    Result r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), p)) > 0) r.out.append(buffer, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// A 16-bit WAV of a tone with a little noise.
+void WriteWav(const std::string& path, uint32_t rate, int channels, double seconds) {
+    const uint32_t frames = uint32_t(rate * seconds), bytes = frames * 2 * channels;
+    std::ofstream f(path, std::ios::binary);
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) f.put(char((v >> (8 * i)) & 0xff));
+    };
+    f << "RIFF";
+    put(36 + bytes, 4);
+    f << "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);
+    put(uint32_t(channels), 2);
+    put(rate, 4);
+    put(rate * 2 * channels, 4);
+    put(uint32_t(2 * channels), 2);
+    put(16, 2);
+    f << "data";
+    put(bytes, 4);
+    uint32_t seed = 1;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            seed = seed * 1664525u + 1013904223u;
+            const int v = int(8000 * std::sin(2 * M_PI * 440.0 * i / rate)) + int(seed >> 22) - 512;
+            put(uint32_t(uint16_t(int16_t(v))), 2);
+        }
+}
+
+std::string Temp(const std::string& name) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tunara-cli-encode-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return (dir / name).string();
+}
+
+}  // namespace
+
+// A WAV becomes an MP3 that our own decoder reads back at the same rate.
+TEST(CliEncode, WavBecomesMp3) {
+    const std::string wav = Temp("in.wav"), mp3 = Temp("out.mp3"), back = Temp("back.wav");
+    WriteWav(wav, 22050, 1, 1.0);
+    const Result r = Cli("encode " + wav + " " + mp3 + " --fast --bitrate 32");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    std::ifstream f(mp3, std::ios::binary);
+    uint8_t head[2] = {};
+    f.read(reinterpret_cast<char*>(head), 2);
+    EXPECT_EQ(head[0], 0xFF);
+    EXPECT_EQ(head[1] & 0xF6, 0xF2);  // sync, MPEG-2 LSF, Layer III
+    EXPECT_EQ(Cli("decode " + mp3 + " " + back).exitCode, 0);
+    EXPECT_GT(fs::file_size(back), 44u + 22050u * 2 * 9 / 10);
+}
+
+// Refusals name the reason and leave no file.
+TEST(CliEncode, RefusalsLeaveNoOutput) {
+    const std::string wav = Temp("rate.wav"), mp3 = Temp("refused.mp3");
+    WriteWav(wav, 8000, 2, 0.2);
+    Result r = Cli("encode " + wav + " " + mp3);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("sampling rate not supported"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(mp3));
+    WriteWav(wav, 44100, 2, 0.2);
+    r = Cli("encode " + wav + " " + mp3 + " --bitrate 150");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("bit rate not available"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(mp3));
+    r = Cli("encode " + Temp("missing.wav") + " " + mp3);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(mp3));
+}
+
+// Ctrl+C during the encoding removes the partial file.
+TEST(CliEncode, InterruptRemovesPartialOutput) {
+    const std::string wav = Temp("long.wav"), mp3 = Temp("partial.mp3");
+    WriteWav(wav, 44100, 2, 600.0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        ::execl(kCli.c_str(), kCli.c_str(), "encode", wav.c_str(), mp3.c_str(), nullptr);
+        ::_exit(127);
+    }
+    // The output exists once the encoder runs; wait for its first bytes.
+    while (!fs::exists(mp3) || fs::file_size(mp3) == 0) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended before it could be interrupted";
+        std::this_thread::yield();
+    }
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(fs::exists(mp3));
+    fs::remove(wav);
+}
