@@ -91,6 +91,7 @@ struct MpegDecContext {
     float overlap[2][32][18];
     mpegdec::SynthesisState* synth;
     int32_t marker;
+    uint8_t diagnosed;  // the first diagnostic of this stream was reported
 
     // Per-frame scratch, here so that decoding never allocates.
     int32_t nonzeroLines[2];           // lines past this are zero
@@ -102,6 +103,9 @@ struct MpegDecContext {
 };
 
 namespace mpegdec {
+
+// Reports a diagnostic through the hook, the first of each stream only.
+void Diagnose(MpegDecContext& c, const char* message);
 
 // Reservoir access used by the spectral stage.
 inline uint32_t ResPeek32(const Reservoir& r) {

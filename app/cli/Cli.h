@@ -20,6 +20,7 @@ struct Command {
     const char* name;
     const char* usage;  // one line: "play FILE..."
     CommandFn run;
+    const char* help = nullptr;  // a few lines for "COMMAND --help", each ending in a newline
 };
 
 // Registers a command; used through a static Registration object.

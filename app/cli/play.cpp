@@ -130,8 +130,9 @@ int RunPlayer(const PlayerSession& session) {
     auto nextStatus = Clock::now();
     auto nextTick = Clock::now();
     while (!quit) {
-        // Keys until the tick is due.
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
+        // Keys until the tick is due. Rounded up: a wait rounded down to 0 ms
+        // would spin on the clock through the last fraction of a millisecond.
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now());
         int waitMs = static_cast<int>(std::max<int64_t>(0, wait.count()));
         if (interactive) {
             struct pollfd p {
@@ -143,8 +144,8 @@ int RunPlayer(const PlayerSession& session) {
                 for (ssize_t i = 0; i < n && !quit; ++i)
                     quit = HandleKey(keys[i], controller, stepVolume);
             }
-        } else if (waitMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        } else {
+            std::this_thread::sleep_until(nextTick);
         }
         if (quit) break;
         if (Clock::now() < nextTick) continue;
@@ -201,7 +202,12 @@ int Play(const std::vector<std::string>& args) {
     return RunPlayer(session);
 }
 
-Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play});
+Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play,
+                  "Plays the files and lists given (the built-in chord when none).\n"
+                  "On a terminal: space play, s stop, n/p next/previous, f/b forward/back,\n"
+                  "1-4 normal/intro/shuffle/repeat, +/- volume, q quit.\n"
+                  "Otherwise every item plays to the end with a status line now and then.\n"
+                  "TUNARA_AUDIO=null plays to no device; TUNARA_AUDIO=file:PATH records.\n"});
 
 }  // namespace
 
