@@ -1,9 +1,11 @@
 // A stand-in toolbox module for tests: one movie of 5 s at a time scale of
-// 1000 with a scriptable sound description, meter and stream notices. Built
-// as four variants: FULL and OTHER (identical but for their name), NOENTRY,
-// which lacks the component entry point, and OLDABI, built for another
-// interface version.
+// 1000 with a scriptable sound description, user data, meter and stream
+// notices. Built as four variants: FULL and OTHER (identical but for their
+// name), NOENTRY, which lacks the component entry point, and OLDABI, built
+// for another interface version.
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,7 @@ struct Fake {
     TmActionFilter filter = nullptr;
     intptr_t refcon = 0;
     std::vector<std::pair<int32_t, std::string>> notices;
+    std::map<uint32_t, std::string> userData;
     std::vector<uint32_t> calls;  // selectors and component selectors, in order
     int liveMovies = 0;
 } g;
@@ -74,6 +77,13 @@ FAKE_EXPORT void tunaraFakeSetSound(const TmSoundDescription* d, uint32_t mediaT
     if (d) g.sound = *d;
     g.mediaType = mediaType;
     g.hasSound = hasSound != 0;
+}
+// A null text removes the item.
+FAKE_EXPORT void tunaraFakeSetUserData(uint32_t type, const char* text) {
+    if (text)
+        g.userData[type] = text;
+    else
+        g.userData.erase(type);
 }
 FAKE_EXPORT void tunaraFakeSetVideo(int hasVideo) {
     g.hasVideo = hasVideo != 0;
@@ -163,6 +173,18 @@ FAKE_EXPORT int32_t tunaraMediaDispatch(uint32_t selector, TmCall* call) {
                 (type == FourCc("strm") && g.mediaType == FourCc("strm"));
             *Out<void*>(a[4]) = found ? kTrack : nullptr;
             return found ? kTmOk : kTmNoTrack;
+        }
+        case sel::kMovieUserDataText: {
+            auto it = g.userData.find(static_cast<uint32_t>(a[1]));
+            if (it == g.userData.end()) return kTmUserDataNotFound;
+            auto size = static_cast<size_t>(a[3]);
+            *Out<int32_t>(a[4]) = static_cast<int32_t>(it->second.size());
+            if (size > 0) {
+                size_t n = std::min(size - 1, it->second.size());
+                std::memcpy(Out<char>(a[2]), it->second.data(), n);
+                Out<char>(a[2])[n] = '\0';
+            }
+            return kTmOk;
         }
         case sel::kTrackMedia:
             *Out<void*>(a[1]) = kMedia;
