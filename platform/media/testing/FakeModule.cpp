@@ -5,7 +5,6 @@
 // for another interface version.
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -37,7 +36,9 @@ struct Fake {
     TmActionFilter filter = nullptr;
     intptr_t refcon = 0;
     std::vector<std::pair<int32_t, std::string>> notices;
-    std::map<uint32_t, std::string> userData;
+    // A vector, not a map: a map's insertion brings in a process-unique
+    // symbol, which would keep this module from ever being unloaded.
+    std::vector<std::pair<uint32_t, std::string>> userData;
     std::vector<uint32_t> calls;  // selectors and component selectors, in order
     int liveMovies = 0;
 } g;
@@ -80,10 +81,11 @@ FAKE_EXPORT void tunaraFakeSetSound(const TmSoundDescription* d, uint32_t mediaT
 }
 // A null text removes the item.
 FAKE_EXPORT void tunaraFakeSetUserData(uint32_t type, const char* text) {
-    if (text)
-        g.userData[type] = text;
-    else
-        g.userData.erase(type);
+    auto& items = g.userData;
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [type](const auto& item) { return item.first == type; }),
+                items.end());
+    if (text) items.emplace_back(type, text);
 }
 FAKE_EXPORT void tunaraFakeSetVideo(int hasVideo) {
     g.hasVideo = hasVideo != 0;
@@ -175,7 +177,9 @@ FAKE_EXPORT int32_t tunaraMediaDispatch(uint32_t selector, TmCall* call) {
             return found ? kTmOk : kTmNoTrack;
         }
         case sel::kMovieUserDataText: {
-            auto it = g.userData.find(static_cast<uint32_t>(a[1]));
+            const auto type = static_cast<uint32_t>(a[1]);
+            auto it = std::find_if(g.userData.begin(), g.userData.end(),
+                                   [type](const auto& item) { return item.first == type; });
             if (it == g.userData.end()) return kTmUserDataNotFound;
             auto size = static_cast<size_t>(a[3]);
             *Out<int32_t>(a[4]) = static_cast<int32_t>(it->second.size());
