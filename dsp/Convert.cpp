@@ -23,30 +23,19 @@ inline double RoundNearestEven(float x) {
     return r;
 }
 
-// The decoder's combination (16 bits, nearest even, saturate), once per
-// granule and channel: kept branch-light and free of double fmod.
-void ToInt16NearestSaturate(const float* src, int16_t* dst, int32_t len) {
-    constexpr float kLower = -32768.5f;
-    constexpr float kUpper = 32767.5f;
+// The decoder's combination (16 bits, nearest even, saturate), once per granule and
+// channel. Straight-line float code so the compiler turns it into vector code: clamping
+// first keeps every value within float's exact integers, and adding and taking away
+// 1.5 * 2^23 rounds to the nearest integer with ties to even (the default rounding mode).
+void ToInt16NearestSaturate(const float* __restrict src, int16_t* __restrict dst, int32_t len) {
+    constexpr float kMagic = 12582912.0f;
     for (int32_t i = 0; i < len; ++i) {
-        const float x = src[i];
-        int32_t r;
-        if (x < 0.0f) {
-            if (x >= kLower) {
-                r = static_cast<int32_t>(static_cast<double>(x) - 0.5);
-                if (static_cast<double>(x) - r == 0.5) r = -((-r) & ~1);
-            } else {
-                r = -32768;
-            }
-        } else if (x >= kUpper) {
-            r = 32767;
-        } else if (x >= 0.0f) {
-            r = static_cast<int32_t>(static_cast<double>(x) + 0.5);
-            if (r - static_cast<double>(x) == 0.5) r &= ~1;
-        } else {
-            r = 0;  // NaN
-        }
-        dst[i] = static_cast<int16_t>(r);
+        float x = src[i];
+        x = x == x ? x : 0.0f;  // NaN
+        x = x < -32768.0f ? -32768.0f : x;
+        x = x > 32767.0f ? 32767.0f : x;
+        const float r = (x + kMagic) - kMagic;
+        dst[i] = static_cast<int16_t>(static_cast<int32_t>(r));
     }
 }
 
