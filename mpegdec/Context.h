@@ -69,7 +69,9 @@ struct ScaleFactors {
 struct SynthesisState {
     int32_t marker;
     int32_t offset[2];  // 32 * the newest block's slot: 0..480, stepping down by 32
-    alignas(32) float ring[2][2][32][16];
+    // Per channel 16 blocks; a block holds the slot's transform outputs in the orders
+    // outputs 0..31 read them as an even block (first 32) and as an odd block (last 32).
+    alignas(32) float ring[2][16][64];
 };
 
 }  // namespace mpegdec

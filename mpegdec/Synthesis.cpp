@@ -131,39 +131,30 @@ void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out) {
     if (off < 0) off = 480;
     s.offset[ch] = off;
     const int slot = off / 32;
-    float(*same)[16] = s.ring[ch][slot & 1];
-    const float(*other)[16] = s.ring[ch][(slot & 1) ^ 1];
-    const int at = slot >> 1;
-    for (int m = 0; m < 32; ++m) same[m][at] = same[m][at + 8] = c[m];
+    float(*ring)[64] = s.ring[ch];
 
-    // Block b (0 = newest) is in slot + b: even b in `same` from `at` on, odd b in `other`
-    // from (slot + 1) / 2 on. Output k reads transform output kEvenRow[k] of the even blocks
-    // and kOddRow[k] of the odd ones (output 16 has no even part: its window is zero there).
-    static const uint8_t kEvenRow[32] = {16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
-                                         27, 28, 29, 30, 31, 0,  31, 30, 29, 28, 27,
-                                         26, 25, 24, 23, 22, 21, 20, 19, 18, 17};
-    static const uint8_t kOddRow[32] = {16, 15, 14, 13, 12, 11, 10, 9,  8,  7, 6,
-                                        5,  4,  3,  2,  1,  0,  1,  2,  3,  4, 5,
-                                        6,  7,  8,  9,  10, 11, 12, 13, 14, 15};
-    const int atOdd = (slot + 1) >> 1;
-    for (int k = 0; k < 32; k += 4) {
-        V4 acc[4];
-        for (int i = 0; i < 4; ++i) {
-            const float* we = t.synthEven[k + i];
-            const float* wo = t.synthOdd[k + i];
-            const float* e = &same[kEvenRow[k + i]][at];
-            const float* o = &other[kOddRow[k + i]][atOdd];
-            acc[i] = Load4(we) * Load4(e) + Load4(we + 4) * Load4(e + 4) + Load4(wo) * Load4(o) +
-                     Load4(wo + 4) * Load4(o + 4);
-        }
-        // Horizontal sums of the four accumulators, one per lane.
-        const V4 ab = __builtin_shufflevector(acc[0], acc[1], 0, 4, 1, 5) +
-                      __builtin_shufflevector(acc[0], acc[1], 2, 6, 3, 7);
-        const V4 cd = __builtin_shufflevector(acc[2], acc[3], 0, 4, 1, 5) +
-                      __builtin_shufflevector(acc[2], acc[3], 2, 6, 3, 7);
-        Store4(out + k, __builtin_shufflevector(ab, cd, 0, 1, 4, 5) +
-                            __builtin_shufflevector(ab, cd, 2, 3, 6, 7));
+    // Output k reads transform output 16 + k (k < 16), 0 (k = 16, zero weight) or 48 - k
+    // of the even blocks, and |16 - k| of the odd ones. Storing both gathers makes every
+    // read below a contiguous run of four outputs.
+    float* e = ring[slot];
+    float* o = e + 32;
+    for (int k = 0; k < 16; ++k) e[k] = c[16 + k];
+    e[16] = c[0];
+    for (int k = 17; k < 32; ++k) e[k] = c[48 - k];
+    for (int k = 0; k < 17; ++k) o[k] = c[16 - k];
+    for (int k = 17; k < 32; ++k) o[k] = c[k - 16];
+
+    V4 acc[8];
+    for (int q = 0; q < 8; ++q) acc[q] = V4{0, 0, 0, 0};
+    for (int i = 0; i < 8; ++i) {
+        const float* be = ring[(slot + 2 * i) & 15];
+        const float* bo = ring[(slot + 2 * i + 1) & 15] + 32;
+        const float* we = t.synthEven[i];
+        const float* wo = t.synthOdd[i];
+        for (int q = 0; q < 8; ++q)
+            acc[q] += Load4(we + 4 * q) * Load4(be + 4 * q) + Load4(wo + 4 * q) * Load4(bo + 4 * q);
     }
+    for (int q = 0; q < 8; ++q) Store4(out + 4 * q, acc[q]);
 }
 
 void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {

@@ -61,7 +61,7 @@ void Build() {
                 sign = j <= 15 ? 1.0f : (j == 16 ? 0.0f : -1.0f);
             else
                 sign = -1.0f;
-            (b % 2 == 0 ? t.synthEven : t.synthOdd)[j][b / 2] =
+            (b % 2 == 0 ? t.synthEven : t.synthOdd)[b / 2][j] =
                 sign * SynthesisWindow()[j + 32 * b];
         }
 }
