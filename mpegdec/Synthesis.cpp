@@ -193,11 +193,20 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
         V4 in[32], res[32];
         for (int sb = 0; sb < 32; ++sb) in[sb] = Load4(&time[sb][slot]);
         Dct4Lanes<32>(in, res, t.dct32);
-        for (int lane = 0; lane < 4 && slot + lane < 18; ++lane) {
-            float cm[32];
-            for (int m = 0; m < 32; ++m) cm[m] = res[m][lane];
-            PolyphaseWindow(*c.synth, ch, cm, out + 32 * (slot + lane));
+        // Transposed four by four: cm[lane] holds the slot's 32 outputs.
+        alignas(16) float cm[4][32];
+        for (int m = 0; m < 32; m += 4) {
+            const V4 lo01 = __builtin_shufflevector(res[m], res[m + 1], 0, 4, 1, 5);
+            const V4 hi01 = __builtin_shufflevector(res[m], res[m + 1], 2, 6, 3, 7);
+            const V4 lo23 = __builtin_shufflevector(res[m + 2], res[m + 3], 0, 4, 1, 5);
+            const V4 hi23 = __builtin_shufflevector(res[m + 2], res[m + 3], 2, 6, 3, 7);
+            Store4(cm[0] + m, __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5));
+            Store4(cm[1] + m, __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7));
+            Store4(cm[2] + m, __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5));
+            Store4(cm[3] + m, __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7));
         }
+        for (int lane = 0; lane < 4 && slot + lane < 18; ++lane)
+            PolyphaseWindow(*c.synth, ch, cm[lane], out + 32 * (slot + lane));
     }
 }
 

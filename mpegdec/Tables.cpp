@@ -69,8 +69,9 @@ void Build() {
 }  // namespace
 
 const Tables& GetTables() {
-    static std::once_flag once;
-    std::call_once(once, Build);
+    // A function-local static: after the first call only a guard check, no library call.
+    static const bool built = (Build(), true);
+    (void)built;
     return g_tables;
 }
 
