@@ -165,13 +165,12 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
         const float* X = c.lines + 18 * sb;
         float* ov = c.overlap[ch][sb];
         float* ts = time[sb];
-        bool zero = true;
-        for (int k = 0; k < 18; ++k)
-            if (X[k] != 0.0f) {
-                zero = false;
-                break;
-            }
-        if (zero) {
+        // Branch-free test for an all-zero subband (either sign of zero).
+        uint32_t bits[18];
+        std::memcpy(bits, X, sizeof bits);
+        uint32_t any = 0;
+        for (int k = 0; k < 18; ++k) any |= bits[k] << 1;
+        if (any == 0) {
             for (int i = 0; i < 18; ++i) {
                 ts[i] = ov[i];
                 ov[i] = 0;
