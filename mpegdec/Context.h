@@ -153,6 +153,9 @@ void ImdctShort(const float* X, float* overlap, float* out, const Tables& t);
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out);
 // The windowing half of it, given the slot's 32 transform outputs.
 void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out);
+// Whether the windowing runs eight lanes wide (chosen once from the processor; tests
+// switch it to compare with the four-lane path).
+extern bool g_synthWide;
 // The 32-point transform c[m] = sum in[k] cos(m (2k + 1) pi / 64).
 void Dct32(const float* in, float* out);
 
