@@ -19,15 +19,43 @@ inline V4 Load4(const float* p) {
 
 }  // namespace
 
+namespace {
+
+// y[n] = sum over k of X[k] * longCos[k][n], lanes over n; every width adds in k order.
+template <typename V>
+inline void LongKernel(const float* X, const Tables& t, float* y) {
+    constexpr int W = sizeof(V) / sizeof(float);
+    V acc[24 / W] = {};
+    for (int k = 0; k < 18; ++k) {
+        const V xk = V{} + X[k];
+        for (int q = 0; q < 24 / W; ++q) {
+            V c;
+            std::memcpy(&c, t.longCos[k] + W * q, sizeof c);
+            acc[q] += xk * c;
+        }
+    }
+    std::memcpy(y, acc, sizeof acc);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx"))) void LongKernelAvx(const float* X, const Tables& t, float* y) {
+    typedef float V8 __attribute__((vector_size(32)));
+    LongKernel<V8>(X, t, y);
+}
+#endif
+
+}  // namespace
+
 // Windowed inverse MDCT of X[0..17] (36 values x) with overlap-add: out[i] = x[i] +
 // overlap[i], then overlap[i] = x[18 + i].
 void ImdctLong(const float* X, const float* window, float* overlap, float* out, const Tables& t) {
-    float y[20] = {};
-    for (int k = 0; k < 18; ++k) {
-        const float xk = X[k];
-        const float* col = t.longCos[k];
-        for (int n = 0; n < 20; ++n) y[n] += xk * col[n];
-    }
+    alignas(32) float y[24];
+#if defined(__x86_64__) || defined(__i386__)
+    if (g_synthWide)
+        LongKernelAvx(X, t, y);
+    else
+#endif
+        LongKernel<V4>(X, t, y);
     // x[i] = y[i + 9] (i < 9), -y[26 - i] (9 <= i < 27), -y[i - 27] (i >= 27).
     for (int i = 0; i < 9; ++i) out[i] = y[i + 9] * window[i] + overlap[i];
     for (int i = 9; i < 18; ++i) out[i] = overlap[i] - y[26 - i] * window[i];

@@ -46,7 +46,7 @@ void Build() {
             t.shortMatrix[n][k] =
                 float(std::cos((2 * n + 7) * (2 * k + 1) * pi / 24) * w[2][n] * 32768);
     for (int k = 0; k < 18; ++k)
-        for (int n = 0; n < 20; ++n)
+        for (int n = 0; n < 24; ++n)
             t.longCos[k][n] = n < 18 ? float(std::cos(pi / 72 * (2 * n + 1) * (2 * k + 1))) : 0.0f;
     int at = 0;
     for (int n = 32; n >= 2; n /= 2)

@@ -181,6 +181,26 @@ TEST(Internals, Polyphase_WidePathMatchesFourLanes) {
     ASSERT_EQ(std::memcmp(outs[0].data(), outs[1].data(), outs[0].size() * sizeof(float)), 0);
 }
 
+// Likewise the inverse MDCT of long blocks.
+TEST(Internals, ImdctLong_WidePathMatchesFourLanes) {
+    const bool saved = g_synthWide;
+    const Tables& t = GetTables();
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(-5000, 5000);
+    for (int run = 0; run < 50; ++run) {
+        float X[18], overlap[2][18], out[2][18];
+        for (float& v : X) v = u(rng);
+        for (int wide = 0; wide < 2; ++wide) {
+            g_synthWide = wide != 0;
+            for (float& v : overlap[wide]) v = 1.0f;
+            ImdctLong(X, t.window[run % 4], overlap[wide], out[wide], t);
+        }
+        ASSERT_EQ(std::memcmp(out[0], out[1], sizeof out[0]), 0) << run;
+        ASSERT_EQ(std::memcmp(overlap[0], overlap[1], sizeof overlap[0]), 0) << run;
+    }
+    g_synthWide = saved;
+}
+
 // The window is antisymmetric around its centre up to the sign pattern of its 64-blocks.
 TEST(Internals, SynthesisWindow_Symmetry) {
     const float* D = SynthesisWindow();
