@@ -54,6 +54,20 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& c) {
 
 }  // namespace
 
+bool IsValidUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        char32_t c;
+        const size_t len = DecodeUtf8(bytes, i, c);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string Utf8OrLatin1(std::string_view bytes) {
+    return IsValidUtf8(bytes) ? std::string(bytes) : Latin1ToUtf8(bytes);
+}
+
 std::string Latin1ToUtf8(std::string_view latin1) {
     std::string out;
     out.reserve(latin1.size());

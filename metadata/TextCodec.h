@@ -19,6 +19,13 @@ std::string Utf16ToUtf8(const uint8_t* data, size_t bytes, bool bigEndian);
 // text from a file can be handed on as UTF-8.
 std::string SanitizeUtf8(std::string_view bytes);
 
+// True when every byte belongs to a valid UTF-8 sequence.
+bool IsValidUtf8(std::string_view bytes);
+
+// Text of unknown 8-bit encoding: kept when it is valid UTF-8, else read as
+// ISO-8859-1 (valid UTF-8 is rarely also meaningful Latin-1).
+std::string Utf8OrLatin1(std::string_view bytes);
+
 // UTF-8 to ISO-8859-1; characters outside it (and invalid bytes) become '?'.
 std::string Utf8ToLatin1(std::string_view utf8);
 

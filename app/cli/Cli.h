@@ -1,7 +1,16 @@
 #pragma once
 // tunara-cli: each command registers itself from its own file.
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace tunara {
+class Playlist;
+class PlayerController;
+namespace app {
+class AppServices;
+}
+}  // namespace tunara
 
 namespace tunara::cli {
 
@@ -19,6 +28,18 @@ void Register(const Command& command);
 struct Registration {
     explicit Registration(const Command& command) { Register(command); }
 };
+
+// The player screen and keys of `play` around a controller. `prepare` fills
+// the playlist after the terminal channel and the front end's services are
+// set up (it may start the media toolbox there; false: exit 1);
+// `beforeStart` and `afterStart` run around the controller's Start
+// (`afterStart` false: exit 1). Returns the exit code.
+struct PlayerSession {
+    std::function<bool(Playlist&, app::AppServices&)> prepare;
+    std::function<void(PlayerController&)> beforeStart;
+    std::function<bool(PlayerController&)> afterStart;
+};
+int RunPlayer(const PlayerSession& session);
 
 // The folder of the running program (for its default item and modules).
 std::string ProgramFolder();

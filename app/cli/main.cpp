@@ -41,6 +41,12 @@ int main(int argc, char** argv) {
     using namespace tunara::cli;
     if (argc < 2) return Usage();
     std::string name = argv[1];
+    // A sub-command ("cd lookup") is registered under both words.
+    if (argc >= 3) {
+        const std::string two = name + " " + argv[2];
+        for (const auto& c : Commands())
+            if (two == c.name) return c.run(std::vector<std::string>(argv + 3, argv + argc));
+    }
     std::vector<std::string> args(argv + 2, argv + argc);
     for (const auto& c : Commands())
         if (name == c.name) return c.run(args);

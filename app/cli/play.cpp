@@ -87,22 +87,19 @@ bool HandleKey(char key, PlayerController& c, StepVolume& stepVolume) {
     return false;
 }
 
-int Play(const std::vector<std::string>& args) {
+}  // namespace
+
+int RunPlayer(const PlayerSession& session) {
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     const bool drawScreen = interactive && ::isatty(STDOUT_FILENO) != 0;
     Screen screen;
     TerminalInteraction interaction(interactive, drawScreen ? &screen : nullptr);
     app::AppServices services(&interaction);
 
-    std::vector<std::string> names = args;
-    if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
-
-    if (NeedsMediaToolbox(names)) services.StartMedia();
     SettingsStore settings;
     Playlist& playlist = ThePlaylist();
-    BuildList(playlist, names);
-    if (playlist.Count() == 0) {
-        std::fprintf(stderr, "tunara-cli: nothing to play\n");
+    if (session.prepare && !session.prepare(playlist, services)) {
+        if (session.cleanup) session.cleanup();
         return 1;
     }
 
@@ -114,8 +111,14 @@ int Play(const std::vector<std::string>& args) {
     PlayerController controller(display, playlist, volume.IsOpen() ? &volume : nullptr,
                                 ProgramFolder(), &settings);
     notify = &controller;
+    if (session.beforeStart) session.beforeStart(controller);
     controller.Start();
-    controller.Play();
+    if (session.afterStart && !session.afterStart(controller)) {
+        controller.Shutdown();
+        playlist.Clear();
+        if (session.cleanup) session.cleanup();
+        return 1;
+    }
     auto stepVolume = [&](int delta) {
         int position = display.VolumeSlider() + delta;
         position = std::max(PlayerController::kVolumeMin,
@@ -179,7 +182,28 @@ int Play(const std::vector<std::string>& args) {
     notify = nullptr;
     raw.reset();
     playlist.Clear();
+    if (session.cleanup) session.cleanup();
     return 0;
+}
+
+namespace {
+
+int Play(const std::vector<std::string>& args) {
+    std::vector<std::string> names = args;
+    if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
+    PlayerSession session;
+    session.prepare = [&](Playlist& playlist, app::AppServices& services) {
+        if (NeedsMediaToolbox(names)) services.StartMedia();
+        BuildList(playlist, names);
+        if (playlist.Count() > 0) return true;
+        std::fprintf(stderr, "tunara-cli: nothing to play\n");
+        return false;
+    };
+    session.afterStart = [](PlayerController& c) {
+        c.Play();
+        return true;
+    };
+    return RunPlayer(session);
 }
 
 Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play});

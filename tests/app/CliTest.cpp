@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/io/WavHeader.h"
+#include "support/CdImage.h"
 
 namespace {
 
@@ -116,3 +117,33 @@ TEST_F(Cli, Info_PrintsFieldsOrFails) {
 }
 
 }  // namespace
+
+// The drive listing shows every track with its start and length, the data
+// track too, and the disc id.
+TEST_F(Cli, Cd_ListsImageTracks) {
+    std::string cue =
+        tunara::testing::WriteCdImage(dir_, "disc", tunara::testing::StandardTracks());
+    Result r = RunCli("cd " + cue);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("disc id 15000a04"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2  00:04.00  00:03.00  audio"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4  00:08.38  00:04.00  data"), std::string::npos) << r.out;
+    r = RunCli("cd " + dir_ + "none.cue");
+    EXPECT_NE(r.out.find("no disc"), std::string::npos) << r.out;
+}
+
+// cd play plays the chosen track through the controller to the end of the
+// disc's audio tracks; a data track or an empty drive is refused.
+TEST_F(Cli, CdPlay_PlaysTrackToTheEnd) {
+    std::string cue =
+        tunara::testing::WriteCdImage(dir_, "disc", tunara::testing::StandardTracks());
+    Result r = RunCli("cd play " + cue + " 2");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Track 02 of 03"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Track 03 of 03"), std::string::npos) << r.out;
+    r = RunCli("cd play " + cue + " 4");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("not an audio track"), std::string::npos) << r.out;
+    r = RunCli("cd play " + dir_ + "none.cue");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+}

@@ -28,6 +28,8 @@ public:
 
 class Controller : public ::testing::Test {
 protected:
+    // No CD drive, whatever the machine has: these tests are about files.
+    Controller() { controller_.SetCdDrives({}, 0); }
     ~Controller() override { MakeActive(nullptr); }
 
     FakeMediaSource* Add(const std::string& title, int durationMs = 1000) {

@@ -1,9 +1,13 @@
 #include "ui/core/PlayerController.h"
 
+#include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
+#include "sources/CdDiscInfo.h"
 #include "sources/SourceFactory.h"
 #include "sources/SourceSettings.h"
+#include "ui/core/CdMediaPoller.h"
+#include "ui/core/CddbSettings.h"
 
 namespace tunara {
 
@@ -62,6 +66,10 @@ void PlayerController::Command(int id) {
             break;
         case kCmdWeb:
             ToggleWeb();
+            break;
+        case kCmdCd:
+            // The button is disabled without a drive.
+            if (hasCdDrive_) display_.ToggleCdWindow();
             break;
         default:
             break;
@@ -348,11 +356,140 @@ void PlayerController::OnTick() {
     if (webSource_) webSource_->Tick();
 }
 
-void PlayerController::OnMediaArrived(uint32_t) {}
-void PlayerController::OnMediaRemoved(uint32_t) {}
-void PlayerController::OnCddbStatus() {}
-void PlayerController::OnCddbInfoChanged() {}
-void PlayerController::OnCddbError() {}
+void PlayerController::SetCdDrives(std::vector<std::string> drives, int pollMs) {
+    cdDriveNames_ = std::move(drives);
+    if (cdDriveNames_.size() > 32) cdDriveNames_.resize(32);
+    cdDrivesGiven_ = true;
+    cdPollMs_ = pollMs;
+}
+
+void PlayerController::BuildCdDrives() {
+    if (!cdDrivesGiven_) {
+        cdDriveNames_.clear();
+        for (auto& d : cdaudio::ListDrives())
+            if (cdDriveNames_.size() < 32) cdDriveNames_.push_back(d.name);
+    }
+    cdDrives_.clear();
+    for (const auto& name : cdDriveNames_) cdDrives_.push_back(std::make_unique<CdDisc>(name));
+    hasCdDrive_ = !cdDrives_.empty();
+    if (!hasCdDrive_) cdDrives_.push_back(std::make_unique<CdDisc>(std::string()));
+    int current = settings_ ? settings_->ChooseCdDrive(cdDriveNames_) : 0;
+    if (current < 0 || current >= static_cast<int>(cdDrives_.size())) current = 0;
+    currentCd_ = cdDrives_[static_cast<size_t>(current)].get();
+    cdErrorShown_.assign(cdDrives_.size(), false);
+    // Lookup notices arrive like the main window's posted messages.
+    std::weak_ptr<int> token = noticeToken_;
+    for (auto& disc : cdDrives_)
+        disc->SetNotifyWindow([this, token](int message) {
+            UiQueue().Post([this, token, message] {
+                if (token.expired()) return;
+                switch (message) {
+                    case static_cast<int>(cddb::CddbNotice::Status):
+                        OnCddbStatus();
+                        break;
+                    case static_cast<int>(cddb::CddbNotice::Done):
+                        OnCddbInfoChanged();
+                        break;
+                    case static_cast<int>(cddb::CddbNotice::Error):
+                        OnCddbError();
+                        break;
+                }
+            });
+        });
+}
+
+uint32_t PlayerController::CurrentCdMask() const {
+    for (size_t i = 0; i < cdDrives_.size() && hasCdDrive_; ++i)
+        if (cdDrives_[i].get() == currentCd_) return 1u << i;
+    return 0;
+}
+
+void PlayerController::ReadCurrentCd() {
+    if (!currentCd_) return;
+    if (IsActive(currentCd_) && currentCd_->Count() > 0) {
+        currentCd_->SetCurrent(-1);
+        Refresh();
+    }
+    uint32_t result = currentCd_->ReadToc();
+    // The read has told the user already; polling need not say it again.
+    if (result != 0) {
+        for (size_t i = 0; i < cdDrives_.size(); ++i)
+            if (cdDrives_[i].get() == currentCd_) cdErrorShown_[i] = true;
+    }
+}
+
+void PlayerController::OnMediaArrived(uint32_t driveMask) {
+    if (!(driveMask & CurrentCdMask())) return;
+    ReadCurrentCd();
+    LookUpCdInfo();
+    bool autoPlay = settings_ && settings_->Flag(settings::kAutoPlayCD);
+    if (autoPlay || IsActive(currentCd_)) {
+        MakeActive(currentCd_);
+        RefreshAll();
+        // Refresh has already started the disc when the player was playing;
+        // Play would then stop it again.
+        if (state_ != Playing) Play();
+    }
+}
+
+void PlayerController::OnMediaRemoved(uint32_t driveMask) {
+    if (!(driveMask & CurrentCdMask())) return;
+    if (IsActive(currentCd_)) {
+        playlist_.SetCurrent(0);
+        MakeActive(&playlist_);
+        Refresh();
+    }
+    currentCd_->Clear();
+    RefreshAll();
+}
+
+void PlayerController::OnCdChange(int drive, int kind, const std::string& text) {
+    if (drive < 0 || drive >= static_cast<int>(cdDrives_.size())) return;
+    size_t i = static_cast<size_t>(drive);
+    switch (kind) {
+        case cdaudio::MediaWatcher::Change::Arrived:
+            cdErrorShown_[i] = false;
+            OnMediaArrived(1u << drive);
+            break;
+        case cdaudio::MediaWatcher::Change::Removed:
+            OnMediaRemoved(1u << drive);
+            break;
+        case cdaudio::MediaWatcher::Change::Failed:
+            // A drive that keeps failing is told about once, not every second.
+            if (!cdErrorShown_[i]) {
+                cdErrorShown_[i] = true;
+                ReportError(UserMessage{0, text, {}});
+            }
+            break;
+    }
+}
+
+void PlayerController::PollCdDrives() {
+    if (cdPoller_) cdPoller_->PollNow();
+}
+
+void PlayerController::LookUpCdInfo() {
+    if (!currentCd_ || currentCd_->Count() == 0) return;
+    if (currentCd_->Info().ReadCache()) return;
+    if (settings_ && settings_->Flag(settings::kAutoCDInfo))
+        currentCd_->Info().StartLookup(CddbLookupConfig(*settings_));
+}
+
+void PlayerController::OnCddbStatus() {
+    if (!currentCd_) return;
+    display_.ShowMessage(currentCd_->Info().StatusText(), kNoticeMs);
+    display_.Hold(kNoticeMs);
+}
+
+void PlayerController::OnCddbInfoChanged() {
+    display_.RefreshListViews();
+    if (currentCd_ && IsActive(currentCd_)) Refresh();
+}
+
+void PlayerController::OnCddbError() {
+    if (!currentCd_) return;
+    display_.ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
+}
 
 void PlayerController::Start() {
     if (settings_) {
@@ -360,9 +497,20 @@ void PlayerController::Start() {
         SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
     }
     ShowVolumeFromMixer();
-    // No CD drives here: the CD button stays disabled and the playlist plays.
-    display_.EnableCdButton(false);
-    MakeActive(&playlist_);
+    BuildCdDrives();
+    display_.EnableCdButton(hasCdDrive_);
+    if (hasCdDrive_) {
+        ReadCurrentCd();
+        LookUpCdInfo();
+        MakeActive(playlist_.Count() > 0 ? static_cast<TrackList*>(&playlist_) : currentCd_);
+        cdPoller_ = std::make_unique<CdMediaPoller>(cdDriveNames_,
+                                                    [this](const cdaudio::MediaWatcher::Change& c) {
+                                                        OnCdChange(c.drive, c.kind, c.text);
+                                                    });
+        cdPoller_->Start(cdPollMs_);
+    } else {
+        MakeActive(&playlist_);
+    }
     Refresh();
     running_ = true;
 }
@@ -371,6 +519,9 @@ void PlayerController::Shutdown() {
     if (settings_) SetUseId3TitleQuery(nullptr);
     if (volume_) volume_->Close();
     running_ = false;
+    cdPoller_.reset();
+    // A lookup still waiting on its server ends now, not at its time-out.
+    for (auto& disc : cdDrives_) disc->Info().Abandon();
     if (webSource_) {
         webSource_->Stop();
         webSource_->Close();
@@ -381,6 +532,10 @@ void PlayerController::Shutdown() {
         source_->Close();
         source_ = nullptr;
     }
+    // The discs and their tracks go with the controller; the active list
+    // must not name one of them afterwards.
+    for (auto& disc : cdDrives_)
+        if (IsActive(disc.get())) MakeActive(&playlist_);
 }
 
 }  // namespace tunara

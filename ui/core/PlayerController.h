@@ -15,6 +15,7 @@
 #include "engine/MediaSource.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistCommands.h"
+#include "sources/CdDisc.h"
 #include "ui/core/PlayerDisplay.h"
 #include "ui/core/SettingsStore.h"
 
@@ -49,6 +50,8 @@ enum PlayerCommand : int {
 // Slider notification codes that move the player.
 enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
 
+class CdMediaPoller;
+
 class PlayerController {
 public:
     static constexpr int kTickMs = 25;
@@ -57,6 +60,7 @@ public:
     static constexpr int kVolumeMin = 0;
     static constexpr int kVolumeMax = 100;
     static constexpr int kNoticeMs = 3000;
+    static constexpr int kCdPollMs = 1000;
 
     // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
     // `settings`, when given, answers the sources' settings from Start to
@@ -94,8 +98,15 @@ public:
     // Every kTickMs; also delivers work posted to the user-interface thread.
     void OnTick();
 
-    // CD drives and CDDB notices. Without CD drives there is no current disc
-    // and these change nothing.
+    // The CD drives by element name, in the order of the drive masks below
+    // (bit i is drive i; at most 32). Without a call before Start the
+    // drives are those of cdaudio::ListDrives(). `pollMs` 0 starts no
+    // polling thread; PollCdDrives then looks once (tests step it).
+    void SetCdDrives(std::vector<std::string> drives, int pollMs = kCdPollMs);
+    void PollCdDrives();
+
+    // A disc arrived in or left the drives of the mask. Only currentCd's
+    // drive matters; discs in other drives are ignored.
     void OnMediaArrived(uint32_t driveMask);
     void OnMediaRemoved(uint32_t driveMask);
     void OnCddbStatus();
@@ -114,6 +125,10 @@ public:
     // Set when Next (a command or a tick's track advance) stopped at the end
     // of the list; cleared by Play.
     bool ReachedEnd() const { return reachedEnd_; }
+    // One disc per drive; a single disc without a drive when there is none.
+    const std::vector<std::unique_ptr<CdDisc>>& CdDrives() const { return cdDrives_; }
+    CdDisc* CurrentCd() const { return currentCd_; }
+    bool HasCdDrive() const { return hasCdDrive_; }
 
 private:
     bool StepNext();  // Next; false when it stopped at the end of the list
@@ -121,6 +136,15 @@ private:
     void ShowModes();
     void ShowTransport();
     void ShowVolumeFromMixer();
+    void BuildCdDrives();
+    uint32_t CurrentCdMask() const;
+    // Reads currentCd's disc; when it is the active list its playing track
+    // is let go first, since the read destroys the tracks.
+    void ReadCurrentCd();
+    void OnCdChange(int drive, int kind, const std::string& text);
+    // A freshly read currentCd: its CD information from the cache, else a
+    // CDDB lookup when "AutoCDInfo" is set.
+    void LookUpCdInfo();
 
     PlayerDisplay& display_;
     Playlist& playlist_;
@@ -135,6 +159,17 @@ private:
     std::unique_ptr<MediaSource> webSource_;
     bool running_ = false;
     bool reachedEnd_ = false;
+
+    std::vector<std::string> cdDriveNames_;
+    bool cdDrivesGiven_ = false;
+    int cdPollMs_ = kCdPollMs;
+    std::vector<std::unique_ptr<CdDisc>> cdDrives_;
+    CdDisc* currentCd_ = nullptr;
+    bool hasCdDrive_ = false;
+    std::vector<bool> cdErrorShown_;  // per drive: its failure has been told once
+    std::unique_ptr<CdMediaPoller> cdPoller_;
+    // Lookup notices posted before the controller went find it gone.
+    std::shared_ptr<int> noticeToken_ = std::make_shared<int>(0);
 };
 
 }  // namespace tunara

@@ -39,6 +39,8 @@ public:
     virtual void SetTransportLit(bool play, bool fastForward, bool rewind) = 0;
     virtual void SetModeLit(bool intro, bool shuffle, bool repeat) = 0;
     virtual void EnableCdButton(bool enabled) = 0;
+    // The CD button: opens the CD window, or closes it when open.
+    virtual void ToggleCdWindow() {}
     // The playlist window's list view and the CD window.
     virtual void RefreshListViews() = 0;
 };

@@ -1,0 +1,122 @@
+// tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]]: reads the disc's table
+// of contents, looks it up on the CDDB server and prints what it found.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/Cli.h"
+#include "platform/cdaudio/CdAudio.h"
+#include "platform/ui/UserInteraction.h"
+#include "sources/CdDisc.h"
+#include "sources/CdDiscInfo.h"
+#include "sources/CdTrackSource.h"
+#include "ui/core/CddbSettings.h"
+#include "ui/core/SettingsStore.h"
+
+namespace tunara::cli {
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]]\n");
+    return 2;
+}
+
+int CdLookup(const std::vector<std::string>& args) {
+    std::string drive;
+    std::string server;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--server") {
+            if (i + 1 >= args.size()) return Usage();
+            server = args[++i];
+        } else if (args[i].rfind("--server=", 0) == 0) {
+            server = args[i].substr(9);
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            return Usage();
+        } else if (drive.empty()) {
+            drive = args[i];
+        } else {
+            return Usage();
+        }
+    }
+    SetUiThread();
+
+    std::vector<std::string> drives;
+    for (const auto& d : cdaudio::ListDrives()) drives.push_back(d.name);
+    SettingsStore settings(drives);
+    if (drive.empty()) {
+        const int current = settings.CurrentCdDrive();
+        if (current < 0) {
+            std::fprintf(stderr, "No CD drive found; name one (a device or a .cue image).\n");
+            return 1;
+        }
+        drive = drives[static_cast<size_t>(current)];
+    }
+
+    CdDisc disc(drive);
+    bool failed = false;
+    bool done = false;
+    // Notices come from the lookup thread; the texts are taken there, at the
+    // time of the notice, and printed on this thread.
+    disc.SetNotifyWindow([&](int message) {
+        std::string text;
+        if (message == static_cast<int>(cddb::CddbNotice::Status)) text = disc.Info().StatusText();
+        if (message == static_cast<int>(cddb::CddbNotice::Error))
+            text = disc.Info().ErrorText() + " (" + std::to_string(disc.Info().ErrorCode()) + ")";
+        UiQueue().Post([&, message, text] {
+            switch (message) {
+                case static_cast<int>(cddb::CddbNotice::Status):
+                    std::printf("%s\n", text.c_str());
+                    break;
+                case static_cast<int>(cddb::CddbNotice::Error):
+                    std::fflush(stdout);
+                    std::fprintf(stderr, "%s\n", text.c_str());
+                    failed = true;
+                    break;
+                case static_cast<int>(cddb::CddbNotice::Done):
+                    done = true;
+                    break;
+            }
+            std::fflush(stdout);
+        });
+    });
+    disc.ReadToc();
+    UiQueue().Deliver();  // an error box of the read, if any
+    if (disc.Count() == 0) {
+        std::fprintf(stderr, "No audio disc in %s.\n", drive.c_str());
+        return 1;
+    }
+    std::printf("Disc id %08x, %d tracks, %d s\n", disc.DiscId(), disc.TrackCount(),
+                disc.DiscLength());
+
+    cddb::LookupConfig config = CddbLookupConfig(settings);
+    if (!server.empty()) config.server = server;
+    disc.Info().StartLookup(config);
+    while (disc.Info().Running()) {
+        UiQueue().Deliver();
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    disc.Info().Wait();
+    UiQueue().Deliver();
+    if (failed) return 1;
+
+    MediaSource* first = disc.ItemAt(0);
+    std::printf("Artist: %s\n", first->GetArtist().c_str());
+    std::printf("Album: %s\n", first->GetAlbum().c_str());
+    std::printf("Category: %s\n", first->GetCategory().c_str());
+    for (int i = 0; i < disc.Count(); ++i) {
+        auto* track = dynamic_cast<CdTrackSource*>(disc.ItemAt(i));
+        std::printf("%2d  %s\n", track ? track->TrackNumber() : i + 1,
+                    disc.ItemAt(i)->GetTitle().c_str());
+    }
+    return done ? 0 : 1;
+}
+
+const Registration registration({"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]]",
+                                 CdLookup});
+
+}  // namespace
+
+}  // namespace tunara::cli

@@ -1,0 +1,298 @@
+#include "metadata/CddbLookup.h"
+
+#include <cstdio>
+
+#include "metadata/Cddb.h"
+#include "metadata/TextCodec.h"
+#include "platform/profile/Profile.h"
+
+namespace tunara::cddb {
+
+std::string CacheSection(uint64_t mediaIdentity) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(mediaIdentity));
+    return text;
+}
+
+bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
+    profile::ProfileFile p;
+    if (!profile::Load(file, p)) return false;
+    const std::string section = CacheSection(disc.MediaIdentity());
+    const int n = p.GetInt(section, "numtracks", -1);
+    if (n != disc.TrackCount()) return false;
+    auto get = [&](std::string_view key) {
+        std::string value;
+        p.GetString(section, key, "", value, kCacheTextChars + 1);
+        return text::Utf8OrLatin1(value);
+    };
+    const std::string artist = get("artist");
+    const std::string album = get("title");
+    const std::string category = get("category");
+    disc.EditTracks([&](std::vector<CdTrackText>& tracks) {
+        for (auto& t : tracks) {
+            t.artist = artist;
+            t.album = album;
+            t.category = category;
+            t.title = get(std::to_string(t.number - 1));
+        }
+    });
+    return true;
+}
+
+bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
+    return WriteCdInfoCache(file, disc, disc.MediaIdentity(), disc.TrackCount());
+}
+
+bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc, uint64_t mediaIdentity,
+                      int count) {
+    std::vector<CdTrackText> tracks;
+    disc.EditTracks([&](std::vector<CdTrackText>& t) { tracks = t; });
+    if (tracks.empty()) return false;
+    const std::string section = CacheSection(mediaIdentity);
+    return profile::Edit(file, [&](profile::ProfileFile& p) {
+        p.WriteString(section, "artist", tracks.front().artist);
+        p.WriteString(section, "title", tracks.front().album);
+        p.WriteString(section, "category", tracks.front().category);
+        p.WriteInt(section, "numtracks", count);
+        for (const auto& t : tracks) p.WriteString(section, std::to_string(t.number - 1), t.title);
+    });
+}
+
+struct CddbLookup::Facts {
+    uint32_t discId = 0;
+    int trackCount = 0;
+    int lengthSeconds = 0;
+    std::vector<uint32_t> offsets;
+    uint64_t mediaIdentity = 0;
+};
+
+CddbLookup::CddbLookup(CdInfoDisc& disc) : disc_(disc) {}
+
+CddbLookup::~CddbLookup() {
+    Abandon();
+}
+
+void CddbLookup::SetNoticeSink(NoticeSink sink) {
+    std::lock_guard lock(stateMutex_);
+    sink_ = std::move(sink);
+}
+
+CddbLookup::Facts CddbLookup::TakeFacts() const {
+    Facts f;
+    f.discId = disc_.DiscId();
+    f.trackCount = disc_.TrackCount();
+    f.lengthSeconds = disc_.DiscLengthSeconds();
+    f.offsets = disc_.TrackOffsets();
+    f.mediaIdentity = disc_.MediaIdentity();
+    return f;
+}
+
+void CddbLookup::Reap() {
+    // Joins threads that have ended; the caller holds workersMutex_.
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (it->finished->load()) {
+            if (it->thread.joinable()) it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CddbLookup::Start(const LookupConfig& config) {
+    Facts facts = TakeFacts();
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard lock(workersMutex_);
+    Reap();
+    std::thread t([this, config, facts = std::move(facts), cancel, finished] {
+        RunWith(config, facts, cancel);
+        finished->store(true);
+    });
+    workers_.push_back(Worker{std::move(t), cancel, finished});
+}
+
+void CddbLookup::Abandon() {
+    std::vector<Worker> workers;
+    {
+        std::lock_guard lock(workersMutex_);
+        workers.swap(workers_);
+    }
+    for (auto& w : workers) w.cancel->store(true);
+    for (auto& w : workers)
+        if (w.thread.joinable()) w.thread.join();
+}
+
+bool CddbLookup::Running() const {
+    std::lock_guard lock(workersMutex_);
+    for (const auto& w : workers_)
+        if (!w.finished->load()) return true;
+    return false;
+}
+
+void CddbLookup::Wait() {
+    std::vector<Worker> workers;
+    {
+        std::lock_guard lock(workersMutex_);
+        workers.swap(workers_);
+    }
+    for (auto& w : workers)
+        if (w.thread.joinable()) w.thread.join();
+}
+
+std::string CddbLookup::StatusText() const {
+    std::lock_guard lock(stateMutex_);
+    return statusText_;
+}
+
+std::string CddbLookup::ErrorText() const {
+    std::lock_guard lock(stateMutex_);
+    return errorText_;
+}
+
+int CddbLookup::ErrorCode() const {
+    std::lock_guard lock(stateMutex_);
+    return errorCode_;
+}
+
+void CddbLookup::SetStatus(const std::string& text) {
+    std::lock_guard lock(stateMutex_);
+    statusText_ = text;
+}
+
+void CddbLookup::SetError(int code, std::string text) {
+    std::lock_guard lock(stateMutex_);
+    errorCode_ = code;
+    errorText_ = text::Utf8Prefix(text, 256);
+}
+
+void CddbLookup::Post(CddbNotice notice, const std::atomic<bool>& cancel) {
+    if (cancel.load()) return;  // abandoned: nobody is waiting for news
+    NoticeSink sink;
+    {
+        std::lock_guard lock(stateMutex_);
+        sink = sink_;
+    }
+    if (sink) sink(notice);
+}
+
+void CddbLookup::Run(const LookupConfig& config, std::shared_ptr<std::atomic<bool>> cancel) {
+    if (!cancel) cancel = std::make_shared<std::atomic<bool>>(false);
+    RunWith(config, TakeFacts(), cancel);
+}
+
+void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
+                         const std::shared_ptr<std::atomic<bool>>& cancel) {
+    std::lock_guard running(disc_.LookupLock());
+    if (cancel->load()) return;
+
+    std::string status(kTextAccessing);
+    status.replace(status.find("%s"), 2, config.server);
+    SetStatus(status);
+    Post(CddbNotice::Status, *cancel);
+
+    auto httpError = [&](http::Status s) {
+        if (s == http::Status::Cancelled || cancel->load()) return;
+        SetError(static_cast<int>(s), http::StatusText(s));
+        Post(CddbNotice::Error, *cancel);
+    };
+    auto cddbError = [&](int code, std::string_view text) {
+        SetError(code, std::string(text));
+        Post(CddbNotice::Error, *cancel);
+        Post(CddbNotice::Done, *cancel);
+    };
+
+    // "ProxyAddr:ProxyPort"; without a proxy host the connection is direct.
+    std::string proxy;
+    if (config.useProxy && !config.proxyAddr.empty())
+        proxy =
+            config.proxyPort.empty() ? config.proxyAddr : config.proxyAddr + ":" + config.proxyPort;
+    http::Session session(config.userAgent, proxy, config.http);
+    session.ShareCancelFlag(cancel);
+    std::string host;
+    int port = kDefaultPort;
+    if (!http::SplitHostPort(config.server, kDefaultPort, host, port)) {
+        httpError(http::Status::BadUrl);
+        return;
+    }
+    http::Connection connection(session, host, port);
+    const std::string hello = Hello();
+
+    // Query.
+    http::Request query;
+    http::Status s = connection.Get(RequestObject(QueryCommand(facts.discId, facts.trackCount,
+                                                               facts.offsets, facts.lengthSeconds),
+                                                  hello),
+                                    query);
+    if (s != http::Status::Ok) return httpError(s);
+    std::string line;
+    if (!query.ReadLine(line) && query.Error() != http::Status::Ok) return httpError(query.Error());
+    const StatusLine head = ParseStatusLine(line);
+    std::string matchText;
+    switch (head.code) {
+        case kExactMatch:
+            matchText = head.rest;
+            break;
+        case kExactMatches:  // several exact matches: like 211, take the first
+        case kInexactMatches:
+            if (!query.ReadLine(line)) {
+                if (query.Error() != http::Status::Ok) return httpError(query.Error());
+                line = ".";
+            }
+            if (!line.empty() && line.front() == '.') {  // an empty list
+                SetStatus(std::string(kTextNoMatch));
+                Post(CddbNotice::Status, *cancel);
+                Post(CddbNotice::Done, *cancel);
+                return;
+            }
+            matchText = DecodeLine(line);
+            break;
+        case kNoMatch:
+            SetStatus(std::string(kTextNoMatch));
+            Post(CddbNotice::Status, *cancel);
+            Post(CddbNotice::Done, *cancel);
+            return;
+        default:
+            return cddbError(head.code, ErrorTextFor(head.code));
+    }
+    query = http::Request();  // done with the query's connection
+
+    SetStatus(std::string(kTextMatchFound));
+    Post(CddbNotice::Status, *cancel);
+    Match match;
+    if (!ParseMatch(matchText, match)) return cddbError(head.code, kTextBadMatch);
+
+    // Read.
+    http::Request read;
+    s = connection.Get(RequestObject(ReadCommand(match.category, match.discId), hello), read);
+    if (s != http::Status::Ok) return httpError(s);
+    if (!read.ReadLine(line)) {
+        if (read.Error() != http::Status::Ok) return httpError(read.Error());
+        line.clear();
+    }
+    const StatusLine readHead = ParseStatusLine(line);
+    if (readHead.code != kExactMatches)
+        return cddbError(readHead.code, ErrorTextFor(readHead.code));
+    ReadReplyParser parser(facts.trackCount);
+    while (read.ReadLine(line))
+        if (!parser.Feed(line)) break;
+    if (!parser.Ended() && read.Error() != http::Status::Ok) return httpError(read.Error());
+    const DiscText text = parser.Result();
+
+    if (cancel->load()) return;
+    disc_.EditTracks([&](std::vector<CdTrackText>& tracks) {
+        for (auto& t : tracks) {
+            if (text.hasDiscTitle) {
+                t.artist = text.artist;
+                t.album = text.album;
+            }
+            t.category = match.category;
+            auto title = text.titles.find(t.number - 1);
+            if (title != text.titles.end()) t.title = title->second;
+        }
+    });
+    WriteCdInfoCache(config.cacheFile, disc_, facts.mediaIdentity, facts.trackCount);
+    Post(CddbNotice::Done, *cancel);
+}
+
+}  // namespace tunara::cddb

@@ -1,0 +1,73 @@
+#include "sources/CdDiscInfo.h"
+
+#include "sources/CdDisc.h"
+#include "sources/CdTrackSource.h"
+
+namespace tunara {
+
+CdDiscInfo::CdDiscInfo(CdDisc& disc) : disc_(disc), lookup_(*this) {
+    lookup_.SetNoticeSink([this](cddb::CddbNotice notice) {
+        if (const auto& notify = disc_.NotifyWindow()) notify(static_cast<int>(notice));
+    });
+}
+
+CdDiscInfo::~CdDiscInfo() {
+    lookup_.Abandon();
+}
+
+bool CdDiscInfo::ReadCache(const std::filesystem::path& file) {
+    return cddb::ReadCdInfoCache(file, *this);
+}
+
+void CdDiscInfo::StartLookup(const cddb::LookupConfig& config) {
+    lookup_.Start(config);
+}
+
+uint32_t CdDiscInfo::DiscId() const {
+    return disc_.DiscId();
+}
+int CdDiscInfo::TrackCount() const {
+    return disc_.TrackCount();
+}
+int CdDiscInfo::DiscLengthSeconds() const {
+    return disc_.DiscLength();
+}
+std::vector<uint32_t> CdDiscInfo::TrackOffsets() const {
+    return disc_.TrackOffsets();
+}
+uint64_t CdDiscInfo::MediaIdentity() const {
+    return disc_.MediaIdentity();
+}
+std::mutex& CdDiscInfo::LookupLock() {
+    return disc_.LookupLock();
+}
+
+void CdDiscInfo::EditTracks(const std::function<void(std::vector<cddb::CdTrackText>&)>& edit) {
+    std::lock_guard lock(disc_.ItemLock());
+    std::vector<CdTrackSource*> sources;
+    std::vector<cddb::CdTrackText> texts;
+    for (int i = 0; i < disc_.Count(); ++i) {
+        auto* track = dynamic_cast<CdTrackSource*>(disc_.ItemAt(i));
+        if (!track) continue;
+        sources.push_back(track);
+        cddb::CdTrackText t;
+        t.number = track->TrackNumber();
+        t.title = track->GetTitle();
+        t.artist = track->GetArtist();
+        t.album = track->GetAlbum();
+        t.category = track->GetCategory();
+        texts.push_back(std::move(t));
+    }
+    const std::vector<cddb::CdTrackText> before = texts;
+    edit(texts);
+    for (size_t i = 0; i < sources.size() && i < texts.size(); ++i) {
+        const auto& t = texts[i];
+        const auto& b = before[i];
+        if (t.title != b.title) sources[i]->SetTitle(t.title);
+        if (t.artist != b.artist) sources[i]->SetArtist(t.artist);
+        if (t.album != b.album) sources[i]->SetAlbum(t.album);
+        if (t.category != b.category) sources[i]->SetCategory(t.category);
+    }
+}
+
+}  // namespace tunara
