@@ -30,8 +30,7 @@ struct Registration {
 };
 
 // The player screen and keys of `play` around a controller. `prepare` fills
-// the playlist after the terminal channel and the front end's services are
-// set up (it may start the media toolbox there; false: exit 1);
+// the playlist once the front end's services are installed (false: exit 1);
 // `beforeStart` and `afterStart` run around the controller's Start
 // (`afterStart` false: exit 1). Returns the exit code.
 struct PlayerSession {

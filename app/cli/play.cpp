@@ -98,10 +98,7 @@ int RunPlayer(const PlayerSession& session) {
 
     SettingsStore settings;
     Playlist& playlist = ThePlaylist();
-    if (session.prepare && !session.prepare(playlist, services)) {
-        if (session.cleanup) session.cleanup();
-        return 1;
-    }
+    if (session.prepare && !session.prepare(playlist, services)) return 1;
 
     DisplayState display;
     PlayerController* notify = nullptr;
@@ -116,7 +113,6 @@ int RunPlayer(const PlayerSession& session) {
     if (session.afterStart && !session.afterStart(controller)) {
         controller.Shutdown();
         playlist.Clear();
-        if (session.cleanup) session.cleanup();
         return 1;
     }
     auto stepVolume = [&](int delta) {
@@ -182,7 +178,6 @@ int RunPlayer(const PlayerSession& session) {
     notify = nullptr;
     raw.reset();
     playlist.Clear();
-    if (session.cleanup) session.cleanup();
     return 0;
 }
 
