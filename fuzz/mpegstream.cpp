@@ -1,6 +1,8 @@
-// Fuzzes the encoder-summary reader of a stream's first frame.
+// Fuzzes the stream tier: the encoder-summary reader of a stream's first frame, the frame
+// search and scan past junk and damage, and the iTunSMPB text reader.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "mpegdec/mpegstream.h"
@@ -10,5 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> frame(data, data + size);
     MpegStreamSummary s;
     mpegStreamReadSummary(frame.data(), frame.size(), &s);
+    MpegStreamLayout layout;
+    if (mpegStreamLayout(frame.data(), frame.size(), &layout)) {
+        if (layout.audioFrame < layout.firstFrame || size_t(layout.audioFrame) > size)
+            __builtin_trap();
+        const MpegStreamTrim t =
+            mpegStreamTrim(layout.frames, mpegHeaderSamplesPerFrame(layout.first),
+                           layout.summary.encoderDelay, layout.summary.encoderPadding);
+        if (t.skip < 0 || t.keep < 0) __builtin_trap();
+    }
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    int32_t delay = 0, padding = 0;
+    mpegStreamParseSmpb(text.c_str(), &delay, &padding);
     return 0;
 }

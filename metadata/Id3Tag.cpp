@@ -203,7 +203,7 @@ const TableEntry kFrameTable[] = {
     {"MLLT", Handler::None},      {"OWNE", Handler::None},   {"PRIV", Handler::None},
     {"POPM", Handler::None},      {"POSS", Handler::None},   {"RVAD", Handler::None},
     {"RVRB", Handler::None},      {"SYLT", Handler::None},   {"TXXX", Handler::None},
-    {"USER", Handler::None},      {"WXXX", Handler::None},
+    {"USER", Handler::None},      {"WXXX", Handler::None},   {"TDRC", Handler::Text},
 };
 
 class File {
@@ -309,6 +309,16 @@ bool GivesValue(const std::string& frameId) {
     for (const TableEntry& entry : kFrameTable)
         if (entry.handler != Handler::None && IdPrefixMatches(entry.id, frameId)) return true;
     return false;
+}
+
+// Undoes unsynchronisation: every 0xFF 0x00 pair back to 0xFF.
+void Resynchronise(std::vector<uint8_t>& b) {
+    size_t out = 0;
+    for (size_t i = 0; i < b.size(); ++i) {
+        b[out++] = b[i];
+        if (b[i] == 0xFF && i + 1 < b.size() && b[i + 1] == 0x00) ++i;
+    }
+    b.resize(out);
 }
 
 std::string Latin1UpToZero(const uint8_t* p, size_t size) {
@@ -600,11 +610,19 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
     // Most tags are read whole at once; beyond that (cover art) only the
     // frames that give a value are read.
     const int64_t bodyStart = pos;
-    std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(left, kWholeTagBytes)));
+    // Before 2.4 unsynchronisation covers the whole tag: it is read whole and undone first.
+    const bool wholeTagUnsync = major < 4 && (flags_ & 0x80) != 0;
+    std::vector<uint8_t> head(
+        static_cast<size_t>(wholeTagUnsync ? left : std::min<int64_t>(left, kWholeTagBytes)));
     n = ReadAt(file.fd(), head.data(), head.size(), bodyStart);
     if (n < 0) return errno;
     if (size_t(n) < head.size()) left = n;  // the file is shorter than it said
     head.resize(size_t(n));
+    const int64_t tagEnd = pos + left;
+    if (wholeTagUnsync) {
+        Resynchronise(head);
+        left = int64_t(head.size());
+    }
     auto readBody = [&](int64_t at, uint8_t* dst, size_t count) {
         if (count == 0) return true;
         if (at + int64_t(count) <= int64_t(head.size())) {
@@ -613,7 +631,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
         }
         return ReadAt(file.fd(), dst, count, bodyStart + at) == ssize_t(count);
     };
-    pos += left;
+    pos = tagEnd;
 
     if (const int status = FindAudioStart(file.fd(), pos, audioStart); status != kId3Ok)
         return status;
@@ -636,9 +654,19 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
         }
         if (size > left - at - int64_t(headerBytes)) break;  // runs past the tag
         std::string id(reinterpret_cast<const char*>(f), idBytes);
-        if (GivesValue(id)) {
+        // Format flags: compressed or encrypted data is not text we can read, so such frames
+        // are skipped rather than read raw; a group byte and a length prefix are stepped over.
+        const uint8_t format = major >= 3 ? f[9] : 0;
+        const bool unreadable = major == 3 ? (format & 0xC0) != 0 : (format & 0x0C) != 0;
+        const size_t prefix = major == 3   ? ((format & 0x20) ? 1 : 0)
+                              : major >= 4 ? ((format & 0x40) ? 1 : 0) + ((format & 0x01) ? 4 : 0)
+                                           : 0;
+        const bool frameUnsync = major >= 4 && ((format & 0x02) || (flags_ & 0x80));
+        if (GivesValue(id) && !unreadable && prefix <= size) {
             std::vector<uint8_t> data(size);
             if (!readBody(at + int64_t(headerBytes), data.data(), size)) break;
+            data.erase(data.begin(), data.begin() + ptrdiff_t(prefix));
+            if (frameUnsync) Resynchronise(data);
             frames.push_back({std::move(id), std::move(data)});
         }
         at += int64_t(headerBytes) + size;
@@ -652,7 +680,25 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
 
 void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion) {
     values_.clear();
+    smpb_.clear();
     for (const RawFrame& frame : frames) {
+        // An encoder's delay and padding, noted as a comment described "iTunSMPB".
+        if (frame.id == "COMM" && frame.data.size() > 4) {
+            const uint8_t* p = frame.data.data() + 4;
+            const size_t size = frame.data.size() - 4;
+            std::string description;
+            if (DecodeEncodedText(frame.data[0], p, size, majorVersion, description) &&
+                description == "iTunSMPB") {
+                // The text follows the description's terminator (two bytes in UTF-16).
+                const size_t unit = frame.data[0] == 1 || frame.data[0] == 2 ? 2 : 1;
+                size_t at = 0;
+                while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0)))
+                    at += unit;
+                at += unit;
+                if (at < size)
+                    DecodeEncodedText(frame.data[0], p + at, size - at, majorVersion, smpb_);
+            }
+        }
         for (const TableEntry& entry : kFrameTable) {
             if (!IdPrefixMatches(entry.id, frame.id)) continue;
             Id3FrameValue value;
@@ -671,7 +717,7 @@ void Id3Tag::FillFromFrames() {
     };
     if (const std::string* v = first({"TT2", "TIT2"})) title_ = *v;
     if (const std::string* v = first({"TP1", "TOA", "TPE1", "TOPE"})) artist_ = *v;
-    if (const std::string* v = first({"TYE", "TYER"})) year_ = YearDigits(*v);
+    if (const std::string* v = first({"TYE", "TYER", "TDRC"})) year_ = YearDigits(*v);
     if (const std::string* v = first({"TAL", "TALB"})) album_ = *v;
     if (const std::string* v = first({"TRK", "TRCK"})) track_ = *v;
     if (const std::string* v = first({"TEN", "TENC"})) encodedBy_ = *v;

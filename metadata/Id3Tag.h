@@ -79,6 +79,8 @@ public:
     const std::string& genreName() const { return genreName_; }
     int genreIndex() const { return genreIndex_; }
     const std::string& encodedBy() const { return encodedBy_; }
+    // The text of a comment described "iTunSMPB" (an encoder's delay and padding), or empty.
+    const std::string& smpb() const { return smpb_; }
 
     // ID3v2 state of the last readV2.
     uint32_t v2TagSizeBytes() const { return tagSizeBytes_; }  // body size from the header
@@ -108,6 +110,7 @@ private:
     std::string genreName_;
     int genreIndex_ = kNoGenre;
     std::string encodedBy_;
+    std::string smpb_;
 
     uint32_t tagSizeBytes_ = 0;
     uint8_t flags_ = 0;

@@ -69,7 +69,9 @@ struct ScaleFactors {
 struct SynthesisState {
     int32_t marker;
     int32_t offset[2];  // 32 * the newest block's slot: 0..480, stepping down by 32
-    alignas(32) float ring[2][2][32][16];
+    // Per channel 16 blocks; a block holds the slot's transform outputs in the orders
+    // outputs 0..31 read them as an even block (first 32) and as an odd block (last 32).
+    alignas(32) float ring[2][16][64];
 };
 
 }  // namespace mpegdec
@@ -91,6 +93,7 @@ struct MpegDecContext {
     float overlap[2][32][18];
     mpegdec::SynthesisState* synth;
     int32_t marker;
+    uint8_t diagnosed;  // the first diagnostic of this stream was reported
 
     // Per-frame scratch, here so that decoding never allocates.
     int32_t nonzeroLines[2];           // lines past this are zero
@@ -102,6 +105,9 @@ struct MpegDecContext {
 };
 
 namespace mpegdec {
+
+// Reports a diagnostic through the hook, the first of each stream only.
+void Diagnose(MpegDecContext& c, const char* message);
 
 // Reservoir access used by the spectral stage.
 inline uint32_t ResPeek32(const Reservoir& r) {
@@ -151,6 +157,9 @@ void ImdctShort(const float* X, float* overlap, float* out, const Tables& t);
 void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out);
 // The windowing half of it, given the slot's 32 transform outputs.
 void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out);
+// Whether the windowing runs eight lanes wide (chosen once from the processor; tests
+// switch it to compare with the four-lane path).
+extern bool g_synthWide;
 // The 32-point transform c[m] = sum in[k] cos(m (2k + 1) pi / 64).
 void Dct32(const float* in, float* out);
 

@@ -165,7 +165,7 @@ bool ParseSideInfo(MpegDecContext& c) {
                 g.table_select[2] = 0;
                 for (int w = 0; w < 3; ++w) g.subblock_gain[w] = int32_t(GetBits(c, 3));
                 if (g.block_type == 0) {
-                    std::fputs("Side info bad: block_type == 0 in split block.\n", stdout);
+                    Diagnose(c, "Side info bad: block_type == 0 in split block.");
                     ok = false;
                 }
                 g.region0_count = (g.block_type == 2 && g.mixed_block_flag == 0) ? 8 : 7;
@@ -238,6 +238,32 @@ const char* mpegDecStatusText(int32_t status) {
             return "unknown status";
     }
 }
+
+namespace {
+
+void DiagnoseToStandardError(const char* message, void*) {
+    std::fprintf(stderr, "%s\n", message);
+}
+
+MpegDiagnosticHook g_diagnosticHook = DiagnoseToStandardError;
+void* g_diagnosticUser = nullptr;
+
+}  // namespace
+
+void mpegDecSetDiagnosticHook(MpegDiagnosticHook hook, void* user) {
+    g_diagnosticHook = hook ? hook : DiagnoseToStandardError;
+    g_diagnosticUser = hook ? user : nullptr;
+}
+
+namespace mpegdec {
+
+void Diagnose(MpegDecContext& c, const char* message) {
+    if (c.diagnosed) return;
+    c.diagnosed = 1;
+    g_diagnosticHook(message, g_diagnosticUser);
+}
+
+}  // namespace mpegdec
 
 int32_t mpegDecOpen(const uint8_t options[4], uint16_t flags, MpegReadCallback read, void* user,
                     MpegDecHandle* handle) {

@@ -37,7 +37,9 @@ int32_t BuildHuffmanTree(const HuffmanCodeTable& table, uint8_t (*nodes)[2], int
 
 // Decodes one code of a table from the left-aligned bits; returns x << 4 | y and sets the
 // code length in *used.
-inline int32_t DecodeHuffmanCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used) {
+// A code outside the table sets *illegal (when given).
+inline int32_t DecodeHuffmanCode(uint64_t bits, const HuffmanDecodeTable& t, int32_t* used,
+                                 bool* illegal = nullptr) {
     const uint16_t e = t.lookupBits > 0 ? t.lookup[bits >> (64 - t.lookupBits)] : 0;
     if (e & 0x8000) {
         *used = (e >> 8) & 31;
@@ -49,7 +51,7 @@ inline int32_t DecodeHuffmanCode(uint64_t bits, const HuffmanDecodeTable& t, int
     const uint8_t(*nodes)[2] = t.tree.nodes;
     while (nodes[node][0] != 0) {
         if (n >= 32 || node >= t.tree.nodeCount) {
-            std::fputs("Illegal Huffman code in data.\n", stdout);
+            if (illegal) *illegal = true;
             *used = n;
             return (2 * (t.xlen - 1)) << 4 | (2 * (t.ylen - 1) & 15);
         }

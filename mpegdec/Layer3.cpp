@@ -146,6 +146,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     const float* fac = c.factor;
     // Magnitudes cannot exceed 15 plus a 13-bit escape, the size of the power table.
     const float* pow43 = GetTables().pow43;
+    bool illegal = false;
     // Sign bits are coin flips to the branch predictor: apply them with bit operations.
     auto withSign = [](float v, uint32_t negative) {
         uint32_t u;
@@ -190,7 +191,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
             }
             const uint64_t bits = cache;
             int32_t n;
-            const int32_t v = DecodeHuffmanCode(bits, t, &n);
+            const int32_t v = DecodeHuffmanCode(bits, t, &n, &illegal);
             int32_t x = v >> 4, y = v & 15;
             if (linbits > 0 && x == 15) {
                 x += int32_t((bits << n) >> (64 - linbits));
@@ -221,7 +222,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     while (int32_t(pos) < end && i < kLines) {
         const uint64_t bits = Peek64(r, pos);
         int32_t n;
-        const int32_t v = DecodeHuffmanCode(bits, quad, &n);
+        const int32_t v = DecodeHuffmanCode(bits, quad, &n, &illegal);
         for (int k = 0; k < 4; ++k) {
             const uint32_t nonzero = (v >> (3 - k)) & 1;
             const uint32_t negative = uint32_t((bits << n) >> 63) & nonzero;
@@ -247,6 +248,7 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
     i = std::min(i, kLines);
     for (int32_t k = i; k < kLines; ++k) xr[k] = 0.0f;
     c.nonzeroLines[ch] = i;
+    if (illegal) Diagnose(c, "Illegal Huffman code in data.");
 }
 
 void LineFactors(MpegDecContext& c, int gr, int ch) {

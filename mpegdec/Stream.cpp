@@ -1,4 +1,5 @@
 // Encoder summaries in the first frame of a stream.
+#include <algorithm>
 #include <cstring>
 
 #include "mpegdec/mpegstream.h"
@@ -53,4 +54,125 @@ int32_t mpegStreamReadSummary(const uint8_t* frame, size_t size, MpegStreamSumma
         return 1;
     }
     return 0;
+}
+
+MpegStreamTrim mpegStreamTrim(int64_t frames, int32_t samplesPerFrame, int32_t encoderDelay,
+                              int32_t encoderPadding) {
+    const int64_t total = frames > 0 && samplesPerFrame > 0 ? frames * samplesPerFrame : 0;
+    if (encoderDelay < 0 || encoderPadding < 0) return MpegStreamTrim{0, total};
+    const int64_t skip = int64_t(encoderDelay) + MPEG_STREAM_DECODER_DELAY;
+    const int64_t keep = total - encoderDelay - encoderPadding;
+    // Nonsense from a damaged tag plays everything rather than nothing.
+    if (keep <= 0 || skip >= total) return MpegStreamTrim{0, total};
+    return MpegStreamTrim{skip, keep};
+}
+
+int32_t mpegStreamParseSmpb(const char* text, int32_t* delay, int32_t* padding) {
+    if (!text || !delay || !padding) return 0;
+    uint64_t words[4] = {};
+    const char* p = text;
+    for (uint64_t& word : words) {
+        while (*p == ' ') ++p;
+        int digits = 0;
+        for (;; ++p, ++digits) {
+            const char c = *p;
+            int v;
+            if (c >= '0' && c <= '9')
+                v = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                v = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                v = c - 'A' + 10;
+            else
+                break;
+            if (digits >= 16) return 0;
+            word = word << 4 | uint64_t(v);
+        }
+        if (digits == 0) return 0;
+    }
+    if (words[1] > 0xFFFFF || words[2] > 0xFFFFF) return 0;
+    *delay = int32_t(words[1]);
+    *padding = int32_t(words[2]);
+    return 1;
+}
+
+int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like) {
+    if (!mpeg::IsLayer3Sync(p)) return 0;
+    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(p), 0);
+    if (mpegHeaderRateIndex(w) == 3 || mpegHeaderBitrateIndex(w) == 0 ||
+        mpegHeaderBitrateIndex(w) == 15)
+        return 0;
+    if (like != 0 && (mpegHeaderId(w) != mpegHeaderId(like) ||
+                      mpegHeaderRateIndex(w) != mpegHeaderRateIndex(like)))
+        return 0;
+    return mpegHeaderFrameBytes(w);
+}
+
+namespace {
+
+bool TagAt(const uint8_t* data, size_t size, size_t at) {
+    const auto has = [&](const char* magic, size_t n) {
+        return at + n <= size && std::memcmp(data + at, magic, n) == 0;
+    };
+    return has("TAG", 3) || has("APETAGEX", 8) || has("ID3", 3);
+}
+
+}  // namespace
+
+int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                            int32_t dataIsComplete, MpegHeaderWord* header) {
+    if (!data) return -1;
+    const size_t last = searchBytes > size ? size : std::min(size, from + searchBytes);
+    for (size_t at = from; at + 4 <= size && at <= last; ++at) {
+        if (data[at] != 0xFF) continue;
+        const int32_t len = mpegStreamFrameBytesAt(data + at, 0);
+        if (len <= 0) continue;
+        const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(data + at), 0);
+        size_t next = at + size_t(len);
+        bool confirmed = false;
+        for (int follow = 0; follow < 2; ++follow) {
+            // A cut last frame still ends a chain that began with a whole one.
+            if ((dataIsComplete && (next == size || (follow > 0 && next > size))) ||
+                (next < size && TagAt(data, size, next))) {
+                confirmed = true;
+                break;
+            }
+            if (next + 4 > size) break;
+            const int32_t n = mpegStreamFrameBytesAt(data + next, w);
+            if (n <= 0) break;
+            next += size_t(n);
+            if (follow == 1) confirmed = true;
+        }
+        if (confirmed) {
+            if (header) *header = w;
+            return int64_t(at);
+        }
+    }
+    return -1;
+}
+
+int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out) {
+    if (!out) return 0;
+    *out = MpegStreamLayout{-1, -1, 0, 0, MpegStreamSummary{0, 0, 0, -1, -1}};
+    MpegHeaderWord first = 0;
+    const int64_t at = mpegStreamFindFrame(data, size, 0, MPEG_STREAM_JUNK_BYTES, 1, &first);
+    if (at < 0) return 0;
+    out->firstFrame = at;
+    out->first = first;
+    size_t offset = size_t(at);
+    if (mpegStreamReadSummary(data + offset, size - offset, &out->summary))
+        offset = std::min(size, offset + size_t(mpegHeaderFrameBytes(first)));
+    out->audioFrame = int64_t(offset);
+    while (offset + 4 <= size) {
+        const int32_t len = mpegStreamFrameBytesAt(data + offset, first);
+        if (len <= 0) {
+            const int64_t next = mpegStreamFindFrame(data, size, offset + 1, size, 1, nullptr);
+            if (next < 0) break;
+            offset = size_t(next);
+            continue;
+        }
+        ++out->frames;
+        offset += size_t(len);
+    }
+    return 1;
 }

@@ -19,15 +19,43 @@ inline V4 Load4(const float* p) {
 
 }  // namespace
 
+namespace {
+
+// y[n] = sum over k of X[k] * longCos[k][n], lanes over n; every width adds in k order.
+template <typename V>
+inline void LongKernel(const float* X, const Tables& t, float* y) {
+    constexpr int W = sizeof(V) / sizeof(float);
+    V acc[24 / W] = {};
+    for (int k = 0; k < 18; ++k) {
+        const V xk = V{} + X[k];
+        for (int q = 0; q < 24 / W; ++q) {
+            V c;
+            std::memcpy(&c, t.longCos[k] + W * q, sizeof c);
+            acc[q] += xk * c;
+        }
+    }
+    std::memcpy(y, acc, sizeof acc);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx"))) void LongKernelAvx(const float* X, const Tables& t, float* y) {
+    typedef float V8 __attribute__((vector_size(32)));
+    LongKernel<V8>(X, t, y);
+}
+#endif
+
+}  // namespace
+
 // Windowed inverse MDCT of X[0..17] (36 values x) with overlap-add: out[i] = x[i] +
 // overlap[i], then overlap[i] = x[18 + i].
 void ImdctLong(const float* X, const float* window, float* overlap, float* out, const Tables& t) {
-    float y[20] = {};
-    for (int k = 0; k < 18; ++k) {
-        const float xk = X[k];
-        const float* col = t.longCos[k];
-        for (int n = 0; n < 20; ++n) y[n] += xk * col[n];
-    }
+    alignas(32) float y[24];
+#if defined(__x86_64__) || defined(__i386__)
+    if (g_synthWide)
+        LongKernelAvx(X, t, y);
+    else
+#endif
+        LongKernel<V4>(X, t, y);
     // x[i] = y[i + 9] (i < 9), -y[26 - i] (9 <= i < 27), -y[i - 27] (i >= 27).
     for (int i = 0; i < 9; ++i) out[i] = y[i + 9] * window[i] + overlap[i];
     for (int i = 9; i < 18; ++i) out[i] = overlap[i] - y[26 - i] * window[i];
@@ -125,45 +153,83 @@ void PolyphaseSlot(SynthesisState& s, int ch, const float* in, float* out) {
     PolyphaseWindow(s, ch, c, out);
 }
 
+namespace {
+
+// out[k] = sum over blocks i of even weight * even-order value of block 2i and odd weight *
+// odd-order value of block 2i + 1. Lanes run over outputs and each lane adds in the same
+// order whatever the vector width, so every width gives identical results.
+template <typename V>
+inline void WindowSum(const float (*ring)[64], int slot, const Tables& t, float* out) {
+    constexpr int W = sizeof(V) / sizeof(float);
+    V acc[32 / W];
+    for (int q = 0; q < 32 / W; ++q) acc[q] = V{};
+    for (int i = 0; i < 8; ++i) {
+        const float* be = ring[(slot + 2 * i) & 15];
+        const float* bo = ring[(slot + 2 * i + 1) & 15] + 32;
+        const float* we = t.synthEven[i];
+        const float* wo = t.synthOdd[i];
+        for (int q = 0; q < 32 / W; ++q) {
+            V a, b, c, d;
+            std::memcpy(&a, we + W * q, sizeof a);
+            std::memcpy(&b, be + W * q, sizeof b);
+            std::memcpy(&c, wo + W * q, sizeof c);
+            std::memcpy(&d, bo + W * q, sizeof d);
+            acc[q] += a * b + c * d;
+        }
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+typedef float V8 __attribute__((vector_size(32)));
+
+// Eight lanes where the processor has AVX; no fused multiply-add, so the sums stay exact
+// copies of the four-lane ones.
+__attribute__((target("avx"))) void WindowSumAvx(const float (*ring)[64], int slot, const Tables& t,
+                                                 float* out) {
+    WindowSum<V8>(ring, slot, t, out);
+}
+
+bool DetectWide() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
+}
+#else
+bool DetectWide() {
+    return false;
+}
+#endif
+
+}  // namespace
+
+bool g_synthWide = DetectWide();
+
 void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out) {
     const Tables& t = GetTables();
     int32_t off = s.offset[ch] - 32;
     if (off < 0) off = 480;
     s.offset[ch] = off;
     const int slot = off / 32;
-    float(*same)[16] = s.ring[ch][slot & 1];
-    const float(*other)[16] = s.ring[ch][(slot & 1) ^ 1];
-    const int at = slot >> 1;
-    for (int m = 0; m < 32; ++m) same[m][at] = same[m][at + 8] = c[m];
+    float(*ring)[64] = s.ring[ch];
 
-    // Block b (0 = newest) is in slot + b: even b in `same` from `at` on, odd b in `other`
-    // from (slot + 1) / 2 on. Output k reads transform output kEvenRow[k] of the even blocks
-    // and kOddRow[k] of the odd ones (output 16 has no even part: its window is zero there).
-    static const uint8_t kEvenRow[32] = {16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
-                                         27, 28, 29, 30, 31, 0,  31, 30, 29, 28, 27,
-                                         26, 25, 24, 23, 22, 21, 20, 19, 18, 17};
-    static const uint8_t kOddRow[32] = {16, 15, 14, 13, 12, 11, 10, 9,  8,  7, 6,
-                                        5,  4,  3,  2,  1,  0,  1,  2,  3,  4, 5,
-                                        6,  7,  8,  9,  10, 11, 12, 13, 14, 15};
-    const int atOdd = (slot + 1) >> 1;
-    for (int k = 0; k < 32; k += 4) {
-        V4 acc[4];
-        for (int i = 0; i < 4; ++i) {
-            const float* we = t.synthEven[k + i];
-            const float* wo = t.synthOdd[k + i];
-            const float* e = &same[kEvenRow[k + i]][at];
-            const float* o = &other[kOddRow[k + i]][atOdd];
-            acc[i] = Load4(we) * Load4(e) + Load4(we + 4) * Load4(e + 4) + Load4(wo) * Load4(o) +
-                     Load4(wo + 4) * Load4(o + 4);
-        }
-        // Horizontal sums of the four accumulators, one per lane.
-        const V4 ab = __builtin_shufflevector(acc[0], acc[1], 0, 4, 1, 5) +
-                      __builtin_shufflevector(acc[0], acc[1], 2, 6, 3, 7);
-        const V4 cd = __builtin_shufflevector(acc[2], acc[3], 0, 4, 1, 5) +
-                      __builtin_shufflevector(acc[2], acc[3], 2, 6, 3, 7);
-        Store4(out + k, __builtin_shufflevector(ab, cd, 0, 1, 4, 5) +
-                            __builtin_shufflevector(ab, cd, 2, 3, 6, 7));
+    // Output k reads transform output 16 + k (k < 16), 0 (k = 16, zero weight) or 48 - k
+    // of the even blocks, and |16 - k| of the odd ones. Storing both gathers makes every
+    // read below a contiguous run of four outputs.
+    float* e = ring[slot];
+    float* o = e + 32;
+    for (int k = 0; k < 16; ++k) e[k] = c[16 + k];
+    e[16] = c[0];
+    for (int k = 17; k < 32; ++k) e[k] = c[48 - k];
+    for (int k = 0; k < 17; ++k) o[k] = c[16 - k];
+    for (int k = 17; k < 32; ++k) o[k] = c[k - 16];
+
+#if defined(__x86_64__) || defined(__i386__)
+    if (g_synthWide) {
+        WindowSumAvx(ring, slot, t, out);
+        return;
     }
+#endif
+    WindowSum<V4>(ring, slot, t, out);
 }
 
 void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
@@ -174,13 +240,12 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
         const float* X = c.lines + 18 * sb;
         float* ov = c.overlap[ch][sb];
         float* ts = time[sb];
-        bool zero = true;
-        for (int k = 0; k < 18; ++k)
-            if (X[k] != 0.0f) {
-                zero = false;
-                break;
-            }
-        if (zero) {
+        // Branch-free test for an all-zero subband (either sign of zero).
+        uint32_t bits[18];
+        std::memcpy(bits, X, sizeof bits);
+        uint32_t any = 0;
+        for (int k = 0; k < 18; ++k) any |= bits[k] << 1;
+        if (any == 0) {
             for (int i = 0; i < 18; ++i) {
                 ts[i] = ov[i];
                 ov[i] = 0;
@@ -202,11 +267,20 @@ void HybridSynthesis(MpegDecContext& c, int gr, int ch, float* out) {
         V4 in[32], res[32];
         for (int sb = 0; sb < 32; ++sb) in[sb] = Load4(&time[sb][slot]);
         Dct4Lanes<32>(in, res, t.dct32);
-        for (int lane = 0; lane < 4 && slot + lane < 18; ++lane) {
-            float cm[32];
-            for (int m = 0; m < 32; ++m) cm[m] = res[m][lane];
-            PolyphaseWindow(*c.synth, ch, cm, out + 32 * (slot + lane));
+        // Transposed four by four: cm[lane] holds the slot's 32 outputs.
+        alignas(16) float cm[4][32];
+        for (int m = 0; m < 32; m += 4) {
+            const V4 lo01 = __builtin_shufflevector(res[m], res[m + 1], 0, 4, 1, 5);
+            const V4 hi01 = __builtin_shufflevector(res[m], res[m + 1], 2, 6, 3, 7);
+            const V4 lo23 = __builtin_shufflevector(res[m + 2], res[m + 3], 0, 4, 1, 5);
+            const V4 hi23 = __builtin_shufflevector(res[m + 2], res[m + 3], 2, 6, 3, 7);
+            Store4(cm[0] + m, __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5));
+            Store4(cm[1] + m, __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7));
+            Store4(cm[2] + m, __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5));
+            Store4(cm[3] + m, __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7));
         }
+        for (int lane = 0; lane < 4 && slot + lane < 18; ++lane)
+            PolyphaseWindow(*c.synth, ch, cm[lane], out + 32 * (slot + lane));
     }
 }
 

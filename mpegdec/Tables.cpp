@@ -46,7 +46,7 @@ void Build() {
             t.shortMatrix[n][k] =
                 float(std::cos((2 * n + 7) * (2 * k + 1) * pi / 24) * w[2][n] * 32768);
     for (int k = 0; k < 18; ++k)
-        for (int n = 0; n < 20; ++n)
+        for (int n = 0; n < 24; ++n)
             t.longCos[k][n] = n < 18 ? float(std::cos(pi / 72 * (2 * n + 1) * (2 * k + 1))) : 0.0f;
     int at = 0;
     for (int n = 32; n >= 2; n /= 2)
@@ -61,7 +61,7 @@ void Build() {
                 sign = j <= 15 ? 1.0f : (j == 16 ? 0.0f : -1.0f);
             else
                 sign = -1.0f;
-            (b % 2 == 0 ? t.synthEven : t.synthOdd)[j][b / 2] =
+            (b % 2 == 0 ? t.synthEven : t.synthOdd)[b / 2][j] =
                 sign * SynthesisWindow()[j + 32 * b];
         }
 }
@@ -69,8 +69,9 @@ void Build() {
 }  // namespace
 
 const Tables& GetTables() {
-    static std::once_flag once;
-    std::call_once(once, Build);
+    // A function-local static: after the first call only a guard check, no library call.
+    static const bool built = (Build(), true);
+    (void)built;
     return g_tables;
 }
 

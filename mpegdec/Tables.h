@@ -26,12 +26,12 @@ struct Tables {
     float cs[8], ca[8];        // alias-reduction butterflies
     float window[4][36];       // inverse-MDCT windows per block type, scaled by 32768
     float shortMatrix[12][6];  // cos((2n + 7)(2k + 1) pi / 24) * short window[n]
-    alignas(32) float longCos[18][20];  // DCT-IV kernel [k][n], rows padded with 0
+    alignas(32) float longCos[18][24];  // DCT-IV kernel [k][n], rows padded with 0
     float dct32[31];                    // butterfly constants of the 32-point transform
-    // Synthesis window with signs, in reading order: for output j the coefficients of the
-    // even and of the odd blocks, 8 each.
-    alignas(32) float synthEven[32][8];
-    alignas(32) float synthOdd[32][8];
+    // Synthesis window with signs: [i][j] weighs output j's share of the even block 2i
+    // and of the odd block 2i + 1 (0 = newest).
+    alignas(32) float synthEven[8][32];
+    alignas(32) float synthOdd[8][32];
 };
 
 // Thread-safe; computed on first use.

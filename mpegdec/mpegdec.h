@@ -99,6 +99,14 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncill
 // Returns 0, -1004 (or a refusal as for the first decode call), -6, -18.
 int32_t mpegDecReset(MpegDecHandle handle);
 
+// Receives the decoder's diagnostics: the particulars of damage it met ("Side info bad: ...").
+typedef void (*MpegDiagnosticHook)(const char* message, void* user);
+
+// Routes diagnostics of every context to `hook` (null: the default, standard error). Each
+// context reports its first diagnostic only, so a damaged stream gives one line, not thousands.
+// Set it before decoding starts; it is not synchronised with running decoders.
+void mpegDecSetDiagnosticHook(MpegDiagnosticHook hook, void* user);
+
 // Frees the context and sets *handle to null.
 // Returns 0, -18 (null or invalid handle), -20 (not open), -19 (synthesis state damaged; the
 // context is then not freed).

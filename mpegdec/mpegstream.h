@@ -23,3 +23,54 @@ struct MpegStreamSummary {
 // Returns 1 when a block was found (and fills *out), 0 otherwise (*out zeroed, delay and
 // padding -1).
 int32_t mpegStreamReadSummary(const uint8_t* frame, size_t size, MpegStreamSummary* out);
+
+// Samples a Layer III decoder's output lags its input by; encoders count their delay and padding
+// without it.
+#define MPEG_STREAM_DECODER_DELAY 529
+
+// Where the wanted samples lie in a decoder's output, counted from the first frame after the
+// summary frame: skip `skip` samples per channel, then keep `keep`.
+struct MpegStreamTrim {
+    int64_t skip;
+    int64_t keep;
+};
+
+// The trim for `frames` audio frames of `samplesPerFrame` samples (the summary frame not
+// counted) given an encoder's delay and padding (-1 when not given: nothing trimmed).
+MpegStreamTrim mpegStreamTrim(int64_t frames, int32_t samplesPerFrame, int32_t encoderDelay,
+                              int32_t encoderPadding);
+
+// Reads an iTunes-style "iTunSMPB" value (" 00000000 00000210 000003C8 0000000000ABCDEF ...",
+// hexadecimal: a zero word, the delay, the padding, the sample count). Returns 1 and fills
+// *delay and *padding when the text has that form, 0 otherwise.
+int32_t mpegStreamParseSmpb(const char* text, int32_t* delay, int32_t* padding);
+
+// Looks for a confirmed Layer III frame header in data[0..size) starting at `from` and no later
+// than `from + searchBytes`. A header is confirmed when the next two headers follow it at their
+// frame lengths with the same version and sampling rate, or when the chain ends exactly at the
+// end of the data (only when `dataIsComplete`) or at a tag ("TAG", "APETAGEX", "ID3").
+// Returns the offset and fills *header (may be null), or -1 when none was found.
+int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                            int32_t dataIsComplete, MpegHeaderWord* header);
+
+// The frame length in bytes of the header at `p` (4 bytes), 0 when it is not a usable Layer III
+// header (bad sync, free format, reserved rate); when `like` is non-zero the version and rate must
+// match that header word's.
+int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like);
+
+// Junk before the first frame is searched this far.
+#define MPEG_STREAM_JUNK_BYTES 65536
+
+// The frames of a whole stream held in memory.
+struct MpegStreamLayout {
+    int64_t firstFrame;    // offset of the first confirmed frame (the summary frame, if any)
+    int64_t audioFrame;    // offset of the first audio frame (after the summary frame)
+    int64_t frames;        // audio frames, past damaged stretches (resynchronised)
+    MpegHeaderWord first;  // the first frame's header
+    MpegStreamSummary summary;
+};
+
+// Finds the first confirmed frame within MPEG_STREAM_JUNK_BYTES, reads its summary and counts the
+// audio frames that follow, searching past damage for the next confirmed frame. Returns 1, or 0
+// when no frame was found (*out then has firstFrame -1).
+int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks, builds Tunara (Release) and
-#   run  - plays the embedded default item with tunara-cli;
+#   run  - plays the embedded default item in the windowed player (tunara),
+#          or with tunara-cli in the terminal when there is no display;
 #   test - runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +36,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
 
 case "$mode" in
-  run)  ./build/app/tunara-cli play </dev/null ;;
+  run)
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      ./build/app/tunara build/app/default.wav
+    else
+      echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): playing with tunara-cli in the terminal."
+      ./build/app/tunara-cli play </dev/null
+    fi ;;
   test) ctest --test-dir build --output-on-failure -j"$(nproc)" ;;
   *)    echo "usage: $0 run|test" >&2; exit 2 ;;
 esac

@@ -138,14 +138,15 @@ uint32_t CdDisc::ReadToc() {
     leadoutFrames_ = leadout;
     discLength_ = ComputeDiscLength(offsets, leadout);
     discId_ = ComputeDiscId(offsets, leadout);
-    uint32_t closed = cd::Close(id);
-
+    // The tracks read their details while the device is still open here, so
+    // that they share it rather than each opening the drive (or parsing the
+    // image) again.
     for (int t = 1; t <= trackCount_; ++t) {
         auto track = std::make_unique<CdTrackSource>(drive_);
         track->SetTrackNumber(t);
         if (track->LoadInfo() == 1) Append(std::move(track));
     }
-    return closed;
+    return cd::Close(id);
 }
 
 }  // namespace tunara

@@ -28,66 +28,62 @@ constexpr uint16_t kDecoderFlags = 0x008D;
 constexpr int kMaxBlockFrames = 1152;
 constexpr int kFramesBeforeSeekTarget = 3;  // rebuild the bit reservoir
 
-struct Header {
-    bool mpeg1 = true;
-    int sampleRate = 0;  // Hz, halved for MPEG-2
-    int channels = 0;
-    int kbps = 0;
-    bool padding = false;
-};
-
-// Sync, MPEG-1 or -2 and Layer III; the rest is decoded without judgement.
-bool IsLayer3Header(const uint8_t b[4]) {
-    return mpeg::IsLayer3Sync(b);
-}
-
-int KbpsOf(const uint8_t b[4]) {
-    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(b), 0);
-    return mpegHeaderBitrate(w) / 1000;
-}
-
-// The full header test: also a sampling-rate index that is not reserved.
-bool ParseHeader(const uint8_t b[4], Header& h) {
-    if (!IsLayer3Header(b)) return false;
-    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(b), 0);
-    if (mpegHeaderRateIndex(w) == 3) return false;
-    h.mpeg1 = mpegHeaderId(w) == 1;
-    h.sampleRate = mpegHeaderSampleRate(w);
-    h.channels = mpegHeaderChannels(w);
-    h.kbps = mpegHeaderBitrate(w) / 1000;
-    h.padding = mpegHeaderPadding(w) != 0;
-    return true;
-}
-
-int FrameBytes(int kbps, int sampleRate, bool padding) {
-    return kbps * (sampleRate >= 32000 ? 144000 : 72000) / sampleRate + (padding ? 1 : 0);
-}
+// Junk before the first frame is searched this far (mpg123 goes as far).
+constexpr int64_t kJunkBytes = 64 * 1024;
+// Room after a candidate header for the two headers that confirm it.
+constexpr int64_t kConfirmBytes = 8 * 1024;
+constexpr int64_t kProbeBytes = kJunkBytes + kConfirmBytes;
 
 using io::ReadAt;
 
-// Sequential reads of small pieces through one large window, so that the
-// frame scan costs a system call per window rather than per frame.
+// Sequential reads through one large window, so that the frame scan costs a
+// system call per window rather than per frame. Never past `end`.
 class WindowReader {
 public:
-    explicit WindowReader(int fd) : fd_(fd), window_(kWindowBytes) {}
-    bool Read4(int64_t offset, uint8_t out[4]) {
-        if (offset < start_ || offset + 4 > start_ + valid_) {
-            const ssize_t n = ReadAt(fd_, window_.data(), window_.size(), offset);
+    WindowReader(int fd, int64_t end) : fd_(fd), end_(end), window_(kWindowBytes) {}
+    // The bytes from `offset` on: at least kConfirmBytes of them unless the
+    // end comes first. Returns their count; *p points at them.
+    size_t Span(int64_t offset, const uint8_t** p) {
+        const int64_t want = std::min<int64_t>(kConfirmBytes, end_ - offset);
+        if (want <= 0) return 0;
+        if (offset < start_ || offset + want > start_ + valid_) {
+            const int64_t n = std::min<int64_t>(int64_t(window_.size()), end_ - offset);
+            const ssize_t got = ReadAt(fd_, window_.data(), size_t(n), offset);
             start_ = offset;
-            valid_ = n > 0 ? n : 0;
-            if (valid_ < 4) return false;
+            valid_ = got > 0 ? got : 0;
         }
-        std::memcpy(out, window_.data() + (offset - start_), 4);
-        return true;
+        if (offset >= start_ + valid_) return 0;
+        *p = window_.data() + (offset - start_);
+        return size_t(start_ + valid_ - offset);
     }
+    int64_t end() const { return end_; }
 
 private:
     static constexpr size_t kWindowBytes = 256 * 1024;
     int fd_;
+    int64_t end_;
     std::vector<uint8_t> window_;
     int64_t start_ = 0;
     int64_t valid_ = 0;
 };
+
+// The first confirmed frame at `from` or at most `limit` bytes later; -1 when none.
+int64_t FindFrame(WindowReader& reader, int64_t from, int64_t limit, MpegHeaderWord* w) {
+    int64_t pos = from;
+    while (pos < reader.end() && pos - from <= limit) {
+        const uint8_t* p = nullptr;
+        const size_t n = reader.Span(pos, &p);
+        if (n < 4) return -1;
+        const bool complete = pos + int64_t(n) >= reader.end();
+        int64_t search = complete ? int64_t(n) : int64_t(n) - kConfirmBytes;
+        search = std::clamp<int64_t>(search, 0, limit - (pos - from));
+        const int64_t at = mpegStreamFindFrame(p, n, 0, size_t(search), complete ? 1 : 0, w);
+        if (at >= 0) return pos + at;
+        if (complete) return -1;
+        pos += search + 1;
+    }
+    return -1;
+}
 
 std::string FileTitle(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -122,6 +118,7 @@ bool Mp3Source::LocateAudio(int fd) {
     audioBegin_ = 0;
     audioEnd_ = st.st_size;
     tagTitle_.clear();
+    smpbDelay_ = smpbPadding_ = -1;
 
     Id3Tag v1;
     if (v1.readV1(location_) == kId3Ok) {
@@ -140,43 +137,59 @@ bool Mp3Source::LocateAudio(int fd) {
         if (!v2.album().empty()) album_ = v2.album();
         if (!v2.genreName().empty()) category_ = v2.genreName();
         audioBegin_ = audioStart;
+        int32_t delay = -1, padding = -1;
+        if (mpegStreamParseSmpb(v2.smpb().c_str(), &delay, &padding)) {
+            smpbDelay_ = delay;
+            smpbPadding_ = padding;
+        }
     }
     audioLocated_ = true;
     return true;
 }
 
 bool Mp3Source::QuickScan(int fd) {
-    uint8_t first[MPEG_STREAM_SUMMARY_PROBE_BYTES] = {};
-    Header h;
-    const ssize_t got = ReadAt(fd, first, sizeof first, audioBegin_);
-    if (got < 4 || !ParseHeader(first, h) || h.kbps == 0) return false;
-    frameSamples_ = h.mpeg1 ? 1152 : 576;
-    sampleRate_ = h.sampleRate;
-    channels_ = h.channels;
-    bitRate_ = h.kbps * 1000;
+    const int64_t audioBytes = std::max<int64_t>(audioEnd_ - audioBegin_, 0);
+    std::vector<uint8_t> probe(size_t(std::min<int64_t>(kProbeBytes, audioBytes)));
+    const ssize_t got = probe.empty() ? 0 : ReadAt(fd, probe.data(), probe.size(), audioBegin_);
+    if (got < 4) return false;
+    MpegHeaderWord w = 0;
+    const int64_t at = mpegStreamFindFrame(probe.data(), size_t(got), 0, kJunkBytes,
+                                           got == audioBytes ? 1 : 0, &w);
+    if (at < 0) return false;
+    frameSamples_ = mpegHeaderSamplesPerFrame(w);
+    sampleRate_ = mpegHeaderSampleRate(w);
+    channels_ = mpegHeaderChannels(w);
+    bitRate_ = mpegHeaderBitrate(w);
     bitsPerSample_ = 16;
     formatName_ = "MP3";
-
-    const int64_t g = FrameBytes(h.kbps, h.sampleRate, h.padding);
-    const double f = double(bitRate_) / h.sampleRate * (h.sampleRate >= 32000 ? 144 : 72);
-    const int64_t audioBytes = std::max<int64_t>(audioEnd_ - audioBegin_, 0);
-    const double frames = audioBytes % g == 0 ? double(audioBytes / g) : double(audioBytes) / f;
-    durationMs_ = ClampToInt32(int64_t(frames * frameSamples_ / h.sampleRate * 1000.0));
 
     // The first frame's header says nothing about the rest of a VBR stream;
     // an encoder's summary in that frame does, and costs no extra read.
     MpegStreamSummary summary;
-    mpegStreamReadSummary(first, size_t(got), &summary);
-    if (summary.frames > 0) {
-        const int64_t samples = int64_t(summary.frames) * frameSamples_;
-        durationMs_ = ClampToInt32(samples * 1000 / h.sampleRate);
-        if (summary.variable) {
-            formatName_ = "MP3 VBR";
-            const int64_t bytes = summary.bytes > 0 ? summary.bytes : audioBytes;
-            bitRate_ = ClampToInt32(bytes * 8 * h.sampleRate / samples);
-        }
+    const bool summarised = mpegStreamReadSummary(probe.data() + at, size_t(got - at), &summary);
+    const int64_t firstAudio = audioBegin_ + at + (summarised ? mpegHeaderFrameBytes(w) : 0);
+    TakeEncoderGap(summary);
+    const int64_t bytes = std::max<int64_t>(audioEnd_ - firstAudio, 0);
+    int64_t frames = bytes / std::max(mpegHeaderFrameBytes(w), 1);
+    if (summary.frames > 0) frames = summary.frames;
+    const MpegStreamTrim trim =
+        mpegStreamTrim(frames, frameSamples_, encoderDelay_, encoderPadding_);
+    durationMs_ = ClampToInt32(trim.keep * 1000 / sampleRate_);
+    if (summary.frames > 0 && summary.variable) {
+        formatName_ = "MP3 VBR";
+        const int64_t b = summary.bytes > 0 ? summary.bytes : bytes;
+        bitRate_ = ClampToInt32(b * 8 * sampleRate_ / (frames * frameSamples_));
     }
     return true;
+}
+
+void Mp3Source::TakeEncoderGap(const MpegStreamSummary& summary) {
+    encoderDelay_ = summary.encoderDelay;
+    encoderPadding_ = summary.encoderPadding;
+    if (encoderDelay_ < 0 || encoderPadding_ < 0) {
+        encoderDelay_ = smpbDelay_;
+        encoderPadding_ = smpbPadding_;
+    }
 }
 
 int Mp3Source::LoadInfo() {
@@ -196,50 +209,65 @@ int Mp3Source::LoadInfo() {
 }
 
 bool Mp3Source::FullScan() {
-    WindowReader reader(fd_);
-    uint8_t b[4];
-    Header first;
-    if (!reader.Read4(audioBegin_, b) || !ParseHeader(b, first)) return false;
-    const int rate = first.sampleRate;
-    const int L = first.mpeg1 ? 1152 : 576;
+    WindowReader reader(fd_, audioEnd_);
+    MpegHeaderWord first = 0;
+    int64_t offset = FindFrame(reader, audioBegin_, kJunkBytes, &first);
+    if (offset < 0) return false;
+    const int rate = mpegHeaderSampleRate(first);
+    const int L = mpegHeaderSamplesPerFrame(first);
+
+    const uint8_t* p = nullptr;
+    size_t n = reader.Span(offset, &p);
+    MpegStreamSummary summary;
+    if (mpegStreamReadSummary(p, n, &summary)) offset += mpegHeaderFrameBytes(first);
 
     std::vector<int64_t> index;
-    if (first.kbps > 0)
-        index.reserve(size_t(std::max<int64_t>(audioEnd_ - audioBegin_, 0) /
-                                 FrameBytes(first.kbps, rate, false) +
-                             16));
-    int64_t offset = audioBegin_;
-    int64_t totalSamples = 0;
-    int lastKbps = -1;
+    index.reserve(size_t(
+        std::max<int64_t>(audioEnd_ - offset, 0) / std::max(mpegHeaderFrameBytes(first), 1) + 16));
+    int lastRate = -1;
     bool variable = false;
-    // Later headers are only checked for sync and layer; the first one's
-    // sampling rate sizes every frame.
-    while (offset < audioEnd_ && IsLayer3Header(b)) {
-        const int kbps = KbpsOf(b);
-        if (kbps == 0) break;
-        if (lastKbps >= 0 && kbps != lastKbps) variable = true;
-        lastKbps = kbps;
-        totalSamples += L;
+    int64_t audioBytes = 0;
+    // Every later frame must keep the first one's version and sampling rate;
+    // where the chain breaks, the scan searches on for a confirmed frame, so
+    // a damaged stretch costs only its own length.
+    while (offset + 4 <= audioEnd_) {
+        n = reader.Span(offset, &p);
+        const int32_t len = n >= 4 ? mpegStreamFrameBytesAt(p, first) : 0;
+        if (len <= 0) {
+            MpegHeaderWord w = 0;
+            const int64_t next = FindFrame(reader, offset + 1, audioEnd_, &w);
+            if (next < 0) break;
+            offset = next;
+            continue;
+        }
+        const int bitrate = mpegHeaderBitrate(mpegHeaderFromStream(mpeg::StreamBits(p), 0));
+        if (lastRate >= 0 && bitrate != lastRate) variable = true;
+        lastRate = bitrate;
         index.push_back(offset);
-        offset += FrameBytes(kbps, rate, (b[2] & 0x02) != 0);
-        if (offset >= audioEnd_ || !reader.Read4(offset, b)) break;
+        audioBytes += std::min<int64_t>(len, audioEnd_ - offset);
+        offset += len;
     }
     if (index.empty()) return false;
 
     frameIndex_ = std::move(index);
     frameSamples_ = L;
     sampleRate_ = rate;
-    channels_ = first.channels;
+    channels_ = mpegHeaderChannels(first);
     bitsPerSample_ = 16;
-    durationMs_ = ClampToInt32(totalSamples * 1000 / rate);
+    TakeEncoderGap(summary);
+    const MpegStreamTrim trim =
+        mpegStreamTrim(int64_t(frameIndex_.size()), L, encoderDelay_, encoderPadding_);
+    skip_ = trim.skip;
+    keep_ = trim.keep;
+    durationMs_ = ClampToInt32(keep_ * 1000 / rate);
+    const int64_t totalSamples = int64_t(frameIndex_.size()) * L;
     if (variable) {
         formatName_ = "MP3 VBR";
         // Audio bytes only: a large tag (cover art) must not inflate the average.
-        const int64_t audioBytes = std::min(offset, audioEnd_) - audioBegin_;
         bitRate_ = ClampToInt32(int64_t(rate) * audioBytes * 8 / totalSamples);
     } else {
         formatName_ = "MP3";
-        bitRate_ = lastKbps * 1000;
+        bitRate_ = lastRate;
     }
     return true;
 }
@@ -257,9 +285,11 @@ int Mp3Source::OpenStream() {
     if (!audioLocated_ && !LocateAudio(fd_)) return FailOpen();
     if (frameIndex_.empty() && !FullScan()) return FailOpen();
 
-    filePos_ = audioBegin_;
-    maxReadEnd_ = audioBegin_;
+    filePos_ = frameIndex_.front();
+    maxReadEnd_ = filePos_;
     decoderLocated_ = false;
+    nextFrameNo_ = 0;
+    blockFrameNo_ = -1;
     if (mpegDecOpen(kDecoderOptions, kDecoderFlags, &Mp3Source::ReadCallback, this, &decoder_) !=
         kMpegDecOk) {
         decoder_ = nullptr;
@@ -274,7 +304,6 @@ int Mp3Source::OpenStream() {
     }
     blockChannels_ = channels_;
     blockFrames_ = 0;
-    remaining_ = 0;
     readFrames_ = 0;
     return 1;
 }
@@ -286,7 +315,7 @@ int Mp3Source::CloseStream() {
     pcm_.shrink_to_fit();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    remaining_ = 0;
+    blockFrameNo_ = -1;
     return 1;
 }
 
@@ -310,32 +339,56 @@ void Mp3Source::ReportDecodeError() {
 
 bool Mp3Source::DecodeNext() {
     if (decoder_ == nullptr) return false;
-    MpegHeaderWord word = 0;
-    MpegPcmBlock block{0, 0, pcm_.data()};
-    const int32_t rc = mpegDecDecodeFrame(&word, &block, nullptr, decoder_);
-    if (rc == kMpegDecOk) {
+    blockFrameNo_ = -1;
+    for (;;) {
+        MpegHeaderWord word = 0;
+        MpegPcmBlock block{0, 0, pcm_.data()};
+        const int32_t rc = mpegDecDecodeFrame(&word, &block, nullptr, decoder_);
+        if (rc == kMpegDecOk && !decoderLocated_ && block.samplesPerChannel == 0) {
+            decoderLocated_ = true;  // the locating call reads no frame
+            continue;
+        }
+        const bool lost =
+            rc == kMpegDecBadSideInfo || (rc == kMpegDecNoFrameFound && decoderLocated_ &&
+                                          nextFrameNo_ + 1 < int64_t(frameIndex_.size()));
+        if (rc == kMpegDecNoFrameFound && lost) {
+            // Damage longer than the decoder searches: go on where the scan found the
+            // stream again.
+            filePos_ = frameIndex_[size_t(nextFrameNo_ + 1)];
+            mpegDecReset(decoder_);
+        } else if (rc != kMpegDecOk && !lost) {
+            if (rc != kMpegDecEndOfData) ReportDecodeError();
+            return false;
+        }
         decoderLocated_ = true;
-        blockChannels_ = block.channels == 1 ? 1 : 2;
-        blockFrames_ = std::clamp(block.samplesPerChannel, 0, kMaxBlockFrames);
-        remaining_ = blockFrames_;
-        blockDecoded_ = true;
+        // A lost frame, or one whose main data lies before what the decoder
+        // holds, keeps its time as silence so that positions stay true.
+        const int n = rc == kMpegDecOk ? std::clamp(block.samplesPerChannel, 0, frameSamples_) : 0;
+        blockChannels_ = n > 0 ? (block.channels == 1 ? 1 : 2) : channels_;
+        std::fill(pcm_.begin() + ptrdiff_t(n) * blockChannels_, pcm_.end(), int16_t(0));
+        blockFrames_ = frameSamples_;
+        blockFrameNo_ = nextFrameNo_++;
         return true;
     }
-    remaining_ = 0;
-    if (rc != kMpegDecEndOfData) ReportDecodeError();
-    return false;
 }
 
-void Mp3Source::DiscardFrame() {
-    MpegHeaderWord word = 0;
-    MpegPcmBlock block{0, 0, pcm_.data()};
-    if (mpegDecDecodeFrame(&word, &block, nullptr, decoder_) == kMpegDecOk) decoderLocated_ = true;
+void Mp3Source::PositionDecoder(int64_t frameNo) {
+    const int64_t count = int64_t(frameIndex_.size());
+    const int64_t k = std::clamp<int64_t>(frameNo, 0, count - 1);
+    const int64_t start = std::max<int64_t>(k - kFramesBeforeSeekTarget, 0);
+    filePos_ = frameIndex_[size_t(start)];
+    mpegDecReset(decoder_);
+    nextFrameNo_ = start;
+    while (nextFrameNo_ < k && DecodeNext()) {
+    }
+    blockFrameNo_ = -1;
 }
 
-void Mp3Source::CopyFrames(uint8_t* dst, int firstFrame, int count) const {
+void Mp3Source::CopyFrames(uint8_t* dst, int64_t fromPos, int count) const {
     if (count <= 0) return;
+    const int64_t first = fromPos + skip_ - blockFrameNo_ * frameSamples_;
     auto* out = reinterpret_cast<int16_t*>(dst);
-    const int16_t* in = pcm_.data() + size_t(firstFrame) * blockChannels_;
+    const int16_t* in = pcm_.data() + size_t(first) * blockChannels_;
     if (blockChannels_ == channels_) {
         std::memcpy(out, in, size_t(count) * channels_ * sizeof(int16_t));
     } else if (channels_ == 1) {  // a stereo frame in a mono stream
@@ -345,57 +398,44 @@ void Mp3Source::CopyFrames(uint8_t* dst, int firstFrame, int count) const {
     }
 }
 
+bool Mp3Source::HoldFrame(int64_t frameNo) {
+    if (blockFrameNo_ == frameNo) return true;
+    if (frameNo >= int64_t(frameIndex_.size())) return false;
+    if (nextFrameNo_ != frameNo) PositionDecoder(frameNo);
+    return DecodeNext() && blockFrameNo_ == frameNo;
+}
+
 int Mp3Source::ReadFrames(void* buffer, int frames) {
     if (decoder_ == nullptr || frames <= 0) return 0;
     auto* out = static_cast<uint8_t*>(buffer);
     const int frameBytes = channels_ * 2;
     const int n = frames;
+    const int64_t L = frameSamples_;
     int gathered = 0;
 
     if (GetState() != PlayState::Rewind) {
-        // The undelivered frames of the block are its last `remaining_`.
-        while (gathered < n) {
-            const int want = n - gathered;
-            if (want < remaining_) {
-                CopyFrames(out + size_t(gathered) * frameBytes, blockFrames_ - remaining_, want);
-                remaining_ -= want;
-                gathered = n;
-                break;
-            }
-            CopyFrames(out + size_t(gathered) * frameBytes, blockFrames_ - remaining_, remaining_);
-            gathered += remaining_;
-            remaining_ = 0;
-            if (!DecodeNext()) break;
+        while (gathered < n && readFrames_ < keep_) {
+            if (!HoldFrame((readFrames_ + skip_) / L)) break;
+            const int64_t blockEnd = std::min(blockFrameNo_ * L + blockFrames_ - skip_, keep_);
+            const int c = int(std::min<int64_t>(n - gathered, blockEnd - readFrames_));
+            if (c <= 0) break;
+            CopyFrames(out + size_t(gathered) * frameBytes, readFrames_, c);
+            gathered += c;
+            readFrames_ += c;
         }
-        readFrames_ += gathered;
         return gathered;
     }
 
-    // Rewind: the buffer fills from its end; the undelivered frames of the
-    // block are its first `remaining_`, and readFrames_ + remaining_ is
-    // always the end of the block, in frames from the start. Right after a
-    // seek no block is held: the one to decode is the frame before the
-    // position, not the one before that.
-    while (gathered < n) {
-        const int m = n - gathered;
-        if (m < remaining_) {
-            CopyFrames(out, remaining_ - m, m);
-            remaining_ -= m;
-            readFrames_ += m;
-            gathered = n;
-            break;
-        }
-        CopyFrames(out + size_t(m - remaining_) * frameBytes, 0, remaining_);
-        gathered += remaining_;
-        readFrames_ += remaining_;
-        remaining_ = 0;
-        const int64_t back = int64_t(blockDecoded_ ? 2 : 1) * frameSamples_;
-        if (readFrames_ < back) {
-            SeekFrame(0);
-            break;
-        }
-        SeekFrame(uint32_t(std::min<int64_t>(readFrames_ - back, UINT32_MAX)));
-        if (!DecodeNext()) break;
+    // Rewind: the positions before readFrames_, gathered backwards from the
+    // buffer's end, each block in forward order.
+    while (gathered < n && readFrames_ > 0) {
+        if (!HoldFrame((std::min(readFrames_, keep_) - 1 + skip_) / L)) break;
+        const int64_t blockBegin = std::max<int64_t>(blockFrameNo_ * L - skip_, 0);
+        const int c = int(std::min<int64_t>(n - gathered, readFrames_ - blockBegin));
+        if (c <= 0) break;
+        readFrames_ -= c;
+        CopyFrames(out + size_t(n - gathered - c) * frameBytes, readFrames_, c);
+        gathered += c;
     }
     if (gathered < n)  // what was gathered sits at the end: the caller reads from the start
         std::memmove(out, out + size_t(n - gathered) * frameBytes, size_t(gathered) * frameBytes);
@@ -403,22 +443,14 @@ int Mp3Source::ReadFrames(void* buffer, int frames) {
 }
 
 uint32_t Mp3Source::SeekFrame(uint32_t frame) {
-    remaining_ = 0;
-    blockDecoded_ = false;
+    blockFrameNo_ = -1;
     if (decoder_ == nullptr || frameIndex_.empty()) {
         readFrames_ = 0;
         return 0;
     }
     // Past the end there is nothing to decode: stop at the end.
-    const int64_t count = int64_t(frameIndex_.size());
-    const int64_t k = std::min<int64_t>(frame / uint32_t(frameSamples_), count);
-    const int64_t start = std::clamp<int64_t>(k - kFramesBeforeSeekTarget, 0, count - 1);
-    filePos_ = frameIndex_[size_t(start)];
-    mpegDecReset(decoder_);
-    // A decoder that has not located its first frame yet spends one call on it.
-    if (!decoderLocated_) DiscardFrame();
-    for (int64_t i = start; i < k; ++i) DiscardFrame();
-    readFrames_ = k * frameSamples_;
+    readFrames_ = std::min<int64_t>(frame, keep_);
+    if (readFrames_ < keep_) PositionDecoder((readFrames_ + skip_) / frameSamples_);
     return uint32_t(std::min<int64_t>(readFrames_, UINT32_MAX));
 }
 

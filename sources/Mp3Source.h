@@ -3,7 +3,9 @@
 // our own decoder into 16-bit PCM for the output engine.
 //
 // The audio lies between an ID3v2 tag at the front and an ID3v1 record at the
-// end; the decoder is only ever shown the bytes between them. LoadInfo looks
+// end; the decoder is only ever shown the bytes between them, from the first
+// confirmed frame after any junk and the encoder's summary frame. An encoder's
+// delay and padding are trimmed, so a file plays exactly as long as its source. LoadInfo looks
 // at the tags and the first frame header only; the first OpenStream indexes
 // every frame (kept for the life of the object) for the duration, the
 // bit-rate kind and seeking.
@@ -17,6 +19,7 @@
 
 #include "engine/WaveOutEngine.h"
 #include "mpegdec/mpegdec.h"
+#include "mpegdec/mpegstream.h"
 
 namespace tunara {
 
@@ -54,30 +57,40 @@ private:
 
     static int32_t ReadCallback(uint8_t* dst, int32_t* count, void* user);
     bool LocateAudio(int fd);
+    void TakeEncoderGap(const MpegStreamSummary& summary);
     bool QuickScan(int fd);
     bool FullScan();
     bool DecodeNext();
-    void DiscardFrame();
-    void CopyFrames(uint8_t* dst, int firstFrame, int count) const;
+    bool HoldFrame(int64_t frameNo);
+    void PositionDecoder(int64_t frameNo);
+    void CopyFrames(uint8_t* dst, int64_t fromPos, int count) const;
     void ReportDecodeError();
     int FailOpen();
 
     int fd_ = -1;
     std::string tagTitle_;
     int frameSamples_ = 1152;  // L: samples per channel in one MPEG frame
-    int64_t readFrames_ = 0;   // p: see ReadFrames
-    int remaining_ = 0;        // r: frames of the decoded block not yet delivered
+    // Output positions count the samples per channel that are played: the encoder's delay and
+    // padding (and the decoder's own lag) trimmed away, the summary frame left out.
+    int64_t readFrames_ = 0;  // forward: the next position to deliver; rewind: the first delivered
+    int32_t encoderDelay_ = -1;
+    int32_t encoderPadding_ = -1;
+    int32_t smpbDelay_ = -1;  // from an "iTunSMPB" comment, used where the stream has none
+    int32_t smpbPadding_ = -1;
+    int64_t skip_ = 0;           // decoder output samples before position 0
+    int64_t keep_ = 0;           // positions in the stream
+    int64_t nextFrameNo_ = 0;    // audio frame (index into frameIndex_) the decoder reads next
+    int64_t blockFrameNo_ = -1;  // audio frame held in pcm_, -1 for none
     MpegDecHandle decoder_ = nullptr;
     bool decoderLocated_ = false;  // the decoder's first (locating) call is done
     std::vector<int16_t> pcm_;     // the decoded block, interleaved
     int blockChannels_ = 0;
     int blockFrames_ = 0;
-    bool blockDecoded_ = false;  // a block was decoded since the last SeekFrame
     int64_t audioBegin_ = 0;
     int64_t audioEnd_ = 0;
     bool audioLocated_ = false;
-    std::vector<int64_t> frameIndex_;
-    int64_t filePos_ = 0;  // next byte the read callback hands the decoder
+    std::vector<int64_t> frameIndex_;  // audio frames only: junk and the summary frame left out
+    int64_t filePos_ = 0;              // next byte the read callback hands the decoder
     int64_t maxReadEnd_ = 0;
     std::atomic<bool> decodeErrorShown_{false};
 };

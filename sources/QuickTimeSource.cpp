@@ -7,6 +7,7 @@
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/SourceSettings.h"
 
 namespace tunara {
 
@@ -35,6 +36,25 @@ std::string FileTitle(const std::string& path) {
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
     return name;
+}
+
+// Compressed formats the media framework decodes, by the code the toolbox
+// module gives them; their bit rate is the coded one (c).
+const char* CodecName(uint32_t dataFormat) {
+    static const struct {
+        uint32_t code;
+        const char* name;
+    } codecs[] = {
+        {FourCc("flac"), "FLAC"},   {FourCc("vorb"), "Vorbis"}, {FourCc("opus"), "Opus"},
+        {FourCc("mp4a"), "AAC"},    {FourCc("alac"), "ALAC"},   {FourCc("ac-3"), "AC-3"},
+        {FourCc("ec-3"), "E-AC-3"}, {FourCc("dtsc"), "DTS"},    {FourCc("wma "), "WMA"},
+        {FourCc("samr"), "AMR"},    {FourCc("spex"), "Speex"},  {FourCc("wvpk"), "WavPack"},
+        {FourCc(".mp2"), "MP2"},    {FourCc(".mp1"), "MP1"},
+    };
+    for (const auto& c : codecs) {
+        if (c.code == dataFormat) return c.name;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -85,6 +105,8 @@ SoundFormat DescribeSoundFormat(const TmSoundDescription& d) {
         f.name = "QCLP";
     } else if (d.dataFormat == 0x6D730055) {
         f.name = "MP3";
+    } else if (const char* codec = CodecName(d.dataFormat)) {
+        f.name = codec;
     } else {
         f.name = "Unknown";
         bits = d.samplesPerPacket != 0 ? c : b;
@@ -182,6 +204,7 @@ void QuickTimeSource::ReadInformation(Movie movie) {
             formatName_ = "Unknown";
         }
     }
+    ReadTags(movie);
     Track track = nullptr;
     const int characteristic = kTrackByCharacteristic | kTrackEnabledOnly;
     hasVideo_ = IndexedTrack(movie, 1, FourCc("eyes"), characteristic, &track) == kTmOk && track;
@@ -194,6 +217,22 @@ void QuickTimeSource::ReadInformation(Movie movie) {
                   track;
 }
 
+void QuickTimeSource::ReadTags(Movie movie) {
+    // A medium without an item keeps what the playlist may have given.
+    std::string text;
+    tagTitle_.clear();
+    if (MovieUserDataText(movie, kUserDataTitle, &text) == kTmOk) tagTitle_ = text;
+    if (MovieUserDataText(movie, kUserDataArtist, &text) == kTmOk && !text.empty()) artist_ = text;
+    if (MovieUserDataText(movie, kUserDataAlbum, &text) == kTmOk && !text.empty()) album_ = text;
+    if (MovieUserDataText(movie, kUserDataGenre, &text) == kTmOk && !text.empty()) category_ = text;
+}
+
+std::string QuickTimeSource::GetTitle() const {
+    // Asked each time, so that a change of "UseID3Title" shows at once.
+    if (UseId3Title() && !tagTitle_.empty()) return tagTitle_;
+    return FileTitle(location_);
+}
+
 int QuickTimeSource::LoadInfo() {
     title_ = FileTitle(location_);
     // A movie of its own, so that an open item keeps playing.
@@ -201,6 +240,7 @@ int QuickTimeSource::LoadInfo() {
     if (!MakeMovie(&movie)) return 0;
     ReadInformation(movie);
     DisposeMovie(movie);
+    title_ = GetTitle();
     return 1;
 }
 

@@ -40,6 +40,9 @@ public:
     void Tick() override;
     int IsPlaying() override;
     int LoadInfo() override;
+    // The medium's own title when it has one and "UseID3Title" is on, else
+    // the file title.
+    std::string GetTitle() const override;
     void EnableMetering(int enable) override;
     void SetBandCount(int count) override;
 
@@ -63,11 +66,13 @@ private:
     // Makes the movie of location_; reports the failure to the user.
     bool MakeMovie(media::Movie* movie);
     void ReadInformation(media::Movie movie);
+    void ReadTags(media::Movie movie);
     static media::Track FindSoundTrack(media::Movie movie);
     void DisposeVideoWindow();
     void ControllerAction(int16_t action, intptr_t parameter);
     static int32_t ActionFilter(void* controller, int16_t action, void* params, intptr_t refcon);
 
+    std::string tagTitle_;  // the medium's title tag, empty without one
     media::Movie movie_ = nullptr;
     media::Track soundTrack_ = nullptr;
     media::MediaHandler soundHandler_ = nullptr;

@@ -20,6 +20,7 @@ struct Command {
     const char* name;
     const char* usage;  // one line: "play FILE..."
     CommandFn run;
+    const char* help = nullptr;  // a few lines for "COMMAND --help", each ending in a newline
 };
 
 // Registers a command; used through a static Registration object.
@@ -30,15 +31,13 @@ struct Registration {
 };
 
 // The player screen and keys of `play` around a controller. `prepare` fills
-// the playlist after the terminal channel and the front end's services are
-// set up (it may start the media toolbox there; false: exit 1);
+// the playlist once the front end's services are installed (false: exit 1);
 // `beforeStart` and `afterStart` run around the controller's Start
-// (`afterStart` false: exit 1); `cleanup` runs last. Returns the exit code.
+// (`afterStart` false: exit 1). Returns the exit code.
 struct PlayerSession {
     std::function<bool(Playlist&, app::AppServices&)> prepare;
     std::function<void(PlayerController&)> beforeStart;
     std::function<bool(PlayerController&)> afterStart;
-    std::function<void()> cleanup;
 };
 int RunPlayer(const PlayerSession& session);
 

@@ -1,6 +1,7 @@
 // tunara-cli decode IN.mp3 OUT: decodes an MP3 file with our decoder. OUT ending in ".wav" gets
-// a 16-bit WAV file at the stream's rate; any other OUT gets the raw 16-bit little-endian
-// samples exactly as decoded, each MPEG frame at its own channel count.
+// a 16-bit WAV file at the stream's rate; any other OUT ("-" for standard output) gets the raw
+// 16-bit little-endian samples, each MPEG frame at its own channel count. Junk before the first
+// frame and the encoder's summary frame are skipped, its delay and padding trimmed.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "app/cli/DecodeKvmc.h"
 #include "metadata/Id3Tag.h"
 #include "mpegdec/mpegdec.h"
+#include "mpegdec/mpegstream.h"
 #include "platform/io/WavHeader.h"
 
 namespace {
@@ -45,15 +47,19 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
 
 // Byte range of the audio: after an ID3v2 tag, before a trailing ID3v1 record,
 // found by the same tag reader the player uses.
-void AudioRange(const std::string& path, size_t fileSize, size_t& begin, size_t& end) {
+// Also the "iTunSMPB" comment's text, where the tag has one.
+void AudioRange(const std::string& path, size_t fileSize, size_t& begin, size_t& end,
+                std::string& smpb) {
     begin = 0;
     end = fileSize;
     tunara::Id3Tag v1;
     if (fileSize >= 128 && v1.readV1(path) == tunara::kId3Ok) end -= 128;
     tunara::Id3Tag v2;
     int64_t audioStart = 0;
-    if (v2.readV2(path, 0, audioStart) == tunara::kId3Ok)
+    if (v2.readV2(path, 0, audioStart) == tunara::kId3Ok) {
         begin = std::min(end, size_t(std::max<int64_t>(audioStart, 0)));
+        smpb = v2.smpb();
+    }
 }
 
 void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint64_t dataBytes) {
@@ -70,11 +76,16 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return true;
 }
 
+constexpr const char* kHelp =
+    "Decodes IN to OUT: a 16-bit WAV file when OUT ends in .wav, else raw 16-bit\n"
+    "little-endian samples; OUT \"-\" writes raw samples to standard output.\n"
+    "The encoder's delay and padding are trimmed (gapless).\n";
+
 int Decode(const std::vector<std::string>& args) {
     if (args.size() == 2 && (EndsWith(args[0], ".mov") || EndsWith(args[0], ".MOV")))
         return tunara::cli::DecodeKvmcMovie(args[0], args[1]);
     if (args.size() != 2) {
-        std::fprintf(stderr, "usage: tunara-cli decode IN.mp3 OUT\n");
+        std::fprintf(stderr, "usage: tunara-cli decode IN.mp3 OUT\n%s", kHelp);
         return 2;
     }
     std::vector<uint8_t> file;
@@ -83,8 +94,19 @@ int Decode(const std::vector<std::string>& args) {
         return 1;
     }
     size_t begin, end;
-    AudioRange(args[0], file.size(), begin, end);
-    Input input{file.data() + begin, end - begin, 0};
+    std::string smpb;
+    AudioRange(args[0], file.size(), begin, end, smpb);
+    MpegStreamLayout layout;
+    if (!mpegStreamLayout(file.data() + begin, end - begin, &layout)) {
+        std::fprintf(stderr, "%s: %s\n", args[0].c_str(), mpegDecStatusText(kMpegDecNoFrameFound));
+        return 1;
+    }
+    const int32_t frameSamples = mpegHeaderSamplesPerFrame(layout.first);
+    int32_t delay = layout.summary.encoderDelay, padding = layout.summary.encoderPadding;
+    if (delay < 0 || padding < 0) mpegStreamParseSmpb(smpb.c_str(), &delay, &padding);
+    const MpegStreamTrim trim = mpegStreamTrim(layout.frames, frameSamples, delay, padding);
+    Input input{file.data() + begin + size_t(layout.audioFrame),
+                end - begin - size_t(layout.audioFrame), 0};
 
     const uint8_t options[4] = {1, 0, 0, 0};
     MpegDecHandle dec = nullptr;
@@ -93,7 +115,8 @@ int Decode(const std::vector<std::string>& args) {
         std::fprintf(stderr, "decoder open failed: %s\n", mpegDecStatusText(rc));
         return 1;
     }
-    FILE* out = std::fopen(args[1].c_str(), "wb");
+    const bool toStdout = args[1] == "-";
+    FILE* out = toStdout ? stdout : std::fopen(args[1].c_str(), "wb");
     if (!out) {
         std::fprintf(stderr, "cannot write %s\n", args[1].c_str());
         mpegDecClose(&dec);
@@ -101,46 +124,59 @@ int Decode(const std::vector<std::string>& args) {
     }
     static char outBuffer[1 << 16];
     std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
-    const bool wav = EndsWith(args[1], ".wav");
-    int32_t wavChannels = 0, rate = 0;
+    const bool wav = !toStdout && EndsWith(args[1], ".wav");
+    const int32_t wavChannels = mpegHeaderChannels(layout.first);
+    const int32_t rate = mpegHeaderSampleRate(layout.first);
     uint64_t dataBytes = 0;
-    if (wav) WriteWavHeader(out, 2, 44100, 0);  // rewritten once the stream is known
+    if (wav) WriteWavHeader(out, wavChannels, rate, 0);  // rewritten once the length is known
 
     int16_t pcm[1152 * 2];
     int16_t converted[1152 * 2];
     MpegPcmBlock block{0, 0, pcm};
     MpegHeaderWord header = 0;
     int exitCode = 0;
-    for (;;) {
+    bool located = false;
+    int32_t lastChannels = wavChannels;
+    int64_t decoded = 0;  // decoder output so far, samples per channel
+    while (decoded < trim.skip + trim.keep) {
         rc = mpegDecDecodeFrame(&header, &block, nullptr, dec);
         if (rc == kMpegDecEndOfData) break;
-        if (rc == kMpegDecBadSideInfo) continue;  // that frame is lost; the stream goes on
-        if (rc != kMpegDecOk) {
+        if (rc == kMpegDecOk && !located && block.samplesPerChannel == 0) {
+            located = true;
+            continue;
+        }
+        located = true;
+        if (rc == kMpegDecBadSideInfo || (rc == kMpegDecOk && block.samplesPerChannel == 0)) {
+            // That frame is lost; it keeps its time as silence and the stream goes on.
+            std::fill(pcm, pcm + frameSamples * lastChannels, int16_t(0));
+            block.channels = lastChannels;
+            block.samplesPerChannel = frameSamples;
+        } else if (rc != kMpegDecOk) {
             std::fprintf(stderr, "%s: %s\n", args[0].c_str(), mpegDecStatusText(rc));
             exitCode = 1;
             break;
         }
-        if (block.samplesPerChannel == 0) continue;
-        const int32_t n = block.samplesPerChannel;
-        const int16_t* samples = pcm;
+        lastChannels = block.channels;
+        // Only the part of this frame inside the trimmed range is written.
+        const int64_t from = std::max<int64_t>(trim.skip - decoded, 0);
+        const int64_t to =
+            std::min<int64_t>(block.samplesPerChannel, trim.skip + trim.keep - decoded);
+        decoded += block.samplesPerChannel;
+        if (to <= from) continue;
+        const int32_t n = int32_t(to - from);
+        const int16_t* samples = pcm + from * block.channels;
         int32_t channels = block.channels;
-        if (wav) {
-            if (wavChannels == 0) {
-                wavChannels = block.channels;
-                rate = mpegHeaderSampleRate(header);
-            }
-            // A WAV file has one channel count: mono frames are doubled, stereo ones mixed.
-            if (channels != wavChannels) {
-                for (int32_t i = 0; i < n; ++i) {
-                    if (wavChannels == 2) {
-                        converted[2 * i] = converted[2 * i + 1] = pcm[i];
-                    } else {
-                        converted[i] = int16_t((int32_t(pcm[2 * i]) + pcm[2 * i + 1]) / 2);
-                    }
+        // A WAV file has one channel count: mono frames are doubled, stereo ones mixed.
+        if (wav && channels != wavChannels) {
+            for (int32_t i = 0; i < n; ++i) {
+                if (wavChannels == 2) {
+                    converted[2 * i] = converted[2 * i + 1] = samples[i];
+                } else {
+                    converted[i] = int16_t((int32_t(samples[2 * i]) + samples[2 * i + 1]) / 2);
                 }
-                samples = converted;
-                channels = wavChannels;
             }
+            samples = converted;
+            channels = wavChannels;
         }
         const size_t count = size_t(n) * size_t(channels);
         if (std::fwrite(samples, sizeof(int16_t), count, out) != count) {
@@ -150,14 +186,12 @@ int Decode(const std::vector<std::string>& args) {
         }
         dataBytes += count * sizeof(int16_t);
     }
-    if (wav && wavChannels != 0 && std::fseek(out, 0, SEEK_SET) == 0) {
-        WriteWavHeader(out, wavChannels, rate, dataBytes);
-    }
-    if (std::fclose(out) != 0) exitCode = 1;
+    if (wav && std::fseek(out, 0, SEEK_SET) == 0) WriteWavHeader(out, wavChannels, rate, dataBytes);
+    if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) exitCode = 1;
     mpegDecClose(&dec);
     return exitCode;
 }
 
-tunara::cli::Registration reg({"decode", "decode IN.mp3|IN.mov OUT(.wav|.pcm|/dev/null)", &Decode});
+tunara::cli::Registration reg({"decode", "decode IN.mp3|IN.mov OUT(.wav|.pcm|-)", &Decode, kHelp});
 
 }  // namespace

@@ -59,7 +59,9 @@ int Info(const std::vector<std::string>& args) {
     return 0;
 }
 
-Registration reg({"info", "info FILE", &Info});
+Registration reg({"info", "info FILE", &Info,
+                  "Prints what the player shows for FILE: title, format, rate, channels,\n"
+                  "bit rate, duration and tags.\n"});
 
 }  // namespace
 

@@ -15,10 +15,26 @@ std::vector<Command>& Commands() {
     return commands;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: tunara-cli COMMAND [ARGS]\n");
-    for (const auto& c : Commands()) std::fprintf(stderr, "  tunara-cli %s\n", c.usage);
-    return 2;
+// Asked for, the usage goes to standard output with success; after a mistake, to standard error.
+int Usage(FILE* to, int exitCode) {
+    std::fprintf(to, "usage: tunara-cli COMMAND [ARGS]\n");
+    for (const auto& c : Commands()) std::fprintf(to, "  tunara-cli %s\n", c.usage);
+    std::fprintf(to,
+                 "  tunara-cli --version\n"
+                 "Each command explains itself: tunara-cli COMMAND --help\n");
+    return exitCode;
+}
+
+bool IsHelp(const std::string& arg) {
+    return arg == "--help" || arg == "-h";
+}
+
+int RunCommand(const Command& c, const std::vector<std::string>& args) {
+    if (args.size() == 1 && IsHelp(args[0])) {
+        std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
+        return 0;
+    }
+    return c.run(args);
 }
 }  // namespace
 
@@ -39,16 +55,23 @@ std::string ProgramFolder() {
 
 int main(int argc, char** argv) {
     using namespace tunara::cli;
-    if (argc < 2) return Usage();
+    if (argc < 2) return Usage(stderr, 2);
     std::string name = argv[1];
+    if (IsHelp(name)) return Usage(stdout, 0);
+    if (name == "--version") {
+        std::printf("tunara-cli %s\n", TUNARA_VERSION);
+        return 0;
+    }
     // A sub-command ("cd lookup") is registered under both words.
     if (argc >= 3) {
         const std::string two = name + " " + argv[2];
         for (const auto& c : Commands())
-            if (two == c.name) return c.run(std::vector<std::string>(argv + 3, argv + argc));
+            if (two == c.name)
+                return RunCommand(c, std::vector<std::string>(argv + 3, argv + argc));
     }
     std::vector<std::string> args(argv + 2, argv + argc);
     for (const auto& c : Commands())
-        if (name == c.name) return c.run(args);
-    return Usage();
+        if (name == c.name) return RunCommand(c, args);
+    std::fprintf(stderr, "tunara-cli: unknown command \"%s\"\n", name.c_str());
+    return Usage(stderr, 2);
 }

@@ -98,10 +98,7 @@ int RunPlayer(const PlayerSession& session) {
 
     SettingsStore settings;
     Playlist& playlist = ThePlaylist();
-    if (session.prepare && !session.prepare(playlist, services)) {
-        if (session.cleanup) session.cleanup();
-        return 1;
-    }
+    if (session.prepare && !session.prepare(playlist, services)) return 1;
 
     DisplayState display;
     PlayerController* notify = nullptr;
@@ -116,7 +113,6 @@ int RunPlayer(const PlayerSession& session) {
     if (session.afterStart && !session.afterStart(controller)) {
         controller.Shutdown();
         playlist.Clear();
-        if (session.cleanup) session.cleanup();
         return 1;
     }
     auto stepVolume = [&](int delta) {
@@ -134,8 +130,9 @@ int RunPlayer(const PlayerSession& session) {
     auto nextStatus = Clock::now();
     auto nextTick = Clock::now();
     while (!quit) {
-        // Keys until the tick is due.
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
+        // Keys until the tick is due. Rounded up: a wait rounded down to 0 ms
+        // would spin on the clock through the last fraction of a millisecond.
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now());
         int waitMs = static_cast<int>(std::max<int64_t>(0, wait.count()));
         if (interactive) {
             struct pollfd p {
@@ -147,8 +144,8 @@ int RunPlayer(const PlayerSession& session) {
                 for (ssize_t i = 0; i < n && !quit; ++i)
                     quit = HandleKey(keys[i], controller, stepVolume);
             }
-        } else if (waitMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        } else {
+            std::this_thread::sleep_until(nextTick);
         }
         if (quit) break;
         if (Clock::now() < nextTick) continue;
@@ -182,7 +179,6 @@ int RunPlayer(const PlayerSession& session) {
     notify = nullptr;
     raw.reset();
     playlist.Clear();
-    if (session.cleanup) session.cleanup();
     return 0;
 }
 
@@ -206,7 +202,12 @@ int Play(const std::vector<std::string>& args) {
     return RunPlayer(session);
 }
 
-Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play});
+Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play,
+                  "Plays the files and lists given (the built-in chord when none).\n"
+                  "On a terminal: space play, s stop, n/p next/previous, f/b forward/back,\n"
+                  "1-4 normal/intro/shuffle/repeat, +/- volume, q quit.\n"
+                  "Otherwise every item plays to the end with a status line now and then.\n"
+                  "TUNARA_AUDIO=null plays to no device; TUNARA_AUDIO=file:PATH records.\n"});
 
 }  // namespace
 

@@ -22,6 +22,7 @@ bool IsImageName(const std::string& element) {
 
 std::vector<DriveInfo> ListDrives() {
     std::vector<DriveInfo> drives;
+    InitCdio();
     if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
         for (char** d = devices; *d; ++d) drives.push_back({*d, false});
         cdio_free_device_list(devices);

@@ -7,6 +7,18 @@
 
 namespace tunara::cdaudio {
 
+void ScaleStereo16(uint8_t* pcm, size_t bytes, float left, float right) {
+    for (size_t i = 0; i + 4 <= bytes; i += 4) {
+        for (int c = 0; c < 2; ++c) {
+            uint8_t* p = pcm + i + 2 * c;
+            auto v = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+            auto scaled = static_cast<int16_t>(v * (c == 0 ? left : right));
+            p[0] = static_cast<uint8_t>(scaled);
+            p[1] = static_cast<uint8_t>(static_cast<uint16_t>(scaled) >> 8);
+        }
+    }
+}
+
 Player::Player(ReadFn read, GoneFn gone) : read_(std::move(read)), gone_(std::move(gone)) {
     for (auto& s : slots_) {
         s.data.resize(static_cast<size_t>(kSectorsPerBuffer) * kBytesPerCdFrame);
@@ -40,7 +52,33 @@ bool Player::OpenOutput() {
         }
     }
     output_ = std::move(device);
+    std::string card = output_->MixerCard();
+    if (!card.empty()) {
+        auto mixer = mixer::OpenAlsaMixer(card, {});
+        mixer::LineInfo line;
+        mixer::ControlInfo control;
+        if (mixer && mixer->GetLineByComponentType(mixer::ComponentType::CompactDisc, line) &&
+            line.controlCount > 0 && mixer->GetVolumeControl(line.lineId, control) &&
+            control.maximum > control.minimum) {
+            cdLine_ = std::move(mixer);
+            cdControl_ = control.controlId;
+            cdMin_ = control.minimum;
+            cdMax_ = control.maximum;
+        }
+    }
     return true;
+}
+
+void Player::ApplyCdVolume(uint8_t* pcm, size_t bytes) {
+    if (!cdLine_) return;
+    long values[2] = {cdMax_, cdMax_};
+    if (!cdLine_->GetControlValues(cdControl_, values, 2)) return;
+    auto gain = [this](long v) {
+        return std::clamp(static_cast<float>(v - cdMin_) / static_cast<float>(cdMax_ - cdMin_),
+                          0.0f, 1.0f);
+    };
+    float left = gain(values[0]), right = gain(values[1]);
+    if (left < 1.0f || right < 1.0f) ScaleStereo16(pcm, bytes, left, right);
 }
 
 bool Player::Play(uint32_t fromFrame, uint32_t toFrame) {
@@ -90,6 +128,7 @@ void Player::Run(uint32_t fromFrame, uint32_t toFrame) {
             // A scratch plays as a gap, not as the end of the disc.
             std::memset(s.data.data(), 0, bytes);
         }
+        ApplyCdVolume(s.data.data(), bytes);
         s.header.bufferLength = static_cast<uint32_t>(bytes);
         {
             std::lock_guard lock(mutex_);
@@ -164,6 +203,7 @@ void Player::Shutdown() {
         for (auto& s : slots_) output_->Unprepare(&s.header);
         output_->Close();
         output_.reset();
+        cdLine_.reset();
     }
 }
 

@@ -11,8 +11,13 @@
 #include <vector>
 
 #include "platform/audio/AudioDevice.h"
+#include "platform/mixer/Mixer.h"
 
 namespace tunara::cdaudio {
+
+// Scales 16-bit stereo little-endian PCM in place by a gain per channel
+// (0.0 .. 1.0).
+void ScaleStereo16(uint8_t* pcm, size_t bytes, float left, float right);
 
 class Player {
 public:
@@ -53,12 +58,18 @@ private:
     static void OnDone(audio::Message message, audio::BufferHeader* header, void* self);
     void Run(uint32_t fromFrame, uint32_t toFrame);
     bool OpenOutput();
+    // The output card's "CD" volume, when it has one, applies to what is
+    // played (player thread).
+    void ApplyCdVolume(uint8_t* pcm, size_t bytes);
     void Join();
     uint32_t PlayedFrames();  // CD frames the device has played since the start
 
     ReadFn read_;
     GoneFn gone_;
     std::unique_ptr<audio::AudioDevice> output_;  // opened on the first Play
+    std::unique_ptr<mixer::Mixer> cdLine_;        // the card's CD element, if any
+    uint32_t cdControl_ = 0;
+    long cdMin_ = 0, cdMax_ = 0;
     Slot slots_[kBuffers];
 
     std::mutex mutex_;  // guards everything below

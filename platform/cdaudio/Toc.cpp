@@ -17,9 +17,17 @@ void QuietLog(cdio_log_level_t, const char*) {}
 
 }  // namespace
 
+void InitCdio() {
+    // libcdio's driver table is set up once, before any thread opens a drive.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        cdio_log_set_handler(QuietLog);
+        cdio_init();
+    });
+}
+
 CdIo_t* OpenCdio(const std::string& element) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { cdio_log_set_handler(QuietLog); });
+    InitCdio();
     driver_id_t driver = IsImageName(element) ? DRIVER_UNKNOWN : DRIVER_DEVICE;
     return cdio_open(element.c_str(), driver);
 }

@@ -37,6 +37,8 @@ uint32_t CheckToc(const Toc& toc);
 // lead-out.
 uint64_t MediaIdentityOf(const Toc& toc);
 
+// Sets libcdio up once per process (its driver table, a silent log).
+void InitCdio();
 // Opens an element with the libcdio driver its name asks for; null when it
 // cannot be opened. libcdio's own log output is silenced once.
 CdIo_t* OpenCdio(const std::string& element);

@@ -62,6 +62,8 @@ const char* StatusText(int32_t status) {
             return "timed out";
         case kTmNoTrack:
             return "no such track";
+        case kTmUserDataNotFound:
+            return "no such user data";
         default:
             return "unknown status";
     }
@@ -125,6 +127,27 @@ int32_t NewHandle(uint32_t size, TmHandle** handle) {
 }
 int32_t DisposeHandle(TmHandle* handle) {
     return Call(sel::kDisposeHandle, P(handle));
+}
+int32_t MovieUserDataText(Movie movie, uint32_t type, std::string* text) {
+    if (!text) return kTmBadParam;
+    text->clear();
+    // Most tags fit the first buffer; a longer one is asked for again whole.
+    std::string buffer(256, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int32_t length = 0;
+        const int32_t status = Call(sel::kMovieUserDataText, P(movie), type, P(buffer.data()),
+                                    I(static_cast<int64_t>(buffer.size())), P(&length));
+        if (status != kTmOk) return status;
+        if (length < 0) return kTmBadParam;
+        if (static_cast<size_t>(length) < buffer.size()) {
+            text->assign(buffer.c_str(), static_cast<size_t>(length));
+            return kTmOk;
+        }
+        buffer.assign(static_cast<size_t>(length) + 1, '\0');
+    }
+    // The item grew between the two calls: keep what fitted.
+    text->assign(buffer.c_str());
+    return kTmOk;
 }
 int32_t MovieBox(Movie movie, TmRect* box) {
     Zero(box);

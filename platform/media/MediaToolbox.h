@@ -20,12 +20,13 @@ enum TmStatus : int32_t {
     kTmFileNotFound = -43,  // the file does not exist or cannot be read
     kTmBadParam = -50,      // a null or out-of-range argument
     kTmNoMemory = -108,
-    kTmNotLoaded = -2000,      // the module is not loaded
-    kTmBadSelector = -2001,    // the module does not know the call
-    kTmNotEntered = -2002,     // the toolbox has not been entered
-    kTmCantMakeMovie = -2048,  // the file is not a medium the toolbox can open
-    kTmTimedOut = -2049,       // the medium did not answer in time
-    kTmNoTrack = -2050,        // no track of the kind asked for
+    kTmNotLoaded = -2000,         // the module is not loaded
+    kTmBadSelector = -2001,       // the module does not know the call
+    kTmNotEntered = -2002,        // the toolbox has not been entered
+    kTmUserDataNotFound = -2026,  // the movie has no user data item of that type
+    kTmCantMakeMovie = -2048,     // the file is not a medium the toolbox can open
+    kTmTimedOut = -2049,          // the medium did not answer in time
+    kTmNoTrack = -2050,           // no track of the kind asked for
 };
 // A short text for a status, for diagnostics.
 const char* StatusText(int32_t status);
@@ -62,6 +63,9 @@ inline constexpr uint32_t kDisposeController = 0x2018b;  // controller
 inline constexpr uint32_t kOpenMovieFile = 0x20192;      // fileSpec, out file ref, permission
 inline constexpr uint32_t kPlayHints = 0x201a1;          // movie, hints, mask
 inline constexpr uint32_t kIndTrackType = 0x20208;       // movie, index, type, flags, out track
+// movie, type, out text, text size, out length: the item as UTF-8, cut to
+// fit and NUL-terminated; the length is that of the whole item.
+inline constexpr uint32_t kMovieUserDataText = 0x2020c;
 inline constexpr uint32_t kNewHandle = 0x15000a;         // size, out handle
 inline constexpr uint32_t kDisposeHandle = 0x150032;     // handle
 inline constexpr uint32_t kAssociateWindow = 0x1d0001;   // window, 0, 2
@@ -96,6 +100,13 @@ inline constexpr int16_t kShowStatus = 69;      // TmStatusString*, to the actio
 inline constexpr int32_t kStatusIsStreaming = 4;
 inline constexpr int32_t kStatusHasCode = 8;  // the code is flags / 65536
 inline constexpr int32_t kStatusIsError = 0x10;
+
+// User data item types: the medium's own tags ("\251" is the copyright
+// sign that begins each type).
+inline constexpr uint32_t kUserDataTitle = FourCc("\251nam");
+inline constexpr uint32_t kUserDataArtist = FourCc("\251ART");
+inline constexpr uint32_t kUserDataAlbum = FourCc("\251alb");
+inline constexpr uint32_t kUserDataGenre = FourCc("\251gen");
 
 // Track search flags.
 inline constexpr int32_t kTrackByMediaType = 1;
@@ -167,6 +178,9 @@ int32_t MediaSampleDescription(Media media, int index, TmHandle* handle);
 int32_t MediaHandlerOf(Media media, MediaHandler* handler);
 int32_t NewHandle(uint32_t size, TmHandle** handle);
 int32_t DisposeHandle(TmHandle* handle);
+// A user data item as text (empty on failure): kTmOk, kTmUserDataNotFound,
+// kTmBadParam for a movie the module does not know.
+int32_t MovieUserDataText(Movie movie, uint32_t type, std::string* text);
 int32_t MovieBox(Movie movie, TmRect* box);
 int32_t SetMovieBox(Movie movie, const TmRect& box);
 int32_t OffsetRect(TmRect* rect, int dx, int dy);

@@ -17,7 +17,8 @@ extern "C" {
 // Raised whenever a structure, a selector or an entry point below changes
 // meaning. A module reporting another version (or none) is not used: a stale
 // copy in a system folder must not be called with a layout it does not know.
-#define TM_ABI_VERSION 1u
+// 2: movie user data (tags) as text; codec codes of the sound descriptions.
+#define TM_ABI_VERSION 2u
 typedef uint32_t (*TmAbiVersionFn)(void);
 
 // Arguments of one toolbox call: up to six slots, each an integer or a

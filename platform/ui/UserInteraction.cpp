@@ -15,8 +15,18 @@ std::string UserMessage::Formatted() const {
 }
 
 void PostedQueue::Post(std::function<void()> work) {
+    std::function<void()> waker;
+    {
+        std::lock_guard lock(mutex_);
+        items_.push_back(std::move(work));
+        waker = waker_;
+    }
+    if (waker) waker();
+}
+
+void PostedQueue::SetWaker(std::function<void()> waker) {
     std::lock_guard lock(mutex_);
-    items_.push_back(std::move(work));
+    waker_ = std::move(waker);
 }
 
 int PostedQueue::Deliver() {

@@ -39,10 +39,14 @@ public:
     void Post(std::function<void()> work);
     // Runs everything posted so far; returns how many items ran.
     int Deliver();
+    // Called after every Post, on the posting thread: a front end with an
+    // event loop wakes it here so posted work runs without waiting for a tick.
+    void SetWaker(std::function<void()> waker);
 
 private:
     std::mutex mutex_;
     std::vector<std::function<void()>> items_;
+    std::function<void()> waker_;
 };
 
 // Process-wide wiring. Until a front end installs its own, messages go to

@@ -24,8 +24,10 @@ struct Result {
     std::string out;
 };
 
-Result RunCli(const std::string& args) {
-    std::string command = "TUNARA_AUDIO=null:fast " + kCli + " " + args + " </dev/null 2>&1";
+// Standard error joins the output unless `errorsTo` names where it goes instead.
+Result RunCli(const std::string& args, const std::string& errorsTo = "&1") {
+    std::string command =
+        "TUNARA_AUDIO=null:fast " + kCli + " " + args + " </dev/null 2>" + errorsTo;
     Result r;
     FILE* p = ::popen(command.c_str(), "r");
     if (!p) return r;
@@ -114,6 +116,35 @@ TEST_F(Cli, Info_PrintsFieldsOrFails) {
     r = RunCli("info " + dir_ + "bad.wav");
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.out.find("bad.wav"), std::string::npos) << r.out;
+}
+
+// Help asked for is output with success; a mistake is an error on standard error.
+TEST_F(Cli, HelpAndVersion_GoToStandardOutput) {
+    for (const char* args : {"--help", "-h", "decode --help", "play --help", "info -h"}) {
+        Result r = RunCli(args, "/dev/null");
+        EXPECT_EQ(r.exitCode, 0) << args;
+        EXPECT_EQ(r.out.rfind("usage: tunara-cli", 0), 0u) << args << ": " << r.out;
+    }
+    Result r = RunCli("--version", "/dev/null");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("tunara-cli ", 0), 0u) << r.out;
+    for (const char* args : {"", "nosuchcommand", "decode onlyone"}) {
+        r = RunCli(args, "/dev/null");
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+// "-" is standard output: exactly the source's samples (the encoder's delay and padding
+// trimmed), nothing else mixed in.
+TEST_F(Cli, Decode_DashWritesSamplesToStandardOutput) {
+    if (std::system("command -v lame >/dev/null 2>&1") != 0) GTEST_SKIP() << "lame missing";
+    ASSERT_EQ(
+        std::system(("lame --quiet -b 128 " + dir_ + "tone.wav " + dir_ + "tone.mp3").c_str()), 0);
+    Result r = RunCli("decode " + dir_ + "tone.mp3 -", "/dev/null");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.size(), size_t(22050 / 2 * 4));
+    EXPECT_FALSE(fs::exists("-"));
 }
 
 }  // namespace

@@ -192,6 +192,56 @@ TEST_F(MediaPlayback, Mp3InMovie_IsMp3) {
     EXPECT_NEAR(s->GetBitRate(), 128000, 16000);
 }
 
+// Bits per second as ffprobe sees the sound stream, else the whole file; -1
+// when it says neither.
+int ProbeBitRate(const std::string& path) {
+    for (const char* entry : {"stream=bit_rate", "format=bit_rate"}) {
+        std::string s = Capture(std::string("ffprobe -v error -select_streams a:0 -show_entries ") +
+                                entry + " -of csv=p=0 '" + path + "'");
+        s.erase(s.find_last_not_of(" \n") + 1);
+        if (!s.empty() && s.find_first_not_of("0123456789") == std::string::npos)
+            return std::stoi(s);
+    }
+    return -1;
+}
+
+// Files of the common compressed codecs name their codec, show their tags and
+// their coded rate, not the rate of the decoded PCM.
+TEST_F(MediaPlayback, CompressedCodecs_NameTagsAndCodedRate) {
+    const std::string tags =
+        " -metadata title='J\xC3\xB3ga' -metadata artist='Bj\xC3\xB6rk'"
+        " -metadata album=Homogenic -metadata genre=Electronic";
+    // Noise, so that a variable-rate encoder spends about what it is asked to.
+    const std::string input =
+        "ffmpeg -loglevel error -y -f lavfi -i anoisesrc=d=4:c=pink:a=0.3 -ac 2";
+    const struct {
+        const char* file;
+        const char* codec;
+        const char* name;
+    } cases[] = {
+        {"tagged.flac", "-c:a flac", "FLAC"},
+        {"tagged.ogg", "-c:a libvorbis -b:a 128k", "Vorbis"},
+        {"tagged.opus", "-c:a libopus -b:a 96k", "Opus"},
+        {"tagged.m4a", "-c:a aac -b:a 128k", "AAC"},
+    };
+    for (const auto& c : cases) {
+        auto path = Make(c.file, input + " " + c.codec + tags + " OUT");
+        TUNARA_SKIP_IF_MISSING(path.empty(), std::string("ffmpeg with ") + c.codec);
+        SCOPED_TRACE(c.file);
+        auto s = Load(path);
+        EXPECT_EQ(s->GetFormatName(), c.name);
+        EXPECT_EQ(s->GetTitle(), "J\xC3\xB3ga");
+        EXPECT_EQ(s->GetArtist(), "Bj\xC3\xB6rk");
+        EXPECT_EQ(s->GetAlbum(), "Homogenic");
+        EXPECT_EQ(s->GetCategory(), "Electronic");
+        const int probed = ProbeBitRate(path);
+        ASSERT_GT(probed, 0);
+        EXPECT_NEAR(s->GetBitRate(), probed, probed * 0.1);
+        EXPECT_EQ(s->GetChannels(), 2);
+        EXPECT_NEAR(s->GetDuration(), ProbeDurationMs(path), 50);
+    }
+}
+
 // A movie with pictures only: video, no sound fields.
 TEST_F(MediaPlayback, MovieWithoutSound_HasEmptySoundFields) {
     auto path =

@@ -10,6 +10,7 @@
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/QuickTimeSource.h"
+#include "sources/SourceSettings.h"
 
 using namespace tunara;
 using namespace tunara::media;
@@ -60,6 +61,13 @@ TEST(SoundFormatTable, NamesAndBitRates) {
         {Sound("abcd", 2, 16, 44100), "Unknown", 1411200},
         // No packet layout: the uncompressed rate, not a division by zero.
         {Sound("KVM2", 2, 16, 44100), "KVMC 2", 1411200},
+        // Codecs the media framework decodes keep their coded rate.
+        {Sound("flac", 2, 16, 44100, 4096, 2400, 2), "FLAC", 2400u * 1411200u / (2u * 4096u * 2u)},
+        {Sound("vorb", 2, 16, 44100, 1024, 372, 2), "Vorbis", 372u * 1411200u / (2u * 1024u * 2u)},
+        {Sound("opus", 2, 16, 48000, 960, 240, 2), "Opus", 96000},
+        {Sound("mp4a", 1, 16, 22050, 1024, 186, 2), "AAC", 186u * 352800u / (2u * 1024u)},
+        // A coded rate nobody knows reads 0, not the rate of the decoded PCM.
+        {Sound("opus", 2, 16, 48000, 960, 0, 2), "Opus", 0},
     };
     for (const Row& r : rows) {
         SoundFormat f = DescribeSoundFormat(r.d);
@@ -128,6 +136,59 @@ TEST_F(SourceOverFake, LoadInfo_FillsFieldsAndDisposesMovie) {
     EXPECT_EQ(src_.GetDuration(), 5000);
     EXPECT_EQ(fake_.Get<int (*)()>("tunaraFakeLiveMovies")(), 0);
     EXPECT_EQ(src_.IsPlaying(), 0) << "a closed source is not playing";
+}
+
+// The medium's tags fill artist, album and genre; its title shows while
+// "UseID3Title" is on and the file title otherwise, switching at once.
+TEST_F(SourceOverFake, Tags_FillFieldsAndTitleFollowsSetting) {
+    auto setItem = fake_.Get<void (*)(uint32_t, const char*)>("tunaraFakeSetUserData");
+    setItem(kUserDataTitle, "J\xC3\xB3ga");
+    setItem(kUserDataArtist, "Bj\xC3\xB6rk");
+    setItem(kUserDataAlbum, "Homogenic");
+    setItem(kUserDataGenre, "Electronic");
+    bool use = true;
+    SetUseId3TitleQuery([&] { return use; });
+    src_.SetLocation("/music/01 track.flac");
+    ASSERT_EQ(src_.LoadInfo(), 1);
+    EXPECT_EQ(src_.GetTitle(), "J\xC3\xB3ga");
+    EXPECT_EQ(src_.GetArtist(), "Bj\xC3\xB6rk");
+    EXPECT_EQ(src_.GetAlbum(), "Homogenic");
+    EXPECT_EQ(src_.GetCategory(), "Electronic");
+    use = false;
+    EXPECT_EQ(src_.GetTitle(), "01 track");
+    EXPECT_EQ(src_.GetArtist(), "Bj\xC3\xB6rk") << "only the title follows the setting";
+    SetUseId3TitleQuery(nullptr);
+
+    // A title longer than the first buffer arrives whole; a medium that lost
+    // its title falls back to the file title.
+    const std::string longTitle(1000, 'x');
+    setItem(kUserDataTitle, longTitle.c_str());
+    ASSERT_EQ(src_.LoadInfo(), 1);
+    EXPECT_EQ(src_.GetTitle(), longTitle);
+    setItem(kUserDataTitle, nullptr);
+    ASSERT_EQ(src_.LoadInfo(), 1);
+    EXPECT_EQ(src_.GetTitle(), "01 track");
+}
+
+// The text call cuts to the caller's buffer, says the whole length and
+// tells a missing item apart.
+TEST_F(SourceOverFake, UserDataText_CutsAndReportsMissingItems) {
+    fake_.Get<void (*)(uint32_t, const char*)>("tunaraFakeSetUserData")(kUserDataAlbum, "Post");
+    Movie movie = nullptr;
+    MovieFile file = nullptr;
+    TmFileSpec spec{};
+    ASSERT_EQ(MakeFileSpec("/m/a.ogg", &spec), kTmOk);
+    ASSERT_EQ(OpenMovieFile(spec, &file, 1), kTmOk);
+    ASSERT_EQ(MakeMovieFromFile(&movie, file, 1), kTmOk);
+    CloseMovieFile(file);
+    std::string text = "stale";
+    EXPECT_EQ(MovieUserDataText(movie, kUserDataAlbum, &text), kTmOk);
+    EXPECT_EQ(text, "Post");
+    text = "stale";
+    EXPECT_EQ(MovieUserDataText(movie, kUserDataArtist, &text), kTmUserDataNotFound);
+    EXPECT_EQ(text, "");
+    EXPECT_STREQ(StatusText(kTmUserDataNotFound), "no such user data");
+    DisposeMovie(movie);
 }
 
 // Media types other than sound name the medium without a sound description.
@@ -295,6 +356,9 @@ TEST(SourceWithoutModule, EverythingFailsQuietly) {
     EXPECT_EQ(b[3], 0.0f);
     EXPECT_EQ(s.GetPosition(), 0);
     EXPECT_EQ(s.IsPlaying(), 0);
+    std::string text = "stale";
+    EXPECT_EQ(MovieUserDataText(nullptr, kUserDataTitle, &text), kTmNotLoaded);
+    EXPECT_EQ(text, "");
 }
 
 }  // namespace

@@ -276,3 +276,88 @@ TEST(Id3v2, LargeTag_FramesAroundArtRead) {
     Id3Tag u;
     EXPECT_EQ(ReadV2(u, dir, Cat({cut, Mp3Header()})).status, kId3NoAudio);
 }
+
+// v2.4 keeps the year in TDRC (a full timestamp); the four digits of the year are shown.
+TEST(Id3v2, V24_YearFromRecordingTime) {
+    TempDir dir;
+    Id3Tag tag;
+    const Bytes body = Frame24("TDRC", Latin1("2003-07-14T10:00"));
+    ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(4, 0, body), Mp3Header()})).status, kId3Ok);
+    EXPECT_EQ(tag.year(), "2003");
+}
+
+// Unsynchronisation: a 0x00 after every 0xFF (and before false syncs) is taken out again, over
+// the whole tag in v2.3 and per frame in v2.4; the tag's size counts the stuffed bytes.
+TEST(Id3v2, Unsynchronisation_Undone) {
+    TempDir dir;
+    // "\xFF" in Latin-1 is "ÿ": the stuffed zero must not reach the title.
+    const Bytes stuffed = {0, 'a', 0xFF, 0x00, 'b'};
+    {
+        Id3Tag tag;
+        // v2.3 whole tag: the frame size is that of the data after resynchronisation.
+        const Bytes frame = Cat({B("TIT2"), Be32(4), Bytes{0, 0}, stuffed});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(3, 0x80, frame), Mp3Header()})).status, kId3Ok);
+        EXPECT_EQ(tag.title(),
+                  "a\xC3\xBF"
+                  "b");
+    }
+    {
+        Id3Tag tag;
+        // v2.4 per frame (format flag 0x02), with a data length indicator (0x01) in front,
+        // followed by a plain frame that must still be found.
+        const Bytes frame = Cat({B("TIT2"), SevenBit(9), Bytes{0, 0x03}, SevenBit(4), stuffed,
+                                 Frame24("TPE1", Latin1("Artist"))});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(4, 0, frame), Mp3Header()})).status, kId3Ok);
+        EXPECT_EQ(tag.title(),
+                  "a\xC3\xBF"
+                  "b");
+        EXPECT_EQ(tag.artist(), "Artist");
+    }
+}
+
+// Compressed or encrypted frames hold no readable text: they are skipped, not read raw.
+TEST(Id3v2, CompressedAndEncryptedFrames_Skipped) {
+    TempDir dir;
+    {
+        Id3Tag tag;
+        const Bytes body =
+            Cat({B("TIT2"), Be32(9), Bytes{0, 0x80}, Be32(3), Latin1("xxxx"), B("TPE1"), Be32(6),
+                 Bytes{0, 0x40}, Latin1("yyyyy"), Frame23("TALB", Latin1("Album"))});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(3, 0, body), Mp3Header()})).status, kId3Ok);
+        EXPECT_EQ(tag.title(), "");
+        EXPECT_EQ(tag.artist(), "");
+        EXPECT_EQ(tag.album(), "Album");
+    }
+    {
+        Id3Tag tag;
+        const Bytes body =
+            Cat({B("TIT2"), SevenBit(9), Bytes{0, 0x09}, SevenBit(3), Latin1("xxxx"), B("TPE1"),
+                 SevenBit(6), Bytes{0, 0x04}, Latin1("yyyyy"), Frame24("TALB", Latin1("Album"))});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(4, 0, body), Mp3Header()})).status, kId3Ok);
+        EXPECT_EQ(tag.title(), "");
+        EXPECT_EQ(tag.artist(), "");
+        EXPECT_EQ(tag.album(), "Album");
+    }
+}
+
+// An encoder's delay and padding in a comment described "iTunSMPB", in Latin-1 or UTF-16.
+TEST(Id3v2, ItunesGaplessComment) {
+    TempDir dir;
+    const std::string value = " 00000000 00000210 000003C8 0000000000ABCDEF";
+    {
+        Id3Tag tag;
+        const Bytes comm = Cat({Bytes{0}, B("eng"), B("iTunSMPB"), Bytes{0}, B(value)});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(3, 0, Frame23("COMM", comm)), Mp3Header()})).status,
+                  kId3Ok);
+        EXPECT_EQ(tag.smpb(), value);
+    }
+    {
+        Id3Tag tag;
+        const std::u16string v16(value.begin(), value.end());
+        const Bytes comm =
+            Cat({Bytes{1}, B("eng"), Utf16(u"iTunSMPB", false), Bytes{0, 0}, Utf16(v16, false)});
+        ASSERT_EQ(ReadV2(tag, dir, Cat({Tag(3, 0, Frame23("COMM", comm)), Mp3Header()})).status,
+                  kId3Ok);
+        EXPECT_EQ(tag.smpb(), value);
+    }
+}

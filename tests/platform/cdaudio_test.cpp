@@ -14,6 +14,7 @@
 #include "platform/cdaudio/Player.h"
 #include "platform/cdaudio/Toc.h"
 #include "support/CdImage.h"
+#include "support/LibcdioLeaks.h"
 
 namespace tunara::cdaudio {
 namespace {
@@ -286,6 +287,23 @@ TEST(CdPlayer, ReadError_PlaysSilenceAndGoesOn) {
     ASSERT_EQ(heard.size(), disc.size());
     std::fill(disc.begin() + 30 * 2352, disc.begin() + 40 * 2352, 0);
     EXPECT_TRUE(heard == disc);
+}
+
+// The CD line's volume scales each channel on its own and leaves full
+// volume untouched.
+TEST(CdPlayer, ScaleStereo16_PerChannel) {
+    std::vector<uint8_t> pcm = TonePcm(1, 440.0);
+    std::vector<uint8_t> same = pcm;
+    ScaleStereo16(same.data(), same.size(), 1.0f, 1.0f);
+    EXPECT_TRUE(same == pcm);
+    ScaleStereo16(same.data(), same.size(), 0.5f, 0.0f);
+    for (size_t i = 0; i < pcm.size(); i += 4) {
+        auto at = [](const std::vector<uint8_t>& v, size_t k) {
+            return static_cast<int16_t>(static_cast<uint16_t>(v[k] | (v[k + 1] << 8)));
+        };
+        EXPECT_EQ(at(same, i), static_cast<int16_t>(at(pcm, i) * 0.5f));
+        EXPECT_EQ(at(same, i + 2), 0);
+    }
 }
 
 // The checks on libcdio's answer refuse layouts nobody can play.

@@ -11,6 +11,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
 #include "support/CdImage.h"
+#include "support/LibcdioLeaks.h"
 
 namespace tunara {
 namespace {

@@ -9,6 +9,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "support/CdImage.h"
+#include "support/LibcdioLeaks.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/PlayerController.h"
 

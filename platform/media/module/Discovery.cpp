@@ -4,6 +4,9 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
+#include <glib/gstdio.h>
+#include <sys/stat.h>
+
 #include <cstring>
 #include <mutex>
 
@@ -35,17 +38,16 @@ struct Caps {
 };
 
 // The version-1 fields that give the coded bit rate back through
-// bytesPerFrame * b / (bytesPerSample * samplesPerPacket * channels).
+// bytesPerFrame * b / (bytesPerSample * samplesPerPacket * channels). An
+// unknown rate leaves bytesPerFrame 0, so it reads as 0 rather than as the
+// rate of the decoded PCM.
 void SetPacketFields(TmSoundDescription& d, uint32_t samplesPerPacket, uint32_t bitRate) {
     uint32_t rate = d.sampleRate >> 16;
     if (rate == 0) rate = static_cast<uint32_t>(d.reserved1);
     int channels = d.numChannels > 0 ? d.numChannels : 1;
     d.samplesPerPacket = samplesPerPacket;
     d.bytesPerSample = 2;
-    if (samplesPerPacket == 0 || rate == 0 || bitRate == 0) {
-        d.samplesPerPacket = 0;
-        return;
-    }
+    if (samplesPerPacket == 0 || rate == 0 || bitRate == 0) return;
     uint64_t bytesPerFrame =
         (static_cast<uint64_t>(bitRate) * samplesPerPacket + 4 * rate) / (8ull * rate);
     d.bytesPerFrame = static_cast<uint32_t>(bytesPerFrame);
@@ -76,8 +78,8 @@ uint32_t RawFormatCode(const std::string& format, int& bits) {
 
 // Fills the sound description of an audio stream from its caps and what the
 // discovery measured. Returns the media type.
-uint32_t DescribeSound(const Caps& c, GstDiscovererAudioInfo* ai, bool inMpegStream,
-                       TmSoundDescription& d, bool& hasSound) {
+uint32_t DescribeSound(const Caps& c, GstDiscovererAudioInfo* ai, uint32_t bitRate,
+                       bool inMpegStream, TmSoundDescription& d, bool& hasSound) {
     std::memset(&d, 0, sizeof(d));
     d.descSize = sizeof(TmSoundDescription);
     d.version = 1;
@@ -86,8 +88,6 @@ uint32_t DescribeSound(const Caps& c, GstDiscovererAudioInfo* ai, bool inMpegStr
     if (rate == 0) rate = c.Int("rate");
     int channels = static_cast<int>(gst_discoverer_audio_info_get_channels(ai));
     if (channels == 0) channels = c.Int("channels", 1);
-    uint32_t bitRate = gst_discoverer_audio_info_get_bitrate(ai);
-    if (bitRate == 0) bitRate = gst_discoverer_audio_info_get_max_bitrate(ai);
     d.numChannels = static_cast<int16_t>(channels);
     // Rates of 64 kHz and more do not fit the 16.16 field; they travel in the
     // otherwise unused reserved1 with the fixed field left 0.
@@ -179,19 +179,82 @@ uint32_t DescribeSound(const Caps& c, GstDiscovererAudioInfo* ai, bool inMpegStr
             uint32_t samples;
         } others[] = {{"audio/x-vorbis", "vorb", 1024}, {"audio/x-flac", "flac", 4096},
                       {"audio/x-alac", "alac", 4096},   {"audio/x-opus", "opus", 960},
-                      {"audio/x-ac3", "ac-3", 1536},    {"audio/x-wma", "wma ", 2048},
-                      {"audio/AMR", "samr", 160},       {"audio/x-speex", "spex", 320}};
+                      {"audio/x-ac3", "ac-3", 1536},    {"audio/x-eac3", "ec-3", 1536},
+                      {"audio/x-dts", "dtsc", 512},     {"audio/x-wma", "wma ", 2048},
+                      {"audio/AMR", "samr", 160},       {"audio/x-speex", "spex", 320},
+                      {"audio/x-wavpack", "wvpk", 4096}};
         d.dataFormat = FourCc("????");
+        uint32_t samples = 1024;  // any packet size: it only carries the rate
         for (const auto& o : others) {
             if (n == o.caps) {
                 d.dataFormat = (uint32_t(uint8_t(o.code[0])) << 24) |
                                (uint32_t(uint8_t(o.code[1])) << 16) |
                                (uint32_t(uint8_t(o.code[2])) << 8) | uint32_t(uint8_t(o.code[3]));
-                SetPacketFields(d, o.samples, bitRate);
+                samples = o.samples;
             }
         }
+        SetPacketFields(d, samples, bitRate);
     }
     return FourCc("soun");
+}
+
+// The coded rate of a sound stream: what its tags say, else what the file
+// holds per second when the stream is all there is in it (fileBitRate), else
+// the tagged ceiling.
+uint32_t StreamBitRate(GstDiscovererAudioInfo* ai, uint32_t fileBitRate) {
+    uint32_t bitRate = gst_discoverer_audio_info_get_bitrate(ai);
+    const GstTagList* tags = gst_discoverer_stream_info_get_tags(GST_DISCOVERER_STREAM_INFO(ai));
+    guint nominal = 0;
+    if (bitRate == 0 && tags && gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &nominal))
+        bitRate = nominal;
+    if (bitRate == 0) bitRate = fileBitRate;
+    if (bitRate == 0) bitRate = gst_discoverer_audio_info_get_max_bitrate(ai);
+    return bitRate;
+}
+
+// Bits per second of a local file over the given duration; 0 when unknown.
+uint32_t FileBitRate(const std::string& uri, int64_t durationNs) {
+    if (durationNs <= 0) return 0;
+    gchar* path = gst_uri_get_location(uri.c_str());
+    if (!path) return 0;
+    GStatBuf st;
+    const bool ok = g_stat(path, &st) == 0 && S_ISREG(st.st_mode);
+    g_free(path);
+    if (!ok) return 0;
+    const double bits =
+        static_cast<double>(st.st_size) * 8.0 * 1e9 / static_cast<double>(durationNs);
+    return bits >= 1 && bits < 4e9 ? static_cast<uint32_t>(bits + 0.5) : 0;
+}
+
+// Tags become user data items; what an item already holds is kept, so the
+// first list given wins. Control characters would break a one-line display,
+// and a tag beyond a few kilobytes is no title.
+void TakeTags(const GstTagList* tags, std::map<uint32_t, std::string>& userData) {
+    if (!tags) return;
+    static const struct {
+        const char* tag;
+        uint32_t type;
+    } items[] = {{GST_TAG_TITLE, kUserDataTitle},
+                 {GST_TAG_ARTIST, kUserDataArtist},
+                 {GST_TAG_ALBUM, kUserDataAlbum},
+                 {GST_TAG_GENRE, kUserDataGenre}};
+    constexpr size_t kMaxItemBytes = 4096;
+    for (const auto& item : items) {
+        if (userData.count(item.type)) continue;
+        gchar* value = nullptr;
+        if (!gst_tag_list_get_string(tags, item.tag, &value) || !value) continue;
+        std::string text = value;
+        g_free(value);
+        if (text.size() > kMaxItemBytes) {
+            size_t cut = kMaxItemBytes;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+            text.resize(cut);
+        }
+        for (char& ch : text) {
+            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+        }
+        if (!text.empty()) userData[item.type] = std::move(text);
+    }
 }
 
 Caps CapsOf(GstDiscovererStreamInfo* info, GstCaps*& owned) {
@@ -260,8 +323,16 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
                 (c.name == "video/mpeg" && c.s && gst_structure_has_field(c.s, "systemstream")) ||
                 (c.name == "audio/mpeg" && !GST_IS_DISCOVERER_CONTAINER_INFO(top));
             if (owned) gst_caps_unref(owned);
+            if (GST_IS_DISCOVERER_CONTAINER_INFO(top)) {
+                TakeTags(gst_discoverer_container_info_get_tags(GST_DISCOVERER_CONTAINER_INFO(top)),
+                         info.userData);
+            }
             gst_discoverer_stream_info_unref(top);
         }
+        // A file of one sound stream and nothing else: its size over its
+        // duration is that stream's rate, headers and tags included.
+        const uint32_t fileBitRate =
+            (!network && audio && !audio->next && !video) ? FileBitRate(uri, info.durationNs) : 0;
         for (GList* l = audio; l; l = l->next) {
             auto* ai = GST_DISCOVERER_AUDIO_INFO(l->data);
             GstDiscovererStreamInfo* deepest = Deepest(GST_DISCOVERER_STREAM_INFO(ai));
@@ -275,9 +346,11 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
                 gst_discoverer_stream_info_unref(deepest);
                 continue;
             }
+            TakeTags(gst_discoverer_stream_info_get_tags(GST_DISCOVERER_STREAM_INFO(ai)),
+                     info.userData);
             auto track = std::make_unique<TrackObj>();
-            track->media.type =
-                DescribeSound(c, ai, mpegStream, track->media.sound, track->media.hasSound);
+            track->media.type = DescribeSound(c, ai, StreamBitRate(ai, fileBitRate), mpegStream,
+                                              track->media.sound, track->media.hasSound);
             if (track->media.type != FourCc("soun")) track->media.hasSound = false;
             if (owned) gst_caps_unref(owned);
             gst_discoverer_stream_info_unref(deepest);
@@ -297,6 +370,8 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
                 status = kTmCantMakeMovie;
                 break;
             }
+            TakeTags(gst_discoverer_stream_info_get_tags(GST_DISCOVERER_STREAM_INFO(vi)),
+                     info.userData);
             auto track = std::make_unique<TrackObj>();
             track->eyes = true;
             track->media.type = network ? FourCc("strm") : FourCc("vide");

@@ -487,6 +487,22 @@ int32_t Dispatch(uint32_t selector, const uint64_t* a) {
             }
             return kTmNoTrack;
         }
+        case sel::kMovieUserDataText: {
+            auto* text = Out<char>(a[2]);
+            auto size = static_cast<int64_t>(a[3]);
+            auto* length = Out<int32_t>(a[4]);
+            if ((!text && size != 0) || size < 0 || !length) return kTmBadParam;
+            auto it = m->info.userData.find(static_cast<uint32_t>(a[1]));
+            if (it == m->info.userData.end()) return kTmUserDataNotFound;
+            const std::string& item = it->second;
+            *length = static_cast<int32_t>(item.size());
+            if (size > 0) {
+                size_t n = std::min<size_t>(item.size(), static_cast<size_t>(size - 1));
+                std::memcpy(text, item.data(), n);
+                text[n] = '\0';
+            }
+            return kTmOk;
+        }
         case sel::kMovieBox: {
             auto* out = Out<TmRect>(a[1]);
             if (!out) return kTmBadParam;

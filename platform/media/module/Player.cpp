@@ -271,6 +271,7 @@ GstFlowReturn Player::OnVideoSample(GstElement* sink, gpointer self) {
     auto* p = static_cast<Player*>(self);
     GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
     if (!sample) return GST_FLOW_OK;
+    std::lock_guard lock(p->windowMutex_);
     VideoWindow* window = p->window_.load();
     GstVideoInfo info;
     if (window && gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) {

@@ -54,7 +54,12 @@ public:
     void SetBandEdges(const std::vector<double>& lowerEdgesHz);
     TmLevelRecord Levels();
     void BandLevels(int count, uint8_t* levels);
-    void SetWindow(VideoWindow* window) { window_ = window; }
+    // Once this returns, no frame is being handed to the old window and none
+    // will be, so its owner may destroy it.
+    void SetWindow(VideoWindow* window) {
+        std::lock_guard lock(windowMutex_);
+        window_ = window;
+    }
     std::vector<Notice> TakeNotices();
 
 private:
@@ -100,6 +105,7 @@ private:
     std::vector<Notice> notices_;
 
     std::mutex meterMutex_;
+    std::mutex windowMutex_;  // held while a frame is handed to window_
     bool metering_ = false;
     std::deque<MeterEntry> levels_;
     std::deque<MeterEntry> spectra_;

@@ -3,6 +3,7 @@
 // program holds. Everything here runs on the caller's (user-interface) thread
 // unless a member says otherwise.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ struct MovieInfo {
     int audioRate = 0;
     int width = 0, height = 0;
     std::vector<std::unique_ptr<TrackObj>> tracks;
+    std::map<uint32_t, std::string> userData;  // by item type (kUserDataTitle...), UTF-8
 };
 
 struct PortObj {

@@ -1,8 +1,9 @@
 // A stand-in toolbox module for tests: one movie of 5 s at a time scale of
-// 1000 with a scriptable sound description, meter and stream notices. Built
-// as four variants: FULL and OTHER (identical but for their name), NOENTRY,
-// which lacks the component entry point, and OLDABI, built for another
-// interface version.
+// 1000 with a scriptable sound description, user data, meter and stream
+// notices. Built as four variants: FULL and OTHER (identical but for their
+// name), NOENTRY, which lacks the component entry point, and OLDABI, built
+// for another interface version.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Fake {
     TmActionFilter filter = nullptr;
     intptr_t refcon = 0;
     std::vector<std::pair<int32_t, std::string>> notices;
+    // A vector, not a map: a map's insertion brings in a process-unique
+    // symbol, which would keep this module from ever being unloaded.
+    std::vector<std::pair<uint32_t, std::string>> userData;
     std::vector<uint32_t> calls;  // selectors and component selectors, in order
     int liveMovies = 0;
 } g;
@@ -74,6 +78,14 @@ FAKE_EXPORT void tunaraFakeSetSound(const TmSoundDescription* d, uint32_t mediaT
     if (d) g.sound = *d;
     g.mediaType = mediaType;
     g.hasSound = hasSound != 0;
+}
+// A null text removes the item.
+FAKE_EXPORT void tunaraFakeSetUserData(uint32_t type, const char* text) {
+    auto& items = g.userData;
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [type](const auto& item) { return item.first == type; }),
+                items.end());
+    if (text) items.emplace_back(type, text);
 }
 FAKE_EXPORT void tunaraFakeSetVideo(int hasVideo) {
     g.hasVideo = hasVideo != 0;
@@ -163,6 +175,20 @@ FAKE_EXPORT int32_t tunaraMediaDispatch(uint32_t selector, TmCall* call) {
                 (type == FourCc("strm") && g.mediaType == FourCc("strm"));
             *Out<void*>(a[4]) = found ? kTrack : nullptr;
             return found ? kTmOk : kTmNoTrack;
+        }
+        case sel::kMovieUserDataText: {
+            const auto type = static_cast<uint32_t>(a[1]);
+            auto it = std::find_if(g.userData.begin(), g.userData.end(),
+                                   [type](const auto& item) { return item.first == type; });
+            if (it == g.userData.end()) return kTmUserDataNotFound;
+            auto size = static_cast<size_t>(a[3]);
+            *Out<int32_t>(a[4]) = static_cast<int32_t>(it->second.size());
+            if (size > 0) {
+                size_t n = std::min(size - 1, it->second.size());
+                std::memcpy(Out<char>(a[2]), it->second.data(), n);
+                Out<char>(a[2])[n] = '\0';
+            }
+            return kTmOk;
         }
         case sel::kTrackMedia:
             *Out<void*>(a[1]) = kMedia;

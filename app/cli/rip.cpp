@@ -1,0 +1,285 @@
+// tunara-cli rip: records CD tracks (or tracks of a disc image) into MP3
+// files or KVMC movies through the recording job, with the record options of
+// the settings for whatever the command line leaves out.
+//
+// On a terminal the job's texts and both bars are redrawn in place; otherwise
+// each change of text is printed on a line of its own with the bars'
+// percentages. Ctrl+C cancels as the window's Cancel button does.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/Cli.h"
+#include "mpeg/Header.h"
+#include "platform/cdreader/CdReader.h"
+#include "platform/ui/UserInteraction.h"
+#include "sources/CdDisc.h"
+#include "ui/core/RecordOptions.h"
+#include "ui/core/SettingsStore.h"
+
+namespace tunara::cli {
+
+namespace {
+
+constexpr char kUsage[] =
+    "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq] [--bitrate KBPS] [--to FOLDER]";
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    // A second Ctrl+C ends the program the usual way.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// "1,3-5" -> {1, 3, 4, 5}; false for anything else.
+bool ParseTracks(const std::string& text, std::set<int>& tracks) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(',', at);
+        if (end == std::string::npos) end = text.size();
+        std::string part = text.substr(at, end - at);
+        size_t dash = part.find('-');
+        try {
+            size_t used = 0;
+            int first = std::stoi(part.substr(0, dash), &used);
+            if (used != (dash == std::string::npos ? part.size() : dash)) return false;
+            int last = first;
+            if (dash != std::string::npos) {
+                std::string tail = part.substr(dash + 1);
+                last = std::stoi(tail, &used);
+                if (used != tail.size()) return false;
+            }
+            if (first < 1 || last < first || last > 99) return false;
+            for (int t = first; t <= last; ++t) tracks.insert(t);
+        } catch (...) {
+            return false;
+        }
+        at = end + 1;
+        if (end == text.size() - 1) return false;  // a trailing comma
+    }
+    return !tracks.empty();
+}
+
+bool LooksLikeTracks(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789,-") == std::string::npos;
+}
+
+std::string Bar(int percent) {
+    constexpr int kWidth = 30;
+    int filled = percent * kWidth / 100;
+    return "[" + std::string(size_t(filled), '#') + std::string(size_t(kWidth - filled), '.') +
+           "] " + std::to_string(percent) + "%";
+}
+
+// The recording window in a terminal.
+class TerminalView : public RecordView {
+public:
+    explicit TerminalView(bool tty) : tty_(tty) {}
+    RecordJob* job = nullptr;
+
+    void StatusChanged() override { Draw(true); }
+    void ProgressChanged() override { Draw(false); }
+    void ShowMessage(const std::string& caption, const std::string& text) override {
+        EndLines();
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+    std::optional<std::string> ChooseFolder(const std::string& start) override {
+        if (!tty_) return start;
+        std::printf("Folder for the recorded files [%s]: ", start.c_str());
+        std::fflush(stdout);
+        std::string line;
+        if (!std::getline(std::cin, line)) return std::nullopt;
+        return line.empty() ? start : line;
+    }
+    void Wrote(const std::string& path) {
+        EndLines();
+        std::printf("Wrote %s\n", path.c_str());
+    }
+    void EndLines() {
+        if (drawn_) std::printf("\n");
+        drawn_ = false;
+        std::fflush(stdout);
+    }
+
+private:
+    void Draw(bool textChanged) {
+        std::string track = "Track   " + Bar(job->TrackPercent());
+        std::string overall = "Overall " + Bar(job->OverallPercent());
+        if (tty_) {
+            // Four lines: status, counter, the two bars; redrawn in place.
+            if (drawn_) std::printf("\x1b[3F");
+            std::printf("\x1b[2K%s\n\x1b[2K%s\n\x1b[2K%s\n\x1b[2K%s", job->StatusText().c_str(),
+                        job->CounterText().c_str(), track.c_str(), overall.c_str());
+            drawn_ = true;
+        } else if (textChanged || job->OverallPercent() >= lastPrinted_ + 10 ||
+                   (job->OverallPercent() == 100 && lastPrinted_ != 100)) {
+            if (textChanged)
+                std::printf("%s\n%s\n", job->StatusText().c_str(), job->CounterText().c_str());
+            std::printf("track %d%% overall %d%%\n", job->TrackPercent(), job->OverallPercent());
+            lastPrinted_ = job->OverallPercent();
+        }
+        std::fflush(stdout);
+    }
+
+    bool tty_;
+    bool drawn_ = false;
+    int lastPrinted_ = -100;
+};
+
+int Rip(const std::vector<std::string>& args) {
+    std::string drive, tracksText, encoderText, folder;
+    int bitRate = 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string number;
+        if (a == "--encoder") {
+            if (!value(encoderText))
+                return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
+        } else if (a == "--bitrate") {
+            if (!value(number) || number.find_first_not_of("0123456789") != std::string::npos ||
+                number.size() > 4)
+                return std::fprintf(stderr, "--bitrate takes kbit/s, e.g. 128\n"), 2;
+            bitRate = std::stoi(number);
+        } else if (a == "--to") {
+            if (!value(folder)) return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
+        } else if (a.rfind("--", 0) == 0) {
+            return std::fprintf(stderr, "unknown option %s\nusage: tunara-cli %s\n", a.c_str(),
+                                kUsage),
+                   2;
+        } else if (tracksText.empty() && LooksLikeTracks(a)) {
+            tracksText = a;
+        } else if (drive.empty() && tracksText.empty()) {
+            drive = a;
+        } else {
+            return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
+        }
+    }
+
+    SetUiThread();
+    std::vector<std::string> drives = CdReaderDriveNames();
+    SettingsStore settings(drives);
+    RecordJobConfig config = RecordConfigFromSettings(settings);
+
+    if (!encoderText.empty()) {
+        if (encoderText == "kvmc")
+            config.encoder = RecordEncoder::Kvmc;
+        else if (encoderText == "fast")
+            config.encoder = RecordEncoder::FastMp3;
+        else if (encoderText == "hq")
+            config.encoder = RecordEncoder::HqMp3;
+        else
+            return std::fprintf(stderr, "--encoder is kvmc, fast or hq\n"), 2;
+        if (bitRate == 0)  // the settings' index belongs to the other list
+            bitRate = RecordBitRateKbps(int(config.encoder),
+                                        config.encoder == RecordEncoder::Kvmc ? 3 : 2);
+    }
+    if (bitRate != 0) {
+        bool valid = config.encoder == RecordEncoder::Kvmc ? bitRate >= 8 && bitRate <= 320 : false;
+        for (int index = 1; index <= 14 && !valid; ++index)
+            valid = mpeg::Bitrate(1, index) == bitRate * 1000;
+        if (!valid) {
+            std::fprintf(stderr, "%d kbit/s is not a bit rate of this encoder\n", bitRate);
+            return 2;
+        }
+        config.bitRateKbps = bitRate;
+    }
+    config.recordName = RecordNameRule(settings, config.bitRateKbps);  // it names the bit rate
+    if (!folder.empty()) {
+        config.askFolder = false;
+        config.folder = folder;
+    }
+
+    if (drive.empty()) {
+        int current = settings.CurrentCdDrive();
+        if (current < 0) {
+            std::fprintf(stderr, "No CD drive or disc image (TUNARA_CD_IMAGES) was found.\n");
+            return 1;
+        }
+        drive = drives[size_t(current)];
+    } else if (std::find(drives.begin(), drives.end(), drive) == drives.end()) {
+        std::fprintf(stderr, "%s is not a CD drive or a disc image named in TUNARA_CD_IMAGES.\n",
+                     drive.c_str());
+        return 1;
+    }
+    config.drive = drive;
+
+    CdDisc disc(drive);
+    disc.ReadToc();
+    std::vector<const CdTrackSource*> onDisc;
+    for (int i = 0; i < disc.Count(); ++i)
+        if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) onDisc.push_back(t);
+    if (onDisc.empty()) {
+        std::fprintf(stderr, "There is no audio CD in %s.\n", drive.c_str());
+        return 1;
+    }
+    std::set<int> wanted;
+    if (tracksText.empty()) {
+        for (auto* t : onDisc) wanted.insert(t->TrackNumber());
+    } else if (!ParseTracks(tracksText, wanted)) {
+        std::fprintf(stderr, "TRACKS is a list such as 1,3-5\n");
+        return 2;
+    }
+    for (int n : wanted) {
+        auto it = std::find_if(onDisc.begin(), onDisc.end(),
+                               [n](auto* t) { return t->TrackNumber() == n; });
+        if (it == onDisc.end()) {
+            std::fprintf(stderr, "The disc has no audio track %d.\n", n);
+            return 1;
+        }
+        RecordTrack r;
+        r.number = n;
+        r.title = (*it)->GetTitle();
+        r.artist = (*it)->GetArtist();
+        r.album = (*it)->GetAlbum();
+        r.category = (*it)->GetCategory();
+        r.lengthMs = (*it)->GetDuration();
+        config.tracks.push_back(r);
+    }
+
+    const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
+    TerminalView view(tty);
+    config.addToPlaylist = [&view](const std::string& path) { view.Wrote(path); };
+    CdReader reader;
+    RecordJob job(std::move(config), reader, view);
+    view.job = &job;
+
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    job.Start();
+    bool cancelled = false;
+    while (job.State() == RecordState::Reading || job.State() == RecordState::Encoding) {
+        if (g_interrupted && !cancelled) {
+            cancelled = true;
+            job.Cancel();
+        }
+        if (UiQueue().Deliver() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::signal(SIGINT, previous);
+    view.EndLines();
+    bool finished = job.State() == RecordState::Finished;
+    if (job.State() == RecordState::Waiting)
+        std::fprintf(stderr, "Nothing could be read from %s.\n", drive.c_str());
+    job.Close();
+    if (cancelled) std::fprintf(stderr, "Cancelled.\n");
+    return finished ? 0 : cancelled ? 130 : 1;
+}
+
+Registration reg({"rip", kUsage, &Rip});
+
+}  // namespace
+
+}  // namespace tunara::cli

@@ -1,0 +1,193 @@
+// tunara: the windowed player.
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/media/MediaToolbox.h"
+#include "platform/shell/XdgShell.h"
+#include "playlist/Playlist.h"
+#include "sources/QuickTimeSource.h"
+#include "ui/core/Associations.h"
+#include "ui/core/MixerVolume.h"
+#include "ui/core/OptionsModel.h"
+#include "ui/core/SettingsStore.h"
+#include "ui/qt/AboutBox.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/OptionsSheet.h"
+#include "ui/qt/QtInteraction.h"
+#include "ui/qt/SingleInstance.h"
+#include "ui/qt/SkinIds.h"
+#include "ui/qt/VideoWindow.h"
+#include "ui/skin/Skin.h"
+
+using namespace tunara;
+
+namespace {
+
+bool HasDisplay() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+bool IsPlaylistName(const QString& name) {
+    const QString ext = QFileInfo(name).suffix().toLower();
+    return ext == QLatin1String("pls") || ext == QLatin1String("m3u");
+}
+
+// Prints when the main window has first been painted (the start-up benchmark).
+class FirstPaintProbe : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            QTimer::singleShot(0, this, [] {
+                timespec now{};
+                ::clock_gettime(CLOCK_MONOTONIC, &now);
+                std::fprintf(stderr, "tunara: first paint at %lld us\n",
+                             static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+            });
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+private:
+    bool done_ = false;
+};
+
+// The program icon as PNG bytes and its size, for the desktop's menus.
+std::pair<std::string, int> ProgramIcon() {
+    QFile file(skin::BitmapPath(qt::kProgramIcon));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    const QImage image = QImage::fromData(bytes);
+    if (image.isNull() || image.width() != image.height()) return {};
+    return {bytes.toStdString(), image.width()};
+}
+
+// Everything the player wrote outside its own config folder: the defaults it
+// holds go back to their previous programs, the desktop entry and icons go.
+int UninstallDesktop() {
+    SettingsStore settings;
+    Associations associations(settings, {});
+    const bool given = associations.GiveBackAll();
+    const bool removed = shell::RemoveDesktopEntry();
+    if (!given || !removed) {
+        std::fprintf(stderr, "tunara: could not undo everything in %s and %s\n",
+                     shell::MimeAppsFile().c_str(), shell::DesktopEntryFile().c_str());
+        return 1;
+    }
+    std::printf("tunara: desktop entry, icon and file associations removed\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--uninstall-desktop") return UninstallDesktop();
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+                     "tunara: no display to open windows on; tunara-cli plays in a terminal\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tunara"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    SetUiThread();
+    qt::QtInteraction interaction;
+
+    // Only one file of the command line is used; it is handed on by its full
+    // name, since the running player has a folder of its own.
+    const QStringList args = QApplication::arguments();
+    const QString file = args.size() > 1 ? QFileInfo(args[1]).absoluteFilePath() : QString();
+
+    // A player already running takes the file and comes to the front.
+    const QString instanceName = qt::SingleInstance::DefaultName();
+    if (qt::SingleInstance::HandOver(instanceName, file.toUtf8())) return 0;
+    qt::SingleInstance instance(instanceName);
+    instance.Listen();
+
+    skin::InitResources();
+    const auto [iconPng, iconSize] = ProgramIcon();
+    const std::string programPath = QApplication::applicationFilePath().toStdString();
+    // So that the player shows in the desktop's menus from its first start.
+    shell::InstallDesktopEntry(programPath, HandledMimeTypes(), iconPng, iconSize, true);
+    auto* splash = new qt::AboutBox;
+    splash->show();
+    QApplication::processEvents();
+
+    if (!media::StartMediaServices()) {
+        delete splash;
+        return 1;
+    }
+    qt::InstallVideoWindows();
+    int status = 0;
+    {
+        SettingsStore settings;
+        Playlist& playlist = ThePlaylist();
+        if (!file.isEmpty()) {
+            if (IsPlaylistName(file))
+                playlist.Load(file.toStdString());
+            else
+                playlist.AddFile(file.toStdString());
+        }
+
+        qt::MainWindow* mainPtr = nullptr;
+        MixerVolume volume([&mainPtr] {
+            if (mainPtr) mainPtr->Controller().OnMixerChange();
+        });
+        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr,
+                            QApplication::applicationDirPath().toStdString(), &settings);
+        mainPtr = &main;
+        Associations associations(settings, programPath, iconPng, iconSize);
+        main.onOptions = [&] {
+            OptionsModel::Effects effects;
+            effects.applyAssociations = [&associations] { associations.Apply(); };
+            effects.useId3TitleChanged = [&main] { main.Controller().RefreshAll(); };
+            effects.preferredDriveChanged = [&main] { main.Controller().RefreshAll(); };
+            OptionsModel model(settings, {}, interaction, effects);
+            qt::OptionsSheet sheet(model, &main);
+            sheet.exec();
+        };
+        QuickTimeSource::SetStatusLine([&main](const std::string& text) {
+            main.ShowMessage(text, PlayerController::kNoticeMs);
+        });
+        QObject::connect(
+            &instance, &qt::SingleInstance::handedOver, &main,
+            [&main](const QByteArray& name) { main.HandOver(QString::fromUtf8(name)); });
+        QObject::connect(&main, &qt::MainWindow::closed, &app, &QApplication::quit,
+                         Qt::QueuedConnection);
+
+        // Room for the playlist below the main window.
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            main.move(area.center() - QPoint(main.width() / 2, (main.height() + 221) / 2));
+        }
+        FirstPaintProbe probe;
+        if (std::getenv("TUNARA_BENCH_FIRST_PAINT")) main.installEventFilter(&probe);
+        main.show();
+        main.raise();
+        main.activateWindow();
+        splash->close();
+        splash->deleteLater();
+        QTimer::singleShot(0, &main, [&] { associations.CheckAtStart(interaction); });
+        // A file given to the player on start plays at once.
+        if (!file.isEmpty() && main.Controller().Source()) main.Controller().Play();
+
+        status = QApplication::exec();
+        mainPtr = nullptr;
+        QuickTimeSource::SetStatusLine(nullptr);
+    }
+    media::StopMediaServices();
+    ThePlaylist().Clear();
+    return status;
+}

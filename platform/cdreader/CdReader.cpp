@@ -1,0 +1,287 @@
+#include "platform/cdreader/CdReader.h"
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/cdaudio/CdAudio.h"
+#include "platform/io/WavHeader.h"
+
+namespace tunara {
+
+namespace {
+
+enum Event { kError = 1, kStarted = 2, kFinished = 3, kInterrupt = 4, kProgress = 5 };
+
+constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352: 588 stereo 16-bit frames
+// Paranoia's retry budget per sector before it gives up on a scratch.
+constexpr int kMaxRetries = 20;
+// At most one progress event is queued; the next waits for this many sectors.
+constexpr int kProgressSectors = 25;
+
+struct CdioHandles {
+    CdIo_t* cdio = nullptr;
+    cdrom_drive_t* drive = nullptr;
+    cdrom_paranoia_t* paranoia = nullptr;
+    ~CdioHandles() {
+        if (paranoia) cdio_paranoia_free(paranoia);
+        if (drive) cdio_cddap_close_no_free_cdio(drive);
+        if (cdio) cdio_destroy(cdio);
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> CdReaderDriveNames() {
+    std::vector<std::string> names;
+    for (const auto& d : cdaudio::ListDrives()) names.push_back(d.name);
+    return names;
+}
+
+// One read's shared record: the reading thread writes `frame`, `abort` is set
+// by the user-interface thread.
+struct CdReader::Read {
+    int trackIndex = 0;
+    std::string drive;
+    std::string path;
+    std::atomic<bool> abort{false};
+    std::atomic<bool> progressQueued{false};
+};
+
+CdReader::CdReader(PostedQueue& queue) : queue_(queue), self_(std::make_shared<CdReader*>(this)) {
+    // libcdio's warnings (an image that is not there, a drive without a disc)
+    // would clutter the terminal; the reader reports such cases itself.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (cdio_loglevel_default < CDIO_LOG_ERROR) cdio_loglevel_default = CDIO_LOG_ERROR;
+    });
+}
+
+CdReader::~CdReader() {
+    Abort();
+    JoinThread();
+}
+
+void CdReader::Prepare() {
+    lastError_.clear();
+}
+
+void CdReader::Stop() {
+    Abort();
+    JoinThread();
+    read_.reset();  // its queued events are dropped
+    reading_ = false;
+}
+
+bool CdReader::Available() const {
+    return !drive_.empty();
+}
+
+int32_t CdReader::QueryAnswer() const {
+    return 1;
+}
+
+bool CdReader::DiscReady() {
+    if (drive_.empty()) return false;
+    CdioHandles h;
+    h.cdio = cdio_open(drive_.c_str(), DRIVER_UNKNOWN);
+    if (!h.cdio) return false;
+    track_t n = cdio_get_num_tracks(h.cdio);
+    if (n == CDIO_INVALID_TRACK || n == 0) return false;
+    track_t first = cdio_get_first_track_num(h.cdio);
+    for (track_t t = first; t < first + n; ++t)
+        if (cdio_get_track_format(h.cdio, t) == TRACK_FORMAT_AUDIO) return true;
+    return false;
+}
+
+const std::vector<std::string>& CdReader::Drives() {
+    drives_ = CdReaderDriveNames();
+    return drives_;
+}
+
+bool CdReader::SelectDrive(int index) {
+    if (drives_.empty()) Drives();
+    if (index < 0 || index >= int(drives_.size())) return false;
+    drive_ = drives_[size_t(index)];
+    return true;
+}
+
+bool CdReader::ReadTrack(int trackIndex, const std::string& wavPath, std::string& error) {
+    if (!enabled_)
+        error = "The CD reader is disabled.";
+    else if (drive_.empty())
+        error = "No CD drive is selected.";
+    else if (reading_)
+        error = "A track is being read already.";
+    else if (trackIndex < 0 || wavPath.empty())
+        error = "No such track.";
+    if (!error.empty()) return false;
+    JoinThread();  // a stopped read's thread
+    auto read = std::make_shared<Read>();
+    read->trackIndex = trackIndex;
+    read->drive = drive_;
+    read->path = wavPath;
+    read_ = read;
+    reading_ = true;
+    startFrame_ = 0;
+    currentFrame_ = 0;
+    abortRequested_ = false;
+    thread_ = std::thread([this, read] { RunRead(read); });
+    return true;
+}
+
+void CdReader::Abort() {
+    abortRequested_ = true;
+    if (read_) read_->abort = true;
+}
+
+void CdReader::JoinThread() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void CdReader::Post(const std::shared_ptr<Read>& read, int event, std::string text) {
+    std::weak_ptr<CdReader*> self = self_;
+    queue_.Post([self, read, event, text = std::move(text)] {
+        if (auto alive = self.lock()) (*alive)->Deliver(read, event, text);
+    });
+}
+
+void CdReader::Deliver(const std::shared_ptr<Read>& read, int event, const std::string& text) {
+    if (event == kProgress) read->progressQueued = false;
+    if (read != read_) return;  // stopped, or an older read
+    if (event == kFinished) {
+        JoinThread();  // the thread posts this last and ends
+        reading_ = false;
+        read_.reset();
+    }
+    if (event == kError) lastError_ = text;
+    if (!listener_) return;
+    switch (event) {
+        case kError:
+            listener_->OnReadError(text);
+            break;
+        case kStarted:
+            listener_->OnReadStarted();
+            break;
+        case kFinished:
+            listener_->OnReadFinished();
+            break;
+        case kInterrupt:
+            listener_->OnInterrupt();
+            break;
+        case kProgress:
+            listener_->OnReadProgress();
+            break;
+        default:
+            break;
+    }
+}
+
+// On the reading thread: everything it touches is the read record, the two
+// position atomics and its own file.
+void CdReader::RunRead(std::shared_ptr<Read> read) {
+    std::string error;
+    FILE* out = nullptr;
+    bool wroteAll = false;
+    do {
+        CdioHandles h;
+        h.cdio = cdio_open(read->drive.c_str(), DRIVER_UNKNOWN);
+        if (!h.cdio) {
+            error = "Cannot open the CD drive " + read->drive + ".";
+            break;
+        }
+        h.drive = cdio_cddap_identify_cdio(h.cdio, CDDA_MESSAGE_FORGETIT, nullptr);
+        if (!h.drive || cdio_cddap_open(h.drive) != 0) {
+            error = "There is no audio CD in " + read->drive + ".";
+            break;
+        }
+        track_t track = track_t(cdio_get_first_track_num(h.cdio) + read->trackIndex);
+        if (read->trackIndex >= cdio_cddap_tracks(h.drive) ||
+            !cdio_cddap_track_audiop(h.drive, track)) {
+            error = "Track " + std::to_string(read->trackIndex + 1) + " is not an audio track.";
+            break;
+        }
+        lsn_t first = cdio_cddap_track_firstsector(h.drive, track);
+        lsn_t last = cdio_cddap_track_lastsector(h.drive, track);
+        if (first < 0 || last < first) {
+            error = "The table of contents of " + read->drive + " cannot be read.";
+            break;
+        }
+        h.paranoia = cdio_paranoia_init(h.drive);
+        if (!h.paranoia) {
+            error = "Failed to allocate memory.";
+            break;
+        }
+        paranoia_modeset(h.paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+        cdio_paranoia_seek(h.paranoia, first, SEEK_SET);
+
+        out = std::fopen(read->path.c_str(), "wb");
+        if (!out) {
+            error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+            break;
+        }
+        std::setvbuf(out, nullptr, _IOFBF, 1 << 18);
+        const uint32_t dataBytes = uint32_t(last - first + 1) * kSectorBytes;
+        uint8_t header[io::kWavHeaderBytes];
+        io::MakeWavHeader(io::WavFormat{2, 44100, 16}, dataBytes, header);
+        if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
+            error = "Cannot write " + read->path + ".";
+            break;
+        }
+        startFrame_ = first;
+        currentFrame_ = first;
+        Post(read, kStarted);
+
+        int sinceProgress = 0;
+        for (lsn_t s = first; s <= last; ++s) {
+            BeforeSector(s);
+            if (read->abort) break;
+            int16_t* samples = cdio_paranoia_read_limited(h.paranoia, nullptr, kMaxRetries);
+            if (!samples) {
+                error = "Sector " + std::to_string(s) + " of " + read->drive + " cannot be read.";
+                break;
+            }
+            // Paranoia hands samples in host order; WAV wants little-endian.
+            if constexpr (std::endian::native == std::endian::big)
+                for (int i = 0; i < kSectorBytes / 2; ++i)
+                    samples[i] = int16_t(uint16_t(samples[i]) << 8 | uint16_t(samples[i]) >> 8);
+            if (std::fwrite(samples, 1, kSectorBytes, out) != size_t(kSectorBytes)) {
+                error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+                break;
+            }
+            currentFrame_ = s + 1;
+            if (++sinceProgress >= kProgressSectors) {
+                sinceProgress = 0;
+                if (cdio_get_media_changed(h.cdio) == 1) {
+                    Post(read, kInterrupt);
+                    error = "The disc in " + read->drive + " was changed.";
+                    break;
+                }
+                if (!read->progressQueued.exchange(true)) Post(read, kProgress);
+            }
+            if (s == last) wroteAll = true;
+        }
+    } while (false);
+
+    if (out) {
+        if (std::fclose(out) != 0 && error.empty() && wroteAll)
+            error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+    }
+    if (!wroteAll || !error.empty()) {
+        std::error_code ec;
+        if (out) std::filesystem::remove(read->path, ec);
+    }
+    if (!error.empty() && !read->abort) Post(read, kError, error);
+    Post(read, kFinished);
+}
+
+}  // namespace tunara

@@ -1,0 +1,331 @@
+#include "record/RecordJob.h"
+
+#include <algorithm>
+
+#include "metadata/Id3Tag.h"
+#include "platform/ui/Strings.h"
+#include "playlist/Playlist.h"
+#include "record/RecordFiles.h"
+
+namespace tunara {
+
+namespace {
+
+std::string Quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+std::string FileNameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+RecordJob::RecordJob(RecordJobConfig config, CdReader& reader, RecordView& view, PostedQueue& queue)
+    : config_(std::move(config)),
+      reader_(reader),
+      view_(view),
+      queue_(queue),
+      self_(std::make_shared<RecordJob*>(this)) {
+    reader_.SetListener(this);
+}
+
+RecordJob::~RecordJob() {
+    if (state_ != RecordState::Closed) {
+        cancelled_ = true;
+        Close();
+    }
+    reader_.SetListener(nullptr);
+}
+
+std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
+    uint64_t id = ++workerId_;
+    std::weak_ptr<RecordJob*> self = self_;
+    PostedQueue* queue = &queue_;
+    RecordWorker::PostFn post = [self, queue, id](int message) {
+        queue->Post([self, message, id] {
+            if (auto job = self.lock()) (*job)->OnWorkerMessage(message, id);
+        });
+    };
+    WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000};
+    if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
+    if (config_.encoder == RecordEncoder::Kvmc)
+        return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post));
+    return MakeMp3Worker(request.outputPath, request.bitRate,
+                         config_.encoder == RecordEncoder::FastMp3, std::move(post));
+}
+
+void RecordJob::Start() {
+    if (state_ != RecordState::Starting) return;
+    if (config_.tracks.empty()) {
+        Close();
+        return;
+    }
+    overallLength_ = 0;
+    for (const auto& t : config_.tracks) overallLength_ += std::max<int64_t>(t.lengthMs, 0);
+    current_ = 0;
+    trackLength_ = std::max<int64_t>(Track().lengthMs, 0);
+    if (config_.tempFolder.empty()) config_.tempFolder = RecordTempFolder();
+
+    if (config_.askFolder) {
+        auto chosen = view_.ChooseFolder(config_.folder);
+        if (!chosen) {
+            Close();
+            return;
+        }
+        folder_ = *chosen;
+    } else {
+        folder_ = config_.folder;
+    }
+    // Before any reading: a missing folder is made, an unusable one ends the job.
+    std::string error;
+    if (!PrepareOutputFolder(folder_, error)) {
+        view_.ShowMessage(kRecordErrorCaption, error);
+        Close();
+        return;
+    }
+    if (!PrepareTrack(error)) {
+        view_.ShowMessage(kRecordErrorCaption, error);
+        Close();
+        return;
+    }
+
+    reader_.SetEnabled(false);
+    state_ = RecordState::Waiting;
+    const auto& drives = reader_.Drives();
+    bool found = false;
+    for (size_t i = 0; i < drives.size(); ++i) {
+        if (drives[i] != config_.drive) continue;
+        reader_.Stop();
+        reader_.SelectDrive(int(i));
+        found = reader_.DriveName() == config_.drive;
+        break;
+    }
+    if (!found || !reader_.Available()) return;  // nothing starts; Cancel ends the job
+
+    reader_.SetEnabled(true);
+    reader_.Prepare();
+    reader_.DiscReady();
+    if (!StartRead(error)) {
+        reader_.Abort();
+        reader_.SetEnabled(false);
+        view_.ShowMessage(kRecordErrorCaption, error);
+        return;
+    }
+}
+
+bool RecordJob::PrepareTrack(std::string& error) {
+    const RecordTrack& t = Track();
+    name_ = config_.recordName ? config_.recordName(t) : std::string();
+    // A name made only of empty parts would give a hidden ".mp3".
+    if (name_.empty()) name_ = "Track " + std::to_string(t.number);
+    RemoveFile(tempPath_);
+    tempPath_ = CreateTempWav(config_.tempFolder, name_, error);
+    if (tempPath_.empty()) return false;
+    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    outputPath_ = FreeOutputPath(folder_, name_, ext);
+    return true;
+}
+
+bool RecordJob::StartRead(std::string& error) {
+    if (!reader_.ReadTrack(Track().number - 1, tempPath_, error)) return false;
+    state_ = RecordState::Reading;
+    return true;
+}
+
+void RecordJob::OnReadError(const std::string& text) {
+    failed_ = true;
+    if (failure_.empty()) failure_ = text;
+}
+
+void RecordJob::OnReadStarted() {
+    if (state_ != RecordState::Reading) return;
+    status_ = "Reading " + Quoted(Track().title);
+    counter_ = "Recording Track " + std::to_string(current_ + 1) + " of " +
+               std::to_string(config_.tracks.size());
+    SetTrackDone(0);
+    view_.StatusChanged();
+}
+
+void RecordJob::OnReadProgress() {
+    if (state_ != RecordState::Reading || cancelled_) return;
+    // 75 CD frames per second; reading fills the first half of the track's share.
+    int64_t frames = int64_t(reader_.CurrentFrame()) - reader_.StartFrame();
+    int64_t a = int64_t(double(frames) * 13.333333) / 2;
+    SetTrackDone(std::clamp<int64_t>(a, trackDone_, trackLength_ / 2));
+}
+
+void RecordJob::OnReadFinished() {
+    if (state_ != RecordState::Reading) return;
+    if (cancelled_ || failed_) {
+        if (failed_ && !cancelled_)
+            view_.ShowMessage(kRecordErrorCaption,
+                              failure_.empty() ? "The track could not be read." : failure_);
+        Close();
+        return;
+    }
+    std::string error;
+    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    outputPath_ = FreeOutputPath(folder_, name_, ext);
+    partialPath_ = CreatePartialFile(outputPath_, error);
+    if (partialPath_.empty()) {
+        Fail(error);
+        return;
+    }
+    status_ = "Writing " + Quoted(FileNameOf(outputPath_));
+    view_.StatusChanged();
+    state_ = RecordState::Encoding;
+    worker_ = MakeWorker();
+    worker_->Start(tempPath_);
+}
+
+void RecordJob::OnInterrupt() {
+    if (reader_.State() == 1) reader_.Abort();
+}
+
+int32_t RecordJob::OnQuery() {
+    return reader_.QueryAnswer();
+}
+
+void RecordJob::OnWorkerMessage(int message, uint64_t workerId) {
+    if (state_ != RecordState::Encoding || !worker_ || workerId != workerId_) return;
+    switch (message) {
+        case kRecordProgressMessage:
+            OnEncodingProgress();
+            break;
+        case kRecordFinishedMessage:
+            OnEncodingFinished();
+            break;
+        case kRecordFailedMessage:
+            OnEncodingFailed();
+            break;
+        default:
+            break;
+    }
+}
+
+void RecordJob::OnEncodingProgress() {
+    worker_->ProgressSeen();
+    // Encoding fills the second half; the last frame's padding and the
+    // encoder's look-ahead may run past the track's length.
+    int64_t p = std::min(worker_->EncodedMs(), trackLength_);
+    SetTrackDone(std::max(trackDone_, trackLength_ / 2 + p / 2));
+}
+
+void RecordJob::OnEncodingFinished() {
+    worker_->Join();
+    bool stopped = worker_->StopRequested();
+    worker_.reset();
+    RemoveFile(tempPath_);
+    tempPath_.clear();
+    if (stopped) {
+        Close();
+        return;
+    }
+    const RecordTrack& t = Track();
+    if (config_.encoder != RecordEncoder::Kvmc) {
+        Id3Tag tag;
+        tag.setGenreName(t.category);
+        int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, "",
+                                 kRecordComment, t.number, tag.genreIndex());
+        if (status != kId3Ok) {
+            Fail("Cannot write the tag of " + outputPath_ + ": " + Id3StatusText(status) + ".");
+            return;
+        }
+    }
+    std::string error;
+    std::string finalPath = CommitPartialFile(partialPath_, outputPath_, error);
+    if (finalPath.empty()) {
+        Fail(error);
+        return;
+    }
+    partialPath_.clear();
+    written_.push_back(finalPath);
+    if (config_.addToPlaylist)
+        config_.addToPlaylist(finalPath);
+    else
+        ThePlaylist().AddFile(finalPath);
+    SetTrackDone(trackLength_);
+
+    if (current_ + 1 < TrackCount()) {
+        ++current_;
+        trackLength_ = std::max<int64_t>(Track().lengthMs, 0);
+        trackDone_ = 0;
+        if (!PrepareTrack(error) || !StartRead(error)) Fail(error);
+        return;
+    }
+    reader_.Stop();
+    state_ = RecordState::Finished;
+    view_.Finished();
+}
+
+void RecordJob::OnEncodingFailed() {
+    worker_->Join();
+    std::string why = worker_->FailureText();
+    worker_.reset();
+    reader_.Stop();
+    Fail(why.empty() ? "The track could not be encoded." : why);
+}
+
+void RecordJob::Fail(const std::string& text) {
+    failed_ = true;
+    view_.ShowMessage(kRecordErrorCaption, text);
+    Close();
+}
+
+void RecordJob::Cancel() {
+    if (state_ == RecordState::Closed) return;
+    int reading = reader_.State();
+    cancelled_ = true;
+    if (reading != 1) {
+        reader_.SetEnabled(false);
+        if (worker_) {
+            worker_->RequestStop();
+            worker_->Join();
+            worker_.reset();
+        }
+        Close();
+        return;
+    }
+    reader_.Abort();  // the read-finished event closes the job
+}
+
+void RecordJob::Close() {
+    if (state_ == RecordState::Closed) return;
+    if (reader_.State() == 1) reader_.Abort();
+    reader_.Stop();
+    reader_.SetEnabled(false);
+    if (worker_) {
+        worker_->RequestStop();
+        worker_->Join();
+        worker_.reset();
+    }
+    // Whatever the outcome, no temporary WAV stays and no partial file remains.
+    RemoveFile(partialPath_);
+    partialPath_.clear();
+    RemoveFile(tempPath_);
+    tempPath_.clear();
+    state_ = RecordState::Closed;
+    view_.Closed();
+}
+
+void RecordJob::SetTrackDone(int64_t doneMs) {
+    overallDone_ += doneMs - trackDone_;
+    trackDone_ = doneMs;
+    UpdateBars();
+}
+
+void RecordJob::UpdateBars() {
+    auto percent = [](int64_t done, int64_t length) {
+        return length > 0 ? int(std::clamp<int64_t>(done * 100 / length, 0, 100)) : 0;
+    };
+    int track = percent(trackDone_, trackLength_);
+    int overall = percent(overallDone_, overallLength_);
+    if (track == trackPercent_ && overall == overallPercent_) return;
+    trackPercent_ = track;
+    overallPercent_ = overall;
+    view_.ProgressChanged();
+}
+
+}  // namespace tunara

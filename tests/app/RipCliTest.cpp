@@ -1,0 +1,123 @@
+// tunara-cli rip over a generated disc image, as a script runs it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "platform/CdImageFixture.h"
+
+namespace tunara {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+
+class RipCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = test::MakeCdImage(dir.path / "img", {90, 75, 100});
+        fs::create_directories(temp);
+        env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
+              "' TUNARA_CD_IMAGES='" + image.cue + "' ";
+    }
+
+    // Exit code and everything printed.
+    std::pair<int, std::string> Run(const std::string& args) {
+        std::string command = env + kCli + " rip " + args + " </dev/null 2>&1";
+        std::string out;
+        FILE* p = ::popen(command.c_str(), "r");
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        int status = ::pclose(p);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    }
+
+    test::TempDir dir;
+    test::CdImage image;
+    fs::path temp = dir.path / "tmp";
+    fs::path out = dir.path / "Music";
+    std::string env;
+};
+
+// The listed tracks are ripped with the texts of the recording window; the
+// settings supply what the command line leaves out.
+TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
+    auto [code, text] = Run("1,3 --encoder fast --bitrate 64 --to '" + out.string() + "'");
+    ASSERT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("Reading \"Track 3\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Recording Track 2 of 2"), std::string::npos);
+    EXPECT_NE(text.find("Writing \"Unknown - Unknown - Track 1.mp3\""), std::string::npos);
+    EXPECT_NE(text.find("overall 100%"), std::string::npos);
+    EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 1.mp3"));
+    EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 3.mp3"));
+    EXPECT_FALSE(fs::exists(out / "Unknown - Unknown - Track 2.mp3"));
+    EXPECT_TRUE(fs::is_empty(temp));
+
+    // Again: the earlier files stay, the new ones are numbered.
+    std::tie(code, text) = Run(image.cue + " 2-3 --encoder kvmc --to '" + out.string() + "'");
+    ASSERT_EQ(code, 0) << text;
+    EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 2.mov"));
+    EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 3.mov"));
+}
+
+// Bad command lines are refused before anything is read.
+TEST_F(RipCliTest, BadArguments_Refused) {
+    EXPECT_EQ(Run("3-1 --to '" + out.string() + "'").first, 2);
+    EXPECT_EQ(Run("1,,2").first, 2);
+    EXPECT_EQ(Run("--encoder lame").first, 2);
+    EXPECT_EQ(Run("--encoder fast --bitrate 100").first, 2);
+    EXPECT_EQ(Run("/dev/no-such-drive 1").first, 1);
+    auto [code, text] = Run("7 --to '" + out.string() + "'");
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(text.find("no audio track 7"), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// Ctrl+C cancels like the Cancel button: no partial file, no WAV left.
+TEST_F(RipCliTest, Interrupt_CancelsAndLeavesNothing) {
+    image = test::MakeCdImage(dir.path / "long", {75 * 120});
+    int pipeFd[2];
+    ASSERT_EQ(::pipe(pipeFd), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFd[1], 1);
+        ::dup2(pipeFd[1], 2);
+        ::close(pipeFd[0]);
+        ::setenv("XDG_CONFIG_HOME", (dir.path / "config").c_str(), 1);
+        ::setenv("TMPDIR", temp.c_str(), 1);
+        ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+        ::execl(kCli.c_str(), kCli.c_str(), "rip", "--encoder", "hq", "--to", out.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(pipeFd[1]);
+    std::string text;
+    char buffer[256];
+    bool signalled = false;
+    ssize_t n;
+    while ((n = ::read(pipeFd[0], buffer, sizeof buffer)) > 0) {
+        text.append(buffer, size_t(n));
+        // Signal once the track is being encoded, half-way through the job.
+        if (!signalled && text.find("Writing") != std::string::npos) {
+            ::kill(pid, SIGINT);
+            signalled = true;
+        }
+    }
+    ::close(pipeFd[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(signalled) << text;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << text;
+    EXPECT_NE(text.find("Cancelled."), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(out)) << text;
+    EXPECT_TRUE(fs::is_empty(temp));
+}
+
+}  // namespace
+}  // namespace tunara

@@ -1,0 +1,95 @@
+#pragma once
+// Audio CD images for tests: a .bin of raw CD audio (16-bit little-endian
+// stereo, 2352 bytes a sector) with a hand-written .cue, in a temporary folder.
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tunara::test {
+
+inline constexpr int kSectorBytes = 2352;
+inline constexpr int kFramesPerSector = 588;
+
+struct CdImage {
+    std::filesystem::path folder;
+    std::string cue;               // the drive name to give the reader
+    std::vector<int> firstSector;  // per track
+    std::vector<int> sectors;      // per track
+    std::vector<int16_t> samples;  // the whole disc, interleaved L R
+
+    // The samples of track `t` (0-based).
+    std::vector<int16_t> Track(int t) const {
+        auto begin = samples.begin() + int64_t(firstSector[size_t(t)]) * kFramesPerSector * 2;
+        return {begin, begin + int64_t(sectors[size_t(t)]) * kFramesPerSector * 2};
+    }
+    int64_t LengthMs(int t) const { return int64_t(sectors[size_t(t)]) * 1000 / 75; }
+};
+
+// Track t holds a tone of 220 * (t + 1) Hz on the left and 1.5 times that on
+// the right, at a third of full scale.
+inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vector<int>& sectors) {
+    CdImage img;
+    img.folder = folder;
+    std::filesystem::create_directories(folder);
+    int first = 0;
+    for (size_t t = 0; t < sectors.size(); ++t) {
+        img.firstSector.push_back(first);
+        img.sectors.push_back(sectors[t]);
+        const double f = 220.0 * double(t + 1);
+        for (int i = 0; i < sectors[t] * kFramesPerSector; ++i) {
+            double x = 2 * M_PI * f * i / 44100.0;
+            img.samples.push_back(int16_t(std::lround(10000 * std::sin(x))));
+            img.samples.push_back(int16_t(std::lround(10000 * std::sin(1.5 * x))));
+        }
+        first += sectors[t];
+    }
+    std::ofstream bin(folder / "disc.bin", std::ios::binary);
+    for (int16_t s : img.samples) {
+        bin.put(char(uint16_t(s) & 0xFF));
+        bin.put(char(uint16_t(s) >> 8));
+    }
+    bin.close();
+    std::ofstream cue(folder / "disc.cue");
+    cue << "FILE \"disc.bin\" BINARY\n";
+    for (size_t t = 0; t < sectors.size(); ++t) {
+        int s = img.firstSector[t];
+        char line[64];
+        std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    INDEX 01 %02d:%02d:%02d\n",
+                      int(t + 1), s / 4500, s / 75 % 60, s % 75);
+        cue << line;
+    }
+    img.cue = (folder / "disc.cue").string();
+    return img;
+}
+
+// A fresh folder under the system's temporary folder, removed at the end.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "tunara-test-XXXXXX").string();
+        path = ::mkdtemp(templ.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+// The PCM data of a 44-byte-header WAV file.
+inline std::vector<int16_t> ReadWavSamples(const std::filesystem::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), {});
+    std::vector<int16_t> s;
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+        s.push_back(int16_t(uint16_t(uint8_t(bytes[i])) | uint16_t(uint8_t(bytes[i + 1])) << 8));
+    return s;
+}
+
+}  // namespace tunara::test

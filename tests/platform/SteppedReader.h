@@ -1,0 +1,58 @@
+#pragma once
+// Driving the CD reader from a test: delivering its events until a condition
+// holds, and a reader whose sectors wait for the test's permission.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/cdreader/CdReader.h"
+
+namespace tunara::test {
+
+// Delivers the queue until `done` holds; false when a minute passes first (a
+// failsafe, so that a broken reader cannot hang the suite).
+template <class Pred>
+bool PumpUntil(PostedQueue& q, Pred done) {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        if (q.Deliver() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A reader whose sectors wait for the test's permission.
+class SteppedReader : public CdReader {
+public:
+    using CdReader::CdReader;
+    void Allow(int sectors) {
+        std::lock_guard lock(m_);
+        allowed_ += sectors;
+        cv_.notify_all();
+    }
+    // Waits until the reading thread has used every allowed sector and waits
+    // for more.
+    void WaitUntilBlocked() {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return waiting_ && allowed_ == 0; });
+    }
+
+protected:
+    void BeforeSector(int32_t) override {
+        std::unique_lock lock(m_);
+        waiting_ = true;
+        cv_.notify_all();
+        while (allowed_ == 0 && !AbortRequested()) cv_.wait_for(lock, std::chrono::milliseconds(1));
+        waiting_ = false;
+        if (allowed_ > 0) --allowed_;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    int allowed_ = 0;
+    bool waiting_ = false;
+};
+
+}  // namespace tunara::test

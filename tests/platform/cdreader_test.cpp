@@ -1,0 +1,155 @@
+// The CD reader over disc images: what it writes, its events, and abort.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/CdImageFixture.h"
+#include "platform/SteppedReader.h"
+#include "platform/cdreader/CdReader.h"
+
+namespace tunara {
+namespace {
+
+using test::PumpUntil;
+using test::SteppedReader;
+namespace fs = std::filesystem;
+
+struct Events : CdReaderListener {
+    std::vector<std::string> log;
+    std::vector<int32_t> frames;
+    CdReader* reader = nullptr;
+    void OnReadError(const std::string& text) override { log.push_back("error: " + text); }
+    void OnReadStarted() override { log.push_back("started"); }
+    void OnReadFinished() override { log.push_back("finished"); }
+    void OnReadProgress() override {
+        log.push_back("progress");
+        frames.push_back(reader->CurrentFrame());
+    }
+    bool Finished() const { return !log.empty() && log.back() == "finished"; }
+};
+
+class CdReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = test::MakeCdImage(dir.path / "img", {150, 263, 75});
+        ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("TUNARA_CD_IMAGES"); }
+
+    int IndexOfImage(CdReader& reader) {
+        const auto& drives = reader.Drives();
+        for (size_t i = 0; i < drives.size(); ++i)
+            if (drives[i] == image.cue) return int(i);
+        return -1;
+    }
+
+    test::TempDir dir;
+    test::CdImage image;
+    PostedQueue queue;
+};
+
+// The WAV of a track holds exactly the image's sectors of that track, after
+// a canonical 16-bit 44.1 kHz stereo header.
+TEST_F(CdReaderTest, ReadTrack_Image_WritesItsSectorsByteForByte) {
+    CdReader reader(queue);
+    Events ev;
+    ev.reader = &reader;
+    reader.SetListener(&ev);
+    ASSERT_TRUE(reader.SelectDrive(IndexOfImage(reader)));
+    EXPECT_EQ(reader.DriveName(), image.cue);
+    EXPECT_TRUE(reader.Available());
+    EXPECT_TRUE(reader.DiscReady());
+    reader.SetEnabled(true);
+    std::string wav = (dir.path / "t2.wav").string(), error;
+    ASSERT_TRUE(reader.ReadTrack(1, wav, error)) << error;
+    EXPECT_EQ(reader.State(), 1);
+    ASSERT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
+    EXPECT_EQ(reader.State(), 0);
+    EXPECT_EQ(ev.log.front(), "started");
+    for (size_t i = 1; i + 1 < ev.log.size(); ++i) EXPECT_EQ(ev.log[i], "progress");
+    for (size_t i = 1; i < ev.frames.size(); ++i) EXPECT_GE(ev.frames[i], ev.frames[i - 1]);
+    EXPECT_EQ(reader.StartFrame(), image.firstSector[1]);
+    EXPECT_EQ(reader.CurrentFrame(), image.firstSector[1] + image.sectors[1]);
+
+    std::ifstream f(wav, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), {});
+    ASSERT_EQ(bytes.size(), 44u + size_t(image.sectors[1]) * test::kSectorBytes);
+    const uint8_t header[16] = {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0};
+    EXPECT_EQ(std::memcmp(bytes.data() + 12, header, 16), 0);
+    EXPECT_EQ(test::ReadWavSamples(wav), image.Track(1));
+}
+
+// Abort ends the read after the sector in hand: one finished event, no error,
+// no file left.
+TEST_F(CdReaderTest, Abort_DuringRead_LeavesNoFile) {
+    SteppedReader reader(queue);
+    Events ev;
+    ev.reader = &reader;
+    reader.SetListener(&ev);
+    ASSERT_TRUE(reader.SelectDrive(IndexOfImage(reader)));
+    reader.SetEnabled(true);
+    std::string wav = (dir.path / "t1.wav").string(), error;
+    ASSERT_TRUE(reader.ReadTrack(0, wav, error)) << error;
+    reader.Allow(40);
+    reader.WaitUntilBlocked();
+    ASSERT_TRUE(PumpUntil(queue, [&] { return ev.log.size() >= 2; }));  // started, progress
+    EXPECT_EQ(reader.State(), 1);
+    reader.Abort();
+    ASSERT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
+    EXPECT_EQ(ev.log.size(), 3u);
+    EXPECT_FALSE(fs::exists(wav));
+    EXPECT_EQ(reader.State(), 0);
+}
+
+// Reads are refused while disabled or without a drive; a track the disc
+// lacks comes back as an error event followed by the finished event.
+TEST_F(CdReaderTest, ReadTrack_Refusals) {
+    CdReader reader(queue);
+    Events ev;
+    reader.SetListener(&ev);
+    std::string wav = (dir.path / "x.wav").string(), error;
+    reader.SetEnabled(true);
+    EXPECT_FALSE(reader.ReadTrack(0, wav, error));
+    EXPECT_FALSE(error.empty());
+    ASSERT_TRUE(reader.SelectDrive(IndexOfImage(reader)));
+    reader.SetEnabled(false);
+    error.clear();
+    EXPECT_FALSE(reader.ReadTrack(0, wav, error));
+    reader.SetEnabled(true);
+    error.clear();
+    ASSERT_TRUE(reader.ReadTrack(7, wav, error)) << error;
+    ASSERT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
+    ASSERT_EQ(ev.log.size(), 2u);
+    EXPECT_EQ(ev.log[0].rfind("error: ", 0), 0u);
+    EXPECT_FALSE(fs::exists(wav));
+}
+
+// A missing image is an error, and Stop drops the events of a read in flight.
+TEST_F(CdReaderTest, MissingImage_ReportsError_StopDropsEvents) {
+    image.cue = (dir.path / "none.cue").string();
+    ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+    CdReader reader(queue);
+    Events ev;
+    reader.SetListener(&ev);
+    ASSERT_TRUE(reader.SelectDrive(IndexOfImage(reader)));
+    EXPECT_FALSE(reader.DiscReady());
+    reader.SetEnabled(true);
+    std::string error;
+    ASSERT_TRUE(reader.ReadTrack(0, (dir.path / "y.wav").string(), error));
+    ASSERT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
+    EXPECT_EQ(ev.log[0].rfind("error: ", 0), 0u);
+
+    ASSERT_TRUE(reader.ReadTrack(0, (dir.path / "y.wav").string(), error));
+    reader.Stop();
+    queue.Deliver();
+    EXPECT_EQ(ev.log.size(), 2u);
+    EXPECT_EQ(reader.State(), 0);
+}
+
+}  // namespace
+}  // namespace tunara

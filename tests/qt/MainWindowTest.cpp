@@ -1,0 +1,313 @@
+// The main window and the playlist window driving a real controller over
+// scripted items.
+#include <gtest/gtest.h>
+
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <fstream>
+
+#include "playlist/FakeMediaSource.h"
+#include "qt/QtApp.h"
+#include "tracklist/TrackList.h"
+#include "ui/qt/BitmapButton.h"
+#include "ui/qt/BitmapSlider.h"
+#include "ui/qt/Displays.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/PlaylistWindow.h"
+#include "ui/qt/QtInteraction.h"
+#include "ui/qt/SkinIds.h"
+#include "ui/qt/TrackListView.h"
+
+namespace tunara::qt {
+namespace {
+
+using testing::Drain;
+using testing::FakeMediaSource;
+using testing::MakeFake;
+
+class FakeVolume : public VolumeOutput {
+public:
+    float GetVolume() override { return volume; }
+    void SetVolume(float v) override { volume = v; }
+    void Close() override {}
+    float volume = 0.75f;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::App();
+        for (int i = 0; i < 5; ++i) Add("Item " + std::to_string(i), 60000);
+        window_ = std::make_unique<MainWindow>(playlist_, &volume_, "");
+        window_->TickTimer().stop();  // the tests tick by hand
+        window_->show();
+    }
+    void TearDown() override {
+        window_.reset();
+        playlist_.Clear();
+        MakeActive(nullptr);
+    }
+    FakeMediaSource* Add(const std::string& title, int ms) {
+        auto s = MakeFake(title, ms, log_);
+        FakeMediaSource* raw = s.get();
+        playlist_.Append(std::move(s));
+        return raw;
+    }
+    PlayerController& C() { return window_->Controller(); }
+    bool Lit(int id) { return window_->Button(id)->Lit(); }
+    void Click(int id) {
+        BitmapButton* b = window_->Button(id);
+        const QPoint c = b->rect().center();
+        QTest::mouseClick(b, Qt::LeftButton, {}, c);
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) C().OnTick();
+    }
+
+    std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
+    Playlist playlist_;
+    FakeVolume volume_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, ControlsSitWhereTheLayoutSays) {
+    EXPECT_EQ(window_->size(), QSize(375, 169));
+    EXPECT_EQ(window_->Button(kCmdPlay)->geometry(), QRect(170, 126, 32, 32));
+    EXPECT_EQ(window_->Button(kCmdNext)->geometry(), QRect(247, 126, 32, 32));
+    EXPECT_EQ(window_->Button(kCmdRepeat)->geometry(), QRect(188, 97, 38, 10));
+    EXPECT_EQ(window_->Button(kIdOk)->geometry(), QRect(358, 7, 10, 8));
+    EXPECT_EQ(window_->Button(kIdMin)->geometry(), QRect(347, 7, 9, 8));
+    EXPECT_EQ(window_->Button(kIdAbout)->geometry(), QRect(305, 139, 59, 20));
+    EXPECT_EQ(window_->PositionSlider()->geometry(), QRect(22, 112, 259, 12));
+    EXPECT_EQ(window_->VolumeSlider()->geometry(), QRect(291, 15, 13, 93));
+    EXPECT_EQ(window_->Info()->geometry(), QRect(30, 30, 240, 35));
+    EXPECT_EQ(window_->Levels()->geometry(), QRect(30, 70, 240, 21));
+    EXPECT_EQ(window_->windowTitle(), "Tunara - Item 0");
+}
+
+TEST_F(MainWindowTest, LightsFollowTheControllerState) {
+    EXPECT_FALSE(Lit(kCmdPlay));
+    Click(kCmdPlay);
+    EXPECT_EQ(C().State(), Playing);
+    EXPECT_TRUE(Lit(kCmdPlay));
+    Click(kCmdFwd);
+    EXPECT_TRUE(Lit(kCmdFwd));
+    EXPECT_FALSE(Lit(kCmdPlay));
+    Click(kCmdBack);
+    EXPECT_TRUE(Lit(kCmdBack));
+    EXPECT_FALSE(Lit(kCmdFwd));
+    Click(kCmdBack);
+    EXPECT_FALSE(Lit(kCmdBack));
+    EXPECT_EQ(C().State(), Stopped);
+
+    Click(kCmdIntro);
+    Click(kCmdShuffle);
+    Click(kCmdRepeat);
+    EXPECT_TRUE(Lit(kCmdIntro) && Lit(kCmdShuffle) && Lit(kCmdRepeat));
+    EXPECT_TRUE(playlist_.Intro() && playlist_.Shuffle() && playlist_.Repeat());
+    EXPECT_FALSE(Lit(kCmdNormal));
+    Click(kCmdNormal);
+    EXPECT_FALSE(Lit(kCmdIntro) || Lit(kCmdShuffle) || Lit(kCmdRepeat) || Lit(kCmdNormal));
+    Click(kCmdShuffle);
+    EXPECT_TRUE(Lit(kCmdShuffle));
+    EXPECT_FALSE(Lit(kCmdNormal));
+}
+
+TEST_F(MainWindowTest, SliderDragsReachTheController) {
+    Click(kCmdPlay);
+    Ticks(1);
+    BitmapSlider* pos = window_->PositionSlider();
+    ASSERT_EQ(pos->Maximum(), 6000);
+    const int before = static_cast<int>(log_->size());
+    QTest::mousePress(pos, Qt::LeftButton, {}, QPoint(3, 6));
+    QTest::mouseMove(pos, QPoint(3 + 123, 6));  // half of the 246 pixels of travel
+    QTest::mouseRelease(pos, Qt::LeftButton, {}, QPoint(3 + 123, 6));
+    Drain();
+    std::vector<std::string> seeks;
+    for (size_t i = before; i < log_->size(); ++i)
+        if ((*log_)[i].rfind("Seek", 0) == 0) seeks.push_back((*log_)[i]);
+    ASSERT_FALSE(seeks.empty());
+    EXPECT_EQ(seeks.back(), "Seek 30000");
+    EXPECT_EQ(window_->Info()->TimeText(), "00:00:30 / 00:01:00");
+
+    BitmapSlider* vol = window_->VolumeSlider();
+    QTest::mouseClick(vol, Qt::LeftButton, {}, QPoint(6, 93 - 6));  // the bottom: quiet
+    Drain();
+    EXPECT_EQ(vol->Position(), 100);
+    EXPECT_FLOAT_EQ(volume_.volume, 0.0f);
+}
+
+TEST_F(MainWindowTest, UnchangedTicksRedrawNothing) {
+    Click(kCmdPlay);
+    Ticks(2);
+    // Stopped: the same values on every tick.
+    Click(kCmdPlay);
+    Ticks(2);
+    const int info = window_->Info()->Redraws(), levels = window_->Levels()->Redraws();
+    Ticks(40);
+    EXPECT_EQ(window_->Info()->Redraws(), info);
+    EXPECT_EQ(window_->Levels()->Redraws(), levels);
+}
+
+TEST_F(MainWindowTest, EscapeLeavesTheWindowOpen) {
+    window_->activateWindow();
+    QTest::keyClick(window_.get(), Qt::Key_Escape);
+    Drain();
+    EXPECT_TRUE(window_->isVisible());
+    Click(kIdOk);
+    Drain();
+    EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    QList<QUrl> urls;
+    for (const char* name : {"b.mp3", "a.mp3", "c.wav"}) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        urls << QUrl::fromLocalFile(path);
+    }
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    // Straight to the window: the application refuses drops that no drag started.
+    static_cast<QObject*>(window_.get())->event(&drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_EQ(playlist_.Count(), 8);
+    EXPECT_EQ(playlist_.ItemAt(5)->GetTitle(), "b.mp3");
+    EXPECT_EQ(playlist_.ItemAt(6)->GetTitle(), "a.mp3");
+    EXPECT_EQ(playlist_.ItemAt(7)->GetTitle(), "c.wav");
+    EXPECT_EQ(playlist_.Current(), 7);
+    EXPECT_EQ(window_->Info()->Title(), "c.wav");
+}
+
+TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurrentItem) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    QStringList names;
+    for (const char* name : {"z.mp3", "y.wav"}) {
+        names << dir.filePath(name);
+        std::ofstream(names.back().toStdString()) << "x";
+    }
+    names << dir.filePath("missing.mp3");
+    playlist_.SetCurrent(1);
+    C().Refresh();
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    panel->AddFiles(names);
+    ASSERT_EQ(playlist_.Count(), 7);
+    EXPECT_EQ(playlist_.ItemAt(5)->GetTitle(), "z.mp3");
+    EXPECT_EQ(playlist_.ItemAt(6)->GetTitle(), "y.wav");
+    EXPECT_EQ(playlist_.Current(), 1);
+    EXPECT_EQ(panel->View()->RowCount(), 7);
+    EXPECT_EQ(window_->Info()->TrackText(), "Track 02 of 07");
+}
+
+TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {
+    EXPECT_EQ(QtFilter({"MP3 File (*.mp3)", "*.mp3"}), "MP3 File (*.mp3)");
+    EXPECT_EQ(QtFilter({"All Files(*.*)", "*.*"}), "All Files (*)");
+}
+
+TEST_F(MainWindowTest, ThePlaylistWindowDocksAndComesBackTheSame) {
+    window_->move(100, 50);
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->size(), QSize(375, 221));
+    EXPECT_EQ(panel->pos(), QPoint(100, 50 + 169));
+    EXPECT_EQ(panel->DockedTo(), window_.get());
+    EXPECT_EQ(panel->View()->RowCount(), 5);
+
+    playlist_.SetCurrent(3);
+    C().Refresh();
+    // Dragging the main window carries the docked panel.
+    window_->DragTo(QPoint(150, 80));
+    EXPECT_EQ(panel->pos(), QPoint(150, 80 + 169));
+
+    Click(kIdPlayList);
+    Drain();
+    EXPECT_EQ(window_->PlaylistPanel(), nullptr);
+    Click(kIdPlayList);
+    panel = window_->PlaylistPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->View()->List(), &playlist_);
+    EXPECT_EQ(panel->View()->RowCount(), 5);
+    EXPECT_EQ(playlist_.Current(), 3);
+    EXPECT_EQ(window_->Info()->Title(), "Item 3");
+}
+
+TEST_F(MainWindowTest, PanelsSnapWithinNinePixelsButNotTen) {
+    window_->move(100, 50);
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_NE(panel, nullptr);
+    // Beside the main window, 9 pixels to its right and a little lower.
+    panel->DragTo(QPoint(100 + 375 + 9, 55));
+    EXPECT_EQ(panel->pos(), QPoint(100 + 375, 50));
+    EXPECT_EQ(panel->DockedTo(), window_.get());
+    panel->DragTo(QPoint(100 + 375 + 10, 70));
+    EXPECT_EQ(panel->pos(), QPoint(100 + 375 + 10, 70));
+    EXPECT_EQ(panel->DockedTo(), nullptr);
+    // Undocked, it stays put when the main window moves.
+    window_->DragTo(QPoint(90, 40));
+    EXPECT_EQ(panel->pos(), QPoint(100 + 375 + 10, 70));
+    // The main window never docks to a panel docked under it.
+    panel->DragTo(QPoint(90, 40 + 169 + 3));
+    EXPECT_EQ(panel->pos(), QPoint(90, 40 + 169));
+    EXPECT_EQ(panel->DockedTo(), window_.get());
+    window_->DragTo(QPoint(92, 44));
+    EXPECT_EQ(window_->DockedTo(), nullptr);
+}
+
+TEST_F(MainWindowTest, DockedPanelsMinimiseWithTheMainWindow) {
+    Click(kIdPlayList);
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_TRUE(panel->isVisible());
+    Click(kIdMin);
+    Drain();
+    EXPECT_TRUE(window_->isMinimized());
+    EXPECT_FALSE(panel->isVisible());
+    window_->showNormal();
+    Drain();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(window_->PlaylistPanel(), panel);
+}
+
+TEST_F(MainWindowTest, ListViewReordersDraggedRowsAndPlaysOnDoubleClick) {
+    Click(kIdPlayList);
+    TrackListView* view = window_->PlaylistPanel()->View();
+    for (int i = 5; i < 8; ++i) Add("Item " + std::to_string(i), 3725000);
+    view->Refresh();
+    EXPECT_EQ(TrackListView::DurationText(3725000), "01:02:05");
+    playlist_.SetCurrent(2);
+    C().Refresh();
+
+    view->Select(2);
+    view->Select(3, false);
+    view->Select(5, false);
+    const QPoint from = view->RowRect(5).center();
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QTest::mouseMove(view, view->RowRect(4).center());
+    QTest::mouseMove(view, view->RowRect(2).center());
+    QTest::mouseRelease(view, Qt::LeftButton, {}, view->RowRect(2).center());
+    // Rows 2, 3, 5 moved up by 2 only: 2 reached the top.
+    std::vector<std::string> titles;
+    for (int i = 0; i < playlist_.Count(); ++i) titles.push_back(playlist_.ItemAt(i)->GetTitle());
+    const std::vector<std::string> want = {"Item 2", "Item 3", "Item 0", "Item 5",
+                                           "Item 1", "Item 4", "Item 6", "Item 7"};
+    EXPECT_EQ(titles, want);
+    EXPECT_EQ(view->SelectedRows(), (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(playlist_.Current(), 0) << "the current item moved with its row";
+
+    QTest::mouseDClick(view, Qt::LeftButton, {}, view->RowRect(4).center());
+    EXPECT_EQ(playlist_.Current(), 4);
+    EXPECT_EQ(C().State(), Playing);
+    EXPECT_EQ(window_->Info()->Title(), "Item 1");
+}
+
+}  // namespace
+}  // namespace tunara::qt

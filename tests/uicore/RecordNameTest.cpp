@@ -1,0 +1,82 @@
+// The record-name rule and the record options behind it.
+#include <gtest/gtest.h>
+
+#include "ui/core/RecordName.h"
+#include "ui/core/RecordOptions.h"
+
+namespace tunara {
+namespace {
+
+// Parts are joined by " - " in the chosen order; "None" adds nothing and an
+// empty first part leaves no leading separator.
+TEST(BuildRecordName, PartsAndSeparators) {
+    EXPECT_EQ(BuildRecordName("Album", "Artist", "TrackTitle", 1, 128, {0, 1, 2, 5}),
+              "Album - Artist - TrackTitle");
+    EXPECT_EQ(BuildRecordName("A", "B", "C", 7, 192, {3, 4, 5, 5}), "7 - 192");
+    EXPECT_EQ(BuildRecordName("A", "B", "C", 12, 64, {2, 3, 1, 0}), "C - 12 - B - A");
+    EXPECT_EQ(BuildRecordName("", "Artist", "T", 1, 64, {0, 1, 5, 5}), "Artist");
+    EXPECT_EQ(BuildRecordName("A", "B", "C", 1, 64, {5, 5, 5, 5}), "");
+}
+
+// \ / : | become '-'; * ? " < > go.
+TEST(BuildRecordName, ReplacesAndRemovesCharacters) {
+    EXPECT_EQ(BuildRecordName("", "", "AC/DC: Live?", 1, 64, {2, 5, 5, 5}), "AC-DC- Live");
+    EXPECT_EQ(BuildRecordName("", "", "a\\b|c*d\"e<f>g", 1, 64, {2, 5, 5, 5}), "a-b-cdefg");
+}
+
+// 59 characters at most, counted as characters: a UTF-8 sequence is never
+// cut in two.
+TEST(BuildRecordName, CutAt59Characters_OnCharacterBoundaries) {
+    std::string longTitle(80, 'x');
+    EXPECT_EQ(BuildRecordName("", "", longTitle, 1, 64, {2, 5, 5, 5}), std::string(59, 'x'));
+
+    std::string accented;
+    for (int i = 0; i < 70; ++i) accented += "\xC3\xA9";  // é
+    std::string name = BuildRecordName("", "", accented, 1, 64, {2, 5, 5, 5});
+    EXPECT_EQ(name.size(), 59u * 2);
+
+    // 58 ASCII characters then a four-byte character straddling the limit.
+    std::string mixed = std::string(58, 'a') + "\xF0\x9F\x8E\xB5" + "tail";
+    EXPECT_EQ(BuildRecordName("", "", mixed, 1, 64, {2, 5, 5, 5}),
+              std::string(58, 'a') + "\xF0\x9F\x8E\xB5");
+    std::string cut = std::string(59, 'a') + "\xF0\x9F\x8E\xB5";
+    EXPECT_EQ(BuildRecordName("", "", cut, 1, 64, {2, 5, 5, 5}), std::string(59, 'a'));
+}
+
+// Bit-rate lists by encoder; an index past the list takes its last entry.
+TEST(RecordOptions, BitRates) {
+    EXPECT_EQ(RecordBitRateKbps(0, 0), 24);
+    EXPECT_EQ(RecordBitRateKbps(0, 3), 128);
+    EXPECT_EQ(RecordBitRateKbps(1, 2), 128);
+    EXPECT_EQ(RecordBitRateKbps(2, 3), 192);
+    EXPECT_EQ(RecordBitRateKbps(2, 9), 192);
+}
+
+// A fresh user's settings: KVMC at 128 kbit/s, asked folder, names
+// "Album - Artist - Title".
+TEST(RecordOptions, FromDefaultSettings) {
+    char templ[] = "/tmp/tunara-recopt-XXXXXX";
+    std::filesystem::path dir = ::mkdtemp(templ);
+    SettingsStore store(dir / "store", {});
+    RecordJobConfig c = RecordConfigFromSettings(store);
+    EXPECT_EQ(c.encoder, RecordEncoder::Kvmc);
+    EXPECT_EQ(c.bitRateKbps, 128);
+    EXPECT_TRUE(c.askFolder);
+    EXPECT_EQ(c.folder, settings::DefaultRecordFilePath());
+    RecordTrack t{3, "Title", "Artist", "Album", "Rock", 1000};
+    EXPECT_EQ(c.recordName(t), "Album - Artist - Title");
+
+    store.SetNumber(settings::kEncoder, 1);
+    store.SetNumber(settings::kBitRate, 0);
+    store.SetNumber(settings::kRecordName3, 4);
+    store.SetNumber(settings::kAskFilePath, 0);
+    c = RecordConfigFromSettings(store);
+    EXPECT_EQ(c.encoder, RecordEncoder::FastMp3);
+    EXPECT_EQ(c.bitRateKbps, 64);
+    EXPECT_FALSE(c.askFolder);
+    EXPECT_EQ(c.recordName(t), "Album - Artist - 64");
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tunara

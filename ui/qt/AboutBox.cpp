@@ -1,0 +1,65 @@
+#include "ui/qt/AboutBox.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+
+#include "ui/qt/Displays.h"
+#include "ui/qt/SkinIds.h"
+
+namespace tunara::qt {
+
+QString ProductVersion() {
+#ifdef TUNARA_VERSION
+    return QStringLiteral(TUNARA_VERSION);
+#else
+    return QStringLiteral("1.0");
+#endif
+}
+
+AboutBox::AboutBox(QWidget* owner) : SkinnedWindow(owner) {
+    setWindowTitle(QStringLiteral("About Tunara"));
+    setWindowFlag(Qt::Dialog);
+    SetUpSkin(kAboutBackground, kAboutMask);
+    version_ = new QLabel(QStringLiteral("Version ") + ProductVersion(), this);
+    version_->setFont(SkinFont(8, false));
+    version_->setAutoFillBackground(true);
+    QPalette palette = version_->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    version_->setPalette(palette);
+    version_->adjustSize();
+    version_->move(width() - 8 - version_->width(), 95);
+    version_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Centred over the owner, or on the screen for the splash.
+    const QRect area =
+        owner ? owner->frameGeometry() : QGuiApplication::primaryScreen()->availableGeometry();
+    move(area.center() - rect().center());
+}
+
+void AboutBox::Exec() {
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    raise();
+    activateWindow();
+    QEventLoop loop;
+    loop_ = &loop;
+    loop.exec();
+}
+
+void AboutBox::mousePressEvent(QMouseEvent* e) {
+    e->accept();
+}
+
+void AboutBox::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) close();
+}
+
+void AboutBox::closeEvent(QCloseEvent* e) {
+    if (loop_) loop_->quit();
+    e->accept();
+}
+
+}  // namespace tunara::qt

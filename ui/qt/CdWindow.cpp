@@ -1,0 +1,169 @@
+#include "ui/qt/CdWindow.h"
+
+#include <QMessageBox>
+
+#include "platform/cdreader/CdReader.h"
+#include "sources/CdDisc.h"
+#include "sources/CdTrackSource.h"
+#include "ui/core/PlayerController.h"
+#include "ui/core/RecordOptions.h"
+#include "ui/core/SettingsStore.h"
+#include "ui/qt/BitmapButton.h"
+#include "ui/qt/LabelControl.h"
+#include "ui/qt/RecordDialog.h"
+#include "ui/qt/SkinIds.h"
+#include "ui/qt/TrackListView.h"
+
+namespace tunara::qt {
+
+namespace {
+
+constexpr int kCdBackground = 272;
+constexpr int kCdMask = 271;
+const QColor kIdleText(0, 127, 255);
+const QColor kActiveText(224, 224, 224);
+
+struct ButtonSpec {
+    int id, x, y, normal, pressed, lit, mask;
+};
+constexpr ButtonSpec kButtons[] = {
+    {1, 358, 7, 240, 241, 242, 239},
+    {kCdRecordId, 319, 68, 273, 276, 279, kTextButtonMask},
+    {kCdInfoId, 319, 86, 275, 278, 281, kTextButtonMask},
+    {kCdOptionsId, 319, 116, 274, 277, 280, kTextButtonMask},
+};
+
+LabelControl* MakeLabel(QWidget* parent, const QRect& where, const QString& text) {
+    auto* label = new LabelControl(parent);
+    label->setGeometry(where);
+    label->SetFontFace(QStringLiteral("Arial"));
+    label->SetFontSize(7);
+    label->SetBackground(Qt::black);
+    label->SetTextColour(kIdleText);
+    label->setText(text);
+    return label;
+}
+
+}  // namespace
+
+CdWindow::CdWindow(PanelWindow* owner, CdDisc* disc, PlayerController& controller,
+                   SettingsStore* settings)
+    : PanelWindow(owner), disc_(disc), controller_(controller), settings_(settings) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("CD"));
+    SetUpSkin(kCdBackground, kCdMask);
+    for (const ButtonSpec& b : kButtons) {
+        auto* button = new BitmapButton(b.id, this);
+        button->move(b.x, b.y);
+        button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
+        connect(button, &BitmapButton::clicked, this, &CdWindow::OnButton);
+        buttons_.push_back(button);
+    }
+    MakeLabel(this, QRect(40, 36, 30, 12), QStringLiteral("Artist:"));
+    MakeLabel(this, QRect(40, 48, 30, 12), QStringLiteral("Title:"));
+    artist_ = MakeLabel(this, QRect(70, 36, 215, 12), {});
+    title_ = MakeLabel(this, QRect(70, 48, 215, 12), {});
+    view_ = new TrackListView(this);
+    view_->setGeometry(QRect(QPoint(34, 64), QPoint(285 - 1, 186 - 1)));
+    view_->SetColours(Qt::black, Qt::white, kIdleText);
+    view_->Bind(disc_);
+    connect(view_, &TrackListView::activated, this, [this](int row) {
+        if (disc_) controller_.PlayRow(*disc_, row);
+    });
+    Refresh();
+}
+
+CdWindow::~CdWindow() = default;
+
+BitmapButton* CdWindow::Button(int id) const {
+    for (BitmapButton* b : buttons_)
+        if (b->Id() == id) return b;
+    return nullptr;
+}
+
+void CdWindow::Refresh() {
+    QString artist, title;
+    if (disc_) {
+        std::lock_guard lock(disc_->ItemLock());
+        if (MediaSource* first = disc_->ItemAt(0)) {
+            artist = QString::fromStdString(first->GetArtist());
+            title = QString::fromStdString(first->GetAlbum());
+        }
+    }
+    artist_->setText(artist);
+    title_->setText(title);
+    view_->Refresh();
+    const bool active = disc_ && ActiveList() == disc_;
+    if (active && disc_->Current() >= 0) view_->EnsureVisible(disc_->Current());
+    artist_->SetTextColour(active ? kActiveText : kIdleText);
+    title_->SetTextColour(active ? kActiveText : kIdleText);
+}
+
+void CdWindow::OnButton(int id) {
+    switch (id) {
+        case 1:
+            close();
+            break;
+        case kCdRecordId:
+            Record();
+            break;
+        case kCdInfoId:
+            if (onCdInfo) onCdInfo();
+            break;
+        case kCdOptionsId:
+            if (onOptions) onOptions();
+            break;
+    }
+}
+
+void CdWindow::Record() {
+    const std::vector<int> rows = view_->SelectedRows();
+    if (rows.empty() || !disc_) {
+        if (showError) {
+            showError(QStringLiteral("Error"), QString::fromLatin1(kNoTracksSelected));
+        } else {
+            QMessageBox::critical(this, QStringLiteral("Error"),
+                                  QString::fromLatin1(kNoTracksSelected));
+        }
+        return;
+    }
+    controller_.Stop();
+    // The drive cannot read while it plays: the playing track lets go of it
+    // and is opened again (not played) afterwards.
+    MediaSource* remembered = ActiveList() == disc_ ? disc_->CurrentItem() : nullptr;
+    if (remembered) remembered->Close();
+    controller_.RefreshAll();
+    Refresh();
+    if (runRecording) {
+        runRecording(rows);
+    } else {
+        RunRecordDialog(rows);
+    }
+    controller_.RefreshAll();
+    if (remembered) remembered->Open();
+}
+
+void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
+    RecordJobConfig config = settings_ ? RecordConfigFromSettings(*settings_) : RecordJobConfig{};
+    config.drive = disc_->Drive();
+    {
+        std::lock_guard lock(disc_->ItemLock());
+        for (int row : rows) {
+            auto* track = dynamic_cast<CdTrackSource*>(disc_->ItemAt(row));
+            if (!track) continue;
+            RecordTrack r;
+            r.number = track->TrackNumber();
+            r.title = track->GetTitle();
+            r.artist = track->GetArtist();
+            r.album = track->GetAlbum();
+            r.category = track->GetCategory();
+            r.lengthMs = track->GetDuration();
+            config.tracks.push_back(std::move(r));
+        }
+    }
+    CdReader reader;
+    RecordDialog dialog(std::move(config), &reader, window());
+    dialog.Exec();
+}
+
+}  // namespace tunara::qt

@@ -1,0 +1,305 @@
+#include "ui/qt/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "playlist/Playlist.h"
+#include "ui/qt/AboutBox.h"
+#include "ui/qt/BitmapButton.h"
+#include "ui/qt/BitmapSlider.h"
+#include "ui/qt/Displays.h"
+#include "ui/qt/PlaylistWindow.h"
+#include "ui/qt/SkinIds.h"
+#include "ui/qt/TrackListView.h"
+
+namespace tunara::qt {
+
+namespace {
+
+struct ButtonSpec {
+    int id, x, y, normal, pressed, lit, mask;
+};
+
+constexpr ButtonSpec kButtons[] = {
+    {kIdOk, 358, 7, 315, 316, 317, 318},
+    {kIdMin, 347, 7, 310, 311, 313, 314},
+    {kIdPlayList, 315, 24, 245, 244, 246, kTextButtonMask},
+    {kCmdCd, 315, 39, 225, 227, 229, kTextButtonMask},
+    {kCmdWeb, 315, 54, 201, 202, 210, kTextButtonMask},
+    {kIdOptions, 315, 69, 274, 277, 280, kTextButtonMask},
+    {kCmdNormal, 71, 97, 198, 206, 214, kTextButtonMask},
+    {kCmdIntro, 110, 97, 196, 204, 212, kTextButtonMask},
+    {kCmdShuffle, 149, 97, 194, 208, 216, kTextButtonMask},
+    {kCmdRepeat, 188, 97, 199, 207, 215, kTextButtonMask},
+    {kCmdEject, 16, 127, 140, 142, 167, kTransportMask},
+    {kCmdPrev, 55, 126, 152, 156, 181, kTransportMask},
+    {kCmdBack, 93, 127, 155, 159, 182, kTransportMask},
+    {kCmdStop, 131, 126, 141, 148, 174, kTransportMask},
+    {kCmdPlay, 170, 126, 138, 145, 179, kTransportMask},
+    {kCmdFwd, 209, 126, 153, 157, 176, kTransportMask},
+    {kCmdNext, 247, 126, 154, 158, 178, kTransportMask},
+    {kIdAbout, 305, 139, 296, 297, 298, 299},
+};
+
+}  // namespace
+
+MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::string programFolder,
+                       SettingsStore* settings)
+    : PanelWindow(nullptr), playlist_(playlist) {
+    setObjectName(QStringLiteral("Tunara"));
+    SetUpSkin(kMainBackground, kMainMask);
+    setAcceptDrops(true);
+    QPixmap icon(SkinPath(kProgramIcon));
+    if (icon.isNull()) icon = QPixmap(SkinPath(kProductButtonLit));
+    if (!icon.isNull()) setWindowIcon(QIcon(icon));
+    setWindowTitle(QStringLiteral("Tunara"));
+
+    for (const ButtonSpec& b : kButtons) {
+        auto* button = new BitmapButton(b.id, this);
+        button->move(b.x, b.y);
+        button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
+        connect(button, &BitmapButton::clicked, this, &MainWindow::OnButton);
+        buttons_[b.id] = button;
+    }
+
+    position_ = new BitmapSlider(kIdPositionSlider, Qt::Horizontal, this);
+    position_->move(22, 112);
+    position_->SetBitmaps(kThumb, kThumbMask, kPositionChannel, kPositionChannelMask);
+    position_->SetRange(0, 0);
+    volume_ = new BitmapSlider(kIdVolumeSlider, Qt::Vertical, this);
+    volume_->move(291, 15);
+    volume_->SetBitmaps(kThumb, kThumbMask, kVolumeChannel, kVolumeChannelMask);
+    volume_->SetRange(PlayerController::kVolumeMin, PlayerController::kVolumeMax);
+
+    info_ = new InfoDisplay(this);
+    info_->setGeometry(30, 30, 240, 35);
+    info_->SetColours(Qt::black, QColor(0, 127, 255), QColor(224, 224, 224));
+    levels_ = new LevelDisplay(this);
+    levels_->setGeometry(30, 70, 240, 21);
+    levels_->SetColours(Qt::black, QColor(64, 0, 127), QColor(32, 64, 192), QColor(0, 127, 255));
+
+    controller_ = std::make_unique<PlayerController>(*this, playlist_, volume,
+                                                     std::move(programFolder), settings);
+    // The sliders post their notices, so the controller sees them after the
+    // event that caused them, as the window messages did.
+    connect(position_, &BitmapSlider::scrolled, this,
+            [this](int code, int value) { controller_->OnPositionSlider(code, value); });
+    connect(volume_, &BitmapSlider::scrolled, this,
+            [this](int code, int value) { controller_->OnVolumeSlider(code, value); });
+
+    controller_->Start();
+    tick_.setTimerType(Qt::PreciseTimer);
+    tick_.setInterval(PlayerController::kTickMs);
+    connect(&tick_, &QTimer::timeout, this, [this] { controller_->OnTick(); });
+    tick_.start();
+}
+
+MainWindow::~MainWindow() {
+    tick_.stop();
+    if (playlistWindow_) delete playlistWindow_.data();
+    if (!shutDown_) controller_->Shutdown();
+}
+
+BitmapButton* MainWindow::Button(int id) const {
+    auto it = buttons_.find(id);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+PlaylistWindow* MainWindow::PlaylistPanel() const {
+    return playlistWindow_.data();
+}
+
+void MainWindow::OnButton(int id) {
+    switch (id) {
+        case kIdOk:
+            close();
+            break;
+        case kIdMin:
+            showMinimized();
+            break;
+        case kIdPlayList:
+            TogglePlaylistWindow();
+            break;
+        case kCmdCd:
+            controller_->Command(kCmdCd);
+            if (onCdWindow) onCdWindow();
+            break;
+        case kIdOptions:
+            if (onOptions) onOptions();
+            break;
+        case kIdAbout:
+            ShowAbout();
+            break;
+        default:
+            controller_->Command(id);
+            break;
+    }
+}
+
+void MainWindow::TogglePlaylistWindow() {
+    if (playlistWindow_) {
+        playlistWindow_->close();
+        return;
+    }
+    playlistWindow_ = new PlaylistWindow(this, playlist_, *controller_);
+    playlistWindow_->onOptions = [this] {
+        if (onOptions) onOptions();
+    };
+    playlistWindow_->show();
+    if (playlist_.Current() >= 0) playlistWindow_->View()->EnsureVisible(playlist_.Current());
+}
+
+void MainWindow::ShowAbout() {
+    AboutBox about(this);
+    about.Exec();
+}
+
+void MainWindow::HandOver(const QString& file) {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+    if (!file.isEmpty()) OpenFiles({file});
+}
+
+void MainWindow::OpenFiles(const QStringList& names) {
+    std::vector<std::string> list;
+    for (const QString& n : names) list.push_back(n.toStdString());
+    controller_->OpenFiles(list);
+}
+
+// ---- display ---------------------------------------------------------------------
+
+void MainWindow::ShowTitle(const std::string& t) {
+    info_->ShowTitle(t);
+}
+void MainWindow::ShowFormatName(const std::string& n) {
+    info_->ShowFormatName(n);
+}
+void MainWindow::ShowBitRate(int v) {
+    info_->ShowBitRate(v);
+}
+void MainWindow::ShowSampleRate(int v) {
+    info_->ShowSampleRate(v);
+}
+void MainWindow::ShowChannels(int v) {
+    info_->ShowChannels(v);
+}
+void MainWindow::ShowDuration(int v) {
+    info_->ShowDuration(v);
+}
+void MainWindow::ShowPosition(int v) {
+    info_->ShowPosition(v);
+}
+void MainWindow::ShowTrackNumber(int v) {
+    info_->ShowTrackNumber(v);
+}
+void MainWindow::ShowTrackCount(int v) {
+    info_->ShowTrackCount(v);
+}
+void MainWindow::ShowMessage(const std::string& text, int ms) {
+    info_->ShowMessage(text, ms);
+}
+void MainWindow::SetLevels(float l, float r) {
+    levels_->SetLevels(l, r);
+}
+void MainWindow::SetBands(const float* bands) {
+    levels_->SetBands(bands);
+}
+void MainWindow::Hold(int ms) {
+    levels_->Hold(ms);
+}
+void MainWindow::SetPositionRange(int max) {
+    position_->SetRange(0, max);
+}
+void MainWindow::SetPositionSlider(int v) {
+    position_->SetPosition(v);
+}
+void MainWindow::SetVolumeSlider(int v) {
+    volume_->SetPosition(v);
+}
+void MainWindow::SetWindowTitle(const std::string& title) {
+    const QString t = QString::fromStdString(title);
+    if (windowTitle() != t) setWindowTitle(t);
+}
+void MainWindow::SetLit(int id, bool lit) {
+    if (BitmapButton* b = Button(id)) b->SetLit(lit);
+}
+void MainWindow::SetTransportLit(bool play, bool fwd, bool back) {
+    SetLit(kCmdPlay, play);
+    SetLit(kCmdFwd, fwd);
+    SetLit(kCmdBack, back);
+}
+void MainWindow::SetModeLit(bool intro, bool shuffle, bool repeat) {
+    SetLit(kCmdIntro, intro);
+    SetLit(kCmdShuffle, shuffle);
+    SetLit(kCmdRepeat, repeat);
+}
+void MainWindow::EnableCdButton(bool enabled) {
+    if (BitmapButton* b = Button(kCmdCd)) b->setEnabled(enabled);
+}
+void MainWindow::RefreshListViews() {
+    if (playlistWindow_) playlistWindow_->View()->Refresh();
+    if (onRefreshCdWindow) onRefreshCdWindow();
+}
+
+// ---- events ------------------------------------------------------------------------
+
+void MainWindow::keyPressEvent(QKeyEvent* e) {
+    // Escape does nothing: only the close button ends the program.
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    PanelWindow::keyPressEvent(e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    tick_.stop();
+    if (playlistWindow_) playlistWindow_->close();
+    if (!shutDown_) {
+        shutDown_ = true;
+        controller_->Shutdown();
+    }
+    e->accept();
+    emit closed();
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    PanelWindow::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange) return;
+    if (isMinimized()) {
+        // Docked panels go away with the main window and come back with it.
+        for (PanelWindow* p : Panels()) {
+            if (p != this && p->isVisible() && p->IsDockedUnder(this)) {
+                hiddenWithMe_.emplace_back(p);
+                p->hide();
+            }
+        }
+    } else {
+        for (auto& p : hiddenWithMe_)
+            if (p) p->show();
+        hiddenWithMe_.clear();
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+    QStringList names;
+    for (const QUrl& url : e->mimeData()->urls())
+        if (url.isLocalFile()) names << url.toLocalFile();
+    if (names.isEmpty()) return;
+    e->acceptProposedAction();
+    OpenFiles(names);
+}
+
+}  // namespace tunara::qt

@@ -1,0 +1,110 @@
+#pragma once
+// The main window: transport, mode and panel buttons, the position and
+// volume sliders and the two displays. Every input goes to the player
+// controller; the controller shows its state through this window.
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/core/PlayerController.h"
+#include "ui/core/PlayerDisplay.h"
+#include "ui/qt/SkinnedWindow.h"
+
+namespace tunara {
+class Playlist;
+class SettingsStore;
+}  // namespace tunara
+
+namespace tunara::qt {
+
+class BitmapButton;
+class BitmapSlider;
+class InfoDisplay;
+class LevelDisplay;
+class PlaylistWindow;
+
+class MainWindow : public PanelWindow, public PlayerDisplay {
+    Q_OBJECT
+public:
+    // `volume` may be null (no mixer). The controller starts at once and the
+    // 25 ms tick runs from then on.
+    MainWindow(Playlist& playlist, VolumeOutput* volume, std::string programFolder,
+               SettingsStore* settings = nullptr);
+    ~MainWindow() override;
+
+    PlayerController& Controller() { return *controller_; }
+    BitmapButton* Button(int id) const;
+    BitmapSlider* PositionSlider() const { return position_; }
+    BitmapSlider* VolumeSlider() const { return volume_; }
+    InfoDisplay* Info() const { return info_; }
+    LevelDisplay* Levels() const { return levels_; }
+    PlaylistWindow* PlaylistPanel() const;
+    QTimer& TickTimer() { return tick_; }
+
+    void TogglePlaylistWindow();
+    // A file handed over by a second start; empty: just come to the front.
+    void HandOver(const QString& file);
+    // The files of a drop, in the order given.
+    void OpenFiles(const QStringList& names);
+    void ShowAbout();
+
+    // What the program plugs in: the options sheet, the CD window toggle.
+    std::function<void()> onOptions;
+    std::function<void()> onCdWindow;
+    std::function<void()> onRefreshCdWindow;
+
+    // PlayerDisplay.
+    void ShowTitle(const std::string& title) override;
+    void ShowFormatName(const std::string& name) override;
+    void ShowBitRate(int bitsPerSecond) override;
+    void ShowSampleRate(int hz) override;
+    void ShowChannels(int channels) override;
+    void ShowDuration(int seconds) override;
+    void ShowPosition(int seconds) override;
+    void ShowTrackNumber(int number) override;
+    void ShowTrackCount(int count) override;
+    void ShowMessage(const std::string& text, int ms) override;
+    void SetLevels(float left, float right) override;
+    void SetBands(const float* bands) override;
+    void Hold(int ms) override;
+    void SetPositionRange(int max) override;
+    void SetPositionSlider(int position) override;
+    void SetVolumeSlider(int position) override;
+    void SetWindowTitle(const std::string& title) override;
+    void SetTransportLit(bool play, bool fastForward, bool rewind) override;
+    void SetModeLit(bool intro, bool shuffle, bool repeat) override;
+    void EnableCdButton(bool enabled) override;
+    void RefreshListViews() override;
+
+signals:
+    void closed();
+
+protected:
+    void keyPressEvent(QKeyEvent*) override;
+    void closeEvent(QCloseEvent*) override;
+    void changeEvent(QEvent*) override;
+    void dragEnterEvent(QDragEnterEvent*) override;
+    void dropEvent(QDropEvent*) override;
+
+private:
+    void OnButton(int id);
+    void SetLit(int id, bool lit);
+
+    tunara::Playlist& playlist_;
+    std::unique_ptr<PlayerController> controller_;
+    std::map<int, BitmapButton*> buttons_;
+    BitmapSlider* position_ = nullptr;
+    BitmapSlider* volume_ = nullptr;
+    InfoDisplay* info_ = nullptr;
+    LevelDisplay* levels_ = nullptr;
+    QPointer<PlaylistWindow> playlistWindow_;
+    std::vector<QPointer<PanelWindow>> hiddenWithMe_;
+    QTimer tick_;
+    bool shutDown_ = false;
+};
+
+}  // namespace tunara::qt

@@ -1,0 +1,44 @@
+#pragma once
+// The playlist window: a panel docked below the main window with the
+// playlist's list view and its file buttons.
+#include <functional>
+
+#include "ui/qt/SkinnedWindow.h"
+
+namespace tunara {
+class PlayerController;
+class Playlist;
+}  // namespace tunara
+
+namespace tunara::qt {
+
+class BitmapButton;
+class TrackListView;
+
+class PlaylistWindow : public PanelWindow {
+    Q_OBJECT
+public:
+    PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerController& controller);
+
+    TrackListView* View() const { return view_; }
+    BitmapButton* Button(int id) const;
+    // Files dropped here are added without changing the current item;
+    // playlist files replace the list (after the save prompt).
+    void AddFiles(const QStringList& names);
+    // The Options button; set by the program.
+    std::function<void()> onOptions;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent*) override;
+    void dropEvent(QDropEvent*) override;
+
+private:
+    void OnButton(int id);
+
+    Playlist& playlist_;
+    PlayerController& controller_;
+    TrackListView* view_ = nullptr;
+    std::vector<BitmapButton*> buttons_;
+};
+
+}  // namespace tunara::qt

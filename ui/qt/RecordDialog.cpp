@@ -1,0 +1,166 @@
+#include "ui/qt/RecordDialog.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+
+#include "ui/qt/BitmapButton.h"
+#include "ui/qt/OptionsSheet.h"
+#include "ui/qt/SkinIds.h"
+#include "ui/skin/Skin.h"
+
+namespace tunara::qt {
+
+namespace {
+
+constexpr int kRecordBackground = 287;
+constexpr int kRecordMask = 288;
+const QColor kTextColour(0, 127, 255);
+const QColor kBarColour(0, 127, 255);
+
+QLabel* MakeText(QWidget* parent, const QRect& where, Qt::Alignment align) {
+    auto* label = new QLabel(parent);
+    label->setGeometry(where);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(7);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, kTextColour);
+    label->setPalette(p);
+    label->setAlignment(align | Qt::AlignVCenter);
+    return label;
+}
+
+}  // namespace
+
+RecordDialog::RecordDialog(RecordJobConfig config, CdReader* reader, QWidget* owner)
+    : SkinnedWindow(owner) {
+    setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("Recording"));
+    SetUpSkin(kRecordBackground, kRecordMask);
+    status_ = MakeText(this, skin::recording::kStatusText, Qt::AlignLeft);
+    status_->setText(QStringLiteral("Track Status"));
+    counter_ = MakeText(this, skin::recording::kCounterText, Qt::AlignRight);
+    cancel_ = new BitmapButton(kRecordCancelId, this);
+    cancel_->move(skin::recording::kCancel.topLeft());
+    cancel_->SetBitmaps(skin::kCancelNormal, skin::kCancelPressed, skin::kCancelLit, 0,
+                        kTextButtonMask);
+    connect(cancel_, &BitmapButton::clicked, this, [this] {
+        if (job_) job_->Cancel();
+    });
+    RecordView& view = *this;
+    if (reader) job_ = std::make_unique<RecordJob>(std::move(config), *reader, view);
+}
+
+RecordDialog::~RecordDialog() {
+    if (job_ && job_->State() != RecordState::Closed) job_->Close();
+}
+
+void RecordDialog::StartJob() {
+    if (!job_) {
+        ShowMessage("Tunara", kCantInitRecord);
+        Closed();
+        return;
+    }
+    job_->Start();
+}
+
+void RecordDialog::Exec() {
+    // Modal over every window of the program, as the other system disabled
+    // them while it ran.
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    raise();
+    QEventLoop loop;
+    loop_ = &loop;
+    StartJob();
+    if (!ended_) loop.exec();
+    loop_ = nullptr;
+    hide();
+}
+
+QString RecordDialog::StatusText() const {
+    return status_->text();
+}
+QString RecordDialog::CounterText() const {
+    return counter_->text();
+}
+int RecordDialog::TrackPercent() const {
+    return job_ ? job_->TrackPercent() : 0;
+}
+int RecordDialog::OverallPercent() const {
+    return job_ ? job_->OverallPercent() : 0;
+}
+
+void RecordDialog::paintEvent(QPaintEvent* e) {
+    SkinnedWindow::paintEvent(e);
+    QPainter p(this);
+    auto bar = [&p](const QRect& groove, int percent) {
+        percent = std::clamp(percent, 0, 100);
+        if (percent == 0) return;
+        QRect fill = groove;
+        fill.setWidth(groove.width() * percent / 100);
+        p.fillRect(fill, kBarColour);
+    };
+    bar(skin::recording::kTrackBar, TrackPercent());
+    bar(skin::recording::kOverallBar, OverallPercent());
+}
+
+void RecordDialog::closeEvent(QCloseEvent* e) {
+    if (job_ && job_->State() != RecordState::Closed) job_->Close();
+    Closed();
+    e->accept();
+}
+
+void RecordDialog::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        if (job_) job_->Cancel();
+        return;
+    }
+    SkinnedWindow::keyPressEvent(e);
+}
+
+void RecordDialog::StatusChanged() {
+    status_->setText(QString::fromStdString(job_->StatusText()));
+    counter_->setText(QString::fromStdString(job_->CounterText()));
+}
+
+void RecordDialog::ProgressChanged() {
+    update();
+}
+
+void RecordDialog::Finished() {
+    finishedLook_ = true;
+    cancel_->SetBitmaps(skin::kCloseNormal, skin::kClosePressed, skin::kCloseLit, 0,
+                        kTextButtonMask);
+    update();
+}
+
+void RecordDialog::Closed() {
+    if (ended_) return;
+    ended_ = true;
+    if (loop_) loop_->quit();
+    emit ended();
+}
+
+void RecordDialog::ShowMessage(const std::string& caption, const std::string& text) {
+    if (showMessage) {
+        showMessage(caption, text);
+        return;
+    }
+    QMessageBox::critical(this, QString::fromStdString(caption), QString::fromStdString(text));
+}
+
+std::optional<std::string> RecordDialog::ChooseFolder(const std::string& start) {
+    if (chooseFolder) return chooseFolder(start);
+    const QString chosen = qt::ChooseFolder(this, QString::fromStdString(start));
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
+}
+
+}  // namespace tunara::qt

@@ -1,0 +1,86 @@
+#pragma once
+// The list view of a TrackList: name and duration columns, rows asked of the
+// list while drawing (nothing is copied), the current item of the active list
+// marked, flat scroll bars of its own, drag to reorder the selected rows and
+// double-click to play.
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+#include <set>
+
+namespace tunara {
+class TrackList;
+}
+
+namespace tunara::qt {
+
+class TrackListView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrackListView(QWidget* parent);
+
+    void Bind(TrackList* list);
+    TrackList* List() const { return list_; }
+    // Follows the list's count and redraws.
+    void Refresh();
+    void EnsureVisible(int row);
+    void SetColours(QColor background, QColor textBackground, QColor text);
+
+    int RowCount() const { return rows_; }
+    int TopRow() const { return top_; }
+    int RowsPerPage() const;
+    int RowAt(const QPoint& p) const;  // -1 outside the rows
+    QRect RowRect(int row) const;
+    const std::set<int>& Selected() const { return selected_; }
+    std::vector<int> SelectedRows() const { return {selected_.begin(), selected_.end()}; }
+    void Select(int row, bool only = true);
+    int NameColumnWidth() const;
+    int DurationColumnWidth() const;
+    int Redraws() const { return redraws_; }
+
+    // "hh:mm:ss" of a duration in milliseconds.
+    static QString DurationText(int ms);
+
+signals:
+    void activated(int row);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
+    void mouseReleaseEvent(QMouseEvent*) override;
+    void mouseDoubleClickEvent(QMouseEvent*) override;
+    void wheelEvent(QWheelEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    QRect Body() const;       // the rows' area, header and scroll bar excluded
+    QRect ScrollBar() const;  // empty when every row fits
+    QRect Thumb() const;
+    int RowHeight() const { return rowHeight_; }
+    int MaxTop() const;
+    void ScrollTo(int top);
+    void DragStep(const QPoint& p);
+    void PaintRow(QPainter& p, int row, const QRect& r);
+
+    TrackList* list_ = nullptr;
+    int rows_ = 0;
+    int top_ = 0;
+    std::set<int> selected_;
+    int anchor_ = -1;
+    int dragFrom_ = -1;
+    int dragTo_ = -1;
+    QPoint pressPoint_;
+    bool pressedOnRow_ = false;
+    bool thumbDrag_ = false;
+    int thumbGrab_ = 0;
+    QFont font_;
+    int rowHeight_ = 13;
+    int headerHeight_ = 15;
+    int scrollExtent_ = 16;
+    QColor background_{Qt::black}, textBackground_{Qt::black}, text_{0, 127, 255};
+    int redraws_ = 0;
+};
+
+}  // namespace tunara::qt

@@ -1,0 +1,67 @@
+#pragma once
+// The window a movie's pictures appear in: the movie framed by the skin's
+// 16-pixel border (corners copied, edges stretched from bitmap 193, the
+// outline from mask 192). Frames arrive on a media thread and are handed to
+// the window by queued calls.
+#include <QImage>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "platform/media/MediaToolbox.h"
+#include "ui/qt/SkinnedWindow.h"
+
+namespace tunara::qt {
+
+class BitmapButton;
+
+class VideoPanel : public SkinnedWindow {
+    Q_OBJECT
+public:
+    static constexpr int kBorder = 16;
+
+    VideoPanel();
+    // Sizes the window to a picture of `size` plus the border on every side.
+    void FitPicture(QSize size);
+    void ShowFrame(const QImage& frame);
+    QRect PictureRect() const;
+    int FramesShown() const { return framesShown_; }
+    // The user closed the window.
+    std::function<void()> onClosed;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void closeEvent(QCloseEvent*) override;
+
+private:
+    void PlaceBesideMainWindow();
+
+    SkinBitmap frameBitmap_, frameMask_;
+    BitmapButton* close_ = nullptr;
+    QImage picture_;
+    QSize pictureSize_;
+    int framesShown_ = 0;
+    bool everShown_ = false;
+};
+
+// What the media toolbox draws into; owned by the playing source.
+class QtVideoWindow : public media::VideoWindow {
+public:
+    QtVideoWindow();
+    ~QtVideoWindow() override;
+
+    // Any thread.
+    void PresentFrame(const media::VideoFrame& frame) override;
+    VideoPanel* Panel() const { return panel_; }
+
+private:
+    std::mutex mutex_;
+    VideoPanel* panel_;    // deleted with this window
+    bool closed_ = false;  // closed by the user or going away: pictures stop
+};
+
+// Lets movies with video open a QtVideoWindow.
+void InstallVideoWindows();
+
+}  // namespace tunara::qt
