@@ -1,9 +1,27 @@
 #include "platform/movie/MovieReader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
+#include "platform/io/OpenRegular.h"
+
 namespace tunara::movie {
+
+namespace {
+// A FIFO or device named like a movie would block fopen() until a writer
+// appears; only regular files are read.
+FILE* OpenForReading(const std::string& path) {
+    const int fd = io::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "rb");
+    if (!f) ::close(fd);
+    return f;
+}
+}  // namespace
+
 namespace {
 
 constexpr uint64_t kMaxMovieResource = 64u << 20;
@@ -74,7 +92,7 @@ bool MovieReader::ReadAt(uint64_t offset, void* data, size_t bytes) {
         std::memcpy(data, memory_.data() + offset, bytes);
         return true;
     }
-    FILE* f = std::fopen(path_.c_str(), "rb");
+    FILE* f = OpenForReading(path_);
     if (!f) return false;
     const bool ok =
         fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(data, 1, bytes, f) == bytes;
@@ -85,7 +103,7 @@ bool MovieReader::ReadAt(uint64_t offset, void* data, size_t bytes) {
 MovieReadStatus MovieReader::Open(const std::string& path) {
     path_ = path;
     inMemory_ = false;
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = OpenForReading(path);
     if (!f) return MovieReadStatus::kCannotOpen;
     fseeko(f, 0, SEEK_END);
     const off_t size = ftello(f);

@@ -34,7 +34,8 @@ TEST(NonRegularFile, FifoNamedLikeMediaIsRefusedAtOnce) {
         std::promise<void> done;
         auto watchdog = std::async(std::launch::async, [&, f = done.get_future()] {
             if (f.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return false;
-            const int fd = ::open(path.c_str(), O_WRONLY);
+            // O_RDWR never blocks on a FIFO and releases a reader blocked in open().
+            const int fd = ::open(path.c_str(), O_RDWR);
             if (fd >= 0) ::close(fd);
             return true;
         });
