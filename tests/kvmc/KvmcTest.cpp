@@ -35,6 +35,12 @@ void* operator new[](size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+// Every form the code may use is replaced, so each allocation and its release
+// pair up (the decoder uses the nothrow array form).
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    ++gNewCalls;
+    return std::malloc(size ? size : 1);
+}
 void operator delete[](void* p) noexcept {
     std::free(p);
 }
