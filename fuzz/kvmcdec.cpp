@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kvmcDecOpen(&dec) != 0) std::abort();
     if (kvmcDecConfigure(dec, &info, &params) == 0) {
         const int32_t P = info.bytesPerPacket, H = info.samplesPerPacket;
-        std::vector<uint8_t> packet(size_t(P));
+        std::vector<uint8_t> packet(static_cast<size_t>(P));
         std::vector<int16_t> pcm(size_t(H * info.channels));
         for (size_t at = 0; at < size; at += size_t(P)) {
             std::memset(packet.data(), 0, packet.size());
