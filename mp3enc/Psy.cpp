@@ -205,12 +205,12 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, boo
     ModelChannel& m = c.model[mc];
     Analysis out{};
     alignas(32) float buf[1024];
-    alignas(32) float spec[1026];
+    alignas(32) float spectrum[1026];
     float e[513];
     Fetch(c, mc, at - 161, 1024, row.hannLong, buf);
-    dspsRealFftNip(buf, spec, 10, dspFftForward);
+    dspsRealFftNip(buf, spectrum, 10, dspFftForward);
     for (int k = 0; k < 513; ++k)
-        e[k] = spec[2 * k] * spec[2 * k] + spec[2 * k + 1] * spec[2 * k + 1];
+        e[k] = spectrum[2 * k] * spectrum[2 * k] + spectrum[2 * k + 1] * spectrum[2 * k + 1];
 
     // Unpredictability: distance of each line from its prediction out of the two previous
     // spectra (magnitude 2 r1 - r2, phase 2 phi1 - phi2), relative to their magnitudes.
@@ -225,8 +225,8 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, boo
             const float pr = sqr * a2 + sqi * b2, pi = sqi * a2 - sqr * b2;
             float ur = 1, ui = 0;
             if (r > 0) {
-                ur = spec[2 * k] / r;
-                ui = spec[2 * k + 1] / r;
+                ur = spectrum[2 * k] / r;
+                ui = spectrum[2 * k + 1] / r;
             }
             const float dr = r * ur - rp * pr, di = r * ui - rp * pi;
             const float denom = r + std::fabs(rp);

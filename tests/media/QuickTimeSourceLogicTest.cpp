@@ -176,9 +176,9 @@ TEST_F(SourceOverFake, UserDataText_CutsAndReportsMissingItems) {
     fake_.Get<void (*)(uint32_t, const char*)>("tunaraFakeSetUserData")(kUserDataAlbum, "Post");
     Movie movie = nullptr;
     MovieFile file = nullptr;
-    TmFileSpec spec{};
-    ASSERT_EQ(MakeFileSpec("/m/a.ogg", &spec), kTmOk);
-    ASSERT_EQ(OpenMovieFile(spec, &file, 1), kTmOk);
+    TmFileSpec fileRef{};
+    ASSERT_EQ(MakeFileSpec("/m/a.ogg", &fileRef), kTmOk);
+    ASSERT_EQ(OpenMovieFile(fileRef, &file, 1), kTmOk);
     ASSERT_EQ(MakeMovieFromFile(&movie, file, 1), kTmOk);
     CloseMovieFile(file);
     std::string text = "stale";

@@ -269,12 +269,12 @@ TEST(LevelDisplay, LightsTheSegmentsOfKnownValues) {
     EXPECT_EQ(d.BandSegments(2), 0);
     EXPECT_EQ(d.BandSegments(3), 7);
     EXPECT_EQ(d.BandSegments(4), 0);
-    const QImage& spec = d.Image();
+    const QImage& image = d.Image();
     // Band 0 spans x 0..10 (bw 13); segment 6 spans y 1..3, high colour.
-    EXPECT_EQ(spec.pixelColor(5, 2), QColor(0, 127, 255));
-    EXPECT_EQ(spec.pixelColor(5, 20), QColor(64, 0, 127));
-    EXPECT_EQ(spec.pixelColor(11, 20), QColor(Qt::black));
-    EXPECT_EQ(spec.pixelColor(13 + 5, 17), QColor(Qt::black)) << "band 1 lights one segment";
+    EXPECT_EQ(image.pixelColor(5, 2), QColor(0, 127, 255));
+    EXPECT_EQ(image.pixelColor(5, 20), QColor(64, 0, 127));
+    EXPECT_EQ(image.pixelColor(11, 20), QColor(Qt::black));
+    EXPECT_EQ(image.pixelColor(13 + 5, 17), QColor(Qt::black)) << "band 1 lights one segment";
 }
 
 TEST(LevelDisplay, UnchangedValuesCostNoRedrawAndAClickSwitchesMode) {
