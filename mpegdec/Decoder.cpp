@@ -61,8 +61,24 @@ int32_t FrameLength(const FrameHeader& h) {
     return FrameLengthNoPadding(h.id, h.samplingFrequency, h.bitrateIndex) + h.padding;
 }
 
-// Finds a sync word whose frame is followed by another header one frame length later and
-// leaves the reader just after that first sync word. When none is found but the same refused
+// Whether the bytes after a candidate frame confirm it: another usable header, the end of the
+// data right there, or a tag. A lone frame (a very short file) is confirmed only by the end or a
+// tag, so a stray sync word in junk still needs the exact length to land on one.
+bool FrameFollows(MpegDecContext& c) {
+    const uint32_t start = c.in.bitsRead;
+    const uint32_t sync = GetBits(c, 12);
+    if (c.in.endReached) return c.in.bitsRead == start && !c.in.readFailed;
+    if (sync == 0xFFF) return ParseHeader(c, nullptr) == kMpegDecOk;
+    MoveBack(c.in, int32_t(c.in.bitsRead - start));
+    const uint32_t head = GetBits(c, 24);
+    if (!c.in.endReached && (head == 0x544147 || head == 0x494433)) return true;  // "TAG", "ID3"
+    const uint32_t tail = GetBits(c, 32);
+    return !c.in.endReached && head == 0x415045 && tail == 0x54414745 &&  // "APETAGE"
+           GetBits(c, 8) == 'X' && !c.in.endReached;
+}
+
+// Finds a sync word whose frame is confirmed by what follows it (FrameFollows) and leaves the
+// reader just after that sync word. When none is found but the same refused
 // header (Layer I/II, free format, reserved rate) came up twice, the stream is of that kind
 // and its refusal is returned instead of "no frame found".
 int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
@@ -102,8 +118,7 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
         // Skip one frame: length bytes from the start of the sync word.
         for (int32_t i = 0; i < length; ++i) GetBits(c, 8);
         const FrameHeader first = c.header;
-        bool confirmed = GetBits(c, 12) == 0xFFF && !c.in.endReached;
-        if (confirmed) confirmed = ParseHeader(c, nullptr) == kMpegDecOk;
+        const bool confirmed = !c.in.endReached && FrameFollows(c);
         c.header = first;
         // Back to just after the first sync word.
         MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd));

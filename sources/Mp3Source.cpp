@@ -26,7 +26,6 @@ namespace {
 constexpr uint8_t kDecoderOptions[4] = {1, 0, 0, 0};
 constexpr uint16_t kDecoderFlags = 0x008D;
 constexpr int kMaxBlockFrames = 1152;
-constexpr int kFramesBeforeSeekTarget = 3;  // rebuild the bit reservoir
 
 // Junk before the first frame is searched this far (mpg123 goes as far).
 constexpr int64_t kJunkBytes = 64 * 1024;
@@ -372,10 +371,28 @@ bool Mp3Source::DecodeNext() {
     }
 }
 
+int64_t Mp3Source::WarmUpStart(int64_t frameNo) const {
+    // The target frame's first samples overlap the granule before it, and the synthesis filter
+    // remembers about as much: the frame before (two before for the one-granule MPEG-2 frames)
+    // must decode whole. Its main data can begin up to 511 (255) bytes earlier, so start as many
+    // frames back as hold that much main data.
+    const bool mpeg1 = frameSamples_ == 1152;
+    const int64_t needed = std::max<int64_t>(frameNo - (mpeg1 ? 1 : 2), 0);
+    const int64_t reach = mpeg1 ? 511 : 255;
+    const int64_t overhead = 4 + 2 + mpeg::SideInfoBytes(mpeg1 ? 1 : 0, 2);  // at most
+    int64_t start = needed;
+    for (int64_t held = 0; start > 0 && held < reach;) {
+        --start;
+        held += std::max<int64_t>(
+            frameIndex_[size_t(start + 1)] - frameIndex_[size_t(start)] - overhead, 1);
+    }
+    return start;
+}
+
 void Mp3Source::PositionDecoder(int64_t frameNo) {
     const int64_t count = int64_t(frameIndex_.size());
     const int64_t k = std::clamp<int64_t>(frameNo, 0, count - 1);
-    const int64_t start = std::max<int64_t>(k - kFramesBeforeSeekTarget, 0);
+    const int64_t start = WarmUpStart(k);
     filePos_ = frameIndex_[size_t(start)];
     mpegDecReset(decoder_);
     nextFrameNo_ = start;

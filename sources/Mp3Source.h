@@ -62,6 +62,7 @@ private:
     bool FullScan();
     bool DecodeNext();
     bool HoldFrame(int64_t frameNo);
+    int64_t WarmUpStart(int64_t frameNo) const;
     void PositionDecoder(int64_t frameNo);
     void CopyFrames(uint8_t* dst, int64_t fromPos, int count) const;
     void ReportDecodeError();

@@ -186,6 +186,51 @@ TEST(DecoderApi, Decode_TruncatedLastFrame_EndsCleanly) {
     EXPECT_EQ(t.pcm, full.pcm);
 }
 
+// A lone frame counts as a stream when the data ends right behind it or a tag follows: it
+// decodes as mpg123 decodes that frame of the whole file. Junk behind it confirms nothing.
+TEST(DecoderApi, LoneFrame_ConfirmedByEndOrTag) {
+    REQUIRE_FIXTURE(Cbr128());
+    TUNARA_SKIP_IF_MISSING(!HaveTool("mpg123"), "mpg123");
+    const std::vector<size_t> offsets = FrameOffsets(Cbr128());
+    ASSERT_GT(offsets.size(), 3u);
+    const std::string whole = TempDir() + "/api128.mp3";
+    ASSERT_TRUE(RunCommand("mpg123 -q -s '" + whole + "' > '" + whole + ".raw' 2>/dev/null"));
+    const std::vector<int16_t> ref = ReadPcm(whole + ".raw");
+    ASSERT_GE(ref.size(), 2304u);
+
+    const std::vector<uint8_t> frame(Cbr128().begin(), Cbr128().begin() + long(offsets[1]));
+    std::vector<uint8_t> v1(128, 0), ape(32, 0), v2(10, 0);
+    std::copy_n("TAG", 3, v1.begin());
+    std::copy_n("APETAGEX", 8, ape.begin());
+    std::copy_n("ID3\4", 4, v2.begin());
+    using Tail = const std::vector<uint8_t>*;
+    for (const Tail tail : std::initializer_list<Tail>{nullptr, &v1, &ape, &v2}) {
+        SCOPED_TRACE(tail ? std::string(tail->begin(), tail->begin() + 3) : "alone");
+        std::vector<uint8_t> bytes = frame;
+        if (tail) bytes.insert(bytes.end(), tail->begin(), tail->end());
+        const Decoded d = DecodeAll(bytes);
+        EXPECT_EQ(d.lastStatus, kMpegDecEndOfData);
+        ASSERT_EQ(d.pcm.size(), 2304u);
+        EXPECT_GE(Compare(d.pcm.data(), ref.data(), 2304).psnr, 90.0);
+    }
+    std::vector<uint8_t> junk = frame;
+    junk.insert(junk.end(), 40, 0x11);
+    EXPECT_EQ(DecodeAll(junk).lastStatus, kMpegDecNoFrameFound);
+
+    // A reset onto the last frame finds it, though no header follows.
+    MemoryInput in{&Cbr128()};
+    MpegDecHandle h = nullptr;
+    ASSERT_EQ(Open(in, &h), 0);
+    int16_t pcm[2304];
+    MpegPcmBlock b{0, 0, pcm};
+    ASSERT_EQ(mpegDecDecodeFrame(nullptr, &b, nullptr, h), 0);  // locates the first frame
+    in.pos = offsets.back();
+    EXPECT_EQ(mpegDecReset(h), 0);
+    EXPECT_EQ(mpegDecDecodeFrame(nullptr, &b, nullptr, h), 0);
+    EXPECT_EQ(mpegDecDecodeFrame(nullptr, &b, nullptr, h), kMpegDecEndOfData);
+    mpegDecClose(&h);
+}
+
 // After a seek and mpegDecReset, frames whose main data reaches back before the new position
 // give 0 samples without error, and the output soon matches an uninterrupted decode.
 TEST(DecoderApi, Reset_AfterSeek_SkipsFramesReachingBack) {
