@@ -12,6 +12,7 @@
 
 #ifdef TUNARA_HAVE_MP3ENC
 #include "mp3enc/mp3enc.h"
+#include "mp3enc/mp3enctail.h"
 #endif
 
 namespace tunara {
@@ -132,6 +133,7 @@ bool Mp3Worker::Encode() {
     Mp3PcmBlock block{channels, samplesPerFrame, pcm.data()};
     const Mp3AncillaryBlock ancillary{0, nullptr};
     int64_t position = 0;
+    int64_t trackSamples = 0;  // per channel, without the padding of the last block
     bool ok = true;
     while (!Stopping()) {
         uint32_t length = blockBytes;
@@ -154,8 +156,18 @@ bool Mp3Worker::Encode() {
             break;
         }
         position += samplesPerFrame;
+        trackSamples += length / uint32_t(channels * bytesPerSample);
         ReportPosition(position, format.sampleRate);
         if (read == kPcmWaveEnd) break;
+    }
+    // Without the frames of silence the encoder's delay would keep the track's last
+    // moments out of the file.
+    if (ok && !Stopping()) {
+        status = mp3EncEncodeTail(&config, channels, samplesPerFrame, trackSamples, encoder);
+        if (status != 0) {
+            failure_ = std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".";
+            ok = false;
+        }
     }
     if (mp3EncClose(&encoder) != 0 && ok) {
         failure_ = "The MP3 encoder failed at the end of the track.";

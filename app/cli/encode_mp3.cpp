@@ -14,6 +14,7 @@
 
 #include "app/cli/Cli.h"
 #include "mp3enc/mp3enc.h"
+#include "mp3enc/mp3enctail.h"
 #include "mpeg/Header.h"
 #include "sources/PcmWaveStream.h"
 
@@ -184,6 +185,13 @@ int Run(const std::vector<std::string>& args) {
         mp3EncClose(&enc);
         if (tty) std::fputc('\n', stderr);
         return Fail("interrupted; output removed", "", out, outPath) == 1 ? 130 : 130;
+    }
+    // Silence after the last block brings the input's last samples past the encoder's delay.
+    const uint64_t samples = done / uint64_t(format.channels * bytesPerSample);
+    status = mp3EncEncodeTail(nullptr, format.channels, samplesPerFrame, int64_t(samples), enc);
+    if (status != kMp3EncOk) {
+        mp3EncClose(&enc);
+        return Fail("encoding failed", mp3EncStatusText(status), out, outPath);
     }
     status = mp3EncClose(&enc);
     if (status != kMp3EncOk) return Fail("writing failed", mp3EncStatusText(status), out, outPath);

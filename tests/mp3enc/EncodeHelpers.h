@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "mp3enc/mp3enc.h"
+#include "mp3enc/mp3enctail.h"
 #include "mpeg/Header.h"
 #include "mpegdec/mpegdec.h"
 
@@ -95,6 +96,7 @@ struct EncodeParams {
     int mode = -1;          // -1: joint stereo for two channels, single channel for one
     int padding = 0;        // option byte 6
     bool decimate = false;  // input at twice the rate
+    bool tail = false;      // frames of silence after the last block (mp3EncEncodeTail)
 };
 
 inline int32_t AppendBytes(const uint8_t* bytes, int32_t* count, void* user) {
@@ -149,6 +151,9 @@ inline std::vector<uint8_t> Encode(const std::vector<int16_t>& pcm, const Encode
         Mp3EncConfig config{};
         EXPECT_EQ(mp3EncEncodeFrame(&config, &b, nullptr, h), 0);
         if (frameHeaders) frameHeaders->push_back(config.header);
+    }
+    if (p.tail) {
+        EXPECT_EQ(mp3EncEncodeTail(nullptr, p.channels, spf, int64_t(total), h), 0);
     }
     EXPECT_EQ(mp3EncClose(&h), 0);
     return out;
