@@ -126,7 +126,9 @@ int Cd(const std::vector<std::string>& args) {
     return ListCd(args);
 }
 
-Registration reg({"cd", "cd [DRIVE...] | cd play [DRIVE] [TRACK]", &Cd});
+Registration reg({"cd", "cd [DRIVE...] | cd play [DRIVE] [TRACK]", &Cd,
+                  "Lists the drives' tracks and disc ids, or plays a track with the keys of\n"
+                  "play. Disc images named in TUNARA_CD_IMAGES act as drives.\n"});
 
 }  // namespace
 

@@ -114,8 +114,10 @@ int CdLookup(const std::vector<std::string>& args) {
     return done ? 0 : 1;
 }
 
-const Registration registration({"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]]",
-                                 CdLookup});
+const Registration registration(
+    {"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]]", CdLookup,
+     "Looks the disc's table of contents up on the CDDB server of the settings\n"
+     "(or the one --server names) and prints the titles it found.\n"});
 
 }  // namespace
 

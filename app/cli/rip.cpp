@@ -278,7 +278,10 @@ int Rip(const std::vector<std::string>& args) {
     return finished ? 0 : cancelled ? 130 : 1;
 }
 
-Registration reg({"rip", kUsage, &Rip});
+Registration reg({"rip", kUsage, &Rip,
+                  "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files or\n"
+                  "KVMC movies; the record options of the settings fill in what is not given.\n"
+                  "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"});
 
 }  // namespace
 

@@ -125,10 +125,13 @@ TEST_F(Cli, Info_PrintsFieldsOrFails) {
 
 // Help asked for is output with success; a mistake is an error on standard error.
 TEST_F(Cli, HelpAndVersion_GoToStandardOutput) {
-    for (const char* args : {"--help", "-h", "decode --help", "play --help", "info -h"}) {
+    for (const char* args : {"--help", "-h", "decode --help", "play --help", "info -h",
+                             "encode --help", "rip --help", "cd --help", "cd lookup --help"}) {
         Result r = RunCli(args, "/dev/null");
         EXPECT_EQ(r.exitCode, 0) << args;
         EXPECT_EQ(r.out.rfind("usage: tunara-cli", 0), 0u) << args << ": " << r.out;
+        // Each command says more than its usage line.
+        EXPECT_LT(r.out.find('\n') + 1, r.out.size()) << args << ": " << r.out;
     }
     Result r = RunCli("--version", "/dev/null");
     EXPECT_EQ(r.exitCode, 0);
