@@ -2,6 +2,7 @@
 // damage in the middle, and the encoder's delay and padding that must not be played.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <tuple>
 
@@ -66,6 +67,36 @@ TEST(Mp3OddFiles, EncoderDelayAndPadding_SourceLength) {
         EXPECT_NEAR(o.durationMs, f.samples * 1000 / (f.name[0] == 'l' ? 22050 : 44100), 1);
     }
     EXPECT_TRUE(rec->errors.empty());
+}
+
+// LAME files of two and three audio frames (the summary frame besides) play exactly their
+// source, as mpg123 decodes them.
+TEST(Mp3OddFiles, ShortLameFiles_SourceLengthAndMpg123) {
+    REQUIRE_MP3_FILES();
+    REQUIRE_DECODER();
+    TUNARA_SKIP_IF_MISSING(!HaveTool("mpg123"), "mpg123");
+    TempDir dir;
+    for (const int samples : {1, 900, 1100, 2000}) {
+        SCOPED_TRACE(samples);
+        const std::string wav = dir.File("short.wav"), mp3 = dir.File("short.mp3");
+        ASSERT_TRUE(tunara::testing::Run("sox -r 44100 -c 2 -n -b 16 " + wav + " synth " +
+                                         std::to_string(samples) + "s sine 440 sine 660 vol 0.5"));
+        ASSERT_TRUE(tunara::testing::Run("lame --quiet -b 128 " + wav + " " + mp3));
+        ASSERT_TRUE(tunara::testing::Run("sh -c 'mpg123 -q -s " + mp3 + " > " + mp3 + ".raw'"));
+        const Bytes raw = ReadAll(mp3 + ".raw");
+        const Opened o = PlayAll(mp3);
+        ASSERT_TRUE(o.ok);
+        EXPECT_LE(o.frames, 3u);
+        ASSERT_EQ(o.pcm.size(), size_t(samples) * 2);
+        ASSERT_EQ(raw.size(), o.pcm.size() * 2);
+        double error = 0;
+        for (size_t i = 0; i < o.pcm.size(); ++i) {
+            const double d = o.pcm[i] - int16_t(raw[2 * i] | raw[2 * i + 1] << 8);
+            error += d * d;
+        }
+        const double mse = error / double(o.pcm.size());
+        EXPECT_TRUE(mse == 0 || 10 * std::log10(32767.0 * 32767.0 / mse) > 90) << mse;
+    }
 }
 
 // After a seek the rest is the whole stream's from that position, to the sample and to the
