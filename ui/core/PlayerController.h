@@ -132,6 +132,9 @@ public:
 
 private:
     bool StepNext();  // Next; false when it stopped at the end of the list
+    // Gives a PCM source the item the list plays after it, so that the device
+    // plays on from one to the other without a gap.
+    void FollowNext();
     void ShowSource();
     void ShowModes();
     void ShowTransport();
@@ -157,6 +160,9 @@ private:
     MediaSource* source_ = nullptr;
     PlayState state_ = Stopped;
     std::unique_ptr<MediaSource> webSource_;
+    // The item the current source refused to be followed by (another format,
+    // does not open): not asked again while the source stays current.
+    MediaSource* followRefused_ = nullptr;
     bool running_ = false;
     bool reachedEnd_ = false;
 
