@@ -3,8 +3,6 @@
 // position come out as if it had played alone.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "FakeSource.h"
 #include "engine/testing/EngineTesting.h"
 
@@ -176,52 +174,6 @@ TEST_F(FollowerTest, FollowerDestroyedMidRead) {
     EXPECT_EQ(a.GetPosition(), 1200);
     a.Close();
     EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
-}
-
-// Random transport on a leader and its follower against a device that plays
-// at random moments, with the follower replaced and handed over now and then:
-// no deadlock, no lost slot, positions in range.
-TEST_F(FollowerTest, RandomTransport_Stress) {
-    std::mt19937 rng(777);
-    FakeSource a(3000), b(2500), c(2000);
-    FakeSource* all[] = {&a, &b, &c};
-    FakeSource* lead = &a;
-    ASSERT_EQ(lead->Open(), 1);
-    for (int i = 0; i < 1000; ++i) {
-        FakeSource* other = all[rng() % 3];
-        switch (rng() % 12) {
-            case 0:
-                lead->SetFollower(other);  // as the controller does before Play
-                lead->Play();
-                break;
-            case 1:
-            case 2:
-                lead->SetFollower(rng() % 4 ? other : nullptr);
-                break;
-            case 3:
-                lead->Stop();
-                break;
-            case 4:
-                lead->Seek(static_cast<int32_t>(rng() % 3500));
-                break;
-            case 5:
-            case 6: {
-                auto* next = static_cast<FakeSource*>(lead->Follower());
-                if (next && lead->HandOver(*next)) lead = next;
-                break;
-            }
-            default:
-                device->Consume(rng() % 1500);
-                break;
-        }
-        ASSERT_GE(lead->GetPosition(), 0) << i;
-        ASSERT_LE(lead->GetPosition(), 3000) << i;
-    }
-    lead->Stop();
-    ASSERT_TRUE(device->WaitNoticesDelivered(5s));
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
-    lead->Close();
-    EXPECT_EQ(opens, 1);
 }
 
 }  // namespace
