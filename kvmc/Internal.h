@@ -242,4 +242,29 @@ extern const int32_t kFilterWindow[512];
 int32_t EnvelopeBand(const KvmcEncoder& e, int q, int32_t k);
 int32_t SubPacketCount(const KvmcEncoder& e);
 
+// ---------------------------------------------------------------------------
+// Decoder signal kernels (Synthesis.cpp)
+// ---------------------------------------------------------------------------
+
+inline constexpr int32_t kSineSize = 16384;     // points per turn of the sine table
+inline constexpr int32_t kSubbandLength = 128;  // samples per subband and packet
+
+// Eight-lane kernels where the processor has AVX (decided at start); they give the same
+// results as the four-lane ones. Tests switch it to compare.
+extern bool g_kvmcWide;
+
+// sin(2 pi i / kSineSize), i < kSineSize; made once per process.
+const float* SineTable();
+
+// out[t] += amp sin(2 pi (index + indexStep t) / kSineSize) (pi/2) sin^2(pi t / length) for
+// t < length, length a power of two from 128 to 8192.
+void AddTone(float* out, int32_t length, float amp, uint32_t index, uint32_t indexStep);
+
+// One packet of one channel through the 32-band synthesis filter bank: `bands` subbands of
+// kSubbandLength samples (band k at sb + k kSubbandLength; the others are zero) give 32 x
+// kSubbandLength samples at `out`. X is scratch of 32 x kSubbandLength; ring (1024) and
+// vpos (a multiple of 64) carry the filter bank's state from packet to packet.
+void SynthesisFilterBank(const float* sb, int32_t bands, float* X, float* ring, int32_t& vpos,
+                         float* out);
+
 }  // namespace kvmc
