@@ -17,10 +17,10 @@ inline void Load(V& v, const float* p) {
     std::memcpy(&v, p, sizeof v);
 }
 
-constexpr int kToneLanes = 8;
+constexpr int kToneLanes = 32;
 // Samples between exact restarts of the phasors from the table: the rotation loses about an
 // ulp per step, so after 32 steps a full-scale tone is still a fraction of an LSB off.
-constexpr int32_t kToneRestart = 256;
+constexpr int32_t kToneRestart = 1024;
 
 struct ToneTables {
     float sine[kSineSize];
@@ -48,9 +48,11 @@ const ToneTables& Tones() {
 
 // Every lane runs the same operations in the same order whatever the vector width: lane j
 // starts at sample t0 + j and advances by eight samples per step.
+// Inlined into each caller so that the AVX copy is compiled for AVX.
 template <typename V>
-inline void ToneKernel(float* out, const float* taper, int32_t length, float amp, uint32_t index,
-                       uint32_t indexStep, const float* sine) {
+__attribute__((always_inline)) inline void ToneKernel(float* out, const float* taper,
+                                                      int32_t length, float amp, uint32_t index,
+                                                      uint32_t indexStep, const float* sine) {
     constexpr int W = sizeof(V) / sizeof(float), R = kToneLanes / W;
     constexpr uint32_t kMask = kSineSize - 1, kQuarter = kSineSize / 4;
     const uint32_t turn = (indexStep * kToneLanes) & kMask;
@@ -104,8 +106,9 @@ const FilterBankTables& Bank() {
 // (X[m][t] = sum over k < bands of C[m][k] sb[k][t], in k order); then per time step the V ring
 // takes the folded rows and the window sums 32 outputs, lanes over outputs.
 template <typename V>
-inline void FilterBankKernel(const float* sb, int32_t bands, float* X, float* ring, int32_t& vpos,
-                             float* out) {
+__attribute__((always_inline)) inline void FilterBankKernel(const float* sb, int32_t bands,
+                                                            float* X, float* ring, int32_t& vpos,
+                                                            float* out) {
     constexpr int W = sizeof(V) / sizeof(float), Q = 32 / W;
     const FilterBankTables& T = Bank();
     for (int m = 0; m < 32; ++m)
