@@ -236,8 +236,6 @@ int32_t MinimumBits(const KvmcEncoder& e);
 int32_t DeriveSettings(KvmcEncoder* e, KvmcStreamInfo* info, const KvmcParams* params);
 // Coding class of coefficient group g at a quality level (34, 30, 24, 16, 10).
 int32_t GroupClass(int quality, int g);
-// The 512-tap window of the 32-band filter bank in units of 2^-16 (the synthesis form).
-extern const int32_t kFilterWindow[512];
 // Envelope band of bin k at row q.
 int32_t EnvelopeBand(const KvmcEncoder& e, int q, int32_t k);
 int32_t SubPacketCount(const KvmcEncoder& e);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/dsp.h"
 #include "kvmc/Internal.h"
 
 namespace kvmc {
@@ -93,7 +94,7 @@ struct FilterBankTables {
     FilterBankTables() {
         for (int m = 0; m < 32; ++m)
             for (int k = 0; k < 32; ++k) C[m][k] = float(std::cos(m * (2 * k + 1) * M_PI / 64.0));
-        for (int i = 0; i < 512; ++i) D[i] = float(kFilterWindow[i]) / 65536.0f;
+        std::memcpy(D, dspPolyphaseWindow(), sizeof D);
     }
 };
 

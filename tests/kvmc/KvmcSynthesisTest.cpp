@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "dsp/dsp.h"
 #include "kvmc/Internal.h"
 
 using namespace kvmc;
@@ -64,6 +65,7 @@ TEST(KvmcSynthesis, AddTone_MatchesExactToneAtEveryLength) {
 // ring, each output the windowed sum of 16 ring values. Three packets in a row, so the ring
 // carries over packet joins, for the 8, 16 and 30 bands of the three hop sizes.
 TEST(KvmcSynthesis, FilterBank_MatchesDirectSynthesisAcrossPackets) {
+    const float* D = dspPolyphaseWindow();
     std::vector<float> outs[2];
     ForEachWidth([&](int wide) {
         for (int32_t bands : {8, 16, 30}) {
@@ -91,9 +93,8 @@ TEST(KvmcSynthesis, FilterBank_MatchesDirectSynthesisAcrossPackets) {
                     for (int j = 0; j < 32; ++j) {
                         double y = 0;
                         for (int i = 0; i < 8; ++i) {
-                            y += kFilterWindow[64 * i + j] / 65536.0 *
-                                 V[size_t((directPos + 128 * i + j) & 1023)];
-                            y += kFilterWindow[64 * i + 32 + j] / 65536.0 *
+                            y += D[64 * i + j] * V[size_t((directPos + 128 * i + j) & 1023)];
+                            y += D[64 * i + 32 + j] *
                                  V[size_t((directPos + 128 * i + 96 + j) & 1023)];
                         }
                         worst = std::max(worst, std::fabs(out[size_t(step * 32 + j)] - y));
