@@ -168,20 +168,11 @@ __attribute__((target("avx"))) void FilterBankAvx(const float* sb, int32_t bands
                                                   float* ring, int32_t& vpos, float* out) {
     FilterBankKernel<V8>(sb, bands, X, ring, vpos, out);
 }
-
-bool DetectWide() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx");
-}
-#else
-bool DetectWide() {
-    return false;
-}
 #endif
 
 }  // namespace
 
-bool g_kvmcWide = DetectWide();
+bool g_kvmcWide = dspCpuHasAvx();
 
 const float* SineTable() {
     return Tones().sine;
