@@ -649,7 +649,7 @@ int32_t kvmcDecOpen(KvmcDecHandle* handle) {
     for (int i = 0; i < 64; ++i) d->amp[i] = AmpValue(i);
     BuildAllCodes(d->codes);
     for (int i = 0; i < kCodeCount; ++i) BuildTable(d->codes[i], d->tables[i]);
-    (void)SineTable();
+    MakeSynthesisTables();
     return kKvmcOk;
 }
 

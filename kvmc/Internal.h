@@ -251,8 +251,8 @@ inline constexpr int32_t kSubbandLength = 128;  // samples per subband and packe
 // results as the four-lane ones. Tests switch it to compare.
 extern bool g_kvmcWide;
 
-// sin(2 pi i / kSineSize), i < kSineSize; made once per process.
-const float* SineTable();
+// Makes the kernels' process-wide tables (once), so that no decode call pays for them.
+void MakeSynthesisTables();
 
 // out[t] += amp sin(2 pi (index + indexStep t) / kSineSize) (pi/2) sin^2(pi t / length) for
 // t < length, length a power of two from 128 to 8192.

@@ -24,7 +24,7 @@ constexpr int kToneLanes = 32;
 constexpr int32_t kToneRestart = 1024;
 
 struct ToneTables {
-    float sine[kSineSize];
+    float sine[kSineSize];  // sin(2 pi i / kSineSize)
     // (pi/2) sin^2(pi t / L) for L = 2^7 .. 2^13, each at taper + L - 128.
     float taper[2 * 8192 - 128];
     ToneTables() {
@@ -174,8 +174,9 @@ __attribute__((target("avx"))) void FilterBankAvx(const float* sb, int32_t bands
 
 bool g_kvmcWide = dspCpuHasAvx();
 
-const float* SineTable() {
-    return Tones().sine;
+void MakeSynthesisTables() {
+    (void)Tones();
+    (void)Bank();
 }
 
 void AddTone(float* out, int32_t length, float amp, uint32_t index, uint32_t indexStep) {
