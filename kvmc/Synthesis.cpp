@@ -31,8 +31,7 @@ struct ToneTables {
         for (int i = 0; i < kSineSize; ++i)
             sine[i] = float(std::sin(2.0 * M_PI * i / double(kSineSize)));
         for (int32_t L = 128; L <= 8192; L *= 2) {
-            // The same products the encoder's taper gives: the window from the sine table,
-            // squared in float.
+            // The window from the sine table, squared in float.
             const int32_t step = (kSineSize / 2) / L;
             for (int32_t t = 0; t < L; ++t) {
                 const float w = sine[t * step];
@@ -48,8 +47,8 @@ const ToneTables& Tones() {
 }
 
 // Every lane runs the same operations in the same order whatever the vector width: lane j
-// starts at sample t0 + j and advances by eight samples per step.
-// Inlined into each caller so that the AVX copy is compiled for AVX.
+// starts at sample t0 + j and advances by kToneLanes samples per step. Inlined into each
+// caller so that the AVX copy is compiled for AVX.
 template <typename V>
 __attribute__((always_inline)) inline void ToneKernel(float* out, const float* taper,
                                                       int32_t length, float amp, uint32_t index,
@@ -57,7 +56,7 @@ __attribute__((always_inline)) inline void ToneKernel(float* out, const float* t
     constexpr int W = sizeof(V) / sizeof(float), R = kToneLanes / W;
     constexpr uint32_t kMask = kSineSize - 1, kQuarter = kSineSize / 4;
     const uint32_t turn = (indexStep * kToneLanes) & kMask;
-    const V c8 = V{} + sine[(turn + kQuarter) & kMask], s8 = V{} + sine[turn];
+    const V cStep = V{} + sine[(turn + kQuarter) & kMask], sStep = V{} + sine[turn];
     const V a = V{} + amp;
     const int32_t span = length < kToneRestart ? length : kToneRestart;
     for (int32_t t0 = 0; t0 < length; t0 += span) {
@@ -78,8 +77,8 @@ __attribute__((always_inline)) inline void ToneKernel(float* out, const float* t
                 Load(w, taper + t + r * W);
                 x += (a * s[r]) * w;
                 std::memcpy(o, &x, sizeof x);
-                const V ns = s[r] * c8 + c[r] * s8;
-                c[r] = c[r] * c8 - s[r] * s8;
+                const V ns = s[r] * cStep + c[r] * sStep;
+                c[r] = c[r] * cStep - s[r] * sStep;
                 s[r] = ns;
             }
     }
