@@ -491,6 +491,27 @@ void PlayerController::OnCddbError() {
     display_.ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
 }
 
+void PlayerController::ApplyPreferredDrive() {
+    if (!hasCdDrive_ || !settings_) return;
+    const int index = settings_->ChooseCdDrive(cdDriveNames_);
+    if (index < 0 || index >= static_cast<int>(cdDrives_.size())) return;
+    CdDisc* chosen = cdDrives_[static_cast<size_t>(index)].get();
+    if (chosen == currentCd_) return;
+    const bool wasActive = IsActive(currentCd_);
+    if (wasActive && source_) source_->Stop();
+    currentCd_ = chosen;
+    // A drive never read yet (no disc id) reads its disc now.
+    if (currentCd_->Count() == 0 && currentCd_->DiscId() == 0) {
+        ReadCurrentCd();
+        if (currentCd_->Count() > 0) currentCd_->SetCurrent(0);
+    }
+    if (currentCd_->Count() > 0) LookUpCdInfo();
+    if (wasActive || settings_->Flag(settings::kAutoPlayCD)) MakeActive(currentCd_);
+    Stop();
+    // Stop does nothing without a source; the new list still has to show.
+    RefreshAll();
+}
+
 void PlayerController::Start() {
     if (settings_) {
         SettingsStore* store = settings_;
