@@ -129,3 +129,12 @@ int16_t dspwMax(const int16_t* vec, int32_t len) {
         if (vec[i] > m) m = vec[i];
     return m;
 }
+
+bool dspCpuHasAvx() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}

@@ -144,6 +144,14 @@ void dspFreeFftTables();
 // Returns 0 or the handler's result.
 int32_t dspcbPowerSpectr(const float* src, float* spectr, int32_t length);
 
+// True where the processor runs AVX instructions, so that a kernel compiled for them in
+// addition to the baseline may be chosen at run time.
+bool dspCpuHasAvx();
+
+// The 512-tap window of the 32-band polyphase filter bank in its synthesis form D[i], natural
+// order (D[256] = 1.144989014); the analysis window is D[i] / 32. Made once per process.
+const float* dspPolyphaseWindow();
+
 // Symmetric windows, applied in place; N >= 3. The end factors are exactly
 // 0.0 (Hann) and 0.08 (Hamming). Return 0 or the handler's result.
 int32_t dspsWinHann(float* vec, int32_t N);

@@ -50,13 +50,19 @@ private:
 struct Output {
     // Written only by the UI thread in Open/Close, while no run is going.
     std::unique_ptr<audio::AudioDevice> device;
-    WaveOutEngine* owner = nullptr;  // the object that opened the device
+    // The object that holds the device; HandOver also moves it mid-run,
+    // under the chain lock, and the feeder reads it under that lock.
+    WaveOutEngine* owner = nullptr;
     audio::PcmFormat format;
     std::array<audio::BufferHeader*, WaveOutEngine::kBufferCount> headers{};
 
     int ringIndex = 0;  // the header the feeder fills next; only the feeder moves it
     SlotSemaphore freeSlots;
     std::mutex engineLock;  // held by a feeder for its whole run
+    // Guards the followers and leaders of the chain and the owner's change at
+    // a hand-over. The feeder holds it while it reads a buffer, so a follower
+    // that leaves the chain is never being read.
+    std::mutex chainLock;
 
     // Signals the end-of-run wait that another header came back.
     std::mutex doneMutex;
@@ -128,6 +134,7 @@ uint32_t SourceFrames(PlayState state, uint32_t base, uint32_t samples) {
 WaveOutEngine::WaveOutEngine() = default;
 
 WaveOutEngine::~WaveOutEngine() {
+    LeaveChain();
     Halt();
     Output& out = Out();
     if (out.owner == this) ReleaseOutput(out);
@@ -149,8 +156,12 @@ int WaveOutEngine::Open() {
     Output& out = Out();
     // One device for the process: end whatever run uses it (another
     // object's, or this one opened twice) before it is closed.
-    if (out.owner) out.owner->Halt();
+    if (out.owner) {
+        out.owner->Halt();
+        out.owner->LeaveChain();
+    }
     ReleaseOutput(out);
+    LeaveChain();
 
     if (!OpenStream()) return 0;
 
@@ -199,7 +210,84 @@ void WaveOutEngine::Close() {
     // A run still going would use the buffers freed below.
     Halt();
     if (out.owner == this) ReleaseOutput(out);
+    LeaveChain();
     CloseStream();
+}
+
+bool WaveOutEngine::SetFollower(WaveOutEngine* next) {
+    Output& out = Out();
+    WaveOutEngine* dropped = nullptr;
+    {
+        std::lock_guard chain(out.chainLock);
+        if (next == follower_ || endSample_.load() >= 0) return next && next == follower_;
+        if (follower_) {
+            dropped = follower_;
+            follower_->leader_ = nullptr;
+            follower_ = nullptr;
+        }
+    }
+    if (dropped) dropped->CloseStream();
+    if (!next || next == this || out.owner != this || !out.device || next == out.owner ||
+        next->leader_)
+        return false;
+    if (!next->OpenStream()) return false;
+    if (next->channels_ != out.format.channels ||
+        next->sampleRate_ != static_cast<int32_t>(out.format.sampleRate) ||
+        next->bitsPerSample_ != out.format.bitsPerSample) {
+        next->CloseStream();
+        return false;
+    }
+    next->state_ = Stopped;
+    next->endSample_ = -1;
+    std::lock_guard chain(out.chainLock);
+    follower_ = next;
+    next->leader_ = this;
+    return true;
+}
+
+bool WaveOutEngine::HandOver(WaveOutEngine& next) {
+    Output& out = Out();
+    if (out.owner != this || follower_ != &next || endSample_.load() < 0 || IsPlaying())
+        return false;
+    next.JoinFeeder();  // a run of its own ended long ago; the thread object must be free
+    {
+        std::lock_guard chain(out.chainLock);
+        out.owner = &next;
+        state_ = Stopped;
+        follower_ = nullptr;
+        next.leader_ = nullptr;
+    }
+    next.feeder_ = std::move(feeder_);
+    endSample_ = -1;
+    CloseStream();
+    return true;
+}
+
+void WaveOutEngine::LeaveChain() {
+    WaveOutEngine* dropped = nullptr;
+    {
+        std::lock_guard chain(Out().chainLock);
+        if (leader_) {
+            leader_->follower_ = nullptr;
+            leader_ = nullptr;
+        }
+        if (follower_) {
+            dropped = follower_;
+            follower_->leader_ = nullptr;
+            follower_ = nullptr;
+        }
+    }
+    if (dropped) {
+        dropped->CloseStream();
+        dropped->state_ = Stopped;
+    }
+}
+
+void WaveOutEngine::RewindFollower() {
+    // The feeder has ended: nothing else reads the follower now.
+    if (endSample_.exchange(-1) < 0 || !follower_) return;
+    follower_->SeekFrame(0);
+    follower_->state_ = Stopped;
 }
 
 void WaveOutEngine::Play() {
@@ -232,6 +320,9 @@ void WaveOutEngine::StopRun(bool realign) {
     audio::AudioDevice* device = DeviceOf(this);
     uint32_t samples = 0;
     if (!device || device->GetPosition(samples) != audio::Status::Ok) return;
+    // Past this item's end the device plays its follower.
+    const int64_t end = endSample_.load();
+    if (end >= 0 && samples > end) samples = static_cast<uint32_t>(end);
     PlayState was = state_.load();
     basePosition_ = static_cast<int32_t>(
         SourceFrames(countedAs_.load(), static_cast<uint32_t>(basePosition_.load()), samples));
@@ -241,6 +332,7 @@ void WaveOutEngine::StopRun(bool realign) {
         std::lock_guard wait(Out().engineLock);  // a running feeder holds it to its end
     }
     JoinFeeder();
+    RewindFollower();
     // The stream has read ahead of what was heard by up to the whole ring;
     // move it back so that the next run starts where this one was stopped.
     if (realign && was != Stopped)
@@ -254,6 +346,7 @@ void WaveOutEngine::Halt() {
         device->Reset();
     }
     JoinFeeder();
+    RewindFollower();
 }
 
 void WaveOutEngine::JoinFeeder() {
@@ -264,6 +357,8 @@ int32_t WaveOutEngine::GetPosition() {
     audio::AudioDevice* device = DeviceOf(this);
     uint32_t samples = 0;
     if (!device || device->GetPosition(samples) != audio::Status::Ok || sampleRate_ <= 0) return 0;
+    const int64_t end = endSample_.load();
+    if (end >= 0 && samples > end) samples = static_cast<uint32_t>(end);
     uint32_t frames =
         SourceFrames(countedAs_.load(), static_cast<uint32_t>(basePosition_.load()), samples);
     double ms = static_cast<double>(frames) * 1000.0 / sampleRate_;
@@ -293,7 +388,15 @@ void WaveOutEngine::Seek(int32_t positionMs) {
 }
 
 int WaveOutEngine::IsPlaying() {
-    return state_.load() != Stopped;
+    if (state_.load() == Stopped) return 0;
+    const int64_t end = endSample_.load();
+    if (end < 0) return 1;
+    // The run has gone on into the follower: this item has ended once the
+    // device has played up to the join.
+    audio::AudioDevice* device = DeviceOf(this);
+    uint32_t samples = 0;
+    if (!device || device->GetPosition(samples) != audio::Status::Ok) return 1;
+    return samples < end ? 1 : 0;
 }
 
 void WaveOutEngine::GetLevels(float& left, float& right) {
@@ -318,6 +421,16 @@ void WaveOutEngine::RunFeeder() {
         return;
     }
     const int blockAlign = out.format.blockAlign;
+    // The item being read, and the one it follows until the hand-over. Past
+    // its start the run must not touch `this`: it may have been handed over.
+    WaveOutEngine* src = this;
+    WaveOutEngine* lead = nullptr;
+    uint32_t written = 0;  // frames queued by this run: the device's count at their end
+    // A follower that left the chain (its item closed or destroyed) is not
+    // read or touched again. Chain lock held.
+    auto reachable = [&] { return src == out.owner || (lead && lead->follower_ == src); };
+    // The device's holder decides the speed and the stop. Chain lock held.
+    auto ownerState = [&] { return out.owner ? out.owner->state_.load() : PlayState::Stopped; };
     for (;;) {
         out.freeSlots.Acquire();
         audio::BufferHeader* h = out.headers[out.ringIndex];
@@ -327,12 +440,25 @@ void WaveOutEngine::RunFeeder() {
             break;
         }
         // One reading of the state per buffer, so decimation matches the read.
-        PlayState state = state_.load();
-        if (state == Stopped) {
-            out.freeSlots.Release();
-            break;
+        PlayState state;
+        int n = 0;
+        {
+            std::lock_guard chain(out.chainLock);
+            state = ownerState();
+            while (state != Stopped && reachable()) {
+                n = src->ReadFrames(h->data, kFramesPerBuffer);
+                WaveOutEngine* next = src->follower_;
+                if (n > 0 || state != Playing || !next) break;
+                // The end of this item's data: its follower goes on in the same
+                // buffer ring, counted from its own start.
+                src->endSample_ = written;
+                next->basePosition_ = static_cast<int32_t>(0u - written);
+                next->countedAs_ = Playing;
+                next->state_ = Playing;
+                lead = src;
+                src = next;
+            }
         }
-        int n = ReadFrames(h->data, kFramesPerBuffer);
         if (n <= 0) {
             out.freeSlots.Release();
             break;
@@ -362,23 +488,35 @@ void WaveOutEngine::RunFeeder() {
             out.freeSlots.Release();
             break;
         }
+        written += h->bufferLength / static_cast<uint32_t>(blockAlign);
         if (priming != 0 && --priming == 0 && device->Restart() != audio::Status::Ok) {
             break;
         }
         out.ringIndex = (out.ringIndex + 1) % kBufferCount;
         // A Stop that came between the state check and the write has already
         // reset the device; hand this buffer back too rather than play it.
-        if (state_.load() == Stopped) device->Reset();
+        std::unique_lock chain(out.chainLock);
+        if (ownerState() == Stopped) {
+            chain.unlock();
+            device->Reset();
+        }
     }
-    // Fewer than the priming count were queued: let them play (after a
-    // device error too, or the wait below would last until a Stop).
-    if (priming != 0 && state_.load() != Stopped) device->Restart();
-
+    {
+        // Fewer than the priming count were queued: let them play (after a
+        // device error too, or the wait below would last until a Stop).
+        std::unique_lock chain(out.chainLock);
+        if (priming != 0 && ownerState() != Stopped) {
+            chain.unlock();
+            device->Restart();
+        }
+    }
     {
         std::unique_lock wait(out.doneMutex);
         out.doneCv.wait(wait, [&] { return AllHeadersDone(out); });
     }
-    state_ = Stopped;
+    std::lock_guard chain(out.chainLock);
+    if (out.owner) out.owner->state_ = Stopped;
+    if (reachable()) src->state_ = Stopped;
 }
 
 }  // namespace tunara

@@ -8,6 +8,13 @@
 // Threads: the user-interface thread calls the operations; one feeder thread
 // per run reads PCM from the source and queues it; the device's own thread
 // reports finished buffers (it frees slots and feeds the analyser).
+//
+// No gap between items: the open item may be given a follower, a closed item
+// of the same PCM format. When the open item's data ends while it plays, the
+// same run goes on reading the follower into the same device, so nothing is
+// closed, drained or primed at the join. The open item reports its end
+// (IsPlaying 0) once the device has played its last frame; HandOver then
+// makes the follower the open item with the run and the device as they are.
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -63,8 +70,25 @@ public:
 
     PlayState GetState() const { return state_.load(); }
 
+    // Makes `next` this open item's follower, opening its stream; null drops
+    // the follower (closing its stream). Refused (false) when `next` is this
+    // item, is open or follows another, fails to open, differs in channels,
+    // rate or bits, or when the run has already gone on into the follower,
+    // which then stays. True when `next` is the follower.
+    bool SetFollower(WaveOutEngine* next);
+    WaveOutEngine* Follower() const { return follower_; }
+    // Once this item's end has been heard and the run has gone on into its
+    // follower `next`: makes `next` the open item (device, ring, run as they
+    // are, positions counted from its own start) and closes this item's
+    // stream. Otherwise false, and nothing changes.
+    bool HandOver(WaveOutEngine& next);
+
 protected:
     int32_t GetBitsPerSample() const { return bitsPerSample_; }
+    // Takes this item out of any chain, closing a follower's stream. Derived
+    // destructors call it before their stream goes: the feeder may be reading
+    // this item as a follower.
+    void LeaveChain();
 
     // Written by the UI thread and the feeder thread; each is one 32-bit value.
     std::atomic<PlayState> state_{Stopped};
@@ -79,11 +103,20 @@ private:
     void Halt();
     void RunFeeder();
     void JoinFeeder();
+    // After a run: a follower the run had begun reading goes back to its start.
+    void RewindFollower();
 
     std::thread feeder_;  // this object's latest run; only the UI thread touches it
     // The speed at which the device's current sample count was played. It
     // outlives the run, so a run that ends by itself keeps its position.
     std::atomic<PlayState> countedAs_{Playing};
+
+    // The chain, under the output's chain lock; only the UI thread writes it.
+    WaveOutEngine* follower_ = nullptr;
+    WaveOutEngine* leader_ = nullptr;  // the item this one follows
+    // Device samples at the end of this item's frames, once the run has gone
+    // on into the follower; -1 before. Written by the feeder.
+    std::atomic<int64_t> endSample_{-1};
 };
 
 }  // namespace tunara

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "dsp/dsp.h"
 #include "kvmc/Internal.h"
 
 using namespace kvmc;
@@ -94,8 +95,10 @@ struct KvmcDecoder {
     float* subband[2] = {};  // 32 x 128
     float* synthV[2] = {};   // 1024: the synthesis filter bank's V vector
     int32_t synthPos = 0;
-    float* synthOut[2] = {};  // 4096: filter bank output of one packet
-    float* sine = nullptr;    // 16384: sin(2 pi i / 16384)
+    float* synthOut[2] = {};     // 4096: filter bank output of one packet
+    float* matrixOut = nullptr;  // 32 x 128: the filter bank's scratch
+    float* mix = nullptr;        // 2 x kMaxHop: one hop, interleaved, before rounding
+    float amp[64];               // AmpValue of every amplitude code
     uint32_t noise = 1;
 };
 
@@ -103,22 +106,6 @@ namespace {
 
 bool Valid(const KvmcDecoder* d) {
     return d && d->marker == kDecoderMarker;
-}
-
-struct SynthTables {
-    float N[32][64];  // [k][i]: cos((16 + i)(2k + 1) pi / 64)
-    float D[512];
-    SynthTables() {
-        for (int i = 0; i < 64; ++i)
-            for (int k = 0; k < 32; ++k)
-                N[k][i] = float(std::cos((16 + i) * (2 * k + 1) * M_PI / 64.0));
-        for (int i = 0; i < 512; ++i) D[i] = float(kFilterWindow[i]) / 65536.0f;
-    }
-};
-
-const SynthTables& Synth() {
-    static const SynthTables tables;
-    return tables;
 }
 
 void BuildTable(const HuffCode& code, DecodeTable& t) {
@@ -495,22 +482,18 @@ inline float NextNoise(KvmcDecoder& d) {
 // under a sin^2 taper over the transform, w = 2 pi (bin + 1/2) / L.
 void AddComponent(KvmcDecoder& d, const DecodedComponent& c) {
     const int32_t L = 1 << (d.s.n + 7 + c.row);
-    // Phase in 2^32 steps per turn; the table holds 16384 points per turn, the taper is
-    // sin^2(pi t / L) from the same table.
-    const uint32_t step = uint32_t((uint64_t(2 * c.bin + 1) << 31) / uint64_t(L));
-    const int32_t taperStep = 8192 / L;
-    const float* sine = d.sine;
+    // In sine-table points: w is (2 bin + 1) kSineSize / (2 L) per sample, phi a multiple of
+    // kSineSize / 8; both whole numbers since L <= kSineSize / 2.
+    const uint32_t step = uint32_t(2 * c.bin + 1) * uint32_t(kSineSize / (2 * L));
     for (int ch = 0; ch < d.s.channels; ++ch) {
         if (!c.present[ch]) continue;
-        const float A = float(M_PI / 2) * AmpValue(c.amp[ch]);
-        uint32_t phase = uint32_t(c.phase[ch]) << 29;
-        float* out = d.acc[ch] + c.position;
-        for (int32_t t = 0; t < L; ++t) {
-            const float w = sine[t * taperStep];
-            out[t] += A * sine[phase >> 18] * w * w;
-            phase += step;
-        }
+        AddTone(d.acc[ch] + c.position, L, d.amp[c.amp[ch]],
+                uint32_t(c.phase[ch]) * (kSineSize / 8), step);
     }
+}
+
+inline float Amp(const KvmcDecoder& d, int32_t code) {
+    return code >= 0 && code < 64 ? d.amp[code] : 0.0f;
 }
 
 // Subband samples of one channel from the parsed packet.
@@ -522,24 +505,24 @@ void BuildSubbands(KvmcDecoder& d, int c) {
     // Envelope noise for a subband: the level of the envelope band holding it. The encoder
     // measured 2 x RMS, scaled by 0.7, and in the normal mode by 0.8 with the low bands
     // lowered further (the first one not coded at all).
-    auto envelopeRms = [&](int32_t j, int slot) {
-        int b = 0;
+    float envelopeRms[30][8];
+    for (int32_t j = 0, b = 0; j < groups; ++j) {
         while (b + 1 < s.bandCount && s.bandStart[b + 1] <= j) ++b;
-        if (b >= s.envelopeBands) return 0.0f;
-        const int32_t code = d.envelope[c][b][slot];
-        if (code <= 0) return 0.0f;
         float scale = 2.0f * 0.7f;
         if (!s.wideBand) {
             scale *= 0.8f;
             if (b == 1) scale *= 0.5f;
             if (b == 2) scale *= 0.7f;
         }
-        return AmpValue(code) / scale;
-    };
+        for (int slot = 0; slot < 8; ++slot) {
+            const int32_t code = b < s.envelopeBands ? d.envelope[c][b][slot] : 0;
+            envelopeRms[j][slot] = code > 0 ? Amp(d, code) / scale : 0.0f;
+        }
+    }
     if (!s.wideBand || !d.wideData) {
         for (int32_t j = 0; j < groups; ++j)
             for (int slot = 0; slot < 8; ++slot) {
-                const float rms = envelopeRms(j, slot);
+                const float rms = envelopeRms[j][slot];
                 if (rms <= 0) continue;
                 for (int t = 0; t < 16; ++t) sb[j * 128 + slot * 16 + t] = rms * NextNoise(d);
             }
@@ -552,19 +535,21 @@ void BuildSubbands(KvmcDecoder& d, int c) {
         const int32_t j = (g - g0) * 8 / std::max(1, g1 - g0);
         const int16_t* v = d.coef[c] + g * 128;
         const uint8_t* w = d.written[c] + g * 128;
-        for (int t = 0; t < 128; ++t) {
-            const int block = t / 16;
-            float unit = 0.0f;
+        float units[8] = {};
+        for (int block = 0; block < 8; ++block)
             if (i <= s.n && d.levelKnown[c][i][j] && d.baseKnown[c][i]) {
                 int32_t code = d.level[c][i][j];
                 if (d.dropKnown[c][i][block][j]) code -= d.drop[c][i][block][j];
                 // Code 0 stands for everything below 0.35: no level worth coding.
-                unit = code > 0 ? AmpValue(code) : 0.0f;
+                units[block] = code > 0 ? Amp(d, code) : 0.0f;
             }
+        for (int t = 0; t < 128; ++t) {
+            const int block = t / 16;
+            const float unit = units[block];
             float x;
             if (!w[t] || unit <= 0.0f) {
                 // Not in the packet: noise at the band envelope's level.
-                x = envelopeRms(g, block) * NextNoise(d);
+                x = envelopeRms[g][block] * NextNoise(d);
             } else {
                 float y = 0.0f;
                 switch (cls) {
@@ -595,34 +580,9 @@ void BuildSubbands(KvmcDecoder& d, int c) {
 
 // 32-band synthesis of 128 samples per band into synthOut (4096 samples).
 void Synthesise(KvmcDecoder& d, int c) {
-    const SynthTables& T = Synth();
-    const int32_t bands = std::min(8 << d.s.n, 30);
-    float* V = d.synthV[c];
-    const float* sb = d.subband[c];
     int32_t vpos = d.synthPos;
-    for (int step = 0; step < 128; ++step) {
-        vpos = (vpos - 64) & 1023;
-        float S[32];
-        for (int k = 0; k < 32; ++k) S[k] = k < bands ? sb[k * 128 + step] : 0.0f;
-        float* v = V + vpos;  // vpos is a multiple of 64: the 64 values lie in one piece
-        for (int i = 0; i < 64; ++i) v[i] = 0.0f;
-        for (int k = 0; k < bands; ++k) {
-            if (S[k] == 0.0f) continue;
-            const float sk = S[k];
-            const float* n = T.N[k];
-            for (int i = 0; i < 64; ++i) v[i] += n[i] * sk;
-        }
-        float* out = d.synthOut[c] + step * 32;
-        for (int j = 0; j < 32; ++j) out[j] = 0.0f;
-        for (int i = 0; i < 8; ++i) {
-            // 32-value runs never wrap: offsets are multiples of 32 in a 1024 ring.
-            const float* a = V + ((vpos + 128 * i) & 1023);
-            const float* b = V + ((vpos + 128 * i + 96) & 1023);
-            const float* da = T.D + 64 * i;
-            const float* db = T.D + 64 * i + 32;
-            for (int j = 0; j < 32; ++j) out[j] += da[j] * a[j] + db[j] * b[j];
-        }
-    }
+    SynthesisFilterBank(d.subband[c], std::min(8 << d.s.n, 30), d.matrixOut, d.synthV[c], vpos,
+                        d.synthOut[c]);
     if (c == d.s.channels - 1) d.synthPos = vpos;
 }
 
@@ -683,12 +643,13 @@ int32_t kvmcDecOpen(KvmcDecHandle* handle) {
         ok = ok && d->coef[c] && d->written[c] && d->acc[c] && d->subband[c] && d->synthV[c] &&
              d->synthOut[c];
     }
-    d->sine = new (std::nothrow) float[16384];
-    if (!ok || !d->sine) return kKvmcNoMemory;
-    for (int i = 0; i < 16384; ++i) d->sine[i] = float(std::sin(2.0 * M_PI * i / 16384.0));
+    d->matrixOut = new (std::nothrow) float[32 * kSubbandLength];
+    d->mix = new (std::nothrow) float[2 * kMaxHop];
+    if (!ok || !d->matrixOut || !d->mix) return kKvmcNoMemory;
+    for (int i = 0; i < 64; ++i) d->amp[i] = AmpValue(i);
     BuildAllCodes(d->codes);
     for (int i = 0; i < kCodeCount; ++i) BuildTable(d->codes[i], d->tables[i]);
-    (void)Synth();
+    MakeSynthesisTables();
     return kKvmcOk;
 }
 
@@ -740,15 +701,17 @@ int32_t kvmcDecDecodePacket(KvmcDecHandle d, int32_t inBytes, const uint8_t* in,
         Synthesise(*d, c);
         const float* acc = d->acc[c];
         const float* sy = d->synthOut[c];
-        for (int32_t t = 0; t < H; ++t) {
-            float x = sound ? acc[t] + sy[t * up + phase] : 0.0f;
-            x = std::nearbyint(x);
-            out[t * ch + c] = int16_t(std::clamp(x, -32768.0f, 32767.0f));
-        }
+        for (int32_t t = 0; t < H; ++t) d->mix[t * ch + c] = acc[t] + sy[t * up + phase];
         std::memmove(d->acc[c], d->acc[c] + H, sizeof(float) * (kAccLength - H));
         std::memset(d->acc[c] + kAccLength - H, 0, sizeof(float) * H);
     }
-    return sound ? int32_t(kKvmcOk) : int32_t(kKvmcDamagedPacket);
+    if (!sound) {
+        std::memset(out, 0, sizeof(int16_t) * size_t(H * ch));
+        return kKvmcDamagedPacket;
+    }
+    // Nearest, ties to even, saturated at the 16-bit limits.
+    dspsbFloatToInt(d->mix, out, H * ch, 16, dspRndNear | dspSaturate);
+    return kKvmcOk;
 }
 
 void kvmcDecClose(KvmcDecHandle* handle) {
@@ -764,7 +727,8 @@ void kvmcDecClose(KvmcDecHandle* handle) {
         delete[] d->synthV[c];
         delete[] d->synthOut[c];
     }
-    delete[] d->sine;
+    delete[] d->matrixOut;
+    delete[] d->mix;
     d->marker = 0;
     delete d;
     *handle = nullptr;

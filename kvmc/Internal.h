@@ -236,10 +236,33 @@ int32_t MinimumBits(const KvmcEncoder& e);
 int32_t DeriveSettings(KvmcEncoder* e, KvmcStreamInfo* info, const KvmcParams* params);
 // Coding class of coefficient group g at a quality level (34, 30, 24, 16, 10).
 int32_t GroupClass(int quality, int g);
-// The 512-tap window of the 32-band filter bank in units of 2^-16 (the synthesis form).
-extern const int32_t kFilterWindow[512];
 // Envelope band of bin k at row q.
 int32_t EnvelopeBand(const KvmcEncoder& e, int q, int32_t k);
 int32_t SubPacketCount(const KvmcEncoder& e);
+
+// ---------------------------------------------------------------------------
+// Decoder signal kernels (Synthesis.cpp)
+// ---------------------------------------------------------------------------
+
+inline constexpr int32_t kSineSize = 16384;     // points per turn of the sine table
+inline constexpr int32_t kSubbandLength = 128;  // samples per subband and packet
+
+// Eight-lane kernels where the processor has AVX (decided at start); they give the same
+// results as the four-lane ones. Tests switch it to compare.
+extern bool g_kvmcWide;
+
+// Makes the kernels' process-wide tables (once), so that no decode call pays for them.
+void MakeSynthesisTables();
+
+// out[t] += amp sin(2 pi (index + indexStep t) / kSineSize) (pi/2) sin^2(pi t / length) for
+// t < length, length a power of two from 128 to 8192.
+void AddTone(float* out, int32_t length, float amp, uint32_t index, uint32_t indexStep);
+
+// One packet of one channel through the 32-band synthesis filter bank: `bands` subbands of
+// kSubbandLength samples (band k at sb + k kSubbandLength; the others are zero) give 32 x
+// kSubbandLength samples at `out`. X is scratch of 32 x kSubbandLength; ring (1024) and
+// vpos (a multiple of 64) carry the filter bank's state from packet to packet.
+void SynthesisFilterBank(const float* sb, int32_t bands, float* X, float* ring, int32_t& vpos,
+                         float* out);
 
 }  // namespace kvmc

@@ -2,6 +2,7 @@
 // filterbank. Output is in 16-bit sample units (the MDCT windows carry the 32768).
 #include <cstring>
 
+#include "dsp/dsp.h"
 #include "mpegdec/Context.h"
 #include "mpegdec/Tables.h"
 
@@ -189,20 +190,11 @@ __attribute__((target("avx"))) void WindowSumAvx(const float (*ring)[64], int sl
                                                  float* out) {
     WindowSum<V8>(ring, slot, t, out);
 }
-
-bool DetectWide() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx");
-}
-#else
-bool DetectWide() {
-    return false;
-}
 #endif
 
 }  // namespace
 
-bool g_synthWide = DetectWide();
+bool g_synthWide = dspCpuHasAvx();
 
 void PolyphaseWindow(SynthesisState& s, int ch, const float* c, float* out) {
     const Tables& t = GetTables();

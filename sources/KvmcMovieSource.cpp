@@ -34,6 +34,8 @@ bool IsKvmcMovie(const std::string& path) {
 KvmcMovieSource::KvmcMovieSource() = default;
 
 KvmcMovieSource::~KvmcMovieSource() {
+    // A feeder thread still reading this object must end before the stream goes.
+    LeaveChain();
     if (IsPlaying()) Stop();
     CloseStream();
 }

@@ -102,6 +102,7 @@ Mp3Source::Mp3Source() = default;
 
 Mp3Source::~Mp3Source() {
     // A feeder thread still reading this object must end before the decoder goes.
+    LeaveChain();
     if (IsPlaying()) WaveOutEngine::Stop();
     CloseStream();
 }

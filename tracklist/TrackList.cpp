@@ -143,6 +143,18 @@ bool TrackList::Next() {
     return repeat_ || position != 0;
 }
 
+int TrackList::FollowingIndex() const {
+    const int count = Count();
+    if (count == 0) return -1;
+    if (shuffle_) {
+        const int position = (shufflePos_ + 1) % count;
+        if (!repeat_ && position == 0) return -1;
+        return shuffleOrder_[static_cast<size_t>(position)];
+    }
+    const int index = (current_ + 1) % count;
+    return repeat_ || index != 0 ? index : -1;
+}
+
 bool TrackList::Previous() {
     int count = Count();
     if (count == 0) return false;

@@ -39,6 +39,9 @@ public:
     // Step to the next / previous item; true when playback should go on.
     virtual bool Next();
     virtual bool Previous();
+    // The index Next would make current with playback going on; -1 when Next
+    // would stop (or the list is empty). Changes nothing.
+    int FollowingIndex() const;
 
     void SetIntro(bool on) { intro_ = on; }
     bool Intro() const { return intro_; }

@@ -153,8 +153,8 @@ int main(int argc, char** argv) {
             OptionsModel::Effects effects;
             effects.applyAssociations = [&associations] { associations.Apply(); };
             effects.useId3TitleChanged = [&main] { main.Controller().RefreshAll(); };
-            effects.preferredDriveChanged = [&main] { main.Controller().RefreshAll(); };
-            OptionsModel model(settings, {}, interaction, effects);
+            effects.preferredDriveChanged = [&main] { main.Controller().ApplyPreferredDrive(); };
+            OptionsModel model(settings, main.Controller().CdDriveNames(), interaction, effects);
             qt::OptionsSheet sheet(model, &main);
             sheet.exec();
         };

@@ -78,8 +78,15 @@ void CdReader::Prepare() {
 void CdReader::Stop() {
     Abort();
     JoinThread();
-    read_.reset();  // its queued events are dropped
+    // Its queued events are dropped, so its host never hears of the file.
+    if (read_) RemoveReadFile(*read_);
+    read_.reset();
     reading_ = false;
+}
+
+void CdReader::RemoveReadFile(const Read& read) {
+    std::error_code ec;
+    std::filesystem::remove(read.path, ec);
 }
 
 bool CdReader::Available() const {
@@ -160,6 +167,9 @@ void CdReader::Deliver(const std::shared_ptr<Read>& read, int event, const std::
     if (read != read_) return;  // stopped, or an older read
     if (event == kFinished) {
         JoinThread();  // the thread posts this last and ends
+        // An abort that came after the last sector found the thread past its
+        // last check: the file is whole, but the host asked for none.
+        if (read->abort) RemoveReadFile(*read);
         reading_ = false;
         read_.reset();
     }
@@ -276,10 +286,8 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         if (std::fclose(out) != 0 && error.empty() && wroteAll)
             error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
     }
-    if (!wroteAll || !error.empty()) {
-        std::error_code ec;
-        if (out) std::filesystem::remove(read->path, ec);
-    }
+    // Also a file the host made at the path beforehand (a temporary file).
+    if (!wroteAll || !error.empty()) RemoveReadFile(*read);
     if (!error.empty() && !read->abort) Post(read, kError, error);
     Post(read, kFinished);
 }

@@ -24,7 +24,9 @@
 // posted to the given queue and reach the listener when the front end
 // delivers it, so they too arrive on the user-interface thread. A read ends
 // with exactly one OnReadFinished, after OnReadError when it failed; an
-// aborted or failed read leaves no file at the path.
+// aborted or failed read leaves no file at the path, and so does a read
+// aborted or stopped after its last sector but before its finished event was
+// delivered.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -100,6 +102,8 @@ private:
     void Post(const std::shared_ptr<Read>& read, int event, std::string text = {});
     void Deliver(const std::shared_ptr<Read>& read, int event, const std::string& text);
     void JoinThread();
+    // The reading thread at its end, or the user-interface thread after it.
+    static void RemoveReadFile(const Read& read);
 
     PostedQueue& queue_;
     CdReaderListener* listener_ = nullptr;

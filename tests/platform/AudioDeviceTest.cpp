@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -156,6 +158,83 @@ TEST(NullDevice, FastAndRealTime_ReturnBuffers) {
         d.GetPosition(pos);
         EXPECT_EQ(pos, 288u);
     }
+}
+
+// A backend that holds at most `room` frames until the test drains it, like
+// a sound card's own buffer: what it took shows the order frames went out.
+class RoomDevice : public DeviceCore {
+public:
+    explicit RoomDevice(uint64_t room) : room_(room) {}
+    ~RoomDevice() override { Close(); }
+    std::string Name() const override { return "room"; }
+    // Everything held is heard; the device thread looks again.
+    void Drain() {
+        std::lock_guard lock(mutex_);
+        heard_ = handed_;
+        Wake();
+    }
+    std::vector<int16_t> Taken() {
+        std::lock_guard lock(mutex_);
+        return taken_;
+    }
+
+protected:
+    Status BackendOpen(const PcmFormat&) override { return Status::Ok; }
+    void BackendClose() override {}
+    bool TakesData() const override { return true; }
+    long HandOut(const uint8_t* data, uint32_t frames) override {
+        const uint64_t n = std::min<uint64_t>(frames, room_ - (handed_ - heard_));
+        for (uint64_t f = 0; f < n; ++f) {
+            int16_t v;
+            std::memcpy(&v, data + 4 * f, 2);
+            taken_.push_back(v);
+        }
+        return static_cast<long>(n);
+    }
+    uint64_t Played(uint64_t, Clock::time_point) override { return heard_; }
+    Clock::time_point NextLook(uint64_t, uint64_t, Clock::time_point) override {
+        return Clock::time_point::max();
+    }
+
+private:
+    uint64_t room_;
+    uint64_t heard_ = 0;
+    std::vector<int16_t> taken_;
+};
+
+// Polls (bounded) for what the device's thread does without a notice.
+bool Soon(const std::function<bool()>& pred) {
+    for (int i = 0; i < 25000; ++i) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(200us);
+    }
+    return false;
+}
+
+// Buffers written while the output is full wait for it to drain and then go
+// out in order; a buffer written when everything before it has gone out is
+// taken at once.
+TEST(DeviceCore, FullOutput_TakesQueuedBuffersAsItDrains) {
+    Notices n;
+    RoomDevice d(2500);
+    ASSERT_EQ(d.Open(kStereo16, &Notices::Callback, &n), Status::Ok);
+    Buffers b(6, 1000);
+    b.WriteAll(d);
+    ASSERT_TRUE(Soon([&] { return d.Taken().size() == 2500; }));
+    for (size_t taken : {5000u, 6000u}) {
+        d.Drain();
+        ASSERT_TRUE(Soon([&] { return d.Taken().size() == taken; }));
+    }
+    // The last buffer is handed out but not yet heard when this one comes.
+    Buffers last(1, 300, 6000);
+    last.WriteAll(d);
+    ASSERT_TRUE(Soon([&] { return d.Taken().size() == 6300; }));
+    std::vector<int16_t> want(6300);
+    for (int16_t i = 0; i < 6300; ++i) want[static_cast<size_t>(i)] = i;
+    EXPECT_EQ(d.Taken(), want);
+    d.Drain();
+    ASSERT_TRUE(d.WaitUntil([&] { return n.Done().size() == 7; }, 5s));
+    EXPECT_EQ(n.Done(), (std::vector<uintptr_t>{0, 1, 2, 3, 4, 5, 0}));
 }
 
 struct Wav {

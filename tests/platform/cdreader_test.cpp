@@ -1,6 +1,7 @@
 // The CD reader over disc images: what it writes, its events, and abort.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -106,8 +107,49 @@ TEST_F(CdReaderTest, Abort_DuringRead_LeavesNoFile) {
     EXPECT_EQ(reader.State(), 0);
 }
 
+// An abort or a stop that lands after the last sector, while the finished
+// event still waits in the queue, leaves no file either: the host asked for
+// none and, after a stop, never hears of this read again.
+TEST_F(CdReaderTest, AbortOrStopAfterTheLastSector_LeavesNoFile) {
+    for (bool stop : {false, true}) {
+        std::atomic<int> posts{0};
+        queue.SetWaker([&posts] { ++posts; });
+        SteppedReader reader(queue);
+        Events ev;
+        ev.reader = &reader;
+        reader.SetListener(&ev);
+        ASSERT_TRUE(reader.SelectDrive(IndexOfImage(reader)));
+        reader.SetEnabled(true);
+        std::string wav = (dir.path / (stop ? "stopped.wav" : "aborted.wav")).string(), error;
+        // Track 2 has 263 sectors: its last one posts no progress event, so
+        // the finished event is the only one after it.
+        ASSERT_TRUE(reader.ReadTrack(1, wav, error)) << error;
+        reader.Allow(262);
+        reader.WaitUntilBlocked();
+        queue.Deliver();
+        const int before = posts;
+        reader.Allow(1);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (posts == before && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GT(posts, before);
+        ASSERT_EQ(reader.State(), 1);
+        if (stop)
+            reader.Stop();
+        else
+            reader.Abort();
+        queue.Deliver();
+        queue.SetWaker(nullptr);
+        EXPECT_FALSE(fs::exists(wav)) << (stop ? "after Stop" : "after Abort");
+        EXPECT_EQ(reader.State(), 0);
+        EXPECT_EQ(ev.Finished(), !stop);
+        for (const std::string& e : ev.log) EXPECT_EQ(e.rfind("error", 0), std::string::npos);
+    }
+}
+
 // Reads are refused while disabled or without a drive; a track the disc
-// lacks comes back as an error event followed by the finished event.
+// lacks comes back as an error event followed by the finished event, and the
+// file the host had made at the path goes.
 TEST_F(CdReaderTest, ReadTrack_Refusals) {
     CdReader reader(queue);
     Events ev;
@@ -122,6 +164,7 @@ TEST_F(CdReaderTest, ReadTrack_Refusals) {
     EXPECT_FALSE(reader.ReadTrack(0, wav, error));
     reader.SetEnabled(true);
     error.clear();
+    std::ofstream(wav).close();
     ASSERT_TRUE(reader.ReadTrack(7, wav, error)) << error;
     ASSERT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
     ASSERT_EQ(ev.log.size(), 2u);

@@ -264,6 +264,42 @@ TEST(TrackList, RandomOperations_KeepInvariants) {
     }
 }
 
+// FollowingIndex names the item Next then makes current, or -1 exactly when
+// Next stops, in every mode, without changing the list.
+TEST(TrackList, FollowingIndex_IsWhereNextGoes) {
+    std::mt19937 rng(4242);
+    TrackList list;
+    for (int step = 0; step < 5000; ++step) {
+        const int count = list.Count();
+        switch (rng() % 6) {
+            case 0:
+                if (count < 7) list.Append(MakeFake("f", 1000));
+                break;
+            case 1:
+                if (count > 0) list.Delete(static_cast<int>(rng() % static_cast<uint32_t>(count)));
+                break;
+            case 2:
+                list.SetCurrent(static_cast<int>(rng() % static_cast<uint32_t>(count + 1)) - 1);
+                break;
+            case 3:
+                list.SetShuffle(!list.Shuffle());
+                break;
+            case 4:
+                list.SetRepeat(!list.Repeat());
+                break;
+            default: {
+                const int following = list.FollowingIndex();
+                const std::vector<int32_t> order = list.ShuffleOrder();
+                EXPECT_EQ(list.FollowingIndex(), following);
+                EXPECT_EQ(list.ShuffleOrder(), order);
+                const bool goesOn = list.Next();
+                EXPECT_EQ(goesOn ? list.Current() : -1, following) << "step " << step;
+                break;
+            }
+        }
+    }
+}
+
 TEST(ActiveList, MakeActiveAndIsActive) {
     TrackList a, b;
     MakeActive(&a);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "record/RecordTestSupport.h"
 
@@ -189,6 +191,59 @@ TEST_F(RecordJobTest, CancelDuringEncoding_StopsAfterCurrentFrame) {
     EXPECT_TRUE(FilesIn(temp).empty());
     EXPECT_EQ(playlist.size(), 1u);
 }
+
+// Cancel around the end of a read, where the reader's thread, its queued
+// events and the worker meet: (0) the read has ended and its finished event
+// waits in the queue, (1) the worker has started but not yet encoded a
+// frame, (2) the first file is finished and the second read has not begun.
+// Only files finished before the click stay; nothing partial stays anywhere.
+class RecordJobCancelTest : public RecordJobTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RecordJobCancelTest, AroundTheEndOfARead_LeavesOnlyFinishedFiles) {
+    // Track 4 has 90 sectors: its last one posts no progress event, so the
+    // only event after it is the finished one.
+    std::atomic<int> posts{0};
+    queue.SetWaker([&posts] { ++posts; });
+    test::SteppedReader reader(queue);
+    RecordJob job(Config({4, 3}), reader, view, queue);
+    view.job = &job;
+    const int moment = GetParam();
+    gate.Set(moment == 2 ? 1 << 30 : 0);
+    job.Start();
+    if (moment == 2) {
+        reader.Allow(90);
+        ASSERT_TRUE(PumpUntil(queue, [&] { return job.Written().size() == 1; }));
+        reader.WaitUntilBlocked();  // before the second track's first sector
+        queue.Deliver();
+    } else {
+        reader.Allow(89);
+        reader.WaitUntilBlocked();
+        queue.Deliver();
+        const int before = posts;
+        reader.Allow(1);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (posts == before && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GT(posts, before);
+        ASSERT_EQ(job.State(), RecordState::Reading);
+        if (moment == 1) {
+            queue.Deliver();
+            ASSERT_EQ(job.State(), RecordState::Encoding);
+        }
+    }
+    const std::vector<std::string> finished = job.Written();
+    job.Cancel();
+    ASSERT_TRUE(PumpUntil(queue, [&] { return view.closed; }));
+    queue.SetWaker(nullptr);
+    std::vector<std::string> expected;
+    for (const std::string& path : finished) expected.push_back(fs::path(path).filename());
+    EXPECT_EQ(FilesIn(out), expected);
+    EXPECT_EQ(playlist, finished);
+    EXPECT_TRUE(FilesIn(temp).empty());
+    EXPECT_TRUE(view.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, RecordJobCancelTest, ::testing::Values(0, 1, 2));
 
 // An encoder failure ends the job with a message; no partial file stays.
 TEST_F(RecordJobTest, EncoderFailure_ClosesWithMessage) {

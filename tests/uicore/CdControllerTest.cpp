@@ -8,7 +8,9 @@
 #include "platform/audio/AudioDevice.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
+#include "sources/CdDiscInfo.h"
 #include "support/CdImage.h"
+#include "support/FakeCddbServer.h"
 #include "support/LibcdioLeaks.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/PlayerController.h"
@@ -32,6 +34,9 @@ protected:
         audio::SetDeviceFactory([] { return audio::CreateDevice("null:fast"); });
         settings_ =
             std::make_unique<SettingsStore>(dir_.Path() / "store", std::vector<std::string>{});
+        // A disc without CD information would be looked up on the default
+        // server; a test that wants a lookup names its own.
+        settings_->SetNumber(settings::kAutoCDInfo, 0);
     }
     ~CdController() override {
         if (controller_.Running()) controller_.Shutdown();
@@ -191,6 +196,39 @@ TEST_F(CdController, PreferredDrive_PicksCurrent) {
     EXPECT_EQ(controller.CurrentCd(), controller.CdDrives()[1].get());
     EXPECT_EQ(settings_->Text(settings::kPreferredCDdrive), Image("b"));
     EXPECT_EQ(controller.CurrentCd()->Count(), 3);
+    controller.Shutdown();
+}
+
+// A new preferred drive from the options: it becomes current and reads its
+// disc; the old disc was playing, so the new one takes over as the active
+// list, stopped, and is looked up.
+TEST_F(CdController, PreferredDriveChanged_NewDriveTakesOver) {
+    Insert("a");
+    Insert("b");
+    settings_->SetText(settings::kPreferredCDdrive, Image("a"));
+    PlayerController controller(display_, playlist_, nullptr, "/nowhere", settings_.get());
+    controller.SetCdDrives({Image("a"), Image("b")}, 0);
+    controller.Start();
+    CdDisc* a = controller.CdDrives()[0].get();
+    CdDisc* b = controller.CdDrives()[1].get();
+    ASSERT_EQ(controller.CurrentCd(), a);
+    EXPECT_EQ(b->Count(), 0);
+    controller.Play();
+    ASSERT_EQ(controller.State(), Playing);
+
+    ::unsetenv("http_proxy");
+    testing::FakeCddbServer server(dir_.Path(), "{\"query\": {\"body\": \"202 none\\r\\n\"}}");
+    settings_->SetNumber(settings::kAutoCDInfo, 1);
+    settings_->SetText(settings::kCDDBAddr, server.Address());
+    settings_->SetText(settings::kPreferredCDdrive, Image("b"));
+    controller.ApplyPreferredDrive();
+    EXPECT_EQ(controller.CurrentCd(), b);
+    ASSERT_EQ(b->Count(), 3);
+    EXPECT_TRUE(IsActive(b));
+    EXPECT_EQ(controller.Source(), b->ItemAt(0));
+    EXPECT_EQ(controller.State(), Stopped);
+    b->Info().Wait();
+    EXPECT_EQ(server.Requests().size(), 1u);
     controller.Shutdown();
 }
 

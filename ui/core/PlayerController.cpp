@@ -1,5 +1,6 @@
 #include "ui/core/PlayerController.h"
 
+#include "engine/WaveOutEngine.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
@@ -13,6 +14,21 @@ namespace tunara {
 
 namespace {
 constexpr const char* kWebItem = "Web.mov";
+
+// Swallows error boxes for a scope: an item that fails to open ahead of its
+// turn tells the user when its turn comes.
+class QuietErrors : public UserInteraction {
+public:
+    QuietErrors() : outer_(&CurrentUserInteraction()) { SetUserInteraction(this); }
+    ~QuietErrors() override { SetUserInteraction(outer_); }
+    void ShowError(const UserMessage&) override {}
+    Answer Ask(const std::string& question, bool withCancel) override {
+        return outer_->Ask(question, withCancel);
+    }
+
+private:
+    UserInteraction* outer_;
+};
 }  // namespace
 
 PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
@@ -81,6 +97,7 @@ void PlayerController::Play() {
     if (!source_) return;
     reachedEnd_ = false;
     if (state_ != Playing) {
+        FollowNext();
         source_->Play();
         state_ = Playing;
     } else {
@@ -222,7 +239,16 @@ void PlayerController::ShowVolumeFromMixer() {
 void PlayerController::Refresh() {
     if (list_ != ActiveList()) list_ = ActiveList();
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
-    if (item != source_) {
+    auto* from = dynamic_cast<WaveOutEngine*>(source_);
+    auto* to = dynamic_cast<WaveOutEngine*>(item);
+    if (item != source_ && from && to && state_ == Playing && from->HandOver(*to)) {
+        // The device already plays the new item: it only becomes current.
+        source_ = item;
+        followRefused_ = nullptr;
+        source_->EnableMetering(1);
+        source_->SetBandCount(kBandCount);
+    } else if (item != source_) {
+        followRefused_ = nullptr;
         if (source_) {
             source_->Stop();
             source_->Close();
@@ -234,6 +260,7 @@ void PlayerController::Refresh() {
             source_->SetBandCount(kBandCount);
             // A new item keeps the player going but always at normal speed.
             if (opened && state_ != Stopped) {
+                FollowNext();
                 source_->Play();
                 state_ = Playing;
             } else {
@@ -354,6 +381,21 @@ void PlayerController::OnTick() {
     }
     display_.ShowTrackNumber(list_ ? list_->Current() + 1 : 0);
     if (webSource_) webSource_->Tick();
+    // The list may have changed under the current item (order, modes, edits).
+    FollowNext();
+}
+
+void PlayerController::FollowNext() {
+    auto* engine = dynamic_cast<WaveOutEngine*>(source_);
+    if (!engine) return;
+    WaveOutEngine* next = nullptr;
+    // Intro cuts items short, so there is never a natural join to keep.
+    if (list_ && !list_->Intro())
+        next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(list_->FollowingIndex()));
+    if (next == engine || next == followRefused_) next = nullptr;
+    if (engine->Follower() == next) return;
+    QuietErrors quiet;
+    if (!engine->SetFollower(next) && next) followRefused_ = next;
 }
 
 void PlayerController::SetCdDrives(std::vector<std::string> drives, int pollMs) {
@@ -489,6 +531,27 @@ void PlayerController::OnCddbInfoChanged() {
 void PlayerController::OnCddbError() {
     if (!currentCd_) return;
     display_.ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
+}
+
+void PlayerController::ApplyPreferredDrive() {
+    if (!hasCdDrive_ || !settings_) return;
+    const int index = settings_->ChooseCdDrive(cdDriveNames_);
+    if (index < 0 || index >= static_cast<int>(cdDrives_.size())) return;
+    CdDisc* chosen = cdDrives_[static_cast<size_t>(index)].get();
+    if (chosen == currentCd_) return;
+    const bool wasActive = IsActive(currentCd_);
+    if (wasActive && source_) source_->Stop();
+    currentCd_ = chosen;
+    // A drive never read yet (no disc id) reads its disc now.
+    if (currentCd_->Count() == 0 && currentCd_->DiscId() == 0) {
+        ReadCurrentCd();
+        if (currentCd_->Count() > 0) currentCd_->SetCurrent(0);
+    }
+    if (currentCd_->Count() > 0) LookUpCdInfo();
+    if (wasActive || settings_->Flag(settings::kAutoPlayCD)) MakeActive(currentCd_);
+    Stop();
+    // Stop does nothing without a source; the new list still has to show.
+    RefreshAll();
 }
 
 void PlayerController::Start() {

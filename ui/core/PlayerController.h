@@ -112,6 +112,11 @@ public:
     void OnCddbStatus();
     void OnCddbInfoChanged();
     void OnCddbError();
+    // "PreferredCDdrive" changed in the options: the drive it names becomes
+    // currentCd, reads its disc when it has not yet, looks the disc up when
+    // needed and takes over as the active list when the old disc was playing
+    // or "AutoPlayCD" is set. The player ends up stopped.
+    void ApplyPreferredDrive();
 
     void Start();
     void Shutdown();
@@ -129,9 +134,16 @@ public:
     const std::vector<std::unique_ptr<CdDisc>>& CdDrives() const { return cdDrives_; }
     CdDisc* CurrentCd() const { return currentCd_; }
     bool HasCdDrive() const { return hasCdDrive_; }
+    // The names of the CD drives (empty without a drive), for the options.
+    std::vector<std::string> CdDriveNames() const {
+        return hasCdDrive_ ? cdDriveNames_ : std::vector<std::string>{};
+    }
 
 private:
     bool StepNext();  // Next; false when it stopped at the end of the list
+    // Gives a PCM source the item the list plays after it, so that the device
+    // plays on from one to the other without a gap.
+    void FollowNext();
     void ShowSource();
     void ShowModes();
     void ShowTransport();
@@ -157,6 +169,9 @@ private:
     MediaSource* source_ = nullptr;
     PlayState state_ = Stopped;
     std::unique_ptr<MediaSource> webSource_;
+    // The item the current source refused to be followed by (another format,
+    // does not open): not asked again while the source stays current.
+    MediaSource* followRefused_ = nullptr;
     bool running_ = false;
     bool reachedEnd_ = false;
 

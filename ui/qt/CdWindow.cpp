@@ -4,7 +4,9 @@
 
 #include "platform/cdreader/CdReader.h"
 #include "sources/CdDisc.h"
+#include "sources/CdDiscInfo.h"
 #include "sources/CdTrackSource.h"
+#include "ui/core/CddbSettings.h"
 #include "ui/core/PlayerController.h"
 #include "ui/core/RecordOptions.h"
 #include "ui/core/SettingsStore.h"
@@ -65,7 +67,8 @@ CdWindow::CdWindow(PanelWindow* owner, CdDisc* disc, PlayerController& controlle
     title_ = MakeLabel(this, QRect(70, 48, 215, 12), {});
     view_ = new TrackListView(this);
     view_->setGeometry(QRect(QPoint(34, 64), QPoint(285 - 1, 186 - 1)));
-    view_->SetColours(Qt::black, Qt::white, kIdleText);
+    // Rows on black, as in the playlist window: one look for every track list.
+    view_->SetColours(Qt::black, Qt::black, kIdleText);
     view_->Bind(disc_);
     connect(view_, &TrackListView::activated, this, [this](int row) {
         if (disc_) controller_.PlayRow(*disc_, row);
@@ -79,6 +82,18 @@ BitmapButton* CdWindow::Button(int id) const {
     for (BitmapButton* b : buttons_)
         if (b->Id() == id) return b;
     return nullptr;
+}
+
+void CdWindow::SetDisc(CdDisc* disc) {
+    disc_ = disc;
+    view_->Bind(disc_);
+    Refresh();
+}
+
+void CdWindow::LookUp() {
+    // A lookup needs a table of contents; an empty drive has nothing to ask for.
+    if (!disc_ || !settings_ || disc_->Count() == 0) return;
+    disc_->Info().StartLookup(CddbLookupConfig(*settings_));
 }
 
 void CdWindow::Refresh() {
@@ -108,7 +123,7 @@ void CdWindow::OnButton(int id) {
             Record();
             break;
         case kCdInfoId:
-            if (onCdInfo) onCdInfo();
+            LookUp();
             break;
         case kCdOptionsId:
             if (onOptions) onOptions();

@@ -33,17 +33,21 @@ public:
 
     // Labels from the first track, the list view, the active-list colours.
     void Refresh();
+    CdDisc* Disc() const { return disc_; }
+    // Shows another disc (the preferred drive changed).
+    void SetDisc(CdDisc* disc);
+    // "CD Info": the disc's CDDB lookup with the settings' server and proxy.
+    // Its notices reach the controller, which refreshes this window.
+    void LookUp();
 
     BitmapButton* Button(int id) const;
     TrackListView* View() const { return view_; }
     LabelControl* ArtistLabel() const { return artist_; }
     LabelControl* TitleLabel() const { return title_; }
 
-    // What the program plugs in: the options sheet, the disc's CD
-    // information lookup, and the recording window's run (default: a
-    // RecordDialog over a CdReader, shown modally).
+    // What the program plugs in: the options sheet, and the recording
+    // window's run (default: a RecordDialog over a CdReader, shown modally).
     std::function<void()> onOptions;
-    std::function<void()> onCdInfo;
     std::function<void(std::vector<int> rows)> runRecording;
     // Replaces the error box (tests): caption, text.
     std::function<void(const QString&, const QString&)> showError;

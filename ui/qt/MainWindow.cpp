@@ -13,6 +13,7 @@
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
+#include "ui/qt/CdWindow.h"
 #include "ui/qt/Displays.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
@@ -51,7 +52,7 @@ constexpr ButtonSpec kButtons[] = {
 
 MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::string programFolder,
                        SettingsStore* settings)
-    : PanelWindow(nullptr), playlist_(playlist) {
+    : PanelWindow(nullptr), playlist_(playlist), settings_(settings) {
     setObjectName(QStringLiteral("Tunara"));
     SetUpSkin(kMainBackground, kMainMask);
     setAcceptDrops(true);
@@ -103,6 +104,8 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
 MainWindow::~MainWindow() {
     tick_.stop();
     if (playlistWindow_) delete playlistWindow_.data();
+    // Before the controller goes: the CD window shows one of its discs.
+    if (cdWindow_) delete cdWindow_.data();
     if (!shutDown_) controller_->Shutdown();
 }
 
@@ -113,6 +116,10 @@ BitmapButton* MainWindow::Button(int id) const {
 
 PlaylistWindow* MainWindow::PlaylistPanel() const {
     return playlistWindow_.data();
+}
+
+CdWindow* MainWindow::CdPanel() const {
+    return cdWindow_.data();
 }
 
 void MainWindow::OnButton(int id) {
@@ -128,7 +135,6 @@ void MainWindow::OnButton(int id) {
             break;
         case kCmdCd:
             controller_->Command(kCmdCd);
-            if (onCdWindow) onCdWindow();
             break;
         case kIdOptions:
             if (onOptions) onOptions();
@@ -153,6 +159,18 @@ void MainWindow::TogglePlaylistWindow() {
     };
     playlistWindow_->show();
     if (playlist_.Current() >= 0) playlistWindow_->View()->EnsureVisible(playlist_.Current());
+}
+
+void MainWindow::ToggleCdWindow() {
+    if (cdWindow_) {
+        cdWindow_->close();
+        return;
+    }
+    cdWindow_ = new CdWindow(this, controller_->CurrentCd(), *controller_, settings_);
+    cdWindow_->onOptions = [this] {
+        if (onOptions) onOptions();
+    };
+    cdWindow_->show();
 }
 
 void MainWindow::ShowAbout() {
@@ -246,7 +264,13 @@ void MainWindow::EnableCdButton(bool enabled) {
 }
 void MainWindow::RefreshListViews() {
     if (playlistWindow_) playlistWindow_->View()->Refresh();
-    if (onRefreshCdWindow) onRefreshCdWindow();
+    if (cdWindow_) {
+        // A new preferred drive: the window shows the disc now current.
+        if (cdWindow_->Disc() != controller_->CurrentCd())
+            cdWindow_->SetDisc(controller_->CurrentCd());
+        else
+            cdWindow_->Refresh();
+    }
 }
 
 // ---- events ------------------------------------------------------------------------
@@ -263,6 +287,7 @@ void MainWindow::keyPressEvent(QKeyEvent* e) {
 void MainWindow::closeEvent(QCloseEvent* e) {
     tick_.stop();
     if (playlistWindow_) playlistWindow_->close();
+    if (cdWindow_) cdWindow_->close();
     if (!shutDown_) {
         shutDown_ = true;
         controller_->Shutdown();

@@ -23,6 +23,7 @@ namespace tunara::qt {
 
 class BitmapButton;
 class BitmapSlider;
+class CdWindow;
 class InfoDisplay;
 class LevelDisplay;
 class PlaylistWindow;
@@ -43,6 +44,7 @@ public:
     InfoDisplay* Info() const { return info_; }
     LevelDisplay* Levels() const { return levels_; }
     PlaylistWindow* PlaylistPanel() const;
+    CdWindow* CdPanel() const;
     QTimer& TickTimer() { return tick_; }
 
     void TogglePlaylistWindow();
@@ -52,10 +54,9 @@ public:
     void OpenFiles(const QStringList& names);
     void ShowAbout();
 
-    // What the program plugs in: the options sheet, the CD window toggle.
+    // What the program plugs in: the options sheet (also behind the panels'
+    // Options buttons).
     std::function<void()> onOptions;
-    std::function<void()> onCdWindow;
-    std::function<void()> onRefreshCdWindow;
 
     // PlayerDisplay.
     void ShowTitle(const std::string& title) override;
@@ -78,6 +79,8 @@ public:
     void SetTransportLit(bool play, bool fastForward, bool rewind) override;
     void SetModeLit(bool intro, bool shuffle, bool repeat) override;
     void EnableCdButton(bool enabled) override;
+    // The CD button (the controller calls it only when a drive exists).
+    void ToggleCdWindow() override;
     void RefreshListViews() override;
 
 signals:
@@ -95,6 +98,7 @@ private:
     void SetLit(int id, bool lit);
 
     tunara::Playlist& playlist_;
+    SettingsStore* settings_;
     std::unique_ptr<PlayerController> controller_;
     std::map<int, BitmapButton*> buttons_;
     BitmapSlider* position_ = nullptr;
@@ -102,6 +106,7 @@ private:
     InfoDisplay* info_ = nullptr;
     LevelDisplay* levels_ = nullptr;
     QPointer<PlaylistWindow> playlistWindow_;
+    QPointer<CdWindow> cdWindow_;
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
     bool shutDown_ = false;
