@@ -28,6 +28,9 @@
 //   |        |                   | (instead of 1001 or -1004)                                   |
 //   | -1004  | 0                 | no confirmed frame within 13824 bits of search               |
 //   | -18    | 0                 | null handle or context not valid                             |
+//
+// A frame is confirmed by the header that follows it, or by the end of the data or an ID3/APE
+// tag right where it ends (a stream of one frame).
 #include <cstdint>
 
 #include "mpeg/Header.h"
