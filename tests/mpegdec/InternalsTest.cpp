@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "dsp/dsp.h"
 #include "mpegdec/Context.h"
 #include "mpegdec/FrameHeader.h"
 #include "mpegdec/HuffmanTables.h"
@@ -162,6 +163,7 @@ TEST(Internals, Polyphase_MatchesReferenceFilterbank) {
 
 // The wide windowing (where the processor has it) gives bit for bit the four-lane result.
 TEST(Internals, Polyphase_WidePathMatchesFourLanes) {
+    if (!dspCpuHasAvx()) GTEST_SKIP() << "the processor has no AVX";
     const bool saved = g_synthWide;
     std::vector<float> outs[2];
     for (int wide = 0; wide < 2; ++wide) {
@@ -183,6 +185,7 @@ TEST(Internals, Polyphase_WidePathMatchesFourLanes) {
 
 // Likewise the inverse MDCT of long blocks.
 TEST(Internals, ImdctLong_WidePathMatchesFourLanes) {
+    if (!dspCpuHasAvx()) GTEST_SKIP() << "the processor has no AVX";
     const bool saved = g_synthWide;
     const Tables& t = GetTables();
     std::mt19937 rng(9);
