@@ -76,8 +76,18 @@ int Run(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--fast") {
             fast = true;
-        } else if (args[i] == "--bitrate" && i + 1 < args.size()) {
-            kbps = std::atoi(args[++i].c_str());
+        } else if (args[i] == "--bitrate") {
+            // A missing or mistyped number must not end up as the output path or as 0 kbit/s.
+            const std::string number = i + 1 < args.size() ? args[++i] : std::string();
+            if (number.empty() || number.size() > 4 ||
+                number.find_first_not_of("0123456789") != std::string::npos) {
+                std::fprintf(stderr, "encode: --bitrate takes kbit/s, e.g. 128\n");
+                return 2;
+            }
+            kbps = std::stoi(number);
+        } else if (args[i].rfind("--", 0) == 0) {
+            std::fprintf(stderr, "encode: unknown option %s\n", args[i].c_str());
+            return 2;
         } else if (in.empty()) {
             in = args[i];
         } else if (outPath.empty()) {

@@ -150,8 +150,8 @@ int Rip(const std::vector<std::string>& args) {
             if (!value(encoderText))
                 return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
         } else if (a == "--bitrate") {
-            if (!value(number) || number.find_first_not_of("0123456789") != std::string::npos ||
-                number.size() > 4)
+            if (!value(number) || number.empty() ||
+                number.find_first_not_of("0123456789") != std::string::npos || number.size() > 4)
                 return std::fprintf(stderr, "--bitrate takes kbit/s, e.g. 128\n"), 2;
             bitRate = std::stoi(number);
         } else if (a == "--to") {

@@ -72,6 +72,7 @@ TEST_F(RipCliTest, BadArguments_Refused) {
     EXPECT_EQ(Run("1,,2").first, 2);
     EXPECT_EQ(Run("--encoder lame").first, 2);
     EXPECT_EQ(Run("--encoder fast --bitrate 100").first, 2);
+    EXPECT_EQ(Run("--bitrate ''").first, 2);  // used to end in an uncaught exception
     EXPECT_EQ(Run("/dev/no-such-drive 1").first, 1);
     auto [code, text] = Run("7 --to '" + out.string() + "'");
     EXPECT_EQ(code, 1);

@@ -106,6 +106,23 @@ TEST(CliEncode, RefusalsLeaveNoOutput) {
     EXPECT_FALSE(fs::exists(mp3));
 }
 
+// A bad --bitrate is a usage error, never 0 kbit/s nor a file named after the option.
+TEST(CliEncode, BadBitRateArgumentRefused) {
+    const std::string wav = Temp("args.wav"), mp3 = Temp("args.mp3");
+    WriteWav(wav, 44100, 2, 0.2);
+    const fs::path cwd = fs::current_path();
+    fs::current_path(fs::path(wav).parent_path());
+    for (const char* tail : {" args.mp3 --bitrate abc", " args.mp3 --bitrate", " --bitrate",
+                             " args.mp3 --bitrate 12x", " args.mp3 --loud"}) {
+        const Result r = Cli("encode args.wav" + std::string(tail));
+        EXPECT_EQ(r.exitCode, 2) << tail << ": " << r.out;
+        EXPECT_EQ(r.out.find("not available"), std::string::npos) << tail << ": " << r.out;
+    }
+    EXPECT_FALSE(fs::exists(mp3));
+    EXPECT_FALSE(fs::exists(fs::path(wav).parent_path() / "--bitrate"));
+    fs::current_path(cwd);
+}
+
 // Ctrl+C during the encoding removes the partial file.
 TEST(CliEncode, InterruptRemovesPartialOutput) {
     const std::string wav = Temp("long.wav"), mp3 = Temp("partial.mp3");
