@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,16 @@ TEST_F(RecordDialogTest, TwoTracks_TaggedFilesAndTheFinishedLook) {
         EXPECT_EQ(uint8_t(tag[126]), n);
     }
     EXPECT_TRUE(FilesIn(temp_).empty());
+    // The counter is shown whole, beside the status rather than over it.
+    QLabel *counter = nullptr, *status = nullptr;
+    for (QLabel* l : dialog.findChildren<QLabel*>()) {
+        if (l->text() == dialog.CounterText()) counter = l;
+        if (l->text() == dialog.StatusText()) status = l;
+    }
+    ASSERT_TRUE(counter && status);
+    EXPECT_GE(counter->width(), counter->fontMetrics().horizontalAdvance(counter->text()));
+    EXPECT_EQ(counter->geometry().right(), skin::recording::kCounterText.right());
+    EXPECT_LT(status->geometry().right(), counter->geometry().left());
     // Close (the finished Cancel) ends the window.
     bool ended = false;
     QObject::connect(&dialog, &RecordDialog::ended, [&] { ended = true; });

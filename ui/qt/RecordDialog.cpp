@@ -1,13 +1,13 @@
 #include "ui/qt/RecordDialog.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <algorithm>
 
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/OptionsSheet.h"
@@ -128,6 +128,18 @@ void RecordDialog::keyPressEvent(QKeyEvent* e) {
 void RecordDialog::StatusChanged() {
     status_->setText(QString::fromStdString(job_->StatusText()));
     counter_->setText(QString::fromStdString(job_->CounterText()));
+    // The counter text is wider than its place in the skin with most fonts;
+    // it grows to the left from its right edge and the status gives way,
+    // so neither is cut into the other.
+    const QRect place = skin::recording::kCounterText;
+    const int needed = counter_->fontMetrics().horizontalAdvance(counter_->text()) + 2;
+    QRect counter = place;
+    counter.setLeft(std::max(skin::recording::kStatusText.left(),
+                             place.right() + 1 - std::max(place.width(), needed)));
+    counter_->setGeometry(counter);
+    QRect status = skin::recording::kStatusText;
+    status.setRight(std::min(status.right(), counter.left() - 8));
+    status_->setGeometry(status);
 }
 
 void RecordDialog::ProgressChanged() {
