@@ -1,4 +1,5 @@
-// tunara-cli decode IN.mov OUT: the KVMC sound track of a movie to a 16-bit WAV file.
+// tunara-cli decode IN.mov OUT: the KVMC sound track of a movie to a 16-bit WAV file, raw
+// samples, or standard output.
 #include <cstdio>
 #include <vector>
 
@@ -40,15 +41,21 @@ int DecodeKvmcMovie(const std::string& in, const std::string& out) {
     uint64_t frames = uint64_t(reader.SampleCount()) * uint64_t(H);
     if (s.playDuration >= 0 && s.mediaTimeScale == info.sampleRate)
         frames = std::min<uint64_t>(frames, uint64_t(s.playDuration));
-    FILE* f = std::fopen(out.c_str(), "wb");
+    // Same OUT rules as the MP3 path: "-" is standard output, only a .wav name gets a header.
+    const bool toStdout = out == "-";
+    const bool wav = !toStdout && out.size() >= 4 && out.compare(out.size() - 4, 4, ".wav") == 0;
+    FILE* f = toStdout ? stdout : std::fopen(out.c_str(), "wb");
     if (!f) {
         std::fprintf(stderr, "cannot write %s\n", out.c_str());
         kvmcDecClose(&dec);
         return 1;
     }
-    uint8_t header[io::kWavHeaderBytes];
-    io::MakeWavHeader({uint16_t(ch), uint32_t(info.sampleRate), 16}, frames * 2 * ch, header);
-    bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
+    bool ok = true;
+    if (wav) {
+        uint8_t header[io::kWavHeaderBytes];
+        io::MakeWavHeader({uint16_t(ch), uint32_t(info.sampleRate), 16}, frames * 2 * ch, header);
+        ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
+    }
     std::vector<uint8_t> packet;
     std::vector<int16_t> pcm(size_t(H * ch));
     uint64_t done = 0;
@@ -69,7 +76,7 @@ int DecodeKvmcMovie(const std::string& in, const std::string& out) {
         ok = std::fwrite(pcm.data(), 2 * size_t(ch), size_t(take), f) == take;
         done += take;
     }
-    ok = std::fclose(f) == 0 && ok;
+    ok = (toStdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
     kvmcDecClose(&dec);
     if (!ok) {
         std::fprintf(stderr, "write failed: %s\n", out.c_str());

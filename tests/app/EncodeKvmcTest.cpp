@@ -55,6 +55,26 @@ TEST(EncodeCli, WritesAKvmcMovie) {
     EXPECT_NEAR(std::stod(ProbeValue(mov, "duration")), 3.0, 2048.0 / 22050);
 }
 
+// Decoding a movie follows OUT's rules: a header only for .wav, raw samples otherwise,
+// and "-" is standard output rather than a file of that name.
+TEST(EncodeCli, DecodedMovieGoesWhereOutSays) {
+    TempDir dir;
+    const fs::path wav = dir.path / "in.wav", mov = dir.path / "out.mov";
+    ASSERT_EQ(Shell("sox -n -r 22050 -c 1 -b 16 '" + wav.string() + "' synth 1 sine 660"), 0);
+    ASSERT_EQ(
+        Shell(kCli + " encode '" + wav.string() + "' '" + mov.string() + "' --kvmc 2>/dev/null"),
+        0);
+    const std::string in = " decode '" + mov.string() + "' ";
+    ASSERT_EQ(Shell(kCli + in + "'" + (dir.path / "back.wav").string() + "' 2>/dev/null"), 0);
+    ASSERT_EQ(Shell(kCli + in + "'" + (dir.path / "back.pcm").string() + "' 2>/dev/null"), 0);
+    ASSERT_EQ(Shell("cd '" + dir.path.string() + "' && " + kCli + in + "- 2>/dev/null > piped"), 0);
+    const uintmax_t raw = 22050 * 2;
+    EXPECT_EQ(fs::file_size(dir.path / "back.wav"), 44 + raw);
+    EXPECT_EQ(fs::file_size(dir.path / "back.pcm"), raw);
+    EXPECT_EQ(fs::file_size(dir.path / "piped"), raw);
+    EXPECT_FALSE(fs::exists(dir.path / "-"));
+}
+
 // Bad input or a bit rate too low for the stream fails without leaving a file.
 TEST(EncodeCli, FailuresLeaveNoFile) {
     TempDir dir;
