@@ -94,6 +94,21 @@ int UninstallDesktop() {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--uninstall-desktop") return UninstallDesktop();
+    // Answered here: taken for a file name they would reach a running player as one.
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::printf(
+            "usage: tunara [FILE|LIST.pls|LIST.m3u]\n"
+            "Opens the player with FILE in its playlist; when a player is already running,\n"
+            "FILE is handed to it and this start ends.\n"
+            "  tunara --uninstall-desktop   removes the desktop entry, icon and file associations\n"
+            "  tunara --version\n"
+            "tunara-cli plays, converts and rips in a terminal.\n");
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("tunara %s\n", TUNARA_VERSION);
+        return 0;
+    }
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "tunara: no display to open windows on; tunara-cli plays in a terminal\n");

@@ -66,6 +66,15 @@ TEST_F(HandOverTest, ASecondStartHandsOverItsFileByFullNameAndEnds) {
     EXPECT_EQ(spy[0][0].toByteArray(), QDir(dir_.path()).filePath("song one.mp3").toUtf8());
 }
 
+// Asking the program about itself is answered at once and reaches no running player.
+TEST_F(HandOverTest, HelpAndVersionAreNotHandedOver) {
+    QSignalSpy spy(instance_.get(), &SingleInstance::handedOver);
+    ASSERT_TRUE(SecondStart({"--help"}));
+    ASSERT_TRUE(SecondStart({"--version"}));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+    EXPECT_EQ(spy.count(), 0);
+}
+
 TEST_F(HandOverTest, ASecondStartWithoutAFileOnlyCallsTheFirstForward) {
     QSignalSpy spy(instance_.get(), &SingleInstance::handedOver);
     ASSERT_TRUE(SecondStart({}));
