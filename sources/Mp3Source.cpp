@@ -171,13 +171,23 @@ bool Mp3Source::QuickScan(int fd) {
     TakeEncoderGap(summary);
     const int64_t bytes = std::max<int64_t>(audioEnd_ - firstAudio, 0);
     int64_t frames = bytes / std::max(mpegHeaderFrameBytes(w), 1);
-    if (summary.frames > 0) frames = summary.frames;
+    bool cut = false;
+    if (summary.frames > 0) {
+        frames = summary.frames;
+        // A cut-off file keeps the summary of the whole stream; the bytes that are left
+        // tell how much of it remains (the full scan on opening counts exactly).
+        const int64_t summarisedBytes = summary.bytes - (firstAudio - (audioBegin_ + at));
+        cut = summary.bytes > 0 && bytes + 2 * mpegHeaderFrameBytes(w) < summarisedBytes;
+        if (cut)
+            frames = std::max<int64_t>(
+                1, int64_t(double(frames) * double(bytes) / double(summarisedBytes)));
+    }
     const MpegStreamTrim trim =
         mpegStreamTrim(frames, frameSamples_, encoderDelay_, encoderPadding_);
     durationMs_ = ClampToInt32(trim.keep * 1000 / sampleRate_);
     if (summary.frames > 0 && summary.variable) {
         formatName_ = "MP3 VBR";
-        const int64_t b = summary.bytes > 0 ? summary.bytes : bytes;
+        const int64_t b = summary.bytes > 0 && !cut ? summary.bytes : bytes;
         bitRate_ = ClampToInt32(b * 8 * sampleRate_ / (frames * frameSamples_));
     }
     return true;

@@ -70,6 +70,28 @@ TEST(Mp3Source, Cbr_QuickScanAgreesWithFullScan) {
     s.CloseStream();
 }
 
+// A file cut short keeps its encoder's summary of the whole stream: the list's
+// duration must still be the one the player shows once the file is open.
+TEST(Mp3Source, CutShort_ListDurationAgreesWithPlaying) {
+    REQUIRE_MP3_FILES();
+    ScopedRecordingInteraction rec;
+    for (const char* name : {"cbr", "vbr"}) {
+        const std::string whole = Mp3Files::Get()[name];
+        const std::string cut = ::testing::TempDir() + "cut-" + name + ".mp3";
+        std::filesystem::copy_file(whole, cut, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 3);
+        TestMp3Source s(cut);
+        ASSERT_EQ(s.LoadInfo(), 1) << name;
+        const int listed = s.GetDuration(), listedRate = s.GetBitRate();
+        s.OpenStream();
+        EXPECT_NEAR(listed, s.GetDuration(), s.GetDuration() * 0.05) << name;
+        EXPECT_NEAR(listedRate, s.GetBitRate(), s.GetBitRate() * 0.05) << name;
+        EXPECT_LT(s.GetDuration(), 20000) << name;
+        s.CloseStream();
+        std::filesystem::remove(cut);
+    }
+}
+
 // VBR: "MP3 VBR" and an average bit rate within 2% of ffprobe's. The list
 // already shows a duration within 1% from the encoder's summary frame.
 TEST(Mp3Source, Vbr_AverageBitRateMatchesFfprobe) {
