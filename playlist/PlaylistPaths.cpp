@@ -94,8 +94,9 @@ std::string StoredEntry(const std::string& fileName, const std::string& listFold
         return fileName;
     std::string relative = fileName.substr(listFolder.size());
     // A relative name that would read back as something else ("a\b.mp3",
-    // "http:x.mp3") is stored in full.
-    if (IsAbsoluteEntry(relative) || relative.find('\\') != std::string::npos) return fileName;
+    // "http:x.mp3", or "#1.mp3", a comment in an .m3u list) is stored in full.
+    if (IsAbsoluteEntry(relative) || relative.find('\\') != std::string::npos || relative[0] == '#')
+        return fileName;
     return relative;
 }
 

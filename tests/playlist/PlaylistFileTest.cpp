@@ -164,15 +164,17 @@ TEST_F(PlaylistFile, SavePls_LayoutAndRelativeRule) {
 TEST_F(PlaylistFile, Save_AmbiguousRelativeNamesStayFull) {
     std::string odd = Touch("a\\b.wav");
     std::string scheme = Touch("http:x.wav");
+    std::string hash = Touch("#1 hit.wav");  // relative, it would read back as a comment
     Playlist list;
     list.SetM3u(true);
     list.AddFile(odd);
     list.AddFile(scheme);
+    list.AddFile(hash);
     ASSERT_TRUE(list.SaveTo(dir_ + "l.m3u"));
-    EXPECT_EQ(Read("l.m3u"), odd + "\r\n" + scheme + "\r\n");
+    EXPECT_EQ(Read("l.m3u"), odd + "\r\n" + scheme + "\r\n" + hash + "\r\n");
     Playlist back;
     ASSERT_TRUE(back.Load(dir_ + "l.m3u"));
-    EXPECT_EQ(Locations(back), (std::vector<std::string>{odd, scheme}));
+    EXPECT_EQ(Locations(back), (std::vector<std::string>{odd, scheme, hash}));
 }
 
 // A name that differs from the list's folder only by letter case is not
