@@ -163,17 +163,23 @@ TEST_F(RecordDialogTest, Cancel_LeavesNoPartialFile) {
     EXPECT_TRUE(added_.empty());
 }
 
+// Without a reader the window tells so and ends; it opens over its owner, not at the
+// desktop's corner.
 TEST_F(RecordDialogTest, NoReader_TellsAndEnds) {
-    RecordDialog dialog(Config({1}), nullptr);
+    QWidget owner;
+    owner.setGeometry(300, 200, 400, 300);
+    owner.show();
+    RecordDialog dialog(Config({1}), nullptr, &owner);
     dialog.showMessage = [this](const std::string& c, const std::string& t) {
         messages_.emplace_back(c, t);
     };
     bool ended = false;
     QObject::connect(&dialog, &RecordDialog::ended, [&] { ended = true; });
-    dialog.StartJob();
+    dialog.Exec();
     EXPECT_TRUE(ended);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].second, "Can't initialize record component.");
+    EXPECT_LE((dialog.geometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
 }
 
 }  // namespace

@@ -74,6 +74,12 @@ void RecordDialog::Exec() {
     // Modal over every window of the program, as the other system disabled
     // them while it ran.
     setWindowModality(Qt::ApplicationModal);
+    // Over the window it was opened from, not wherever the desktop puts new windows.
+    if (QWidget* over = parentWidget() ? parentWidget()->window() : nullptr) {
+        QRect r = rect();
+        r.moveCenter(over->frameGeometry().center());
+        move(r.topLeft());
+    }
     show();
     raise();
     QEventLoop loop;
