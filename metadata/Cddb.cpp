@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "metadata/TextCodec.h"
+#include "platform/http/Http.h"
 
 #ifndef TUNARA_VERSION
 #define TUNARA_VERSION ""
@@ -11,22 +12,6 @@
 namespace tunara::cddb {
 
 namespace {
-
-std::string Escape(std::string_view text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t';
@@ -83,13 +68,14 @@ std::string QueryCommand(uint32_t discId, int trackCount,
 }
 
 std::string ReadCommand(std::string_view category, std::string_view discId) {
-    return "cddb+read+" + Escape(category) + "+" + Escape(discId);
+    return "cddb+read+" + http::UrlEncode(category) + "+" + http::UrlEncode(discId);
 }
 
 std::string Hello(std::string_view user, std::string_view host, std::string_view client,
                   std::string_view version) {
     const std::string v = version.empty() ? ClientVersion() : std::string(version);
-    return Escape(user) + "+" + Escape(host) + "+" + Escape(client) + "+" + Escape(v);
+    return http::UrlEncode(user) + "+" + http::UrlEncode(host) + "+" + http::UrlEncode(client) +
+           "+" + http::UrlEncode(v);
 }
 
 std::string RequestObject(std::string_view command, std::string_view hello,
