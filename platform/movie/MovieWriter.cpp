@@ -275,8 +275,15 @@ MovieStatus MovieWriter::InsertMediaIntoTrack(int64_t trackStart, int64_t mediaT
 
 namespace {
 
+// The movie keeps its media's time scale: in the customary 1/600 s the track's length would be
+// rounded by up to half a unit, letting the codec's tail play or cutting the last samples.
+uint32_t MovieTimeScale(int32_t mediaScale) {
+    return mediaScale > 0 ? uint32_t(mediaScale) : kMovieTimeScale;
+}
+
 uint64_t ToMovieTime(int64_t t, int32_t scale) {
-    return uint64_t((t * int64_t(kMovieTimeScale) + scale / 2) / scale);
+    const int64_t movieScale = MovieTimeScale(scale);
+    return uint64_t((t * movieScale + scale / 2) / scale);
 }
 
 }  // namespace
@@ -325,7 +332,7 @@ MovieStatus MovieWriter::AddMovieResource() {
             a.U32(0);
             a.U32(0);
             a.U32(0);
-            a.U32(kMovieTimeScale);
+            a.U32(MovieTimeScale(s.timeScale));
             a.U32(uint32_t(movieDuration));
             a.U32(0x10000);  // rate
             a.U16(0x100);    // volume
