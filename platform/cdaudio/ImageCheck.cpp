@@ -343,6 +343,7 @@ private:
         const std::string first = t_[i_++].text;
         if (!Is(Token::Colon)) {
             if (!Digits(first, 9) || std::stol(first) / 588 > kMaxFrames) {
+                --i_;  // the message names the number's line
                 Fail("a time beyond a disc");
                 return -1;
             }
