@@ -15,7 +15,8 @@ void Check(bool ok) {
 }
 
 std::vector<std::string> Reparse(const std::vector<std::string>& values, bool m3u) {
-    std::string text = m3u ? "" : "[playlist]\r\n";
+    // Marked as UTF-8, so that values are taken byte for byte.
+    std::string text = m3u ? "\xEF\xBB\xBF" : "\xEF\xBB\xBF[playlist]\r\n";
     int n = 0;
     for (const auto& v : values) text += (m3u ? "" : "File" + std::to_string(++n) + "=") + v + "\n";
     bool isM3u = false;
