@@ -18,6 +18,9 @@ const char* Text(int id) {
             return "MP3 decode error.";
         case kRecordComponent:
             return "Can't initialize record component.";
+        case kPlaylistEntriesUnavailable:
+            return "Some entries of the playlist %1 cannot be opened now. They stay in the list, "
+                   "marked, and are skipped when their turn comes.";
         default:
             return "";
     }

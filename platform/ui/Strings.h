@@ -12,6 +12,9 @@ inline constexpr int kMp3FailedToOpen = 500;         // "Failed to open the file
 inline constexpr int kMp3DecodeError = 502;          // "MP3 decode error."
 inline constexpr int kRecordComponent = 550;         // "Can't initialize record component."
 
+// Said once after a playlist loads with entries whose files do not open.
+inline constexpr int kPlaylistEntriesUnavailable = 600;
+
 // The text of a string id, or an empty view for an unknown id.
 const char* Text(int id);
 
