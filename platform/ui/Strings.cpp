@@ -13,7 +13,7 @@ const char* Text(int id) {
         case kMp3FailedToOpen:
             return "Failed to open the file %1.";
         case kWavNotValid:
-            return "%1 in not a valid WAVE file.";
+            return "%1 is not a valid WAVE file.";
         case kMp3DecodeError:
             return "MP3 decode error.";
         case kRecordComponent:
