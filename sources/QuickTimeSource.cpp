@@ -178,13 +178,12 @@ void QuickTimeSource::ReadInformation(Movie movie) {
         uint32_t type = 0;
         TrackMedia(soundTrack, &media);
         MediaType(media, &type);
-        if (type == FourCc("MPEG")) {
-            formatName_ = "MPEG";
-        } else if (type == FourCc("musi")) {
+        const bool mpeg = type == FourCc("MPEG");
+        if (type == FourCc("musi")) {
             formatName_ = "MIDI";
         } else if (type == FourCc("strm")) {
             formatName_ = "QT Stream";
-        } else if (type == FourCc("soun")) {
+        } else if (type == FourCc("soun") || mpeg) {
             TmSoundDescription d{};
             TmHandle* handle = nullptr;
             if (NewHandle(sizeof(TmSoundDescription), &handle) == kTmOk && handle) {
@@ -198,7 +197,8 @@ void QuickTimeSource::ReadInformation(Movie movie) {
             if (sampleRate_ == 0 && d.reserved1 > 0) sampleRate_ = d.reserved1;
             channels_ = d.numChannels;
             SoundFormat f = DescribeSoundFormat(d);
-            formatName_ = f.name;
+            // An MPEG medium keeps its own name; its description gives the rates.
+            formatName_ = mpeg ? "MPEG" : f.name;
             bitRate_ = f.bitRate;
         } else {
             formatName_ = "Unknown";

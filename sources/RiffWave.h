@@ -16,6 +16,7 @@ inline constexpr FourCC kDs64Id = MakeFourCC("ds64");
 
 inline constexpr uint16_t kWaveFormatPcm = 0x0001;
 inline constexpr uint16_t kWaveFormatFloat = 0x0003;
+inline constexpr uint16_t kWaveFormatMpegLayer3 = 0x0055;
 inline constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 // The 18-byte base record of a "fmt " chunk, little-endian on disk.
