@@ -146,7 +146,10 @@ bool QuickTimeSource::MakeMovie(Movie* movie) {
     }
     if (status != kTmOk || !*movie) {
         *movie = nullptr;
-        ReportError(strings::kMediaFailedToOpen, location_);
+        // The file was there and readable, but nothing knows what it holds.
+        ReportError(
+            status == kTmCantMakeMovie ? strings::kMediaUnknownFormat : strings::kMediaFailedToOpen,
+            location_);
         return false;
     }
     return true;
