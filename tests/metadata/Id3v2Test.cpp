@@ -151,7 +151,7 @@ TEST(Id3v2, GenreValues) {
         EXPECT_EQ(t.genreName(), c.name) << c.value;
     }
     // ID3v2.4 writes the bare number, or several values of which the first counts.
-    for (const std::string value :
+    for (const std::string& value :
          {std::string("13"), std::string("(13)"), std::string("13\0Rock", 7)}) {
         Id3Tag t;
         ASSERT_EQ(
