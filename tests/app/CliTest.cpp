@@ -189,6 +189,16 @@ TEST_F(Cli, Decode_InputsAndRefusals) {
     EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
 }
 
+// The media framework's own complaints stay off the terminal.
+TEST_F(Cli, Play_FrameworkWarningsStayQuiet) {
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox missing";
+    ASSERT_EQ(std::system(("sox " + dir_ + "tone.wav " + dir_ + "tone.aiff").c_str()), 0);
+    Result r = RunCommand("TUNARA_AUDIO=null:fast " + kCli + " play " + dir_ +
+                          "tone.aiff </dev/null 2>&1 >/dev/null");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
 // "--" ends the options: what follows is a name, even one that starts with "-".
 TEST_F(Cli, DoubleDashEndsOptions) {
     fs::copy_file(dir_ + "tone.wav", dir_ + "-x.wav");
