@@ -1,6 +1,7 @@
 // Fuzzes the RIFF chunk reader (in memory), the content sniffing of the source
 // factory, and the two WAVE readers (through a temporary file, since they open
-// files by name): float and mixed-down samples and the INFO list included.
+// files by name): float and mixed-down samples and the INFO list included;
+// also the AIFF and ASF tag reader.
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "metadata/ContainerTags.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/PcmWaveStream.h"
 #include "sources/RiffFile.h"
@@ -68,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     SniffFile(path);
+    ContainerTags tags;
+    ReadContainerTags(path, tags);
 
     std::vector<uint8_t> pcm(1024 * 4 * 8);
     {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "metadata/ContainerTags.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -228,6 +229,13 @@ void QuickTimeSource::ReadTags(Movie movie) {
     if (MovieUserDataText(movie, kUserDataArtist, &text) == kTmOk && !text.empty()) artist_ = text;
     if (MovieUserDataText(movie, kUserDataAlbum, &text) == kTmOk && !text.empty()) album_ = text;
     if (MovieUserDataText(movie, kUserDataGenre, &text) == kTmOk && !text.empty()) category_ = text;
+    // AIFF names and WMA genres the toolbox does not pass on.
+    ContainerTags own;
+    if (!ReadContainerTags(location_, own)) return;
+    if (tagTitle_.empty()) tagTitle_ = own.title;
+    if (!own.artist.empty() && artist_.empty()) artist_ = own.artist;
+    if (!own.album.empty() && album_.empty()) album_ = own.album;
+    if (!own.genre.empty() && category_.empty()) category_ = own.genre;
 }
 
 std::string QuickTimeSource::GetTitle() const {

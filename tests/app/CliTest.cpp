@@ -189,6 +189,18 @@ TEST_F(Cli, Decode_InputsAndRefusals) {
     EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
 }
 
+// Tags the media framework does not pass on: an AIFF's NAME, a WMA's genre.
+TEST_F(Cli, Info_ContainerTags) {
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+    const std::string make = "ffmpeg -v error -y -i " + dir_ + "tone.wav ";
+    ASSERT_EQ(std::system((make + "-metadata title=Named " + dir_ + "t.aiff").c_str()), 0);
+    ASSERT_EQ(std::system((make + "-c:a wmav2 -metadata genre=Ska " + dir_ + "t.wma").c_str()), 0);
+    Result r = RunCli("info " + dir_ + "t.aiff");
+    EXPECT_NE(r.out.find("title: Named\n"), std::string::npos) << r.out;
+    r = RunCli("info " + dir_ + "t.wma");
+    EXPECT_NE(r.out.find("genre: Ska\n"), std::string::npos) << r.out;
+}
+
 // The media framework's own complaints stay off the terminal.
 TEST_F(Cli, Play_FrameworkWarningsStayQuiet) {
     if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox missing";
