@@ -165,6 +165,8 @@ int Decode(const std::vector<std::string>& args) {
     }
     pcm->CloseStream();
     UiQueue().Deliver();
+    // The source told of an error that ended its data early: the output is short.
+    if (interaction.errors > 0) exitCode = 1;
     if (wav && std::fseek(out, 0, SEEK_SET) == 0) WriteWavHeader(out, channels, rate, dataBytes);
     if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) exitCode = 1;
     return exitCode;
