@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/PlaylistPaths.h"
@@ -18,10 +19,7 @@ namespace tunara {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return io::ReadOwnFile(path, bytes) == io::OwnFileStatus::kOk;
 }
 
 std::string Trim(const std::string& text) {

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,14 +17,13 @@
 #include <sstream>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 
 namespace tunara::registry {
 namespace {
 
 constexpr std::string_view kFileHeader = "TunaraSettings 1";
 constexpr std::string_view kStoreFileName = "settings";
-// A settings file is a few kilobytes; anything far larger is not ours.
-constexpr std::uintmax_t kMaxStoreBytes = 16 * 1024 * 1024;
 
 struct Value {
     std::string name;  // as first written
@@ -242,19 +240,14 @@ std::optional<Parsed> Parse(std::string_view text) {
 // `damaged` tells when the file held anything that was not read.
 Tree LoadTree(const std::filesystem::path& file, bool* damaged = nullptr) {
     if (damaged) *damaged = false;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec && !std::filesystem::exists(file)) return {};
+    std::string text;
+    const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
+    if (status == io::OwnFileStatus::kMissing) return {};
     std::optional<Parsed> parsed;
-    if (!ec && size <= kMaxStoreBytes) {
-        std::ifstream in(file, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.good() || in.eof()) parsed = Parse(text);
-    }
+    if (status == io::OwnFileStatus::kOk) parsed = Parse(text);
     if (damaged) *damaged = !parsed || parsed->damaged;
     return parsed ? std::move(parsed->tree) : Tree{};
 }
-
 // Keeps a copy of a file that did not read whole under the first free name
 // of FILE.unreadable, FILE.unreadable.1, ...; an earlier copy is never
 // replaced. The store itself stays in place until the new one is renamed
