@@ -23,17 +23,22 @@ bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
     auto get = [&](std::string_view key) {
         std::string value;
         p.GetString(section, key, "", value, kCacheTextChars + 1);
-        return text::Utf8OrLatin1(value);
+        // An entry written by an older version may hold a server's control characters.
+        return text::DropControls(text::Utf8OrLatin1(value));
     };
     const std::string artist = get("artist");
     const std::string album = get("title");
     const std::string category = get("category");
     disc.EditTracks([&](std::vector<CdTrackText>& tracks) {
+        // An empty value knows less than what the tracks hold (CD-Text, "Track N").
+        auto keep = [](std::string& field, std::string value) {
+            if (!value.empty()) field = std::move(value);
+        };
         for (auto& t : tracks) {
-            t.artist = artist;
-            t.album = album;
-            t.category = category;
-            t.title = get(std::to_string(t.number - 1));
+            keep(t.artist, artist);
+            keep(t.album, album);
+            keep(t.category, category);
+            keep(t.title, get(std::to_string(t.number - 1)));
         }
     });
     return true;

@@ -38,8 +38,8 @@ public:
     // Facts of the disc read from its table of contents. The lookup takes
     // them once, on the thread that starts it.
     virtual uint32_t DiscId() const = 0;
-    virtual int TrackCount() const = 0;  // every track, audio and data
-    virtual int DiscLengthSeconds() const = 0;
+    virtual int TrackCount() const = 0;         // every track, audio and data
+    virtual int DiscLengthSeconds() const = 0;  // lead-out in whole seconds, lead-in included
     virtual std::vector<uint32_t> TrackOffsets() const = 0;  // frames of 1/75 s, lead-in included
     virtual uint64_t MediaIdentity() const = 0;
     // Held by a lookup for its whole run.

@@ -41,6 +41,9 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
+    int trackTotal = 0;  // tracks on the disc; 0 when not known
+    std::string year;    // empty when not known
+    std::string genre;   // empty: the category when it names a genre
 };
 
 enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2 };
@@ -50,7 +53,11 @@ struct WorkerRequest {
     RecordEncoder encoder;
     std::string outputPath;  // where the worker writes
     int bitRate;             // bit/s
+    RecordTags tags;         // of the track; the default workers get them too
 };
+// The tags a track's file gets.
+RecordTags TagsOf(const RecordTrack& track);
+
 using WorkerFactory =
     std::function<std::unique_ptr<RecordWorker>(const WorkerRequest&, RecordWorker::PostFn)>;
 

@@ -20,6 +20,18 @@ inline constexpr int kRecordProgressMessage = 1035;
 inline constexpr int kRecordFinishedMessage = 1036;
 inline constexpr int kRecordFailedMessage = 1037;
 
+// What a recorded file is tagged with; empty texts and zero numbers are
+// unknown and left out of the tag.
+struct RecordTags {
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::string year;
+    std::string genre;
+    int track = 0;       // 1-based number on the disc
+    int trackTotal = 0;  // tracks on the disc
+};
+
 class RecordWorker {
 public:
     // Posts a message to the job; called on the worker thread.
@@ -30,6 +42,10 @@ public:
     virtual ~RecordWorker();
     RecordWorker(const RecordWorker&) = delete;
     RecordWorker& operator=(const RecordWorker&) = delete;
+
+    // The tags of the file; set before Start.
+    void SetTags(RecordTags tags) { tags_ = std::move(tags); }
+    const RecordTags& Tags() const { return tags_; }
 
     // Starts the thread (below normal priority) on the temporary WAV.
     void Start(const std::string& wavPath);
@@ -58,6 +74,7 @@ protected:
     std::string wavPath_;
     const std::string outputPath_;
     const int bitRate_;  // bit/s
+    RecordTags tags_;
     std::string failure_;
 
 private:

@@ -30,7 +30,9 @@ int CdDiscInfo::TrackCount() const {
     return disc_.TrackCount();
 }
 int CdDiscInfo::DiscLengthSeconds() const {
-    return disc_.DiscLength();
+    // The query's total counts from the start of the lead-in, unlike the
+    // playing time inside the disc id.
+    return static_cast<int>(disc_.LeadoutFrames() / 75);
 }
 std::vector<uint32_t> CdDiscInfo::TrackOffsets() const {
     return disc_.TrackOffsets();

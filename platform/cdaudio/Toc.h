@@ -37,6 +37,10 @@ uint32_t CheckToc(const Toc& toc);
 // lead-out.
 uint64_t MediaIdentityOf(const Toc& toc);
 
+struct CdText;
+// The CD-Text libcdio found for the tracks of `toc` (empty fields without).
+CdText ReadCdText(CdIo_t* cdio, const Toc& toc);
+
 // Sets libcdio up once per process (its driver table, a silent log).
 void InitCdio();
 // Opens an element with the libcdio driver its name asks for; null when it
