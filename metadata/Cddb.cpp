@@ -148,6 +148,10 @@ bool ReadReplyParser::Feed(std::string_view rawLine) {
     if (key == "DTITLE") {
         hasDiscTitle_ = true;
         discTitle_.append(value);
+    } else if (key == "DYEAR") {
+        year_.append(value);
+    } else if (key == "DGENRE") {
+        genre_.append(value);
     } else if (key.size() > 6 && key.substr(0, 6) == "TTITLE") {
         int n = 0;
         for (char c : key.substr(6)) {
@@ -166,6 +170,8 @@ DiscText ReadReplyParser::Result() const {
     if (hasDiscTitle_) {
         SplitDiscTitle(text::DropControls(Unescape(discTitle_)), t.artist, t.album);
     }
+    t.year = text::DropControls(Unescape(year_));
+    t.genre = text::DropControls(Unescape(genre_));
     for (const auto& [n, title] : titles_) t.titles[n] = text::DropControls(Unescape(title));
     return t;
 }

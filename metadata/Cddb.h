@@ -83,6 +83,8 @@ struct DiscText {
     bool hasDiscTitle = false;
     std::string artist;
     std::string album;
+    std::string year;   // DYEAR
+    std::string genre;  // DGENRE
     // Track index (0 = track 1) to title; indices past the disc's tracks are
     // dropped.
     std::map<int, std::string> titles;
@@ -107,6 +109,8 @@ private:
     bool ended_ = false;
     bool hasDiscTitle_ = false;
     std::string discTitle_;
+    std::string year_;
+    std::string genre_;
     std::map<int, std::string> titles_;
 };
 

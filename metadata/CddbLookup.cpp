@@ -29,6 +29,8 @@ bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
     const std::string artist = get("artist");
     const std::string album = get("title");
     const std::string category = get("category");
+    const std::string year = get("year");
+    const std::string genre = get("genre");
     disc.EditTracks([&](std::vector<CdTrackText>& tracks) {
         // An empty value knows less than what the tracks hold (CD-Text, "Track N").
         auto keep = [](std::string& field, std::string value) {
@@ -38,6 +40,8 @@ bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
             keep(t.artist, artist);
             keep(t.album, album);
             keep(t.category, category);
+            keep(t.year, year);
+            keep(t.genre, genre);
             keep(t.title, get(std::to_string(t.number - 1)));
         }
     });
@@ -58,6 +62,8 @@ bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc, uint6
         p.WriteString(section, "artist", tracks.front().artist);
         p.WriteString(section, "title", tracks.front().album);
         p.WriteString(section, "category", tracks.front().category);
+        if (!tracks.front().year.empty()) p.WriteString(section, "year", tracks.front().year);
+        if (!tracks.front().genre.empty()) p.WriteString(section, "genre", tracks.front().genre);
         p.WriteInt(section, "numtracks", count);
         for (const auto& t : tracks) p.WriteString(section, std::to_string(t.number - 1), t.title);
     });
@@ -292,6 +298,8 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
                 t.album = text.album;
             }
             t.category = match.category;
+            if (!text.year.empty()) t.year = text.year;
+            if (!text.genre.empty()) t.genre = text.genre;
             auto title = text.titles.find(t.number - 1);
             if (title != text.titles.end()) t.title = title->second;
         }

@@ -30,6 +30,8 @@ struct CdTrackText {
     std::string artist;
     std::string album;
     std::string category;
+    std::string year;   // "DYEAR"; empty when unknown
+    std::string genre;  // "DGENRE"; empty when unknown
 };
 
 class CdInfoDisc {

@@ -99,7 +99,7 @@ void CdDisc::ApplyCdText(const cdaudio::CdText& text) {
         if (!title.empty()) track->SetTitle(title);
         if (!artist.empty()) track->SetArtist(artist);
         if (!album.empty()) track->SetAlbum(album);
-        if (!genre.empty()) track->SetCategory(genre);
+        if (!genre.empty()) track->SetGenre(genre);
     }
 }
 

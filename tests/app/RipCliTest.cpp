@@ -135,6 +135,7 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
     const std::string entry =
         "210 rock 1e0b0403 CD database entry follows\r\n"
         "DTITLE=AC/DC / Back in\x1b[31m Black\r\n"
+        "DYEAR=1980\r\nDGENRE=Hard Rock\r\n"
         "TTITLE0=Hells\x07 Bells\x1b[0m\r\n"
         "TTITLE1=" +
         longTitle +
@@ -193,7 +194,8 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
     EXPECT_EQ(Field(probe, "TAG:artist="), "AC/DC") << probe;
     EXPECT_EQ(Field(probe, "TAG:track=").rfind("2", 0), 0u) << probe;
     EXPECT_EQ(Field(probe, "TAG:album="), "Back in[31m Black") << probe;
-    EXPECT_EQ(Field(probe, "TAG:genre="), "Rock") << probe;
+    EXPECT_EQ(Field(probe, "TAG:genre="), "Hard Rock") << probe;
+    EXPECT_EQ(Field(probe, "TAG:date="), "1980") << probe;
     // An ID3v1 tag holds 30 characters of the title; a fuller tag all of it.
     std::tie(code, text) = Cli("info '" + (out / "b" / names[1]).string() + "'");
     const std::string title = Field(text, "title: ");

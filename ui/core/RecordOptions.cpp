@@ -49,6 +49,8 @@ RecordTrack RecordTrackOf(const CdTrackSource& track, int trackTotal) {
     r.category = track.GetCategory();
     r.lengthMs = track.GetDuration();
     r.trackTotal = trackTotal;
+    r.year = track.GetYear();
+    r.genre = track.GetGenre();
     return r;
 }
 
