@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-typedef struct _CdIo CdIo_t;
+#include "platform/cdaudio/ImageCheck.h"
 
 namespace tunara::cdaudio {
 
@@ -40,12 +40,5 @@ uint64_t MediaIdentityOf(const Toc& toc);
 struct CdText;
 // The CD-Text libcdio found for the tracks of `toc` (empty fields without).
 CdText ReadCdText(CdIo_t* cdio, const Toc& toc);
-
-// Sets libcdio up once per process (its driver table, a silent log).
-void InitCdio();
-// Opens an element with the libcdio driver its name asks for; null when it
-// cannot be opened. libcdio's own log output is silenced once.
-CdIo_t* OpenCdio(const std::string& element);
-void CloseCdio(CdIo_t* cdio);
 
 }  // namespace tunara::cdaudio
