@@ -1,6 +1,7 @@
 // Cue sheets and cdrdao tables as a disc image: our sheet check and libcdio
 // read them, our checks decide what the CD device and CdDisc believe. Every
-// answer must be a sound table of contents or a refusal, never a crash or a hang.
+// answer must be a sound table of contents or a refusal, never a crash or a
+// hang; the texts reaching the tracks are clean UTF-8.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "metadata/TextCodec.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
@@ -99,6 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (disc.TrackCount() > 0) {
         Check((disc.DiscId() & 0xff) == static_cast<uint32_t>(disc.TrackCount()));
         Check(disc.DiscLength() >= 0);
+    }
+    // The sheet's CD-Text reaches the tracks as clean UTF-8.
+    for (int i = 0; i < disc.Count(); ++i) {
+        for (const std::string& s :
+             {disc.ItemAt(i)->GetTitle(), disc.ItemAt(i)->GetArtist(), disc.ItemAt(i)->GetAlbum()})
+            Check(tunara::text::IsValidUtf8(s) && tunara::text::DropControls(s) == s);
     }
     tunara::SetUserInteraction(nullptr);
     return 0;

@@ -1,6 +1,7 @@
 // CDDB replies: the status line and match of a query reply, and a read
-// reply's data lines. Invariants: titles are valid UTF-8, only the disc's
-// tracks get titles, and nothing a server sends escapes into a request.
+// reply's data lines. Invariants: titles are valid UTF-8 without control
+// characters, only the disc's tracks get titles, and nothing a server sends
+// escapes into a request.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -13,6 +14,11 @@ namespace {
 
 void Check(bool ok) {
     if (!ok) std::abort();
+}
+
+// Valid UTF-8 that a terminal, the cache and a file name can take as it is.
+bool Clean(const std::string& s) {
+    return tunara::text::IsValidUtf8(s) && tunara::text::DropControls(s) == s;
 }
 
 }  // namespace
@@ -35,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(text::IsValidUtf8(s.rest));
             cddb::Match m;
             if (cddb::ParseMatch(s.rest, m)) {
-                Check(!m.category.empty() && !m.discId.empty());
+                Check(!m.category.empty() && !m.discId.empty() && Clean(m.category));
                 const std::string cmd = cddb::ReadCommand(m.category, m.discId);
                 Check(cmd.find_first_of("&?# \r\n=") == std::string::npos);
             }
@@ -45,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parser.Feed(line);
     }
     const cddb::DiscText t = parser.Result();
-    Check(text::IsValidUtf8(t.artist) && text::IsValidUtf8(t.album));
+    Check(Clean(t.artist) && Clean(t.album));
     for (const auto& [n, title] : t.titles) {
         Check(n >= 0 && n < trackCount);
-        Check(text::IsValidUtf8(title));
+        Check(Clean(title));
     }
     return 0;
 }

@@ -106,9 +106,9 @@ bool ParseMatch(std::string_view text, Match& match) {
     const size_t end = rest.find(' ');
     const std::string_view id = rest.substr(0, end);
     if (id.empty()) return false;
-    match.category.assign(text.substr(0, space));
-    match.discId.assign(id);
-    return true;
+    match.category = text::DropControls(text.substr(0, space));
+    match.discId = text::DropControls(id);
+    return !match.category.empty() && !match.discId.empty();
 }
 
 std::string DecodeLine(std::string_view line) {
@@ -117,9 +117,16 @@ std::string DecodeLine(std::string_view line) {
 }
 
 void SplitDiscTitle(std::string_view value, std::string& artist, std::string& album) {
-    const size_t slash = value.find('/');
+    // "AC/DC / Back in Black": the spaced slash is the separator servers
+    // write; a bare one only when there is none.
+    size_t slash = value.find(" / ");
+    size_t skip = 3;
+    if (slash == std::string_view::npos) {
+        slash = value.find('/');
+        skip = 1;
+    }
     std::string_view a = value.substr(0, slash);
-    std::string_view b = slash == std::string_view::npos ? value : value.substr(slash + 1);
+    std::string_view b = slash == std::string_view::npos ? value : value.substr(slash + skip);
     while (!a.empty() && IsSpace(a.back())) a.remove_suffix(1);
     while (!b.empty() && IsSpace(b.front())) b.remove_prefix(1);
     artist.assign(a);
@@ -141,6 +148,10 @@ bool ReadReplyParser::Feed(std::string_view rawLine) {
     if (key == "DTITLE") {
         hasDiscTitle_ = true;
         discTitle_.append(value);
+    } else if (key == "DYEAR") {
+        year_.append(value);
+    } else if (key == "DGENRE") {
+        genre_.append(value);
     } else if (key.size() > 6 && key.substr(0, 6) == "TTITLE") {
         int n = 0;
         for (char c : key.substr(6)) {
@@ -156,8 +167,12 @@ bool ReadReplyParser::Feed(std::string_view rawLine) {
 DiscText ReadReplyParser::Result() const {
     DiscText t;
     t.hasDiscTitle = hasDiscTitle_;
-    if (hasDiscTitle_) SplitDiscTitle(Unescape(discTitle_), t.artist, t.album);
-    for (const auto& [n, title] : titles_) t.titles[n] = Unescape(title);
+    if (hasDiscTitle_) {
+        SplitDiscTitle(text::DropControls(Unescape(discTitle_)), t.artist, t.album);
+    }
+    t.year = text::DropControls(Unescape(year_));
+    t.genre = text::DropControls(Unescape(genre_));
+    for (const auto& [n, title] : titles_) t.titles[n] = text::DropControls(Unescape(title));
     return t;
 }
 

@@ -83,6 +83,8 @@ struct DiscText {
     bool hasDiscTitle = false;
     std::string artist;
     std::string album;
+    std::string year;   // DYEAR
+    std::string genre;  // DGENRE
     // Track index (0 = track 1) to title; indices past the disc's tracks are
     // dropped.
     std::map<int, std::string> titles;
@@ -91,7 +93,7 @@ struct DiscText {
 // Reads the data lines of a read reply (after its status line), one at a
 // time, until the "." line. Values spread over several lines with the same
 // key are joined; "\n", "\t" and "\\" in titles are unescaped (line breaks and
-// tabs become spaces).
+// tabs become spaces). Control characters never reach the result.
 class ReadReplyParser {
 public:
     explicit ReadReplyParser(int trackCount) : trackCount_(trackCount) {}
@@ -107,12 +109,14 @@ private:
     bool ended_ = false;
     bool hasDiscTitle_ = false;
     std::string discTitle_;
+    std::string year_;
+    std::string genre_;
     std::map<int, std::string> titles_;
 };
 
-// Splits a DTITLE value at its first "/": artist before it without trailing
-// blanks, album after it without leading blanks; without a "/" both are the
-// whole value, trimmed the same way.
+// Splits a DTITLE value at its first " / " (or, without one, its first "/"):
+// artist before it without trailing blanks, album after it without leading
+// blanks; without a "/" both are the whole value, trimmed the same way.
 void SplitDiscTitle(std::string_view value, std::string& artist, std::string& album);
 
 }  // namespace tunara::cddb

@@ -23,17 +23,26 @@ bool ReadCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc) {
     auto get = [&](std::string_view key) {
         std::string value;
         p.GetString(section, key, "", value, kCacheTextChars + 1);
-        return text::Utf8OrLatin1(value);
+        // An entry written by an older version may hold a server's control characters.
+        return text::DropControls(text::Utf8OrLatin1(value));
     };
     const std::string artist = get("artist");
     const std::string album = get("title");
     const std::string category = get("category");
+    const std::string year = get("year");
+    const std::string genre = get("genre");
     disc.EditTracks([&](std::vector<CdTrackText>& tracks) {
+        // An empty value knows less than what the tracks hold (CD-Text, "Track N").
+        auto keep = [](std::string& field, std::string value) {
+            if (!value.empty()) field = std::move(value);
+        };
         for (auto& t : tracks) {
-            t.artist = artist;
-            t.album = album;
-            t.category = category;
-            t.title = get(std::to_string(t.number - 1));
+            keep(t.artist, artist);
+            keep(t.album, album);
+            keep(t.category, category);
+            keep(t.year, year);
+            keep(t.genre, genre);
+            keep(t.title, get(std::to_string(t.number - 1)));
         }
     });
     return true;
@@ -53,6 +62,8 @@ bool WriteCdInfoCache(const std::filesystem::path& file, CdInfoDisc& disc, uint6
         p.WriteString(section, "artist", tracks.front().artist);
         p.WriteString(section, "title", tracks.front().album);
         p.WriteString(section, "category", tracks.front().category);
+        if (!tracks.front().year.empty()) p.WriteString(section, "year", tracks.front().year);
+        if (!tracks.front().genre.empty()) p.WriteString(section, "genre", tracks.front().genre);
         p.WriteInt(section, "numtracks", count);
         for (const auto& t : tracks) p.WriteString(section, std::to_string(t.number - 1), t.title);
     });
@@ -287,6 +298,8 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
                 t.album = text.album;
             }
             t.category = match.category;
+            if (!text.year.empty()) t.year = text.year;
+            if (!text.genre.empty()) t.genre = text.genre;
             auto title = text.titles.find(t.number - 1);
             if (title != text.titles.end()) t.title = title->second;
         }

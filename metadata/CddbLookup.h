@@ -30,6 +30,8 @@ struct CdTrackText {
     std::string artist;
     std::string album;
     std::string category;
+    std::string year;   // "DYEAR"; empty when unknown
+    std::string genre;  // "DGENRE"; empty when unknown
 };
 
 class CdInfoDisc {
@@ -38,8 +40,8 @@ public:
     // Facts of the disc read from its table of contents. The lookup takes
     // them once, on the thread that starts it.
     virtual uint32_t DiscId() const = 0;
-    virtual int TrackCount() const = 0;  // every track, audio and data
-    virtual int DiscLengthSeconds() const = 0;
+    virtual int TrackCount() const = 0;         // every track, audio and data
+    virtual int DiscLengthSeconds() const = 0;  // lead-out in whole seconds, lead-in included
     virtual std::vector<uint32_t> TrackOffsets() const = 0;  // frames of 1/75 s, lead-in included
     virtual uint64_t MediaIdentity() const = 0;
     // Held by a lookup for its whole run.

@@ -132,6 +132,26 @@ std::string Utf8ToLatin1(std::string_view utf8) {
     return out;
 }
 
+std::string DropControls(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        char32_t c;
+        size_t len = DecodeUtf8(utf8, i, c);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD for a byte that starts no character
+            ++i;
+            continue;
+        }
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')
+            out += ' ';
+        else if (c >= 0x20 && (c < 0x7F || c > 0x9F))
+            out.append(utf8.substr(i, len));
+        i += len;
+    }
+    return out;
+}
+
 std::string Utf8Prefix(std::string_view utf8, size_t maxChars) {
     size_t i = 0;
     for (size_t n = 0; n < maxChars && i < utf8.size(); ++n) {

@@ -29,6 +29,11 @@ std::string Utf8OrLatin1(std::string_view bytes);
 // UTF-8 to ISO-8859-1; characters outside it (and invalid bytes) become '?'.
 std::string Utf8ToLatin1(std::string_view utf8);
 
+// Valid UTF-8 without control characters (C0, DEL and C1): line breaks and
+// tabs become spaces, the others go. For text from outside (servers, discs)
+// that ends up on a terminal, in a settings file or in a file name.
+std::string DropControls(std::string_view utf8);
+
 // The first `maxChars` characters (code points) of a UTF-8 text.
 std::string Utf8Prefix(std::string_view utf8, size_t maxChars);
 

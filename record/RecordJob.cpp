@@ -48,15 +48,31 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
             if (auto job = self.lock()) (*job)->OnWorkerMessage(message, id);
         });
     };
-    const RecordTrack& t = Track();
-    WorkerRequest request{
-        config_.encoder, partialPath_, config_.bitRateKbps * 1000,
-        EncodeTags{t.title, t.artist, t.album, t.year, t.category, t.number, t.trackTotal}};
+    WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
+                          TagsOf(Track())};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
     if (config_.encoder == RecordEncoder::Kvmc)
         return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
                          config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags);
+}
+
+EncodeTags TagsOf(const RecordTrack& t) {
+    EncodeTags tags;
+    tags.title = t.title;
+    tags.artist = t.artist;
+    tags.album = t.album;
+    tags.year = t.year;
+    tags.track = t.number;
+    tags.trackTotal = t.trackTotal;
+    tags.genre = t.genre;
+    if (tags.genre.empty()) {
+        // A CDDB category such as "rock" is a genre; "misc" or "Unknown" is not.
+        Id3Tag probe;
+        probe.setGenreName(t.category);
+        if (probe.genreIndex() != kNoGenre) tags.genre = t.category;
+    }
+    return tags;
 }
 
 void RecordJob::Start() {
@@ -229,7 +245,7 @@ void RecordJob::OnEncodingFinished() {
     const RecordTrack& t = Track();
     if (config_.encoder != RecordEncoder::Kvmc) {
         Id3Tag tag;
-        tag.setGenreName(t.category);
+        tag.setGenreName(t.genre.empty() ? t.category : t.genre);
         int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, t.year,
                                  kRecordComment, t.number, tag.genreIndex());
         if (status != kId3Ok) {

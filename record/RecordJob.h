@@ -41,8 +41,9 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
-    std::string year;    // empty: not known
-    int trackTotal = 0;  // tracks on the disc; 0: not known
+    int trackTotal = 0;  // tracks on the disc; 0 when not known
+    std::string year;    // empty when not known
+    std::string genre;   // empty: the category when it names a genre
 };
 
 enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2 };
@@ -54,6 +55,9 @@ struct WorkerRequest {
     int bitRate;             // bit/s
     EncodeTags tags;         // what the written file is tagged with
 };
+// The tags a track's file gets.
+EncodeTags TagsOf(const RecordTrack& track);
+
 using WorkerFactory =
     std::function<std::unique_ptr<RecordWorker>(const WorkerRequest&, RecordWorker::PostFn)>;
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "metadata/TextCodec.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/cdaudio/ImageCheck.h"
 #include "platform/ui/UserInteraction.h"
@@ -89,6 +90,27 @@ uint32_t CdDisc::ComputeDiscId(const std::vector<uint32_t>& offsets, uint32_t le
            (static_cast<uint32_t>(offsets.size()) & 0xff);
 }
 
+void CdDisc::ApplyCdText(const cdaudio::CdText& text) {
+    auto clean = [](const std::string& s) { return text::DropControls(s); };
+    const std::string album = clean(text.title);
+    const std::string albumArtist = clean(text.performer);
+    const std::string genre = clean(text.genre);
+    std::lock_guard lock(itemLock_);
+    for (int i = 0; i < Count(); ++i) {
+        auto* track = dynamic_cast<CdTrackSource*>(ItemAt(i));
+        if (!track) continue;
+        const auto t = static_cast<size_t>(track->TrackNumber() - 1);
+        const std::string title = t < text.trackTitles.size() ? clean(text.trackTitles[t]) : "";
+        std::string artist =
+            t < text.trackPerformers.size() ? clean(text.trackPerformers[t]) : std::string();
+        if (artist.empty()) artist = albumArtist;
+        if (!title.empty()) track->SetTitle(title);
+        if (!artist.empty()) track->SetArtist(artist);
+        if (!album.empty()) track->SetAlbum(album);
+        if (!genre.empty()) track->SetGenre(genre);
+    }
+}
+
 void CdDisc::Forget() {
     Clear();
     trackCount_ = 0;
@@ -154,6 +176,8 @@ uint32_t CdDisc::ReadToc() {
         track->SetTrackNumber(t);
         if (track->LoadInfo() == 1) Append(std::move(track));
     }
+    cd::CdText text;
+    if (cd::InfoCdText(id, text) == cd::kOk) ApplyCdText(text);
     return cd::Close(id);
 }
 

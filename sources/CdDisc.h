@@ -23,6 +23,9 @@
 
 namespace tunara {
 
+namespace cdaudio {
+struct CdText;
+}
 class CdDiscInfo;
 
 class CdDisc : public TrackList {
@@ -76,6 +79,9 @@ public:
     static int ComputeDiscLength(const std::vector<uint32_t>& offsets, uint32_t leadoutFrames);
 
 private:
+    // The disc's own texts over the "Track N" defaults; the cache and CDDB
+    // come after and win.
+    void ApplyCdText(const cdaudio::CdText& text);
     void Forget();
     uint32_t Fail(uint32_t result, uint32_t id);
 

@@ -30,7 +30,9 @@ int CdDiscInfo::TrackCount() const {
     return disc_.TrackCount();
 }
 int CdDiscInfo::DiscLengthSeconds() const {
-    return disc_.DiscLength();
+    // The query's total counts from the start of the lead-in, unlike the
+    // playing time inside the disc id.
+    return static_cast<int>(disc_.LeadoutFrames() / 75);
 }
 std::vector<uint32_t> CdDiscInfo::TrackOffsets() const {
     return disc_.TrackOffsets();
@@ -56,6 +58,8 @@ void CdDiscInfo::EditTracks(const std::function<void(std::vector<cddb::CdTrackTe
         t.artist = track->GetArtist();
         t.album = track->GetAlbum();
         t.category = track->GetCategory();
+        t.year = track->GetYear();
+        t.genre = track->GetGenre();
         texts.push_back(std::move(t));
     }
     const std::vector<cddb::CdTrackText> before = texts;
@@ -67,6 +71,8 @@ void CdDiscInfo::EditTracks(const std::function<void(std::vector<cddb::CdTrackTe
         if (t.artist != b.artist) sources[i]->SetArtist(t.artist);
         if (t.album != b.album) sources[i]->SetAlbum(t.album);
         if (t.category != b.category) sources[i]->SetCategory(t.category);
+        if (t.year != b.year) sources[i]->SetYear(t.year);
+        if (t.genre != b.genre) sources[i]->SetGenre(t.genre);
     }
 }
 

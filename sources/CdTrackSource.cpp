@@ -53,6 +53,23 @@ std::string CdTrackSource::GetCategory() const {
     return category_;
 }
 
+void CdTrackSource::SetYear(const std::string& text) {
+    std::lock_guard lock(textMutex_);
+    year_ = text;
+}
+std::string CdTrackSource::GetYear() const {
+    std::lock_guard lock(textMutex_);
+    return year_;
+}
+void CdTrackSource::SetGenre(const std::string& text) {
+    std::lock_guard lock(textMutex_);
+    genre_ = text;
+}
+std::string CdTrackSource::GetGenre() const {
+    std::lock_guard lock(textMutex_);
+    return genre_;
+}
+
 uint32_t CdTrackSource::OpenDevice() {
     cd::DeviceId id = 0;
     cd::Result r = cd::Open(drive_, id);

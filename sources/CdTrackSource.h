@@ -37,6 +37,11 @@ public:
     std::string GetAlbum() const override;
     void SetCategory(const std::string& text) override;
     std::string GetCategory() const override;
+    // What the disc's texts say beyond the four above; empty when unknown.
+    void SetYear(const std::string& text);
+    std::string GetYear() const;
+    void SetGenre(const std::string& text);
+    std::string GetGenre() const;
 
     int32_t GetPosition() override;
     void Seek(int32_t positionMs) override;
@@ -59,9 +64,11 @@ private:
     // Opens the device for the drive (an open one is shared); 0 on failure.
     uint32_t OpenDevice();
 
-    mutable std::mutex textMutex_;  // guards the four strings above
-    int32_t trackNumber_ = 0;       // 1-based
-    uint32_t deviceId_ = 0;         // while open, else 0
+    mutable std::mutex textMutex_;  // guards the strings above and these two
+    std::string year_;
+    std::string genre_;
+    int32_t trackNumber_ = 0;  // 1-based
+    uint32_t deviceId_ = 0;    // while open, else 0
     std::string drive_;
     int32_t trackStartMs_ = 0;  // from the start of the disc, lead-in included
     bool fastForwardOn_ = false;

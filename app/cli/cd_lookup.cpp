@@ -1,5 +1,6 @@
-// tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]]: reads the disc's table
-// of contents, looks it up on the CDDB server and prints what it found.
+// tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]: reads the
+// disc's table of contents and prints its titles from the cache, or looks it
+// up on the CDDB server (always with --refresh) and prints what it found.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -20,15 +21,19 @@ namespace tunara::cli {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]]\n");
+    std::fprintf(stderr,
+                 "usage: tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]\n");
     return 2;
 }
 
 int CdLookup(const std::vector<std::string>& args) {
     std::string drive;
     std::string server;
+    bool refresh = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--server") {
+        if (args[i] == "--refresh") {
+            refresh = true;
+        } else if (args[i] == "--server") {
             if (i + 1 >= args.size()) return Usage();
             server = args[++i];
         } else if (args[i].rfind("--server=", 0) == 0) {
@@ -93,14 +98,19 @@ int CdLookup(const std::vector<std::string>& args) {
 
     cddb::LookupConfig config = CddbLookupConfig(settings);
     if (!server.empty()) config.server = server;
-    disc.Info().StartLookup(config);
-    while (disc.Info().Running()) {
+    if (!refresh && disc.Info().ReadCache(config.cacheFile)) {
+        std::printf("From the CD information cache\n");
+        done = true;
+    } else {
+        disc.Info().StartLookup(config);
+        while (disc.Info().Running()) {
+            UiQueue().Deliver();
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        disc.Info().Wait();
         UiQueue().Deliver();
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (failed) return 1;
     }
-    disc.Info().Wait();
-    UiQueue().Deliver();
-    if (failed) return 1;
 
     MediaSource* first = disc.ItemAt(0);
     std::printf("Artist: %s\n", first->GetArtist().c_str());
@@ -115,9 +125,10 @@ int CdLookup(const std::vector<std::string>& args) {
 }
 
 const Registration registration(
-    {"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]]", CdLookup,
-     "Looks the disc's table of contents up on the CDDB server of the settings\n"
-     "(or the one --server names) and prints the titles it found.\n"});
+    {"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]", CdLookup,
+     "Prints the disc's titles from the CD information cache; a disc not in it\n"
+     "(or any disc, with --refresh) is looked up on the CDDB server of the\n"
+     "settings (or the one --server names), which also fills the cache.\n"});
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include "platform/cdreader/CdReader.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
+#include "ui/core/CddbSettings.h"
 #include "ui/core/RecordOptions.h"
 #include "ui/core/SettingsStore.h"
 
@@ -219,6 +220,7 @@ int Rip(const std::vector<std::string>& args) {
 
     CdDisc disc(drive);
     disc.ReadToc();
+    LoadCdTitles(disc, settings);
     std::vector<const CdTrackSource*> onDisc;
     for (int i = 0; i < disc.Count(); ++i)
         if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) onDisc.push_back(t);
@@ -240,14 +242,7 @@ int Rip(const std::vector<std::string>& args) {
             std::fprintf(stderr, "The disc has no audio track %d.\n", n);
             return 1;
         }
-        RecordTrack r;
-        r.number = n;
-        r.title = (*it)->GetTitle();
-        r.artist = (*it)->GetArtist();
-        r.album = (*it)->GetAlbum();
-        r.category = (*it)->GetCategory();
-        r.lengthMs = (*it)->GetDuration();
-        config.tracks.push_back(r);
+        config.tracks.push_back(RecordTrackOf(**it, disc.TrackCount()));
     }
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);

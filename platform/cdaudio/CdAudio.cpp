@@ -84,6 +84,7 @@ public:
 
     bool HasDisc() const { return cdio_ && tocResult_ == kOk; }
     const Toc& Contents() const { return toc_; }
+    const CdText& Text() const { return text_; }
     Player& Transport() { return player_; }
     TimeFormat format = TimeFormat::Msf;
 
@@ -96,10 +97,12 @@ private:
         }
         Toc toc;
         uint32_t r = ReadToc(cdio, toc);
+        CdText text = r == kOk ? ReadCdText(cdio, toc) : CdText{};
         {
             std::lock_guard lock(io_);
             cdio_ = cdio;
             toc_ = toc;
+            text_ = std::move(text);
         }
         tocResult_ = r;
         if (r == kOk)
@@ -115,6 +118,7 @@ private:
             CloseCdio(cdio_);
             cdio_ = nullptr;
             toc_ = Toc{};
+            text_ = CdText{};
         }
         tocResult_ = kErrNotReady;
         stamp_ = FileStamp{};
@@ -138,6 +142,7 @@ private:
     std::mutex io_;  // guards cdio_ between the command thread and the player thread
     CdIo_t* cdio_ = nullptr;
     Toc toc_;
+    CdText text_;
     uint32_t tocResult_ = kErrNotReady;
     FileStamp stamp_;
     Player player_;
@@ -340,6 +345,15 @@ Result InfoMediaIdentity(DeviceId id, std::string& text) {
     return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
         if (uint32_t r = d.Refresh(); r != kOk) return r;
         text = std::to_string(MediaIdentityOf(d.Contents()));
+        return kOk;
+    }));
+}
+
+Result InfoCdText(DeviceId id, CdText& text) {
+    text = CdText{};
+    return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
+        if (uint32_t r = d.Refresh(); r != kOk) return r;
+        text = d.Text();
         return kOk;
     }));
 }

@@ -87,6 +87,18 @@ Result StatusMode(DeviceId id, Mode& mode);
 // Decimal text of a 64-bit number derived from the table of contents.
 Result InfoMediaIdentity(DeviceId id, std::string& text);
 Result SetTimeFormat(DeviceId id, TimeFormat format);
+
+// The disc's CD-Text (for an image, the texts of its cue sheet or toc file),
+// as UTF-8; a field the disc does not carry is empty.
+struct CdText {
+    std::string title;      // the album
+    std::string performer;  // the album's artist
+    std::string genre;
+    std::vector<std::string> trackTitles;  // track t at t - 1, one per track
+    std::vector<std::string> trackPerformers;
+};
+// Fills `text` from the open disc; without CD-Text every field stays empty.
+Result InfoCdText(DeviceId id, CdText& text);
 // Plays from `from` (else the current position) up to `to` (else the end
 // of the disc), not waiting. A sector that cannot be read plays as silence.
 Result Play(DeviceId id, std::optional<uint32_t> from, std::optional<uint32_t> to);

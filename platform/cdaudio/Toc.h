@@ -37,4 +37,8 @@ uint32_t CheckToc(const Toc& toc);
 // lead-out.
 uint64_t MediaIdentityOf(const Toc& toc);
 
+struct CdText;
+// The CD-Text libcdio found for the tracks of `toc` (empty fields without).
+CdText ReadCdText(CdIo_t* cdio, const Toc& toc);
+
 }  // namespace tunara::cdaudio

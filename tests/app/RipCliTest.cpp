@@ -4,11 +4,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "metadata/TextCodec.h"
 #include "platform/CdImageFixture.h"
+#include "support/FakeCddbServer.h"
+#include "ui/core/RecordName.h"
+#include "ui/core/SettingsStore.h"
 
 namespace tunara {
 namespace {
@@ -27,8 +33,9 @@ protected:
     }
 
     // Exit code and everything printed.
-    std::pair<int, std::string> Run(const std::string& args) {
-        std::string command = env + kCli + " rip " + args + " </dev/null 2>&1";
+    std::pair<int, std::string> Run(const std::string& args) { return Cli("rip " + args); }
+    std::pair<int, std::string> Cli(const std::string& args) {
+        std::string command = env + kCli + " " + args + " </dev/null 2>&1";
         std::string out;
         FILE* p = ::popen(command.c_str(), "r");
         char buffer[4096];
@@ -64,6 +71,166 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
     ASSERT_EQ(code, 0) << text;
     EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 2.mov"));
     EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 3.mov"));
+}
+
+// JSON string of a CDDB reply body: controls escaped, UTF-8 as it stands.
+std::string JsonText(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The rest of the line that starts with `head` ("TAG:title=", "title: ").
+std::string Field(const std::string& text, const std::string& head) {
+    size_t at = text.find(head);
+    if (at == std::string::npos) return {};
+    at += head.size();
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+// Titles come from the cache, else CDDB (when the settings ask), else the
+// disc's CD-Text: a rip names and tags its files with them, whole where the
+// file system allows, clean of a server's control characters, never cut
+// inside a character, with two-digit track numbers.
+TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
+    std::string longTitle;  // 300 characters
+    for (int i = 0; i < 15; ++i) longTitle += "Grüße aus der Ferne ";
+    longTitle.back() = '!';
+    image = test::MakeCdImage(dir.path / "text", {75, 75, 75},
+                              {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
+    env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
+          "' TUNARA_CD_IMAGES='" + image.cue + "' ";
+    const fs::path store = dir.path / "config" / "Korvan" / "Tunara" / "settings";
+    auto configure = [&](const std::string& server) {
+        SettingsStore settings(store, {});
+        settings.SetNumber(settings::kRecordName1, kNameTrack);
+        settings.SetNumber(settings::kRecordName2, kNameArtist);
+        settings.SetNumber(settings::kRecordName3, kNameAlbum);
+        settings.SetNumber(settings::kRecordName4, kNameTitle);
+        settings.SetNumber(settings::kAutoCDInfo, server.empty() ? 0 : 1);
+        settings.SetText(settings::kCDDBAddr, server);
+        ASSERT_TRUE(settings.SaveAll());
+    };
+
+    // CD-Text only.
+    configure("");
+    auto [code, text] = Run("1,2 --encoder fast --bitrate 64 --to '" + (out / "a").string() + "'");
+    ASSERT_EQ(code, 0) << text;
+    EXPECT_TRUE(fs::exists(out / "a" / "01 - Text Band - Text Album - Première.mp3")) << text;
+    EXPECT_TRUE(fs::exists(out / "a" / "02 - Text Band - Text Album - Track 2.mp3")) << text;
+
+    // CDDB over CD-Text; its titles reach names and tags.
+    const std::string kanji = "\xE6\x9D\xB1\xE4\xBA\xAC \xCE\xA9mega";  // 東京 Ωmega
+    const std::string entry =
+        "210 rock 1e0b0403 CD database entry follows\r\n"
+        "DTITLE=AC/DC / Back in\x1b[31m Black\r\n"
+        "DYEAR=1980\r\nDGENRE=Hard Rock\r\n"
+        "TTITLE0=Hells\x07 Bells\x1b[0m\r\n"
+        "TTITLE1=" +
+        longTitle +
+        "\r\n"
+        "TTITLE2=" +
+        kanji + "\r\n.\r\n";
+    const std::string script =
+        "{\"query\": {\"body\": \"200 rock 1e0b0403 AC/DC / Back in Black\\r\\n\"},"
+        " \"read\": {\"body\": " +
+        JsonText(entry) + "}}";
+    {
+        test::TempDir serverDir;
+        tunara::testing::FakeCddbServer server(serverDir.path, script);
+        configure(server.Address());
+        std::tie(code, text) =
+            Run("--encoder fast --bitrate 64 --to '" + (out / "b").string() + "'");
+        ASSERT_EQ(code, 0) << text;
+        ASSERT_FALSE(server.Requests().empty());
+        // The query's last field is the disc's whole length, lead-in included: 5 s.
+        EXPECT_NE(server.Requests()[0].find("+150+225+300+5&"), std::string::npos)
+            << server.Requests()[0];
+    }
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out / "b")) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 3u) << text;
+    EXPECT_EQ(names[0], "01 - AC-DC - Back in[31m Black - Hells Bells[0m.mp3");
+    const std::string longStart = "02 - AC-DC - Back in[31m Black - ";
+    EXPECT_EQ(names[1].rfind(longStart, 0), 0u) << names[1];
+    EXPECT_LE(names[1].size(), 255u);
+    EXPECT_GT(names[1].size(), 200u);
+    EXPECT_TRUE(text::IsValidUtf8(names[1]));
+    // Cut where a word ends.
+    const std::string kept =
+        names[1].substr(longStart.size(), names[1].size() - 4 - longStart.size());
+    EXPECT_EQ(longTitle.rfind(kept, 0), 0u);
+    EXPECT_EQ(longTitle[kept.size()], ' ');
+    EXPECT_EQ(names[2], "03 - AC-DC - Back in[31m Black - " + kanji + ".mp3");
+
+    const std::string first = (out / "b" / names[0]).string();
+    std::tie(code, text) = Cli("info '" + first + "'");
+    ASSERT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("artist: AC/DC\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("album: Back in[31m Black\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("title: Hells Bells[0m\n"), std::string::npos) << text;
+    FILE* p = ::popen(("ffprobe -v error -show_entries format_tags -of default=nw=1 '" +
+                       (out / "b" / names[1]).string() + "' 2>&1")
+                          .c_str(),
+                      "r");
+    ASSERT_NE(p, nullptr);
+    std::string probe;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) probe.append(buffer, n);
+    ::pclose(p);
+    EXPECT_EQ(Field(probe, "TAG:artist="), "AC/DC") << probe;
+    EXPECT_EQ(Field(probe, "TAG:track=").rfind("2", 0), 0u) << probe;
+    EXPECT_EQ(Field(probe, "TAG:album="), "Back in[31m Black") << probe;
+    EXPECT_EQ(Field(probe, "TAG:genre="), "Hard Rock") << probe;
+    EXPECT_EQ(Field(probe, "TAG:date="), "1980") << probe;
+    // An ID3v1 tag holds 30 characters of the title; a fuller tag all of it.
+    std::tie(code, text) = Cli("info '" + (out / "b" / names[1]).string() + "'");
+    const std::string title = Field(text, "title: ");
+    EXPECT_GE(title.size(), 28u) << text;
+    EXPECT_EQ(longTitle.rfind(title, 0), 0u) << text;
+}
+
+// The cache answers `cd lookup` without the server; --refresh asks it again.
+TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
+    const std::string script =
+        "{\"query\": {\"body\": \"200 rock 0e050303 Band / Record\\r\\n\"},"
+        " \"read\": {\"body\": \"210 rock 0e050303\\r\\nDTITLE=Band / Record\\r\\n"
+        "TTITLE0=One\\r\\nTTITLE1=Two\\r\\nTTITLE2=Three\\r\\n.\\r\\n\"}}";
+    test::TempDir serverDir;
+    auto server = std::make_unique<tunara::testing::FakeCddbServer>(serverDir.path, script);
+    const std::string at = " --server " + server->Address();
+    auto [code, text] = Cli("cd lookup '" + image.cue + "'" + at);
+    ASSERT_EQ(code, 0) << text;
+    EXPECT_NE(text.find(" 2  Two\n"), std::string::npos) << text;
+    const size_t asked = server->Requests().size();
+    EXPECT_GT(asked, 0u);
+
+    std::tie(code, text) = Cli("cd lookup '" + image.cue + "' --refresh" + at);
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_GT(server->Requests().size(), asked);
+
+    server.reset();
+    const std::string down =
+        " --server 127.0.0.1:" + std::to_string(tunara::testing::RefusingPort());
+    std::tie(code, text) = Cli("cd lookup '" + image.cue + "'" + down);
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("Artist: Band\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 3  Three\n"), std::string::npos) << text;
+    std::tie(code, text) = Cli("cd lookup '" + image.cue + "' --refresh" + down);
+    EXPECT_EQ(code, 1) << text;
 }
 
 // Bad command lines are refused before anything is read.

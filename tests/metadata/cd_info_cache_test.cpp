@@ -74,8 +74,8 @@ TEST_F(CdInfoCacheTest, TrackCountMismatch_Ignored) {
 }
 
 // A file written elsewhere: CR LF lines, other sections, Latin-1 text, keys
-// in another case, a missing track key (empty title) and a title longer than
-// the cache keeps.
+// in another case, missing keys (the track keeps what it had) and a title
+// longer than the cache keeps.
 TEST_F(CdInfoCacheTest, ForeignFile_Reads) {
     const std::string longTitle(300, 'x');
     WriteRaw(
@@ -87,9 +87,9 @@ TEST_F(CdInfoCacheTest, ForeignFile_Reads) {
     const auto tracks = disc.Tracks();
     EXPECT_EQ(tracks[0].artist, "Motörhead");
     EXPECT_EQ(tracks[0].album, "Ace of Spades");
-    EXPECT_EQ(tracks[0].category, "");
+    EXPECT_EQ(tracks[0].category, "Unknown");
     EXPECT_EQ(tracks[0].title, "Élégie");
-    EXPECT_EQ(tracks[1].title, "");
+    EXPECT_EQ(tracks[1].title, "Track 2");
     EXPECT_EQ(tracks[2].title, std::string(256, 'x'));
 
     // Writing keeps the other section and the file's CR LF line ends.

@@ -141,16 +141,22 @@ TEST(CddbProtocol, ReadCommand_EscapesServerText) {
     EXPECT_EQ(ReadCommand("a&cmd=x", "1#2"), "cddb+read+a%26cmd%3Dx+1%232");
 }
 
-// DTITLE splits at the first "/" and loses the blanks around it; without one
-// both fields are the whole value.
+// DTITLE splits at the first " / ", else at the first "/", and loses the
+// blanks around it; without one both fields are the whole value.
 TEST(CddbProtocol, DiscTitle_Split) {
     std::string artist, album;
     SplitDiscTitle("Artist Name / Album Name", artist, album);
     EXPECT_EQ(artist, "Artist Name");
     EXPECT_EQ(album, "Album Name");
     SplitDiscTitle("AC/DC / Back in Black", artist, album);
-    EXPECT_EQ(artist, "AC");
-    EXPECT_EQ(album, "DC / Back in Black");
+    EXPECT_EQ(artist, "AC/DC");
+    EXPECT_EQ(album, "Back in Black");
+    SplitDiscTitle("Artist/Album / Part 2", artist, album);
+    EXPECT_EQ(artist, "Artist/Album");
+    EXPECT_EQ(album, "Part 2");
+    SplitDiscTitle("Artist/Album", artist, album);
+    EXPECT_EQ(artist, "Artist");
+    EXPECT_EQ(album, "Album");
     SplitDiscTitle(" Solo ", artist, album);
     EXPECT_EQ(artist, " Solo");
     EXPECT_EQ(album, "Solo ");
@@ -191,6 +197,30 @@ TEST(CddbProtocol, ReadReply_JoinsAndBounds) {
     EXPECT_EQ(t.titles.at(0), "Part one, part two, part three");
     EXPECT_EQ(t.titles.at(1), "Café");
     EXPECT_EQ(t.titles.at(2), "Caé \\ x y");
+}
+
+// A server's control characters (C0, DEL, C1) never reach the texts; tabs
+// and line breaks become blanks, and the match's category is cleaned too.
+TEST(CddbProtocol, ReadReply_DropsControlCharacters) {
+    ReadReplyParser p(2);
+    EXPECT_TRUE(
+        p.Feed("DTITLE=Bad\x1b[2J Band / Al\x7f\xC2\x9b"
+               "bum\x07"));
+    EXPECT_TRUE(
+        p.Feed("TTITLE0=One\ttab\x0b"
+               "end"));
+    EXPECT_TRUE(p.Feed("TTITLE1=\x1b]0;title\x07Two"));
+    const DiscText t = p.Result();
+    EXPECT_EQ(t.artist, "Bad[2J Band");
+    EXPECT_EQ(t.album, "Album");
+    EXPECT_EQ(t.titles.at(0), "One tab end");
+    EXPECT_EQ(t.titles.at(1), "]0;titleTwo");
+    Match m;
+    ASSERT_TRUE(
+        ParseMatch("ro\x1b"
+                   "ck 7a0a2e03 Title",
+                   m));
+    EXPECT_EQ(m.category, "rock");
 }
 
 // An exact match fills every track, the cache gets the disc, and the window

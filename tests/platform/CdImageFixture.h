@@ -31,9 +31,16 @@ struct CdImage {
     int64_t LengthMs(int t) const { return int64_t(sectors[size_t(t)]) * 1000 / 75; }
 };
 
+// CD-Text lines of the cue sheet (written as UTF-8); empty texts are left out.
+struct CdImageText {
+    std::string title, performer;
+    std::vector<std::string> trackTitles, trackPerformers;
+};
+
 // Track t holds a tone of 220 * (t + 1) Hz on the left and 1.5 times that on
 // the right, at a third of full scale.
-inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vector<int>& sectors) {
+inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vector<int>& sectors,
+                           const CdImageText& text = {}) {
     CdImage img;
     img.folder = folder;
     std::filesystem::create_directories(folder);
@@ -56,12 +63,24 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
     }
     bin.close();
     std::ofstream cue(folder / "disc.cue");
+    auto textLine = [&cue](const char* indent, const char* key, const std::string& value) {
+        if (!value.empty()) cue << indent << key << " \"" << value << "\"\n";
+    };
+    auto nth = [](const std::vector<std::string>& v, size_t i) {
+        return i < v.size() ? v[i] : std::string();
+    };
+    textLine("", "TITLE", text.title);
+    textLine("", "PERFORMER", text.performer);
     cue << "FILE \"disc.bin\" BINARY\n";
     for (size_t t = 0; t < sectors.size(); ++t) {
         int s = img.firstSector[t];
         char line[64];
-        std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    INDEX 01 %02d:%02d:%02d\n",
-                      int(t + 1), s / 4500, s / 75 % 60, s % 75);
+        std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n", int(t + 1));
+        cue << line;
+        textLine("    ", "TITLE", nth(text.trackTitles, t));
+        textLine("    ", "PERFORMER", nth(text.trackPerformers, t));
+        std::snprintf(line, sizeof line, "    INDEX 01 %02d:%02d:%02d\n", s / 4500, s / 75 % 60,
+                      s % 75);
         cue << line;
     }
     img.cue = (folder / "disc.cue").string();

@@ -94,7 +94,7 @@ TEST_F(OptionsSheetTest, RecordLists_RebuildTheSample) {
     Combo(2)->activated(3);  // Track Number
     Combo(3)->activated(4);  // Bitrate
     Combo(4)->activated(5);  // None
-    EXPECT_EQ(sample->text(), "1 - 128");
+    EXPECT_EQ(sample->text(), "01 - 128");
     Combo(0)->activated(0);  // back to Korvan: its own list, 128 again
     EXPECT_EQ(Combo(1)->itemText(0), "24 kbits/s");
     EXPECT_EQ(Combo(1)->currentText(), "128 kbits/s");

@@ -37,6 +37,8 @@ protected:
             t.album = "Album";
             t.category = "Rock";
             t.lengthMs = image.LengthMs(n - 1);
+            t.trackTotal = 6;
+            t.year = "1999";
             c.tracks.push_back(t);
         }
         c.drive = image.cue;
@@ -120,6 +122,16 @@ TEST_F(RecordJobTest, FiveTracks_RecordedInTurn) {
         EXPECT_EQ(uint8_t(tag[127]), 17);  // "Rock"
     }
     EXPECT_EQ(requests.front().bitRate, 64000);
+    // The workers get the whole texts for the tags they write.
+    ASSERT_EQ(requests.size(), 5u);
+    const EncodeTags& tags = requests[1].tags;
+    EXPECT_EQ(tags.title, "Title 2");
+    EXPECT_EQ(tags.artist, "Artist");
+    EXPECT_EQ(tags.album, "Album");
+    EXPECT_EQ(tags.year, "1999");
+    EXPECT_EQ(tags.genre, "Rock");
+    EXPECT_EQ(tags.track, 2);
+    EXPECT_EQ(tags.trackTotal, 6);
     // Finished files have the permissions any new file gets, not a temporary file's 0600.
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -146,6 +158,8 @@ TEST_F(RecordJobTest, ExistingNames_NotOverwritten_UnknownGenre255) {
     EXPECT_EQ(test::FileBytes((out / "Album - Title 3.mp3").string()).size(), 4u);
     auto bytes = test::FileBytes(job.Written()[0]);
     EXPECT_EQ(uint8_t(bytes[bytes.size() - 1]), 255);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].tags.genre, "");  // a category, not a genre
 }
 
 // Cancel while a track is read: the read stops, the job closes, nothing is

@@ -84,12 +84,13 @@ TEST_F(CdDiscInfoTest, Lookup_FillsTracksAndCache) {
     EXPECT_EQ(disc_->ItemAt(1)->GetAlbum(), "Record");
     EXPECT_EQ(disc_->Info().StatusText(), "CDDB Match Found");
 
+    // The last field is the disc's whole length, lead-in included.
     std::string offsets;
     for (uint32_t o : disc_->TrackOffsets()) offsets += std::to_string(o) + "+";
     ASSERT_FALSE(server.Requests().empty());
-    EXPECT_NE(
-        server.Requests()[0].find("+4+" + offsets + std::to_string(disc_->DiscLength()) + "&"),
-        std::string::npos);
+    EXPECT_NE(server.Requests()[0].find("+4+" + offsets +
+                                        std::to_string(disc_->LeadoutFrames() / 75) + "&"),
+              std::string::npos);
 
     CdDisc again(cue_);
     ASSERT_EQ(again.ReadToc(), 0u);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/CdImageFixture.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/cdaudio/CdAudio.h"
@@ -88,6 +89,23 @@ TEST(CdDisc, ReadToc_ListsAudioTracksAndCountsDataTrack) {
     // Reading again rebuilds rather than adds.
     ASSERT_EQ(disc.ReadToc(), 0u);
     EXPECT_EQ(disc.Count(), 3);
+}
+
+// CD-Text in the image stands in for "Track N" and "Unknown": a track's
+// performer, else the disc's; a cue sheet in UTF-8 read as such.
+TEST(CdDisc, ReadToc_TakesCdText) {
+    TempDir dir;
+    test::CdImage image = test::MakeCdImage(
+        dir.Path() / "text", {75, 75, 75},
+        {"Album Bold", "Band", {"Premi\xC3\xA8re", "", "Third"}, {"", "", "Guest"}});
+    CdDisc disc(image.cue);
+    ASSERT_EQ(disc.ReadToc(), 0u);
+    ASSERT_EQ(disc.Count(), 3);
+    EXPECT_EQ(disc.ItemAt(0)->GetTitle(), "Premi\xC3\xA8re");
+    EXPECT_EQ(disc.ItemAt(1)->GetTitle(), "Track 2");
+    EXPECT_EQ(disc.ItemAt(0)->GetArtist(), "Band");
+    EXPECT_EQ(disc.ItemAt(2)->GetArtist(), "Guest");
+    EXPECT_EQ(disc.ItemAt(1)->GetAlbum(), "Album Bold");
 }
 
 // No drive: 263 and no box. An empty drive: success and an empty list. A

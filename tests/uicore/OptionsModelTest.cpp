@@ -51,12 +51,12 @@ TEST_F(OptionsModelTest, Sample_FollowsPartsAndBitRate) {
     m.SetNamePart(1, kNameBitRate);
     m.SetNamePart(2, kNameNone);
     m.SetNamePart(3, kNameNone);
-    EXPECT_EQ(m.Sample(), "1 - 192");
+    EXPECT_EQ(m.Sample(), "01 - 192");
     m.SetEncoder(0);  // Fast MP3 -> Korvan: 128 kbits/s of the other list
     EXPECT_EQ(m.BitRateIndex(), 3);
     EXPECT_EQ(m.BitRateLabels()[3], "128 kbits/s");
     m.SetBitRateIndex(0);
-    EXPECT_EQ(m.Sample(), "1 - 24");
+    EXPECT_EQ(m.Sample(), "01 - 24");
     // "None" is not offered for the first two parts.
     m.SetNamePart(0, kNameNone);
     EXPECT_EQ(m.NamePart(0), kNameTrack);

@@ -1,6 +1,9 @@
 #include "ui/core/CddbSettings.h"
 
+#include "metadata/Cddb.h"
 #include "platform/profile/Profile.h"
+#include "sources/CdDisc.h"
+#include "sources/CdDiscInfo.h"
 
 namespace tunara {
 
@@ -12,6 +15,16 @@ cddb::LookupConfig CddbLookupConfig(const SettingsStore& settings) {
     c.proxyPort = settings.Text(settings::kProxyPort);
     c.cacheFile = profile::CdPlayerIniPath();
     return c;
+}
+
+bool LoadCdTitles(CdDisc& disc, const SettingsStore& settings) {
+    if (disc.Count() == 0) return false;
+    const cddb::LookupConfig config = CddbLookupConfig(settings);
+    if (disc.Info().ReadCache(config.cacheFile)) return true;
+    if (!settings.Flag(settings::kAutoCDInfo)) return false;
+    disc.Info().StartLookup(config);
+    disc.Info().Wait();
+    return disc.Info().ErrorCode() == 0 && disc.Info().StatusText() == cddb::kTextMatchFound;
 }
 
 }  // namespace tunara

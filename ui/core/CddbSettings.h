@@ -7,6 +7,14 @@
 
 namespace tunara {
 
+class CdDisc;
+
 cddb::LookupConfig CddbLookupConfig(const SettingsStore& settings);
+
+// Gives a freshly read disc the best titles known, waiting for them: the
+// cache, else a CDDB lookup when "AutoCDInfo" asks for one. Without either
+// the tracks keep what the disc itself says (CD-Text, else "Track N").
+// Returns true when the cache or the server answered.
+bool LoadCdTitles(CdDisc& disc, const SettingsStore& settings);
 
 }  // namespace tunara

@@ -37,7 +37,9 @@ std::string BuildRecordName(std::string_view album, std::string_view artist, std
                 text = title;
                 break;
             case kNameTrack:
-                text = std::to_string(trackNumber);
+                // Two digits, so that track 10 sorts after track 9.
+                text =
+                    (trackNumber >= 0 && trackNumber < 10 ? "0" : "") + std::to_string(trackNumber);
                 break;
             case kNameBitRate:
                 text = std::to_string(bitRateKbps);
@@ -66,14 +68,35 @@ std::string BuildRecordName(std::string_view album, std::string_view artist, std
             case '>':
                 break;
             default:
-                clean += c;
+                clean += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
         }
     }
 
+    auto strip = [](std::string& s) {
+        size_t from = s.find_first_not_of(". ");
+        s.erase(0, from == std::string::npos ? s.size() : from);
+        while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
+    };
+    strip(clean);
+    if (clean.size() <= kRecordNameMaxBytes) return clean;
+
     size_t at = 0;
-    for (size_t chars = 0; at < clean.size() && chars < kRecordNameMaxChars; ++chars)
-        at += SequenceLength(clean, at);
+    while (at < clean.size()) {
+        size_t next = at + SequenceLength(clean, at);
+        if (next > kRecordNameMaxBytes) break;
+        at = next;
+    }
+    // Within the last few words' worth, a blank makes the better end.
+    constexpr size_t kWordReach = 24;
+    size_t blank = clean.rfind(' ', at);
+    if (blank != std::string::npos && blank > 0 && at - blank <= kWordReach && clean[at] != ' ')
+        at = blank;
     clean.resize(at);
+    strip(clean);
+    while (clean.size() >= 2 && clean.ends_with(" -")) {  // a separator left dangling
+        clean.resize(clean.size() - 2);
+        strip(clean);
+    }
     return clean;
 }
 

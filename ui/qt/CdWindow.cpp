@@ -165,15 +165,7 @@ void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
         std::lock_guard lock(disc_->ItemLock());
         for (int row : rows) {
             auto* track = dynamic_cast<CdTrackSource*>(disc_->ItemAt(row));
-            if (!track) continue;
-            RecordTrack r;
-            r.number = track->TrackNumber();
-            r.title = track->GetTitle();
-            r.artist = track->GetArtist();
-            r.album = track->GetAlbum();
-            r.category = track->GetCategory();
-            r.lengthMs = track->GetDuration();
-            config.tracks.push_back(std::move(r));
+            if (track) config.tracks.push_back(RecordTrackOf(*track, disc_->TrackCount()));
         }
     }
     CdReader reader;
