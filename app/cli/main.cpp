@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -29,8 +30,9 @@ bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
 
+// --help anywhere among the arguments: no command takes it as a name.
 int RunCommand(const Command& c, const std::vector<std::string>& args) {
-    if (args.size() == 1 && IsHelp(args[0])) {
+    if (std::any_of(args.begin(), args.end(), IsHelp)) {
         std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
         return 0;
     }
