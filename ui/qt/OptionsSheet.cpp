@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "platform/shell/XdgShell.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
 
