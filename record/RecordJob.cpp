@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "metadata/Id3Tag.h"
-#include "platform/ui/Strings.h"
 #include "platform/shell/XdgShell.h"
+#include "platform/ui/Strings.h"
 #include "playlist/Playlist.h"
 #include "record/RecordFiles.h"
 

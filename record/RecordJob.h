@@ -9,11 +9,11 @@
 // the job hands to its RecordView.
 //
 // States: Starting -> Reading track k -> Encoding track k -> (Reading k+1 ...)
-// -> Finished -> Closed. A track with unreadable sectors is still encoded and
-// kept, reported to the view as damaged, and the job goes on; the finished
-// texts count the tracks written and the tracks that failed. Cancel or a failure from any state ends in Closed.
+// -> Finished -> Closed. Cancel or a failure from any state ends in Closed.
 // Waiting: no drive matched, or the first read could not start; the job
-// waits for Cancel.
+// waits for Cancel. A track with unreadable sectors is still encoded and
+// kept, reported to the view as damaged, and the job goes on; the finished
+// texts count the tracks written and the tracks that failed.
 //
 // Progress: each track's share is half reading, half encoding, weighted by
 // its length in milliseconds; the overall bar never goes back and reaches 100
@@ -82,8 +82,8 @@ public:
     virtual void TrackDamaged(const RecordTrack& track, int sectors, const std::string& path) {
         (void)track, (void)sectors, (void)path;
     }
-    virtual void Finished() {}         // every track done: Cancel shows its finished look
-    virtual void Closed() {}           // the job has ended; the window goes
+    virtual void Finished() {}  // every track done: Cancel shows its finished look
+    virtual void Closed() {}    // the job has ended; the window goes
     virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
     // The folder chooser, starting in `start`; nullopt when cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;

@@ -19,8 +19,8 @@
 
 #include "app/cli/Cli.h"
 #include "mpeg/Header.h"
-#include "platform/shell/XdgShell.h"
 #include "platform/cdreader/CdReader.h"
+#include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
 #include "ui/core/RecordOptions.h"

@@ -51,7 +51,8 @@ long GuardedRead(cdrom_drive_t* d, void* buffer, lsn_t begin, long sectors) {
     ReadGuard& g = *t_guard;
     auto* bytes = static_cast<uint8_t*>(buffer);
     bool anyGivenUp = false;
-    for (long i = 0; i < sectors && !anyGivenUp; ++i) anyGivenUp = g.givenUp.count(begin + lsn_t(i));
+    for (long i = 0; i < sectors && !anyGivenUp; ++i)
+        anyGivenUp = g.givenUp.count(begin + lsn_t(i));
     if (!anyGivenUp && !g.perSector) {
         long n = g.original(d, buffer, begin, sectors);
         if (n == sectors) return n;
@@ -286,7 +287,8 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
             break;
         }
         const driver_id_t driver = cdio_get_driver_id(h.cdio);
-        guard.perSector = driver == DRIVER_BINCUE || driver == DRIVER_CDRDAO || driver == DRIVER_NRG;
+        guard.perSector =
+            driver == DRIVER_BINCUE || driver == DRIVER_CDRDAO || driver == DRIVER_NRG;
         guard.original = h.drive->read_audio;
         h.drive->read_audio = GuardedRead;
         t_guard = &guard;
@@ -324,8 +326,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
             BeforeSector(s);
             if (read->abort) break;
             const int skipsBefore = guard.skips;
-            int16_t* samples =
-                cdio_paranoia_read_limited(h.paranoia, OnParanoiaEvent, kMaxRetries);
+            int16_t* samples = cdio_paranoia_read_limited(h.paranoia, OnParanoiaEvent, kMaxRetries);
             // Silence stands in for a sector given up on and the read goes
             // on, so the file keeps its length and the track is reported.
             static const int16_t kSilence[kSectorBytes / 2] = {};
@@ -357,7 +358,8 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
     } while (false);
 
     if (out) {
-        if (std::fclose(out) != 0 && error.empty() && wroteAll) error = WriteFailureText(read->trackIndex, read->path);
+        if (std::fclose(out) != 0 && error.empty() && wroteAll)
+            error = WriteFailureText(read->trackIndex, read->path);
     }
     // Also a file the host made at the path beforehand (a temporary file).
     if (!wroteAll || !error.empty()) RemoveReadFile(*read);

@@ -123,7 +123,8 @@ fs::path HomeFolder() {
 std::string ExpandHome(const std::string& path) {
     if (path.empty() || path[0] != '~') return path;
     const size_t slash = path.find('/');
-    const std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    const std::string user =
+        path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
     std::string home;
     if (user.empty()) {
         home = HomeFolder().string();
@@ -146,8 +147,7 @@ fs::path MusicFolder() {
         v.remove_prefix(kKey.size());
         if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
         std::string value(v);
-        if (value.rfind("$HOME", 0) == 0)
-            value = HomeFolder().string() + value.substr(5);
+        if (value.rfind("$HOME", 0) == 0) value = HomeFolder().string() + value.substr(5);
         if (fs::path(value).is_absolute()) return value;
     }
     return HomeFolder() / "Music";

@@ -108,13 +108,12 @@ TEST_F(RipCliTest, DamagedTrack_ReportedWithItsOwnExitStatus) {
 // A full disk is told in plain words, the job fails, and no half file stays.
 TEST_F(RipCliTest, FullDisk_ToldInPlainWords) {
     fs::create_directories(out);
-    if (::geteuid() != 0 ||
-        std::system(("mount -t tmpfs -o size=8k tunara-test '" + out.string() + "' 2>/dev/null")
-                        .c_str()) != 0)
+    const std::string mount = "mount -t tmpfs -o size=8k tunara-test '" + out.string() + "'";
+    if (::geteuid() != 0 || std::system((mount + " 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs";
     for (const char* encoder : {"fast", "kvmc"}) {
-        auto [code, text] = Run(std::string("1 --encoder ") + encoder + " --to '" + out.string() +
-                                "'");
+        auto [code, text] =
+            Run(std::string("1 --encoder ") + encoder + " --to '" + out.string() + "'");
         EXPECT_EQ(code, 1) << text;
         EXPECT_EQ(text.rfind("The disk is full: "), text.find("The disk is full: ")) << text;
         EXPECT_NE(text.find("The disk is full: " + out.string() + "/Unknown - Unknown - Track 1."),

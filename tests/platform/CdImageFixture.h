@@ -82,8 +82,7 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
         };
         for (size_t t = 0; t < sectors.size(); ++t)
             toc << "TRACK AUDIO\nFILE \"" << (folder / "disc.bin").string() << "\" "
-                << msf(img.firstSector[t]) << " "
-                << msf(sectors[t]) << "\n";
+                << msf(img.firstSector[t]) << " " << msf(sectors[t]) << "\n";
         img.cue = (folder / "disc.toc").string();
     }
     return img;

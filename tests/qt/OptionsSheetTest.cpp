@@ -150,8 +150,9 @@ TEST_F(OptionsSheetTest, Browse_StoresTheChosenFolder) {
     Find<QPushButton>("&Browse...")->click();
     // It opens in a folder that exists, the stored one when that does.
     EXPECT_TRUE(QFileInfo(started).isDir()) << started.toStdString();
-    if (QFileInfo(QString::fromStdString(store_->Text(kRecordFilePath))).isDir())
+    if (QFileInfo(QString::fromStdString(store_->Text(kRecordFilePath))).isDir()) {
         EXPECT_EQ(started.toStdString(), store_->Text(kRecordFilePath));
+    }
     EXPECT_EQ(sheet_->findChild<QLineEdit*>("folder")->text(), "/srv/music");
     EXPECT_EQ(model_->Text(kRecordFilePath), "/srv/music");
 }
