@@ -31,11 +31,10 @@ constexpr int kProgressSectors = 25;
 // Reads of a sector that fails this often give it up.
 constexpr int kMaxRetries = 20;
 
-// Paranoia retries a failing read without end (it keeps no count of its own
-// for a sector that never reads), so the drive's read is wrapped: a sector
-// that has failed kMaxRetries times is given up, counted, and read as silence
-// from then on. Paranoia's callback carries no pointer of ours; each reading
-// thread has its own record.
+// Never skipping, paranoia retries a failing read without end, so the
+// drive's read is wrapped: a sector that has failed kMaxRetries times is
+// given up, counted, and read as silence from then on, which verifies. Paranoia's callback carries
+// no pointer of ours; each reading thread has its own record.
 struct ReadGuard {
     long (*original)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
     std::map<lsn_t, int> failures;
@@ -60,11 +59,12 @@ long GuardedRead(cdrom_drive_t* d, void* buffer, lsn_t begin, long sectors) {
     // Sector by sector, to find the one that fails.
     for (long i = 0; i < sectors; ++i) {
         const lsn_t s = begin + lsn_t(i);
-        uint8_t* at = bytes + i * kSectorBytes;
+        // Paranoia may read without a buffer, only to move the drive.
+        uint8_t* at = bytes ? bytes + i * kSectorBytes : nullptr;
         if (g.givenUp.count(s) || g.original(d, at, s, 1) != 1) {
             if (!g.givenUp.count(s) && ++g.failures[s] < kMaxRetries) return -1;
             g.givenUp.insert(s);
-            std::memset(at, 0, kSectorBytes);
+            if (at) std::memset(at, 0, kSectorBytes);
         }
     }
     return sectors;
@@ -297,8 +297,8 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
             error = "Failed to allocate memory.";
             break;
         }
-        // Full verification; skipping is left to the guard, which gives a
-        // sector up only after kMaxRetries failed reads.
+        // Full verification, never skipping: paranoia's own skip loses its
+        // place and spoils good sectors. The guard bounds the retries.
         paranoia_modeset(h.paranoia, PARANOIA_MODE_FULL);
         // Bounded to the track: overlapped reads past its end would let a
         // periodic signal match the next track's samples.
