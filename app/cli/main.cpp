@@ -30,13 +30,29 @@ bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
 
-// --help anywhere among the arguments: no command takes it as a name.
-int RunCommand(const Command& c, const std::vector<std::string>& args) {
-    if (std::any_of(args.begin(), args.end(), IsHelp)) {
+// After "--" every argument is an operand: one that looks like an option gets
+// "./" in front (the same file), so no command takes it for one.
+std::vector<std::string> EndOptions(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    bool operands = false;
+    for (const std::string& a : args) {
+        if (!operands && a == "--") {
+            operands = true;
+            continue;
+        }
+        out.push_back(operands && a.size() > 1 && a[0] == '-' ? "./" + a : a);
+    }
+    return out;
+}
+
+// --help anywhere before "--": no command takes it for a name.
+int RunCommand(const Command& c, const std::vector<std::string>& rawArgs) {
+    const auto operands = std::find(rawArgs.begin(), rawArgs.end(), "--");
+    if (std::any_of(rawArgs.begin(), operands, IsHelp)) {
         std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
         return 0;
     }
-    return c.run(args);
+    return c.run(EndOptions(rawArgs));
 }
 }  // namespace
 

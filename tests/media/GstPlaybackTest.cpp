@@ -457,7 +457,7 @@ TEST_F(MediaPlayback, FileOutput_WritesWhatIsPlayed) {
     EXPECT_EQ(Capture("soxi -c '" + wav + "'"), "1\n");
 }
 
-// Damaged and non-media files fail to open with the path, quickly.
+// Damaged and non-media files fail to open with the path and why, quickly.
 TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
     auto good = Make("good.aiff", "sox -n -r 44100 -c 2 -b 16 OUT synth 2 sine 440");
     REQUIRE_FIXTURE(good);
@@ -477,7 +477,9 @@ TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
         EXPECT_EQ(s.Open(), 0) << path;
         EXPECT_LT(Clock::now() - start, 12s) << path;
         ASSERT_EQ(rec->errors.size(), 2u) << path;
-        EXPECT_EQ(rec->errors[0].Formatted(), "Failed to open the file " + path + ".");
+        EXPECT_EQ(rec->errors[0].Formatted(),
+                  path == missing ? "Failed to open the file " + path + "."
+                                  : path + " is in a format the player cannot decode.");
     }
 }
 
