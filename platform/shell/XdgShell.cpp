@@ -141,7 +141,10 @@ std::string ExpandHome(const std::string& path) {
 
 fs::path MusicFolder() {
     // Lines such as XDG_MUSIC_DIR="$HOME/Musik"; only $HOME is expanded there.
-    std::ifstream in(ConfigHome() / "user-dirs.dirs");
+    std::string text;
+    if (io::ReadOwnFile((ConfigHome() / "user-dirs.dirs").string(), text) != io::OwnFileStatus::kOk)
+        text.clear();
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         std::string_view v = Trim(line);
