@@ -53,12 +53,15 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
             if (auto job = self.lock()) (*job)->OnWorkerMessage(message, id);
         });
     };
-    WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000};
+    const RecordTrack& t = Track();
+    WorkerRequest request{
+        config_.encoder, partialPath_, config_.bitRateKbps * 1000,
+        EncodeTags{t.title, t.artist, t.album, t.year, t.category, t.number, t.trackTotal}};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
     if (config_.encoder == RecordEncoder::Kvmc)
-        return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post));
+        return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
-                         config_.encoder == RecordEncoder::FastMp3, std::move(post));
+                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags);
 }
 
 void RecordJob::Start() {
@@ -233,7 +236,7 @@ void RecordJob::OnEncodingFinished() {
     if (config_.encoder != RecordEncoder::Kvmc) {
         Id3Tag tag;
         tag.setGenreName(t.category);
-        int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, "",
+        int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, t.year,
                                  kRecordComment, t.number, tag.genreIndex());
         if (status != kId3Ok) {
             Fail("Cannot write the tag of " + outputPath_ + ": " + Id3StatusText(status) + ".");

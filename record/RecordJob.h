@@ -43,6 +43,8 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
+    std::string year;    // empty: not known
+    int trackTotal = 0;  // tracks on the disc; 0: not known
 };
 
 enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2 };
@@ -52,6 +54,7 @@ struct WorkerRequest {
     RecordEncoder encoder;
     std::string outputPath;  // where the worker writes
     int bitRate;             // bit/s
+    EncodeTags tags;         // what the written file is tagged with
 };
 using WorkerFactory =
     std::function<std::unique_ptr<RecordWorker>(const WorkerRequest&, RecordWorker::PostFn)>;

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "record/FileEncoders.h"
+
 namespace tunara {
 
 // Messages from a worker to the recording job.
@@ -73,11 +75,11 @@ private:
     std::atomic<bool> progressQueued_{false};
 };
 
-// The MP3 worker; `fast` chooses the fast encoder.
+// The MP3 worker; `fast` chooses the fast encoder. `tags` go into the file's ID3v2 tag.
 std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate, bool fast,
-                                            RecordWorker::PostFn post);
-// The KVMC worker, writing a QuickTime movie.
+                                            RecordWorker::PostFn post, EncodeTags tags = {});
+// The KVMC worker, writing a QuickTime movie with `tags` as its user data.
 std::unique_ptr<RecordWorker> MakeKvmcWorker(std::string outputPath, int bitRate,
-                                             RecordWorker::PostFn post);
+                                             RecordWorker::PostFn post, EncodeTags tags = {});
 
 }  // namespace tunara
