@@ -196,15 +196,16 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     if (bytesPerSample == 1) options[0] = 0;
     uint32_t id = 0, rateIndex = 0;
     if (!RateFields(format.sampleRate, id, rateIndex)) {
-        result.failure = "MP3 files cannot hold audio at " + std::to_string(format.sampleRate) +
-                         " Hz (16000, 22050, 24000, 32000, 44100 and 48000 Hz can be coded).";
+        result.failure = std::to_string(format.sampleRate) +
+                         " Hz: sampling rate not supported by MP3 files (16000, 22050, 24000, "
+                         "32000, 44100 and 48000 Hz are).";
         return result;
     }
     const uint32_t bitrateIndex = BitrateIndex(id, settings.bitRate);
     if (bitrateIndex == 0) {
-        result.failure = "MP3 files at " + std::to_string(format.sampleRate) +
-                         " Hz cannot be written at " + std::to_string(settings.bitRate / 1000) +
-                         " kbit/s.";
+        result.failure = std::to_string(settings.bitRate / 1000) +
+                         " kbit/s: bit rate not available in MP3 files at " +
+                         std::to_string(format.sampleRate) + " Hz.";
         return result;
     }
     result.totalSamples = int64_t(wav->dataBytes / uint32_t(format.channels * bytesPerSample));

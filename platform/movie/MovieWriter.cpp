@@ -286,6 +286,29 @@ uint64_t ToMovieTime(int64_t t, int32_t scale) {
     return uint64_t((t * movieScale + scale / 2) / scale);
 }
 
+// The movie's user data: QuickTime text items (length, language, text) and the track number.
+std::vector<uint8_t> UserData(const std::vector<std::pair<std::string, std::string>>& texts,
+                              int track, int trackTotal) {
+    std::vector<uint8_t> out;
+    if (texts.empty() && track <= 0) return out;
+    Atom udta(out, "udta");
+    for (const auto& [type, text] : texts) {
+        Atom a(out, type.c_str());
+        a.U16(uint16_t(text.size()));
+        a.U16(0x55C4);  // language "und": the text is UTF-8
+        out.insert(out.end(), text.begin(), text.end());
+    }
+    if (track > 0) {
+        Atom a(out, "trkn");
+        a.U16(6);
+        a.U16(0);
+        a.U16(0);
+        a.U16(uint16_t(track));
+        a.U16(uint16_t(trackTotal));
+    }
+    return out;
+}
+
 }  // namespace
 
 MovieStatus MovieWriter::AddMovieResource() {
@@ -341,164 +364,150 @@ MovieStatus MovieWriter::AddMovieResource() {
             a.Zero(24);  // preview, poster, selection, current time
             a.U32(2);    // next track id
         }
-        {  // trak
-            Atom trak(moov, "trak");
-            {
-                Atom a(moov, "tkhd");
-                a.U32(0x0000000F);  // enabled, in movie, in preview, in poster
-                a.U32(0);
-                a.U32(0);
-                a.U32(1);  // track id
-                a.U32(0);
-                a.U32(uint32_t(movieDuration));
-                a.Zero(8);
-                a.U16(0);  // layer
-                a.U16(0);  // alternate group
-                a.U16(uint16_t(s.volume));
-                a.U16(0);
-                a.Matrix();
-                a.U32(uint32_t(s.width) << 16);
-                a.U32(uint32_t(s.height) << 16);
+        Atom trak(moov, "trak");
+        {
+            Atom a(moov, "tkhd");
+            a.U32(0x0000000F);  // enabled, in movie, in preview, in poster
+            a.U32(0);
+            a.U32(0);
+            a.U32(1);  // track id
+            a.U32(0);
+            a.U32(uint32_t(movieDuration));
+            a.Zero(8);
+            a.U16(0);  // layer
+            a.U16(0);  // alternate group
+            a.U16(uint16_t(s.volume));
+            a.U16(0);
+            a.Matrix();
+            a.U32(uint32_t(s.width) << 16);
+            a.U32(uint32_t(s.height) << 16);
+        }
+        if (s.inserted) {
+            Atom edts(moov, "edts");
+            Atom a(moov, "elst");
+            a.U32(0);
+            a.U32(s.trackStart > 0 ? 2 : 1);
+            if (s.trackStart > 0) {
+                a.U32(uint32_t(ToMovieTime(s.trackStart, s.timeScale)));
+                a.U32(0xFFFFFFFF);  // empty edit
+                a.U32(0x10000);
             }
-            if (s.inserted) {
-                Atom edts(moov, "edts");
-                Atom a(moov, "elst");
-                a.U32(0);
-                a.U32(s.trackStart > 0 ? 2 : 1);
-                if (s.trackStart > 0) {
-                    a.U32(uint32_t(ToMovieTime(s.trackStart, s.timeScale)));
-                    a.U32(0xFFFFFFFF);  // empty edit
-                    a.U32(0x10000);
-                }
-                a.U32(uint32_t(ToMovieTime(s.editDuration, s.timeScale)));
-                a.U32(uint32_t(s.editMediaTime));
-                a.U32(uint32_t(s.editRate));
+            a.U32(uint32_t(ToMovieTime(s.editDuration, s.timeScale)));
+            a.U32(uint32_t(s.editMediaTime));
+            a.U32(uint32_t(s.editRate));
+        }
+        Atom mdia(moov, "mdia");
+        {
+            Atom a(moov, "mdhd");
+            a.U32(0);
+            a.U32(0);
+            a.U32(0);
+            a.U32(uint32_t(s.timeScale));
+            a.U32(uint32_t(s.mediaDuration));
+            a.U16(0);  // language
+            a.U16(0);  // quality
+        }
+        {
+            Atom a(moov, "hdlr");
+            a.U32(0);
+            a.U32(FourCc("mhlr"));
+            a.U32(s.mediaType);
+            a.Zero(12);
+            a.U8(12);
+            for (char c : std::string("SoundHandler")) a.U8(uint8_t(c));
+        }
+        Atom minf(moov, "minf");
+        {
+            Atom a(moov, "smhd");
+            a.U32(0);
+            a.U16(0);  // balance
+            a.U16(0);
+        }
+        {
+            Atom a(moov, "hdlr");
+            a.U32(0);
+            a.U32(FourCc("dhlr"));
+            a.U32(FourCc("alis"));
+            a.Zero(12);
+            a.U8(11);
+            for (char c : std::string("DataHandler")) a.U8(uint8_t(c));
+        }
+        {
+            Atom dinf(moov, "dinf");
+            Atom dref(moov, "dref");
+            dref.U32(0);
+            dref.U32(1);
+            Atom alis(moov, "alis");
+            alis.U32(1);  // the data is in this file
+        }
+        Atom stbl(moov, "stbl");
+        {
+            Atom a(moov, "stsd");
+            a.U32(0);
+            a.U32(1);
+            a.Bytes(s.description);
+        }
+        {
+            Atom a(moov, "stts");
+            a.U32(0);
+            std::vector<std::pair<uint32_t, uint32_t>> runs;
+            for (uint32_t d : s.durations) {
+                if (!runs.empty() && runs.back().second == d)
+                    ++runs.back().first;
+                else
+                    runs.push_back({1, d});
             }
-            Atom mdia(moov, "mdia");
-            {
-                Atom a(moov, "mdhd");
-                a.U32(0);
-                a.U32(0);
-                a.U32(0);
-                a.U32(uint32_t(s.timeScale));
-                a.U32(uint32_t(s.mediaDuration));
-                a.U16(0);  // language
-                a.U16(0);  // quality
+            a.U32(uint32_t(runs.size()));
+            for (auto& r : runs) {
+                a.U32(r.first);
+                a.U32(r.second);
             }
-            {
-                Atom a(moov, "hdlr");
+        }
+        {
+            Atom a(moov, "stsc");
+            a.U32(0);
+            std::vector<std::pair<uint32_t, uint32_t>> runs;  // first chunk, samples per chunk
+            for (size_t c = 0; c < s.chunkSamples.size(); ++c)
+                if (runs.empty() || runs.back().second != s.chunkSamples[c])
+                    runs.push_back({uint32_t(c + 1), s.chunkSamples[c]});
+            a.U32(uint32_t(runs.size()));
+            for (auto& r : runs) {
+                a.U32(r.first);
+                a.U32(r.second);
+                a.U32(1);  // description index
+            }
+        }
+        {
+            Atom a(moov, "stsz");
+            a.U32(0);
+            bool same = true;
+            for (uint32_t v : s.sizes) same = same && v == s.sizes.front();
+            if (same && !s.sizes.empty()) {
+                a.U32(s.sizes.front());
+                a.U32(uint32_t(s.sizes.size()));
+            } else {
                 a.U32(0);
-                a.U32(FourCc("mhlr"));
-                a.U32(s.mediaType);
-                a.Zero(12);
-                a.U8(12);
-                for (char c : std::string("SoundHandler")) a.U8(uint8_t(c));
+                a.U32(uint32_t(s.sizes.size()));
+                for (uint32_t v : s.sizes) a.U32(v);
             }
-            Atom minf(moov, "minf");
-            {
-                Atom a(moov, "smhd");
-                a.U32(0);
-                a.U16(0);  // balance
-                a.U16(0);
-            }
-            {
-                Atom a(moov, "hdlr");
-                a.U32(0);
-                a.U32(FourCc("dhlr"));
-                a.U32(FourCc("alis"));
-                a.Zero(12);
-                a.U8(11);
-                for (char c : std::string("DataHandler")) a.U8(uint8_t(c));
-            }
-            {
-                Atom dinf(moov, "dinf");
-                Atom dref(moov, "dref");
-                dref.U32(0);
-                dref.U32(1);
-                Atom alis(moov, "alis");
-                alis.U32(1);  // the data is in this file
-            }
-            Atom stbl(moov, "stbl");
-            {
-                Atom a(moov, "stsd");
-                a.U32(0);
-                a.U32(1);
-                a.Bytes(s.description);
-            }
-            {
-                Atom a(moov, "stts");
-                a.U32(0);
-                std::vector<std::pair<uint32_t, uint32_t>> runs;
-                for (uint32_t d : s.durations) {
-                    if (!runs.empty() && runs.back().second == d)
-                        ++runs.back().first;
-                    else
-                        runs.push_back({1, d});
-                }
-                a.U32(uint32_t(runs.size()));
-                for (auto& r : runs) {
-                    a.U32(r.first);
-                    a.U32(r.second);
-                }
-            }
-            {
-                Atom a(moov, "stsc");
-                a.U32(0);
-                std::vector<std::pair<uint32_t, uint32_t>> runs;  // first chunk, samples per chunk
-                for (size_t c = 0; c < s.chunkSamples.size(); ++c)
-                    if (runs.empty() || runs.back().second != s.chunkSamples[c])
-                        runs.push_back({uint32_t(c + 1), s.chunkSamples[c]});
-                a.U32(uint32_t(runs.size()));
-                for (auto& r : runs) {
-                    a.U32(r.first);
-                    a.U32(r.second);
-                    a.U32(1);  // description index
-                }
-            }
-            {
-                Atom a(moov, "stsz");
-                a.U32(0);
-                bool same = true;
-                for (uint32_t v : s.sizes) same = same && v == s.sizes.front();
-                if (same && !s.sizes.empty()) {
-                    a.U32(s.sizes.front());
-                    a.U32(uint32_t(s.sizes.size()));
-                } else {
-                    a.U32(0);
-                    a.U32(uint32_t(s.sizes.size()));
-                    for (uint32_t v : s.sizes) a.U32(v);
-                }
-            }
-            {
-                Atom a(moov, wideOffsets ? "co64" : "stco");
-                a.U32(0);
-                a.U32(uint32_t(s.chunkOffsets.size()));
-                for (uint64_t o : s.chunkOffsets) {
-                    if (wideOffsets)
-                        a.U64(o);
-                    else
-                        a.U32(uint32_t(o));
-                }
-            }
-        }  // trak
-        if (!s.texts.empty() || s.track > 0) {
-            Atom udta(moov, "udta");
-            for (const auto& [type, text] : s.texts) {
-                Atom a(moov, type.c_str());
-                a.U16(uint16_t(text.size()));
-                a.U16(0x55C4);  // language "und": the text is UTF-8
-                moov.insert(moov.end(), text.begin(), text.end());
-            }
-            if (s.track > 0) {
-                Atom a(moov, "trkn");
-                a.U16(6);
-                a.U16(0);
-                a.U16(0);
-                a.U16(uint16_t(s.track));
-                a.U16(uint16_t(s.trackTotal));
+        }
+        {
+            Atom a(moov, wideOffsets ? "co64" : "stco");
+            a.U32(0);
+            a.U32(uint32_t(s.chunkOffsets.size()));
+            for (uint64_t o : s.chunkOffsets) {
+                if (wideOffsets)
+                    a.U64(o);
+                else
+                    a.U32(uint32_t(o));
             }
         }
     }
+    // The user data follows the track inside moov.
+    const std::vector<uint8_t> udta = UserData(s.texts, s.track, s.trackTotal);
+    moov.insert(moov.end(), udta.begin(), udta.end());
+    const auto moovSize = uint32_t(moov.size());
+    for (int i = 0; i < 4; ++i) moov[size_t(i)] = uint8_t(moovSize >> (24 - 8 * i));
     if (!WriteAll(s.fd, moov.data(), moov.size(), s.end)) return s.Fail(MovieStatus::kWriteFailed);
     s.resourceAdded = true;
     return MovieStatus::kOk;
