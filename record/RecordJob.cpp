@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "metadata/Id3Tag.h"
+#include "platform/shell/XdgShell.h"
 #include "platform/ui/Strings.h"
 #include "playlist/Playlist.h"
 #include "record/RecordFiles.h"
@@ -13,6 +14,10 @@ namespace {
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
+}
+
+std::string DiskFullText(const std::string& path) {
+    return "The disk is full: " + path + " was not written.";
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -88,14 +93,14 @@ void RecordJob::Start() {
     if (config_.tempFolder.empty()) config_.tempFolder = RecordTempFolder();
 
     if (config_.askFolder) {
-        auto chosen = view_.ChooseFolder(config_.folder);
+        auto chosen = view_.ChooseFolder(shell::ExistingStartFolder(config_.folder).string());
         if (!chosen) {
             Close();
             return;
         }
-        folder_ = *chosen;
+        folder_ = shell::ExpandHome(*chosen);
     } else {
-        folder_ = config_.folder;
+        folder_ = shell::ExpandHome(config_.folder);
     }
     // Before any reading: a missing folder is made, an unusable one ends the job.
     std::string error;
@@ -184,6 +189,7 @@ void RecordJob::OnReadFinished() {
         Close();
         return;
     }
+    trackDamage_ = reader_.DamagedSectors();
     std::string error;
     const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
     outputPath_ = FreeOutputPath(folder_, name_, ext);
@@ -260,11 +266,16 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     partialPath_.clear();
-    written_.push_back(finalPath);
-    if (config_.addToPlaylist)
-        config_.addToPlaylist(finalPath);
-    else
-        ThePlaylist().AddFile(finalPath);
+    if (trackDamage_ > 0) {
+        damaged_.push_back({t.number, trackDamage_, finalPath});
+        view_.TrackDamaged(t, trackDamage_, finalPath);
+    } else {
+        written_.push_back(finalPath);
+        if (config_.addToPlaylist)
+            config_.addToPlaylist(finalPath);
+        else
+            ThePlaylist().AddFile(finalPath);
+    }
     SetTrackDone(trackLength_);
 
     if (current_ + 1 < TrackCount()) {
@@ -276,12 +287,17 @@ void RecordJob::OnEncodingFinished() {
     }
     reader_.Stop();
     state_ = RecordState::Finished;
+    auto tracks = [](size_t n) { return std::to_string(n) + (n == 1 ? " track" : " tracks"); };
+    status_ = "Finished";
+    counter_ = tracks(written_.size()) + " written, " + std::to_string(damaged_.size()) + " failed";
+    view_.StatusChanged();
     view_.Finished();
 }
 
 void RecordJob::OnEncodingFailed() {
     worker_->Join();
     std::string why = worker_->FailureText();
+    if (worker_->DiskFull()) why = DiskFullText(outputPath_);
     worker_.reset();
     reader_.Stop();
     Fail(why.empty() ? "The track could not be encoded." : why);

@@ -11,7 +11,9 @@
 // States: Starting -> Reading track k -> Encoding track k -> (Reading k+1 ...)
 // -> Finished -> Closed. Cancel or a failure from any state ends in Closed.
 // Waiting: no drive matched, or the first read could not start; the job
-// waits for Cancel.
+// waits for Cancel. A track with unreadable sectors is still encoded and
+// kept, reported to the view as damaged, and the job goes on; the finished
+// texts count the tracks written and the tracks that failed.
 //
 // Progress: each track's share is half reading, half encoding, weighted by
 // its length in milliseconds; the overall bar never goes back and reaches 100
@@ -82,8 +84,13 @@ public:
     virtual ~RecordView() = default;
     virtual void StatusChanged() {}    // status or counter text
     virtual void ProgressChanged() {}  // either bar
-    virtual void Finished() {}         // every track done: Cancel shows its finished look
-    virtual void Closed() {}           // the job has ended; the window goes
+    // A track's file was kept although `sectors` of its sectors could not be
+    // read (silence stands in for them); it does not count as written.
+    virtual void TrackDamaged(const RecordTrack& track, int sectors, const std::string& path) {
+        (void)track, (void)sectors, (void)path;
+    }
+    virtual void Finished() {}  // every track done: Cancel shows its finished look
+    virtual void Closed() {}    // the job has ended; the window goes
     virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
     // The folder chooser, starting in `start`; nullopt when cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
@@ -118,8 +125,14 @@ public:
     int OverallPercent() const { return overallPercent_; }
     int CurrentIndex() const { return current_; }
     int TrackCount() const { return int(config_.tracks.size()); }
-    // Files finished so far, in order.
+    // Files finished so far, in order; a damaged track's file is not among them.
     const std::vector<std::string>& Written() const { return written_; }
+    struct DamagedTrack {
+        int number;
+        int sectors;       // unreadable ones
+        std::string path;  // the file kept
+    };
+    const std::vector<DamagedTrack>& Damaged() const { return damaged_; }
     // The folder the files go to (after Start).
     const std::string& Folder() const { return folder_; }
     // Milliseconds of audio: total, done (reading counts half, encoding half).
@@ -160,6 +173,8 @@ private:
     std::unique_ptr<RecordWorker> worker_;
     uint64_t workerId_ = 0;
     std::vector<std::string> written_;
+    std::vector<DamagedTrack> damaged_;
+    int trackDamage_ = 0;  // unreadable sectors of the current track
 
     int current_ = 0;
     int64_t overallLength_ = 0, overallDone_ = 0;

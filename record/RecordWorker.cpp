@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace tunara {
 
 RecordWorker::RecordWorker(std::string outputPath, int bitRate, PostFn post)
@@ -31,7 +33,11 @@ void RecordWorker::ReportPosition(int64_t samplesPerChannel, int sampleRate) {
 void RecordWorker::Run() {
     // Below normal priority, so that playback and the reader come first.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 5);
+    // The encoders' writers report a failed write only as such; the cause
+    // stays in this thread's errno.
+    errno = 0;
     bool ok = Encode();
+    if (!ok) diskFull_ = errno == ENOSPC || errno == EDQUOT;
     post_(ok ? kRecordFinishedMessage : kRecordFailedMessage);
 }
 

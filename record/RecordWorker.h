@@ -46,6 +46,8 @@ public:
     const std::string& OutputPath() const { return outputPath_; }
     // Why the worker posted 1037; read after Join.
     const std::string& FailureText() const { return failure_; }
+    // The failure came from a full disk (or quota); read after Join.
+    bool DiskFull() const { return diskFull_; }
     // The job has handled a 1035; the next one may be posted.
     void ProgressSeen() { progressQueued_ = false; }
 
@@ -67,6 +69,7 @@ private:
 
     PostFn post_;
     std::thread thread_;
+    bool diskFull_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> encodedMs_{0};
     std::atomic<bool> progressQueued_{false};

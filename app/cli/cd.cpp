@@ -26,12 +26,13 @@ std::string Clock(uint32_t frames, bool withFrames) {
     return text;
 }
 
-void ListDisc(const std::string& drive) {
+// False when the drive holds no disc that can be read.
+bool ListDisc(const std::string& drive) {
     CdDisc disc(drive);
     disc.ReadToc();
     if (disc.TrackCount() == 0) {
         std::printf("  no disc\n");
-        return;
+        return false;
     }
     std::printf("  disc id %08x  %d tracks  %s  media identity %llu\n", disc.DiscId(),
                 disc.TrackCount(),
@@ -49,6 +50,7 @@ void ListDisc(const std::string& drive) {
         std::printf("  %5zu  %s  %s  %s\n", i + 1, Clock(offsets[i], true).c_str(),
                     Clock(end - offsets[i], true).c_str(), kind);
     }
+    return true;
 }
 
 int ListCd(const std::vector<std::string>& args) {
@@ -59,14 +61,18 @@ int ListCd(const std::vector<std::string>& args) {
         names = args;
     }
     if (names.empty()) {
-        std::printf("no CD drives (name disc images in TUNARA_CD_IMAGES, colon-separated)\n");
-        return 0;
+        std::fprintf(stderr,
+                     "No CD drive was found (name disc images in TUNARA_CD_IMAGES, "
+                     "colon-separated).\n");
+        return 1;
     }
+    // A drive without a readable disc is listed as such and makes the exit status 1.
+    bool all = true;
     for (const auto& name : names) {
         std::printf("%s%s\n", name.c_str(), cdaudio::IsImageName(name) ? " (image)" : "");
-        ListDisc(name);
+        all = ListDisc(name) && all;
     }
-    return 0;
+    return all ? 0 : 1;
 }
 
 bool IsNumber(const std::string& s) {
@@ -128,7 +134,8 @@ int Cd(const std::vector<std::string>& args) {
 
 Registration reg({"cd", "cd [DRIVE...] | cd play [DRIVE] [TRACK]", &Cd,
                   "Lists the drives' tracks and disc ids, or plays a track with the keys of\n"
-                  "play. Disc images named in TUNARA_CD_IMAGES act as drives.\n"});
+                  "play. Disc images named in TUNARA_CD_IMAGES act as drives.\n"
+                  "Exit status 1 when a drive holds no disc that can be read.\n"});
 
 }  // namespace
 

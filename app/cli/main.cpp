@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -44,8 +45,10 @@ std::vector<std::string> EndOptions(const std::vector<std::string>& args) {
     return out;
 }
 
+// --help anywhere before "--": no command takes it for a name.
 int RunCommand(const Command& c, const std::vector<std::string>& rawArgs) {
-    if (rawArgs.size() == 1 && IsHelp(rawArgs[0])) {
+    const auto operands = std::find(rawArgs.begin(), rawArgs.end(), "--");
+    if (std::any_of(rawArgs.begin(), operands, IsHelp)) {
         std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
         return 0;
     }

@@ -20,6 +20,7 @@
 #include "app/cli/Cli.h"
 #include "mpeg/Header.h"
 #include "platform/cdreader/CdReader.h"
+#include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
 #include "ui/core/CddbSettings.h"
@@ -32,6 +33,9 @@ namespace {
 
 constexpr char kUsage[] =
     "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq] [--bitrate KBPS] [--to FOLDER]";
+
+// Every track recorded, some with sectors that could not be read.
+constexpr int kExitDamaged = 3;
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -89,9 +93,17 @@ public:
 
     void StatusChanged() override { Draw(true); }
     void ProgressChanged() override { Draw(false); }
-    void ShowMessage(const std::string& caption, const std::string& text) override {
+    // The window's caption is no part of what the user is told.
+    void ShowMessage(const std::string&, const std::string& text) override {
         EndLines();
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void TrackDamaged(const RecordTrack& track, int sectors, const std::string& path) override {
+        EndLines();
+        std::fprintf(stderr,
+                     "Track %d is damaged: %d %s could not be read. %s was kept with silence "
+                     "in their place.\n",
+                     track.number, sectors, sectors == 1 ? "sector" : "sectors", path.c_str());
     }
     std::optional<std::string> ChooseFolder(const std::string& start) override {
         if (!tty_) return start;
@@ -99,7 +111,7 @@ public:
         std::fflush(stdout);
         std::string line;
         if (!std::getline(std::cin, line)) return std::nullopt;
-        return line.empty() ? start : line;
+        return line.empty() ? start : shell::ExpandHome(line);
     }
     void Wrote(const std::string& path) {
         EndLines();
@@ -201,7 +213,7 @@ int Rip(const std::vector<std::string>& args) {
     config.recordName = RecordNameRule(settings, config.bitRateKbps);  // it names the bit rate
     if (!folder.empty()) {
         config.askFolder = false;
-        config.folder = folder;
+        config.folder = shell::ExpandHome(folder);  // quoted past the shell
     }
 
     if (drive.empty()) {
@@ -272,17 +284,24 @@ int Rip(const std::vector<std::string>& args) {
     std::signal(SIGHUP, previousHup);
     view.EndLines();
     bool finished = job.State() == RecordState::Finished;
+    bool damaged = !job.Damaged().empty();
     if (job.State() == RecordState::Waiting)
         std::fprintf(stderr, "Nothing could be read from %s.\n", drive.c_str());
     job.Close();
     if (cancelled) std::fprintf(stderr, "Cancelled.\n");
-    return finished ? 0 : cancelled ? 130 : 1;
+    if (finished) return damaged ? kExitDamaged : 0;
+    return cancelled ? 130 : 1;
 }
 
 Registration reg({"rip", kUsage, &Rip,
                   "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files or\n"
                   "KVMC movies; the record options of the settings fill in what is not given.\n"
-                  "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"});
+                  "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"
+                  "A track whose sectors stay unreadable is named with the number of those\n"
+                  "sectors; its file is kept, with silence in their place.\n"
+                  "Exit status: 0 every track written; 1 the rip failed; 2 a mistake in the\n"
+                  "command line; 3 every track was recorded but some are damaged;\n"
+                  "130 cancelled.\n"});
 
 }  // namespace
 

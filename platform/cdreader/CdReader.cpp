@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/cdaudio/ImageCheck.h"
@@ -24,10 +26,64 @@ namespace {
 enum Event { kError = 1, kStarted = 2, kFinished = 3, kInterrupt = 4, kProgress = 5 };
 
 constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352: 588 stereo 16-bit frames
-// Paranoia's retry budget per sector before it gives up on a scratch.
-constexpr int kMaxRetries = 20;
 // At most one progress event is queued; the next waits for this many sectors.
 constexpr int kProgressSectors = 25;
+
+// Reads of a sector that fails this often give it up.
+constexpr int kMaxRetries = 20;
+
+// Never skipping, paranoia retries a failing read without end, so the
+// drive's read is wrapped: a sector that has failed kMaxRetries times is
+// given up, counted, and read as silence from then on, which verifies. Paranoia's callback carries
+// no pointer of ours; each reading thread has its own record.
+struct ReadGuard {
+    long (*original)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
+    std::map<lsn_t, int> failures;
+    std::set<lsn_t> givenUp;
+    int skips = 0;  // paranoia gave up verifying a stretch
+    // libcdio's image drivers answer a read that runs past the end of their
+    // file as whole; one sector at a time, the missing ones fail.
+    bool perSector = false;
+};
+thread_local ReadGuard* t_guard = nullptr;
+
+long GuardedRead(cdrom_drive_t* d, void* buffer, lsn_t begin, long sectors) {
+    ReadGuard& g = *t_guard;
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    bool anyGivenUp = false;
+    for (long i = 0; i < sectors && !anyGivenUp; ++i)
+        anyGivenUp = g.givenUp.count(begin + lsn_t(i));
+    if (!anyGivenUp && !g.perSector) {
+        long n = g.original(d, buffer, begin, sectors);
+        if (n == sectors) return n;
+    }
+    // Sector by sector, to find the one that fails.
+    for (long i = 0; i < sectors; ++i) {
+        const lsn_t s = begin + lsn_t(i);
+        // Paranoia may read without a buffer, only to move the drive.
+        uint8_t* at = bytes ? bytes + i * kSectorBytes : nullptr;
+        if (g.givenUp.count(s) || g.original(d, at, s, 1) != 1) {
+            if (!g.givenUp.count(s) && ++g.failures[s] < kMaxRetries) return -1;
+            g.givenUp.insert(s);
+            if (at) std::memset(at, 0, kSectorBytes);
+        }
+    }
+    return sectors;
+}
+
+void OnParanoiaEvent(long position, paranoia_cb_mode_t mode) {
+    (void)position;
+    if (mode == PARANOIA_CB_SKIP) ++t_guard->skips;
+}
+
+// With errno of the failed call.
+std::string WriteFailureText(int trackIndex, const std::string& path) {
+    const int err = errno;
+    const std::string track = std::to_string(trackIndex + 1);
+    if (err == ENOSPC || err == EDQUOT)
+        return "The disk is full: track " + track + " could not be read into " + path + ".";
+    return "Track " + track + " could not be read into " + path + ": " + std::strerror(err) + ".";
+}
 
 struct CdioHandles {
     CdIo_t* cdio = nullptr;
@@ -56,6 +112,7 @@ struct CdReader::Read {
     std::string path;
     std::atomic<bool> abort{false};
     std::atomic<bool> progressQueued{false};
+    int32_t damaged = 0;  // the reading thread's until it posts the finished event
 };
 
 CdReader::CdReader(PostedQueue& queue) : queue_(queue), self_(std::make_shared<CdReader*>(this)) {
@@ -140,6 +197,7 @@ bool CdReader::ReadTrack(int trackIndex, const std::string& wavPath, std::string
     read->path = wavPath;
     read_ = read;
     reading_ = true;
+    damagedSectors_ = 0;
     startFrame_ = 0;
     currentFrame_ = 0;
     abortRequested_ = false;
@@ -171,6 +229,7 @@ void CdReader::Deliver(const std::shared_ptr<Read>& read, int event, const std::
         // An abort that came after the last sector found the thread past its
         // last check: the file is whole, but the host asked for none.
         if (read->abort) RemoveReadFile(*read);
+        damagedSectors_ = read->damaged;
         reading_ = false;
         read_.reset();
     }
@@ -203,6 +262,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
     std::string error;
     FILE* out = nullptr;
     bool wroteAll = false;
+    ReadGuard guard;  // outlives the handles that call it
     do {
         CdioHandles h;
         h.cdio = cdaudio::OpenCdio(read->drive);
@@ -229,17 +289,27 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
             error = "The table of contents of " + read->drive + " cannot be read.";
             break;
         }
+        const driver_id_t driver = cdio_get_driver_id(h.cdio);
+        guard.perSector =
+            driver == DRIVER_BINCUE || driver == DRIVER_CDRDAO || driver == DRIVER_NRG;
+        guard.original = h.drive->read_audio;
+        h.drive->read_audio = GuardedRead;
+        t_guard = &guard;
         h.paranoia = cdio_paranoia_init(h.drive);
         if (!h.paranoia) {
             error = "Failed to allocate memory.";
             break;
         }
-        paranoia_modeset(h.paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-        cdio_paranoia_seek(h.paranoia, first, SEEK_SET);
+        // Full verification, never skipping: paranoia's own skip loses its
+        // place and spoils good sectors. The guard bounds the retries.
+        paranoia_modeset(h.paranoia, PARANOIA_MODE_FULL);
+        // Bounded to the track: overlapped reads past its end would let a
+        // periodic signal match the next track's samples.
+        cdio_paranoia_set_range(h.paranoia, first, last);
 
         out = std::fopen(read->path.c_str(), "wb");
         if (!out) {
-            error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+            error = WriteFailureText(read->trackIndex, read->path);
             break;
         }
         std::setvbuf(out, nullptr, _IOFBF, 1 << 18);
@@ -247,7 +317,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         uint8_t header[io::kWavHeaderBytes];
         io::MakeWavHeader(io::WavFormat{2, 44100, 16}, dataBytes, header);
         if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
-            error = "Cannot write " + read->path + ".";
+            error = WriteFailureText(read->trackIndex, read->path);
             break;
         }
         startFrame_ = first;
@@ -258,17 +328,22 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         for (lsn_t s = first; s <= last; ++s) {
             BeforeSector(s);
             if (read->abort) break;
-            int16_t* samples = cdio_paranoia_read_limited(h.paranoia, nullptr, kMaxRetries);
-            if (!samples) {
-                error = "Sector " + std::to_string(s) + " of " + read->drive + " cannot be read.";
-                break;
-            }
-            // Paranoia hands samples in host order; WAV wants little-endian.
-            if constexpr (std::endian::native == std::endian::big)
+            const int skipsBefore = guard.skips;
+            int16_t* samples = cdio_paranoia_read_limited(h.paranoia, OnParanoiaEvent, kMaxRetries);
+            // Silence stands in for a sector given up on and the read goes
+            // on, so the file keeps its length and the track is reported.
+            static const int16_t kSilence[kSectorBytes / 2] = {};
+            const int16_t* data = samples;
+            if (!samples || guard.skips != skipsBefore || guard.givenUp.count(s)) {
+                ++read->damaged;
+                data = kSilence;
+            } else if constexpr (std::endian::native == std::endian::big) {
+                // Paranoia hands samples in host order; WAV wants little-endian.
                 for (int i = 0; i < kSectorBytes / 2; ++i)
                     samples[i] = int16_t(uint16_t(samples[i]) << 8 | uint16_t(samples[i]) >> 8);
-            if (std::fwrite(samples, 1, kSectorBytes, out) != size_t(kSectorBytes)) {
-                error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+            }
+            if (std::fwrite(data, 1, kSectorBytes, out) != size_t(kSectorBytes)) {
+                error = WriteFailureText(read->trackIndex, read->path);
                 break;
             }
             currentFrame_ = s + 1;
@@ -287,7 +362,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
 
     if (out) {
         if (std::fclose(out) != 0 && error.empty() && wroteAll)
-            error = "Cannot write " + read->path + ": " + std::strerror(errno) + ".";
+            error = WriteFailureText(read->trackIndex, read->path);
     }
     // Also a file the host made at the path beforehand (a temporary file).
     if (!wroteAll || !error.empty()) RemoveReadFile(*read);

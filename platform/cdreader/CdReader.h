@@ -88,6 +88,10 @@ public:
 
     // The last error text of a read (empty when none).
     const std::string& LastError() const { return lastError_; }
+    // Sectors of the last finished read that stayed unreadable after every
+    // retry. Such a read still finishes without an error event and keeps its
+    // file, at full length, with silence where those sectors were.
+    int32_t DamagedSectors() const { return damagedSectors_; }
 
 protected:
     // Called on the reading thread before each sector is read (a subclass
@@ -112,6 +116,7 @@ private:
     bool enabled_ = false;
     bool reading_ = false;
     std::string lastError_;
+    int32_t damagedSectors_ = 0;
     std::atomic<int32_t> startFrame_{0};
     std::atomic<int32_t> currentFrame_{0};
     std::atomic<bool> abortRequested_{false};

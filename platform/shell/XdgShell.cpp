@@ -1,5 +1,8 @@
 #include "platform/shell/XdgShell.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <sstream>
 #include <system_error>
@@ -112,6 +115,57 @@ bool WriteFile(const fs::path& path, std::string_view bytes) {
 }
 
 }  // namespace
+
+fs::path HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    const passwd* pw = ::getpwuid(::getuid());
+    return pw && pw->pw_dir && *pw->pw_dir ? pw->pw_dir : "/";
+}
+
+std::string ExpandHome(const std::string& path) {
+    if (path.empty() || path[0] != '~') return path;
+    const size_t slash = path.find('/');
+    const std::string user =
+        path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string home;
+    if (user.empty()) {
+        home = HomeFolder().string();
+    } else {
+        const passwd* pw = ::getpwnam(user.c_str());
+        if (!pw || !pw->pw_dir) return path;  // no such user: a folder really named so
+        home = pw->pw_dir;
+    }
+    return slash == std::string::npos ? home : home + path.substr(slash);
+}
+
+fs::path MusicFolder() {
+    // Lines such as XDG_MUSIC_DIR="$HOME/Musik"; only $HOME is expanded there.
+    std::string text;
+    if (io::ReadOwnFile((ConfigHome() / "user-dirs.dirs").string(), text) != io::OwnFileStatus::kOk)
+        text.clear();
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string_view v = Trim(line);
+        constexpr std::string_view kKey = "XDG_MUSIC_DIR=";
+        if (v.substr(0, kKey.size()) != kKey) continue;
+        v.remove_prefix(kKey.size());
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        std::string value(v);
+        if (value.rfind("$HOME", 0) == 0) value = HomeFolder().string() + value.substr(5);
+        if (fs::path(value).is_absolute()) return value;
+    }
+    return HomeFolder() / "Music";
+}
+
+fs::path ExistingStartFolder(const std::string& wanted) {
+    std::error_code ec;
+    if (!wanted.empty() && fs::is_directory(ExpandHome(wanted), ec)) return ExpandHome(wanted);
+    fs::path music = MusicFolder();
+    if (fs::is_directory(music, ec)) return music;
+    return HomeFolder();
+}
 
 fs::path ConfigHome() {
     return HomeOr("XDG_CONFIG_HOME", ".config");

@@ -27,6 +27,18 @@ std::filesystem::path MimeAppsFile();        // ConfigHome()/mimeapps.list
 std::filesystem::path DesktopEntryFile();    // DataHome()/applications/tunara.desktop
 std::filesystem::path IconFile(int sizePx);  // DataHome()/icons/hicolor/NxN/apps/tunara.png
 
+// $HOME, else the password database's home folder, else "/".
+std::filesystem::path HomeFolder();
+// "~" and "~/..." with the home folder, "~name/..." with that user's; any
+// other text as it is. For paths typed at prompts or quoted past the shell.
+std::string ExpandHome(const std::string& path);
+// The user's music folder (XDG_MUSIC_DIR of ConfigHome()/user-dirs.dirs,
+// ~/Music when it names none), whether or not it exists.
+std::filesystem::path MusicFolder();
+// Where a folder chooser meant for `wanted` should open: `wanted` when it is
+// a folder, else the music folder when it exists, else the home folder.
+std::filesystem::path ExistingStartFolder(const std::string& wanted);
+
 // --- mimeapps.list as text (pure, tested on their own) -----------------------
 
 // The value of `mimeType` in the [Default Applications] group ("" when the

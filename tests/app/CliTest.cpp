@@ -132,7 +132,8 @@ TEST_F(Cli, Info_PrintsFieldsOrFails) {
 // Help asked for is output with success; a mistake is an error on standard error.
 TEST_F(Cli, HelpAndVersion_GoToStandardOutput) {
     for (const char* args : {"--help", "-h", "decode --help", "play --help", "info -h",
-                             "encode --help", "rip --help", "cd --help", "cd lookup --help"}) {
+                             "encode --help", "rip --help", "cd --help", "cd lookup --help",
+                             "cd play --help", "cd play disc.cue -h", "rip 1 --help"}) {
         Result r = RunCli(args, "/dev/null");
         EXPECT_EQ(r.exitCode, 0) << args;
         EXPECT_EQ(r.out.rfind("usage: tunara-cli", 0), 0u) << args << ": " << r.out;
@@ -266,8 +267,9 @@ TEST_F(Cli, Cd_ListsImageTracks) {
     EXPECT_NE(r.out.find("disc id 15000a04"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("2  00:04.00  00:03.00  audio"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("4  00:08.38  00:04.00  data"), std::string::npos) << r.out;
-    r = RunCli("cd " + dir_ + "none.cue");
+    r = RunCli("cd " + cue + " " + dir_ + "none.cue");
     EXPECT_NE(r.out.find("no disc"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 1) << r.out;
 }
 
 // cd play plays the chosen track through the controller to the end of the

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "metadata/TextCodec.h"
@@ -245,6 +247,50 @@ TEST_F(RipCliTest, BadArguments_Refused) {
     EXPECT_EQ(code, 1);
     EXPECT_NE(text.find("no audio track 7"), std::string::npos) << text;
     EXPECT_FALSE(fs::exists(out));
+}
+
+// A track whose last sectors cannot be read is named with their number, its
+// file is kept, it is never reported as written, the other tracks go on, and
+// the exit status tells so. "~" in --to (quoted past the shell) is the home
+// folder.
+TEST_F(RipCliTest, DamagedTrack_ReportedWithItsOwnExitStatus) {
+    image = test::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
+    env += "TUNARA_CD_IMAGES='" + image.cue + "' HOME='" + dir.path.string() + "' ";
+    auto [code, text] = Run("--encoder fast --bitrate 64 --to '~/Music'");
+    EXPECT_EQ(code, 3) << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("Track 3 is damaged: [1-4][0-9] sectors could "
+                                                   "not be read.")))
+        << text;
+    EXPECT_EQ(text.find("Wrote " + (out / "Unknown - Unknown - Track 3.mp3").string()),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Wrote " + (out / "Unknown - Unknown - Track 2.mp3").string()),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("2 tracks written, 1 failed"), std::string::npos) << text;
+    EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 3.mp3"));
+    EXPECT_TRUE(fs::is_empty(temp));
+}
+
+// A full disk is told in plain words, the job fails, and no half file stays.
+TEST_F(RipCliTest, FullDisk_ToldInPlainWords) {
+    fs::create_directories(out);
+    const std::string mount = "mount -t tmpfs -o size=8k tunara-test '" + out.string() + "'";
+    if (::geteuid() != 0 || std::system((mount + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs";
+    for (const char* encoder : {"fast", "kvmc"}) {
+        auto [code, text] =
+            Run(std::string("1 --encoder ") + encoder + " --to '" + out.string() + "'");
+        EXPECT_EQ(code, 1) << text;
+        EXPECT_EQ(text.rfind("The disk is full: "), text.find("The disk is full: ")) << text;
+        EXPECT_NE(text.find("The disk is full: " + out.string() + "/Unknown - Unknown - Track 1."),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("RecError"), std::string::npos) << text;
+        EXPECT_EQ(text.find("callback"), std::string::npos) << text;
+        EXPECT_TRUE(fs::is_empty(out)) << text;
+    }
+    std::system(("umount '" + out.string() + "'").c_str());
 }
 
 // Ctrl+C, SIGTERM and SIGHUP cancel like the Cancel button: no partial file, no WAV left.

@@ -37,9 +37,12 @@ struct CdImageText {
     std::vector<std::string> trackTitles, trackPerformers;
 };
 
-// Track t holds a tone of 220 * (t + 1) Hz on the left and 1.5 times that on
-// the right, at a third of full scale.
+// Track t holds a tone of hz[t] (default 220 * (t + 1)) Hz on the left and 1.5
+// times that on the right, at a third of full scale. `missingSectors` leaves
+// that many sectors off the end of the .bin while the .cue still claims them,
+// as a disc whose last sectors cannot be read (`cue` is then a .toc).
 inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vector<int>& sectors,
+                           const std::vector<double>& hz = {}, int missingSectors = 0,
                            const CdImageText& text = {}) {
     CdImage img;
     img.folder = folder;
@@ -48,7 +51,7 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
     for (size_t t = 0; t < sectors.size(); ++t) {
         img.firstSector.push_back(first);
         img.sectors.push_back(sectors[t]);
-        const double f = 220.0 * double(t + 1);
+        const double f = t < hz.size() ? hz[t] : 220.0 * double(t + 1);
         for (int i = 0; i < sectors[t] * kFramesPerSector; ++i) {
             double x = 2 * M_PI * f * i / 44100.0;
             img.samples.push_back(int16_t(std::lround(10000 * std::sin(x))));
@@ -57,7 +60,9 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
         first += sectors[t];
     }
     std::ofstream bin(folder / "disc.bin", std::ios::binary);
-    for (int16_t s : img.samples) {
+    const size_t kept = img.samples.size() - size_t(missingSectors) * kFramesPerSector * 2;
+    for (size_t i = 0; i < kept; ++i) {
+        const int16_t s = img.samples[i];
         bin.put(char(uint16_t(s) & 0xFF));
         bin.put(char(uint16_t(s) >> 8));
     }
@@ -84,7 +89,27 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
         cue << line;
     }
     img.cue = (folder / "disc.cue").string();
+    if (missingSectors > 0) {
+        // A .cue's last track ends with its .bin; a .toc states every length.
+        // libcdio finds a .toc's files from the working folder: a full path.
+        std::ofstream toc(folder / "disc.toc");
+        toc << "CD_DA\n";
+        auto msf = [](int f) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%02d:%02d:%02d", f / 4500, f / 75 % 60, f % 75);
+            return std::string(text);
+        };
+        for (size_t t = 0; t < sectors.size(); ++t)
+            toc << "TRACK AUDIO\nFILE \"" << (folder / "disc.bin").string() << "\" "
+                << msf(img.firstSector[t]) << " " << msf(sectors[t]) << "\n";
+        img.cue = (folder / "disc.toc").string();
+    }
     return img;
+}
+
+inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vector<int>& sectors,
+                           const CdImageText& text) {
+    return MakeCdImage(folder, sectors, {}, 0, text);
 }
 
 // A fresh folder under the system's temporary folder, removed at the end.

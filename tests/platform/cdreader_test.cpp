@@ -1,6 +1,7 @@
 // The CD reader over disc images: what it writes, its events, and abort.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -83,6 +84,59 @@ TEST_F(CdReaderTest, ReadTrack_Image_WritesItsSectorsByteForByte) {
     const uint8_t header[16] = {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0};
     EXPECT_EQ(std::memcmp(bytes.data() + 12, header, 16), 0);
     EXPECT_EQ(test::ReadWavSamples(wav), image.Track(1));
+}
+
+// Reads a track of `img` to the end with a plain reader; the events' log.
+std::vector<std::string> ReadWhole(CdReader& reader, PostedQueue& queue, const test::CdImage& img,
+                                   int track, const std::string& wav) {
+    Events ev;
+    ev.reader = &reader;
+    reader.SetListener(&ev);
+    const auto& drives = reader.Drives();
+    int index = int(std::find(drives.begin(), drives.end(), img.cue) - drives.begin());
+    EXPECT_TRUE(reader.SelectDrive(index));
+    reader.SetEnabled(true);
+    std::string error;
+    EXPECT_TRUE(reader.ReadTrack(track, wav, error)) << error;
+    EXPECT_TRUE(PumpUntil(queue, [&] { return ev.Finished(); }));
+    reader.SetListener(nullptr);
+    return ev.log;
+}
+
+// An exactly periodic track looks the same one period later: the read must
+// still end at the track's last sector, not slide into the next track.
+TEST_F(CdReaderTest, PeriodicTrack_EndsAtItsLastSector) {
+    // 150 Hz and 225 Hz repeat every 588 samples, once a sector.
+    auto img = test::MakeCdImage(dir.path / "periodic", {75 * 40, 150}, {150.0, 550.0});
+    ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
+    CdReader reader(queue);
+    std::string wav = (dir.path / "p.wav").string();
+    auto log = ReadWhole(reader, queue, img, 0, wav);
+    EXPECT_EQ(log.front(), "started");
+    EXPECT_EQ(reader.DamagedSectors(), 0);
+    EXPECT_TRUE(test::ReadWavSamples(wav) == img.Track(0));
+}
+
+// Sectors that stay unreadable are counted, not hidden: the read finishes
+// without an error event, keeps its file at full length and tells how many
+// sectors it could not read. The next read starts counting afresh.
+TEST_F(CdReaderTest, UnreadableSectors_CountedAndFileKept) {
+    auto img = test::MakeCdImage(dir.path / "short", {100, 120}, {}, 30);
+    ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
+    CdReader reader(queue);
+    std::string wav = (dir.path / "d.wav").string();
+    auto log = ReadWhole(reader, queue, img, 1, wav);
+    for (const std::string& e : log) EXPECT_EQ(e.rfind("error", 0), std::string::npos) << e;
+    EXPECT_EQ(reader.DamagedSectors(), 30);
+    auto samples = test::ReadWavSamples(wav);
+    auto expected = img.Track(1);
+    ASSERT_EQ(samples.size(), expected.size());
+    const size_t good = size_t(90) * test::kFramesPerSector * 2;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + int64_t(good), samples.begin()));
+
+    ReadWhole(reader, queue, img, 0, wav);
+    EXPECT_EQ(reader.DamagedSectors(), 0);
+    EXPECT_TRUE(test::ReadWavSamples(wav) == img.Track(0));
 }
 
 // Abort ends the read after the sector in hand: one finished event, no error,

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -147,7 +148,11 @@ TEST_F(OptionsSheetTest, Browse_StoresTheChosenFolder) {
         return QStringLiteral("/srv/music");
     };
     Find<QPushButton>("&Browse...")->click();
-    EXPECT_EQ(started.toStdString(), store_->Text(kRecordFilePath));
+    // It opens in a folder that exists, the stored one when that does.
+    EXPECT_TRUE(QFileInfo(started).isDir()) << started.toStdString();
+    if (QFileInfo(QString::fromStdString(store_->Text(kRecordFilePath))).isDir()) {
+        EXPECT_EQ(started.toStdString(), store_->Text(kRecordFilePath));
+    }
     EXPECT_EQ(sheet_->findChild<QLineEdit*>("folder")->text(), "/srv/music");
     EXPECT_EQ(model_->Text(kRecordFilePath), "/srv/music");
 }

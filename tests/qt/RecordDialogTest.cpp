@@ -106,7 +106,9 @@ TEST_F(RecordDialogTest, TwoTracks_TaggedFilesAndTheFinishedLook) {
               counters.end());
     EXPECT_EQ(dialog.OverallPercent(), 100);
     EXPECT_EQ(dialog.CancelButton()->ShownBitmap(), skin::kCloseNormal);
-    EXPECT_TRUE(dialog.StatusText().startsWith("Writing \"First Light - The Band - Song 3"));
+    // Finished, not still "Writing" the last track.
+    EXPECT_EQ(dialog.StatusText(), "Finished");
+    EXPECT_EQ(dialog.CounterText(), "2 tracks written, 0 failed");
     ASSERT_EQ(added_.size(), 2u);
     for (int k = 0; k < 2; ++k) {
         const int n = k == 0 ? 1 : 3;
@@ -137,6 +139,31 @@ TEST_F(RecordDialogTest, TwoTracks_TaggedFilesAndTheFinishedLook) {
     QObject::connect(&dialog, &RecordDialog::ended, [&] { ended = true; });
     dialog.CancelButton()->clicked(kRecordCancelId);
     EXPECT_TRUE(PumpUntil([&] { return ended; }));
+}
+
+// A track with unreadable sectors: the window finishes, counts it as failed
+// and names it with its unreadable sectors; its file stays but is not listed.
+TEST_F(RecordDialogTest, DamagedTrack_ReportedWhenFinished) {
+    image_ = test::MakeCdImage(root_ / "damaged", {90, 120}, {}, 12);
+    ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
+    CdReader reader;
+    RecordDialog dialog(Config({1, 2}), &reader);
+    dialog.showMessage = [this](const std::string& c, const std::string& t) {
+        messages_.emplace_back(c, t);
+    };
+    dialog.show();
+    dialog.StartJob();
+    ASSERT_TRUE(PumpUntil([&] {
+        return dialog.ShowsFinishedLook() || dialog.Job()->State() == RecordState::Closed;
+    }));
+    EXPECT_TRUE(dialog.ShowsFinishedLook());
+    EXPECT_EQ(dialog.StatusText(), "Finished");
+    EXPECT_EQ(dialog.CounterText(), "1 track written, 1 failed");
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].second.find("Track 2: 12 sectors could not be read"), std::string::npos)
+        << messages_[0].second;
+    EXPECT_EQ(added_.size(), 1u);
+    EXPECT_EQ(FilesIn(out_).size(), 2u);
 }
 
 // Cancel while the first track is read: the window ends, nothing is left

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "record/RecordTestSupport.h"
@@ -86,6 +87,9 @@ TEST_F(RecordJobTest, FiveTracks_RecordedInTurn) {
         << (view.messages.empty() ? "" : view.messages[0].second);
     EXPECT_TRUE(view.finished);
 
+    // It ends in its finished state, not on the last track's texts.
+    EXPECT_EQ(view.statuses.back(), "Finished | 5 tracks written, 0 failed");
+    view.countersByIndex.pop_back();
     for (auto& [index, counter] : view.countersByIndex) {
         if (counter.empty()) continue;
         EXPECT_EQ(counter, "Recording Track " + std::to_string(index + 1) + " of 5");
@@ -273,9 +277,18 @@ TEST_F(RecordJobTest, EncoderFailure_ClosesWithMessage) {
     EXPECT_TRUE(FilesIn(temp).empty());
 }
 
-// "AskFilePath" on: the chooser decides; cancelling it records nothing and
-// reads nothing. Off: the files go to "RecordFilePath" without a question.
+// "AskFilePath" on: the chooser decides, opening in a folder that exists (the
+// music folder the user's directories name, for a missing setting); cancelling
+// it records nothing and reads nothing. A typed "~" means the home folder,
+// and every missing level of the chosen folder is made.
 TEST_F(RecordJobTest, AskFilePath_ChooserDecides) {
+    const fs::path home = dir.path / "home";
+    fs::create_directories(home / "Tunes");
+    fs::create_directories(home / ".config");
+    std::ofstream(home / ".config" / "user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
     CdReader reader(queue);
     {
         auto config = Config({1});
@@ -284,21 +297,43 @@ TEST_F(RecordJobTest, AskFilePath_ChooserDecides) {
         view.job = &job;
         job.Start();
         EXPECT_EQ(view.folderQuestions, 1);
+        EXPECT_EQ(view.folderStart, (home / "Tunes").string());
         EXPECT_EQ(job.State(), RecordState::Closed);
         EXPECT_EQ(reader.State(), 0);
         EXPECT_FALSE(fs::exists(out));
     }
     {
-        fs::path chosen = dir.path / "Chosen";
-        view.folderAnswer = chosen.string();
+        view.folderAnswer = "~/Rips/2026";
         auto config = Config({1});
         config.askFolder = true;
         RecordJob job(config, reader, view, queue);
         view.job = &job;
         Run(job);
         ASSERT_EQ(job.Written().size(), 1u);
-        EXPECT_EQ(fs::path(job.Written()[0]).parent_path(), chosen);
+        EXPECT_EQ(fs::path(job.Written()[0]).parent_path(), home / "Rips" / "2026");
     }
+    ::setenv("HOME", oldHome.c_str(), 1);
+}
+
+// A track with unreadable sectors is encoded and kept but reported, never
+// counted as written nor listed; the job goes on and its finished texts
+// count both kinds.
+TEST_F(RecordJobTest, DamagedTrack_KeptReportedAndCounted) {
+    image = test::MakeCdImage(dir.path / "damaged", {60, 80}, {}, 25);
+    ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+    CdReader reader(queue);
+    RecordJob job(Config({2, 1}), reader, view, queue);
+    view.job = &job;
+    Run(job);
+    ASSERT_EQ(job.State(), RecordState::Finished) << view.messages.size();
+    const std::string kept = (out / "Album - Title 2.mp3").string();
+    ASSERT_EQ(view.damaged, std::vector<std::string>{"2 25 " + kept});
+    EXPECT_TRUE(fs::exists(kept));
+    ASSERT_EQ(job.Damaged().size(), 1u);
+    EXPECT_EQ(job.Written(), std::vector<std::string>{(out / "Album - Title 1.mp3").string()});
+    EXPECT_EQ(playlist, job.Written());
+    EXPECT_EQ(view.statuses.back(), "Finished | 1 track written, 1 failed");
+    EXPECT_TRUE(view.messages.empty());
 }
 
 // A missing output folder is made; one that cannot be made fails the job

@@ -25,6 +25,8 @@ struct FakeView : RecordView {
     std::vector<std::pair<std::string, std::string>> messages;
     std::optional<std::string> folderAnswer;
     int folderQuestions = 0;
+    std::string folderStart;
+    std::vector<std::string> damaged;  // "number sectors path"
     bool finished = false, closed = false;
 
     void StatusChanged() override {
@@ -37,7 +39,11 @@ struct FakeView : RecordView {
     void ShowMessage(const std::string& caption, const std::string& text) override {
         messages.emplace_back(caption, text);
     }
-    std::optional<std::string> ChooseFolder(const std::string&) override {
+    void TrackDamaged(const RecordTrack& t, int sectors, const std::string& path) override {
+        damaged.push_back(std::to_string(t.number) + " " + std::to_string(sectors) + " " + path);
+    }
+    std::optional<std::string> ChooseFolder(const std::string& start) override {
+        folderStart = start;
         ++folderQuestions;
         return folderAnswer;
     }

@@ -101,9 +101,9 @@ TEST_F(OptionsModelTest, Cancel_RestoresTheCopies) {
 }
 
 // OK with "Always use this folder" and a missing folder: No keeps the sheet
-// open, Yes creates it and OK goes through.
+// open, Yes creates it, with every missing level, and OK goes through.
 TEST_F(OptionsModelTest, Ok_MissingFolder_AsksToCreate) {
-    const fs::path folder = dir_ / "rips";
+    const fs::path folder = dir_ / "rips" / "2026" / "cd";
     OptionsModel m(*store_, {}, ui_.get());
     m.SetFlag(kAskFilePath, false);
     m.SetText(kRecordFilePath, folder.string());
@@ -126,7 +126,7 @@ TEST_F(OptionsModelTest, Ok_MissingFolder_AsksToCreate) {
 TEST_F(OptionsModelTest, Ok_UnusableFolder_StaysOpen) {
     OptionsModel m(*store_, {}, ui_.get());
     m.SetFlag(kAskFilePath, false);
-    m.SetText(kRecordFilePath, (dir_ / "no" / "such").string());  // parent missing
+    m.SetText(kRecordFilePath, "/proc/no/such");  // not even root may make it
     ui_->answers = {Answer::Yes};
     EXPECT_FALSE(m.Ok());
     ASSERT_EQ(ui_->errors.size(), 1u);

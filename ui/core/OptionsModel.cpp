@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
 #include "ui/core/Associations.h"
 #include "ui/core/RecordName.h"
@@ -37,16 +40,18 @@ constexpr int kBitRate128Mp3 = 2;
 }  // namespace
 
 bool CheckRecordFolder(const std::string& path, UserInteraction& ui) {
+    const std::string folder = shell::ExpandHome(path);
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    if (::stat(folder.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
         errno = ENOTDIR;
     }
     const int error = errno;
     if (error == ENOENT) {
         if (ui.Ask(Replace(kFolderMissingQuestion, "%s", path), false) != Answer::Yes) return false;
-        // Only that one folder, as asked; a missing parent makes it fail.
-        if (::mkdir(path.c_str(), 0777) == 0) return true;
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (!ec) return true;
         ui.ShowError({0, std::string(kFolderCreateFailed), {}});
         return false;
     }

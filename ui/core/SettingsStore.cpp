@@ -1,11 +1,11 @@
 #include "ui/core/SettingsStore.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "platform/registry/Registry.h"
+#include "platform/shell/XdgShell.h"
 
 namespace tunara {
 namespace settings {
@@ -45,12 +45,7 @@ const std::vector<Entry>& Table() {
 }
 
 std::string DefaultRecordFilePath() {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd* pw = ::getpwuid(::getuid());
-        home = pw && pw->pw_dir ? pw->pw_dir : "/tmp";
-    }
-    return (std::filesystem::path(home) / "Music").string();
+    return shell::MusicFolder().string();
 }
 
 }  // namespace settings

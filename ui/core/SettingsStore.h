@@ -70,7 +70,8 @@ struct Entry {
 // Every setting, in the order in which sections are read and written.
 const std::vector<Entry>& Table();
 
-// ~/Music: where recordings go when the user is not asked each time.
+// The user's music folder: where recordings go when the user is not asked
+// each time.
 std::string DefaultRecordFilePath();
 }  // namespace settings
 

@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "platform/shell/XdgShell.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
 
@@ -263,7 +264,8 @@ void OptionsSheet::TakeOver() {
 
 void OptionsSheet::Browse() {
     TakeOver();
-    const QString chosen = chooseFolder(this, Q(model_.Text(settings::kRecordFilePath)));
+    const QString chosen = chooseFolder(
+        this, Q(shell::ExistingStartFolder(model_.Text(settings::kRecordFilePath)).string()));
     if (chosen.isEmpty()) return;
     model_.SetText(settings::kRecordFilePath, S(QDir::toNativeSeparators(chosen)));
     folder_->setText(Q(model_.Text(settings::kRecordFilePath)));

@@ -152,11 +152,21 @@ void RecordDialog::ProgressChanged() {
     update();
 }
 
+void RecordDialog::TrackDamaged(const RecordTrack& track, int sectors, const std::string& path) {
+    damaged_ += "Track " + std::to_string(track.number) + ": " + std::to_string(sectors) +
+                (sectors == 1 ? " sector" : " sectors") + " could not be read; " + path +
+                " was kept with silence in their place.\n";
+}
+
 void RecordDialog::Finished() {
     finishedLook_ = true;
     cancel_->SetBitmaps(skin::kCloseNormal, skin::kClosePressed, skin::kCloseLit, 0,
                         kTextButtonMask);
     update();
+    if (!damaged_.empty()) {
+        damaged_.pop_back();
+        ShowMessage("Damaged tracks", damaged_);
+    }
 }
 
 void RecordDialog::Closed() {

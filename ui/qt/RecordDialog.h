@@ -60,6 +60,7 @@ protected:
 private:
     void StatusChanged() override;
     void ProgressChanged() override;
+    void TrackDamaged(const RecordTrack& track, int sectors, const std::string& path) override;
     void Finished() override;
     void Closed() override;
     void ShowMessage(const std::string& caption, const std::string& text) override;
@@ -70,6 +71,7 @@ private:
     QLabel* counter_ = nullptr;
     BitmapButton* cancel_ = nullptr;
     bool finishedLook_ = false;
+    std::string damaged_;  // a line for each damaged track, told when the job finishes
     bool ended_ = false;
     QEventLoop* loop_ = nullptr;
 };
