@@ -23,8 +23,10 @@
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/CdDisc.h"
 #include "sources/QuickTimeSource.h"
 #include "sources/SourceFactory.h"
+#include "support/CdImage.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -472,7 +474,7 @@ std::vector<int16_t> Samples(const std::string& path) {
     return out;
 }
 
-// A list of our own decoder's items and the toolbox's, captured with
+// A list of our own decoder's items, a CD track and the toolbox's, captured with
 // TUNARA_AUDIO=file: and the software volume at one half: each item lands
 // after the one before (none overwrites another) and each is scaled by the
 // same gain.
@@ -484,11 +486,16 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     std::string out = (*dir_ / "mixed.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
     audio::SetSoftwareVolume(0.5f);
-    for (const auto& path : {wav, flac, wav, flac}) {
-        std::unique_ptr<MediaSource> s = CreateSourceFor(path);
+    CdDisc disc(tunara::testing::WriteCdImage(*dir_, "mix-cd", {{40, true, 550.0}}));
+    ASSERT_EQ(disc.ReadToc(), 0u);
+    for (const auto& path : {wav, flac, std::string("cd"), wav, flac}) {
+        std::unique_ptr<MediaSource> own = path == "cd" ? nullptr : CreateSourceFor(path);
+        MediaSource* s = path == "cd" ? disc.ItemAt(0) : own.get();
         ASSERT_TRUE(s) << path;
-        s->SetLocation(path);
-        ASSERT_EQ(s->LoadInfo(), 1) << path;
+        if (own) {
+            s->SetLocation(path);
+            ASSERT_EQ(s->LoadInfo(), 1) << path;
+        }
         ASSERT_EQ(s->Open(), 1) << path;
         s->Play();
         const auto until = Clock::now() + 10s;
@@ -502,7 +509,10 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     EXPECT_FALSE(fs::exists((*dir_ / "mixed-2.wav")));
 
     std::vector<int16_t> a = Samples(wav), b = Samples(flac), expected;
-    for (const auto* part : {&a, &b, &a, &b})
+    std::vector<uint8_t> cdBytes = tunara::testing::TonePcm(40, 550.0);
+    std::vector<int16_t> cd(cdBytes.size() / 2);
+    std::memcpy(cd.data(), cdBytes.data(), cdBytes.size());
+    for (const auto* part : {&a, &b, &cd, &a, &b})
         for (int16_t v : *part) expected.push_back(static_cast<int16_t>(v * 0.5f));
     std::vector<int16_t> heard = Samples(out);
     ASSERT_EQ(heard.size(), expected.size());
