@@ -69,6 +69,8 @@ public:
     virtual uint32_t SeekFrame(uint32_t frame) = 0;
 
     PlayState GetState() const { return state_.load(); }
+    // Bits of one sample as ReadFrames delivers it: 8 (unsigned), 16, 24 or 32.
+    int32_t GetBitsPerSample() const { return bitsPerSample_; }
 
     // Makes `next` this open item's follower, opening its stream; null drops
     // the follower (closing its stream). Refused (false) when `next` is this
@@ -84,7 +86,6 @@ public:
     bool HandOver(WaveOutEngine& next);
 
 protected:
-    int32_t GetBitsPerSample() const { return bitsPerSample_; }
     // Takes this item out of any chain, closing a follower's stream. Derived
     // destructors call it before their stream goes: the feeder may be reading
     // this item as a follower.

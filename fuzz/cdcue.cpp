@@ -1,6 +1,6 @@
-// Cue sheets as a disc image: libcdio parses them, our checks decide what
-// the CD device and CdDisc believe. Every answer must be a sound table of
-// contents or a refusal, never a crash or a hang.
+// Cue sheets and cdrdao tables as a disc image: our sheet check and libcdio
+// read them, our checks decide what the CD device and CdDisc believe. Every
+// answer must be a sound table of contents or a refusal, never a crash or a hang.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -31,13 +31,17 @@ struct Folder {
         std::vector<char> sectors(300 * 2352, 1);
         bin.write(sectors.data(), static_cast<std::streamsize>(sectors.size()));
         cue = path + "/disc.cue";
+        toc = path + "/disc.toc";
+        // libcdio opens a table's data files from the current folder.
+        if (::chdir(path.c_str()) != 0) std::abort();
     }
     ~Folder() {
         ::unlink(cue.c_str());
+        ::unlink(toc.c_str());
         ::unlink((path + "/disc.bin").c_str());
         ::rmdir(path.c_str());
     }
-    std::string path, cue;
+    std::string path, cue, toc;
 };
 
 // Error boxes are expected for broken sheets; keep none of them.
@@ -60,13 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Folder folder;
     static Silent silent;
     tunara::SetUserInteraction(&silent);
-    {
-        std::ofstream out(folder.cue, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    // Tables start with their disc kind or a track; everything else is a cue sheet.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string& image =
+        text.rfind("CD_", 0) == 0 || text.rfind("TRACK", 0) == 0 ? folder.toc : folder.cue;
+    std::ofstream(image, std::ios::binary | std::ios::trunc) << text;
 
     cd::DeviceId id = 0;
-    Check(cd::Open(folder.cue, id) == cd::kOk);
+    Check(cd::Open(image, id) == cd::kOk);
     int count = 0;
     if (cd::StatusNumberOfTracks(id, count) == cd::kOk) {
         Check(count >= 1 && count <= 99);
@@ -87,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     cd::Close(id);
 
-    tunara::CdDisc disc(folder.cue);
+    tunara::CdDisc disc(image);
     disc.ReadToc();
     Check(static_cast<int>(disc.TrackOffsets().size()) == disc.TrackCount());
     Check(disc.Count() <= disc.TrackCount());

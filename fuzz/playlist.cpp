@@ -1,4 +1,5 @@
 // Playlist files: parsing, entry resolution and the stored-name round trip.
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,7 +15,8 @@ void Check(bool ok) {
 }
 
 std::vector<std::string> Reparse(const std::vector<std::string>& values, bool m3u) {
-    std::string text = m3u ? "" : "[playlist]\r\n";
+    // Marked as UTF-8, so that values are taken byte for byte.
+    std::string text = m3u ? "\xEF\xBB\xBF" : "\xEF\xBB\xBF[playlist]\r\n";
     int n = 0;
     for (const auto& v : values) text += (m3u ? "" : "File" + std::to_string(++n) + "=") + v + "\n";
     bool isM3u = false;
@@ -35,18 +37,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(!value.empty());
         Check(value.find_first_of("\r\n") == std::string::npos);
         std::string name = tunara::ResolveEntry(value, folder);
-        // What Save stores for a local file reads back as the same file.
-        if (!name.empty() && name[0] == '/' && name.find_first_of("\r\n") == std::string::npos) {
+        // What Save stores for a local file reads back, through the reader,
+        // as the same file.
+        if (!name.empty() && name[0] == '/') {
             std::string stored = tunara::StoredEntry(name, folder);
-            Check(tunara::ResolveEntry(stored, folder) == name);
+            auto back = Reparse({stored}, false);
+            Check(back.size() == 1 && tunara::ResolveEntry(back[0], folder) == name);
         }
     }
 
     // Values written in either layout read back unchanged (an .m3u list cannot
-    // hold a first entry spelled "[playlist]", nor one starting with "#", which
-    // is a comment there; Save stores such names in full).
+    // hold a first entry spelled "[playlist]" in any case, nor one starting
+    // with "#", which is a comment there; Save stores such names in full).
     Check(Reparse(values, false) == values);
-    bool m3uCanHold = values.empty() || values[0] != "[playlist]";
+    bool m3uCanHold = true;
+    if (!values.empty()) {
+        std::string first = values[0];
+        for (char& c : first) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        m3uCanHold = first != "[playlist]";
+    }
     for (const auto& v : values) m3uCanHold = m3uCanHold && v[0] != '#';
     if (m3uCanHold) Check(Reparse(values, true) == values);
     return 0;

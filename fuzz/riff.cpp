@@ -1,5 +1,7 @@
-// Fuzzes the RIFF chunk reader (in memory) and the two WAVE readers (through
-// a temporary file, since they open files by name).
+// Fuzzes the RIFF chunk reader (in memory), the content sniffing of the source
+// factory, and the two WAVE readers (through a temporary file, since they open
+// files by name): float and mixed-down samples and the INFO list included;
+// also the AIFF and ASF tag reader.
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "metadata/ContainerTags.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/PcmWaveStream.h"
 #include "sources/RiffFile.h"
+#include "sources/SourceFactory.h"
 #include "sources/WavSource.h"
 
 namespace {
@@ -60,10 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         WalkChunks(file, nullptr, 0);
     }
 
+    SniffContent(data, size);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
+    SniffFile(path);
+    ContainerTags tags;
+    ReadContainerTags(path, tags);
 
     std::vector<uint8_t> pcm(1024 * 4 * 8);
     {

@@ -723,13 +723,25 @@ void Id3Tag::FillFromFrames() {
     if (const std::string* v = first({"TRK", "TRCK"})) track_ = *v;
     if (const std::string* v = first({"TEN", "TENC"})) encodedBy_ = *v;
     if (const std::string* v = first({"TCO", "TCON"})) {
-        if (!v->empty() && (*v)[0] == '(') {
+        // ID3v2.4 names a genre by its bare number ("13"), and may list more
+        // than one, NUL-separated: the first counts.
+        const std::string genre = v->substr(0, v->find('\0'));
+        const bool number = !genre.empty() && genre.size() <= 3 &&
+                            genre.find_first_not_of("0123456789") == std::string::npos;
+        if (number && std::stoi(genre) < kGenreCount) {
+            setGenreIndex(std::stoi(genre));
+        } else if (genre == "(RX)" || genre == "RX") {
+            setGenreName("Remix");
+        } else if (genre == "(CR)" || genre == "CR") {
+            setGenreName("Cover");
+        } else if (!genre.empty() && genre[0] == '(') {
             int index = 0;
-            for (size_t i = 1; i < v->size() && (*v)[i] != ')'; ++i)
-                if ((*v)[i] >= '0' && (*v)[i] <= '9') index = (index * 10 + ((*v)[i] - '0')) % 256;
+            for (size_t i = 1; i < genre.size() && genre[i] != ')'; ++i)
+                if (genre[i] >= '0' && genre[i] <= '9')
+                    index = (index * 10 + (genre[i] - '0')) % 256;
             setGenreIndex(index);
         } else {
-            setGenreName(*v);
+            setGenreName(genre);
         }
     }
 }

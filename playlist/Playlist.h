@@ -1,9 +1,12 @@
 #pragma once
-// The user's file playlist and its ".pls" / ".m3u" files.
+// The user's file playlist and its ".pls" / ".m3u" / ".m3u8" files.
 //
-// Files are read with CR, LF or CR LF line ends and written with CR LF. A
-// ".pls" file starts with the exact line "[playlist]"; anything else is read
-// as ".m3u", one file per line.
+// Files are read with CR, LF or CR LF line ends, a UTF-8 byte-order mark and
+// blanks around entries, and written with CR LF. A list whose first line is
+// "[playlist]" (any letter case) is a ".pls" list; anything else is read as
+// ".m3u", one file per line. Entries whose files cannot be opened stay in the
+// list, marked, so that saving never loses them.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,14 +21,20 @@ public:
     // Appends an item for the file when its source can read it; the new
     // index, or -1 (the source has told the user why).
     int AddFile(const std::string& fileName);
-    // Replaces the list with the entries of a playlist file that open; false
-    // when the file cannot be read (the list is then empty).
+    // Replaces the list with the entries of a playlist file; false when the
+    // file cannot be read (the list is then empty). Entries whose files do
+    // not open are kept and marked; one message tells the user about them.
     bool Load(const std::string& path);
+    // Appends the entries of another playlist file as Load reads them; false
+    // when it cannot be read.
+    bool AddList(const std::string& path);
     // Writes the list to Path() when it was modified; false when the file
     // cannot be written, in which case the old file and the modified flag
     // stay as they were.
     bool Save();
     bool SaveTo(const std::string& path);
+    // Looks for the file of an entry marked unavailable again.
+    bool TryRestore(int index) override;
 
     const std::string& Path() const { return path_; }
     void SetM3u(bool on) { isM3u_ = on; }
@@ -35,12 +44,33 @@ public:
     std::string Serialize() const;
 
 private:
+    // Appends a list file's entries; `unavailable` counts those whose files
+    // did not open, `m3u` tells the layout found.
+    bool AppendListFile(const std::string& path, int& unavailable, bool& m3u);
+
     std::string path_;
     bool isM3u_ = false;
 };
 
-// The entry values of a playlist file's bytes, in file order, before they
-// are resolved against the list's folder; isM3u tells the layout found.
+// Whether a file name names a playlist file (".pls", ".m3u", ".m3u8", any
+// letter case) rather than something to play.
+bool IsPlaylistName(const std::string& name);
+
+// One entry of a playlist file, before it is resolved against the list's
+// folder.
+struct PlaylistEntry {
+    std::string value;
+    std::string title;       // from #EXTINF or TitleN; empty when none
+    int32_t lengthSec = -1;  // from #EXTINF or LengthN; -1 when not given
+};
+
+// The entries of a playlist file's bytes in list order; isM3u tells the
+// layout found. The text is taken as UTF-8 when `utf8` is set, when it
+// starts with a byte-order mark or when it is valid UTF-8, else as Latin-1
+// (and converted).
+std::vector<PlaylistEntry> ParsePlaylistEntries(const std::string& bytes, bool& isM3u,
+                                                bool utf8 = false);
+// Only the entry values.
 std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u);
 
 // The one playlist of the program.

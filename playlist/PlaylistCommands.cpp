@@ -7,7 +7,8 @@ namespace tunara {
 
 const std::vector<FileFilter>& PlaylistFilters() {
     static const std::vector<FileFilter> filters = {{"Playlist (*.pls)", "*.pls"},
-                                                    {"Playlist (*.m3u)", "*.m3u"}};
+                                                    {"Playlist (*.m3u)", "*.m3u"},
+                                                    {"Playlist (*.m3u8)", "*.m3u8"}};
     return filters;
 }
 
@@ -77,11 +78,12 @@ bool PlaylistCommands::SaveAs() {
     std::optional<SaveChoice> choice = CurrentFileDialogs().ChooseSave(PlaylistFilters(), 0, true);
     if (!choice || choice->path.empty()) return false;
     // The layout follows the filter, not a typed extension.
-    bool m3u = choice->filter == 1;
-    playlist_.SetM3u(m3u);
+    const int filter = choice->filter;
+    playlist_.SetM3u(filter == 1 || filter == 2);
     std::string path = choice->path;
     std::string base = path.substr(FolderOf(path).size());
-    if (base.find('.') == std::string::npos) path += m3u ? ".m3u" : ".pls";
+    if (base.find('.') == std::string::npos)
+        path += filter == 2 ? ".m3u8" : filter == 1 ? ".m3u" : ".pls";
     bool ok = playlist_.SaveTo(path);
     Done();
     return ok;

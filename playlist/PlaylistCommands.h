@@ -14,7 +14,7 @@ namespace tunara {
 inline constexpr const char* kSavePlaylistQuestion =
     "Do you want to save changes to the current playlist?";
 
-const std::vector<FileFilter>& PlaylistFilters();  // .pls, .m3u
+const std::vector<FileFilter>& PlaylistFilters();  // .pls, .m3u, .m3u8
 const std::vector<FileFilter>& MediaFilters();     // .mov, .mp3, all files
 
 class PlaylistCommands {

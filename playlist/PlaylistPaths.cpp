@@ -1,6 +1,7 @@
 #include "playlist/PlaylistPaths.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace tunara {
 
@@ -58,7 +59,90 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     return true;
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// What the playlist reader would not give back unchanged.
+bool NeedsUri(const std::string& name) {
+    if (name.empty()) return false;
+    if (IsBlank(name.front()) || IsBlank(name.back())) return true;
+    if (name.find_first_of("\r\n") != std::string::npos) return true;
+    return !IsValidUtf8(name);
+}
+
+std::string FileUri(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out = "file://";
+    for (char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra;
+        uint32_t code;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = code << 6 | (d & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF.
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string Latin1ToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | c >> 6));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string AsUtf8(std::string_view text) {
+    return IsValidUtf8(text) ? std::string(text) : Latin1ToUtf8(text);
+}
 
 std::string FolderOf(const std::string& path) {
     auto slash = path.rfind('/');
@@ -89,13 +173,16 @@ std::string ResolveEntry(const std::string& entry, const std::string& listFolder
 }
 
 std::string StoredEntry(const std::string& fileName, const std::string& listFolder) {
+    if (NeedsUri(fileName)) return fileName[0] == '/' ? FileUri(fileName) : fileName;
     if (listFolder.empty() || fileName.size() <= listFolder.size() ||
         fileName.compare(0, listFolder.size(), listFolder) != 0)
         return fileName;
     std::string relative = fileName.substr(listFolder.size());
     // A relative name that would read back as something else ("a\b.mp3",
-    // "http:x.mp3", or "#1.mp3", a comment in an .m3u list) is stored in full.
-    if (IsAbsoluteEntry(relative) || relative.find('\\') != std::string::npos || relative[0] == '#')
+    // "http:x.mp3", "#1.mp3", a comment in an .m3u list, or " a.mp3", whose
+    // blank the reader trims) is stored in full.
+    if (IsAbsoluteEntry(relative) || relative.find('\\') != std::string::npos ||
+        relative[0] == '#' || IsBlank(relative[0]))
         return fileName;
     return relative;
 }

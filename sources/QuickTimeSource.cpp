@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "metadata/ContainerTags.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
@@ -147,7 +148,10 @@ bool QuickTimeSource::MakeMovie(Movie* movie) {
     }
     if (status != kTmOk || !*movie) {
         *movie = nullptr;
-        ReportError(strings::kMediaFailedToOpen, location_);
+        // The file was there and readable, but nothing knows what it holds.
+        ReportError(
+            status == kTmCantMakeMovie ? strings::kMediaUnknownFormat : strings::kMediaFailedToOpen,
+            location_);
         return false;
     }
     return true;
@@ -179,13 +183,12 @@ void QuickTimeSource::ReadInformation(Movie movie) {
         uint32_t type = 0;
         TrackMedia(soundTrack, &media);
         MediaType(media, &type);
-        if (type == FourCc("MPEG")) {
-            formatName_ = "MPEG";
-        } else if (type == FourCc("musi")) {
+        const bool mpeg = type == FourCc("MPEG");
+        if (type == FourCc("musi")) {
             formatName_ = "MIDI";
         } else if (type == FourCc("strm")) {
             formatName_ = "QT Stream";
-        } else if (type == FourCc("soun")) {
+        } else if (type == FourCc("soun") || mpeg) {
             TmSoundDescription d{};
             TmHandle* handle = nullptr;
             if (NewHandle(sizeof(TmSoundDescription), &handle) == kTmOk && handle) {
@@ -199,7 +202,8 @@ void QuickTimeSource::ReadInformation(Movie movie) {
             if (sampleRate_ == 0 && d.reserved1 > 0) sampleRate_ = d.reserved1;
             channels_ = d.numChannels;
             SoundFormat f = DescribeSoundFormat(d);
-            formatName_ = f.name;
+            // An MPEG medium keeps its own name; its description gives the rates.
+            formatName_ = mpeg ? "MPEG" : f.name;
             bitRate_ = f.bitRate;
         } else {
             formatName_ = "Unknown";
@@ -226,6 +230,13 @@ void QuickTimeSource::ReadTags(Movie movie) {
     if (MovieUserDataText(movie, kUserDataArtist, &text) == kTmOk && !text.empty()) artist_ = text;
     if (MovieUserDataText(movie, kUserDataAlbum, &text) == kTmOk && !text.empty()) album_ = text;
     if (MovieUserDataText(movie, kUserDataGenre, &text) == kTmOk && !text.empty()) category_ = text;
+    // AIFF names and WMA genres the toolbox does not pass on.
+    ContainerTags own;
+    if (!ReadContainerTags(location_, own)) return;
+    if (tagTitle_.empty()) tagTitle_ = own.title;
+    if (!own.artist.empty() && artist_.empty()) artist_ = own.artist;
+    if (!own.album.empty() && album_.empty()) album_ = own.album;
+    if (!own.genre.empty() && category_.empty()) category_ = own.genre;
 }
 
 std::string QuickTimeSource::GetTitle() const {

@@ -36,14 +36,41 @@ WaveFormatRecord DecodeWaveFormat(const uint8_t* bytes, size_t size) {
     return f;
 }
 
-bool IsIntegerPcm(const uint8_t* bytes, size_t size) {
+uint16_t WaveSubFormat(const uint8_t* bytes, size_t size) {
     const uint16_t tag = Field16(bytes, size, 0);
-    if (tag == kWaveFormatPcm) return true;
-    if (tag != kWaveFormatExtensible) return false;
+    if (tag != kWaveFormatExtensible) return tag;
     // Without its 22-byte extension an extensible record names no sub-format.
-    if (size < kSubFormatOffset + 16 || Field16(bytes, size, 16) < 22) return false;
-    return Field16(bytes, size, kSubFormatOffset) == kWaveFormatPcm &&
-           std::memcmp(bytes + kSubFormatOffset + 2, kGuidTail, sizeof kGuidTail) == 0;
+    if (size < kSubFormatOffset + 16 || Field16(bytes, size, 16) < 22) return 0;
+    if (std::memcmp(bytes + kSubFormatOffset + 2, kGuidTail, sizeof kGuidTail) != 0) return 0;
+    return Field16(bytes, size, kSubFormatOffset);
+}
+
+bool IsIntegerPcm(const uint8_t* bytes, size_t size) {
+    return WaveSubFormat(bytes, size) == kWaveFormatPcm;
+}
+
+bool IsFloatPcm(const uint8_t* bytes, size_t size) {
+    return WaveSubFormat(bytes, size) == kWaveFormatFloat;
+}
+
+uint32_t WaveChannelMask(const uint8_t* bytes, size_t size) {
+    if (Field16(bytes, size, 0) != kWaveFormatExtensible || Field16(bytes, size, 16) < 22) return 0;
+    return Field32(bytes, size, 20);
+}
+
+int PlayableFloatBits(const WaveFormatRecord& format) {
+    if (format.channels == 0 || format.sampleRate == 0 || format.blockAlign == 0) return 0;
+    if (format.blockAlign % format.channels != 0) return 0;
+    const int containerBytes = format.blockAlign / format.channels;
+    if (containerBytes != 4 && containerBytes != 8) return 0;
+    if (format.bitsPerSample != 0 && format.bitsPerSample != containerBytes * 8) return 0;
+    return containerBytes * 8;
+}
+
+bool LooksLikeWave(const uint8_t* bytes, size_t size) {
+    if (size < 12) return false;
+    const uint32_t id = Field32(bytes, size, 0);
+    return (id == kRiffId || id == kRf64Id) && Field32(bytes, size, 8) == kWaveForm;
 }
 
 int PlayableBitsPerSample(const WaveFormatRecord& format) {

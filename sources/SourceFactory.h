@@ -1,5 +1,8 @@
 #pragma once
-// Makes the playable item for a file name, chosen by its extension.
+// Makes the playable item for a file, chosen by what the file holds; the
+// extension decides only when its first bytes say nothing.
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,9 +16,26 @@ std::string FileExtension(const std::string& name);
 // Case-insensitive comparison of an extension with a lower-case word.
 bool ExtensionIs(const std::string& name, const char* lowerCaseExtension);
 
-// "wav" -> WavSource, "mp3" -> Mp3Source, anything else -> the media toolbox
-// source. The new source is closed and has no location yet. A test factory
-// may return null.
+// What the first bytes of a file say it holds.
+enum class FileContent {
+    Unknown,     // nothing recognised (or not a readable regular file)
+    Wave,        // RIFF/RF64 WAVE of integer or float PCM
+    OtherWave,   // RIFF/RF64 WAVE of another coding (A-law, ADPCM, MP3...)
+    MpegLayer3,  // MPEG audio Layer III, or anything behind an ID3v2 tag
+    OtherMpeg,   // MPEG audio Layer I or II, ADTS AAC
+    Movie,       // QuickTime/MP4 boxes
+    OtherMedia,  // Ogg, FLAC, AIFF, AU, MIDI, ASF, Matroska...
+};
+// Judges the first bytes of a file (after any ID3v2 tag).
+FileContent SniffContent(const uint8_t* bytes, size_t size);
+// Judges a file's start, skipping ID3v2 tags; never blocks on a FIFO or device.
+FileContent SniffFile(const std::string& fileName);
+
+// By content: PCM WAVE -> WavSource, Layer III -> Mp3Source, our own movies
+// -> KvmcMovieSource, other media -> the media toolbox source. Content that
+// says nothing falls back on the extension: "wav" -> WavSource, "mp3" ->
+// Mp3Source, anything else -> the media toolbox source. The new source is
+// closed and has no location yet. A test factory may return null.
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
 
 // Whether the built-in factory gives this file to the media toolbox (which

@@ -1,10 +1,13 @@
 #pragma once
-// The playlist item for a RIFF/WAVE file of integer PCM.
+// The playlist item for a RIFF/WAVE (or RF64) file of integer or float PCM.
+// Float samples play as 32-bit integers; more than two channels are mixed
+// down to stereo.
 //
 // The file is opened read-only, so write-protected files play; WriteFrames,
 // which the player never calls, reopens it for writing on first use.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/WaveOutEngine.h"
@@ -18,9 +21,12 @@ public:
     WavSource();
     ~WavSource() override;
 
-    // Fills title, format, rates and duration; 0 (after telling the user)
-    // when the file cannot be opened or is not integer PCM WAVE.
+    // Fills title, format, rates, duration and the LIST/INFO tags; 0 (after
+    // telling the user) when the file cannot be opened or is not PCM WAVE.
     int LoadInfo() override;
+    // The INFO title when "UseID3Title" is on and the file has one, else the
+    // file name without its extension.
+    std::string GetTitle() const override;
 
     int OpenStream() override;
     int CloseStream() override;
@@ -38,6 +44,9 @@ public:
 private:
     int Invalid();
     bool MakeWritable();
+    bool SetUpConversion(const WaveFormatRecord& f, bool isFloat, int containerBits);
+    void Convert(const uint8_t* in, uint8_t* out, int64_t frames) const;
+    void ReadInfoTags();
 
     std::unique_ptr<RiffFile> file_;
     RiffChunk riff_;
@@ -48,6 +57,15 @@ private:
     int64_t dataEnd_ = 0;     // one past the last PCM byte present in the file
     int64_t readOffset_ = 0;  // file offset of the next byte to read; always a frame boundary
     uint64_t bytesWritten_ = 0;
+    std::string tagTitle_;
+    // Set when the file's samples are not what the device takes (float, or
+    // more than two channels): ReadFrames converts through raw_.
+    bool convert_ = false;
+    bool floatIn_ = false;
+    int inBytes_ = 0;  // bytes of one input sample
+    int inChannels_ = 0;
+    std::vector<float> mix_;  // per input channel: left then right gain
+    std::vector<uint8_t> raw_;
     bool writable_ = false;
     bool dataGrown_ = false;  // WriteFrames went past the data chunk: sizes are fixed on close
 };

@@ -17,7 +17,57 @@ std::mt19937& ShuffleRandom() {
 
 TrackList* g_active = nullptr;
 
+// What sources show when nothing better is known: the file's name without
+// folder and extension.
+std::string FileNameTitle(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
 }  // namespace
+
+const EntryNote& TrackList::NoteAt(int index) const {
+    static const EntryNote kNone;
+    if (index < 0 || index >= static_cast<int>(notes_.size())) return kNone;
+    return notes_[static_cast<size_t>(index)];
+}
+
+void TrackList::SetNote(int index, EntryNote note) {
+    if (index < 0 || index >= static_cast<int>(notes_.size())) return;
+    notes_[static_cast<size_t>(index)] = std::move(note);
+}
+
+void TrackList::MarkUnavailable(int index, bool on) {
+    if (index < 0 || index >= static_cast<int>(notes_.size())) return;
+    notes_[static_cast<size_t>(index)].unavailable = on;
+}
+
+std::string TrackList::TitleAt(int index) const {
+    const MediaSource* item = ItemAt(index);
+    if (!item) return {};
+    std::string title = item->GetTitle();
+    const EntryNote& note = NoteAt(index);
+    if (!note.title.empty() && (title.empty() || title == FileNameTitle(item->GetLocation())))
+        return note.title;
+    return title;
+}
+
+int32_t TrackList::DurationAt(int index) const {
+    const MediaSource* item = ItemAt(index);
+    if (!item) return 0;
+    const int32_t own = item->GetDuration();
+    const EntryNote& note = NoteAt(index);
+    return own > 0 || note.lengthMs < 0 ? own : note.lengthMs;
+}
+
+std::unique_ptr<MediaSource> TrackList::ReplaceItem(int index, std::unique_ptr<MediaSource> item) {
+    if (index < 0 || index >= Count() || !item) return nullptr;
+    std::swap(items_[static_cast<size_t>(index)], item);
+    return item;
+}
 
 MediaSource* TrackList::ItemAt(int index) const {
     if (index < 0 || index >= Count()) return nullptr;
@@ -38,6 +88,7 @@ void TrackList::PushShuffleEntry(int32_t index) {
 int TrackList::Append(std::unique_ptr<MediaSource> item) {
     int index = Count();
     items_.push_back(std::move(item));
+    notes_.emplace_back();
     PushShuffleEntry(index);
     if (current_ == -1) {
         current_ = index;
@@ -51,6 +102,7 @@ void TrackList::InsertAt(int index, std::unique_ptr<MediaSource> item) {
     index = std::clamp(index, 0, Count());
     if (current_ >= index) ++current_;
     items_.insert(items_.begin() + index, std::move(item));
+    notes_.insert(notes_.begin() + index, EntryNote{});
     for (auto& entry : shuffleOrder_)
         if (entry >= index) ++entry;
     PushShuffleEntry(index);
@@ -64,6 +116,7 @@ std::unique_ptr<MediaSource> TrackList::Remove(int index) {
     if (index < current_) --current_;
     std::unique_ptr<MediaSource> item = std::move(items_[static_cast<size_t>(index)]);
     items_.erase(items_.begin() + index);
+    notes_.erase(notes_.begin() + index);
     if (current_ > Count() - 1) current_ = Count() - 1;
     std::erase(shuffleOrder_, index);
     for (auto& entry : shuffleOrder_)
@@ -80,10 +133,12 @@ void TrackList::Delete(int index) {
 
 void TrackList::Move(int from, int to) {
     bool wasCurrent = from == current_;
+    EntryNote note = NoteAt(from);
     std::unique_ptr<MediaSource> item = Remove(from);
     if (!item) return;
     to = std::clamp(to, 0, Count());
     InsertAt(to, std::move(item));
+    SetNote(to, std::move(note));
     if (wasCurrent) current_ = to;
 }
 
@@ -91,7 +146,9 @@ void TrackList::Clear() {
     current_ = -1;
     shufflePos_ = -1;
     items_.clear();
+    notes_.clear();
     shuffleOrder_.clear();
+    ++generation_;
     modified_ = true;
 }
 

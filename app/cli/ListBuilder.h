@@ -1,5 +1,5 @@
 #pragma once
-// The play list from the command line: files and ".pls"/".m3u" lists.
+// The play list from the command line: files and ".pls"/".m3u"/".m3u8" lists.
 #include <string>
 #include <vector>
 
@@ -7,7 +7,6 @@
 
 namespace tunara::cli {
 
-bool IsListName(const std::string& name);
 // Whether any of the files (or of the files the lists name) needs the media
 // toolbox, so that WAV and MP3 files play where it is missing.
 bool NeedsMediaToolbox(const std::vector<std::string>& names);

@@ -88,7 +88,7 @@ int RunEncodeKvmc(const std::vector<std::string>& args) {
     WaveCloser wav;
     PcmWaveFormat format;
     if (pcmWaveOpen(&wav.stream, in.c_str(), &format, nullptr, nullptr) != kPcmWaveOk) {
-        std::fprintf(stderr, "%s in not a valid WAVE file.\n", in.c_str());
+        std::fprintf(stderr, "%s is not a valid WAVE file.\n", in.c_str());
         return 1;
     }
     if (format.bitsPerSample != 16) {

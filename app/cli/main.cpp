@@ -29,12 +29,27 @@ bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
 
-int RunCommand(const Command& c, const std::vector<std::string>& args) {
-    if (args.size() == 1 && IsHelp(args[0])) {
+// After "--" every argument is an operand: one that looks like an option gets
+// "./" in front (the same file), so no command takes it for one.
+std::vector<std::string> EndOptions(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    bool operands = false;
+    for (const std::string& a : args) {
+        if (!operands && a == "--") {
+            operands = true;
+            continue;
+        }
+        out.push_back(operands && a.size() > 1 && a[0] == '-' ? "./" + a : a);
+    }
+    return out;
+}
+
+int RunCommand(const Command& c, const std::vector<std::string>& rawArgs) {
+    if (rawArgs.size() == 1 && IsHelp(rawArgs[0])) {
         std::printf("usage: tunara-cli %s\n%s", c.usage, c.help ? c.help : "");
         return 0;
     }
-    return c.run(args);
+    return c.run(EndOptions(rawArgs));
 }
 }  // namespace
 

@@ -202,7 +202,7 @@ int Play(const std::vector<std::string>& args) {
     return RunPlayer(session);
 }
 
-Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u]", &Play,
+Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u|LIST.m3u8]", &Play,
                   "Plays the files and lists given (the built-in chord when none).\n"
                   "On a terminal: space play, s stop, n/p next/previous, f/b forward/back,\n"
                   "1-4 normal/intro/shuffle/repeat, +/- volume, q quit.\n"

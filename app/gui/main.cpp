@@ -39,11 +39,6 @@ bool HasDisplay() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-bool IsPlaylistName(const QString& name) {
-    const QString ext = QFileInfo(name).suffix().toLower();
-    return ext == QLatin1String("pls") || ext == QLatin1String("m3u");
-}
-
 // Prints when the main window has first been painted (the start-up benchmark).
 class FirstPaintProbe : public QObject {
 public:
@@ -97,7 +92,7 @@ int main(int argc, char** argv) {
     // Answered here: taken for a file name they would reach a running player as one.
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::printf(
-            "usage: tunara [FILE|LIST.pls|LIST.m3u]\n"
+            "usage: tunara [FILE|LIST.pls|LIST.m3u|LIST.m3u8]\n"
             "Opens the player with FILE in its playlist; when a player is already running,\n"
             "FILE is handed to it and this start ends.\n"
             "  tunara --uninstall-desktop   removes the desktop entry, icon and file associations\n"
@@ -152,7 +147,7 @@ int main(int argc, char** argv) {
         SettingsStore settings;
         Playlist& playlist = ThePlaylist();
         if (!file.isEmpty()) {
-            if (IsPlaylistName(file))
+            if (IsPlaylistName(file.toStdString()))
                 playlist.Load(file.toStdString());
             else
                 playlist.AddFile(file.toStdString());

@@ -1,11 +1,13 @@
 #include "platform/io/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 namespace tunara::io {
@@ -31,7 +33,44 @@ mode_t ModeFor(const std::string& path, const AtomicWriteOptions& options) {
     return 0666 & ~mask;
 }
 
+// mkstemp's six characters after ".NAME.".
+bool IsTemporaryOf(const std::string& entry, const std::string& prefix) {
+    if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (size_t i = prefix.size(); i < entry.size(); ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int RemoveStaleTemporaries(const std::string& path, std::chrono::seconds minAge) {
+    const std::filesystem::path file(path);
+    const std::string base = file.filename().string();
+    if (base.empty()) return 0;
+    std::string folder = file.parent_path().string();
+    if (folder.empty()) folder = ".";
+    const std::string prefix = "." + base + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    const std::time_t now = std::time(nullptr);
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (!IsTemporaryOf(name, prefix)) continue;
+        const std::string full = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (now - st.st_mtime < minAge.count()) continue;
+        if (::unlink(full.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
 
 bool WriteFileAtomically(const std::string& requested, std::string_view bytes,
                          const AtomicWriteOptions& options) {

@@ -4,6 +4,7 @@
 // renamed over the old file; a crash or a full disk leaves the old file intact.
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,5 +26,12 @@ struct AtomicWriteOptions {
 // stays a link: the file it points at is replaced.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const AtomicWriteOptions& options = {});
+
+// Removes the temporary files an interrupted WriteFileAtomically of `path`
+// left beside it (".NAME.XXXXXX"), when they are regular files of this user
+// untouched for at least `minAge`, so that a save still under way elsewhere
+// keeps its file. Returns how many went.
+int RemoveStaleTemporaries(const std::string& path,
+                           std::chrono::seconds minAge = std::chrono::seconds(60));
 
 }  // namespace tunara::io

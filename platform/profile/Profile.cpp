@@ -321,6 +321,9 @@ bool Edit(const std::filesystem::path& file, const std::function<void(ProfileFil
     std::error_code ec;
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     FileLock lock(file);
+    // Every save of this file holds the lock: a temporary file beside it now
+    // is what an interrupted save left.
+    io::RemoveStaleTemporaries(file.string(), std::chrono::seconds(0));
     ProfileFile profile;
     switch (LoadFile(file, profile)) {
         case io::OwnFileStatus::kOk:

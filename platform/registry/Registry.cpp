@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "platform/io/AtomicFile.h"
@@ -155,16 +156,57 @@ std::string Serialise(const Tree& tree) {
     return out.str();
 }
 
-// The tree in `text`, or nullopt when any line is not as Serialise writes it.
-std::optional<Tree> Parse(std::string_view text) {
+struct Parsed {
     Tree tree;
+    bool damaged = false;  // some lines could not be read and were left out
+};
+
+// One value line ("name"=dword:... or "name"="text"), or nullopt.
+std::optional<Value> ParseValue(std::string_view line) {
+    if (line.empty() || line.front() != '"') return std::nullopt;
+    const size_t close = line.find('"', 1);
+    if (close == std::string_view::npos || close + 1 >= line.size() || line[close + 1] != '=')
+        return std::nullopt;
+    auto name = Unescape(line.substr(1, close - 1));
+    if (!name || !ValidName(*name)) return std::nullopt;
+    std::string_view rest = line.substr(close + 2);
+    Value value;
+    value.name = *name;
+    if (rest.starts_with("dword:")) {
+        rest.remove_prefix(6);
+        if (rest.size() != 8) return std::nullopt;
+        uint32_t number = 0;
+        for (char c : rest) {
+            const int digit = HexDigit(c);
+            if (digit < 0) return std::nullopt;
+            number = number << 4 | static_cast<uint32_t>(digit);
+        }
+        value.type = ValueType::Dword;
+        value.dword = number;
+    } else if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
+        auto textValue = Unescape(rest.substr(1, rest.size() - 2));
+        if (!textValue) return std::nullopt;
+        value.type = ValueType::String;
+        value.text = std::move(*textValue);
+    } else {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The tree in `text`; nullopt when the text is not a settings file at all (no
+// header). A hand edit may leave CR LF line ends, no final line end or a
+// damaged line: every line that reads is kept, the rest marks it damaged.
+std::optional<Parsed> Parse(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    Parsed parsed;
     KeyRecord* current = nullptr;
     bool first = true;
     while (!text.empty()) {
-        const size_t end = text.find('\n');
-        if (end == std::string_view::npos) return std::nullopt;  // cut short
+        size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
-        text.remove_prefix(end + 1);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (first) {
             if (line != kFileHeader) return std::nullopt;
             first = false;
@@ -172,60 +214,57 @@ std::optional<Tree> Parse(std::string_view text) {
         }
         if (line.empty()) continue;
         if (line.front() == '[') {
-            if (line.back() != ']') return std::nullopt;
-            auto raw = Unescape(line.substr(1, line.size() - 2));
-            if (!raw) return std::nullopt;
-            auto path = NormalisePath(*raw);
-            if (!path || *path != *raw) return std::nullopt;
-            current = &EnsureKey(tree, *path);
+            // Values below a key that cannot be read have no home.
+            current = nullptr;
+            std::optional<std::string> raw;
+            if (line.back() == ']') raw = Unescape(line.substr(1, line.size() - 2));
+            auto path = raw ? NormalisePath(*raw) : std::nullopt;
+            if (path && *path == *raw)
+                current = &EnsureKey(parsed.tree, *path);
+            else
+                parsed.damaged = true;
             continue;
         }
-        if (!current || line.front() != '"') return std::nullopt;
-        const size_t close = line.find('"', 1);
-        if (close == std::string_view::npos || close + 1 >= line.size() || line[close + 1] != '=') {
-            return std::nullopt;
+        auto value = current ? ParseValue(line) : std::nullopt;
+        if (!value) {
+            parsed.damaged = true;
+            continue;
         }
-        auto name = Unescape(line.substr(1, close - 1));
-        if (!name || !ValidName(*name)) return std::nullopt;
-        std::string_view rest = line.substr(close + 2);
-        Value value;
-        value.name = *name;
-        if (rest.starts_with("dword:")) {
-            rest.remove_prefix(6);
-            if (rest.size() != 8) return std::nullopt;
-            uint32_t number = 0;
-            for (char c : rest) {
-                const int digit = HexDigit(c);
-                if (digit < 0) return std::nullopt;
-                number = number << 4 | static_cast<uint32_t>(digit);
-            }
-            value.type = ValueType::Dword;
-            value.dword = number;
-        } else if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
-            auto textValue = Unescape(rest.substr(1, rest.size() - 2));
-            if (!textValue) return std::nullopt;
-            value.type = ValueType::String;
-            value.text = std::move(*textValue);
-        } else {
-            return std::nullopt;
-        }
-        current->values[Lower(value.name)] = std::move(value);
+        current->values[Lower(value->name)] = std::move(*value);
     }
     if (first) return std::nullopt;  // empty file: a save that never finished
-    return tree;
+    return parsed;
 }
 
-// The tree in `file`; an absent or unreadable file gives an empty tree, and
-// `unreadable` tells the second case apart.
-Tree LoadTree(const std::filesystem::path& file, bool* unreadable = nullptr) {
-    if (unreadable) *unreadable = false;
+// The tree in `file`; an absent or unreadable file gives an empty tree.
+// `damaged` tells when the file held anything that was not read.
+Tree LoadTree(const std::filesystem::path& file, bool* damaged = nullptr) {
+    if (damaged) *damaged = false;
     std::string text;
     const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
     if (status == io::OwnFileStatus::kMissing) return {};
-    std::optional<Tree> tree;
-    if (status == io::OwnFileStatus::kOk) tree = Parse(text);
-    if (!tree && unreadable) *unreadable = true;
-    return tree ? std::move(*tree) : Tree{};
+    std::optional<Parsed> parsed;
+    if (status == io::OwnFileStatus::kOk) parsed = Parse(text);
+    if (damaged) *damaged = !parsed || parsed->damaged;
+    return parsed ? std::move(parsed->tree) : Tree{};
+}
+// Keeps a copy of a file that did not read whole under the first free name
+// of FILE.unreadable, FILE.unreadable.1, ...; an earlier copy is never
+// replaced. The store itself stays in place until the new one is renamed
+// over it.
+void KeepAside(const std::filesystem::path& file) {
+    for (int n = 0; n < 1000; ++n) {
+        auto aside = file;
+        aside += ".unreadable";
+        if (n > 0) aside += "." + std::to_string(n);
+        if (::link(file.c_str(), aside.c_str()) == 0) return;
+        if (errno == EEXIST) continue;
+        // No hard links here: a copy, made only where nothing is yet.
+        std::error_code ec;
+        if (std::filesystem::exists(aside, ec)) continue;
+        std::filesystem::copy_file(file, aside, ec);
+        return;
+    }
 }
 
 // ---- saving ----------------------------------------------------------------
@@ -278,6 +317,15 @@ private:
     std::lock_guard<std::mutex> guard_;
     int fd_ = -1;
 };
+
+// The first open of a store in a run clears what a save killed in an earlier
+// run left behind; a minute's age spares a save another process has under way.
+void SweepOnce(const std::filesystem::path& file) {
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    std::lock_guard lock(mutex);
+    if (swept.insert(file.string()).second) io::RemoveStaleTemporaries(file.string());
+}
 
 struct PendingChange {
     bool remove = false;
@@ -353,6 +401,7 @@ Status Key::Open(const std::filesystem::path& storeFile, std::string_view path, 
     key.Close();
     auto normal = NormalisePath(path);
     if (!normal) return Status::BadName;
+    SweepOnce(storeFile);
     const Tree tree = LoadTree(storeFile);
     auto impl = std::make_unique<Impl>();
     impl->file = storeFile;
@@ -462,14 +511,13 @@ Status Key::Flush() {
     Status status = Status::IoError;
     if (!ec || std::filesystem::is_directory(impl_->file.parent_path())) {
         StoreLock lock(impl_->file);
-        bool unreadable = false;
-        Tree tree = LoadTree(impl_->file, &unreadable);
-        if (unreadable) {
-            // Kept aside rather than overwritten: it may be worth a look.
-            auto aside = impl_->file;
-            aside += ".unreadable";
-            std::filesystem::rename(impl_->file, aside, ec);
-        }
+        // Under the lock no save of ours is under way: any temporary file
+        // left beside the store is from one that was interrupted.
+        io::RemoveStaleTemporaries(impl_->file.string(), std::chrono::seconds(0));
+        bool damaged = false;
+        Tree tree = LoadTree(impl_->file, &damaged);
+        // What could not be read may still be worth a look.
+        if (damaged && std::filesystem::exists(impl_->file, ec)) KeepAside(impl_->file);
         KeyRecord& record = EnsureKey(tree, impl_->path);
         for (const PendingChange& change : impl_->pending) {
             const std::string lower = Lower(change.value.name);

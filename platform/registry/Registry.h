@@ -11,8 +11,10 @@
 // a lock, so that two handles (or two processes) never lose each other's
 // values. Every save is atomic: a temporary file in the same folder is
 // written, synced and renamed over the store, so a crash or a full disk
-// leaves the previous store whole. A file that cannot be parsed reads as an
-// empty store.
+// leaves the previous store whole, and what such a save left behind is
+// removed later. Every line of the file that reads is used; a file that does
+// not read whole is kept aside (settings.unreadable, settings.unreadable.1,
+// ...) when the store is next saved.
 #include <cstdint>
 #include <filesystem>
 #include <functional>

@@ -12,12 +12,17 @@ const char* Text(int id) {
         case kWavFailedToOpen:
         case kMp3FailedToOpen:
             return "Failed to open the file %1.";
+        case kMediaUnknownFormat:
+            return "%1 is in a format the player cannot decode.";
         case kWavNotValid:
-            return "%1 in not a valid WAVE file.";
+            return "%1 is not a valid WAVE file.";
         case kMp3DecodeError:
             return "MP3 decode error.";
         case kRecordComponent:
             return "Can't initialize record component.";
+        case kPlaylistEntriesUnavailable:
+            return "Some entries of the playlist %1 cannot be opened now. They stay in the list, "
+                   "marked, and are skipped when their turn comes.";
         default:
             return "";
     }

@@ -107,6 +107,18 @@ Answer RecordingInteraction::Ask(const std::string& question, bool) {
     return nextAnswer_ < answers.size() ? answers[nextAnswer_++] : Answer::Cancel;
 }
 
+ScopedQuietErrors::ScopedQuietErrors() : outer_(&CurrentUserInteraction()) {
+    SetUserInteraction(this);
+}
+
+ScopedQuietErrors::~ScopedQuietErrors() {
+    SetUserInteraction(outer_);
+}
+
+Answer ScopedQuietErrors::Ask(const std::string& question, bool withCancel) {
+    return outer_->Ask(question, withCancel);
+}
+
 ScopedRecordingInteraction::ScopedRecordingInteraction() : previous_(g_interaction.load()) {
     SetUserInteraction(&rec_);
     SetUiThread();

@@ -80,6 +80,19 @@ private:
     size_t nextAnswer_ = 0;
 };
 
+// Swallows error boxes for the life of a scope (questions still reach the
+// user), for work that tells the user once in its own words afterwards.
+class ScopedQuietErrors : public UserInteraction {
+public:
+    ScopedQuietErrors();
+    ~ScopedQuietErrors() override;
+    void ShowError(const UserMessage&) override {}
+    Answer Ask(const std::string& question, bool withCancel) override;
+
+private:
+    UserInteraction* outer_;
+};
+
 // Installs a RecordingInteraction for the life of a scope (tests).
 class ScopedRecordingInteraction {
 public:

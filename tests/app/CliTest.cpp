@@ -1,8 +1,10 @@
 // tunara-cli as scripts use it: standard input not a terminal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -153,6 +156,71 @@ TEST_F(Cli, Decode_DashWritesSamplesToStandardOutput) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.size(), size_t(22050 / 2 * 4));
     EXPECT_FALSE(fs::exists("-"));
+}
+
+// decode reads every format the player decodes itself, and says why it cannot
+// decode the rest; it never overwrites its input nor waits on a FIFO.
+TEST_F(Cli, Decode_InputsAndRefusals) {
+    const std::string tone = dir_ + "tone.wav";
+    Result r = RunCli("decode " + tone + " " + dir_ + "copy.wav");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    std::ifstream a(tone, std::ios::binary), b(dir_ + "copy.wav", std::ios::binary);
+    EXPECT_TRUE(
+        std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+
+    std::ofstream(dir_ + "text.ogg") << "not a sound at all\n";
+    r = RunCli("decode " + dir_ + "text.ogg " + dir_ + "o.wav");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("is in a format the player cannot decode"), std::string::npos) << r.out;
+
+    const auto before = fs::file_size(tone);
+    fs::create_hard_link(tone, dir_ + "link.wav");
+    for (const std::string& out : {tone, dir_ + "./tone.wav", dir_ + "link.wav"}) {
+        r = RunCli("decode " + tone + " " + out);
+        EXPECT_NE(r.exitCode, 0) << out;
+        EXPECT_NE(r.out.find("the output is the input file"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(fs::file_size(tone), before);
+
+    ASSERT_EQ(::mkfifo((dir_ + "fifo.wav").c_str(), 0600), 0);
+    r = RunCommand("timeout 10 " + kCli + " decode " + dir_ + "fifo.wav " + dir_ +
+                   "f.wav </dev/null 2>&1");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
+}
+
+// Tags the media framework does not pass on: an AIFF's NAME, a WMA's genre.
+TEST_F(Cli, Info_ContainerTags) {
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+    const std::string make = "ffmpeg -v error -y -i " + dir_ + "tone.wav ";
+    ASSERT_EQ(std::system((make + "-metadata title=Named " + dir_ + "t.aiff").c_str()), 0);
+    ASSERT_EQ(std::system((make + "-c:a wmav2 -metadata genre=Ska " + dir_ + "t.wma").c_str()), 0);
+    Result r = RunCli("info " + dir_ + "t.aiff");
+    EXPECT_NE(r.out.find("title: Named\n"), std::string::npos) << r.out;
+    r = RunCli("info " + dir_ + "t.wma");
+    EXPECT_NE(r.out.find("genre: Ska\n"), std::string::npos) << r.out;
+}
+
+// The media framework's own complaints stay off the terminal.
+TEST_F(Cli, Play_FrameworkWarningsStayQuiet) {
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox missing";
+    ASSERT_EQ(std::system(("sox " + dir_ + "tone.wav " + dir_ + "tone.aiff").c_str()), 0);
+    Result r = RunCommand("TUNARA_AUDIO=null:fast " + kCli + " play " + dir_ +
+                          "tone.aiff </dev/null 2>&1 >/dev/null");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+// "--" ends the options: what follows is a name, even one that starts with "-".
+TEST_F(Cli, DoubleDashEndsOptions) {
+    fs::copy_file(dir_ + "tone.wav", dir_ + "-x.wav");
+    const std::string cd = "cd " + dir_ + " && ";
+    Result r = RunCommand(cd + kCli + " info -- -x.wav 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("title: -x"), std::string::npos) << r.out;
+    r = RunCommand(cd + kCli + " decode -- -x.wav -- 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(fs::exists(dir_ + "--"));
 }
 
 // The encoder's delay does not swallow the end: decoded by us and by mpg123, the whole

@@ -527,7 +527,7 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     EXPECT_LE(worst, 1) << "at sample " << worstAt << " of " << heard.size();
 }
 
-// Damaged and non-media files fail to open with the path, quickly.
+// Damaged and non-media files fail to open with the path and why, quickly.
 TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
     auto good = Make("good.aiff", "sox -n -r 44100 -c 2 -b 16 OUT synth 2 sine 440");
     REQUIRE_FIXTURE(good);
@@ -547,7 +547,9 @@ TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
         EXPECT_EQ(s.Open(), 0) << path;
         EXPECT_LT(Clock::now() - start, 12s) << path;
         ASSERT_EQ(rec->errors.size(), 2u) << path;
-        EXPECT_EQ(rec->errors[0].Formatted(), "Failed to open the file " + path + ".");
+        EXPECT_EQ(rec->errors[0].Formatted(),
+                  path == missing ? "Failed to open the file " + path + "."
+                                  : path + " is in a format the player cannot decode.");
     }
 }
 

@@ -207,8 +207,8 @@ TEST_F(SourceOverFake, LoadInfo_MediaTypes) {
     }
 }
 
-// A movie the toolbox cannot make shows the open failure with the path.
-TEST_F(SourceOverFake, DamagedFile_ReportsFailedToOpen) {
+// A movie the toolbox cannot make says so with the path.
+TEST_F(SourceOverFake, DamagedFile_ReportsUnknownFormat) {
     ScopedRecordingInteraction rec;
     TmSoundDescription none{};
     fake_.Get<void (*)(const TmSoundDescription*, uint32_t, int)>("tunaraFakeSetSound")(&none, 0,
@@ -217,8 +217,8 @@ TEST_F(SourceOverFake, DamagedFile_ReportsFailedToOpen) {
     EXPECT_EQ(src_.LoadInfo(), 0);
     EXPECT_EQ(src_.Open(), 0);
     ASSERT_EQ(rec->errors.size(), 2u);
-    EXPECT_EQ(rec->errors[0].stringId, strings::kMediaFailedToOpen);
-    EXPECT_EQ(rec->errors[0].Formatted(), "Failed to open the file /m/broken.mov.");
+    EXPECT_EQ(rec->errors[0].stringId, strings::kMediaUnknownFormat);
+    EXPECT_EQ(rec->errors[0].Formatted(), "/m/broken.mov is in a format the player cannot decode.");
 }
 
 // Open makes the movie, then its controller, in the order the toolbox

@@ -137,7 +137,10 @@ TEST(Id3v2, GenreValues) {
                  {"Trip-Hop", 27, "Trip-Hop"},
                  {"Nowhere Jazz", 255, "Nowhere Jazz"},
                  {"(273)", 17, "Rock"},
-                 {"(1x2)", 12, "Other"}};
+                 {"(1x2)", 12, "Other"},
+                 {"13", 13, "Pop"},
+                 {"(RX)", 255, "Remix"},
+                 {"130", 255, "130"}};
     TempDir dir;
     for (const Case& c : cases) {
         Id3Tag t;
@@ -146,6 +149,15 @@ TEST(Id3v2, GenreValues) {
             kId3Ok);
         EXPECT_EQ(t.genreIndex(), c.index) << c.value;
         EXPECT_EQ(t.genreName(), c.name) << c.value;
+    }
+    // ID3v2.4 writes the bare number, or several values of which the first counts.
+    for (const std::string& value :
+         {std::string("13"), std::string("(13)"), std::string("13\0Rock", 7)}) {
+        Id3Tag t;
+        ASSERT_EQ(
+            ReadV2(t, dir, Cat({Tag(4, 0, Frame24("TCON", Latin1(value))), Mp3Header()})).status,
+            kId3Ok);
+        EXPECT_EQ(t.genreName(), "Pop") << value;
     }
 }
 

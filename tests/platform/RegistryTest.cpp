@@ -1,5 +1,7 @@
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -140,43 +142,98 @@ TEST_F(RegistryTest, Save_InterruptedKeepsPreviousStore) {
         uint32_t v = 0;
         EXPECT_EQ(key.QueryDword("Value", v), Status::Ok);
         EXPECT_EQ(v, 1u);
+        // The crash left its temporary file, which the next save clears; the
+        // full disk left nothing.
+        EXPECT_EQ(Strays().size(), std::string_view(stage) == "rename" ? 1u : 0u);
     }
-    // The crash left its temporary file; the full disk did not. Saving still works.
-    EXPECT_EQ(Strays().size(), 1u);
     Key key;
     ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
     key.SetDword("Value", 3);
     EXPECT_EQ(key.Close(), Status::Ok);
+    EXPECT_EQ(Strays().size(), 0u);
     ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
     uint32_t v = 0;
     key.QueryDword("Value", v);
     EXPECT_EQ(v, 3u);
 }
 
-// An unparsable file reads as an empty store and is kept aside on the next save.
-TEST_F(RegistryTest, Load_GarbageReadsAsEmpty) {
-    const std::vector<std::string> garbage = {
-        "",
-        "\x89PNG\r\n",
-        "TunaraSettings 1\n[S]\n\"Value\"=dword:0000001\n",
-        "TunaraSettings 1\n[S]\n\"Value\"=dword:00000001",  // cut short
-        "TunaraSettings 1\n\"Value\"=\"no key\"\n",
-        "TunaraSettings 1\n[S]\n\"Value\"=\"unterminated\n",
-        "TunaraSettings 1\n[S]\n\"Value\"=\"bad \\q escape\"\n",
+// A hand edit may leave CR LF line ends, no final line end or a damaged line:
+// every value that reads is used. A file that is not a store reads as empty.
+// Whatever did not read whole is kept aside at the next save, each time
+// under a new name.
+TEST_F(RegistryTest, Load_KeepsWhatReadsAndKeepsTheRestAside) {
+    struct Row {
+        std::string text;
+        bool found;  // key S and its value V
+    };
+    const std::vector<Row> rows = {
+        {"TunaraSettings 1\r\n[S]\r\n\"V\"=dword:00000007\r\n", true},
+        {"TunaraSettings 1\n[S]\n\"V\"=dword:00000007", true},
+        {"TunaraSettings 1\n[S]\n\"Bad\"=dword:0000001\n\"V\"=dword:00000007\n\"X\"=\"open\n",
+         true},
+        {"TunaraSettings 1\n\"Lost\"=\"no "
+         "key\"\n[S\n\"Y\"=dword:00000001\n[S]\n\"V\"=dword:00000007\n",
+         true},
+        {"", false},
+        {"\x89PNG\r\n", false},
     };
     fs::create_directories(file_.parent_path());
-    for (const std::string& text : garbage) {
-        SCOPED_TRACE(text);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::ofstream(file_, std::ios::binary) << row.text;
+        Key key;
+        if (!row.found) {
+            EXPECT_EQ(Key::Open(file_, "S", false, key), Status::NotFound);
+            continue;
+        }
+        ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+        uint32_t v = 0;
+        EXPECT_EQ(key.QueryDword("V", v), Status::Ok);
+        EXPECT_EQ(v, 7u);
+        EXPECT_EQ(key.ValueNames(), std::vector<std::string>{"V"});
+    }
+
+    const std::vector<std::string> bad = {"not a store\n", "TunaraSettings 1\n[S]\n\"V\"=junk\n"};
+    for (const std::string& text : bad) {
         std::ofstream(file_, std::ios::binary) << text;
         Key key;
-        EXPECT_EQ(Key::Open(file_, "S", false, key), Status::NotFound);
+        ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+        key.SetDword("W", 5);
+        EXPECT_EQ(key.Close(), Status::Ok);
     }
+    EXPECT_EQ(ReadFile(file_.string() + ".unreadable"), bad[0]);
+    EXPECT_EQ(ReadFile(file_.string() + ".unreadable.1"), bad[1]);
+    // The store saved over a readable one sets nothing aside.
     Key key;
     ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
-    key.SetDword("Value", 5);
+    key.SetDword("W", 6);
     EXPECT_EQ(key.Close(), Status::Ok);
-    EXPECT_TRUE(fs::exists(file_.string() + ".unreadable"));
-    ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);
+    EXPECT_FALSE(fs::exists(file_.string() + ".unreadable.2"));
+}
+
+// The first open of a store removes the temporary files killed saves left,
+// but not one a save may still be writing, nor files that are not ours.
+TEST_F(RegistryTest, Open_RemovesStaleTemporaries) {
+    fs::create_directories(file_.parent_path());
+    const auto folder = file_.parent_path();
+    auto make = [&](const std::string& name, bool old) {
+        std::ofstream(folder / name) << "partial";
+        if (old)
+            fs::last_write_time(folder / name,
+                                fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    };
+    make(".settings.AbC123", true);
+    make(".settings.Xy9876", false);  // under way elsewhere
+    make(".settings.lock", true);
+    make(".settings.AbC1234", true);
+    make(".other.AbC123", true);
+    make("settings.unreadable", true);
+    Key key;
+    Key::Open(file_, "S", false, key);
+    std::vector<std::string> left = Strays();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".other.AbC123", ".settings.AbC1234",
+                                              ".settings.Xy9876", "settings.unreadable"}));
 }
 
 // A folder that cannot be made loses the write and says so.

@@ -106,8 +106,9 @@ TEST_F(PlaylistCommandsTest, Open_PromptPaths) {
     ui_->answers.push_back(Answer::No);
     dialogs_.openAnswers.push_back({dir_ + "o.m3u"});
     EXPECT_TRUE(Commands().Open());
-    EXPECT_EQ(dialogs_.lastFilters.size(), 2u);
+    EXPECT_EQ(dialogs_.lastFilters.size(), 3u);
     EXPECT_EQ(dialogs_.lastFilters[1].pattern, "*.m3u");
+    EXPECT_EQ(dialogs_.lastFilters[2].pattern, "*.m3u8");
     EXPECT_EQ(list_.Count(), 1);
     EXPECT_EQ(list_.ItemAt(0)->GetLocation(), other);
     EXPECT_EQ(refreshes_.front(), -1);  // the old item stopped before loading
@@ -129,6 +130,7 @@ TEST_F(PlaylistCommandsTest, SaveAs_FilterDecidesLayout) {
     dialogs_.saveAnswers.push_back(SaveChoice{dir_ + "one", 0});
     dialogs_.saveAnswers.push_back(SaveChoice{dir_ + "two.m3u", 0});
     dialogs_.saveAnswers.push_back(SaveChoice{dir_ + "three.txt", 1});
+    dialogs_.saveAnswers.push_back(SaveChoice{dir_ + "four", 2});
     EXPECT_TRUE(Commands().SaveAs());
     EXPECT_TRUE(dialogs_.lastOverwrite);
     EXPECT_EQ(dialogs_.lastSelected, 0);
@@ -142,6 +144,10 @@ TEST_F(PlaylistCommandsTest, SaveAs_FilterDecidesLayout) {
     EXPECT_TRUE(Commands().SaveAs());
     EXPECT_TRUE(list_.IsM3u());
     EXPECT_EQ(list_.Path(), dir_ + "three.txt");
+    list_.SetM3u(false);
+    EXPECT_TRUE(Commands().SaveAs());
+    EXPECT_TRUE(list_.IsM3u());
+    EXPECT_EQ(list_.Path(), dir_ + "four.m3u8");
 }
 
 // Save with a path writes there without a dialog.

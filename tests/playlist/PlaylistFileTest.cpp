@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/ui/Strings.h"
+#include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistPaths.h"
@@ -53,39 +55,6 @@ protected:
     std::string dir_;
 };
 
-// Files that do not open are skipped; the number after "File" does not order
-// the entries, the file does; other keys are ignored.
-TEST_F(PlaylistFile, LoadPls_FileOrderAndSkippedEntries) {
-    Touch("a.wav");
-    Touch("b.mp3");
-    Write("l.pls",
-          "[playlist]\r\nFile10=b.mp3\r\nTitle10=B\nFile2=a.wav\rFile3=missing.wav\r\n\r\n"
-          "Length2=12\r\nFilex=a.wav\r\nfile4=a.wav\r\nNumberOfEntries=3\r\nVersion=2\r\n");
-    Playlist list;
-    ASSERT_TRUE(list.Load(dir_ + "l.pls"));
-    EXPECT_FALSE(list.IsM3u());
-    EXPECT_FALSE(list.IsModified());
-    EXPECT_EQ(Locations(list),
-              (std::vector<std::string>{dir_ + "b.mp3", dir_ + "a.wav", dir_ + "a.wav"}));
-    EXPECT_EQ(list.Current(), 0);
-    EXPECT_EQ(list.Path(), dir_ + "l.pls");
-}
-
-// The first line must be exactly "[playlist]": any other case or trailing
-// blanks make an m3u list in which every line, the first included, is a file.
-TEST_F(PlaylistFile, FirstLine_ExactOrM3u) {
-    Touch("a.wav");
-    for (const char* first : {"[Playlist]", "[playlist] ", "[PLAYLIST]"}) {
-        Touch(first);
-        Write("l.pls", std::string(first) + "\nFile1=a.wav\na.wav\n");
-        Playlist list;
-        ASSERT_TRUE(list.Load(dir_ + "l.pls"));
-        EXPECT_TRUE(list.IsM3u()) << first;
-        EXPECT_EQ(Locations(list), (std::vector<std::string>{dir_ + first, dir_ + "a.wav"}));
-        fs::remove(dir_ + first);
-    }
-}
-
 TEST_F(PlaylistFile, EmptyOrMissingFile) {
     Write("empty.pls", "");
     Playlist list;
@@ -112,20 +81,87 @@ TEST_F(PlaylistFile, LoadM3u_RelativeAbsoluteAndUris) {
               "C:\\Music\\x.wav\n\\\\server\\share\\x.wav\nhttp://example.invalid/x.mp3\n");
     Playlist list;
     ASSERT_TRUE(list.Load(dir_ + "lists/l.m3u"));
-    EXPECT_EQ(Locations(list), (std::vector<std::string>{dir_ + "lists/../sub/a b.wav", other,
-                                                         dir_ + "lists/../sub/a b.wav", a, other,
-                                                         dir_ + "lists/x.wav"}));
+    EXPECT_EQ(Locations(list),
+              (std::vector<std::string>{
+                  dir_ + "lists/../sub/a b.wav", other, dir_ + "lists/../sub/a b.wav", a, other,
+                  dir_ + "lists/x.wav", "C:\\Music\\x.wav", "\\\\server\\share\\x.wav",
+                  "http://example.invalid/x.mp3"}));
+    EXPECT_FALSE(list.IsUnavailable(5));
+    EXPECT_TRUE(list.IsUnavailable(6));
 }
 
-// Extended M3U: "#" lines are comments and never reach the file opener (each
-// would otherwise be reported as a file that failed to open).
-TEST(PlaylistText, M3uCommentLinesAreSkipped) {
-    bool isM3u = false;
-    auto values = ParsePlaylistText(
-        "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\na.mp3\r\n#\r\n  #not a comment.mp3\r\nb.wav\n",
-        isM3u);
-    EXPECT_TRUE(isM3u);
-    EXPECT_EQ(values, (std::vector<std::string>{"a.mp3", "  #not a comment.mp3", "b.wav"}));
+// Lists as people and other programs write them. Each row: the bytes, whether
+// they are read as UTF-8 whatever they hold (.m3u8), the layout found and the
+// entries with their titles and lengths.
+TEST(PlaylistText, Spellings) {
+    struct Row {
+        const char* what;
+        std::string bytes;
+        bool utf8;
+        bool m3u;
+        std::vector<PlaylistEntry> entries;
+    };
+    const std::vector<Row> rows = {
+        {"BOM, CR LF",
+         "\xEF\xBB\xBF"
+         "a.mp3\r\nb.mp3",
+         false,
+         true,
+         {{"a.mp3"}, {"b.mp3"}}},
+        {"blanks around entries",
+         " \t a.mp3 \t\r\n \r\n\tb.mp3\n",
+         false,
+         true,
+         {{"a.mp3"}, {"b.mp3"}}},
+        {"comments only at the line start",
+         "#EXTM3U\r\n#\r\n  #not a comment.mp3\r\n",
+         false,
+         true,
+         {{"#not a comment.mp3"}}},
+        {"extended m3u",
+         "#EXTM3U\n#EXTINF:123,Artist - Title, Pt. 2\na.mp3\n#extinf:-1\nb.mp3\nc.mp3",
+         false,
+         true,
+         {{"a.mp3", "Artist - Title, Pt. 2", 123}, {"b.mp3"}, {"c.mp3"}}},
+        {"latin-1 m3u",
+         "caf\xE9.mp3\n#EXTINF:5,Gr\xFC\xDF"
+         "e\nb.mp3",
+         false,
+         true,
+         {{"caf\xC3\xA9.mp3"},
+          {"b.mp3",
+           "Gr\xC3\xBC\xC3\x9F"
+           "e",
+           5}}},
+        {"utf-8 m3u", "caf\xC3\xA9.mp3", false, true, {{"caf\xC3\xA9.mp3"}}},
+        {"m3u8 is UTF-8 whatever it holds", "caf\xE9.mp3", true, true, {{"caf\xE9.mp3"}}},
+        {"pls: case, blanks, BOM",
+         "\xEF\xBB\xBF [Playlist] \r\nFILE1 = a.mp3 \r\nfile2=b.mp3",
+         false,
+         false,
+         {{"a.mp3"}, {"b.mp3"}}},
+        {"pls: number order, titles, lengths",
+         "[playlist]\nFile10=c.mp3\nTitle2=Bee\nFile2=b.mp3\nfile01=a.mp3\nLength2=61\n"
+         "Filex=x.mp3\nTitle7=no file\nNumberOfEntries=3\nVersion=2\n",
+         false,
+         false,
+         {{"a.mp3"}, {"b.mp3", "Bee", 61}, {"c.mp3"}}},
+    };
+    for (const Row& row : rows) {
+        bool m3u = !row.m3u;
+        auto entries = ParsePlaylistEntries(row.bytes, m3u, row.utf8);
+        EXPECT_EQ(m3u, row.m3u) << row.what;
+        ASSERT_EQ(entries.size(), row.entries.size()) << row.what;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(entries[i].value, row.entries[i].value) << row.what;
+            EXPECT_EQ(entries[i].title, row.entries[i].title) << row.what;
+            EXPECT_EQ(entries[i].lengthSec, row.entries[i].lengthSec) << row.what;
+        }
+    }
+    for (const char* name : {"a.pls", "/x/A.M3U", "b.m3u8", "c.Pls"})
+        EXPECT_TRUE(IsPlaylistName(name)) << name;
+    for (const char* name : {"m3u", "/x.m3u/a", "a.mp3", "a.m3u8.wav"})
+        EXPECT_FALSE(IsPlaylistName(name)) << name;
 }
 
 TEST(PlaylistPaths, EntryKinds) {
@@ -155,8 +191,11 @@ TEST_F(PlaylistFile, SavePls_LayoutAndRelativeRule) {
     list.AddFile(far);
     ASSERT_TRUE(list.SaveTo(dir_ + "mix.pls"));
     EXPECT_FALSE(list.IsModified());
-    EXPECT_EQ(Read("mix.pls"), "[playlist]\r\nFile1=a.wav\r\nFile2=s/b.wav\r\nFile3=" + far +
-                                   "\r\nNumberOfEntries=3\r\n");
+    EXPECT_EQ(Read("mix.pls"),
+              "[playlist]\r\nFile1=a.wav\r\nTitle1=a.wav\r\nLength1=60\r\n"
+              "File2=s/b.wav\r\nTitle2=b.wav\r\nLength2=60\r\nFile3=" +
+                  far + "\r\nTitle3=" + fs::path(far).filename().string() +
+                  "\r\nLength3=60\r\nNumberOfEntries=3\r\nVersion=2\r\n");
     fs::remove(far);
 }
 
@@ -171,7 +210,9 @@ TEST_F(PlaylistFile, Save_AmbiguousRelativeNamesStayFull) {
     list.AddFile(scheme);
     list.AddFile(hash);
     ASSERT_TRUE(list.SaveTo(dir_ + "l.m3u"));
-    EXPECT_EQ(Read("l.m3u"), odd + "\r\n" + scheme + "\r\n" + hash + "\r\n");
+    EXPECT_EQ(Read("l.m3u"), "#EXTM3U\r\n#EXTINF:60,a\\b.wav\r\n" + odd +
+                                 "\r\n#EXTINF:60,http:x.wav\r\n" + scheme +
+                                 "\r\n#EXTINF:60,#1 hit.wav\r\n" + hash + "\r\n");
     Playlist back;
     ASSERT_TRUE(back.Load(dir_ + "l.m3u"));
     EXPECT_EQ(Locations(back), (std::vector<std::string>{odd, scheme, hash}));
@@ -188,7 +229,7 @@ TEST_F(PlaylistFile, Save_FolderPrefixIsCaseSensitive) {
     list.Append(std::move(s));
     list.SetM3u(true);
     ASSERT_TRUE(list.SaveTo(dir_ + "l.m3u"));
-    EXPECT_EQ(Read("l.m3u"), upper + "x.mp3\r\n");
+    EXPECT_EQ(Read("l.m3u"), "#EXTM3U\r\n#EXTINF:1,x\r\n" + upper + "x.mp3\r\n");
 }
 
 TEST_F(PlaylistFile, RoundTrip_BothLayouts) {
@@ -276,7 +317,7 @@ TEST_F(PlaylistFile, Save_ThroughSymlinkKeepsLink) {
     list.Append(testing::MakeFake("x", 1000));
     ASSERT_TRUE(list.SaveTo(dir_ + "link.m3u"));
     EXPECT_TRUE(fs::is_symlink(dir_ + "link.m3u"));
-    EXPECT_EQ(Read("real.m3u"), "/fake/x\r\n");
+    EXPECT_EQ(Read("real.m3u"), "#EXTM3U\r\n#EXTINF:1,x\r\n/fake/x\r\n");
 }
 
 // AddFile keeps files whose source cannot read them out of the list.
@@ -289,6 +330,132 @@ TEST_F(PlaylistFile, AddFile_FailedLoadIsSkipped) {
     EXPECT_EQ(list.Count(), 0);
     EXPECT_FALSE(list.IsModified());
     EXPECT_TRUE(list.Path().empty());
+}
+
+}  // namespace
+}  // namespace tunara
+
+namespace tunara {
+namespace {
+
+// Sources as the real ones behave: titled by the file's name without its
+// extension, and failing to load a missing file or one that is "damaged".
+class ListRoundTrip : public PlaylistFile {
+protected:
+    ListRoundTrip() {
+        SetSourceFactory([](const std::string& name) -> std::unique_ptr<MediaSource> {
+            auto s = std::make_unique<testing::FakeMediaSource>();
+            std::ifstream in(name);
+            std::string content((std::istreambuf_iterator<char>(in)), {});
+            auto base = fs::path(name).stem().string();
+            s->Describe(base, 90000);
+            s->loadSucceeds = in.is_open() && content != "damaged" ? 1 : 0;
+            return s;
+        });
+    }
+    ~ListRoundTrip() override { SetSourceFactory(nullptr); }
+
+    struct Seen {
+        std::vector<std::string> locations, titles;
+        std::vector<int> durations;
+        std::vector<bool> unavailable;
+        bool operator==(const Seen&) const = default;
+    };
+    static Seen Look(const Playlist& list) {
+        Seen seen;
+        for (int i = 0; i < list.Count(); ++i) {
+            seen.locations.push_back(list.ItemAt(i)->GetLocation());
+            seen.titles.push_back(list.TitleAt(i));
+            seen.durations.push_back(list.DurationAt(i));
+            seen.unavailable.push_back(list.IsUnavailable(i));
+        }
+        return seen;
+    }
+};
+
+// Entries that do not open (missing, damaged) stay, in order, with the titles
+// and lengths the list gave; one message tells of them; saving in any layout
+// and loading again gives the same list, and a second save the same bytes.
+TEST_F(ListRoundTrip, EveryEntryAndTitleSurvives) {
+    const std::string unicode =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x98\x83";
+    Touch("a.wav");
+    Write("bad.mp3", "damaged");
+    Touch(unicode + ".wav");
+    Write("in.m3u",
+          "#EXTM3U\n#EXTINF:61,Artist - Song\na.wav\n#EXTINF:200,Lost Song\n"
+          "gone/missing.mp3\n#EXTINF:-1,Broken\nbad.mp3\n" +
+              unicode +
+              ".wav\n"
+              "/elsewhere/plain.mp3\n");
+    const Seen want{{dir_ + "a.wav", dir_ + "gone/missing.mp3", dir_ + "bad.mp3",
+                     dir_ + unicode + ".wav", "/elsewhere/plain.mp3"},
+                    {"Artist - Song", "Lost Song", "Broken", unicode, "plain"},
+                    {90000, 200000, 0, 90000, 0},
+                    {false, true, true, false, true}};
+    ScopedRecordingInteraction ui;
+    Playlist list;
+    ASSERT_TRUE(list.Load(dir_ + "in.m3u"));
+    EXPECT_EQ(Look(list), want);
+    ASSERT_EQ(ui->errors.size(), 1u);
+    EXPECT_EQ(ui->errors[0].stringId, strings::kPlaylistEntriesUnavailable);
+
+    for (const char* name : {"out.pls", "out.m3u", "out.m3u8"}) {
+        SCOPED_TRACE(name);
+        list.SetM3u(std::string(name) != "out.pls");
+        ASSERT_TRUE(list.SaveTo(dir_ + name));
+        const std::string first = Read(name);
+        Playlist back;
+        ASSERT_TRUE(back.Load(dir_ + name));
+        EXPECT_EQ(Look(back), want);
+        ASSERT_TRUE(back.SaveTo(dir_ + name));
+        EXPECT_EQ(Read(name), first);
+    }
+    EXPECT_EQ(Read("out.m3u").substr(0, 9), "#EXTM3U\r\n");
+    EXPECT_NE(Read("out.m3u").find("#EXTINF:200,Lost Song\r\ngone/missing.mp3\r\n"),
+              std::string::npos);
+    const std::string pls = Read("out.pls");
+    for (const char* line :
+         {"File2=gone/missing.mp3\r\n", "Title2=Lost Song\r\n", "Length2=200\r\n", "Length3=-1\r\n",
+          "NumberOfEntries=5\r\n", "Version=2\r\n"})
+        EXPECT_NE(pls.find(line), std::string::npos) << line;
+}
+
+// An entry plays once its file is back; its place and title stay.
+TEST_F(ListRoundTrip, MissingEntryComesBack) {
+    Write("l.pls", "[playlist]\nFile1=late.wav\nTitle1=Late\nFile2=a.wav\n");
+    Touch("a.wav");
+    Playlist list;
+    {
+        ScopedRecordingInteraction ui;
+        ASSERT_TRUE(list.Load(dir_ + "l.pls"));
+    }
+    MediaSource* before = list.ItemAt(0);
+    EXPECT_FALSE(list.TryRestore(0));
+    EXPECT_EQ(list.ItemAt(0), before);
+    Touch("late.wav");
+    EXPECT_TRUE(list.TryRestore(0));
+    EXPECT_FALSE(list.IsUnavailable(0));
+    EXPECT_EQ(list.ItemAt(0)->GetLocation(), dir_ + "late.wav");
+    EXPECT_EQ(list.TitleAt(0), "Late");
+    EXPECT_EQ(list.DurationAt(0), 90000);
+    EXPECT_FALSE(list.IsModified());
+}
+
+// Names the reader would not give back as they are travel as file:// URIs.
+TEST_F(ListRoundTrip, AwkwardNamesReadBack) {
+    std::vector<std::string> names = {Touch(" lead.wav"), Touch("trail.wav "), Touch("lat\xE9.wav"),
+                                      Touch("#hash.wav")};
+    Playlist list;
+    for (const auto& n : names) list.AddFile(n);
+    for (bool m3u : {true, false}) {
+        list.SetM3u(m3u);
+        ASSERT_TRUE(list.SaveTo(dir_ + (m3u ? "l.m3u" : "l.pls")));
+        Playlist back;
+        ASSERT_TRUE(back.Load(dir_ + (m3u ? "l.m3u" : "l.pls")));
+        EXPECT_EQ(Locations(back), names);
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <fstream>
 
+#include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "qt/QtApp.h"
 #include "tracklist/TrackList.h"
@@ -275,6 +276,30 @@ TEST_F(MainWindowTest, DockedPanelsMinimiseWithTheMainWindow) {
     Drain();
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(window_->PlaylistPanel(), panel);
+}
+
+// A list loaded in place of another starts with nothing selected, so Remove
+// cannot take an entry the user never picked; entries that do not open are
+// listed with the titles the list gave.
+TEST_F(MainWindowTest, ListViewForgetsSelectionOfReplacedList) {
+    Click(kIdPlayList);
+    TrackListView* view = window_->PlaylistPanel()->View();
+    view->Refresh();
+    view->Select(1);
+    QTemporaryDir dir;
+    const std::string list = dir.path().toStdString() + "/l.m3u";
+    std::ofstream(list) << "#EXTINF:5,Gone\n/nonexistent/x.mp3\n/nonexistent/y.mp3\n";
+    ScopedRecordingInteraction ui;
+    playlist_.SetCurrent(-1);  // as Open lets the playing item go first
+    C().Refresh();
+    ASSERT_TRUE(playlist_.Load(list));
+    C().RefreshAll();
+    EXPECT_TRUE(view->Selected().empty());
+    EXPECT_EQ(view->RowCount(), 2);
+    EXPECT_TRUE(playlist_.IsUnavailable(0));
+    EXPECT_EQ(playlist_.TitleAt(0), "Gone");
+    EXPECT_FALSE(view->grab().isNull());
+    EXPECT_EQ(ui->errors.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ListViewReordersDraggedRowsAndPlaysOnDoubleClick) {

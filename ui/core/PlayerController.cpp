@@ -98,6 +98,7 @@ void PlayerController::Command(int id) {
 void PlayerController::Play() {
     if (!source_) return;
     reachedEnd_ = false;
+    skipped_ = 0;
     if (state_ != Playing) {
         FollowNext();
         source_->Play();
@@ -243,6 +244,8 @@ void PlayerController::ShowVolumeFromMixer() {
 
 void PlayerController::Refresh() {
     if (list_ != ActiveList()) list_ = ActiveList();
+    // An entry whose file was missing is looked for again as it comes up.
+    if (list_ && list_->CurrentItem() != source_) list_->TryRestore(list_->Current());
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
     auto* from = dynamic_cast<WaveOutEngine*>(source_);
     auto* to = dynamic_cast<WaveOutEngine*>(item);
@@ -260,15 +263,35 @@ void PlayerController::Refresh() {
         }
         source_ = item;
         if (source_) {
-            bool opened = source_->Open() != 0;
+            const bool goOn = state_ != Stopped;
+            bool opened;
+            if (goOn) {
+                // Passed over with a status line below rather than a box.
+                QuietErrors quiet;
+                opened = source_->Open() != 0;
+            } else {
+                opened = source_->Open() != 0;
+            }
+            list_->MarkUnavailable(list_->Current(), !opened);
             source_->EnableMetering(1);
             source_->SetBandCount(kBandCount);
             // A new item keeps the player going but always at normal speed.
             if (opened && state_ != Stopped) {
+                skipped_ = 0;
                 FollowNext();
                 source_->Play();
                 state_ = Playing;
+            } else if (!opened && goOn && ++skipped_ <= list_->Count()) {
+                // Left "playing" so that the next tick moves on; a list with
+                // nothing that opens stops after one round.
+                display_.ShowMessage("Skipped: cannot open " + list_->TitleAt(list_->Current()),
+                                     kNoticeMs);
+                state_ = Playing;
             } else {
+                if (!opened)
+                    display_.ShowMessage("Cannot open " + list_->TitleAt(list_->Current()),
+                                         kNoticeMs);
+                skipped_ = 0;
                 state_ = Stopped;
             }
         } else {
@@ -284,7 +307,9 @@ void PlayerController::ShowSource() {
     int count = list_ ? list_->Count() : 0;
     int number = list_ ? list_->Current() + 1 : 0;
     if (source_) {
-        std::string title = source_->GetTitle();
+        std::string title = list_ && list_->CurrentItem() == source_
+                                ? list_->TitleAt(list_->Current())
+                                : source_->GetTitle();
         int positionMs = source_->GetPosition();
         display_.ShowTitle(title);
         display_.ShowFormatName(source_->GetFormatName());
@@ -332,7 +357,7 @@ void PlayerController::RefreshAll() {
 
 void PlayerController::OpenFiles(const std::vector<std::string>& names) {
     for (const auto& name : names) {
-        if (ExtensionIs(name, "pls") || ExtensionIs(name, "m3u")) {
+        if (IsPlaylistName(name)) {
             if (commands_.New()) playlist_.Load(name);
         } else {
             // A file that does not open leaves no current item: the old
@@ -395,8 +420,11 @@ void PlayerController::FollowNext() {
     if (!engine) return;
     WaveOutEngine* next = nullptr;
     // Intro cuts items short, so there is never a natural join to keep.
-    if (list_ && !list_->Intro())
-        next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(list_->FollowingIndex()));
+    // Nor to an entry that did not open: it is passed over, or replaced once
+    // its file is back.
+    const int following = list_ ? list_->FollowingIndex() : -1;
+    if (list_ && !list_->Intro() && !list_->IsUnavailable(following))
+        next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(following));
     if (next == engine || next == followRefused_) next = nullptr;
     if (engine->Follower() == next) return;
     QuietErrors quiet;

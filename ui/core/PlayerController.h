@@ -174,6 +174,7 @@ private:
     MediaSource* followRefused_ = nullptr;
     bool running_ = false;
     bool reachedEnd_ = false;
+    int skipped_ = 0;  // entries passed over in a row for not opening
 
     std::vector<std::string> cdDriveNames_;
     bool cdDrivesGiven_ = false;

@@ -81,6 +81,7 @@ void PlaylistWindow::OnButton(int id) {
             commands.Add();
             break;
         case kIdRemove:
+            view_->Refresh();  // drops a selection made in a list since replaced
             commands.Remove(view_->SelectedRows());
             view_->Select(-1);
             break;
@@ -95,9 +96,7 @@ void PlaylistWindow::OnButton(int id) {
 
 void PlaylistWindow::AddFiles(const QStringList& names) {
     for (const QString& name : names) {
-        const QString ext = name.section(QLatin1Char('.'), -1).toLower();
-        if (name.contains(QLatin1Char('.')) &&
-            (ext == QLatin1String("pls") || ext == QLatin1String("m3u"))) {
+        if (IsPlaylistName(name.toStdString())) {
             if (controller_.Commands().New()) playlist_.Load(name.toStdString());
         } else {
             playlist_.AddFile(name.toStdString());

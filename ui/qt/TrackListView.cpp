@@ -39,10 +39,19 @@ void TrackListView::Bind(TrackList* list) {
     list_ = list;
     selected_.clear();
     top_ = 0;
+    generation_ = list ? list->Generation() : 0;
     Refresh();
 }
 
 void TrackListView::Refresh() {
+    // A list emptied and filled again (New, Open, another disc) is a new
+    // list: rows picked in the old one must not act on it.
+    if (list_ && list_->Generation() != generation_) {
+        generation_ = list_->Generation();
+        selected_.clear();
+        anchor_ = -1;
+        top_ = 0;
+    }
     const int count = list_ ? list_->Count() : 0;
     if (count != rows_) {
         rows_ = count;
@@ -134,7 +143,10 @@ void TrackListView::resizeEvent(QResizeEvent*) {
 void TrackListView::PaintRow(QPainter& p, int row, const QRect& r) {
     MediaSource* item = list_ ? list_->ItemAt(row) : nullptr;
     const bool current = list_ && IsActive(list_) && list_->Current() == row;
-    const QColor text = current ? kCurrentText : text_;
+    QColor text = current ? kCurrentText : text_;
+    // An entry whose file does not open is shown dimmed, with a sign.
+    const bool unavailable = list_ && list_->IsUnavailable(row);
+    if (unavailable) text = text.darker(220);
     const bool selected = selected_.count(row) != 0;
     p.fillRect(r, selected ? text : textBackground_);
     p.setPen(selected ? textBackground_ : text);
@@ -146,11 +158,12 @@ void TrackListView::PaintRow(QPainter& p, int row, const QRect& r) {
     const QRect duration(r.left() + nameWidth + margin, r.top(), DurationColumnWidth() - 2 * margin,
                          r.height());
     const int flags = Qt::TextSingleLine | Qt::AlignVCenter;
+    QString title = QString::fromStdString(list_->TitleAt(row));
+    if (unavailable) title.prepend(QStringLiteral("\u2298 "));
+    p.drawText(name, flags | Qt::AlignLeft, fm.elidedText(title, Qt::ElideRight, name.width()));
     p.drawText(
-        name, flags | Qt::AlignLeft,
-        fm.elidedText(QString::fromStdString(item->GetTitle()), Qt::ElideRight, name.width()));
-    p.drawText(duration, flags | Qt::AlignRight,
-               fm.elidedText(DurationText(item->GetDuration()), Qt::ElideRight, duration.width()));
+        duration, flags | Qt::AlignRight,
+        fm.elidedText(DurationText(list_->DurationAt(row)), Qt::ElideRight, duration.width()));
 }
 
 void TrackListView::paintEvent(QPaintEvent*) {

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QFont>
 #include <QWidget>
+#include <cstdint>
 #include <set>
 
 namespace tunara {
@@ -65,6 +66,7 @@ private:
     void PaintRow(QPainter& p, int row, const QRect& r);
 
     TrackList* list_ = nullptr;
+    uint32_t generation_ = 0;  // of the list when the rows were last taken
     int rows_ = 0;
     int top_ = 0;
     std::set<int> selected_;

@@ -158,11 +158,12 @@ uint32_t DescribeSound(const Caps& c, GstDiscovererAudioInfo* ai, uint32_t bitRa
         int version = c.Int("mpegversion", 1);
         if (version == 1) {
             int layer = c.Int("layer", 3);
-            if (inMpegStream) return FourCc("MPEG");
             d.dataFormat = layer == 3 ? kMsMp3 : (layer == 2 ? FourCc(".mp2") : FourCc(".mp1"));
             int samples = layer == 1 ? 384 : 1152;
             if (layer == 3 && rate > 0 && rate < 32000) samples = 576;
             SetPacketFields(d, static_cast<uint32_t>(samples), bitRate);
+            // Described all the same, so the player can show its rates.
+            if (inMpegStream) return FourCc("MPEG");
         } else {
             d.dataFormat = FourCc("mp4a");
             SetPacketFields(d, 1024, bitRate);
@@ -351,7 +352,8 @@ int32_t Discover(const std::string& uri, bool network, MovieInfo& info) {
             auto track = std::make_unique<TrackObj>();
             track->media.type = DescribeSound(c, ai, StreamBitRate(ai, fileBitRate), mpegStream,
                                               track->media.sound, track->media.hasSound);
-            if (track->media.type != FourCc("soun")) track->media.hasSound = false;
+            if (track->media.type != FourCc("soun") && track->media.type != FourCc("MPEG"))
+                track->media.hasSound = false;
             if (owned) gst_caps_unref(owned);
             gst_discoverer_stream_info_unref(deepest);
             track->ears = true;

@@ -309,10 +309,36 @@ int32_t HandlerCall(HandlerObj* h, const TmParamBlock& p) {
     }
 }
 
+namespace {
+
+void DropLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// The framework's own warnings (some elements complain about queries they
+// were never meant to answer) are no business of the terminal or the user;
+// TUNARA_MEDIA_DEBUG=1 lets them through for diagnosis.
+void QuietFrameworkLog() {
+    const char* debug = std::getenv("TUNARA_MEDIA_DEBUG");
+    if (debug && *debug && std::strcmp(debug, "0") != 0) return;
+    static bool done = false;
+    if (done) return;
+    done = true;
+    for (const char* domain : {"GStreamer", "GStreamer-Base", "GStreamer-Audio", "GStreamer-Video",
+                               "GStreamer-App", "GStreamer-Pbutils", "GStreamer-Tag",
+                               "GStreamer-Riff", "GStreamer-Codecparsers", "GStreamer-GL"}) {
+        g_log_set_handler(domain,
+                          static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING |
+                                                      G_LOG_LEVEL_MESSAGE),
+                          DropLog, nullptr);
+    }
+}
+
+}  // namespace
+
 int32_t Dispatch(uint32_t selector, const uint64_t* a) {
     Module& mod = M();
     switch (selector) {
         case sel::kEnterToolbox: {
+            QuietFrameworkLog();
             if (!gst_init_check(nullptr, nullptr, nullptr)) return kTmNotEntered;
             mod.entered = true;
             return kTmOk;
