@@ -10,7 +10,9 @@ namespace {
 // threads may report or clear the status at once without a data race.
 struct DspErrorStatus {
     std::atomic<int32_t> status{dspStsNoErr};
-    std::atomic<int32_t> errorMode{0};
+    // Reporting by default: a media player must not vanish over one bad
+    // call deep in a kernel; mode 0 is there for who wants the hard stop.
+    std::atomic<int32_t> errorMode{1};
     std::atomic<DspErrorHandler> handler{&dspDefaultErrorHandler};
 };
 

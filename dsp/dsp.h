@@ -7,9 +7,10 @@
 // and may be called from several threads at once. Counts are in elements.
 //
 // Bad arguments are reported through dspReportError(). The default handler
-// ends the process with exit code 1, so callers must treat the checks as a
-// contract. Tests (or an embedding that prefers to recover) install another
-// handler with dspSetErrorHandler(); the kernels then return as documented.
+// returns the status, which the kernel hands back (nothing is written), and
+// the process status records it; error mode 0 makes it end the process with
+// exit code 1 instead. Another handler can be installed with
+// dspSetErrorHandler().
 #include <cstdint>
 
 // ---------------------------------------------------------------------------
@@ -44,7 +45,7 @@ int32_t dspReportError(int32_t status, const char* routine, const char* conditio
                        int32_t line);
 
 // Error mode 0: ends the process at once with exit code 1, printing nothing.
-// Any other mode: returns |status|.
+// Any other mode (1 is the default): returns |status|.
 int32_t dspDefaultErrorHandler(int32_t status, const char* routine, const char* condition,
                                const char* unit, int32_t line);
 

@@ -1,23 +1,41 @@
 #include "sources/CdTrackSource.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/cdaudio/CdAudio.h"
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara {
 
 namespace cd = cdaudio;
+
+namespace {
+
+constexpr uint32_t kFramesPerSector = cd::kPcmFramesPerCdFrame;
+constexpr int kBytesPerFrame = 4;
+
+// Set by the feeder when a read finds the disc gone. One flag for the
+// process, so that a track and the follower the run went on into tell the
+// user once between them.
+std::atomic<bool> g_discLost{false};
+
+}  // namespace
 
 CdTrackSource::CdTrackSource(std::string drive) : drive_(std::move(drive)) {
     formatName_ = "CD";
     bitRate_ = 1411200;
     sampleRate_ = 44100;
     channels_ = 2;
+    bitsPerSample_ = 16;
     durationMs_ = 0;
 }
 
 CdTrackSource::~CdTrackSource() {
-    if (deviceId_) cd::Close(deviceId_);
+    // The feeder may be reading this track as a follower.
+    LeaveChain();
+    Close();
 }
 
 void CdTrackSource::SetTitle(const std::string& text) {
@@ -77,123 +95,120 @@ uint32_t CdTrackSource::OpenDevice() {
     return cd::GetDeviceId(drive_);
 }
 
-int CdTrackSource::Open() {
+int CdTrackSource::OpenStream() {
     if (deviceId_) return 1;  // already open: Open twice must not take two references
     uint32_t id = OpenDevice();
     if (id == 0) return 0;
     bool present = false;
-    if (cd::StatusMediaPresent(id, present) != cd::kOk || !present) {
+    int32_t start = 0, sectors = 0;
+    if (cd::StatusMediaPresent(id, present) != cd::kOk || !present ||
+        cd::StatusTrackSectors(id, trackNumber_, start, sectors) != cd::kOk || sectors <= 0) {
         cd::Close(id);
         return 0;
     }
     deviceId_ = id;
-    cd::SetTimeFormat(deviceId_, cd::TimeFormat::Milliseconds);
-    Seek(0);
+    startLsn_ = start;
+    frameCount_ = static_cast<uint32_t>(sectors) * kFramesPerSector;
+    sampleRate_ = 44100;
+    channels_ = 2;
+    bitsPerSample_ = 16;
+    readFrame_ = 0;
+    cacheFrames_ = 0;
+    cache_.resize(static_cast<size_t>(kSectorsPerRead) * cd::kBytesPerCdFrame);
     return 1;
 }
 
-void CdTrackSource::Close() {
-    fastForwardOn_ = rewindOn_ = false;
-    if (!deviceId_) return;
+int CdTrackSource::CloseStream() {
+    if (!deviceId_) return 1;
     cd::Close(deviceId_);
     deviceId_ = 0;
+    cacheFrames_ = 0;
+    return 1;
+}
+
+bool CdTrackSource::Fill(uint32_t frame) {
+    const uint32_t sector = frame / kFramesPerSector;
+    const uint32_t sectors = frameCount_ / kFramesPerSector;
+    const int count = static_cast<int>(std::min<uint32_t>(kSectorsPerRead, sectors - sector));
+    cacheFrames_ = 0;
+    cd::Result r = cd::ReadAudioSectors(deviceId_, startLsn_ + static_cast<int32_t>(sector), count,
+                                        cache_.data());
+    if (r == cd::kErrNotReady) return false;
+    // Unreadable sectors come back as silence and play as a gap.
+    cacheFrame_ = sector * kFramesPerSector;
+    cacheFrames_ = static_cast<uint32_t>(count) * kFramesPerSector;
+    return true;
+}
+
+int CdTrackSource::ReadFrames(void* buffer, int frames) {
+    if (!deviceId_ || frames <= 0) return 0;
+    const bool backward = GetState() == PlayState::Rewind;
+    uint32_t from = readFrame_;
+    uint32_t count = static_cast<uint32_t>(frames);
+    if (backward) {
+        count = std::min(count, readFrame_);
+        from = readFrame_ - count;
+    } else {
+        count = std::min(count, frameCount_ - std::min(readFrame_, frameCount_));
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t frame = from + done;
+        if (frame < cacheFrame_ || frame >= cacheFrame_ + cacheFrames_) {
+            if (!Fill(frame)) {
+                g_discLost = true;
+                return 0;
+            }
+        }
+        const uint32_t take = std::min(count - done, cacheFrame_ + cacheFrames_ - frame);
+        std::memcpy(out + static_cast<size_t>(done) * kBytesPerFrame,
+                    cache_.data() + static_cast<size_t>(frame - cacheFrame_) * kBytesPerFrame,
+                    static_cast<size_t>(take) * kBytesPerFrame);
+        done += take;
+    }
+    readFrame_ = backward ? from : from + count;
+    return static_cast<int>(count);
+}
+
+uint32_t CdTrackSource::SeekFrame(uint32_t frame) {
+    readFrame_ = std::min(frame, frameCount_);
+    return readFrame_;
+}
+
+int CdTrackSource::IsPlaying() {
+    int playing = WaveOutEngine::IsPlaying();
+    if (!playing && g_discLost.exchange(false))
+        ReportError(UserMessage{0, cd::ResultText(cd::kErrNotReady), {}});
+    return playing;
+}
+
+void CdTrackSource::Close() {
+    WaveOutEngine::Close();
+    g_discLost = false;
 }
 
 int CdTrackSource::LoadInfo() {
     uint32_t id = OpenDevice();
     if (id == 0) return 0;
     cd::TrackType type = cd::TrackType::Other;
-    if (cd::StatusTrackType(id, trackNumber_, type) != cd::kOk || type != cd::TrackType::Audio) {
+    int32_t start = 0, sectors = 0;
+    if (cd::StatusTrackType(id, trackNumber_, type) != cd::kOk || type != cd::TrackType::Audio ||
+        cd::StatusTrackSectors(id, trackNumber_, start, sectors) != cd::kOk) {
         cd::Close(id);
         return 0;
     }
-    cd::SetTimeFormat(id, cd::TimeFormat::Milliseconds);
-    uint32_t start = 0, next = 0, length = 0;
-    if (cd::StatusTrackPosition(id, trackNumber_, start) != cd::kOk) {
-        cd::Close(id);
-        return 0;
-    }
-    trackStartMs_ = static_cast<int32_t>(start);
-    if (cd::StatusTrackPosition(id, trackNumber_ + 1, next) == cd::kOk)
-        durationMs_ = static_cast<int32_t>(next - start);
-    else if (cd::StatusTrackLength(id, trackNumber_, length) == cd::kOk)
-        durationMs_ = static_cast<int32_t>(length);
     cd::Close(id);
+    auto ms = [](int64_t lsn) {
+        return static_cast<int32_t>((lsn + cd::kLeadInFrames) * 1000 / cd::kFramesPerSecond);
+    };
+    trackStartMs_ = ms(start);
+    durationMs_ = ms(int64_t{start} + sectors) - trackStartMs_;
     SetTitle("Track " + std::to_string(trackNumber_));
     SetArtist("Unknown");
     SetAlbum("Unknown");
     SetCategory("Unknown");
     return 1;
-}
-
-void CdTrackSource::Play() {
-    if (deviceId_)
-        cd::Play(deviceId_, std::nullopt, static_cast<uint32_t>(trackStartMs_ + durationMs_));
-    fastForwardOn_ = rewindOn_ = false;
-}
-
-void CdTrackSource::Stop() {
-    if (deviceId_) cd::Stop(deviceId_);
-    fastForwardOn_ = rewindOn_ = false;
-}
-
-void CdTrackSource::FastForward() {
-    Stop();
-    fastForwardOn_ = true;
-}
-
-void CdTrackSource::Rewind() {
-    Stop();
-    rewindOn_ = true;
-}
-
-void CdTrackSource::Seek(int32_t positionMs) {
-    if (!deviceId_) return;
-    if (positionMs < 0) positionMs = 0;
-    uint32_t target = static_cast<uint32_t>(trackStartMs_ + positionMs);
-    if (!IsPlaying() || fastForwardOn_ || rewindOn_)
-        cd::Seek(deviceId_, target);
-    else
-        cd::Play(deviceId_, target, static_cast<uint32_t>(trackStartMs_ + durationMs_));
-}
-
-int32_t CdTrackSource::GetPosition() {
-    uint32_t position = 0;
-    if (!deviceId_ || cd::StatusPosition(deviceId_, position) != cd::kOk) return 0;
-    return static_cast<int32_t>(position) - trackStartMs_;
-}
-
-int CdTrackSource::IsPlaying() {
-    if (fastForwardOn_ || rewindOn_) return 1;
-    cd::Mode mode = cd::Mode::NotReady;
-    return deviceId_ && cd::StatusMode(deviceId_, mode) == cd::kOk && mode == cd::Mode::Playing;
-}
-
-void CdTrackSource::Tick() {
-    int32_t before = tickCount_;
-    tickCount_ = before == INT32_MAX ? 0 : before + 1;
-    if (before % kTicksPerStep != 0) return;
-    if (fastForwardOn_) {
-        int32_t p = GetPosition() + kStepMs;
-        if (p < durationMs_)
-            Seek(p);
-        else
-            Stop();
-    } else if (rewindOn_) {
-        int32_t p = GetPosition();
-        if (p <= kStepMs)
-            Stop();
-        else
-            Seek(p - kStepMs);
-    }
-}
-
-void CdTrackSource::GetLevels(float& left, float& right) {
-    left = right = 0.0f;
-}
-
-void CdTrackSource::GetSpectrum(float* bands) {
-    for (int i = 0; i < 16; ++i) bands[i] = 0.0f;
 }
 
 }  // namespace tunara

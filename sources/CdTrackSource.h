@@ -1,24 +1,26 @@
 #pragma once
-// One audio track of a CD, played by the drive's CD audio device
-// (platform/cdaudio). Fast forward and rewind are emulated by seeking one
-// second on every fifth Tick (125 ms at the 25 ms display timer).
+// One audio track of a CD: its sectors read as 16-bit stereo PCM at 44.1 kHz
+// through the CD device (platform/cdaudio) and played by the output engine
+// like a WAV file, so volume, metering, capture and gapless joins between
+// tracks are those of every other item.
 //
 // The descriptive strings may be written by the CDDB lookup thread (under
 // the disc's item lock) while the user-interface thread shows them, so this
 // class guards them with a lock of its own.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
-#include "engine/MediaSource.h"
+#include "engine/WaveOutEngine.h"
 
 namespace tunara {
 
-class CdTrackSource : public MediaSource {
+class CdTrackSource : public WaveOutEngine {
 public:
-    // Every fifth Tick steps fast forward or rewind by kStepMs.
-    static constexpr int kTicksPerStep = 5;
-    static constexpr int kStepMs = 1000;
+    // Sectors read from the disc at once.
+    static constexpr int kSectorsPerRead = 10;
 
     explicit CdTrackSource(std::string drive);
     ~CdTrackSource() override;
@@ -43,37 +45,41 @@ public:
     void SetGenre(const std::string& text);
     std::string GetGenre() const;
 
-    int32_t GetPosition() override;
-    void Seek(int32_t positionMs) override;
-    void GetLevels(float& left, float& right) override;
-    void GetSpectrum(float* bands) override;  // always 16 zeros
-    int Open() override;
-    void Close() override;
-    void Play() override;
-    void Stop() override;
-    void FastForward() override;
-    void Rewind() override;
-    void Tick() override;
+    // Also tells the user, once, when playing ended because the disc went.
     int IsPlaying() override;
+    // Forgets a lost disc not yet told: whoever closed the track knew.
+    void Close() override;
     // 1 for an audio track (start and duration read from the disc), else 0.
     int LoadInfo() override;
-    void EnableMetering(int) override {}
-    void SetBandCount(int) override {}
+
+    int OpenStream() override;
+    int CloseStream() override;
+    int ReadFrames(void* buffer, int frames) override;
+    int WriteFrames(const void*, int) override { return 0; }
+    uint32_t SeekFrame(uint32_t frame) override;
 
 private:
     // Opens the device for the drive (an open one is shared); 0 on failure.
     uint32_t OpenDevice();
+    // Fills the sector cache with the read containing `frame`; false when
+    // the disc is gone.
+    bool Fill(uint32_t frame);
 
     mutable std::mutex textMutex_;  // guards the strings above and these two
     std::string year_;
     std::string genre_;
     int32_t trackNumber_ = 0;  // 1-based
-    uint32_t deviceId_ = 0;    // while open, else 0
+    uint32_t deviceId_ = 0;    // while the stream is open, else 0
     std::string drive_;
     int32_t trackStartMs_ = 0;  // from the start of the disc, lead-in included
-    bool fastForwardOn_ = false;
-    bool rewindOn_ = false;
-    int32_t tickCount_ = 0;
+
+    // The stream: only the feeder reads it while a run goes.
+    int32_t startLsn_ = 0;
+    uint32_t frameCount_ = 0;  // PCM frames of the track
+    uint32_t readFrame_ = 0;   // the next frame ReadFrames delivers
+    std::vector<uint8_t> cache_;
+    uint32_t cacheFrame_ = 0;  // first frame in the cache
+    uint32_t cacheFrames_ = 0;
 };
 
 }  // namespace tunara

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "metadata/ContainerTags.h"
+#include "platform/audio/AudioDevice.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -280,14 +281,27 @@ int QuickTimeSource::Open() {
             SetMoviePort(movie_, port);
         }
     }
+    // Before the controller starts the movie's pipeline: its first buffers
+    // pass the volume too.
+    appliedVolume_ = audio::GetSoftwareVolume();
+    SetMovieVolume(movie_, static_cast<int16_t>(appliedVolume_ * 256));
     TmRect box{};
     MovieBox(movie_, &box);
     NewController(movie_, box, kControllerFlags, &controller_);
     SetActionFilter(controller_, &QuickTimeSource::ActionFilter, reinterpret_cast<intptr_t>(this));
     ControllerAction(action::kSetKeysEnabled, 1);
     SetPlayHints(movie_, kPlayHints, kPlayHints);
-    SetVolume(1.0f);
     return 1;
+}
+
+// Without a mixer of a card the program's volume is a gain in software; the
+// toolbox plays through a sink of its own, so it takes the same gain (1.0
+// when a card's mixer does the work).
+void QuickTimeSource::FollowVolume() {
+    const float gain = audio::GetSoftwareVolume();
+    if (gain == appliedVolume_) return;
+    appliedVolume_ = gain;
+    SetVolume(gain);
 }
 
 void QuickTimeSource::DisposeVideoWindow() {
@@ -323,6 +337,7 @@ void QuickTimeSource::Rewind() {
     ControllerAction(action::kPlay, -0x20000);
 }
 void QuickTimeSource::Tick() {
+    if (controller_) FollowVolume();
     ControllerAction(action::kIdle, 0);
 }
 

@@ -63,6 +63,8 @@ public:
     static void SetVideoWindowFactory(VideoWindowFactory factory);
 
 private:
+    // Gives the movie the program's software volume when it changed.
+    void FollowVolume();
     // Makes the movie of location_; reports the failure to the user.
     bool MakeMovie(media::Movie* movie);
     void ReadInformation(media::Movie movie);
@@ -88,6 +90,7 @@ private:
     float rightHistory_[3] = {};
     int historyIndex_ = 0;
     int bandCount_ = 0;
+    float appliedVolume_ = -1.0f;  // the gain last given to the movie
 };
 
 }  // namespace tunara

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/media/MediaToolbox.h"
+#include "app/services/AppServices.h"
 #include "platform/shell/XdgShell.h"
 #include "playlist/Playlist.h"
 #include "sources/QuickTimeSource.h"
@@ -112,8 +112,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tunara"));
     QApplication::setQuitOnLastWindowClosed(false);
-    SetUiThread();
     qt::QtInteraction interaction;
+    // The hooks of both front ends, in their order; the media toolbox stops
+    // when this goes, after the playlist's items are gone.
+    app::AppServices services(&interaction, &interaction);
 
     // Only one file of the command line is used; it is handed on by its full
     // name, since the running player has a folder of its own.
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
     splash->show();
     QApplication::processEvents();
 
-    if (!media::StartMediaServices()) {
+    if (!services.StartMedia()) {
         delete splash;
         return 1;
     }
@@ -197,7 +199,6 @@ int main(int argc, char** argv) {
         mainPtr = nullptr;
         QuickTimeSource::SetStatusLine(nullptr);
     }
-    media::StopMediaServices();
     ThePlaylist().Clear();
     return status;
 }

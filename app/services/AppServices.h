@@ -1,6 +1,6 @@
 #pragma once
-// The process-wide hooks of a front end (tunara-cli now, the windowed player
-// next), installed in their order and removed in reverse: the user-interface
+// The process-wide hooks of a front end (tunara-cli and the windowed player),
+// installed in their order and removed in reverse: the user-interface
 // thread, the user interaction, the file dialogs, then the media services.
 // One object per process run, on the thread that becomes the UI thread.
 #include "platform/ui/UserInteraction.h"

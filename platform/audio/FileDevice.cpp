@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/audio/CaptureHook.h"
 #include "platform/io/WavHeader.h"
 
 namespace tunara::audio {
@@ -41,47 +42,71 @@ std::string Numbered(const std::string& path, int counter) {
     return path.substr(0, dot) + "-" + std::to_string(counter) + path.substr(dot);
 }
 
+// Opens `path` for `format` as a continuing capture: where the last writer
+// of this process left it when the format is the same, else a fresh
+// numbered file with its header.
+std::FILE* OpenContinued(const std::string& path, const PcmFormat& format, uint64_t& dataBytes,
+                         std::string& openPath) {
+    openPath = path;
+    dataBytes = 0;
+    {
+        std::lock_guard lock(g_continuationMutex);
+        auto& all = Continuations();
+        auto it = all.find(path);
+        if (it != all.end()) {
+            Continuation& c = it->second;
+            if (SameFormat(c.format, format)) {
+                openPath = Numbered(path, c.counter);
+                std::FILE* file = std::fopen(openPath.c_str(), "r+b");
+                // Appending goes over the pad byte an odd data size left.
+                if (file &&
+                    std::fseek(file, long(io::kWavHeaderBytes + c.dataBytes), SEEK_SET) == 0) {
+                    dataBytes = c.dataBytes;
+                    return file;
+                }
+                if (file) std::fclose(file);
+            }
+            ++c.counter;
+            c.format = format;
+            c.dataBytes = 0;
+            openPath = Numbered(path, c.counter);
+        } else {
+            all[path] = Continuation{format, 0, 1};
+        }
+    }
+    return nullptr;
+}
+
+void RecordContinuation(const std::string& path, const PcmFormat& format, uint64_t dataBytes) {
+    std::lock_guard lock(g_continuationMutex);
+    auto it = Continuations().find(path);
+    if (it != Continuations().end() && SameFormat(it->second.format, format))
+        it->second.dataBytes = dataBytes;
+}
+
+std::FILE* CreateWithHeader(const std::string& path, const PcmFormat& format) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return nullptr;
+    uint8_t header[io::kWavHeaderBytes];
+    MakeHeader(format, 0, header);
+    if (std::fwrite(header, 1, sizeof header, file) != sizeof header) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 }  // namespace
 
 bool FileDevice::OpenFile(const PcmFormat& format) {
     openPath_ = path_;
     dataBytes_ = 0;
     if (mode_ == Mode::Continue) {
-        std::lock_guard lock(g_continuationMutex);
-        auto& all = Continuations();
-        auto it = all.find(path_);
-        if (it != all.end()) {
-            Continuation& c = it->second;
-            if (SameFormat(c.format, format)) {
-                openPath_ = Numbered(path_, c.counter);
-                file_ = std::fopen(openPath_.c_str(), "r+b");
-                // Appending goes over the pad byte an odd data size left.
-                if (file_ &&
-                    std::fseek(file_, long(io::kWavHeaderBytes + c.dataBytes), SEEK_SET) == 0) {
-                    dataBytes_ = c.dataBytes;
-                    return true;
-                }
-                if (file_) std::fclose(file_);
-                file_ = nullptr;
-            }
-            ++c.counter;
-            c.format = format;
-            c.dataBytes = 0;
-            openPath_ = Numbered(path_, c.counter);
-        } else {
-            all[path_] = Continuation{format, 0, 1};
-        }
+        file_ = OpenContinued(path_, format, dataBytes_, openPath_);
+        if (file_) return true;
     }
-    file_ = std::fopen(openPath_.c_str(), "wb");
-    if (!file_) return false;
-    uint8_t header[io::kWavHeaderBytes];
-    MakeHeader(format, 0, header);
-    if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
-        std::fclose(file_);
-        file_ = nullptr;
-        return false;
-    }
-    return true;
+    file_ = CreateWithHeader(openPath_, format);
+    return file_ != nullptr;
 }
 
 Status FileDevice::BackendOpen(const PcmFormat& format) {
@@ -104,12 +129,28 @@ void FileDevice::BackendClose() {
     if (std::fseek(file_, 0, SEEK_SET) == 0) std::fwrite(header, 1, sizeof header, file_);
     std::fclose(file_);
     file_ = nullptr;
-    if (mode_ == Mode::Continue) {
-        std::lock_guard lock(g_continuationMutex);
-        auto it = Continuations().find(path_);
-        if (it != Continuations().end() && SameFormat(it->second.format, format_))
-            it->second.dataBytes = dataBytes_;
-    }
+    if (mode_ == Mode::Continue) RecordContinuation(path_, format_, dataBytes_);
 }
 
 }  // namespace tunara::audio
+
+// Exported from the program for the media module (see CaptureHook.h).
+extern "C" __attribute__((visibility("default"))) std::FILE* tunaraCaptureOpen(
+    const char* path, uint16_t channels, uint32_t rate, uint16_t bits, uint64_t* dataBytes) {
+    using namespace tunara::audio;
+    const PcmFormat format = PcmFormat::Make(channels, static_cast<int32_t>(rate), bits);
+    uint64_t have = 0;
+    std::string openPath;
+    std::FILE* file = OpenContinued(path, format, have, openPath);
+    if (!file) file = CreateWithHeader(openPath, format);
+    if (dataBytes) *dataBytes = file ? have : 0;
+    return file;
+}
+
+extern "C" __attribute__((visibility("default"))) void tunaraCaptureClosed(const char* path,
+                                                                           uint64_t dataBytes) {
+    using namespace tunara::audio;
+    std::lock_guard lock(g_continuationMutex);
+    auto it = Continuations().find(path);
+    if (it != Continuations().end()) it->second.dataBytes = dataBytes;
+}

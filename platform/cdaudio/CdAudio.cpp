@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
-#include "platform/cdaudio/Player.h"
 #include "platform/cdaudio/Toc.h"
 
 namespace tunara::cdaudio {
@@ -41,16 +41,8 @@ FileStamp StampOf(const std::string& path) {
 
 class Device {
 public:
-    Device(std::string element)
-        : element_(std::move(element)),
-          isImage_(IsImageName(element_)),
-          player_(
-              [this](int32_t lsn, int count, uint8_t* out) { return ReadSectors(lsn, count, out); },
-              [this] { return isImage_ && !StampOf(element_).exists; }) {}
-    ~Device() {
-        player_.Shutdown();
-        CloseCdio(cdio_);
-    }
+    Device(std::string element) : element_(std::move(element)), isImage_(IsImageName(element_)) {}
+    ~Device() { CloseCdio(cdio_); }
 
     const std::string& Element() const { return element_; }
     int refs = 1;
@@ -58,7 +50,6 @@ public:
     // Looks at the drive or the image again; true when a disc is in it and
     // its table of contents is sound. Command thread only.
     uint32_t Refresh() {
-        if (player_.TakeDiscGone()) Forget();
         if (isImage_) {
             FileStamp now = StampOf(element_);
             if (!now.exists) {
@@ -85,8 +76,35 @@ public:
     bool HasDisc() const { return cdio_ && tocResult_ == kOk; }
     const Toc& Contents() const { return toc_; }
     const CdText& Text() const { return text_; }
-    Player& Transport() { return player_; }
     TimeFormat format = TimeFormat::Msf;
+
+    // Sectors that do not read are zeros: a scratch plays as a gap, and
+    // nothing left in `out` from before is ever heard.
+    uint32_t ReadSectors(int32_t lsn, int count, uint8_t* out) {
+        const size_t bytes = static_cast<size_t>(count) * kBytesPerCdFrame;
+        if (lsn < 0 || count < 0 || lsn + count > toc_.leadoutLsn) {
+            std::memset(out, 0, bytes);
+            return kErrOutOfRange;
+        }
+        if (count == 0) return kOk;
+        // An image's reader reports success for sectors past the end of its
+        // file and leaves the buffer as it was.
+        std::memset(out, 0, bytes);
+        if (cdio_read_audio_sectors(cdio_, out, lsn, static_cast<uint32_t>(count)) ==
+            DRIVER_OP_SUCCESS)
+            return kOk;
+        // One at a time, so the readable sectors around a bad one still play.
+        uint32_t result = kOk;
+        for (int i = 0; i < count; ++i) {
+            uint8_t* sector = out + static_cast<size_t>(i) * kBytesPerCdFrame;
+            if (cdio_read_audio_sector(cdio_, sector, lsn + i) != DRIVER_OP_SUCCESS) {
+                std::memset(sector, 0, kBytesPerCdFrame);
+                g_readErrors.fetch_add(1, std::memory_order_relaxed);
+                result = kErrHardware;
+            }
+        }
+        return result;
+    }
 
 private:
     uint32_t Load() {
@@ -105,14 +123,10 @@ private:
             text_ = std::move(text);
         }
         tocResult_ = r;
-        if (r == kOk)
-            player_.SetPosition(static_cast<uint32_t>(toc_.tracks[0].startLsn) + kLeadInFrames);
         return r;
     }
 
     void Forget() {
-        player_.Stop();
-        player_.SetPosition(0);
         {
             std::lock_guard lock(io_);
             CloseCdio(cdio_);
@@ -124,28 +138,14 @@ private:
         stamp_ = FileStamp{};
     }
 
-    // Player thread.
-    bool ReadSectors(int32_t lsn, int count, uint8_t* out) {
-        std::lock_guard lock(io_);
-        if (!cdio_) return false;
-        if (lsn < 0 || lsn + count > toc_.leadoutLsn ||
-            cdio_read_audio_sectors(cdio_, out, lsn, static_cast<uint32_t>(count)) !=
-                DRIVER_OP_SUCCESS) {
-            g_readErrors.fetch_add(static_cast<uint64_t>(count), std::memory_order_relaxed);
-            return false;
-        }
-        return true;
-    }
-
     std::string element_;
     bool isImage_;
-    std::mutex io_;  // guards cdio_ between the command thread and the player thread
+    std::mutex io_;  // guards cdio_ and the table of contents
     CdIo_t* cdio_ = nullptr;
     Toc toc_;
     CdText text_;
     uint32_t tocResult_ = kErrNotReady;
     FileStamp stamp_;
-    Player player_;
 };
 
 // Open devices by id. A device's own commands run under its command lock so
@@ -177,21 +177,6 @@ uint32_t FrameToValue(uint32_t frame, TimeFormat format) {
         return static_cast<uint32_t>(uint64_t{frame} * 1000 / kFramesPerSecond);
     return MakeMsf(frame / (60 * kFramesPerSecond), frame / kFramesPerSecond % 60,
                    frame % kFramesPerSecond);
-}
-
-// Nearest frame, so that a value read back converts to the same frame.
-uint32_t ValueToFrame(uint32_t value, TimeFormat format) {
-    if (format == TimeFormat::Milliseconds)
-        return static_cast<uint32_t>((uint64_t{value} * kFramesPerSecond + 500) / 1000);
-    return MsfMinutes(value) * 60 * kFramesPerSecond + MsfSeconds(value) * kFramesPerSecond +
-           MsfFrames(value);
-}
-
-uint32_t DiscEnd(const Device& d) {
-    return static_cast<uint32_t>(d.Contents().leadoutLsn) + kLeadInFrames;
-}
-uint32_t DiscStart(const Device& d) {
-    return static_cast<uint32_t>(d.Contents().tracks[0].startLsn) + kLeadInFrames;
 }
 
 }  // namespace
@@ -322,11 +307,14 @@ Result StatusTrackLength(DeviceId id, int track, uint32_t& value) {
     }));
 }
 
-Result StatusPosition(DeviceId id, uint32_t& value) {
-    value = 0;
+Result StatusTrackSectors(DeviceId id, int track, int32_t& startLsn, int32_t& count) {
+    startLsn = count = 0;
     return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
         if (uint32_t r = d.Refresh(); r != kOk) return r;
-        value = FrameToValue(d.Transport().Position(), d.format);
+        const Toc& toc = d.Contents();
+        if (track < 1 || track > toc.Count()) return kErrOutOfRange;
+        startLsn = toc.tracks[track - 1].startLsn;
+        count = toc.EndLsn(track - 1) - startLsn;
         return kOk;
     }));
 }
@@ -335,7 +323,7 @@ Result StatusMode(DeviceId id, Mode& mode) {
     mode = Mode::NotReady;
     return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
         if (d.Refresh() != kOk) return kOk;  // not ready is an answer, not an error
-        mode = d.Transport().Playing() ? Mode::Playing : Mode::Stopped;
+        mode = Mode::Stopped;
         return kOk;
     }));
 }
@@ -365,30 +353,15 @@ Result SetTimeFormat(DeviceId id, TimeFormat format) {
     }));
 }
 
-Result Play(DeviceId id, std::optional<uint32_t> from, std::optional<uint32_t> to) {
+Result ReadAudioSectors(DeviceId id, int32_t lsn, int count, uint8_t* out) {
     return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
-        if (uint32_t r = d.Refresh(); r != kOk) return r;
-        uint32_t start = from ? ValueToFrame(*from, d.format) : d.Transport().Position();
-        uint32_t end = to ? ValueToFrame(*to, d.format) : DiscEnd(d);
-        if (start < DiscStart(d) || end > DiscEnd(d) || start > end) return kErrOutOfRange;
-        return d.Transport().Play(start, end) ? kOk : kErrAudioOutput;
-    }));
-}
-
-Result Seek(DeviceId id, uint32_t to) {
-    return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
-        if (uint32_t r = d.Refresh(); r != kOk) return r;
-        uint32_t frame = ValueToFrame(to, d.format);
-        if (frame < DiscStart(d) || frame > DiscEnd(d)) return kErrOutOfRange;
-        d.Transport().SetPosition(frame);
-        return kOk;
-    }));
-}
-
-Result Stop(DeviceId id) {
-    return static_cast<Result>(WithDevice(id, [&](Device& d) -> uint32_t {
-        d.Transport().Stop();
-        return kOk;
+        // A disc that went or changed under the reader gives nothing of the
+        // old one.
+        if (uint32_t r = d.Refresh(); r != kOk) {
+            std::memset(out, 0, static_cast<size_t>(count > 0 ? count : 0) * kBytesPerCdFrame);
+            return r == kErrHardware ? kErrNotReady : r;
+        }
+        return d.ReadSectors(lsn, count, out);
     }));
 }
 

@@ -4,10 +4,9 @@
 //
 // An element is a drive path ("/dev/sr0") or a disc image (".cue"/".bin",
 // ".toc", ".nrg") that behaves as a drive: its disc is "inserted" while the
-// file exists and "removed" when it disappears. Play is digital: the audio
-// sectors are read ahead on a thread of the device and played through an
-// audio device of its own (platform/audio), never through the program's
-// waveform output engine.
+// file exists and "removed" when it disappears. The device does not play:
+// its audio sectors are read as PCM (ReadAudioSectors) and played by the
+// program's output engine like any other item.
 //
 // Units: a frame here is a CD frame (sector) of 1/75 s, 588 PCM frames.
 // Positions are counted from the start of the disc including the 2-second
@@ -35,7 +34,7 @@ enum Result : uint32_t {
     kErrNotReady = 276,           // no disc in the drive
     kErrOutOfRange = 282,         // a track or a position outside the disc
     kErrBadToc = 300,             // the table of contents makes no sense
-    kErrAudioOutput = 301,        // the audio output could not be opened
+    kErrAudioOutput = 301,        // kept for its number; no longer returned
 };
 // A sentence for the user (at most 128 characters).
 std::string ResultText(uint32_t result);
@@ -43,7 +42,7 @@ std::string ResultText(uint32_t result);
 using DeviceId = uint32_t;
 
 enum class TimeFormat { Milliseconds, Msf };
-enum class Mode { NotReady, Stopped, Playing };
+enum class Mode { NotReady, Stopped, Playing };  // the device itself never plays
 enum class TrackType { Audio, Other };
 
 inline constexpr int kLeadInFrames = 150;
@@ -81,8 +80,9 @@ Result StatusTrackType(DeviceId id, int track, TrackType& type);
 Result StatusTrackPosition(DeviceId id, int track, uint32_t& value);
 // Length of a track, in the time format.
 Result StatusTrackLength(DeviceId id, int track, uint32_t& value);
-// The current position, in the time format.
-Result StatusPosition(DeviceId id, uint32_t& value);
+// A track's sectors: its first sector (no lead-in) and how many there are
+// up to the next track or the lead-out.
+Result StatusTrackSectors(DeviceId id, int track, int32_t& startLsn, int32_t& count);
 Result StatusMode(DeviceId id, Mode& mode);
 // Decimal text of a 64-bit number derived from the table of contents.
 Result InfoMediaIdentity(DeviceId id, std::string& text);
@@ -99,13 +99,12 @@ struct CdText {
 };
 // Fills `text` from the open disc; without CD-Text every field stays empty.
 Result InfoCdText(DeviceId id, CdText& text);
-// Plays from `from` (else the current position) up to `to` (else the end
-// of the disc), not waiting. A sector that cannot be read plays as silence.
-Result Play(DeviceId id, std::optional<uint32_t> from, std::optional<uint32_t> to);
-// Stops and moves to `to` without playing.
-Result Seek(DeviceId id, uint32_t to);
-// Stops; the position stays where playing stopped.
-Result Stop(DeviceId id);
+// Reads `count` audio sectors from `lsn` (no lead-in) into `out`, 2352
+// bytes each (16-bit stereo little-endian at 44.1 kHz). A sector that cannot
+// be read comes back as silence and the answer is kErrHardware; kErrNotReady
+// when the disc is gone (then `out` is all silence), kErrOutOfRange for
+// sectors outside the disc.
+Result ReadAudioSectors(DeviceId id, int32_t lsn, int count, uint8_t* out);
 
 // --- Drives ---
 struct DriveInfo {
@@ -119,7 +118,7 @@ std::vector<DriveInfo> ListDrives();
 bool IsImageName(const std::string& element);
 
 // --- Diagnostics for tests and benchmarks ---
-// Sectors played as silence because they could not be read, since start.
+// Sectors given as silence because they could not be read, since start.
 uint64_t ReadErrorCount();
 
 }  // namespace tunara::cdaudio

@@ -233,22 +233,29 @@ TEST(ErrorStatus, ReportError_StoresStatusExceptMinusOneAndMinusEight) {
     EXPECT_STREQ(dspStatusText(dspStsBadArg), "Bad argument");
 }
 
-TEST(ErrorStatus, DefaultHandler_ReturnsStatusInOtherModes) {
+// By default a bad argument is a status the caller gets back, not the end of
+// the process.
+TEST(ErrorStatus, DefaultHandler_ReportsByDefault) {
     EXPECT_EQ(dspGetErrorHandler(), &dspDefaultErrorHandler);
-    dspSetErrorMode(1);
+    EXPECT_EQ(dspGetErrorMode(), 1);
     EXPECT_EQ(dspsbZero(nullptr, 4), dspStsBadArg);
-    dspSetErrorMode(0);
+    EXPECT_EQ(dspGetStatus(), dspStsBadArg);
     dspSetStatus(0);
 }
 
 using ErrorStatusDeathTest = ::testing::Test;
 
-// Under the default handler a bad argument ends the process with code 1.
-TEST_F(ErrorStatusDeathTest, DefaultHandler_EndsProcessWithExitCode1) {
+// In error mode 0 the default handler ends the process with code 1.
+TEST_F(ErrorStatusDeathTest, DefaultHandler_ModeZero_EndsProcessWithExitCode1) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(dspsbZero(nullptr, 0), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(dspsRealFft(nullptr, 10, dspFftForward), ::testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(dspsWinHann(nullptr, 1024), ::testing::ExitedWithCode(1), "");
+    auto inModeZero = [](auto call) {
+        dspSetErrorMode(0);
+        call();
+    };
+    EXPECT_EXIT(inModeZero([] { dspsbZero(nullptr, 0); }), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(inModeZero([] { dspsRealFft(nullptr, 10, dspFftForward); }),
+                ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(inModeZero([] { dspsWinHann(nullptr, 1024); }), ::testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

@@ -10,17 +10,23 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "TestTools.h"
+#include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/CdDisc.h"
 #include "sources/QuickTimeSource.h"
+#include "sources/SourceFactory.h"
+#include "support/CdImage.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -455,6 +461,70 @@ TEST_F(MediaPlayback, FileOutput_WritesWhatIsPlayed) {
     EXPECT_NEAR(ProbeDurationMs(wav), 1500, 30);
     EXPECT_EQ(Capture("soxi -r '" + wav + "'"), "22050\n");
     EXPECT_EQ(Capture("soxi -c '" + wav + "'"), "1\n");
+}
+
+// Raw 16-bit samples of a file, as sox decodes it.
+std::vector<int16_t> Samples(const std::string& path) {
+    std::string raw = path + ".raw";
+    if (!Shell("sox '" + path + "' -t raw -e signed -b 16 '" + raw + "'")) return {};
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<int16_t> out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    return out;
+}
+
+// A list of our own decoder's items, a CD track and the toolbox's, captured with
+// TUNARA_AUDIO=file: and the software volume at one half: each item lands
+// after the one before (none overwrites another) and each is scaled by the
+// same gain.
+TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
+    auto wav = Make("mix-a.wav", "sox -n -r 44100 -c 2 -b 16 OUT synth 0.4 sine 440 vol 0.6");
+    auto flac = Make("mix-b.flac", "sox -n -r 44100 -c 2 -b 16 OUT synth 0.7 sine 660 vol 0.6");
+    REQUIRE_FIXTURE(wav);
+    REQUIRE_FIXTURE(flac);
+    std::string out = (*dir_ / "mixed.wav").string();
+    setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
+    audio::SetSoftwareVolume(0.5f);
+    CdDisc disc(tunara::testing::WriteCdImage(*dir_, "mix-cd", {{40, true, 550.0}}));
+    ASSERT_EQ(disc.ReadToc(), 0u);
+    for (const auto& path : {wav, flac, std::string("cd"), wav, flac}) {
+        std::unique_ptr<MediaSource> own = path == "cd" ? nullptr : CreateSourceFor(path);
+        MediaSource* s = path == "cd" ? disc.ItemAt(0) : own.get();
+        ASSERT_TRUE(s) << path;
+        if (own) {
+            s->SetLocation(path);
+            ASSERT_EQ(s->LoadInfo(), 1) << path;
+        }
+        ASSERT_EQ(s->Open(), 1) << path;
+        s->Play();
+        const auto until = Clock::now() + 10s;
+        while (s->IsPlaying() && Clock::now() < until) {
+            s->Tick();
+            std::this_thread::sleep_for(5ms);
+        }
+        s->Close();
+    }
+    audio::SetSoftwareVolume(1.0f);
+    EXPECT_FALSE(fs::exists((*dir_ / "mixed-2.wav")));
+
+    std::vector<int16_t> a = Samples(wav), b = Samples(flac), expected;
+    std::vector<uint8_t> cdBytes = tunara::testing::TonePcm(40, 550.0);
+    std::vector<int16_t> cd(cdBytes.size() / 2);
+    std::memcpy(cd.data(), cdBytes.data(), cdBytes.size());
+    for (const auto* part : {&a, &b, &cd, &a, &b})
+        for (int16_t v : *part) expected.push_back(static_cast<int16_t>(v * 0.5f));
+    std::vector<int16_t> heard = Samples(out);
+    ASSERT_EQ(heard.size(), expected.size());
+    size_t worstAt = 0;
+    int worst = 0;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        if (std::abs(heard[i] - expected[i]) > worst) {
+            worst = std::abs(heard[i] - expected[i]);
+            worstAt = i;
+        }
+    }
+    EXPECT_LE(worst, 1) << "at sample " << worstAt << " of " << heard.size();
 }
 
 // Damaged and non-media files fail to open with the path and why, quickly.

@@ -221,7 +221,8 @@ TEST_F(SourceOverFake, DamagedFile_ReportsUnknownFormat) {
     EXPECT_EQ(rec->errors[0].Formatted(), "/m/broken.mov is in a format the player cannot decode.");
 }
 
-// Open makes the movie, then its controller, in the order the toolbox expects.
+// Open makes the movie, then its controller, in the order the toolbox
+// expects; the volume is set before the controller starts the movie.
 TEST_F(SourceOverFake, Open_CallOrder) {
     src_.SetLocation("/m/a.aif");
     ASSERT_EQ(src_.Open(), 1);
@@ -229,12 +230,12 @@ TEST_F(SourceOverFake, Open_CallOrder) {
                                   sel::kOpenMovieFile,
                                   sel::kMovieFromFile,
                                   sel::kCloseMovieFile,
+                                  sel::kSetMovieVolume,
                                   sel::kMovieBox,
                                   sel::kNewController,
                                   0x10000000u | comp::kSetActionFilter,
                                   0x10000000u | comp::kControllerAction,
-                                  sel::kPlayHints,
-                                  sel::kSetMovieVolume};
+                                  sel::kPlayHints};
     std::vector<uint32_t> got;
     for (uint32_t c : Calls())
         if (std::find(want.begin(), want.end(), c) != want.end()) got.push_back(c);

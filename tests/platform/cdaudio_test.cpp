@@ -1,19 +1,18 @@
 // The CD audio device over disc images: table of contents, time formats,
-// sharing of an open device, digital playback and a disc that disappears.
+// sharing of an open device, reading audio sectors and a disc that disappears.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
-#include "platform/audio/AudioDevice.h"
-#include "platform/audio/NullDevice.h"
 #include "platform/cdaudio/CdAudio.h"
-#include "platform/cdaudio/Player.h"
 #include "platform/cdaudio/Toc.h"
 #include "support/CdImage.h"
 #include "support/LibcdioLeaks.h"
@@ -26,23 +25,6 @@ using testing::TempDir;
 using testing::TonePcm;
 using testing::WriteCdImage;
 
-template <typename Pred>
-bool WaitFor(Pred pred) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-std::vector<uint8_t> ReadWavData(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> all((std::istreambuf_iterator<char>(in)), {});
-    return all.size() > 44 ? std::vector<uint8_t>(all.begin() + 44, all.end())
-                           : std::vector<uint8_t>{};
-}
-
 // Opens an element for one test and closes it at the end.
 struct OpenDevice {
     explicit OpenDevice(const std::string& element) { result = Open(element, id); }
@@ -51,13 +33,6 @@ struct OpenDevice {
     }
     Result result;
     DeviceId id = 0;
-};
-
-struct DeviceFactoryScope {
-    explicit DeviceFactoryScope(std::function<std::unique_ptr<audio::AudioDevice>()> f) {
-        audio::SetDeviceFactory(std::move(f));
-    }
-    ~DeviceFactoryScope() { audio::SetDeviceFactory({}); }
 };
 
 // Starts, lengths and types come from the cue sheet; the lead-in counts in
@@ -90,8 +65,6 @@ TEST(CdAudio, TableOfContents_OfImage) {
     EXPECT_EQ(v, (150u + 375u) * 1000 / 75);
     ASSERT_EQ(StatusTrackLength(dev.id, 2, v), kOk);
     EXPECT_EQ(v, 3000u);
-    ASSERT_EQ(StatusPosition(dev.id, v), kOk);
-    EXPECT_EQ(v, 2000u);  // a fresh disc sits at the start of track 1
 }
 
 // The identity depends on the table of contents only: the same layout under
@@ -163,149 +136,39 @@ TEST(CdAudio, Elements_MissingImageIsEmptyDrive) {
     EXPECT_LE(ResultText(kErrBadToc).size(), 128u);
 }
 
-// The digital path: what the audio device receives is the track's sectors,
-// byte for byte, and the position ends at the end of the range.
-TEST(CdAudio, PlayTrack_ReachesFileDeviceByteForByte) {
+// Sectors read as they are in the image; outside the disc nothing is read
+// and what comes back is silence, never what the buffer held before.
+TEST(CdAudio, ReadAudioSectors_ByteForByteAndSilenceOutside) {
     TempDir dir;
     std::string cue = WriteCdImage(dir.Path(), "disc", StandardTracks());
-    std::string wav = (dir.Path() / "out.wav").string();
-    DeviceFactoryScope factory([wav] { return audio::CreateDevice("file:" + wav); });
-    {
-        OpenDevice dev(cue);
-        SetTimeFormat(dev.id, TimeFormat::Msf);
-        ASSERT_EQ(Play(dev.id, MakeMsf(0, 4, 0), MakeMsf(0, 7, 0)), kOk);
-        Mode mode = Mode::Playing;
-        ASSERT_TRUE(
-            WaitFor([&] { return StatusMode(dev.id, mode) == kOk && mode != Mode::Playing; }));
-        EXPECT_EQ(mode, Mode::Stopped);
-        uint32_t v = 0;
-        StatusPosition(dev.id, v);
-        EXPECT_EQ(v, MakeMsf(0, 7, 0));
-    }
-    std::vector<uint8_t> heard = ReadWavData(wav);
-    std::vector<uint8_t> expected = TonePcm(225, 660.0);
-    ASSERT_EQ(heard.size(), expected.size());
-    EXPECT_TRUE(heard == expected);
+    OpenDevice dev(cue);
+    int32_t start = 0, count = 0;
+    ASSERT_EQ(StatusTrackSectors(dev.id, 2, start, count), kOk);
+    EXPECT_EQ(start, 150);
+    EXPECT_EQ(count, 225);
+    std::vector<uint8_t> got(size_t(count) * kBytesPerCdFrame, 0xAA);
+    ASSERT_EQ(ReadAudioSectors(dev.id, start, count, got.data()), kOk);
+    EXPECT_TRUE(got == TonePcm(225, 660.0));
+
+    std::vector<uint8_t> stale(3 * kBytesPerCdFrame, 0xAA);
+    EXPECT_EQ(ReadAudioSectors(dev.id, 787, 3, stale.data()), kErrOutOfRange);
+    EXPECT_TRUE(std::all_of(stale.begin(), stale.end(), [](uint8_t b) { return b == 0; }));
 }
 
-class StepDevice : public ::testing::Test {
-protected:
-    StepDevice()
-        : factory_([this] {
-              auto d = std::make_unique<audio::NullDevice>(audio::NullDevice::Pace::Step);
-              device_ = d.get();
-              return d;
-          }) {}
-    // Lets the device play `cdFrames` once that much is queued.
-    void Consume(uint32_t cdFrames) {
-        uint64_t want = uint64_t{cdFrames} * kPcmFramesPerCdFrame;
-        ASSERT_TRUE(WaitFor([&] { return device_ && device_->QueuedFrames() >= want; }));
-        ASSERT_EQ(device_->Consume(want), want);
-    }
-    TempDir dir_;
-    audio::NullDevice* device_ = nullptr;
-    DeviceFactoryScope factory_;
-};
-
-// Stop keeps the place; Play goes on from it.
-TEST_F(StepDevice, PlayStopPlay_Resumes) {
-    std::string cue = WriteCdImage(dir_.Path(), "disc", StandardTracks());
+// Removing the image makes the drive empty: a read says so and gives silence.
+TEST(CdAudio, ReadAudioSectors_ImageRemoved_NotReady) {
+    TempDir dir;
+    std::string cue = WriteCdImage(dir.Path(), "disc", StandardTracks());
     OpenDevice dev(cue);
-    SetTimeFormat(dev.id, TimeFormat::Msf);
-    ASSERT_EQ(Play(dev.id, std::nullopt, MakeMsf(0, 4, 0)), kOk);
-    Consume(30);
-    uint32_t v = 0;
-    StatusPosition(dev.id, v);
-    EXPECT_EQ(v, MakeMsf(0, 2, 30));
-    ASSERT_EQ(Stop(dev.id), kOk);
-    StatusPosition(dev.id, v);
-    EXPECT_EQ(v, MakeMsf(0, 2, 30));
-    Mode mode;
-    StatusMode(dev.id, mode);
-    EXPECT_EQ(mode, Mode::Stopped);
-    ASSERT_EQ(Play(dev.id, std::nullopt, MakeMsf(0, 4, 0)), kOk);
-    Consume(10);
-    StatusPosition(dev.id, v);
-    EXPECT_EQ(v, MakeMsf(0, 2, 40));
-    StatusMode(dev.id, mode);
-    EXPECT_EQ(mode, Mode::Playing);
-}
-
-// A seek in milliseconds lands within one sector of the target, and ranges
-// outside the disc are refused.
-TEST_F(StepDevice, Seek_LandsWithinOneSector) {
-    std::string cue = WriteCdImage(dir_.Path(), "disc", StandardTracks());
-    OpenDevice dev(cue);
-    SetTimeFormat(dev.id, TimeFormat::Milliseconds);
-    for (uint32_t target : {2000u, 2001u, 3337u, 5999u, 12506u}) {
-        ASSERT_EQ(Seek(dev.id, target), kOk);
-        uint32_t v = 0;
-        StatusPosition(dev.id, v);
-        EXPECT_LE(v > target ? v - target : target - v, 1000u / 75) << target;
-    }
-    EXPECT_EQ(Seek(dev.id, 1000), kErrOutOfRange);  // inside the lead-in
-    EXPECT_EQ(Play(dev.id, 3000u, 2500u), kErrOutOfRange);
-    EXPECT_EQ(Play(dev.id, 3000u, 60000u), kErrOutOfRange);
-}
-
-// Removing the image while it plays stops playback; the drive is then empty.
-TEST_F(StepDevice, ImageRemovedWhilePlaying_Stops) {
-    std::string cue = WriteCdImage(dir_.Path(), "disc", StandardTracks());
-    OpenDevice dev(cue);
-    ASSERT_EQ(Play(dev.id, std::nullopt, std::nullopt), kOk);
-    Consume(20);
+    std::vector<uint8_t> got(2 * kBytesPerCdFrame, 0xAA);
+    ASSERT_EQ(ReadAudioSectors(dev.id, 10, 2, got.data()), kOk);
     std::filesystem::remove(cue);
-    std::filesystem::remove(dir_.Path() / "disc.bin");
-    device_->Consume(10 * kPcmFramesPerCdFrame);  // frees a buffer, so the reader looks again
-    Mode mode = Mode::Playing;
-    ASSERT_TRUE(WaitFor([&] { return StatusMode(dev.id, mode) == kOk && mode != Mode::Playing; }));
-    EXPECT_EQ(mode, Mode::NotReady);
+    std::filesystem::remove(dir.Path() / "disc.bin");
+    EXPECT_EQ(ReadAudioSectors(dev.id, 10, 2, got.data()), kErrNotReady);
+    EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 0; }));
     bool present = true;
     StatusMediaPresent(dev.id, present);
     EXPECT_FALSE(present);
-    EXPECT_EQ(Play(dev.id, std::nullopt, std::nullopt), kErrNotReady);
-}
-
-// A range that cannot be read plays as silence of the same length and
-// playback goes on to the end.
-TEST(CdPlayer, ReadError_PlaysSilenceAndGoesOn) {
-    TempDir dir;
-    std::string wav = (dir.Path() / "out.wav").string();
-    DeviceFactoryScope factory([wav] { return audio::CreateDevice("file:" + wav); });
-    std::vector<uint8_t> disc = TonePcm(100, 440.0);
-    {
-        Player player(
-            [&](int32_t lsn, int count, uint8_t* out) {
-                if (lsn < 40 && lsn + count > 30) return false;  // a scratch at 30..39
-                std::memcpy(out, disc.data() + size_t(lsn) * 2352, size_t(count) * 2352);
-                return true;
-            },
-            {});
-        ASSERT_TRUE(player.Play(150, 250));
-        ASSERT_TRUE(WaitFor([&] { return !player.Playing(); }));
-        EXPECT_EQ(player.Position(), 250u);
-    }
-    std::vector<uint8_t> heard = ReadWavData(wav);
-    ASSERT_EQ(heard.size(), disc.size());
-    std::fill(disc.begin() + 30 * 2352, disc.begin() + 40 * 2352, 0);
-    EXPECT_TRUE(heard == disc);
-}
-
-// The CD line's volume scales each channel on its own and leaves full
-// volume untouched.
-TEST(CdPlayer, ScaleStereo16_PerChannel) {
-    std::vector<uint8_t> pcm = TonePcm(1, 440.0);
-    std::vector<uint8_t> same = pcm;
-    ScaleStereo16(same.data(), same.size(), 1.0f, 1.0f);
-    EXPECT_TRUE(same == pcm);
-    ScaleStereo16(same.data(), same.size(), 0.5f, 0.0f);
-    for (size_t i = 0; i < pcm.size(); i += 4) {
-        auto at = [](const std::vector<uint8_t>& v, size_t k) {
-            return static_cast<int16_t>(static_cast<uint16_t>(v[k] | (v[k + 1] << 8)));
-        };
-        EXPECT_EQ(at(same, i), static_cast<int16_t>(at(pcm, i) * 0.5f));
-        EXPECT_EQ(at(same, i + 2), 0);
-    }
 }
 
 // The checks on libcdio's answer refuse layouts nobody can play.

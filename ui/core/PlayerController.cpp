@@ -1,5 +1,7 @@
 #include "ui/core/PlayerController.h"
 
+#include <cmath>
+
 #include "engine/WaveOutEngine.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
@@ -234,7 +236,10 @@ void PlayerController::OnMixerChange() {
 void PlayerController::ShowVolumeFromMixer() {
     if (!volume_) return;
     float v = volume_->GetVolume();
-    display_.SetVolumeSlider(kVolumeMax - static_cast<int>(v * (kVolumeMax - kVolumeMin)));
+    // Rounded: the mixer keeps a truncated value, and truncating again would
+    // lose a step on every key press.
+    display_.SetVolumeSlider(kVolumeMax -
+                             static_cast<int>(std::lround(v * (kVolumeMax - kVolumeMin))));
 }
 
 void PlayerController::Refresh() {
@@ -505,6 +510,12 @@ void PlayerController::OnMediaArrived(uint32_t driveMask) {
 void PlayerController::OnMediaRemoved(uint32_t driveMask) {
     if (!(driveMask & CurrentCdMask())) return;
     if (IsActive(currentCd_)) {
+        // Playing stops with the disc: say why, unless the look that found
+        // it gone has just told of a failure.
+        for (size_t i = 0; i < cdDrives_.size(); ++i)
+            if (cdDrives_[i].get() == currentCd_ && state_ != Stopped && currentCd_->Count() > 0 &&
+                !cdErrorShown_[i])
+                ReportError(UserMessage{0, cdaudio::ResultText(cdaudio::kErrNotReady), {}});
         playlist_.SetCurrent(0);
         MakeActive(&playlist_);
         Refresh();

@@ -4,11 +4,14 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/CaptureHook.h"
 #include "platform/audio/OutputChoice.h"
 #include "platform/io/WavHeader.h"
 
@@ -306,15 +309,28 @@ void Player::WriteWav(GstSample* sample) {
     if (!wav_) {
         GstAudioInfo info;
         if (!gst_audio_info_from_caps(&info, gst_sample_get_caps(sample))) return;
-        wav_ = std::fopen(wavPath_.c_str(), "wb");
-        if (!wav_) return;
         wavFormat_.sampleRate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
         wavFormat_.channels = static_cast<uint16_t>(GST_AUDIO_INFO_CHANNELS(&info));
         wavFormat_.bitsPerSample = 16;
         wavDataBytes_ = 0;
-        uint8_t header[tunara::io::kWavHeaderBytes];
-        tunara::io::MakeWavHeader(wavFormat_, 0, header);
-        std::fwrite(header, 1, sizeof header, wav_);
+        // In the program the capture goes on after what its own output and
+        // earlier items wrote; alone, the module starts the file afresh.
+        auto open = reinterpret_cast<TunaraCaptureOpenFn>(dlsym(RTLD_DEFAULT, TUNARA_CAPTURE_OPEN));
+        if (open) {
+            uint64_t have = 0;
+            wav_ = open(wavPath_.c_str(), wavFormat_.channels, wavFormat_.sampleRate,
+                        wavFormat_.bitsPerSample, &have);
+            wavDataBytes_ = static_cast<uint32_t>(
+                std::min<uint64_t>(have, tunara::io::WavDataLimit(wavFormat_.BlockAlign())));
+        } else {
+            wav_ = std::fopen(wavPath_.c_str(), "wb");
+            if (wav_) {
+                uint8_t header[tunara::io::kWavHeaderBytes];
+                tunara::io::MakeWavHeader(wavFormat_, 0, header);
+                std::fwrite(header, 1, sizeof header, wav_);
+            }
+        }
+        if (!wav_) return;
     }
     GstMapInfo map;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
@@ -333,8 +349,13 @@ void Player::WriteWav(GstSample* sample) {
 }
 
 void Player::FinishWav() {
-    if (wav_) std::fclose(wav_);
+    if (!wav_) return;
+    if (wavDataBytes_ & 1) std::fputc(0, wav_);  // chunks are padded to even sizes
+    std::fclose(wav_);
     wav_ = nullptr;
+    auto closed =
+        reinterpret_cast<TunaraCaptureClosedFn>(dlsym(RTLD_DEFAULT, TUNARA_CAPTURE_CLOSED));
+    if (closed) closed(wavPath_.c_str(), wavDataBytes_);
 }
 
 void Player::HandleMessage(GstMessage* msg) {
