@@ -122,3 +122,17 @@ private:
 };
 
 }  // namespace tunara
+
+namespace tunara {
+
+// What a written file's ID3v2.4 tag holds; empty texts and zero numbers are left out.
+struct Id3v2Fields {
+    std::string title, artist, album, year, genre, encoder;
+    int track = 0, trackTotal = 0;
+};
+
+// A whole ID3v2.4 tag (header, UTF-8 text frames, no unsynchronisation) ready to be placed at the
+// front of a file. Bytes that are not UTF-8 are taken as ISO-8859-1. Empty when nothing is set.
+std::vector<uint8_t> BuildId3v24Tag(const Id3v2Fields& fields);
+
+}  // namespace tunara

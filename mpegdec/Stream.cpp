@@ -10,9 +10,35 @@ uint32_t Be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-// The LAME extension after a Xing/Info block: encoder delay and padding, 12 bits each.
+uint16_t Crc16(const uint8_t* p, size_t n) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            crc = crc & 1 ? uint16_t(crc >> 1 ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+// Encoders other than LAME write the same extension under their own name, so the name is not
+// what tells it is there: a name of printable characters, or the extension's own CRC over the
+// frame up to it.
+bool HasLameExtension(const uint8_t* frame, size_t at, size_t size) {
+    if (at + 36 <= size) {
+        const uint16_t stored = uint16_t(frame[at + 34] << 8 | frame[at + 35]);
+        if (stored != 0 && stored == Crc16(frame, at + 34)) return true;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        const uint8_t c = frame[at + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+// The LAME-style extension after a Xing/Info block: encoder delay and padding, 12 bits each.
 void ReadLameExtension(const uint8_t* frame, size_t at, size_t size, MpegStreamSummary* s) {
-    if (at + 24 > size || std::memcmp(frame + at, "LAME", 4) != 0) return;
+    if (at + 24 > size || !HasLameExtension(frame, at, size)) return;
     const uint8_t* d = frame + at + 21;
     s->encoderDelay = int32_t(d[0]) << 4 | d[1] >> 4;
     s->encoderPadding = int32_t(d[1] & 15) << 8 | d[2];

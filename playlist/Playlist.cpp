@@ -291,6 +291,7 @@ std::string Playlist::Serialize() const {
 bool Playlist::Save() {
     if (!modified_) return true;
     if (path_.empty()) return false;
+    io::RemoveStaleTemporaries(path_);
     // The list keeps its mode, and a list reached through a link stays a link.
     if (!io::WriteFileAtomically(path_, Serialize())) return false;
     modified_ = false;

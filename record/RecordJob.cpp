@@ -50,27 +50,15 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
     };
     WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
                           TagsOf(Track())};
-    std::unique_ptr<RecordWorker> worker;
-    if (config_.makeWorker)
-        worker = config_.makeWorker(request, std::move(post));
-    else if (config_.encoder == RecordEncoder::Kvmc)
-        worker = MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post));
-    else
-        worker = MakeMp3Worker(request.outputPath, request.bitRate,
-                               config_.encoder == RecordEncoder::FastMp3, std::move(post));
-    if (worker) worker->SetTags(request.tags);
-    return worker;
+    if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
+    if (config_.encoder == RecordEncoder::Kvmc)
+        return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
+    return MakeMp3Worker(request.outputPath, request.bitRate,
+                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags);
 }
 
-RecordTags TagsOf(const RecordTrack& t) {
-    RecordTags tags;
-    tags.title = t.title;
-    tags.artist = t.artist;
-    tags.album = t.album;
-    tags.year = t.year;
-    tags.track = t.number;
-    tags.trackTotal = t.trackTotal;
-    tags.genre = t.genre;
+EncodeTags TagsOf(const RecordTrack& t) {
+    EncodeTags tags{t.title, t.artist, t.album, t.year, t.genre, t.number, t.trackTotal};
     if (tags.genre.empty()) {
         // A CDDB category such as "rock" is a genre; "misc" or "Unknown" is not.
         Id3Tag probe;

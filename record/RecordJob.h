@@ -41,8 +41,8 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
-    int trackTotal = 0;  // tracks on the disc; 0 when not known
-    std::string year;    // empty when not known
+    std::string year;    // empty: not known
+    int trackTotal = 0;  // tracks on the disc; 0: not known
     std::string genre;   // empty: the category when it names a genre
 };
 
@@ -53,10 +53,10 @@ struct WorkerRequest {
     RecordEncoder encoder;
     std::string outputPath;  // where the worker writes
     int bitRate;             // bit/s
-    RecordTags tags;         // of the track; the default workers get them too
+    EncodeTags tags;         // what the written file is tagged with
 };
 // The tags a track's file gets.
-RecordTags TagsOf(const RecordTrack& track);
+EncodeTags TagsOf(const RecordTrack& track);
 
 using WorkerFactory =
     std::function<std::unique_ptr<RecordWorker>(const WorkerRequest&, RecordWorker::PostFn)>;

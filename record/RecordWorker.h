@@ -13,24 +13,14 @@
 #include <string>
 #include <thread>
 
+#include "record/FileEncoders.h"
+
 namespace tunara {
 
 // Messages from a worker to the recording job.
 inline constexpr int kRecordProgressMessage = 1035;
 inline constexpr int kRecordFinishedMessage = 1036;
 inline constexpr int kRecordFailedMessage = 1037;
-
-// What a recorded file is tagged with; empty texts and zero numbers are
-// unknown and left out of the tag.
-struct RecordTags {
-    std::string title;
-    std::string artist;
-    std::string album;
-    std::string year;
-    std::string genre;
-    int track = 0;       // 1-based number on the disc
-    int trackTotal = 0;  // tracks on the disc
-};
 
 class RecordWorker {
 public:
@@ -42,10 +32,6 @@ public:
     virtual ~RecordWorker();
     RecordWorker(const RecordWorker&) = delete;
     RecordWorker& operator=(const RecordWorker&) = delete;
-
-    // The tags of the file; set before Start.
-    void SetTags(RecordTags tags) { tags_ = std::move(tags); }
-    const RecordTags& Tags() const { return tags_; }
 
     // Starts the thread (below normal priority) on the temporary WAV.
     void Start(const std::string& wavPath);
@@ -74,7 +60,6 @@ protected:
     std::string wavPath_;
     const std::string outputPath_;
     const int bitRate_;  // bit/s
-    RecordTags tags_;
     std::string failure_;
 
 private:
@@ -87,11 +72,11 @@ private:
     std::atomic<bool> progressQueued_{false};
 };
 
-// The MP3 worker; `fast` chooses the fast encoder.
+// The MP3 worker; `fast` chooses the fast encoder. `tags` go into the file's ID3v2 tag.
 std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate, bool fast,
-                                            RecordWorker::PostFn post);
-// The KVMC worker, writing a QuickTime movie.
+                                            RecordWorker::PostFn post, EncodeTags tags = {});
+// The KVMC worker, writing a QuickTime movie with `tags` as its user data.
 std::unique_ptr<RecordWorker> MakeKvmcWorker(std::string outputPath, int bitRate,
-                                             RecordWorker::PostFn post);
+                                             RecordWorker::PostFn post, EncodeTags tags = {});
 
 }  // namespace tunara

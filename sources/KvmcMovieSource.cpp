@@ -77,6 +77,12 @@ int KvmcMovieSource::LoadInfo() {
     channels_ = info_.channels;
     bitsPerSample_ = 16;
     durationMs_ = int32_t(std::min<int64_t>(frames_ * 1000 / info_.sampleRate, INT32_MAX));
+    // A movie's own texts win over the file name.
+    const movie::MovieTexts& texts = reader.Texts();
+    if (!texts.title.empty()) title_ = texts.title;
+    artist_ = texts.artist;
+    album_ = texts.album;
+    category_ = texts.genre;
     return 1;
 }
 

@@ -169,6 +169,13 @@ bool Mp3Source::QuickScan(int fd) {
     const bool summarised = mpegStreamReadSummary(probe.data() + at, size_t(got - at), &summary);
     const int64_t firstAudio = audioBegin_ + at + (summarised ? mpegHeaderFrameBytes(w) : 0);
     TakeEncoderGap(summary);
+    // At low bit rates the summary frame takes a higher rate than the audio to hold its block.
+    if (summarised && !summary.variable) {
+        const int64_t next = at + mpegHeaderFrameBytes(w);
+        if (next + 4 <= got && mpegStreamFrameBytesAt(probe.data() + next, w) > 0)
+            bitRate_ =
+                mpegHeaderBitrate(mpegHeaderFromStream(mpeg::StreamBits(probe.data() + next), 0));
+    }
     const int64_t bytes = std::max<int64_t>(audioEnd_ - firstAudio, 0);
     int64_t frames = bytes / std::max(mpegHeaderFrameBytes(w), 1);
     bool cut = false;

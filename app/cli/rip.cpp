@@ -35,10 +35,10 @@ constexpr char kUsage[] =
 
 volatile sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     g_interrupted = 1;
     // A second Ctrl+C ends the program the usual way.
-    std::signal(SIGINT, SIG_DFL);
+    std::signal(signal, SIG_DFL);
 }
 
 // "1,3-5" -> {1, 3, 4, 5}; false for anything else.
@@ -253,7 +253,11 @@ int Rip(const std::vector<std::string>& args) {
     view.job = &job;
 
     g_interrupted = 0;
+    // SIGTERM and SIGHUP (a closed terminal) cancel like Ctrl+C, so that no temporary WAV or
+    // partial file stays behind.
     auto previous = std::signal(SIGINT, OnInterrupt);
+    auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+    auto previousHup = std::signal(SIGHUP, OnInterrupt);
     job.Start();
     bool cancelled = false;
     while (job.State() == RecordState::Reading || job.State() == RecordState::Encoding) {
@@ -264,6 +268,8 @@ int Rip(const std::vector<std::string>& args) {
         if (UiQueue().Deliver() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::signal(SIGINT, previous);
+    std::signal(SIGTERM, previousTerm);
+    std::signal(SIGHUP, previousHup);
     view.EndLines();
     bool finished = job.State() == RecordState::Finished;
     if (job.State() == RecordState::Waiting)

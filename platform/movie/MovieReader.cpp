@@ -130,6 +130,43 @@ bool MovieReader::ReadSample(size_t i, std::vector<uint8_t>& out) {
     return ReadAt(offsets_[i], out.data(), out.size());
 }
 
+namespace {
+
+// QuickTime user-data texts: each item a 16-bit length, a 16-bit language and the text. Damaged
+// items are skipped; the movie still plays.
+void ReadTexts(Span udta, MovieTexts& out) {
+    const std::pair<const char*, std::string*> items[] = {{"\xA9nam", &out.title},
+                                                          {"\xA9"
+                                                           "ART",
+                                                           &out.artist},
+                                                          {"\xA9"
+                                                           "alb",
+                                                           &out.album},
+                                                          {"\xA9"
+                                                           "day",
+                                                           &out.year},
+                                                          {"\xA9"
+                                                           "gen",
+                                                           &out.genre},
+                                                          {"\xA9"
+                                                           "swr",
+                                                           &out.encoder}};
+    for (const auto& [type, text] : items) {
+        Span item;
+        if (!Child(udta, Be32(reinterpret_cast<const uint8_t*>(type)), item) || item.n < 4)
+            continue;
+        const size_t length = size_t(item.p[0]) << 8 | item.p[1];
+        if (4 + length <= item.n) text->assign(reinterpret_cast<const char*>(item.p + 4), length);
+    }
+    Span trkn;
+    if (Child(udta, Type("trkn"), trkn) && trkn.n >= 10) {
+        out.track = trkn.p[6] << 8 | trkn.p[7];
+        out.trackTotal = trkn.p[8] << 8 | trkn.p[9];
+    }
+}
+
+}  // namespace
+
 MovieReadStatus MovieReader::Parse() {
     sound_ = SoundTrackInfo{};
     offsets_.clear();
@@ -164,6 +201,9 @@ MovieReadStatus MovieReader::Parse() {
     uint32_t movieScale = 0;
     Span mvhd;
     if (Child(root, Type("mvhd"), mvhd) && mvhd.n >= 20) movieScale = Be32(mvhd.p + 12);
+    texts_ = MovieTexts{};
+    Span udta;
+    if (Child(root, Type("udta"), udta)) ReadTexts(udta, texts_);
 
     // The first track whose media handler is "soun".
     size_t skip = 0;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/movie/MovieTexts.h"
+
 namespace tunara::movie {
 
 enum class MovieReadStatus {
@@ -50,6 +52,8 @@ public:
     MovieReadStatus OpenMemory(std::vector<uint8_t> bytes);
 
     const SoundTrackInfo& Sound() const { return sound_; }
+    // The movie's user-data texts; empty when it has none.
+    const MovieTexts& Texts() const { return texts_; }
     size_t SampleCount() const { return offsets_.size(); }
     uint32_t SampleSize(size_t i) const { return sizes_[i]; }
     uint64_t SampleOffset(size_t i) const { return offsets_[i]; }
@@ -68,6 +72,7 @@ private:
     bool inMemory_ = false;
     uint64_t fileSize_ = 0;
     SoundTrackInfo sound_;
+    MovieTexts texts_;
     std::vector<uint64_t> offsets_;
     std::vector<uint32_t> sizes_;
     std::vector<int64_t> times_;

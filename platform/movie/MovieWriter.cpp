@@ -119,6 +119,8 @@ struct MovieWriter::State {
     MovieStatus failure = MovieStatus::kOk;
     bool created = false, trackAdded = false, mediaAdded = false, described = false;
     bool editing = false, inserted = false, resourceAdded = false, closed = false;
+    std::vector<std::pair<std::string, std::string>> texts;  // user-data type, UTF-8 text
+    int track = 0, trackTotal = 0;
     int32_t width = 0, height = 0, volume = 256;
     uint32_t mediaType = 0;
     int32_t timeScale = 0;
@@ -273,8 +275,38 @@ MovieStatus MovieWriter::InsertMediaIntoTrack(int64_t trackStart, int64_t mediaT
 
 namespace {
 
+// The movie keeps its media's time scale: in the customary 1/600 s the track's length would be
+// rounded by up to half a unit, letting the codec's tail play or cutting the last samples.
+uint32_t MovieTimeScale(int32_t mediaScale) {
+    return mediaScale > 0 ? uint32_t(mediaScale) : kMovieTimeScale;
+}
+
 uint64_t ToMovieTime(int64_t t, int32_t scale) {
-    return uint64_t((t * int64_t(kMovieTimeScale) + scale / 2) / scale);
+    const int64_t movieScale = MovieTimeScale(scale);
+    return uint64_t((t * movieScale + scale / 2) / scale);
+}
+
+// The movie's user data: QuickTime text items (length, language, text) and the track number.
+std::vector<uint8_t> UserData(const std::vector<std::pair<std::string, std::string>>& texts,
+                              int track, int trackTotal) {
+    std::vector<uint8_t> out;
+    if (texts.empty() && track <= 0) return out;
+    Atom udta(out, "udta");
+    for (const auto& [type, text] : texts) {
+        Atom a(out, type.c_str());
+        a.U16(uint16_t(text.size()));
+        a.U16(0x55C4);  // language "und": the text is UTF-8
+        out.insert(out.end(), text.begin(), text.end());
+    }
+    if (track > 0) {
+        Atom a(out, "trkn");
+        a.U16(6);
+        a.U16(0);
+        a.U16(0);
+        a.U16(uint16_t(track));
+        a.U16(uint16_t(trackTotal));
+    }
+    return out;
 }
 
 }  // namespace
@@ -323,7 +355,7 @@ MovieStatus MovieWriter::AddMovieResource() {
             a.U32(0);
             a.U32(0);
             a.U32(0);
-            a.U32(kMovieTimeScale);
+            a.U32(MovieTimeScale(s.timeScale));
             a.U32(uint32_t(movieDuration));
             a.U32(0x10000);  // rate
             a.U16(0x100);    // volume
@@ -471,8 +503,41 @@ MovieStatus MovieWriter::AddMovieResource() {
             }
         }
     }
+    // The user data follows the track inside moov.
+    const std::vector<uint8_t> udta = UserData(s.texts, s.track, s.trackTotal);
+    moov.insert(moov.end(), udta.begin(), udta.end());
+    const auto moovSize = uint32_t(moov.size());
+    for (int i = 0; i < 4; ++i) moov[size_t(i)] = uint8_t(moovSize >> (24 - 8 * i));
     if (!WriteAll(s.fd, moov.data(), moov.size(), s.end)) return s.Fail(MovieStatus::kWriteFailed);
     s.resourceAdded = true;
+    return MovieStatus::kOk;
+}
+
+MovieStatus MovieWriter::SetTexts(const MovieTexts& texts) {
+    State& s = *state_;
+    if (s.failure != MovieStatus::kOk) return s.failure;
+    if (s.resourceAdded) return MovieStatus::kBadCall;
+    s.texts.clear();
+    const std::pair<const char*, const std::string*> items[] = {{"\xA9nam", &texts.title},
+                                                                {"\xA9"
+                                                                 "ART",
+                                                                 &texts.artist},
+                                                                {"\xA9"
+                                                                 "alb",
+                                                                 &texts.album},
+                                                                {"\xA9"
+                                                                 "day",
+                                                                 &texts.year},
+                                                                {"\xA9"
+                                                                 "gen",
+                                                                 &texts.genre},
+                                                                {"\xA9"
+                                                                 "swr",
+                                                                 &texts.encoder}};
+    for (const auto& [type, text] : items)
+        if (!text->empty()) s.texts.emplace_back(type, text->substr(0, 0xFFFF));
+    s.track = texts.track > 0 && texts.track <= 0xFFFF ? texts.track : 0;
+    s.trackTotal = texts.trackTotal > 0 && texts.trackTotal <= 0xFFFF ? texts.trackTotal : 0;
     return MovieStatus::kOk;
 }
 

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/movie/MovieTexts.h"
+
 namespace tunara::movie {
 
 enum class MovieStatus {
@@ -87,6 +89,8 @@ public:
     // `rate` is 16.16 fixed point (0x10000 = normal speed).
     MovieStatus InsertMediaIntoTrack(int64_t trackStart, int64_t mediaTime, int64_t duration,
                                      int32_t rate);
+    // Texts kept as the movie's user data (udta); call before AddMovieResource.
+    MovieStatus SetTexts(const MovieTexts& texts);
     MovieStatus AddMovieResource();  // writes moov after the samples
     MovieStatus Close();             // syncs and renames into place
     void Discard();                  // removes the temporary file; nothing stays

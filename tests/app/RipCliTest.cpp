@@ -247,44 +247,48 @@ TEST_F(RipCliTest, BadArguments_Refused) {
     EXPECT_FALSE(fs::exists(out));
 }
 
-// Ctrl+C cancels like the Cancel button: no partial file, no WAV left.
+// Ctrl+C, SIGTERM and SIGHUP cancel like the Cancel button: no partial file, no WAV left.
 TEST_F(RipCliTest, Interrupt_CancelsAndLeavesNothing) {
     image = test::MakeCdImage(dir.path / "long", {75 * 120});
-    int pipeFd[2];
-    ASSERT_EQ(::pipe(pipeFd), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeFd[1], 1);
-        ::dup2(pipeFd[1], 2);
-        ::close(pipeFd[0]);
-        ::setenv("XDG_CONFIG_HOME", (dir.path / "config").c_str(), 1);
-        ::setenv("TMPDIR", temp.c_str(), 1);
-        ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
-        ::execl(kCli.c_str(), kCli.c_str(), "rip", "--encoder", "hq", "--to", out.c_str(), nullptr);
-        ::_exit(127);
-    }
-    ::close(pipeFd[1]);
-    std::string text;
-    char buffer[256];
-    bool signalled = false;
-    ssize_t n;
-    while ((n = ::read(pipeFd[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, size_t(n));
-        // Signal once the track is being encoded, half-way through the job.
-        if (!signalled && text.find("Writing") != std::string::npos) {
-            ::kill(pid, SIGINT);
-            signalled = true;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        int pipeFd[2];
+        ASSERT_EQ(::pipe(pipeFd), 0);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(pipeFd[1], 1);
+            ::dup2(pipeFd[1], 2);
+            ::close(pipeFd[0]);
+            ::setenv("XDG_CONFIG_HOME", (dir.path / "config").c_str(), 1);
+            ::setenv("TMPDIR", temp.c_str(), 1);
+            ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
+            ::execl(kCli.c_str(), kCli.c_str(), "rip", "--encoder", "hq", "--to", out.c_str(),
+                    nullptr);
+            ::_exit(127);
         }
+        ::close(pipeFd[1]);
+        std::string text;
+        char buffer[256];
+        bool signalled = false;
+        ssize_t n;
+        while ((n = ::read(pipeFd[0], buffer, sizeof buffer)) > 0) {
+            text.append(buffer, size_t(n));
+            // Signal once the track is being encoded, half-way through the job.
+            if (!signalled && text.find("Writing") != std::string::npos) {
+                ::kill(pid, signal);
+                signalled = true;
+            }
+        }
+        ::close(pipeFd[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(signalled) << text;
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 130) << text;
+        EXPECT_NE(text.find("Cancelled."), std::string::npos);
+        EXPECT_TRUE(fs::is_empty(out)) << text;
+        EXPECT_TRUE(fs::is_empty(temp));
     }
-    ::close(pipeFd[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(signalled) << text;
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << text;
-    EXPECT_NE(text.find("Cancelled."), std::string::npos);
-    EXPECT_TRUE(fs::is_empty(out)) << text;
-    EXPECT_TRUE(fs::is_empty(temp));
 }
 
 }  // namespace

@@ -373,3 +373,29 @@ TEST(Id3v2, ItunesGaplessComment) {
         EXPECT_EQ(tag.smpb(), value);
     }
 }
+
+// The tag we write reads back field for field: text beyond ISO-8859-1, a title longer than any
+// ID3v1 field, and stray ISO-8859-1 bytes turned into UTF-8 rather than left invalid.
+TEST(Id3v2, WrittenV24TagReadsBack) {
+    TempDir dir;
+    std::string longTitle;
+    while (longTitle.size() < 300) longTitle += "Ωmega ";
+    longTitle.resize(300);
+    Id3v2Fields fields{longTitle, "Björk & 東京", "Caf\xE9", "2001", "Rock", "Tunara 0.1", 3, 12};
+    const Bytes tag = BuildId3v24Tag(fields);
+    ASSERT_GT(tag.size(), 10u);
+    EXPECT_EQ(tag[3], 4);
+    Id3Tag t;
+    const Read r = ReadV2(t, dir, Cat({tag, Mp3Header()}));
+    ASSERT_EQ(r.status, kId3Ok);
+    EXPECT_EQ(r.audioStart, int64_t(tag.size()));
+    EXPECT_EQ(t.title(), longTitle);
+    EXPECT_EQ(t.artist(), "Björk & 東京");
+    EXPECT_EQ(t.album(), "Café");
+    EXPECT_EQ(t.year(), "2001");
+    EXPECT_EQ(t.track(), "3/12");
+    EXPECT_EQ(t.genreIndex(), 17);
+    ASSERT_NE(t.frameValue("TSSE"), nullptr);
+    EXPECT_EQ(t.frameValue("TSSE")->text, "Tunara 0.1");
+    EXPECT_TRUE(BuildId3v24Tag(Id3v2Fields{}).empty());
+}

@@ -16,7 +16,8 @@ using namespace tunara::movie;
 
 namespace {
 
-std::vector<uint8_t> WriteMovie(int packets, std::vector<std::vector<uint8_t>>& written) {
+std::vector<uint8_t> WriteMovie(int packets, std::vector<std::vector<uint8_t>>& written,
+                                const MovieTexts& texts = {}) {
     char tmpl[] = "/tmp/tunara-reader-XXXXXX";
     const std::string dir = ::mkdtemp(tmpl);
     const std::string path = dir + "/m.mov";
@@ -38,6 +39,7 @@ std::vector<uint8_t> WriteMovie(int packets, std::vector<std::vector<uint8_t>>& 
     EXPECT_EQ(movie.AddTrack(0, 0, 256), MovieStatus::kOk);
     EXPECT_EQ(movie.AddMedia(FourCc("soun"), 44100), MovieStatus::kOk);
     EXPECT_EQ(movie.SetSoundDescription(d), MovieStatus::kOk);
+    EXPECT_EQ(movie.SetTexts(texts), MovieStatus::kOk);
     EXPECT_EQ(movie.BeginMediaEdits(), MovieStatus::kOk);
     for (int i = 0; i < packets; ++i) {
         std::vector<uint8_t> p(size_t(info.bytesPerPacket), uint8_t(i * 7 + 1));
@@ -70,8 +72,8 @@ TEST(MovieReader, ReadsBackWhatTheWriterStored) {
     EXPECT_EQ(s.sampleRate, 44100u);
     EXPECT_EQ(s.mediaTimeScale, 44100);
     EXPECT_EQ(s.mediaDuration, 9 * 4096);
-    // The edit list is kept in movie time (1/600 s): the length within one such unit.
-    EXPECT_NEAR(double(s.playDuration), 9 * 4096 - 1000, 44100.0 / 600);
+    // The edit list keeps the length to the sample.
+    EXPECT_EQ(s.playDuration, 9 * 4096 - 1000);
     KvmcStreamInfo info{};
     KvmcParams params{};
     EXPECT_EQ(
@@ -85,6 +87,33 @@ TEST(MovieReader, ReadsBackWhatTheWriterStored) {
         EXPECT_EQ(sample, written[i]) << i;
         EXPECT_EQ(r.SampleTime(i), int64_t(i) * 4096);
     }
+}
+
+// The user data's texts come back as written, in UTF-8.
+TEST(MovieReader, ReadsTheUserDataTexts) {
+    std::vector<std::vector<uint8_t>> written;
+    const MovieTexts texts{"Ode to Joy \xE2\x99\xAA",
+                           "Bj\xC3\xB6rk & \xE6\x9D\xB1\xE4\xBA\xAC",
+                           "Album",
+                           "2001",
+                           "Rock",
+                           "Tunara",
+                           3,
+                           12};
+    MovieReader r;
+    ASSERT_EQ(r.OpenMemory(WriteMovie(2, written, texts)), MovieReadStatus::kOk);
+    const MovieTexts& t = r.Texts();
+    EXPECT_EQ(t.title, texts.title);
+    EXPECT_EQ(t.artist, texts.artist);
+    EXPECT_EQ(t.album, texts.album);
+    EXPECT_EQ(t.year, texts.year);
+    EXPECT_EQ(t.genre, texts.genre);
+    EXPECT_EQ(t.track, 3);
+    EXPECT_EQ(t.trackTotal, 12);
+    // Without texts the movie has no user data at all.
+    ASSERT_EQ(r.OpenMemory(WriteMovie(2, written)), MovieReadStatus::kOk);
+    EXPECT_TRUE(r.Texts().title.empty());
+    EXPECT_EQ(r.Texts().track, 0);
 }
 
 TEST(MovieReader, DamagedMoviesGiveAStatus) {

@@ -94,12 +94,18 @@ TEST_F(PlaylistFile, LoadM3u_RelativeAbsoluteAndUris) {
 // they are read as UTF-8 whatever they hold (.m3u8), the layout found and the
 // entries with their titles and lengths.
 TEST(PlaylistText, Spellings) {
+    struct Want {
+        Want(std::string v, std::string t = {}, int32_t l = -1)
+            : value(std::move(v)), title(std::move(t)), lengthSec(l) {}
+        std::string value, title;
+        int32_t lengthSec;
+    };
     struct Row {
         const char* what;
         std::string bytes;
         bool utf8;
         bool m3u;
-        std::vector<PlaylistEntry> entries;
+        std::vector<Want> entries;
     };
     const std::vector<Row> rows = {
         {"BOM, CR LF",

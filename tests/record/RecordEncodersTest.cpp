@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "metadata/Id3Tag.h"
 #include "mp3enc/mp3enctail.h"
 #include "mpegdec/DecodeHelpers.h"
+#include "mpegdec/mpegstream.h"
 #include "record/RecordTestSupport.h"
 #include "ui/core/RecordName.h"
 
@@ -52,18 +54,35 @@ double AlignedSnrDb(const std::vector<int16_t>& original, const std::vector<int1
 }
 
 // SNR (dB) of the original's last 100 ms (interleaved stereo) against the decoded stream at
-// the encoder's delay; -100 when the decoded stream ends before them.
+// offset 0; -100 when the decoded stream ends before them.
 double EndSnrDb(const std::vector<int16_t>& original, const std::vector<int16_t>& decoded) {
     const size_t frames = original.size() / 2, span = 4410;
-    if (frames < span || 2 * (frames + MP3ENC_STREAM_DELAY) > decoded.size()) return -100;
+    if (frames < span || 2 * frames > decoded.size()) return -100;
     double signal = 0, noise = 0;
     for (size_t i = frames - span; i < frames; ++i)
         for (size_t c = 0; c < 2; ++c) {
-            const double s = original[2 * i + c], d = decoded[2 * (i + MP3ENC_STREAM_DELAY) + c];
+            const double s = original[2 * i + c], d = decoded[2 * i + c];
             signal += s * s;
             noise += (s - d) * (s - d);
         }
     return noise > 0 ? 10 * std::log10(signal / noise) : 200;
+}
+
+// Our decoder through the stream tier, as a player plays the file: the Info frame's delay and
+// padding trimmed.
+std::vector<int16_t> DecodeTrimmed(const std::vector<char>& file) {
+    std::vector<uint8_t> bytes(file.begin(), file.end());
+    MpegStreamLayout layout;
+    if (!mpegStreamLayout(bytes.data(), bytes.size(), &layout)) return {};
+    std::vector<uint8_t> audio(bytes.begin() + layout.audioFrame, bytes.end());
+    const auto pcm = mpegtest::DecodeAll(audio).pcm;
+    const MpegStreamTrim trim =
+        mpegStreamTrim(layout.frames, mpegHeaderSamplesPerFrame(layout.first),
+                       layout.summary.encoderDelay, layout.summary.encoderPadding);
+    const size_t channels = size_t(mpegHeaderChannels(layout.first));
+    if (pcm.size() < size_t(trim.skip + trim.keep) * channels) return {};
+    return std::vector<int16_t>(pcm.begin() + trim.skip * int64_t(channels),
+                                pcm.begin() + (trim.skip + trim.keep) * int64_t(channels));
 }
 
 class RecordEncodersTest : public ::testing::Test {
@@ -142,14 +161,18 @@ TEST_F(RecordEncodersTest, FastMp3_TwoTracks_TaggedAndDecodable) {
         EXPECT_EQ(std::string(tag, 3), "TAG");
         EXPECT_EQ(uint8_t(tag[126]), n);
         EXPECT_EQ(uint8_t(tag[127]), genres[k]);
+        Id3Tag v2;
+        int64_t audioStart = 0;
+        ASSERT_EQ(v2.readV2(path, 0, audioStart), 0);
+        EXPECT_EQ(v2.title(), "Song " + std::to_string(n));
+        EXPECT_EQ(v2.artist(), "The Band");
+        EXPECT_EQ(v2.track(), std::to_string(n));
 
-        std::vector<uint8_t> audio(bytes.begin(), bytes.end() - 128);
-        auto ours = mpegtest::DecodeAll(audio);
-        ASSERT_EQ(ours.openStatus, 0);
-        EXPECT_EQ(ours.rate, 44100);
+        const auto ours = DecodeTrimmed(bytes);
         auto original = image.Track(n - 1);
-        EXPECT_GE(ours.pcm.size(), original.size());
-        double snrOurs = AlignedSnrDb(original, ours.pcm);
+        // Gapless: exactly the track's samples, lined up at offset 0.
+        EXPECT_EQ(ours.size(), original.size());
+        double snrOurs = AlignedSnrDb(original, ours);
         EXPECT_GT(snrOurs, 30.0);
 
         std::string raw = RunTool("mpg123 -q -s '" + path + "' 2>/dev/null");
@@ -157,8 +180,9 @@ TEST_F(RecordEncodersTest, FastMp3_TwoTracks_TaggedAndDecodable) {
         std::memcpy(theirs.data(), raw.data(), theirs.size() * 2);
         double snrMpg123 = AlignedSnrDb(original, theirs);
         EXPECT_GT(snrMpg123, 30.0);
+        EXPECT_EQ(theirs.size(), original.size());
         // The track's last moments are in the file, not lost in the encoder's delay.
-        EXPECT_GT(EndSnrDb(original, ours.pcm), 20.0);
+        EXPECT_GT(EndSnrDb(original, ours), 20.0);
         EXPECT_GT(EndSnrDb(original, theirs), 20.0);
         RecordProperty("snr_ours_db_track" + std::to_string(n), std::to_string(snrOurs));
         RecordProperty("snr_mpg123_db_track" + std::to_string(n), std::to_string(snrMpg123));
@@ -171,11 +195,10 @@ TEST_F(RecordEncodersTest, HqMp3_OneTrack_Decodable) {
     RecordJob job(Config({1}, RecordEncoder::HqMp3, 128), reader, view, queue);
     view.job = &job;
     Run(job);
-    auto bytes = test::FileBytes(job.Written().at(0));
-    std::vector<uint8_t> audio(bytes.begin(), bytes.end() - 128);
-    auto ours = mpegtest::DecodeAll(audio);
-    EXPECT_GT(AlignedSnrDb(image.Track(0), ours.pcm), 30.0);
-    EXPECT_GT(EndSnrDb(image.Track(0), ours.pcm), 20.0);
+    const auto ours = DecodeTrimmed(test::FileBytes(job.Written().at(0)));
+    EXPECT_EQ(ours.size(), image.Track(0).size());
+    EXPECT_GT(AlignedSnrDb(image.Track(0), ours), 30.0);
+    EXPECT_GT(EndSnrDb(image.Track(0), ours), 20.0);
 }
 
 // KVMC: ".mov" files that ffprobe reads as a KVM2 sound track of the disc's
@@ -201,9 +224,15 @@ TEST_F(RecordEncodersTest, Kvmc_TwoTracks_MoviesFfprobeReads) {
         ASSERT_NE(at, std::string::npos) << probe;
         double seconds = std::atof(probe.c_str() + at + 9);
         double expected = image.LengthMs(numbers[k] - 1) / 1000.0;
-        // The movie holds whole packets of 4096 frames and the four flushed ones.
-        EXPECT_GE(seconds, expected);
-        EXPECT_LE(seconds, expected + 5 * 4096 / 44100.0 + 0.01);
+        // The track plays the disc's samples, not the packets' padding and the codec's tail.
+        EXPECT_NEAR(seconds, expected, 0.001);
+        const std::string tags = RunTool(
+            "ffprobe -v error -show_entries format_tags=title,artist,album,track -of "
+            "default=noprint_wrappers=1 '" +
+            path + "' 2>&1");
+        EXPECT_NE(tags.find("title=Song " + std::to_string(numbers[k])), std::string::npos) << tags;
+        EXPECT_NE(tags.find("album=First Light"), std::string::npos) << tags;
+        EXPECT_NE(tags.find("track=" + std::to_string(numbers[k])), std::string::npos) << tags;
         auto bytes = test::FileBytes(path);
         EXPECT_NE(std::string(bytes.end() - 128, bytes.end()).substr(0, 3), "TAG");
     }

@@ -124,7 +124,7 @@ TEST_F(RecordJobTest, FiveTracks_RecordedInTurn) {
     EXPECT_EQ(requests.front().bitRate, 64000);
     // The workers get the whole texts for the tags they write.
     ASSERT_EQ(requests.size(), 5u);
-    const RecordTags& tags = requests[1].tags;
+    const EncodeTags& tags = requests[1].tags;
     EXPECT_EQ(tags.title, "Title 2");
     EXPECT_EQ(tags.artist, "Artist");
     EXPECT_EQ(tags.album, "Album");

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -79,8 +80,12 @@ TEST(CliEncode, WavBecomesMp3) {
     WriteWav(wav, 22050, 1, 1.0);
     const Result r = Cli("encode " + wav + " " + mp3 + " --fast --bitrate 32");
     ASSERT_EQ(r.exitCode, 0) << r.out;
+    // The first frame follows the ID3v2 tag.
     std::ifstream f(mp3, std::ios::binary);
-    uint8_t head[2] = {};
+    uint8_t tag[10] = {}, head[2] = {};
+    f.read(reinterpret_cast<char*>(tag), 10);
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(tag), 3), "ID3");
+    f.seekg(10 + (tag[6] << 21 | tag[7] << 14 | tag[8] << 7 | tag[9]));
     f.read(reinterpret_cast<char*>(head), 2);
     EXPECT_EQ(head[0], 0xFF);
     EXPECT_EQ(head[1] & 0xF6, 0xF2);  // sync, MPEG-2 LSF, Layer III
@@ -123,7 +128,7 @@ TEST(CliEncode, BadBitRateArgumentRefused) {
     fs::current_path(cwd);
 }
 
-// Ctrl+C during the encoding removes the partial file.
+// Ctrl+C during the encoding removes the partial file, which never had the output's name.
 TEST(CliEncode, InterruptRemovesPartialOutput) {
     const std::string wav = Temp("long.wav"), mp3 = Temp("partial.mp3");
     WriteWav(wav, 44100, 2, 600.0);
@@ -134,8 +139,17 @@ TEST(CliEncode, InterruptRemovesPartialOutput) {
         ::execl(kCli.c_str(), kCli.c_str(), "encode", wav.c_str(), mp3.c_str(), nullptr);
         ::_exit(127);
     }
-    // The output exists once the encoder runs; wait for its first bytes.
-    while (!fs::exists(mp3) || fs::file_size(mp3) == 0) {
+    // The partial file is hidden beside the output; wait for its first frames.
+    const auto partialFiles = [&] {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(fs::path(mp3).parent_path()))
+            if (e.path().filename().string().rfind(".partial.", 0) == 0) found.push_back(e.path());
+        return found;
+    };
+    for (;;) {
+        const auto found = partialFiles();
+        if (!found.empty() && fs::file_size(found[0]) > 10000) break;
+        EXPECT_FALSE(fs::exists(mp3)) << "the output's name appears only when it is complete";
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended before it could be interrupted";
         std::this_thread::yield();
@@ -146,5 +160,6 @@ TEST(CliEncode, InterruptRemovesPartialOutput) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(fs::exists(mp3));
+    EXPECT_TRUE(partialFiles().empty());
     fs::remove(wav);
 }

@@ -74,7 +74,7 @@ TEST(RecordOptions, FromDefaultSettings) {
     EXPECT_EQ(c.bitRateKbps, 128);
     EXPECT_TRUE(c.askFolder);
     EXPECT_EQ(c.folder, settings::DefaultRecordFilePath());
-    RecordTrack t{3, "Title", "Artist", "Album", "Rock", 1000, 0, {}, {}};
+    RecordTrack t{3, "Title", "Artist", "Album", "Rock", 1000, "", 0, ""};
     EXPECT_EQ(c.recordName(t), "Album - Artist - Title");
 
     store.SetNumber(settings::kEncoder, 1);

@@ -1,0 +1,67 @@
+#pragma once
+// WAV files into MP3 files and KVMC movies: the one path both `tunara-cli encode` and the
+// recording workers take.
+//
+// MP3: an ID3v2.4 tag when any text is given, an "Info" frame that notes the frame and byte
+// counts and the encoder's delay and padding (so that decoders give back exactly the input's
+// samples), the audio, and an ID3v1 record when asked for. The file is written in place at
+// `outputPath`; callers write to a hidden name and rename (see RecordFiles.h).
+//
+// KVMC: a QuickTime movie whose track plays exactly the input's samples, with the texts as
+// user data. The movie writer keeps its own hidden name until the end.
+//
+// A stopped or failed encoding leaves no file at `outputPath`.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tunara {
+
+struct EncodeTags {
+    std::string title, artist, album, year, genre;
+    int track = 0, trackTotal = 0;
+};
+
+// Called after each frame or packet with the samples per channel coded so far and in all (as the
+// WAV header announces them); false stops.
+using EncodeProgressFn = std::function<bool(int64_t samples, int64_t total, int sampleRate)>;
+
+enum class EncodeOutcome { Written, Stopped, Failed };
+
+struct EncodeResult {
+    EncodeOutcome outcome = EncodeOutcome::Failed;
+    std::string failure;       // for Failed: a sentence for the user
+    int64_t samples = 0;       // per channel, of the input
+    int64_t totalSamples = 0;  // per channel, as the WAV header announced
+};
+
+struct Mp3FileSettings {
+    int bitRate = 128000;  // bit/s
+    bool fast = false;
+    EncodeTags tags;
+    // An ID3v1 record at the end with this comment (the genre by name, 255 when none matches).
+    bool id3v1 = false;
+    std::string id3v1Comment;
+};
+
+EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
+                           const Mp3FileSettings& settings, const EncodeProgressFn& progress);
+
+EncodeResult EncodeMovieFile(const std::string& wavPath, const std::string& outputPath, int bitRate,
+                             const EncodeTags& tags, const EncodeProgressFn& progress);
+
+// "Tunara" and the version: the encoder named in written files.
+const char* EncoderName();
+
+// The Info frame written at the front of an MP3 stream (exposed for tests). `header` describes the
+// stream's frames; frames and bytes count the audio after it (bytes without it); the delay and
+// padding are the encoder's, without a decoder's 529 samples. Empty when no frame of the stream's
+// version and rate holds the block.
+std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t audioBytes,
+                                    int32_t delay, int32_t padding, uint16_t musicCrc);
+
+// CRC-16 (polynomial 0x8005, reflected, starting at 0) as the Info frame's checks use it.
+uint16_t InfoCrc16(const uint8_t* data, size_t size, uint16_t crc = 0);
+
+}  // namespace tunara
