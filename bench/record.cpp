@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     for (const auto& r : runs) {
         tunara::RecordJobConfig c;
         tunara::RecordTrack t{1, "Bench", "Tunara", "Bench", "Other", int64_t(seconds) * 1000,
-                              1, {},      {}};
+                              1, "",      ""};
         c.tracks.push_back(t);
         c.drive = cue;
         c.encoder = r.encoder;
