@@ -1,5 +1,6 @@
 #pragma once
-// MPEG audio Layer III decoder (MPEG-1 and the MPEG-2 lower sampling rates, "LSF").
+// MPEG audio Layer III decoder (MPEG-1, the MPEG-2 lower sampling rates, "LSF", and the
+// MPEG-2.5 rates of 8 to 12 kHz; fixed bit rates and free format).
 //
 // One opaque context per stream; the caller supplies the stream bytes through a read callback
 // and gets 16-bit PCM one MPEG frame per call. Terms used below:
@@ -20,7 +21,7 @@
 //   |        |                   | or at the start of a cut stream): skipped silently           |
 //   | 1001   | 0                 | end of data (also a truncated last frame); context usable    |
 //   | -2     | 0                 | header names Layer I or Layer II                             |
-//   | -3     | 0                 | free format (bitrate index 0)                                |
+//   | -3     | 0                 | free format whose frame length cannot be measured            |
 //   | -4     | 0                 | reserved sampling-rate index                                 |
 //   | -5     | 0                 | damaged side information: this frame is abandoned; the next  |
 //   |        |                   | call goes on with the next frame                             |
@@ -101,6 +102,12 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncill
 // reaches back before the new position come out as 0 samples; start a few frames early.
 // Returns 0, -1004 (or a refusal as for the first decode call), -6, -18.
 int32_t mpegDecReset(MpegDecHandle handle);
+
+// The input byte offset, counted from mpegDecOpen or the last mpegDecReset, of the frame the
+// last decode call read (decoded, skipped or abandoned), or of the frame located by the first
+// call or a reset; -1 before any. A caller that knows where its frames lie tells from it which
+// frames were lost in damage the decoder searched past.
+int64_t mpegDecFrameOffset(MpegDecHandle handle);
 
 // Receives the decoder's diagnostics: the particulars of damage it met ("Side info bad: ...").
 typedef void (*MpegDiagnosticHook)(const char* message, void* user);

@@ -54,9 +54,25 @@ int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_
                             int32_t dataIsComplete, MpegHeaderWord* header);
 
 // The frame length in bytes of the header at `p` (4 bytes), 0 when it is not a usable Layer III
-// header (bad sync, free format, reserved rate); when `like` is non-zero the version and rate must
-// match that header word's.
+// header (bad sync, free format, reserved rate or version); when `like` is non-zero the version and
+// rate must match that header word's.
 int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like);
+
+// As mpegStreamFrameBytesAt, and a free-format frame measures `freeBytes` plus its padding byte
+// (0 = not accepted).
+int32_t mpegStreamFrameBytesLike(const uint8_t* p, MpegHeaderWord like, int32_t freeBytes);
+
+// The largest free-format frame measured.
+#define MPEG_STREAM_MAX_FREE_BYTES 3600
+
+// Free format: the length without padding of the frame at data[at], the distance to the next
+// header of the same stream; 0 when it is not a free-format Layer III header or none follows.
+int32_t mpegStreamFreeFormatBytes(const uint8_t* data, size_t size, size_t at);
+
+// As mpegStreamFindFrame, and a free-format stream is measured: *freeBytes (may be null) gets its
+// frame length without padding, 0 for a stream with a bit rate in its headers.
+int64_t mpegStreamFindFrameFree(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                                int32_t dataIsComplete, MpegHeaderWord* header, int32_t* freeBytes);
 
 // Junk before the first frame is searched this far.
 #define MPEG_STREAM_JUNK_BYTES 65536
@@ -68,6 +84,7 @@ struct MpegStreamLayout {
     int64_t frames;        // audio frames, past damaged stretches (resynchronised)
     MpegHeaderWord first;  // the first frame's header
     MpegStreamSummary summary;
+    int32_t freeBytes;  // free format: frame length without padding; 0 otherwise
 };
 
 // Finds the first confirmed frame within MPEG_STREAM_JUNK_BYTES, reads its summary and counts the
