@@ -210,3 +210,68 @@ int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out
     }
     return 1;
 }
+
+namespace {
+
+// Layer I and II bit rates in kbit/s: [MPEG-1 Layer I, MPEG-1 Layer II, LSF Layer I, LSF II].
+const int16_t kLayer12Kbps[4][15] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+
+}  // namespace
+
+int32_t mpegStreamLayer12Bitrate(MpegHeaderWord w) {
+    const int32_t layer = mpegHeaderLayerCode(w);  // 3 = Layer I, 2 = Layer II
+    const int32_t index = mpegHeaderBitrateIndex(w);
+    if ((layer != 2 && layer != 3) || index == 0 || index == 15) return 0;
+    const int row = (mpegHeaderId(w) ? 0 : 2) + (layer == 2 ? 1 : 0);
+    return int32_t(kLayer12Kbps[row][index]) * 1000;
+}
+
+int32_t mpegStreamLayer12FrameBytes(const uint8_t* p, MpegHeaderWord like) {
+    if (!mpeg::IsMpegAudioSync(p)) return 0;
+    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(p), 0);
+    const int32_t rate = mpegHeaderSampleRate(w);
+    const int32_t bitrate = mpegStreamLayer12Bitrate(w);
+    if (rate == 0 || bitrate == 0) return 0;
+    if (like != 0 && (mpegHeaderLayerCode(w) != mpegHeaderLayerCode(like) ||
+                      mpegHeaderId(w) != mpegHeaderId(like) ||
+                      mpegHeaderIsMpeg25(w) != mpegHeaderIsMpeg25(like) ||
+                      mpegHeaderRateIndex(w) != mpegHeaderRateIndex(like)))
+        return 0;
+    if (mpegHeaderLayerCode(w) == 3) return (12 * bitrate / rate + mpegHeaderPadding(w)) * 4;
+    return 144 * bitrate / rate + mpegHeaderPadding(w);
+}
+
+int64_t mpegStreamFindLayer12(const uint8_t* data, size_t size, int32_t dataIsComplete,
+                              MpegHeaderWord* header) {
+    if (!data) return -1;
+    const size_t last = std::min<size_t>(size, MPEG_STREAM_JUNK_BYTES);
+    for (size_t at = 0; at + 4 <= size && at <= last; ++at) {
+        if (data[at] != 0xFF) continue;
+        const int32_t len = mpegStreamLayer12FrameBytes(data + at, 0);
+        if (len <= 0) continue;
+        const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(data + at), 0);
+        // Three headers in a row, or a chain that ends exactly with the data or at a tag.
+        size_t next = at + size_t(len);
+        bool confirmed = false;
+        for (int follow = 0; follow < 2 && !confirmed; ++follow) {
+            if ((dataIsComplete && next == size) || (next < size && TagAt(data, size, next))) {
+                confirmed = true;
+                break;
+            }
+            if (next + 4 > size) break;
+            const int32_t n = mpegStreamLayer12FrameBytes(data + next, w);
+            if (n <= 0) break;
+            next += size_t(n);
+            confirmed = follow == 1;
+        }
+        if (confirmed) {
+            if (header) *header = w;
+            return int64_t(at);
+        }
+    }
+    return -1;
+}

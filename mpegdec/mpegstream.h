@@ -91,3 +91,16 @@ struct MpegStreamLayout {
 // audio frames that follow, searching past damage for the next confirmed frame. Returns 1, or 0
 // when no frame was found (*out then has firstFrame -1).
 int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out);
+
+// Layer I and II, which this decoder leaves to the media framework: the bit rate in bit/s of a
+// header word (0 when not Layer I or II or the index is free or forbidden), and the frame length
+// in bytes of the header at `p` (0 when not a usable Layer I/II header; with `like` non-zero the
+// layer, version and rate must match that word's).
+int32_t mpegStreamLayer12Bitrate(MpegHeaderWord w);
+int32_t mpegStreamLayer12FrameBytes(const uint8_t* p, MpegHeaderWord like);
+
+// Whether data[0..size) holds a Layer I or II stream: a header within MPEG_STREAM_JUNK_BYTES
+// followed at their lengths by two more of the same layer, version and rate (or by the end of
+// complete data, or a tag). Returns its offset and fills *header (may be null), -1 when none.
+int64_t mpegStreamFindLayer12(const uint8_t* data, size_t size, int32_t dataIsComplete,
+                              MpegHeaderWord* header);

@@ -131,6 +131,24 @@ int32_t ClampToInt32(int64_t v) {
 
 }  // namespace
 
+bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header) {
+    const int fd = io::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return false;
+    Id3Tag tag;
+    int64_t start = 0;
+    if (tag.readV2(path, 0, start) != kId3Ok) start = 0;
+    std::vector<uint8_t> probe(static_cast<size_t>(kProbeBytes));
+    const ssize_t got = ReadAt(fd, probe.data(), probe.size(), start);
+    ::close(fd);
+    if (got < 4) return false;
+    const int32_t complete = got < ssize_t(probe.size()) ? 1 : 0;
+    const int64_t layer12 = mpegStreamFindLayer12(probe.data(), size_t(got), complete, header);
+    if (layer12 < 0) return false;
+    const int64_t layer3 = mpegStreamFindFrameFree(probe.data(), size_t(got), 0, kJunkBytes,
+                                                   complete, nullptr, nullptr);
+    return layer3 < 0 || layer3 > layer12;
+}
+
 Mp3Source::Mp3Source() = default;
 
 Mp3Source::~Mp3Source() {
@@ -203,7 +221,13 @@ bool Mp3Source::QuickScan(int fd) {
     // an encoder's summary in that frame does, and costs no extra read.
     MpegStreamSummary summary;
     const bool summarised = mpegStreamReadSummary(probe.data() + at, size_t(got - at), &summary);
-    if (summary.frames <= 0 || freeBytes > 0) {
+    const int64_t firstAudio = audioBegin_ + at + (summarised ? mpegHeaderFrameBytes(w) : 0);
+    const int64_t bytes = std::max<int64_t>(audioEnd_ - firstAudio, 0);
+    const int64_t summarisedBytes = summary.bytes - (firstAudio - (audioBegin_ + at));
+    // More bytes than the summary covers: another stream joined on, say.
+    const bool longer =
+        summary.bytes > 0 && bytes > summarisedBytes + 2 * mpegHeaderFrameBytes(w) + 128;
+    if (summary.frames <= 0 || freeBytes > 0 || longer) {
         // Without a frame count every frame is counted (as opening does), so that the length
         // and the average rate are those the player will show.
         const bool scanned = FullScan(fd);
@@ -211,13 +235,10 @@ bool Mp3Source::QuickScan(int fd) {
         frameIndex_.shrink_to_fit();
         return scanned;
     }
-    const int64_t firstAudio = audioBegin_ + at + (summarised ? mpegHeaderFrameBytes(w) : 0);
     TakeEncoderGap(summary);
-    const int64_t bytes = std::max<int64_t>(audioEnd_ - firstAudio, 0);
     int64_t frames = summary.frames;
     // A cut-off file keeps the summary of the whole stream; the bytes that are left
     // tell how much of it remains (the full scan on opening counts exactly).
-    const int64_t summarisedBytes = summary.bytes - (firstAudio - (audioBegin_ + at));
     const bool cut = summary.bytes > 0 && bytes + 2 * mpegHeaderFrameBytes(w) < summarisedBytes;
     if (cut)
         frames =

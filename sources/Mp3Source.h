@@ -31,6 +31,11 @@ namespace testing {
 class Mp3SourceProbe;
 }
 
+// Whether the file (after any ID3v2 tag) holds MPEG Layer I or II audio and no Layer III: such
+// a file, whatever its name, is for the media framework. *header (may be null) gets its first
+// frame's header.
+bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header = nullptr);
+
 class Mp3Source : public WaveOutEngine {
 public:
     Mp3Source();

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "mpegdec/mpegstream.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/Mp3Source.h"
 #include "sources/SourceSettings.h"
 
 namespace tunara {
@@ -180,6 +182,13 @@ void QuickTimeSource::ReadInformation(Movie movie) {
         MediaType(media, &type);
         if (type == FourCc("MPEG")) {
             formatName_ = "MPEG";
+            // The framework describes no format for MPEG audio; its headers do.
+            MpegHeaderWord w = 0;
+            if (IsMpegLayer12File(location_, &w)) {
+                sampleRate_ = mpegHeaderSampleRate(w);
+                channels_ = mpegHeaderChannels(w);
+                bitRate_ = mpegStreamLayer12Bitrate(w);
+            }
         } else if (type == FourCc("musi")) {
             formatName_ = "MIDI";
         } else if (type == FourCc("strm")) {

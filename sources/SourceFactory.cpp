@@ -32,13 +32,16 @@ bool ExtensionIs(const std::string& name, const char* lowerCaseExtension) {
 
 bool NeedsMediaToolbox(const std::string& fileName) {
     if (ExtensionIs(fileName, "mov") && IsKvmcMovie(fileName)) return false;
-    return !ExtensionIs(fileName, "wav") && !ExtensionIs(fileName, "mp3");
+    if (ExtensionIs(fileName, "mp3")) return IsMpegLayer12File(fileName);
+    return !ExtensionIs(fileName, "wav");
 }
 
 std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
     if (Override()) return Override()(fileName);
     if (ExtensionIs(fileName, "wav")) return std::make_unique<WavSource>();
-    if (ExtensionIs(fileName, "mp3")) return std::make_unique<Mp3Source>();
+    // Layer I/II audio named ".mp3" is not for our Layer III decoder.
+    if (ExtensionIs(fileName, "mp3") && !IsMpegLayer12File(fileName))
+        return std::make_unique<Mp3Source>();
     // Our own recordings play through our own decoder.
     if (ExtensionIs(fileName, "mov") && IsKvmcMovie(fileName))
         return std::make_unique<KvmcMovieSource>();

@@ -7,6 +7,7 @@
 
 #include "Mp3Fixtures.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/SourceFactory.h"
 
 using namespace tunara;
 using namespace tunara::testing;
@@ -149,3 +150,122 @@ INSTANTIATE_TEST_SUITE_P(
                       FamilyCase{"vbr_noxing", 44100, 2, 12, "-V 2 -t"},
                       FamilyCase{"cbr_noinfo", 44100, 2, 12, "-b 128 -t"}),
     [](const ::testing::TestParamInfo<FamilyCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+Bytes Insert(Bytes file, size_t at, size_t count, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes noise(count);
+    for (auto& b : noise) b = uint8_t(rng());
+    file.insert(file.begin() + long(at), noise.begin(), noise.end());
+    return file;
+}
+
+// Whole frames of `damaged` that differ from `clean` by more than a step.
+int FramesDiffering(const Played& clean, const Played& damaged) {
+    const size_t block = 1152 * size_t(clean.channels);
+    int differing = 0;
+    for (size_t f = 0; (f + 1) * block <= std::min(clean.pcm.size(), damaged.pcm.size()); ++f)
+        for (size_t i = f * block; i < (f + 1) * block; ++i)
+            if (std::abs(clean.pcm[i] - damaged.pcm[i]) > 1) {
+                ++differing;
+                break;
+            }
+    return differing;
+}
+
+}  // namespace
+
+// Random bytes inside a CBR file (false sync words among them) are searched past: the item
+// plays to its end at its full length, loses only the frames next to the damage, and the list
+// shows the length played.
+TEST(Mp3Damage, RandomBytesInside_PlayToFullLength) {
+    TUNARA_SKIP_IF_MISSING(!HaveTools(), "sox, lame or mpg123");
+    TempDir dir;
+    const std::string base = Encode(dir, "base", 44100, 2, 10, "-b 128");
+    ASSERT_FALSE(base.empty());
+    const Played clean = Play(base);
+    const Bytes file = ReadAll(base);
+    for (size_t kib : {1, 3, 16, 64})
+        for (unsigned seed : {1u, 2u, 3u}) {
+            SCOPED_TRACE(std::to_string(kib) + " KiB, seed " + std::to_string(seed));
+            const Played p = Play(
+                dir.Write("damaged.mp3", Insert(file, file.size() / 2 + seed, kib * 1024, seed)));
+            ASSERT_EQ(p.loaded, 1);
+            EXPECT_NEAR(double(p.frames()), double(clean.frames()), 1152.0);
+            EXPECT_NEAR(p.infoMs, clean.infoMs, FrameMs(44100));
+            const int lost = FramesDiffering(clean, p);
+            std::printf("%2zu KiB seed %u: %d frames differ\n", kib, seed, lost);
+            EXPECT_LE(lost, 4);
+        }
+}
+
+// Two encodes at different rates joined: the first part plays, then the stream says where the
+// rate changes and goes on at the second part's rate; nothing is dropped.
+TEST(Mp3Damage, RateChange_DecodedThrough) {
+    TUNARA_SKIP_IF_MISSING(!HaveTools(), "sox, lame or mpg123");
+    TempDir dir;
+    const std::string a = Encode(dir, "a", 44100, 2, 3, "-b 128");
+    const std::string b = Encode(dir, "b", 22050, 1, 2, "-b 48");
+    ASSERT_FALSE(a.empty() || b.empty());
+    const std::string joined = dir.Write("joined.mp3", Cat({ReadAll(a), ReadAll(b)}));
+    ScopedRecordingInteraction quiet;
+    TestMp3Source s(joined);
+    ASSERT_EQ(s.LoadInfo(), 1);
+    EXPECT_NEAR(s.GetDuration(), 5000, 60);
+    ASSERT_EQ(s.OpenStream(), 1);
+    EXPECT_EQ(s.GetSampleRate(), 44100);
+    const int64_t change = s.FormatChangeAt();
+    EXPECT_NEAR(double(change), 3 * 44100, 1152);
+    const std::vector<int16_t> first = ReadToEnd(s);
+    EXPECT_EQ(int64_t(first.size()), change * 2);
+    ASSERT_TRUE(s.NextPart());
+    EXPECT_EQ(s.GetSampleRate(), 22050);
+    EXPECT_EQ(s.GetChannels(), 1);
+    EXPECT_EQ(s.FormatChangeAt(), -1);
+    EXPECT_NEAR(double(ReadToEnd(s).size()), 2 * 22050, 2 * 576);
+    EXPECT_FALSE(s.NextPart());
+}
+
+// Zeros after the audio (a sparse gigabyte, or written ones) are no audio: the list shows the
+// length the player plays.
+TEST(Mp3Damage, ZeroTail_NotCounted) {
+    TUNARA_SKIP_IF_MISSING(!HaveTools(), "sox, lame or mpg123");
+    TempDir dir;
+    const std::string base = Encode(dir, "base", 44100, 2, 4, "-b 128");
+    ASSERT_FALSE(base.empty());
+    const Played clean = Play(base);
+    const std::string written = dir.Write("written.mp3", Cat({ReadAll(base), Bytes(3 << 20, 0)}));
+    const std::string sparse = dir.Write("sparse.mp3", ReadAll(base));
+    std::filesystem::resize_file(sparse, 1ull << 30);
+    for (const std::string& path : {written, sparse}) {
+        SCOPED_TRACE(path);
+        const Played p = Play(path);
+        EXPECT_NEAR(p.infoMs, clean.infoMs, FrameMs(44100));
+        EXPECT_NEAR(double(p.frames()), double(clean.frames()), 1152.0);
+    }
+}
+
+// Layer I/II audio named ".mp3" is recognised by its content and left to the media framework;
+// Layer III files (MPEG-2.5 too) stay ours.
+TEST(Mp3Layer12, LayerTwoInMp3_GoesToMediaFramework) {
+    TUNARA_SKIP_IF_MISSING(!HaveTools() || !HaveTool("ffmpeg"), "sox, lame, mpg123 or ffmpeg");
+    TempDir dir;
+    const std::string m25 = Encode(dir, "m25", 8000, 1, 2, "-b 16");
+    ASSERT_FALSE(m25.empty());
+    for (const char* args : {"-ar 44100 -b:a 192k", "-ar 22050 -ac 1 -b:a 64k"}) {
+        SCOPED_TRACE(args);
+        const std::string l2 = dir.File("l2.mp3");
+        ASSERT_TRUE(tunara::testing::Run("ffmpeg -y -i " + dir.File("m25.wav") + " -c:a mp2 " +
+                                         args + " -f mp2 " + l2));
+        MpegHeaderWord w = 0;
+        EXPECT_TRUE(IsMpegLayer12File(l2, &w));
+        EXPECT_EQ(mpegHeaderLayerCode(w), 2);
+        EXPECT_GT(mpegStreamLayer12Bitrate(w), 0);
+        EXPECT_TRUE(NeedsMediaToolbox(l2));
+        EXPECT_EQ(dynamic_cast<Mp3Source*>(CreateSourceFor(l2).get()), nullptr);
+    }
+    EXPECT_FALSE(IsMpegLayer12File(m25));
+    EXPECT_FALSE(NeedsMediaToolbox(m25));
+    EXPECT_NE(dynamic_cast<Mp3Source*>(CreateSourceFor(m25).get()), nullptr);
+}
