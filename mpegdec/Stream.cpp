@@ -197,12 +197,17 @@ int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out
     if (mpegStreamReadSummary(data + offset, size - offset, &out->summary))
         offset = std::min(size, offset + size_t(mpegStreamFrameBytesLike(data + offset, 0, free)));
     out->audioFrame = int64_t(offset);
+    // Frames of another rate further on (a stream joined on) are counted too, in their own chain.
+    MpegHeaderWord current = first;
     while (offset + 4 <= size) {
-        const int32_t len = mpegStreamFrameBytesLike(data + offset, first, free);
+        const int32_t len = mpegStreamFrameBytesLike(data + offset, current, free);
         if (len <= 0) {
-            const int64_t next = mpegStreamFindFrame(data, size, offset + 1, size, 1, nullptr);
+            MpegHeaderWord w = 0;
+            const int64_t next =
+                mpegStreamFindFrameFree(data, size, offset + 1, size, 1, &w, &free);
             if (next < 0) break;
             offset = size_t(next);
+            current = w;
             continue;
         }
         ++out->frames;

@@ -156,6 +156,15 @@ int Decode(const std::vector<std::string>& args) {
             exitCode = 1;
             break;
         }
+        if (rc == kMpegDecOk && mpegHeaderSampleRate(header) != rate) {
+            // One WAV file holds one rate: stop rather than write the rest at the wrong speed.
+            std::fprintf(stderr, "%s: the sample rate changes at sample %llu (%d Hz to %d Hz)\n",
+                         args[0].c_str(),
+                         static_cast<unsigned long long>(dataBytes / (2 * size_t(wavChannels))),
+                         rate, mpegHeaderSampleRate(header));
+            exitCode = 1;
+            break;
+        }
         lastChannels = block.channels;
         // Only the part of this frame inside the trimmed range is written.
         const int64_t from = std::max<int64_t>(trim.skip - decoded, 0);
