@@ -649,6 +649,7 @@ int Mp3Source::ReadFrames(void* buffer, int frames) {
 
 uint32_t Mp3Source::SeekFrame(uint32_t frame) {
     blockFrameNo_ = -1;
+    partEnded_ = false;  // stopped or moved: the next part is not due
     if (decoder_ == nullptr || frameIndex_.empty()) {
         readFrames_ = 0;
         return 0;
