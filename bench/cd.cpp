@@ -169,7 +169,7 @@ BENCHMARK(BM_ReadToc20)->Unit(benchmark::kMicrosecond);
 void BM_ReadToc20_LibcdioOnly(benchmark::State& state) {
     const std::string cue = Images().cue;
     for (auto _ : state) {
-        CdIo_t* cdio = cdio_open(cue.c_str(), DRIVER_UNKNOWN);
+        CdIo_t* cdio = cdio_open(cue.c_str(), DRIVER_BINCUE);
         int sum = 0;
         for (int t = 1; t <= cdio_get_num_tracks(cdio); ++t)
             sum += cdio_get_track_lsn(cdio, static_cast<track_t>(t)) +

@@ -57,7 +57,8 @@ struct Carver {
     size_t used = 0;
     template <typename T>
     T* Take(size_t count) {
-        T* p = reinterpret_cast<T*>(base + used);
+        // Measuring has no block: offsets from a null base are undefined.
+        T* p = base ? reinterpret_cast<T*>(base + used) : nullptr;
         used += RoundUp(count * sizeof(T));
         return p;
     }

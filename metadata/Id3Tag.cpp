@@ -266,6 +266,7 @@ int FindAudioStart(int fd, int64_t from, int64_t& audioStart) {
 
 // An ID3v1 text slot: cut at the first zero byte, ISO-8859-1.
 std::string V1Text(const uint8_t* p, size_t size) {
+    if (size == 0) return {};  // an empty frame body may come with no buffer at all
     const auto* end = static_cast<const uint8_t*>(std::memchr(p, 0, size));
     const size_t length = end != nullptr ? size_t(end - p) : size;
     return text::Latin1ToUtf8(std::string_view(reinterpret_cast<const char*>(p), length));

@@ -1,10 +1,9 @@
 #include "playlist/Playlist.h"
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 #include "playlist/PlaylistPaths.h"
 #include "sources/SourceFactory.h"
 
@@ -13,10 +12,7 @@ namespace tunara {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return io::ReadOwnFile(path, bytes) == io::OwnFileStatus::kOk;
 }
 
 // Lines end at the first CR or LF; any run of CR and LF after it is skipped,

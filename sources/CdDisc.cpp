@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/cdaudio/CdAudio.h"
+#include "platform/cdaudio/ImageCheck.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDiscInfo.h"
 
@@ -12,8 +13,15 @@ namespace cd = cdaudio;
 
 namespace {
 
-// The CD device's text in an error box, cut to 128 characters.
-void ShowCdError(uint32_t result) {
+// The CD device's text in an error box, cut to 128 characters; for an image
+// refused as damaged, what is wrong with it.
+void ShowCdError(uint32_t result, const std::string& drive) {
+    if (result == cd::kErrHardware && cd::IsImageName(drive)) {
+        if (std::string why = cd::CheckImage(drive); !why.empty()) {
+            ReportError(UserMessage{0, why, {}});
+            return;
+        }
+    }
     std::string text = cd::ResultText(result);
     if (text.size() > 128) text.resize(128);
     ReportError(UserMessage{0, text, {}});
@@ -92,7 +100,7 @@ void CdDisc::Forget() {
 }
 
 uint32_t CdDisc::Fail(uint32_t result, uint32_t id) {
-    ShowCdError(result);
+    ShowCdError(result, drive_);
     Forget();
     cd::Close(id);
     return result;
@@ -103,7 +111,7 @@ uint32_t CdDisc::ReadToc() {
     cd::DeviceId opened = 0;
     cd::Result r = cd::Open(drive_, opened);
     if (r != cd::kOk && r != cd::kErrDeviceOpen) {
-        ShowCdError(r);
+        ShowCdError(r, drive_);
         return r;
     }
     cd::DeviceId id = cd::GetDeviceId(drive_);

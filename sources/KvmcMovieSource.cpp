@@ -18,6 +18,16 @@ std::string FileTitle(const std::string& path) {
     return name;
 }
 
+// Channels, rate, bit rate and packet layout as our decoder would take them: a crafted
+// extension must not reach the list or the output with a stream nothing can play.
+bool DecoderAccepts(const KvmcStreamInfo& info, const KvmcParams& params) {
+    KvmcDecHandle trial = nullptr;
+    if (kvmcDecOpen(&trial) != kKvmcOk) return false;
+    const bool ok = kvmcDecConfigure(trial, &info, &params) == kKvmcOk;
+    kvmcDecClose(&trial);
+    return ok;
+}
+
 }  // namespace
 
 bool IsKvmcMovie(const std::string& path) {
@@ -46,7 +56,7 @@ bool KvmcMovieSource::Describe(movie::MovieReader& reader) {
     if (s.dataFormat != movie::FourCc("KVM2") ||
         kvmcReadExtension(s.waveExtension.data(), int32_t(s.waveExtension.size()), &info_,
                           &params_) != kKvmcOk ||
-        info_.samplesPerPacket <= 0 || info_.sampleRate <= 0)
+        info_.samplesPerPacket <= 0 || info_.sampleRate <= 0 || !DecoderAccepts(info_, params_))
         return false;
     frames_ = int64_t(reader.SampleCount()) * info_.samplesPerPacket;
     if (s.playDuration >= 0 && s.mediaTimeScale == info_.sampleRate)
@@ -85,11 +95,13 @@ int KvmcMovieSource::OpenStream() {
     packet_.reserve(size_t(info_.bytesPerPacket));
     pos_ = 0;
     current_ = -1;
+    readErrorShown_ = false;
     return 1;
 }
 
 int KvmcMovieSource::CloseStream() {
     kvmcDecClose(&decoder_);
+    reader_.Close();
     current_ = -1;
     return 1;
 }
@@ -103,14 +115,17 @@ bool KvmcMovieSource::Load(int64_t packet) {
         kvmcDecReset(decoder_);
     }
     for (int64_t p = from; p <= packet; ++p) {
-        // A packet that cannot be read plays as silence, like a damaged one.
-        const bool read = reader_.ReadSample(size_t(p), packet_);
-        const int32_t rc =
-            read ? kvmcDecDecodePacket(decoder_, int32_t(packet_.size()), packet_.data(),
-                                       int32_t(hop_.size() * 2), hop_.data())
-                 : kKvmcDamagedPacket;
+        // A packet the file no longer holds ends the item: playing on as silence would hide
+        // that the movie is gone. A packet the decoder finds damaged is its silence.
+        if (!reader_.ReadSample(size_t(p), packet_)) {
+            current_ = -1;
+            if (!readErrorShown_.exchange(true))
+                ReportError(UserMessage{0, "The file %1 could not be read.", location_});
+            return false;
+        }
+        const int32_t rc = kvmcDecDecodePacket(decoder_, int32_t(packet_.size()), packet_.data(),
+                                               int32_t(hop_.size() * 2), hop_.data());
         if (rc != kKvmcOk && rc != kKvmcDamagedPacket) std::fill(hop_.begin(), hop_.end(), 0);
-        if (!read) std::fill(hop_.begin(), hop_.end(), 0);
     }
     current_ = packet;
     return true;

@@ -2,6 +2,7 @@
 // The playlist item for a movie whose sound track is KVMC 2 ("KVM2"), the movies the recording
 // job writes: the movie's sample table gives the packets, our KVMC decoder turns them into
 // 16-bit PCM, and the output engine plays them like any PCM source (seek, FF/RW, metering).
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,7 @@ private:
     int64_t current_ = -1;  // packet whose hop is in hop_
     std::vector<int16_t> hop_;
     std::vector<uint8_t> packet_;
+    std::atomic<bool> readErrorShown_{false};  // one box per run, from the feeder thread
 };
 
 }  // namespace tunara

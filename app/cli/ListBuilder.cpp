@@ -1,8 +1,6 @@
 #include "app/cli/ListBuilder.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "platform/io/OwnFile.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceFactory.h"
@@ -20,8 +18,8 @@ bool AnyNeedsMediaToolbox(const std::vector<std::string>& names, bool inList) {
         if (!tunara::NeedsMediaToolbox(name)) continue;
         // A list inside a list is just another file to the toolbox.
         if (inList || !IsListName(name)) return true;
-        std::ifstream in(name, std::ios::binary);
-        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string bytes;
+        io::ReadOwnFile(name, bytes);
         bool isM3u = false;
         if (AnyNeedsMediaToolbox(ParsePlaylistText(bytes, isM3u), true)) return true;
     }

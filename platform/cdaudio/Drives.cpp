@@ -103,7 +103,9 @@ void MediaWatcher::Look(Drive& d, int index, std::vector<Change>* changes) {
             uint32_t r = cdio ? ReadToc(cdio, toc) : kErrHardware;
             CloseCdio(cdio);
             d.present = r == kOk;
-            if (r != kOk) report(Change::Failed, d.name + ": " + ResultText(r));
+            std::string refused = cdio ? std::string() : CheckImage(d.name);
+            if (r != kOk)
+                report(Change::Failed, refused.empty() ? d.name + ": " + ResultText(r) : refused);
         }
     } else {
         if (!d.cdio) d.cdio = OpenCdio(d.name);

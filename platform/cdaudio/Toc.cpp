@@ -3,6 +3,8 @@
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 
+#include <strings.h>
+
 #include <mutex>
 
 #include "platform/cdaudio/CdAudio.h"
@@ -28,8 +30,15 @@ void InitCdio() {
 
 CdIo_t* OpenCdio(const std::string& element) {
     InitCdio();
-    driver_id_t driver = IsImageName(element) ? DRIVER_UNKNOWN : DRIVER_DEVICE;
-    return cdio_open(element.c_str(), driver);
+    if (!IsImageName(element)) return cdio_open(element.c_str(), DRIVER_DEVICE);
+    // Letting libcdio guess would run every image reader over the file, and
+    // they are not all safe on input meant for another.
+    if (!CheckImage(element).empty()) return nullptr;
+    const std::string cue = CueSheetOf(element);
+    if (!cue.empty()) return cdio_open(cue.c_str(), DRIVER_BINCUE);
+    return strcasecmp(element.c_str() + element.size() - 4, ".toc") == 0
+               ? cdio_open(element.c_str(), DRIVER_CDRDAO)
+               : nullptr;
 }
 
 void CloseCdio(CdIo_t* cdio) {

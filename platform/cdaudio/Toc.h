@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-typedef struct _CdIo CdIo_t;
+#include "platform/cdaudio/ImageCheck.h"
 
 namespace tunara::cdaudio {
 
@@ -36,12 +36,5 @@ uint32_t CheckToc(const Toc& toc);
 // Stable 64-bit identity: FNV-1a over the track count, every start and the
 // lead-out.
 uint64_t MediaIdentityOf(const Toc& toc);
-
-// Sets libcdio up once per process (its driver table, a silent log).
-void InitCdio();
-// Opens an element with the libcdio driver its name asks for; null when it
-// cannot be opened. libcdio's own log output is silenced once.
-CdIo_t* OpenCdio(const std::string& element);
-void CloseCdio(CdIo_t* cdio);
 
 }  // namespace tunara::cdaudio

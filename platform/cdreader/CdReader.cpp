@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/cdaudio/CdAudio.h"
+#include "platform/cdaudio/ImageCheck.h"
 #include "platform/io/WavHeader.h"
 
 namespace tunara {
@@ -100,7 +101,7 @@ int32_t CdReader::QueryAnswer() const {
 bool CdReader::DiscReady() {
     if (drive_.empty()) return false;
     CdioHandles h;
-    h.cdio = cdio_open(drive_.c_str(), DRIVER_UNKNOWN);
+    h.cdio = cdaudio::OpenCdio(drive_);
     if (!h.cdio) return false;
     track_t n = cdio_get_num_tracks(h.cdio);
     if (n == CDIO_INVALID_TRACK || n == 0) return false;
@@ -204,9 +205,11 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
     bool wroteAll = false;
     do {
         CdioHandles h;
-        h.cdio = cdio_open(read->drive.c_str(), DRIVER_UNKNOWN);
+        h.cdio = cdaudio::OpenCdio(read->drive);
         if (!h.cdio) {
-            error = "Cannot open the CD drive " + read->drive + ".";
+            error = cdaudio::CheckImage(read->drive);
+            if (!cdaudio::IsImageName(read->drive) || error.empty())
+                error = "Cannot open the CD drive " + read->drive + ".";
             break;
         }
         h.drive = cdio_cddap_identify_cdio(h.cdio, CDDA_MESSAGE_FORGETIT, nullptr);

@@ -1,26 +1,16 @@
 #include "platform/movie/MovieReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/io/OpenRegular.h"
+#include "platform/io/ReadAt.h"
 
 namespace tunara::movie {
-
-namespace {
-// A FIFO or device named like a movie would block fopen() until a writer
-// appears; only regular files are read.
-FILE* OpenForReading(const std::string& path) {
-    const int fd = io::OpenRegularFile(path, O_RDONLY);
-    if (fd < 0) return nullptr;
-    FILE* f = ::fdopen(fd, "rb");
-    if (!f) ::close(fd);
-    return f;
-}
-}  // namespace
 
 namespace {
 
@@ -86,34 +76,48 @@ const char* MovieReadStatusText(MovieReadStatus status) {
     return "unknown status";
 }
 
+MovieReader::~MovieReader() {
+    Close();
+}
+
+void MovieReader::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    memory_.clear();
+    inMemory_ = false;
+    fileSize_ = 0;
+    sound_ = SoundTrackInfo{};
+    offsets_.clear();
+    sizes_.clear();
+    times_.clear();
+}
+
 bool MovieReader::ReadAt(uint64_t offset, void* data, size_t bytes) {
     if (offset > fileSize_ || bytes > fileSize_ - offset) return false;
+    if (bytes == 0) return true;
     if (inMemory_) {
         std::memcpy(data, memory_.data() + offset, bytes);
         return true;
     }
-    FILE* f = OpenForReading(path_);
-    if (!f) return false;
-    const bool ok =
-        fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(data, 1, bytes, f) == bytes;
-    std::fclose(f);
-    return ok;
+    // Short means the file was cut after it was opened: an error, not silence.
+    return fd_ >= 0 && io::ReadAt(fd_, data, bytes, int64_t(offset)) == ssize_t(bytes);
 }
 
 MovieReadStatus MovieReader::Open(const std::string& path) {
-    path_ = path;
-    inMemory_ = false;
-    FILE* f = OpenForReading(path);
-    if (!f) return MovieReadStatus::kCannotOpen;
-    fseeko(f, 0, SEEK_END);
-    const off_t size = ftello(f);
-    std::fclose(f);
-    if (size < 0) return MovieReadStatus::kCannotOpen;
-    fileSize_ = uint64_t(size);
+    Close();
+    // A FIFO or device named like a movie would block the open or never end.
+    fd_ = io::OpenRegularFile(path, O_RDONLY);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        Close();
+        return MovieReadStatus::kCannotOpen;
+    }
+    fileSize_ = uint64_t(st.st_size);
     return Parse();
 }
 
 MovieReadStatus MovieReader::OpenMemory(std::vector<uint8_t> bytes) {
+    Close();
     memory_ = std::move(bytes);
     inMemory_ = true;
     fileSize_ = memory_.size();

@@ -9,7 +9,6 @@
 // Every size and offset is checked against the file: a damaged movie gives a status, never a
 // read outside the file or an unbounded allocation.
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,6 +38,13 @@ struct SoundTrackInfo {
 
 class MovieReader {
 public:
+    MovieReader() = default;
+    ~MovieReader();
+    MovieReader(const MovieReader&) = delete;
+    MovieReader& operator=(const MovieReader&) = delete;
+
+    // Keeps the file open until the reader goes or opens another: a movie renamed or
+    // deleted while it plays reads on from what was opened.
     MovieReadStatus Open(const std::string& path);
     // Parses a whole movie held in memory (tests, fuzzing); ReadSample then reads from it.
     MovieReadStatus OpenMemory(std::vector<uint8_t> bytes);
@@ -48,14 +54,16 @@ public:
     uint32_t SampleSize(size_t i) const { return sizes_[i]; }
     uint64_t SampleOffset(size_t i) const { return offsets_[i]; }
     int64_t SampleTime(size_t i) const { return times_[i]; }  // media time units
-    // Reads sample i into `out` (resized); false on a read error.
+    // Reads sample i into `out` (resized); false on a read error or a file cut short.
     bool ReadSample(size_t i, std::vector<uint8_t>& out);
+    // Lets the file go; the reader is empty until the next Open.
+    void Close();
 
 private:
     MovieReadStatus Parse();
     bool ReadAt(uint64_t offset, void* data, size_t bytes);
 
-    std::string path_;
+    int fd_ = -1;
     std::vector<uint8_t> memory_;
     bool inMemory_ = false;
     uint64_t fileSize_ = 0;

@@ -7,11 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 
 namespace tunara::profile {
 
@@ -272,16 +271,19 @@ bool ProfileFile::DeleteSection(std::string_view section) {
     return true;
 }
 
+namespace {
+
+io::OwnFileStatus LoadFile(const std::filesystem::path& file, ProfileFile& profile) {
+    std::string text;
+    const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
+    profile = ProfileFile::Parse(text);
+    return status;
+}
+
+}  // namespace
+
 bool Load(const std::filesystem::path& file, ProfileFile& profile) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        profile = ProfileFile::Parse({});
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    profile = ProfileFile::Parse(text.str());
-    return true;
+    return LoadFile(file, profile) == io::OwnFileStatus::kOk;
 }
 
 namespace {
@@ -320,7 +322,22 @@ bool Edit(const std::filesystem::path& file, const std::function<void(ProfileFil
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     FileLock lock(file);
     ProfileFile profile;
-    Load(file, profile);
+    switch (LoadFile(file, profile)) {
+        case io::OwnFileStatus::kOk:
+        case io::OwnFileStatus::kMissing:
+            break;
+        case io::OwnFileStatus::kNotRegular:
+        case io::OwnFileStatus::kTooLarge: {
+            // Kept aside rather than overwritten: it may be worth a look.
+            auto aside = file;
+            aside += ".unreadable";
+            std::filesystem::rename(file, aside, ec);
+            if (ec) return false;
+            break;
+        }
+        case io::OwnFileStatus::kReadError:
+            return false;  // what could not be read must not be replaced by less
+    }
     edit(profile);
     if (!profile.Modified()) return true;
     return io::WriteFileAtomically(file.string(), profile.Serialize());

@@ -77,14 +77,17 @@ private:
     bool modified_ = false;
 };
 
-// Reads the file; a missing or unreadable file reads as empty (false).
+// Reads the file; a missing or unreadable file reads as empty (false). Only a
+// regular file of at most 16 MB is read; another is told to the user once.
 bool Load(const std::filesystem::path& file, ProfileFile& profile);
 
 // Reads the file, lets `edit` change it, and saves it atomically (temporary
 // file, fsync, rename) when anything changed, all under a lock shared with
 // every other edit of the file in this process and, through an advisory lock
 // beside the file, in others. The folder is made when missing. False when
-// the save failed (the file keeps its previous contents).
+// the save failed (the file keeps its previous contents), or when the file
+// exists but could not be read. A FIFO or oversized file in its place is
+// renamed to NAME.unreadable first.
 bool Edit(const std::filesystem::path& file, const std::function<void(ProfileFile&)>& edit);
 
 // One call each, reading the file anew.

@@ -10,21 +10,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 
 namespace tunara::registry {
 namespace {
 
 constexpr std::string_view kFileHeader = "TunaraSettings 1";
 constexpr std::string_view kStoreFileName = "settings";
-// A settings file is a few kilobytes; anything far larger is not ours.
-constexpr std::uintmax_t kMaxStoreBytes = 16 * 1024 * 1024;
 
 struct Value {
     std::string name;  // as first written
@@ -221,15 +219,11 @@ std::optional<Tree> Parse(std::string_view text) {
 // `unreadable` tells the second case apart.
 Tree LoadTree(const std::filesystem::path& file, bool* unreadable = nullptr) {
     if (unreadable) *unreadable = false;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec && !std::filesystem::exists(file)) return {};
+    std::string text;
+    const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
+    if (status == io::OwnFileStatus::kMissing) return {};
     std::optional<Tree> tree;
-    if (!ec && size <= kMaxStoreBytes) {
-        std::ifstream in(file, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.good() || in.eof()) tree = Parse(text);
-    }
+    if (status == io::OwnFileStatus::kOk) tree = Parse(text);
     if (!tree && unreadable) *unreadable = true;
     return tree ? std::move(*tree) : Tree{};
 }

@@ -1,12 +1,11 @@
 #include "platform/shell/XdgShell.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <system_error>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/OwnFile.h"
 
 namespace tunara::shell {
 
@@ -79,10 +78,14 @@ std::string_view KeyOf(std::string_view text, std::string_view* value = nullptr)
     return Trim(t.substr(0, eq));
 }
 
-std::optional<std::string> ReadWholeFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// Missing: nullopt; a file that is there but cannot be read: nullopt and `unreadable`.
+std::optional<std::string> ReadWholeFile(const fs::path& path, bool* unreadable = nullptr) {
+    std::string text;
+    const io::OwnFileStatus status = io::ReadOwnFile(path.string(), text);
+    if (unreadable)
+        *unreadable = status != io::OwnFileStatus::kOk && status != io::OwnFileStatus::kMissing;
+    if (status != io::OwnFileStatus::kOk) return std::nullopt;
+    return text;
 }
 
 // Quoting of one Exec argument, then the escaping of a desktop-entry string.
@@ -200,7 +203,10 @@ std::optional<std::string> ReadDefault(std::string_view mimeType) {
 
 bool WriteDefault(std::string_view mimeType, const std::optional<std::string>& value) {
     const fs::path file = MimeAppsFile();
-    const std::string text = ReadWholeFile(file).value_or(std::string());
+    bool unreadable = false;
+    const std::string text = ReadWholeFile(file, &unreadable).value_or(std::string());
+    // The user's other defaults live there too: never replaced by what we could not read.
+    if (unreadable) return false;
     const std::string changed = WithDefaultEntry(text, mimeType, value);
     if (changed == text) return true;
     return WriteFile(file, changed);

@@ -2,6 +2,8 @@
 // sharing of an open device, digital playback and a disc that disappears.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -327,6 +329,112 @@ TEST(CdToc, Check_RefusesAbsurdLayouts) {
     t.leadoutLsn = kMaxLsn + 1;
     EXPECT_EQ(CheckToc(t), kErrBadToc);
     EXPECT_EQ(CheckToc(Toc{}), kErrBadToc);
+}
+
+// Sheets are files users download: only well-formed ones reach libcdio, each
+// refusal says what is wrong, and what is accepted opens with its own driver.
+TEST(CdImageCheck, CraftedSheets_RefusedWithAReason) {
+    TempDir dir;
+    WriteCdImage(dir.Path(), "disc", {{150, true, 440.0}, {75, true, 660.0}});
+    std::filesystem::create_directory(dir.Path() / "a-folder.bin");
+    auto tracks = [](int count, int firstNumber, bool step) {
+        std::string cue = "FILE \"disc.bin\" BINARY\n";
+        for (int t = 0; t < count; ++t)
+            cue += "TRACK " + std::to_string(step ? firstNumber + t : firstNumber) +
+                   " AUDIO\nINDEX 01 " + testing::Msf(t * 75) + "\n";
+        return cue;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* reason;  // empty: accepted, with this many tracks
+        int tracks = 0;
+    };
+    const std::string head = "FILE \"disc.bin\" BINARY\n";
+    const std::string bin = (dir.Path() / "disc.bin").string();
+    const Case cases[] = {
+        {"plain.cue",
+         head + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00\n", "", 2},
+        {"dressed.cue",
+         "REM GENRE Test\r\nPERFORMER \"Some One\"\r\nTITLE \"A Disc\"\r\n"
+         "FILE \"disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    FLAGS DCP PRE\r\n"
+         "    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    TITLE Two\r\n    INDEX 00 00:01:00\r\n"
+         "    INDEX 01 00:02:00\r\n    INDEX 02 00:02:30\r\n",
+         "", 2},
+        // More than the .bin holds: a damaged track for the reader, not a bad sheet.
+        {"long.cue",
+         head + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 40:00:00\n", "", -1},
+        {"lower-case.cue", "file \"disc.bin\" binary\ntrack 01 audio\nindex 01 00:00:00\n",
+         "unknown command file"},
+        {"marked.cue", "\xEF\xBB\xBF" + head, "byte-order mark"},
+        {"hundred-and-one.cue", tracks(101, 1, false), "track 1 where track 2 should come"},
+        {"over99.cue", tracks(100, 1, true), "more than 99 tracks"},
+        {"seventy.cue", tracks(1, 70, false), "track 70 where track 1 should come"},
+        {"no-index1.cue", head + "TRACK 01 AUDIO\nINDEX 00 00:00:00\nTRACK 02 AUDIO\n",
+         "track 1 has no INDEX 01"},
+        {"falling.cue",
+         head + "TRACK 01 AUDIO\nINDEX 01 00:03:00\nTRACK 02 AUDIO\nINDEX 01 00:02:00\n",
+         "does not come after"},
+        {"bad-time.cue", head + "TRACK 01 AUDIO\nINDEX 01 00:61:00\n", "bad time"},
+        {"no-bin.cue", "FILE \"gone.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         "\"gone.bin\" is missing"},
+        {"folder.cue", "FILE \"a-folder.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         "\"a-folder.bin\" is missing"},
+        {"unknown.cue", head + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nEXPLODE now\n",
+         "unknown command"},
+        {"quote.cue", "FILE \"disc.bin BINARY\n", "a quote is not closed"},
+        {"binary.cue", head + std::string("TRACK 01 AUDIO\0\n", 16), "not text"},
+        {"line.cue", head + "REM " + std::string(2000, 'x') + "\n", "line is too long"},
+        {"huge.cue", head + std::string(300 * 1024, '\n'), "larger than 256 KB"},
+        {"empty.cue", "", "no tracks"},
+        // libcdio opens a table's data files from the current folder.
+        {"plain.toc",
+         "CD_DA\nTRACK AUDIO\nFILE \"" + bin + "\" 0 00:02:00\nTRACK AUDIO\nFILE \"" + bin +
+             "\" 00:02:00 00:01:00\n",
+         "", 2},
+        {"no-file.toc", "CD_DA\nTRACK AUDIO\nFILE \"gone.bin\" 0\n", "\"gone.bin\" is missing"},
+        {"beyond.toc", "CD_DA\nTRACK AUDIO\nFILE \"" + bin + "\" 0 99999999999\n", "time"},
+        {"mode.toc", "CD_DA\nTRACK NOISE\nFILE \"" + bin + "\" 0\n", "unknown track mode"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir.Path() / c.name).string();
+        std::ofstream(path, std::ios::binary) << c.text;
+        // libcdio reads the data of NAME.cue from NAME.bin.
+        const auto bin = dir.Path() / std::filesystem::path(c.name).replace_extension(".bin");
+        if (path.ends_with(".cue")) std::filesystem::create_hard_link(dir.Path() / "disc.bin", bin);
+        const std::string refusal = CheckImage(path);
+        CdIo_t* cdio = OpenCdio(path);
+        if (*c.reason == 0) {
+            EXPECT_EQ(refusal, "") << c.name;
+            EXPECT_NE(cdio, nullptr) << c.name;
+            Toc toc;
+            if (c.tracks > 0) {
+                EXPECT_EQ(ReadToc(cdio, toc), kOk) << c.name;
+                EXPECT_EQ(toc.Count(), c.tracks) << c.name;
+            }
+        } else {
+            EXPECT_EQ(refusal.rfind("The disc image " + path + " is damaged: ", 0), 0u) << refusal;
+            EXPECT_NE(refusal.find(c.reason), std::string::npos) << c.name << ": " << refusal;
+            EXPECT_EQ(cdio, nullptr) << c.name;
+        }
+        CloseCdio(cdio);
+    }
+    // A .bin is read through the sheet beside it; a FIFO sheet is not waited on;
+    // .nrg images are not handed to libcdio's reader at all.
+    EXPECT_EQ(CheckImage((dir.Path() / "disc.bin").string()), "");
+    std::filesystem::rename(dir.Path() / "seventy.cue", dir.Path() / "seventy-data.cue");
+    EXPECT_NE(CheckImage((dir.Path() / "seventy-data.bin").string()).find("its cue sheet"),
+              std::string::npos);
+    const std::string fifo = (dir.Path() / "fifo.cue").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_NE(CheckImage(fifo).find("not a regular file"), std::string::npos);
+    std::ofstream(dir.Path() / "x.nrg") << "NER5";
+    EXPECT_NE(CheckImage((dir.Path() / "x.nrg").string()).find(".nrg images are not supported"),
+              std::string::npos);
+    OpenDevice refused((dir.Path() / "seventy-data.cue").string());
+    bool present = true;
+    EXPECT_EQ(StatusMediaPresent(refused.id, present), kErrHardware);
+    EXPECT_FALSE(present);
 }
 
 // The drive list ends with the images of TUNARA_CD_IMAGES, in order,

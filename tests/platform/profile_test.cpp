@@ -1,11 +1,15 @@
 // Private-profile files with the semantics other programs expect of them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "platform/profile/Profile.h"
+#include "platform/ui/UserInteraction.h"
 
 using namespace tunara::profile;
 
@@ -138,4 +142,39 @@ TEST(Profile, CdPlayerIniPath_FollowsXdg) {
         ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
         ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// A FIFO or an oversized file under the cache's name: read at once as
+// unreadable and told once (not a start-up that waits for a writer forever,
+// nor the whole file in memory); an edit keeps it aside and starts afresh.
+TEST(Profile, NotRegularOrTooLarge_UnreadableToldOnceAndKeptAside) {
+    tunara::ScopedRecordingInteraction ui;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("profile-odd-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto fifo = folder / "fifo.ini", big = folder / "big.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(big) << "[s]\nk=1\n";
+    std::filesystem::resize_file(big, 17u << 20);
+
+    auto loaded = std::make_shared<std::promise<bool>>();
+    std::thread([loaded, fifo, big] {
+        ProfileFile p;
+        const bool any = Load(fifo, p) || Load(big, p) || Load(big, p);
+        loaded->set_value(any);
+    }).detach();
+    auto done = loaded->get_future();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "reading a FIFO blocked";
+    EXPECT_FALSE(done.get());
+    tunara::UiQueue().Deliver();
+    ASSERT_EQ(ui->errors.size(), 2u);
+    EXPECT_EQ(ui->errors[0].Formatted(), fifo.string() + " is not a regular file; it is not read.");
+    EXPECT_EQ(ui->errors[1].Formatted(), big.string() + " is larger than 16 MB; it is not read.");
+
+    EXPECT_TRUE(WriteInt(big, "s", "k", 2));
+    EXPECT_EQ(GetInt(big, "s", "k", 0), 2);
+    EXPECT_EQ(std::filesystem::file_size(folder / "big.ini.unreadable"), 17u << 20);
+    std::filesystem::remove_all(folder);
 }

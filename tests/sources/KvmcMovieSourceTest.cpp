@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "kvmc/kvmc.h"
 #include "platform/movie/MovieWriter.h"
+#include "platform/ui/UserInteraction.h"
 #include "sources/KvmcMovieSource.h"
 #include "sources/SourceFactory.h"
 
@@ -122,6 +126,58 @@ TEST(KvmcMovieSource, FramesAndSeeksMatchAStraightDecode) {
     ASSERT_EQ(s.ReadFrames(buf.data(), 1024), 1024);
     for (int i = 0; i < 2048; ++i) ASSERT_EQ(buf[size_t(i)], m.decoded[size_t(40000 + i)]) << i;
     s.CloseStream();
+}
+
+// One descriptor for the life of the stream: a movie deleted while it plays
+// plays on; one cut short ends the item with a message, not silence.
+TEST(KvmcMovieSource, DeletedPlaysOn_CutShortEndsWithAMessage) {
+    ScopedRecordingInteraction ui;
+    std::vector<int16_t> buf(2 * 1024);
+    auto drain = [&](Probe& s) {
+        std::vector<int16_t> all;
+        for (int got; (got = s.ReadFrames(buf.data(), 1024)) > 0;)
+            all.insert(all.end(), buf.begin(), buf.begin() + 2 * got);
+        return all;
+    };
+    KvmcMovie m;
+    {
+        Probe s;
+        s.SetLocation(m.path);
+        ASSERT_EQ(s.OpenStream(), 1);
+        std::filesystem::remove(m.path);
+        const auto all = drain(s);
+        EXPECT_NEAR(double(all.size() / 2), double(m.frames), 44100.0 / 600);
+        EXPECT_TRUE(std::equal(all.begin(), all.end(), m.decoded.begin()));
+    }
+    EXPECT_TRUE(ui->errors.empty());
+
+    KvmcMovie cut;
+    Probe s;
+    s.SetLocation(cut.path);
+    ASSERT_EQ(s.OpenStream(), 1);
+    std::filesystem::resize_file(cut.path, std::filesystem::file_size(cut.path) / 2);
+    EXPECT_LT(drain(s).size() / 2, size_t(cut.frames) * 9 / 10);
+    ASSERT_EQ(ui->errors.size(), 1u);
+    EXPECT_EQ(ui->errors[0].Formatted(), "The file " + cut.path + " could not be read.");
+}
+
+// A stream the decoder cannot take (33 channels) is refused before it is listed or opened.
+TEST(KvmcMovieSource, ChannelsTheDecoderRefuses_NotOpened) {
+    KvmcMovie m;
+    std::fstream f(m.path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(f), {}};
+    const size_t at = bytes.find("KVCA");
+    ASSERT_NE(at, std::string::npos);
+    f.seekp(std::streamoff(at + 8));
+    f.write("\0\0\0\x21", 4);  // channels: 33
+    f.close();
+    ScopedRecordingInteraction ui;
+    Probe s;
+    s.SetLocation(m.path);
+    EXPECT_EQ(s.LoadInfo(), 0);
+    EXPECT_EQ(s.OpenStream(), 0);
+    EXPECT_EQ(s.GetChannels(), 0);
+    EXPECT_EQ(ui->errors.size(), 2u);
 }
 
 }  // namespace

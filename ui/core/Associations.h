@@ -32,7 +32,7 @@ std::vector<std::string> HandledMimeTypes();
 
 inline constexpr std::string_view kAssociationQuestion =
     "One or more file types associated with Tunara are currently associated with another "
-    "application.\n Would you like to restore the file type assocations to Tunara?";
+    "application.\nWould you like to restore the file type associations to Tunara?";
 inline constexpr std::string_view kAssociationCaption = "Tunara File Associations";
 inline constexpr std::string_view kBackupValue = "Tunara.bak";
 

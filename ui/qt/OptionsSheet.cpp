@@ -143,7 +143,7 @@ QWidget* OptionsSheet::BuildRecordPage() {
 
     auto* naming = new QGroupBox(QStringLiteral("File Naming"));
     auto* n = new QVBoxLayout(naming);
-    n->addWidget(new QLabel(QStringLiteral("Filename format when when recording CD tracks:")));
+    n->addWidget(new QLabel(QStringLiteral("Filename format when recording CD tracks:")));
     auto* row = new QHBoxLayout;
     for (int part = 0; part < 4; ++part) {
         parts_[part] = new QComboBox;
