@@ -20,9 +20,9 @@
 //   | 0      | 0                 | the frame's main data lies before what we hold (after a seek |
 //   |        |                   | or at the start of a cut stream): skipped silently           |
 //   | 1001   | 0                 | end of data (also a truncated last frame); context usable    |
-//   | -2     | 0                 | header names Layer I or Layer II                             |
-//   | -3     | 0                 | free format whose frame length cannot be measured            |
-//   | -4     | 0                 | reserved sampling-rate index                                 |
+//   | -2     | 0                 | first call: the stream is Layer I or Layer II                |
+//   | -3     | 0                 | first call: free format whose frame length cannot be measured|
+//   | -4     | 0                 | first call: reserved sampling-rate index or version          |
 //   | -5     | 0                 | damaged side information: this frame is abandoned; the next  |
 //   |        |                   | call goes on with the next frame                             |
 //   | -6     | 0                 | the data ends because the read callback reported a failure   |
@@ -31,7 +31,10 @@
 //   | -18    | 0                 | null handle or context not valid                             |
 //
 // A frame is confirmed by the header that follows it, or by the end of the data or an ID3/APE
-// tag right where it ends (a stream of one frame).
+// tag right where it ends (a stream of one frame). After the first frame, a header right where
+// the previous frame ended and of the same kind is taken as it is; any other (found by searching
+// past damage, refused, or of another rate: a stream joined on) must be confirmed, and what is
+// not is searched past, so damage never ends the stream.
 #include <cstdint>
 
 #include "mpeg/Header.h"
