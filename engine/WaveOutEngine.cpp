@@ -448,7 +448,7 @@ void WaveOutEngine::RunFeeder() {
             while (state != Stopped && reachable()) {
                 n = src->ReadFrames(h->data, kFramesPerBuffer);
                 WaveOutEngine* next = src->follower_;
-                if (n > 0 || state != Playing || !next) break;
+                if (n > 0 || state != Playing || !next || src->ContinuesInNewFormat()) break;
                 // The end of this item's data: its follower goes on in the same
                 // buffer ring, counted from its own start.
                 src->endSample_ = written;

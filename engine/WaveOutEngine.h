@@ -86,6 +86,9 @@ public:
     bool HandOver(WaveOutEngine& next);
 
 protected:
+    // Whether the data that just ended goes on in another PCM format after the
+    // device is reopened: the run must then not go on into a follower.
+    virtual bool ContinuesInNewFormat() const { return false; }
     // Takes this item out of any chain, closing a follower's stream. Derived
     // destructors call it before their stream goes: the feeder may be reading
     // this item as a follower.

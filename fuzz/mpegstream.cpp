@@ -1,5 +1,6 @@
 // Fuzzes the stream tier: the encoder-summary reader of a stream's first frame, the frame
-// search and scan past junk and damage, and the iTunSMPB text reader.
+// search and scan past junk and damage (free format, joined rates, Layer I/II detection), and
+// the iTunSMPB text reader.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            layout.summary.encoderDelay, layout.summary.encoderPadding);
         if (t.skip < 0 || t.keep < 0) __builtin_trap();
     }
+    MpegHeaderWord w = 0;
+    const int64_t layer12 = mpegStreamFindLayer12(frame.data(), frame.size(), 1, &w);
+    if (layer12 >= 0 && (size_t(layer12) >= size || mpegStreamLayer12Bitrate(w) <= 0))
+        __builtin_trap();
     const std::string text(reinterpret_cast<const char*>(data), size);
     int32_t delay = 0, padding = 0;
     mpegStreamParseSmpb(text.c_str(), &delay, &padding);

@@ -24,6 +24,17 @@ const BandTable kBands[2][3] = {{// LSF 22050, 24000, 16000
                                    82, 102, 126, 156, 194, 240, 296, 364, 448, 550, 576},
                                   {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192}}}};
 
+namespace {
+const BandTable kBands8000 = {{0,   12,  24,  36,  48,  60,  72,  88,  108, 132, 160, 192,
+                               232, 280, 336, 400, 476, 566, 568, 570, 572, 574, 576},
+                              {0, 8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192}};
+}  // namespace
+
+const BandTable& Bands(int32_t id, int32_t rateIndex, bool mpeg25) {
+    if (!mpeg25) return kBands[id & 1][rateIndex];
+    return rateIndex == 2 ? kBands8000 : kBands[0][2];
+}
+
 const uint8_t kSlen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
                               {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
 

@@ -10,6 +10,8 @@ struct BandTable {
 };
 // Indexed [id][sampling-rate index]: id 1 = MPEG-1, 0 = LSF.
 extern const BandTable kBands[2][3];
+// MPEG-2.5: 11.025 and 12 kHz share the 16 kHz bands; 8 kHz has its own.
+const BandTable& Bands(int32_t id, int32_t rateIndex, bool mpeg25);
 
 extern const uint8_t kSlen[2][16];  // MPEG-1 scale-factor lengths by scalefac_compress
 extern const uint8_t kPretab[22];

@@ -21,7 +21,7 @@ struct InputReader {
     uint8_t buf[kInputBytes + kInputHistory];
     int32_t byteIndex;  // current byte
     int32_t bitIndex;   // unread bits in the current byte, 8..0
-    uint32_t bitsRead;  // running count, wrapping; only differences are used
+    uint64_t bitsRead;  // bits read since the input was last reset (moving back lowers it)
     bool hasEnd;        // a read came back short
     int32_t endMarker;  // index of the first byte that was not delivered
     bool endReached;    // a read ran into the end marker
@@ -38,8 +38,8 @@ struct Reservoir {
 };
 
 struct FrameHeader {
-    int32_t id, layer, errorProtection, bitrateIndex, samplingFrequency, padding, extension, mode,
-        modeExt, copyright, original, emphasis;
+    int32_t id, mpeg25, layer, errorProtection, bitrateIndex, samplingFrequency, padding, extension,
+        mode, modeExt, copyright, original, emphasis;
 };
 
 struct FrameParams {
@@ -93,7 +93,10 @@ struct MpegDecContext {
     float overlap[2][32][18];
     mpegdec::SynthesisState* synth;
     int32_t marker;
-    uint8_t diagnosed;  // the first diagnostic of this stream was reported
+    uint8_t diagnosed;   // the first diagnostic of this stream was reported
+    uint8_t syncLowBit;  // the last sync word's 12th bit (clear for MPEG-2.5)
+    int32_t freeBytes;   // free format: frame length without padding, 0 while unknown
+    uint64_t frameBit;   // input bit position of the last decoded frame's header
 
     // Per-frame scratch, here so that decoding never allocates.
     int32_t nonzeroLines[2];           // lines past this are zero

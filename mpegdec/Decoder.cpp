@@ -18,16 +18,17 @@ constexpr int32_t kSearchLimitBits = 13824;
 
 // ---- frame search and header ---------------------------------------------------------------
 
-// Looks for the next byte-aligned 0xFFF, reading at most about maxBits bits.
-bool SyncSearch(MpegDecContext& c, int32_t maxBits = INT32_MAX) {
+// Looks for the next byte-aligned 11-bit sync word, reading at most about maxBits bits.
+bool SyncSearch(MpegDecContext& c, int64_t maxBits = INT64_MAX) {
     InputReader& in = c.in;
-    const uint32_t start = in.bitsRead;
+    const uint64_t start = in.bitsRead;
     if (in.bitIndex != 8 && in.bitIndex != 0) GetBits(c, in.bitIndex);
     uint32_t v = GetBits(c, 12);
-    while ((v & 0xFFF) != 0xFFF && !in.endReached) {
-        if (int32_t(in.bitsRead - start) >= maxBits) return false;
+    while ((v & 0xFFE) != 0xFFE && !in.endReached) {
+        if (int64_t(in.bitsRead - start) >= maxBits) return false;
         v = (v << 8) | GetBits(c, 8);
     }
+    c.syncLowBit = uint8_t(v & 1);
     return !in.endReached;
 }
 
@@ -36,6 +37,7 @@ int32_t ParseHeader(MpegDecContext& c, MpegHeaderWord* word, uint32_t* raw = nul
     const uint32_t bits = GetBits(c, 20);
     if (raw) *raw = bits;
     h.id = int32_t(bits >> 19) & 1;
+    h.mpeg25 = c.syncLowBit ? 0 : 1;
     const int32_t layerCode = int32_t(bits >> 17) & 3;
     h.layer = 4 - layerCode;
     h.errorProtection = ((bits >> 16) & 1) == 0 ? 1 : 0;
@@ -48,27 +50,66 @@ int32_t ParseHeader(MpegDecContext& c, MpegHeaderWord* word, uint32_t* raw = nul
     h.copyright = int32_t(bits >> 3) & 1;
     h.original = int32_t(bits >> 2) & 1;
     h.emphasis = int32_t(bits) & 3;
-    if (word) *word = mpegHeaderFromStream(0xFFF00000u | bits, *word);
+    if (word)
+        *word = mpegHeaderFromStream(0xFFE00000u | uint32_t(c.syncLowBit) << 20 | bits, *word);
     if (layerCode != 1) return kMpegDecLayerRefused;
-    if (h.bitrateIndex == 0) return kMpegDecFreeFormatRefused;
+    // The version code between MPEG-2.5 and MPEG-2 is reserved.
+    if (h.mpeg25 && h.id == 1) return kMpegDecBadSampleRate;
     if (h.samplingFrequency == 3) return kMpegDecBadSampleRate;
     // Index 15 is forbidden; treat it like a lost sync rather than reading a bogus length.
     if (h.bitrateIndex == 15) return kMpegDecFreeFormatRefused;
+    // Free format decodes once its frame length is known (measured at the first frame).
+    if (h.bitrateIndex == 0 && c.freeBytes == 0) return kMpegDecFreeFormatRefused;
     return kMpegDecOk;
 }
 
-int32_t FrameLength(const FrameHeader& h) {
-    return FrameLengthNoPadding(h.id, h.samplingFrequency, h.bitrateIndex) + h.padding;
+int32_t FrameLength(const MpegDecContext& c) {
+    const FrameHeader& h = c.header;
+    if (h.bitrateIndex == 0) return c.freeBytes + h.padding;
+    return FrameLengthNoPadding(h.id, h.samplingFrequency, h.bitrateIndex, h.mpeg25 != 0) +
+           h.padding;
+}
+
+// Free format: the frame length is the distance to the next header of the same stream.
+// `raw` holds the 20 header bits just read; the reader is left where it was.
+constexpr int32_t kMaxFreeBytes = 3600;
+bool MeasureFreeFormat(MpegDecContext& c, uint32_t raw) {
+    // Everything but padding, private, mode extension, copyright and original must match, which
+    // a stray sync word in junk practically never does.
+    constexpr uint32_t kSame = 0xFFFFFu & ~(0x200u | 0x100u | 0x30u | 0xCu);
+    const int32_t side = mpeg::SideInfoBytes(c.header.id, c.header.mode == 3 ? 1 : 2);
+    uint8_t ahead[kMaxFreeBytes + 4];
+    EnsureBytes(c, kMaxFreeBytes + 8);
+    int32_t n = 0;
+    for (; n < kMaxFreeBytes + 3; ++n) {
+        const uint8_t b = uint8_t(GetBits(c, 8));
+        if (c.in.endReached) break;
+        ahead[n] = b;
+    }
+    MoveBack(c.in, 8 * n);
+    for (int32_t i = side; i + 3 < n; ++i) {
+        if (ahead[i] != 0xFF || (ahead[i + 1] & 0xE0) != 0xE0) continue;
+        if (((ahead[i + 1] >> 4) & 1) != c.syncLowBit) continue;
+        const uint32_t next =
+            uint32_t(ahead[i + 1] & 15) << 16 | uint32_t(ahead[i + 2]) << 8 | ahead[i + 3];
+        if ((next & kSame) != (raw & kSame)) continue;
+        c.freeBytes = 4 + i - c.header.padding;
+        return true;
+    }
+    return false;
 }
 
 // Whether the bytes after a candidate frame confirm it: another usable header, the end of the
 // data right there, or a tag. A lone frame (a very short file) is confirmed only by the end or a
 // tag, so a stray sync word in junk still needs the exact length to land on one.
 bool FrameFollows(MpegDecContext& c) {
-    const uint32_t start = c.in.bitsRead;
+    const uint64_t start = c.in.bitsRead;
     const uint32_t sync = GetBits(c, 12);
     if (c.in.endReached) return c.in.bitsRead == start && !c.in.readFailed;
-    if (sync == 0xFFF) return ParseHeader(c, nullptr) == kMpegDecOk;
+    if ((sync & 0xFFE) == 0xFFE) {
+        c.syncLowBit = uint8_t(sync & 1);
+        return ParseHeader(c, nullptr) == kMpegDecOk;
+    }
     MoveBack(c.in, int32_t(c.in.bitsRead - start));
     const uint32_t head = GetBits(c, 24);
     if (!c.in.endReached && (head == 0x544147 || head == 0x494433)) return true;  // "TAG", "ID3"
@@ -77,30 +118,50 @@ bool FrameFollows(MpegDecContext& c) {
            GetBits(c, 8) == 'X' && !c.in.endReached;
 }
 
+// Whether the frame whose sync word ended at `syncEnd` is confirmed by what follows it. The
+// reader is left after its header (20 bits past `syncEnd`), the header as parsed.
+bool ConfirmFrame(MpegDecContext& c, uint64_t syncEnd) {
+    const FrameHeader header = c.header;
+    const uint8_t lowBit = c.syncLowBit;
+    const int32_t length = FrameLength(c);
+    MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd) + 12);
+    EnsureBytes(c, length + 4);
+    for (int32_t i = 0; i < length; ++i) GetBits(c, 8);
+    const bool confirmed = !c.in.endReached && FrameFollows(c);
+    c.header = header;
+    c.syncLowBit = lowBit;
+    MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd) - 20);
+    return confirmed;
+}
+
 // Finds a sync word whose frame is confirmed by what follows it (FrameFollows) and leaves the
 // reader just after that sync word. When none is found but the same refused
 // header (Layer I/II, free format, reserved rate) came up twice, the stream is of that kind
 // and its refusal is returned instead of "no frame found".
 int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
-    int32_t count = 0;
+    int64_t count = 0;
     MpegHeaderWord scratch = word ? *word : 0;
-    // Refused headers by their ID, layer, protection, bitrate and rate bits: the order of the
-    // first sighting (0 = never) and the refusal. The earliest one seen twice wins.
-    uint16_t firstSeen[1024] = {};
-    int8_t refusalOf[1024] = {};
+    // Refused headers by their version, layer, protection, bitrate and rate bits: the order of
+    // the first sighting (0 = never) and the refusal. The earliest one seen twice wins.
+    uint16_t firstSeen[2048] = {};
+    int8_t refusalOf[2048] = {};
     uint16_t sightings = 0;
     int32_t repeatedRefusal = kMpegDecNoFrameFound;
     uint16_t repeatedOrder = UINT16_MAX;
+    const int32_t knownFreeBytes = c.freeBytes;
     while (count < kSearchLimitBits) {
-        const uint32_t before = c.in.bitsRead;
+        const uint64_t before = c.in.bitsRead;
         const bool found = SyncSearch(c, kSearchLimitBits - count);
-        count += std::max(int32_t(c.in.bitsRead - before), 0);
+        count += int64_t(c.in.bitsRead - before);
         if (!found) break;  // the data or the search budget ended
-        const uint32_t syncEnd = c.in.bitsRead;
+        const uint64_t syncEnd = c.in.bitsRead;
         uint32_t raw = 0;
-        const int32_t refusal = ParseHeader(c, &scratch, &raw);
+        int32_t refusal = ParseHeader(c, &scratch, &raw);
+        if (refusal == kMpegDecFreeFormatRefused && c.header.bitrateIndex == 0 &&
+            MeasureFreeFormat(c, raw))
+            refusal = kMpegDecOk;
         if (refusal != kMpegDecOk) {
-            const uint32_t key = (raw >> 10) & 1023;
+            const uint32_t key = ((raw >> 10) & 1023) | uint32_t(c.syncLowBit) << 10;
             if (firstSeen[key] == 0) {
                 if (sightings < UINT16_MAX - 1) firstSeen[key] = ++sightings;
                 refusalOf[key] = int8_t(refusal);
@@ -112,22 +173,24 @@ int32_t FirstFrameSearch(MpegDecContext& c, MpegHeaderWord* word) {
             count += 1;
             continue;
         }
-        const int32_t length = FrameLength(c.header);
-        MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd) + 12);
-        EnsureBytes(c, length + 4);
-        // Skip one frame: length bytes from the start of the sync word.
-        for (int32_t i = 0; i < length; ++i) GetBits(c, 8);
-        const FrameHeader first = c.header;
-        const bool confirmed = !c.in.endReached && FrameFollows(c);
-        c.header = first;
+        const bool confirmed = ConfirmFrame(c, syncEnd);
         // Back to just after the first sync word.
         MoveBack(c.in, int32_t(c.in.bitsRead - syncEnd));
         if (confirmed) return kMpegDecOk;
+        c.freeBytes = knownFreeBytes;
         MoveBack(c.in, 11);
         count += 1;
     }
     if (word) *word = scratch;
     return repeatedRefusal;
+}
+
+// Whether two headers belong to one stream: a frame of another kind found mid-stream must be
+// confirmed before it is believed.
+bool SameStream(const FrameHeader& a, const FrameHeader& b) {
+    return a.id == b.id && a.mpeg25 == b.mpeg25 && a.layer == b.layer &&
+           a.samplingFrequency == b.samplingFrequency &&
+           (a.bitrateIndex == 0) == (b.bitrateIndex == 0);
 }
 
 void DeriveParams(MpegDecContext& c) {
@@ -139,15 +202,9 @@ void DeriveParams(MpegDecContext& c) {
     p.jsBound = c.header.mode == 1 ? kJsBound[c.header.modeExt] : 32;
 }
 
-int32_t MainDataSlots(const FrameHeader& h, int32_t channels) {
-    const int32_t l =
-        int32_t(144LL * Bitrate(h.id, h.bitrateIndex) / SampleRate(h.id, h.samplingFrequency));
-    int32_t slots;
-    if (h.id == 1)
-        slots = channels == 1 ? l - 17 : l - 32;
-    else
-        slots = channels == 1 ? l / 2 - 9 : l / 2 - 17;
-    slots += h.padding - 4;
+int32_t MainDataSlots(const MpegDecContext& c, int32_t channels) {
+    const FrameHeader& h = c.header;
+    int32_t slots = FrameLength(c) - 4 - mpeg::SideInfoBytes(h.id, channels);
     if (h.errorProtection) slots -= 2;
     return std::max(slots, 0);
 }
@@ -332,6 +389,7 @@ int32_t DecodeFrame(MpegDecContext& c, MpegHeaderWord* headerWord, MpegPcmBlock*
         if (rc != kMpegDecOk) return rc;
         ParseHeader(c, headerWord);
         MoveBack(in, 32);
+        c.frameBit = in.bitsRead;
         DeriveParams(c);
         c.state = 1;
         ReportFrame(pcm, c.params.channels, 0);
@@ -346,15 +404,32 @@ int32_t DecodeFrame(MpegDecContext& c, MpegHeaderWord* headerWord, MpegPcmBlock*
         EndOfData(in);
         return kMpegDecEndOfData;
     }
-    if (!SyncSearch(c)) return kMpegDecEndOfData;
-    const int32_t rc = ParseHeader(c, headerWord);
-    if (rc != kMpegDecOk) {
-        if (!tail) return rc;
-        EndOfData(in);
-        return kMpegDecEndOfData;
+    // A header right where the last frame ended and like it is believed; one found by searching
+    // past damage, or of another kind (a second stream joined on), must be confirmed by the
+    // header after it. Anything else is a false sync word: search on, as in the first search.
+    const FrameHeader previous = c.header;
+    bool searched = false;
+    for (;;) {
+        const uint64_t before = in.bitsRead;
+        if (!SyncSearch(c)) return kMpegDecEndOfData;
+        const uint64_t syncEnd = in.bitsRead;
+        searched = searched || syncEnd - before > 12;
+        bool accepted = ParseHeader(c, headerWord) == kMpegDecOk;
+        if (accepted && (searched || !SameStream(c.header, previous)))
+            accepted = ConfirmFrame(c, syncEnd);
+        if (accepted) {
+            c.frameBit = syncEnd - 12;
+            break;
+        }
+        if (tail) {
+            EndOfData(in);
+            return kMpegDecEndOfData;
+        }
+        MoveBack(in, int32_t(in.bitsRead - syncEnd) + 11);
+        searched = true;
     }
     const FrameHeader& h = c.header;
-    const int32_t length = FrameLength(h);
+    const int32_t length = FrameLength(c);
     EnsureBytes(c, length);
     if (in.hasEnd && BitsLeft(in) < 8 * (length - 4)) {
         EndOfData(in);
@@ -366,7 +441,7 @@ int32_t DecodeFrame(MpegDecContext& c, MpegHeaderWord* headerWord, MpegPcmBlock*
     if (h.errorProtection) GetBits(c, 16);
     const bool sideInfoOk = ParseSideInfo(c);
 
-    const int32_t slots = MainDataSlots(h, nch);
+    const int32_t slots = MainDataSlots(c, nch);
     CopyToReservoir(c, slots);
 
     Reservoir& res = c.res;
@@ -450,7 +525,13 @@ int32_t mpegDecReset(MpegDecHandle handle) {
     if (c.frameStart > 0) c.res.bitCount = std::max(c.res.bitCount, c.frameStart * 8);
     if (rc != kMpegDecOk) return ReadOutcome(c, rc);
     MoveBack(c.in, 12);
+    c.frameBit = c.in.bitsRead;
     return kMpegDecOk;
+}
+
+int64_t mpegDecFrameOffset(MpegDecHandle handle) {
+    if (!ValidHandle(handle) || handle->state == 0) return -1;
+    return int64_t(handle->frameBit / 8);
 }
 
 int32_t mpegDecClose(MpegDecHandle* handle) {

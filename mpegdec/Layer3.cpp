@@ -16,7 +16,7 @@ bool IsShort(const GranuleInfo& g) {
 }
 
 const BandTable& Bands(const MpegDecContext& c) {
-    return kBands[c.header.id][c.header.samplingFrequency];
+    return mpeg::Bands(c.header.id, c.header.samplingFrequency, c.header.mpeg25 != 0);
 }
 
 // Long bands covered by the long part of a mixed block (it ends at line 36 at every rate).
@@ -159,7 +159,8 @@ void DecodeHuffman(MpegDecContext& c, int gr, int ch, int32_t part2Start) {
 
     int32_t region1, region2;
     if (IsShort(g)) {
-        region1 = 36;
+        // Three short bands: line 36 at every rate but 8 kHz, whose short bands are wider.
+        region1 = g.mixed_block_flag ? 36 : 3 * bt.s[3];
         region2 = kLines;
     } else {
         region1 = bt.l[std::min(g.region0_count + 1, 22)];

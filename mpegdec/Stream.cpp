@@ -122,16 +122,39 @@ int32_t mpegStreamParseSmpb(const char* text, int32_t* delay, int32_t* padding) 
     return 1;
 }
 
-int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like) {
+int32_t mpegStreamFrameBytesLike(const uint8_t* p, MpegHeaderWord like, int32_t freeBytes) {
     if (!mpeg::IsLayer3Sync(p)) return 0;
     const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(p), 0);
-    if (mpegHeaderRateIndex(w) == 3 || mpegHeaderBitrateIndex(w) == 0 ||
-        mpegHeaderBitrateIndex(w) == 15)
+    if (mpegHeaderRateIndex(w) == 3 || mpegHeaderBitrateIndex(w) == 15 ||
+        (mpegHeaderIsMpeg25(w) && mpegHeaderId(w) == 1))
         return 0;
     if (like != 0 && (mpegHeaderId(w) != mpegHeaderId(like) ||
+                      mpegHeaderIsMpeg25(w) != mpegHeaderIsMpeg25(like) ||
                       mpegHeaderRateIndex(w) != mpegHeaderRateIndex(like)))
         return 0;
+    if (mpegHeaderBitrateIndex(w) == 0) return freeBytes > 0 ? freeBytes + mpegHeaderPadding(w) : 0;
     return mpegHeaderFrameBytes(w);
+}
+
+int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like) {
+    return mpegStreamFrameBytesLike(p, like, 0);
+}
+
+int32_t mpegStreamFreeFormatBytes(const uint8_t* data, size_t size, size_t at) {
+    if (!data || at + 4 > size || !mpeg::IsLayer3Sync(data + at)) return 0;
+    const uint32_t bits = mpeg::StreamBits(data + at);
+    // Everything but padding, private, mode extension, copyright and original must match, which
+    // a stray sync word practically never does.
+    constexpr uint32_t kSame = 0xFFFFFFFFu & ~(0x200u | 0x100u | 0x30u | 0xCu);
+    const MpegHeaderWord w = mpegHeaderFromStream(bits, 0);
+    if (mpegHeaderBitrateIndex(w) != 0 || mpegHeaderRateIndex(w) == 3) return 0;
+    const size_t side = size_t(mpeg::SideInfoBytes(mpegHeaderId(w), mpegHeaderChannels(w)));
+    const size_t last = std::min(size, at + MPEG_STREAM_MAX_FREE_BYTES + 4);
+    for (size_t i = at + 4 + side; i + 4 <= last; ++i) {
+        if (data[i] != 0xFF || (mpeg::StreamBits(data + i) & kSame) != (bits & kSame)) continue;
+        return int32_t(i - at) - mpegHeaderPadding(w);
+    }
+    return 0;
 }
 
 namespace {
@@ -145,13 +168,15 @@ bool TagAt(const uint8_t* data, size_t size, size_t at) {
 
 }  // namespace
 
-int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
-                            int32_t dataIsComplete, MpegHeaderWord* header) {
+int64_t mpegStreamFindFrameFree(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                                int32_t dataIsComplete, MpegHeaderWord* header,
+                                int32_t* freeBytes) {
     if (!data) return -1;
     const size_t last = searchBytes > size ? size : std::min(size, from + searchBytes);
     for (size_t at = from; at + 4 <= size && at <= last; ++at) {
         if (data[at] != 0xFF) continue;
-        const int32_t len = mpegStreamFrameBytesAt(data + at, 0);
+        const int32_t free = mpegStreamFreeFormatBytes(data, size, at);
+        const int32_t len = mpegStreamFrameBytesLike(data + at, 0, free);
         if (len <= 0) continue;
         const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(data + at), 0);
         size_t next = at + size_t(len);
@@ -164,10 +189,115 @@ int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_
                 break;
             }
             if (next + 4 > size) break;
-            const int32_t n = mpegStreamFrameBytesAt(data + next, w);
+            const int32_t n = mpegStreamFrameBytesLike(data + next, w, free);
             if (n <= 0) break;
             next += size_t(n);
             if (follow == 1) confirmed = true;
+        }
+        if (confirmed) {
+            if (header) *header = w;
+            if (freeBytes) *freeBytes = free;
+            return int64_t(at);
+        }
+    }
+    return -1;
+}
+
+int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                            int32_t dataIsComplete, MpegHeaderWord* header) {
+    return mpegStreamFindFrameFree(data, size, from, searchBytes, dataIsComplete, header, nullptr);
+}
+
+int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out) {
+    if (!out) return 0;
+    *out = MpegStreamLayout{-1, -1, 0, 0, MpegStreamSummary{0, 0, 0, -1, -1}, 0};
+    MpegHeaderWord first = 0;
+    int32_t free = 0;
+    const int64_t at =
+        mpegStreamFindFrameFree(data, size, 0, MPEG_STREAM_JUNK_BYTES, 1, &first, &free);
+    if (at < 0) return 0;
+    out->firstFrame = at;
+    out->first = first;
+    out->freeBytes = free;
+    size_t offset = size_t(at);
+    if (mpegStreamReadSummary(data + offset, size - offset, &out->summary))
+        offset = std::min(size, offset + size_t(mpegStreamFrameBytesLike(data + offset, 0, free)));
+    out->audioFrame = int64_t(offset);
+    // Frames of another rate further on (a stream joined on) are counted too, in their own chain.
+    MpegHeaderWord current = first;
+    while (offset + 4 <= size) {
+        const int32_t len = mpegStreamFrameBytesLike(data + offset, current, free);
+        if (len <= 0) {
+            MpegHeaderWord w = 0;
+            const int64_t next =
+                mpegStreamFindFrameFree(data, size, offset + 1, size, 1, &w, &free);
+            if (next < 0) break;
+            offset = size_t(next);
+            current = w;
+            continue;
+        }
+        ++out->frames;
+        offset += size_t(len);
+    }
+    return 1;
+}
+
+namespace {
+
+// Layer I and II bit rates in kbit/s: [MPEG-1 Layer I, MPEG-1 Layer II, LSF Layer I, LSF II].
+const int16_t kLayer12Kbps[4][15] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+
+}  // namespace
+
+int32_t mpegStreamLayer12Bitrate(MpegHeaderWord w) {
+    const int32_t layer = mpegHeaderLayerCode(w);  // 3 = Layer I, 2 = Layer II
+    const int32_t index = mpegHeaderBitrateIndex(w);
+    if ((layer != 2 && layer != 3) || index == 0 || index == 15) return 0;
+    const int row = (mpegHeaderId(w) ? 0 : 2) + (layer == 2 ? 1 : 0);
+    return int32_t(kLayer12Kbps[row][index]) * 1000;
+}
+
+int32_t mpegStreamLayer12FrameBytes(const uint8_t* p, MpegHeaderWord like) {
+    if (!mpeg::IsMpegAudioSync(p)) return 0;
+    const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(p), 0);
+    const int32_t rate = mpegHeaderSampleRate(w);
+    const int32_t bitrate = mpegStreamLayer12Bitrate(w);
+    if (rate == 0 || bitrate == 0) return 0;
+    if (like != 0 && (mpegHeaderLayerCode(w) != mpegHeaderLayerCode(like) ||
+                      mpegHeaderId(w) != mpegHeaderId(like) ||
+                      mpegHeaderIsMpeg25(w) != mpegHeaderIsMpeg25(like) ||
+                      mpegHeaderRateIndex(w) != mpegHeaderRateIndex(like)))
+        return 0;
+    if (mpegHeaderLayerCode(w) == 3) return (12 * bitrate / rate + mpegHeaderPadding(w)) * 4;
+    return 144 * bitrate / rate + mpegHeaderPadding(w);
+}
+
+int64_t mpegStreamFindLayer12(const uint8_t* data, size_t size, int32_t dataIsComplete,
+                              MpegHeaderWord* header) {
+    if (!data) return -1;
+    const size_t last = std::min<size_t>(size, MPEG_STREAM_JUNK_BYTES);
+    for (size_t at = 0; at + 4 <= size && at <= last; ++at) {
+        if (data[at] != 0xFF) continue;
+        const int32_t len = mpegStreamLayer12FrameBytes(data + at, 0);
+        if (len <= 0) continue;
+        const MpegHeaderWord w = mpegHeaderFromStream(mpeg::StreamBits(data + at), 0);
+        // Three headers in a row, or a chain that ends exactly with the data or at a tag.
+        size_t next = at + size_t(len);
+        bool confirmed = false;
+        for (int follow = 0; follow < 2 && !confirmed; ++follow) {
+            if ((dataIsComplete && next == size) || (next < size && TagAt(data, size, next))) {
+                confirmed = true;
+                break;
+            }
+            if (next + 4 > size) break;
+            const int32_t n = mpegStreamLayer12FrameBytes(data + next, w);
+            if (n <= 0) break;
+            next += size_t(n);
+            confirmed = follow == 1;
         }
         if (confirmed) {
             if (header) *header = w;
@@ -175,30 +305,4 @@ int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_
         }
     }
     return -1;
-}
-
-int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out) {
-    if (!out) return 0;
-    *out = MpegStreamLayout{-1, -1, 0, 0, MpegStreamSummary{0, 0, 0, -1, -1}};
-    MpegHeaderWord first = 0;
-    const int64_t at = mpegStreamFindFrame(data, size, 0, MPEG_STREAM_JUNK_BYTES, 1, &first);
-    if (at < 0) return 0;
-    out->firstFrame = at;
-    out->first = first;
-    size_t offset = size_t(at);
-    if (mpegStreamReadSummary(data + offset, size - offset, &out->summary))
-        offset = std::min(size, offset + size_t(mpegHeaderFrameBytes(first)));
-    out->audioFrame = int64_t(offset);
-    while (offset + 4 <= size) {
-        const int32_t len = mpegStreamFrameBytesAt(data + offset, first);
-        if (len <= 0) {
-            const int64_t next = mpegStreamFindFrame(data, size, offset + 1, size, 1, nullptr);
-            if (next < 0) break;
-            offset = size_t(next);
-            continue;
-        }
-        ++out->frames;
-        offset += size_t(len);
-    }
-    return 1;
 }

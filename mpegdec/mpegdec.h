@@ -1,5 +1,6 @@
 #pragma once
-// MPEG audio Layer III decoder (MPEG-1 and the MPEG-2 lower sampling rates, "LSF").
+// MPEG audio Layer III decoder (MPEG-1, the MPEG-2 lower sampling rates, "LSF", and the
+// MPEG-2.5 rates of 8 to 12 kHz; fixed bit rates and free format).
 //
 // One opaque context per stream; the caller supplies the stream bytes through a read callback
 // and gets 16-bit PCM one MPEG frame per call. Terms used below:
@@ -19,9 +20,9 @@
 //   | 0      | 0                 | the frame's main data lies before what we hold (after a seek |
 //   |        |                   | or at the start of a cut stream): skipped silently           |
 //   | 1001   | 0                 | end of data (also a truncated last frame); context usable    |
-//   | -2     | 0                 | header names Layer I or Layer II                             |
-//   | -3     | 0                 | free format (bitrate index 0)                                |
-//   | -4     | 0                 | reserved sampling-rate index                                 |
+//   | -2     | 0                 | first call: the stream is Layer I or Layer II                |
+//   | -3     | 0                 | first call: free format whose frame length cannot be measured|
+//   | -4     | 0                 | first call: reserved sampling-rate index or version          |
 //   | -5     | 0                 | damaged side information: this frame is abandoned; the next  |
 //   |        |                   | call goes on with the next frame                             |
 //   | -6     | 0                 | the data ends because the read callback reported a failure   |
@@ -30,7 +31,10 @@
 //   | -18    | 0                 | null handle or context not valid                             |
 //
 // A frame is confirmed by the header that follows it, or by the end of the data or an ID3/APE
-// tag right where it ends (a stream of one frame).
+// tag right where it ends (a stream of one frame). After the first frame, a header right where
+// the previous frame ended and of the same kind is taken as it is; any other (found by searching
+// past damage, refused, or of another rate: a stream joined on) must be confirmed, and what is
+// not is searched past, so damage never ends the stream.
 #include <cstdint>
 
 #include "mpeg/Header.h"
@@ -101,6 +105,12 @@ int32_t mpegDecDecodeFrame(MpegHeaderWord* header, MpegPcmBlock* pcm, MpegAncill
 // reaches back before the new position come out as 0 samples; start a few frames early.
 // Returns 0, -1004 (or a refusal as for the first decode call), -6, -18.
 int32_t mpegDecReset(MpegDecHandle handle);
+
+// The input byte offset, counted from mpegDecOpen or the last mpegDecReset, of the frame the
+// last decode call read (decoded, skipped or abandoned), or of the frame located by the first
+// call or a reset; -1 before any. A caller that knows where its frames lie tells from it which
+// frames were lost in damage the decoder searched past.
+int64_t mpegDecFrameOffset(MpegDecHandle handle);
 
 // Receives the decoder's diagnostics: the particulars of damage it met ("Side info bad: ...").
 typedef void (*MpegDiagnosticHook)(const char* message, void* user);

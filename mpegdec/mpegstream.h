@@ -54,9 +54,25 @@ int64_t mpegStreamFindFrame(const uint8_t* data, size_t size, size_t from, size_
                             int32_t dataIsComplete, MpegHeaderWord* header);
 
 // The frame length in bytes of the header at `p` (4 bytes), 0 when it is not a usable Layer III
-// header (bad sync, free format, reserved rate); when `like` is non-zero the version and rate must
-// match that header word's.
+// header (bad sync, free format, reserved rate or version); when `like` is non-zero the version and
+// rate must match that header word's.
 int32_t mpegStreamFrameBytesAt(const uint8_t* p, MpegHeaderWord like);
+
+// As mpegStreamFrameBytesAt, and a free-format frame measures `freeBytes` plus its padding byte
+// (0 = not accepted).
+int32_t mpegStreamFrameBytesLike(const uint8_t* p, MpegHeaderWord like, int32_t freeBytes);
+
+// The largest free-format frame measured.
+#define MPEG_STREAM_MAX_FREE_BYTES 3600
+
+// Free format: the length without padding of the frame at data[at], the distance to the next
+// header of the same stream; 0 when it is not a free-format Layer III header or none follows.
+int32_t mpegStreamFreeFormatBytes(const uint8_t* data, size_t size, size_t at);
+
+// As mpegStreamFindFrame, and a free-format stream is measured: *freeBytes (may be null) gets its
+// frame length without padding, 0 for a stream with a bit rate in its headers.
+int64_t mpegStreamFindFrameFree(const uint8_t* data, size_t size, size_t from, size_t searchBytes,
+                                int32_t dataIsComplete, MpegHeaderWord* header, int32_t* freeBytes);
 
 // Junk before the first frame is searched this far.
 #define MPEG_STREAM_JUNK_BYTES 65536
@@ -68,9 +84,23 @@ struct MpegStreamLayout {
     int64_t frames;        // audio frames, past damaged stretches (resynchronised)
     MpegHeaderWord first;  // the first frame's header
     MpegStreamSummary summary;
+    int32_t freeBytes;  // free format: frame length without padding; 0 otherwise
 };
 
 // Finds the first confirmed frame within MPEG_STREAM_JUNK_BYTES, reads its summary and counts the
 // audio frames that follow, searching past damage for the next confirmed frame. Returns 1, or 0
 // when no frame was found (*out then has firstFrame -1).
 int32_t mpegStreamLayout(const uint8_t* data, size_t size, MpegStreamLayout* out);
+
+// Layer I and II, which this decoder leaves to the media framework: the bit rate in bit/s of a
+// header word (0 when not Layer I or II or the index is free or forbidden), and the frame length
+// in bytes of the header at `p` (0 when not a usable Layer I/II header; with `like` non-zero the
+// layer, version and rate must match that word's).
+int32_t mpegStreamLayer12Bitrate(MpegHeaderWord w);
+int32_t mpegStreamLayer12FrameBytes(const uint8_t* p, MpegHeaderWord like);
+
+// Whether data[0..size) holds a Layer I or II stream: a header within MPEG_STREAM_JUNK_BYTES
+// followed at their lengths by two more of the same layer, version and rate (or by the end of
+// complete data, or a tag). Returns its offset and fills *header (may be null), -1 when none.
+int64_t mpegStreamFindLayer12(const uint8_t* data, size_t size, int32_t dataIsComplete,
+                              MpegHeaderWord* header);

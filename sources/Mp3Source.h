@@ -1,6 +1,10 @@
 #pragma once
-// The playlist item for an MP3 file (MPEG-1 or MPEG-2 Layer III), decoded by
+// The playlist item for an MP3 file (MPEG-1, -2 or -2.5 Layer III), decoded by
 // our own decoder into 16-bit PCM for the output engine.
+//
+// A file joined from streams at different sampling rates plays part by part:
+// the item's rate, channels and positions are the current part's, offset by
+// the parts before it, and the device is reopened at each change.
 //
 // The audio lies between an ID3v2 tag at the front and an ID3v1 record at the
 // end; the decoder is only ever shown the bytes between them, from the first
@@ -27,6 +31,11 @@ namespace testing {
 class Mp3SourceProbe;
 }
 
+// Whether the file (after any ID3v2 tag) holds MPEG Layer I or II audio and no Layer III: such
+// a file, whatever its name, is for the media framework. *header (may be null) gets its first
+// frame's header.
+bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header = nullptr);
+
 class Mp3Source : public WaveOutEngine {
 public:
     Mp3Source();
@@ -46,11 +55,28 @@ public:
     void FastForward() override;
     void Rewind() override;
 
+    // Past the end of a part whose follower has another rate: reopens the
+    // device at the next part's format and goes on playing it.
+    int IsPlaying() override;
+    int32_t GetPosition() override;
+    void Seek(int32_t positionMs) override;
+
+    // Where the sampling rate or channel count changes: the samples per
+    // channel of the current part still to come before the next part begins
+    // counted from the part's start, -1 when this is the last part (or before
+    // the first OpenStream). NextPart moves the stream to the next part's start
+    // (its rate and channels then reported); false when there is none.
+    int64_t FormatChangeAt() const;
+    bool NextPart();
+
     int OpenStream() override;
     int CloseStream() override;
     int ReadFrames(void* buffer, int frames) override;
     int WriteFrames(const void*, int) override { return 0; }
     uint32_t SeekFrame(uint32_t frame) override;
+
+protected:
+    bool ContinuesInNewFormat() const override;
 
 private:
     friend class testing::Mp3SourceProbe;  // sources/testing: tests and tools look inside
@@ -59,7 +85,10 @@ private:
     bool LocateAudio(int fd);
     void TakeEncoderGap(const MpegStreamSummary& summary);
     bool QuickScan(int fd);
-    bool FullScan();
+    // Indexes every frame; false when none was found.
+    bool FullScan(int fd);
+    void EnterPart(size_t part);
+    int64_t PartStartMs(size_t part) const;
     bool DecodeNext();
     bool HoldFrame(int64_t frameNo);
     int64_t WarmUpStart(int64_t frameNo) const;
@@ -94,6 +123,28 @@ private:
     int64_t filePos_ = 0;              // next byte the read callback hands the decoder
     int64_t maxReadEnd_ = 0;
     std::atomic<bool> decodeErrorShown_{false};
+
+    // Runs of frames of one sampling rate and channel count, in file order.
+    struct Part {
+        int64_t firstFrame;  // index into frameIndex_
+        int rate;
+        int channels;
+        int frameSamples;
+        int64_t skip;  // decoder output samples before its position 0
+        int64_t keep;  // positions in the part
+    };
+    std::vector<Part> parts_;
+    size_t part_ = 0;                     // the part being read
+    size_t openPart_ = 0;                 // the part the next OpenStream starts in
+    int64_t partEnd_ = 0;                 // one past the current part's last frame
+    std::atomic<bool> partEnded_{false};  // a run read to the end of a part with one after it
+    int32_t freeBytes_ = 0;               // free format: frame length without padding
+    int64_t inputBase_ = 0;               // file offset of the decoder's input offset 0
+    // A frame decoded past frames the damage took: held until their silence is out.
+    std::vector<int16_t> pendingPcm_;
+    int64_t pendingFrameNo_ = -1;
+    int pendingChannels_ = 0;
+    int pendingSamples_ = 0;
 };
 
 }  // namespace tunara

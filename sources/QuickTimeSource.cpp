@@ -6,9 +6,11 @@
 
 #include "metadata/ContainerTags.h"
 #include "platform/audio/AudioDevice.h"
+#include "mpegdec/mpegstream.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/Mp3Source.h"
 #include "sources/SourceSettings.h"
 
 namespace tunara {
@@ -205,6 +207,13 @@ void QuickTimeSource::ReadInformation(Movie movie) {
             // An MPEG medium keeps its own name; its description gives the rates.
             formatName_ = mpeg ? "MPEG" : f.name;
             bitRate_ = f.bitRate;
+            MpegHeaderWord w = 0;
+            // Layer I/II headers tell what the framework's description may leave out.
+            if (mpeg && IsMpegLayer12File(location_, &w)) {
+                sampleRate_ = mpegHeaderSampleRate(w);
+                channels_ = mpegHeaderChannels(w);
+                bitRate_ = mpegStreamLayer12Bitrate(w);
+            }
         } else {
             formatName_ = "Unknown";
         }

@@ -84,7 +84,9 @@ Kind ChooseKind(const std::string& fileName) {
             break;
     }
     if (ExtensionIs(fileName, "wav")) return Kind::Wav;
-    if (ExtensionIs(fileName, "mp3")) return Kind::Mp3;
+    // Layer I/II audio named ".mp3" is not for our Layer III decoder.
+    if (ExtensionIs(fileName, "mp3"))
+        return IsMpegLayer12File(fileName) ? Kind::Media : Kind::Mp3;
     return Kind::Media;
 }
 

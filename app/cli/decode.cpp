@@ -17,6 +17,7 @@
 #include "platform/io/OpenRegular.h"
 #include "platform/io/WavHeader.h"
 #include "platform/ui/UserInteraction.h"
+#include "sources/Mp3Source.h"
 #include "sources/SourceFactory.h"
 
 namespace {
@@ -139,7 +140,13 @@ int Decode(const std::vector<std::string>& args) {
     for (;;) {
         const int n = pcm->ReadFrames(block.data(), kFrames);
         UiQueue().Deliver();
-        if (n <= 0) break;
+        if (n <= 0) {
+            // A stream joined on at another rate ends its part here; the
+            // format checks below name the change.
+            auto* mp3 = dynamic_cast<Mp3Source*>(pcm);
+            if (n == 0 && mp3 && mp3->NextPart()) continue;
+            break;
+        }
         // One WAV file holds one format; a change is not dropped silently.
         if (pcm->GetSampleRate() != rate) {
             std::fprintf(stderr, "%s: the sample rate changes at sample %lld (%d Hz to %d Hz)\n",

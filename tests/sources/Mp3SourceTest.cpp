@@ -280,8 +280,9 @@ TEST(Mp3Source, NotMp3_FailsToOpenWithMessage) {
     }
 }
 
-// A stream that keeps failing to decode reports "MP3 decode error." once.
-TEST(Mp3Source, RepeatedDecodeErrors_ReportedOnce) {
+// A long stretch of frames the decoder refuses is searched past: what follows plays, and at
+// most one "MP3 decode error." is reported.
+TEST(Mp3Source, RefusedStretch_PlaysOnReportedAtMostOnce) {
     REQUIRE_MP3_FILES();
     REQUIRE_DECODER();
     std::vector<int64_t> index;
@@ -302,12 +303,10 @@ TEST(Mp3Source, RepeatedDecodeErrors_ReportedOnce) {
     TestMp3Source s(dir.Write("damaged.mp3", file));
     ASSERT_EQ(s.LoadInfo(), 1);
     ASSERT_EQ(s.OpenStream(), 1);
-    std::vector<int16_t> buffer(2048);
-    int reads = 0;
-    for (int zeros = 0; reads < 5000 && zeros < 200; ++reads)
-        zeros = s.ReadFrames(buffer.data(), 1024) == 0 ? zeros + 1 : 0;
-    ASSERT_EQ(rec->errors.size(), 1u);
-    EXPECT_EQ(rec->errors[0].stringId, strings::kMp3DecodeError);
+    const size_t played = ReadToEnd(s).size() / 2;
+    EXPECT_GT(played, (index.size() - 150 - 2) * 1152);
+    ASSERT_LE(rec->errors.size(), 1u);
+    for (const auto& e : rec->errors) EXPECT_EQ(e.stringId, strings::kMp3DecodeError);
     s.CloseStream();
 }
 
