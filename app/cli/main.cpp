@@ -77,6 +77,10 @@ std::string ProgramFolder() {
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libglib-2.0.so\nleak:libgstreamer-1.0.so\n";
 }
+// The terminal output stays the program's own.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
 
 int main(int argc, char** argv) {
     using namespace tunara::cli;
