@@ -10,21 +10,12 @@
 #include <cstdint>
 #include <string>
 
+#include "metadata/ReplayGain.h"
 #include "platform/audio/AudioDevice.h"
 
 namespace tunara {
 
 enum class ReplayGainMode { Off, Track, Album, Auto };
-
-// Gains in dB, peaks as linear sample values (1.0 = full scale); NaN where
-// the item's tags do not say.
-struct ReplayGainValues {
-    float trackGain = NAN;
-    float trackPeak = NAN;
-    float albumGain = NAN;
-    float albumPeak = NAN;
-    bool Any() const { return !std::isnan(trackGain) || !std::isnan(albumGain); }
-};
 
 struct SoundSettings {
     ReplayGainMode mode = ReplayGainMode::Off;

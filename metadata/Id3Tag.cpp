@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -307,6 +309,7 @@ bool IdPrefixMatches(const char* tableId, const std::string& frameId) {
 
 // Whether any table entry that the identifier matches has a value handler.
 bool GivesValue(const std::string& frameId) {
+    if (frameId == "TXXX" || frameId == "TXX" || frameId == "RVA2") return true;
     for (const TableEntry& entry : kFrameTable)
         if (entry.handler != Handler::None && IdPrefixMatches(entry.id, frameId)) return true;
     return false;
@@ -682,7 +685,26 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
 void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion) {
     values_.clear();
     smpb_.clear();
+    userTexts_.clear();
+    adjustments_.clear();
     for (const RawFrame& frame : frames) {
+        if ((frame.id == "TXXX" || frame.id == "TXX") && frame.data.size() > 1) {
+            const uint8_t* p = frame.data.data() + 1;
+            const size_t size = frame.data.size() - 1;
+            std::string description, value;
+            if (DecodeEncodedText(frame.data[0], p, size, majorVersion, description)) {
+                const size_t unit = frame.data[0] == 1 || frame.data[0] == 2 ? 2 : 1;
+                size_t at = 0;
+                while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0)))
+                    at += unit;
+                at += unit;
+                if (at < size)
+                    DecodeEncodedText(frame.data[0], p + at, size - at, majorVersion, value);
+                for (char& c : description) c = Upper(c);
+                userTexts_.insert_or_assign(std::move(description), std::move(value));
+            }
+        }
+        if (frame.id == "RVA2") DecodeAdjustment(frame.data);
         // An encoder's delay and padding, noted as a comment described "iTunSMPB".
         if (frame.id == "COMM" && frame.data.size() > 4) {
             const uint8_t* p = frame.data.data() + 4;
@@ -706,6 +728,33 @@ void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion)
             if (RunHandler(entry.handler, frame.data, majorVersion, value))
                 values_.insert_or_assign(entry.id, std::move(value));
         }
+    }
+}
+
+void Id3Tag::DecodeAdjustment(const std::vector<uint8_t>& data) {
+    const auto* end = static_cast<const uint8_t*>(std::memchr(data.data(), 0, data.size()));
+    if (!end) return;
+    std::string id(reinterpret_cast<const char*>(data.data()), size_t(end - data.data()));
+    for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Channel records: type, 16-bit signed adjustment in 1/512 dB, peak bit count, peak.
+    for (size_t at = size_t(end - data.data()) + 1; at + 4 <= data.size();) {
+        const uint8_t channel = data[at];
+        const auto raw = static_cast<int16_t>(data[at + 1] << 8 | data[at + 2]);
+        const unsigned bits = data[at + 3];
+        const size_t peakBytes = (bits + 7) / 8;
+        if (at + 4 + peakBytes > data.size()) break;
+        if (channel == 1) {
+            Adjustment a;
+            a.gainDb = raw / 512.0f;
+            if (bits > 0 && peakBytes <= 4) {
+                uint32_t v = 0;
+                for (size_t i = 0; i < peakBytes; ++i) v = v << 8 | data[at + 4 + i];
+                a.peak = static_cast<float>(v / std::ldexp(1.0, int(peakBytes * 8 - 1)));
+            }
+            adjustments_.insert_or_assign(id, a);
+            break;
+        }
+        at += 4 + peakBytes;
     }
 }
 

@@ -81,6 +81,17 @@ public:
     const std::string& encodedBy() const { return encodedBy_; }
     // The text of a comment described "iTunSMPB" (an encoder's delay and padding), or empty.
     const std::string& smpb() const { return smpb_; }
+    // User texts (TXXX), by description in upper case ("REPLAYGAIN_TRACK_GAIN").
+    const std::map<std::string, std::string, std::less<>>& userTexts() const { return userTexts_; }
+    // Relative volume adjustments (RVA2) of the master channel, by identification in lower
+    // case ("track", "album"): the adjustment in dB and the peak (linear, NaN when absent).
+    struct Adjustment {
+        float gainDb = 0.0f;
+        float peak = 0.0f / 0.0f;
+    };
+    const std::map<std::string, Adjustment, std::less<>>& volumeAdjustments() const {
+        return adjustments_;
+    }
 
     // ID3v2 state of the last readV2.
     uint32_t v2TagSizeBytes() const { return tagSizeBytes_; }  // body size from the header
@@ -99,6 +110,7 @@ private:
     };
     void DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion);
     void FillFromFrames();
+    void DecodeAdjustment(const std::vector<uint8_t>& data);
 
     std::string version_;
     std::string title_;
@@ -111,6 +123,8 @@ private:
     int genreIndex_ = kNoGenre;
     std::string encodedBy_;
     std::string smpb_;
+    std::map<std::string, std::string, std::less<>> userTexts_;
+    std::map<std::string, Adjustment, std::less<>> adjustments_;
 
     uint32_t tagSizeBytes_ = 0;
     uint8_t flags_ = 0;

@@ -11,6 +11,7 @@
 #include "sources/SourceSettings.h"
 #include "ui/core/CdMediaPoller.h"
 #include "ui/core/CddbSettings.h"
+#include "ui/core/SoundOptions.h"
 
 namespace tunara {
 
@@ -265,6 +266,7 @@ void PlayerController::Refresh() {
         if (source_) {
             const bool goOn = state_ != Stopped;
             bool opened;
+            StampItemGain(source_, InAlbumRun(list_->Current()));
             if (goOn) {
                 // Passed over with a status line below rather than a box.
                 QuietErrors quiet;
@@ -427,8 +429,29 @@ void PlayerController::FollowNext() {
         next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(following));
     if (next == engine || next == followRefused_) next = nullptr;
     if (engine->Follower() == next) return;
+    if (next) StampItemGain(next, InAlbumRun(following));
     QuietErrors quiet;
     if (!engine->SetFollower(next) && next) followRefused_ = next;
+}
+
+void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
+    SetSoundSettings(settings);
+    if (!list_ || !source_) return;
+    StampItemGain(source_, InAlbumRun(list_->Current()));
+    if (auto* engine = dynamic_cast<WaveOutEngine*>(source_); engine && engine->Follower())
+        StampItemGain(engine->Follower(), InAlbumRun(list_->FollowingIndex()));
+}
+
+bool PlayerController::InAlbumRun(int index) const {
+    if (!list_) return false;
+    MediaSource* item = list_->ItemAt(index);
+    const std::string album = item ? item->GetAlbum() : std::string();
+    if (album.empty()) return false;
+    for (int other : {index - 1, index + 1}) {
+        MediaSource* n = other >= 0 && other < list_->Count() ? list_->ItemAt(other) : nullptr;
+        if (n && n->GetAlbum() == album) return true;
+    }
+    return false;
 }
 
 void PlayerController::SetCdDrives(std::vector<std::string> drives, int pollMs) {
@@ -595,6 +618,7 @@ void PlayerController::ApplyPreferredDrive() {
 
 void PlayerController::Start() {
     if (settings_) {
+        SetSoundSettings(LoadSoundSettings(*settings_));
         SettingsStore* store = settings_;
         SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
     }

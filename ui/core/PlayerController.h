@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/GainStage.h"
 #include "engine/MediaSource.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistCommands.h"
@@ -72,6 +73,9 @@ public:
     // A main-window command by control identifier; unknown ones are ignored.
     void Command(int id);
     void Play();
+    // New sound settings (ReplayGain, equaliser, balance) from now on; the
+    // open item and its follower get their gains again.
+    void ApplySoundSettings(const SoundSettings& settings);
     void Stop();
     void Eject();
     void Prev();
@@ -144,6 +148,8 @@ private:
     // Gives a PCM source the item the list plays after it, so that the device
     // plays on from one to the other without a gap.
     void FollowNext();
+    // Whether the item at `index` has a neighbour of the same album (automatic ReplayGain).
+    bool InAlbumRun(int index) const;
     void ShowSource();
     void ShowModes();
     void ShowTransport();

@@ -40,6 +40,14 @@ const std::vector<Entry>& Table() {
         {kFileOptions, kUseID3Title, Number, 1, {}, 0},
         {kFileOptions, kAskFilePath, Number, 1, {}, 0},
         {kFileOptions, kRecordFilePath, Text, 0, {}, kPathBufferBytes},
+        {kSoundOptions, kReplayGainMode, Number, 0, {}, 0},
+        {kSoundOptions, kReplayGainPreamp, Text, 0, "0", kTextBufferBytes},
+        {kSoundOptions, kReplayGainDefault, Text, 0, "0", kTextBufferBytes},
+        {kSoundOptions, kPreventClipping, Number, 1, {}, 0},
+        {kSoundOptions, kEqualiserOn, Number, 0, {}, 0},
+        {kSoundOptions, kEqualiser, Text, 0, "0,0,0,0,0,0,0,0,0,0,0", kTextBufferBytes},
+        {kSoundOptions, kEqualiserPresets, Text, 0, "", kPathBufferBytes},
+        {kSoundOptions, kBalance, Text, 0, "0", kTextBufferBytes},
     };
     return table;
 }
@@ -62,7 +70,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 constexpr std::string_view kSections[] = {settings::kCdOptions, settings::kRecordOptions,
-                                          settings::kFileOptions};
+                                          settings::kFileOptions, settings::kSoundOptions};
 
 }  // namespace
 

@@ -20,6 +20,7 @@ namespace settings {
 inline constexpr std::string_view kCdOptions = "CDOptions";
 inline constexpr std::string_view kRecordOptions = "RecordOptions";
 inline constexpr std::string_view kFileOptions = "FileOptions";
+inline constexpr std::string_view kSoundOptions = "SoundOptions";
 // Keys.
 inline constexpr std::string_view kAutoPlayCD = "AutoPlayCD";
 inline constexpr std::string_view kAutoSampleCD = "AutoSampleCD";
@@ -48,6 +49,15 @@ inline constexpr std::string_view kAssocM3U = "AssocM3U";
 inline constexpr std::string_view kUseID3Title = "UseID3Title";
 inline constexpr std::string_view kAskFilePath = "AskFilePath";
 inline constexpr std::string_view kRecordFilePath = "RecordFilePath";
+// Sound: numbers in dB and the balance are texts, as they may be negative.
+inline constexpr std::string_view kReplayGainMode = "ReplayGainMode";  // 0 off .. 3 automatic
+inline constexpr std::string_view kReplayGainPreamp = "ReplayGainPreamp";
+inline constexpr std::string_view kReplayGainDefault = "ReplayGainDefault";
+inline constexpr std::string_view kPreventClipping = "PreventClipping";
+inline constexpr std::string_view kEqualiserOn = "EqualiserOn";
+inline constexpr std::string_view kEqualiser = "Equaliser";  // ten gains, then the preamp
+inline constexpr std::string_view kEqualiserPresets = "EqualiserPresets";  // NAME=G1,...,G10;...
+inline constexpr std::string_view kBalance = "Balance";
 
 inline constexpr std::string_view kDefaultCddbHost = "gnudb.gnudb.org";
 // Texts are read into a buffer of this many bytes, terminating zero included;
