@@ -42,24 +42,25 @@ void Run(DspEqState* s, float* samples, int32_t frames) {
     const int bands = s->bands;
     for (int32_t f = 0; f < frames; ++f) {
         float* frame = samples + static_cast<ptrdiff_t>(f) * Channels;
-        for (int ch = 0; ch < Channels; ++ch) {
-            double x = frame[ch] * s->preamp;
-            double* x1 = s->x1[ch];
-            double* x2 = s->x2[ch];
-            double* y1 = s->y1[ch];
-            double* y2 = s->y2[ch];
-            for (int b = 0; b < bands; ++b) {
-                const DspEqBiquad& c = s->cur[b];
+        double x[Channels];
+        for (int ch = 0; ch < Channels; ++ch) x[ch] = frame[ch] * s->preamp;
+        for (int b = 0; b < bands; ++b) {
+            const DspEqBiquad& c = s->cur[b];
+            double* x1 = s->x1[b];
+            double* x2 = s->x2[b];
+            double* y1 = s->y1[b];
+            double* y2 = s->y2[b];
+            for (int ch = 0; ch < Channels; ++ch) {
                 const double y =
-                    c.b0 * x + c.b1 * x1[b] + c.b2 * x2[b] - c.a1 * y1[b] - c.a2 * y2[b];
-                x2[b] = x1[b];
-                x1[b] = x;
-                y2[b] = y1[b];
-                y1[b] = y;
-                x = y;
+                    c.b0 * x[ch] + c.b1 * x1[ch] + c.b2 * x2[ch] - c.a1 * y1[ch] - c.a2 * y2[ch];
+                x2[ch] = x1[ch];
+                x1[ch] = x[ch];
+                y2[ch] = y1[ch];
+                y1[ch] = y;
+                x[ch] = y;
             }
-            frame[ch] = static_cast<float>(x);
         }
+        for (int ch = 0; ch < Channels; ++ch) frame[ch] = static_cast<float>(x[ch]);
     }
 }
 
@@ -71,9 +72,9 @@ const float* dspEqCentres() {
 
 void dspEqClearHistory(DspEqState* s) {
     if (!s) return;
-    for (int ch = 0; ch < dspEqMaxChannels; ++ch)
-        for (int b = 0; b < dspEqBands; ++b)
-            s->x1[ch][b] = s->x2[ch][b] = s->y1[ch][b] = s->y2[ch][b] = 0.0;
+    for (int b = 0; b < dspEqBands; ++b)
+        for (int ch = 0; ch < dspEqMaxChannels; ++ch)
+            s->x1[b][ch] = s->x2[b][ch] = s->y1[b][ch] = s->y2[b][ch] = 0.0;
 }
 
 int32_t dspEqInit(DspEqState* s, int32_t sampleRate, int32_t channels) {

@@ -191,8 +191,9 @@ struct DspEqState {
     DspEqBiquad cur[dspEqBands];
     // Direct form I history per channel and band: it keeps coefficient
     // changes well behaved.
-    double x1[dspEqMaxChannels][dspEqBands], x2[dspEqMaxChannels][dspEqBands];
-    double y1[dspEqMaxChannels][dspEqBands], y2[dspEqMaxChannels][dspEqBands];
+    // Channels innermost, so that both channels of a band filter side by side.
+    double x1[dspEqBands][dspEqMaxChannels], x2[dspEqBands][dspEqMaxChannels];
+    double y1[dspEqBands][dspEqMaxChannels], y2[dspEqBands][dspEqMaxChannels];
 };
 
 // The ten centre frequencies in Hz, lowest first.
