@@ -7,6 +7,7 @@
 
 #include "platform/registry/Registry.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 
 namespace tunara {
 namespace {
@@ -176,6 +177,51 @@ TEST_F(SettingsStoreTest, ChooseCdDrive_FollowsThePreference) {
     EXPECT_EQ(store.Text(kPreferredCDdrive), "/dev/sr0");
 
     EXPECT_EQ(store.ChooseCdDrive({}), -1);
+}
+
+}  // namespace
+}  // namespace tunara
+
+namespace tunara {
+namespace {
+
+// The sound settings go through the store and come back; presets by name
+// (a saved one too) or as ten gains; damaged values fall back to neutral.
+TEST_F(SettingsStoreTest, SoundSettingsAndPresetsPersist) {
+    {
+        SettingsStore store;
+        SoundSettings s;
+        s.mode = ReplayGainMode::Auto;
+        s.preampDb = -4.5f;
+        s.eqOn = true;
+        s.eqDb = *EqualiserPreset("Rock", &store);
+        s.eqPreampDb = -2;
+        s.balance = -30;
+        StoreSoundSettings(store, s);
+        ASSERT_TRUE(SaveEqualiserPreset(store, "mine", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        ASSERT_TRUE(SaveEqualiserPreset(store, "Mine", {0, 0, 0, 0, 0, 0, 0, 0, 0, -1}));
+        EXPECT_FALSE(SaveEqualiserPreset(store, "a;b", {}));
+        ASSERT_TRUE(store.SaveAll());
+    }
+    SettingsStore store;
+    const SoundSettings s = LoadSoundSettings(store);
+    EXPECT_EQ(s.mode, ReplayGainMode::Auto);
+    EXPECT_FLOAT_EQ(s.preampDb, -4.5f);
+    EXPECT_TRUE(s.eqOn);
+    EXPECT_EQ(s.eqDb, *EqualiserPreset("rock", nullptr));
+    EXPECT_FLOAT_EQ(s.eqPreampDb, -2);
+    EXPECT_EQ(s.balance, -30);
+    EXPECT_EQ(EqualiserPreset("MINE", &store)->back(), -1);  // replaced, not doubled
+    EXPECT_EQ(EqualiserPresets(&store).size(), 9u);
+    EXPECT_EQ(EqualiserPreset("1,2,3,4,5,6,7,8,9,-12", nullptr)->back(), -12);
+    EXPECT_FALSE(EqualiserPreset("1,2,3", nullptr));
+    EXPECT_FALSE(EqualiserPreset("0,0,0,0,0,0,0,0,0,13", nullptr));
+
+    store.SetText(kEqualiser, "junk");
+    store.SetText(kBalance, "left");
+    const SoundSettings damaged = LoadSoundSettings(store);
+    EXPECT_EQ(damaged.eqDb, (std::array<float, 10>{}));
+    EXPECT_EQ(damaged.balance, 0);
 }
 
 }  // namespace
