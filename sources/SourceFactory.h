@@ -32,7 +32,8 @@ FileContent SniffContent(const uint8_t* bytes, size_t size);
 FileContent SniffFile(const std::string& fileName);
 
 // By content: PCM WAVE -> WavSource, Layer III -> Mp3Source, our own movies
-// -> KvmcMovieSource, other media -> the media toolbox source. Content that
+// -> KvmcMovieSource, media of sound alone (FLAC, Ogg, AIFF, AU, MIDI, AAC,
+// WMA...) -> MediaPcmSource, other media -> the media toolbox source. Content that
 // says nothing falls back on the extension: "wav" -> WavSource, "mp3" ->
 // Mp3Source, anything else -> the media toolbox source. The new source is
 // closed and has no location yet. A test factory may return null.
