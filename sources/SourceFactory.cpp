@@ -97,55 +97,6 @@ bool OggIsSoundOnly(const uint8_t* bytes, size_t size) {
     return sound;
 }
 
-// Media of sound alone, which the toolbox decodes for our own output; what
-// may hold pictures stays with the toolbox's own player.
-bool IsSoundOnlyMedium(const std::string& fileName) {
-    if (fileName.find("://") != std::string::npos) return false;
-    const int fd = io::OpenRegularFile(fileName, O_RDONLY);
-    if (fd < 0) return false;
-    static thread_local uint8_t head[64 * 1024];
-    ssize_t got = ::pread(fd, head, sizeof head, 0);
-    ::close(fd);
-    if (got <= 0) return false;
-    size_t n = static_cast<size_t>(got);
-    const uint8_t* b = head;
-    // A FLAC or AAC file may begin with an ID3v2 tag.
-    if (n >= 10 && StartsWith(b, n, 0, "ID3") && ((b[6] | b[7] | b[8] | b[9]) & 0x80) == 0) {
-        const size_t skip = 10 + (size_t{b[6]} << 21 | size_t{b[7]} << 14 | b[8] << 7 | b[9]);
-        if (skip >= n) return false;
-        b += skip;
-        n -= skip;
-    }
-    switch (SniffContent(b, n)) {
-        case FileContent::OtherWave:
-        case FileContent::OtherMpeg:
-            return true;
-        case FileContent::Movie:
-            // An MP4 file branded as sound only.
-            return StartsWith(b, n, 4, "ftyp") &&
-                   (StartsWith(b, n, 8, "M4A ") || StartsWith(b, n, 8, "M4B "));
-        case FileContent::OtherMedia:
-            break;
-        default:
-            return false;
-    }
-    if (StartsWith(b, n, 0, "OggS")) return OggIsSoundOnly(b, n);
-    if (StartsWith(b, n, 0, "FORM"))
-        return StartsWith(b, n, 8, "AIFF") || StartsWith(b, n, 8, "AIFC");
-    static const uint8_t kAsf[4] = {0x30, 0x26, 0xB2, 0x75};
-    if (n >= 4 && std::memcmp(b, kAsf, 4) == 0) {
-        // The stream types of the header: sound, and no video.
-        static const uint8_t kAudio[16] = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B, 0xCF, 0x11,
-                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
-        static const uint8_t kVideo[16] = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0xCF, 0x11,
-                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
-        return HasBytes(b, n, kAudio, 16) && !HasBytes(b, n, kVideo, 16);
-    }
-    for (const char* magic : {"fLaC", "MThd", ".snd", "#!AMR", "MAC ", "wvpk"})
-        if (StartsWith(b, n, 0, magic)) return true;
-    return false;
-}
-
 Kind ChooseKind(const std::string& fileName) {
     switch (SniffFile(fileName)) {
         case FileContent::Wave:
@@ -220,6 +171,53 @@ FileContent SniffFile(const std::string& fileName) {
     // reader looks past junk for the first frame).
     if (tagged && content == FileContent::Unknown) return FileContent::MpegLayer3;
     return content;
+}
+
+bool IsSoundOnlyMedium(const std::string& fileName) {
+    if (fileName.find("://") != std::string::npos) return false;
+    const int fd = io::OpenRegularFile(fileName, O_RDONLY);
+    if (fd < 0) return false;
+    static thread_local uint8_t head[64 * 1024];
+    ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (got <= 0) return false;
+    size_t n = static_cast<size_t>(got);
+    const uint8_t* b = head;
+    // A FLAC or AAC file may begin with an ID3v2 tag.
+    if (n >= 10 && StartsWith(b, n, 0, "ID3") && ((b[6] | b[7] | b[8] | b[9]) & 0x80) == 0) {
+        const size_t skip = 10 + (size_t{b[6]} << 21 | size_t{b[7]} << 14 | b[8] << 7 | b[9]);
+        if (skip >= n) return false;
+        b += skip;
+        n -= skip;
+    }
+    switch (SniffContent(b, n)) {
+        case FileContent::OtherWave:
+        case FileContent::OtherMpeg:
+            return true;
+        case FileContent::Movie:
+            // An MP4 file branded as sound only.
+            return StartsWith(b, n, 4, "ftyp") &&
+                   (StartsWith(b, n, 8, "M4A ") || StartsWith(b, n, 8, "M4B "));
+        case FileContent::OtherMedia:
+            break;
+        default:
+            return false;
+    }
+    if (StartsWith(b, n, 0, "OggS")) return OggIsSoundOnly(b, n);
+    if (StartsWith(b, n, 0, "FORM"))
+        return StartsWith(b, n, 8, "AIFF") || StartsWith(b, n, 8, "AIFC");
+    static const uint8_t kAsf[4] = {0x30, 0x26, 0xB2, 0x75};
+    if (n >= 4 && std::memcmp(b, kAsf, 4) == 0) {
+        // The stream types of the header: sound, and no video.
+        static const uint8_t kAudio[16] = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B, 0xCF, 0x11,
+                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+        static const uint8_t kVideo[16] = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0xCF, 0x11,
+                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+        return HasBytes(b, n, kAudio, 16) && !HasBytes(b, n, kVideo, 16);
+    }
+    for (const char* magic : {"fLaC", "MThd", ".snd", "#!AMR", "MAC ", "wvpk"})
+        if (StartsWith(b, n, 0, magic)) return true;
+    return false;
 }
 
 bool NeedsMediaToolbox(const std::string& fileName) {

@@ -43,6 +43,10 @@ std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
 // then has to be started first).
 bool NeedsMediaToolbox(const std::string& fileName);
 
+// Whether a file of the media toolbox holds sound alone (which the toolbox
+// then decodes for our own output) rather than what may carry pictures.
+bool IsSoundOnlyMedium(const std::string& fileName);
+
 // Tests replace the factory; an empty function restores the built-in one.
 using SourceFactory = std::function<std::unique_ptr<MediaSource>(const std::string& fileName)>;
 void SetSourceFactory(SourceFactory factory);

@@ -179,4 +179,33 @@ TEST_F(MediaPcm, MeterMovesAndSeekLands) {
     s->Close();
 }
 
+// Sound alone goes to our engine; whatever carries pictures stays with the
+// toolbox's player.
+TEST_F(MediaPcm, SoundOnlyMediaAreToldFromMovies) {
+    const std::string tone = "-f lavfi -i sine=frequency=440:duration=0.3";
+    const std::string picture = "-f lavfi -i testsrc=size=32x32:rate=5:duration=0.3";
+    const struct {
+        const char* name;
+        std::string command;
+        bool soundOnly;
+    } cases[] = {
+        {"s.flac", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.ogg", "ffmpeg -v error " + tone + " -c:a libvorbis OUT", true},
+        {"s.opus", "ffmpeg -v error " + tone + " -c:a libopus OUT", true},
+        {"s.m4a", "ffmpeg -v error " + tone + " -c:a aac OUT", true},
+        {"s.aiff", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.au", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.wma", "ffmpeg -v error " + tone + " -c:a wmav2 OUT", true},
+        {"v.ogv", "ffmpeg -v error " + picture + " " + tone + " -c:v libtheora -c:a libvorbis OUT",
+         false},
+        {"v.mp4", "ffmpeg -v error " + picture + " " + tone + " OUT", false},
+        {"v.wmv", "ffmpeg -v error " + picture + " " + tone + " -c:v wmv2 -c:a wmav2 OUT", false},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(c.name, c.command);
+        TUNARA_SKIP_IF_MISSING(path.empty(), std::string("ffmpeg for ") + c.name);
+        EXPECT_EQ(IsSoundOnlyMedium(path), c.soundOnly) << c.name;
+    }
+}
+
 }  // namespace
