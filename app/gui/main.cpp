@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tunara"));
     QApplication::setQuitOnLastWindowClosed(false);
     qt::QtInteraction interaction;
-    // The hooks of both front ends, in their order; the media toolbox stops
-    // when this goes, after the playlist's items are gone.
+    // The hooks of both front ends, in their order; going, it clears the
+    // playlist and then stops the media toolbox.
     app::AppServices services(&interaction, &interaction);
 
     // Only one file of the command line is used; it is handed on by its full
@@ -199,6 +199,5 @@ int main(int argc, char** argv) {
         mainPtr = nullptr;
         QuickTimeSource::SetStatusLine(nullptr);
     }
-    ThePlaylist().Clear();
     return status;
 }

@@ -196,7 +196,9 @@ int64_t Seek(void* decoder, int64_t frame) {
     frame = std::max<int64_t>(0, frame);
     if (d->frames >= 0) frame = std::min(frame, d->frames);
     DropSample(*d);
-    const auto ns = gst_util_uint64_scale(static_cast<guint64>(frame), GST_SECOND, d->rate);
+    // Rounded up: a decoder that clips to the segment counts the frames it
+    // drops rounding down, so the first frame kept is `frame` itself.
+    const auto ns = gst_util_uint64_scale_ceil(static_cast<guint64>(frame), GST_SECOND, d->rate);
     if (!gst_element_seek_simple(
             d->pipeline, GST_FORMAT_TIME,
             static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
