@@ -12,6 +12,7 @@
 
 #include "metadata/TextCodec.h"
 #include "platform/io/ReadAt.h"
+#include "platform/io/WriteAll.h"
 
 namespace tunara {
 namespace {
@@ -229,18 +230,7 @@ private:
 
 using io::ReadAt;
 
-int WriteAll(int fd, const uint8_t* data, size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += n;
-        count -= size_t(n);
-    }
-    return 0;
-}
+using io::WriteAll;
 
 // Finds the first 0xFF followed by a byte of 16 or more at or after `from`;
 // a pair may be split across two reads. Returns 0, errno or 38.
