@@ -311,9 +311,9 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     if (ok && !stopped && settings.id3v1) {
         Id3Tag v1;
         v1.setGenreName(settings.tags.genre);
-        const int status = v1.writeV1(outputPath, "1.1", settings.tags.title, settings.tags.artist,
-                                      settings.tags.album, settings.tags.year,
-                                      settings.id3v1Comment, settings.tags.track, v1.genreIndex());
+        const Id3Result status = v1.writeV1(
+            outputPath, "1.1", settings.tags.title, settings.tags.artist, settings.tags.album,
+            settings.tags.year, settings.id3v1Comment, settings.tags.track, v1.genreIndex());
         if (status != kId3Ok)
             fail("Cannot write the tag of " + outputPath + ": " + Id3StatusText(status) + ".");
     }

@@ -253,8 +253,8 @@ void RecordJob::OnEncodingFinished() {
     if (config_.encoder != RecordEncoder::Kvmc) {
         Id3Tag tag;
         tag.setGenreName(t.genre.empty() ? t.category : t.genre);
-        int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, t.year,
-                                 kRecordComment, t.number, tag.genreIndex());
+        const Id3Result status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album,
+                                             t.year, kRecordComment, t.number, tag.genreIndex());
         if (status != kId3Ok) {
             Fail("Cannot write the tag of " + outputPath_ + ": " + Id3StatusText(status) + ".");
             return;
