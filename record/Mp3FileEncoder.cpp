@@ -11,10 +11,9 @@
 #include "record/RecordFiles.h"
 #include "sources/PcmWaveStream.h"
 
-#ifdef TUNARA_HAVE_MP3ENC
 #include "mp3enc/mp3enc.h"
 #include "mp3enc/mp3enctail.h"
-#endif
+#include "platform/io/WriteAll.h"
 
 #ifndef TUNARA_VERSION
 #define TUNARA_VERSION "0"
@@ -123,17 +122,6 @@ uint32_t BitrateIndex(uint32_t id, int bitRate) {
     return 0;
 }
 
-bool WriteAllAt(int fd, const uint8_t* p, size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-        at += w;
-    }
-    return true;
-}
-
 struct Sink {
     int fd = -1;
     off_t end = 0;
@@ -141,10 +129,9 @@ struct Sink {
     bool failed = false;
 };
 
-#ifdef TUNARA_HAVE_MP3ENC
 int32_t WriteToSink(const uint8_t* bytes, int32_t* count, void* user) {
     auto* s = static_cast<Sink*>(user);
-    if (s->failed || !WriteAllAt(s->fd, bytes, size_t(*count), s->end)) {
+    if (s->failed || io::WriteAllAt(s->fd, bytes, size_t(*count), s->end) != 0) {
         s->failed = true;
         *count = 0;
         return 0;
@@ -153,7 +140,6 @@ int32_t WriteToSink(const uint8_t* bytes, int32_t* count, void* user) {
     s->end += *count;
     return 0;
 }
-#endif
 
 // The encoder counts its delay with a decoder's 529 samples; the Info frame without them.
 constexpr int32_t kDecoderDelay = 529;
@@ -213,7 +199,6 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const MpegHeaderWord header =
         mpeg::PackHeaderWord(0, id, 1, 1, bitrateIndex, rateIndex, 1, 0, mode, 0, 1, 1, 0);
 
-#ifdef TUNARA_HAVE_MP3ENC
     Sink sink;
     sink.fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (sink.fd < 0) {
@@ -234,7 +219,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const std::vector<uint8_t> placeholder = BuildInfoFrame(header, 0, 0, 0, 0, 0);
     std::vector<uint8_t> front = tag;
     front.insert(front.end(), placeholder.size(), 0);
-    if (placeholder.empty() || !WriteAllAt(sink.fd, front.data(), front.size(), 0))
+    if (placeholder.empty() || io::WriteAllAt(sink.fd, front.data(), front.size(), 0) != 0)
         fail("Cannot write " + outputPath + " (is the disk full?).");
     sink.end = off_t(front.size());
 
@@ -304,16 +289,17 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
             result.samples > 0 ? int32_t(frames * samplesPerFrame - delay - result.samples) : 0;
         const std::vector<uint8_t> info =
             BuildInfoFrame(header, frames, audioBytes, delay, padding, sink.crc);
-        if (!WriteAllAt(sink.fd, info.data(), info.size(), off_t(tag.size()))) fail(writeFailure());
+        if (io::WriteAllAt(sink.fd, info.data(), info.size(), int64_t(tag.size())) != 0)
+            fail(writeFailure());
     }
     if (ok && !stopped && ::fsync(sink.fd) != 0) fail(writeFailure());
     if (::close(sink.fd) != 0) fail(writeFailure());
     if (ok && !stopped && settings.id3v1) {
         Id3Tag v1;
         v1.setGenreName(settings.tags.genre);
-        const int status = v1.writeV1(outputPath, "1.1", settings.tags.title, settings.tags.artist,
-                                      settings.tags.album, settings.tags.year,
-                                      settings.id3v1Comment, settings.tags.track, v1.genreIndex());
+        const Id3Result status = v1.writeV1(
+            outputPath, "1.1", settings.tags.title, settings.tags.artist, settings.tags.album,
+            settings.tags.year, settings.id3v1Comment, settings.tags.track, v1.genreIndex());
         if (status != kId3Ok)
             fail("Cannot write the tag of " + outputPath + ": " + Id3StatusText(status) + ".");
     }
@@ -322,12 +308,6 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;
     return result;
-#else
-    (void)header;
-    (void)progress;
-    result.failure = "This build has no MP3 encoder.";
-    return result;
-#endif
 }
 
 }  // namespace tunara

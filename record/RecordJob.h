@@ -72,7 +72,7 @@ struct RecordJobConfig {
     std::string folder;      // "RecordFilePath"; where the folder chooser starts
     // The file name without folder and extension (the record-name rule).
     std::function<std::string(const RecordTrack&)> recordName;
-    // Called with each finished file; empty: the file playlist's AddFile.
+    // Called with each finished file (required: the job knows no playlist).
     std::function<void(const std::string& path)> addToPlaylist;
     std::string tempFolder;  // empty: $TMPDIR, else /tmp
     WorkerFactory makeWorker;

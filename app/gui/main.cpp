@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "app/services/AppServices.h"
+#include "platform/io/Paths.h"
 #include "platform/shell/XdgShell.h"
 #include "playlist/Playlist.h"
 #include "sources/QuickTimeSource.h"
@@ -157,8 +158,8 @@ int main(int argc, char** argv) {
         MixerVolume volume([&mainPtr] {
             if (mainPtr) mainPtr->Controller().OnMixerChange();
         });
-        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr,
-                            QApplication::applicationDirPath().toStdString(), &settings);
+        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr, io::ProgramFolder(),
+                            &settings);
         mainPtr = &main;
         Associations associations(settings, programPath, iconPng, iconSize);
         main.onOptions = [&] {

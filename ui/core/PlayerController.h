@@ -122,6 +122,7 @@ public:
     void Shutdown();
 
     PlaylistCommands& Commands() { return commands_; }
+    Playlist& GetPlaylist() { return playlist_; }
     PlayState State() const { return state_; }
     MediaSource* Source() const { return source_; }
     TrackList* List() const { return list_; }

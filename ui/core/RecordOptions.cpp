@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "sources/CdTrackSource.h"
 #include "ui/core/RecordName.h"
 
 namespace tunara {
@@ -38,20 +37,6 @@ RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     config.folder = settings.Text(settings::kRecordFilePath);
     config.recordName = RecordNameRule(settings, config.bitRateKbps);
     return config;
-}
-
-RecordTrack RecordTrackOf(const CdTrackSource& track, int trackTotal) {
-    RecordTrack r;
-    r.number = track.TrackNumber();
-    r.title = track.GetTitle();
-    r.artist = track.GetArtist();
-    r.album = track.GetAlbum();
-    r.category = track.GetCategory();
-    r.lengthMs = track.GetDuration();
-    r.trackTotal = trackTotal;
-    r.year = track.GetYear();
-    r.genre = track.GetGenre();
-    return r;
 }
 
 }  // namespace tunara
