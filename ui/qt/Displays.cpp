@@ -22,6 +22,17 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// The off-screen picture at the screen's pixel ratio, so text and segments
+// stay as sharp as the rest of the window on dense screens.
+QImage ScreenImage(const QImage& image, const QWidget* w) {
+    const qreal ratio = w->devicePixelRatioF();
+    const QSize pixels = (QSizeF(w->size()) * ratio).toSize();
+    if (image.size() == pixels && image.devicePixelRatio() == ratio) return image;
+    QImage fresh(pixels, QImage::Format_RGB32);
+    fresh.setDevicePixelRatio(ratio);
+    return fresh;
+}
 }  // namespace
 
 // ---- information display -------------------------------------------------------
@@ -104,7 +115,7 @@ void InfoDisplay::resizeEvent(QResizeEvent*) {
 void InfoDisplay::Redraw() {
     const int w = width(), h = height();
     if (w <= 0 || h <= 0) return;
-    if (image_.size() != size()) image_ = QImage(size(), QImage::Format_RGB32);
+    image_ = ScreenImage(image_, this);
     ++redraws_;
     image_.fill(background_);
     QPainter p(&image_);
@@ -213,7 +224,7 @@ void LevelDisplay::resizeEvent(QResizeEvent*) {
 void LevelDisplay::Redraw() {
     const int w = width(), h = height();
     if (w <= 0 || h <= 0) return;
-    if (image_.size() != size()) image_ = QImage(size(), QImage::Format_RGB32);
+    image_ = ScreenImage(image_, this);
     ++redraws_;
     image_.fill(background_);
     QPainter p(&image_);
