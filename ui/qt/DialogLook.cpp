@@ -29,7 +29,8 @@ QPalette DarkPalette() {
     p.setColor(QPalette::Mid, QColor(0x1c, 0x1f, 0x24));
     p.setColor(QPalette::Dark, QColor(0x0b, 0x0c, 0x0e));
     p.setColor(QPalette::Shadow, QColor(0, 0, 0));
-    p.setColor(QPalette::Highlight, accent);
+    // The accent, one step deeper, so white text on a selection stays legible.
+    p.setColor(QPalette::Highlight, accent.darker(135));
     p.setColor(QPalette::HighlightedText, QColor(0xff, 0xff, 0xff));
     p.setColor(QPalette::Link, QColor(0x66, 0xb3, 0xff));
     p.setColor(QPalette::LinkVisited, QColor(0x9a, 0x8c, 0xff));
