@@ -20,6 +20,7 @@
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
+#include "ui/qt/DialogLook.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/QtInteraction.h"
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tunara"));
     QApplication::setQuitOnLastWindowClosed(false);
+    qt::ApplyDialogLook(app);
     qt::QtInteraction interaction;
     // The hooks of both front ends, in their order; going, it clears the
     // playlist and then stops the media toolbox.

@@ -22,6 +22,11 @@
 namespace tunara::qt {
 
 namespace {
+constexpr int kShownTickMs = 40;
+constexpr int kMinimisedTickMs = 250;
+}  // namespace
+
+namespace {
 
 struct ButtonSpec {
     int id, x, y, normal, pressed, lit, mask;
@@ -95,9 +100,15 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
             [this](int code, int value) { controller_->OnVolumeSlider(code, value); });
 
     controller_->Start();
-    tick_.setTimerType(Qt::PreciseTimer);
-    tick_.setInterval(PlayerController::kTickMs);
-    connect(&tick_, &QTimer::timeout, this, [this] { controller_->OnTick(); });
+    // The displays change at most 25 times a second, and nobody sees them
+    // while the window is minimised: fewer wakeups, the same picture.
+    tick_.setTimerType(Qt::CoarseTimer);
+    tick_.setInterval(kShownTickMs);
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        controller_->OnTick();
+        const int interval = isMinimized() ? kMinimisedTickMs : kShownTickMs;
+        if (tick_.interval() != interval) tick_.setInterval(interval);
+    });
     tick_.start();
 }
 

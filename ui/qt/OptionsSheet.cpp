@@ -1,5 +1,7 @@
 #include "ui/qt/OptionsSheet.h"
 
+#include "ui/qt/DialogLook.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -269,6 +271,12 @@ void OptionsSheet::Browse() {
     if (chosen.isEmpty()) return;
     model_.SetText(settings::kRecordFilePath, S(QDir::toNativeSeparators(chosen)));
     folder_->setText(Q(model_.Text(settings::kRecordFilePath)));
+}
+
+void OptionsSheet::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // Centred on a small or densely scaled screen it would hang off an edge.
+    KeepOnScreen(this);
 }
 
 void OptionsSheet::accept() {
