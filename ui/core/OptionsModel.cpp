@@ -34,6 +34,7 @@ std::string Replace(std::string_view pattern, std::string_view what, const std::
 }
 
 constexpr int kKvmcEncoder = 0;
+constexpr int kHqMp3Encoder = 2;
 constexpr int kBitRate128Kvmc = 3;
 constexpr int kBitRate128Mp3 = 2;
 
@@ -152,6 +153,26 @@ void OptionsModel::SetBitRateIndex(int index) {
     if (index >= 0 && index < int(RecordBitRates(Encoder()).size())) {
         SetNumber(settings::kBitRate, uint32_t(index));
     }
+}
+
+const std::vector<std::string>& OptionsModel::VbrQualityLabels() {
+    static const std::vector<std::string> labels = {
+        "Off", "0 (best)", "1", "2 (about 190 kbits/s)", "3", "4", "5",
+        "6",   "7",        "8", "9 (smallest)"};
+    return labels;
+}
+
+int OptionsModel::VbrQualityIndex() const {
+    return std::min<int>(int(Number(settings::kVbrQuality)), int(VbrQualityLabels().size()) - 1);
+}
+
+void OptionsModel::SetVbrQualityIndex(int index) {
+    if (index >= 0 && index < int(VbrQualityLabels().size()))
+        SetNumber(settings::kVbrQuality, uint32_t(index));
+}
+
+bool OptionsModel::VbrQualityEnabled() const {
+    return Encoder() == kHqMp3Encoder;
 }
 
 namespace {

@@ -69,6 +69,12 @@ public:
     // Refills the bit-rate choice: 128 kbit/s in either list.
     void SetEncoder(int encoder);
     void SetBitRateIndex(int index);
+    // "VBR quality": "Off" (constant bit rate) then qualities 0 to 9; only the high-quality
+    // MP3 encoder has it.
+    static const std::vector<std::string>& VbrQualityLabels();
+    int VbrQualityIndex() const;
+    void SetVbrQualityIndex(int index);
+    bool VbrQualityEnabled() const;
     int NamePart(int part) const;
     void SetNamePart(int part, int choice);
     // BuildRecordName over "Album", "Artist", "TrackTitle", track 1 and the

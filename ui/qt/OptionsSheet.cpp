@@ -133,9 +133,18 @@ QWidget* OptionsSheet::BuildRecordPage() {
     FillBitRates();
     form->addRow(QStringLiteral("Encoder:"), encoder_);
     form->addRow(QStringLiteral("Compressed file bitrate:"), bitRate_);
+    auto* vbr = new QComboBox;
+    vbr->setObjectName(QStringLiteral("vbrquality"));
+    for (const std::string& label : OptionsModel::VbrQualityLabels()) vbr->addItem(Q(label));
+    vbr->setCurrentIndex(model_.VbrQualityIndex());
+    vbr->setEnabled(model_.VbrQualityEnabled());
+    form->addRow(QStringLiteral("VBR quality:"), vbr);
+    connect(vbr, &QComboBox::activated, this,
+            [this](int index) { model_.SetVbrQualityIndex(index); });
     v->addWidget(enc);
-    connect(encoder_, &QComboBox::activated, this, [this](int index) {
+    connect(encoder_, &QComboBox::activated, this, [this, vbr](int index) {
         model_.SetEncoder(index);
+        vbr->setEnabled(model_.VbrQualityEnabled());
         FillBitRates();
         UpdateSample();
     });
