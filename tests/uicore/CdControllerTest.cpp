@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -108,13 +107,7 @@ TEST_F(CdController, Start_WithDisc_MakesDiscActive) {
 TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     // Paced in real time, so the disc is still playing when the meter is read
     // and when it is taken out; as fast as possible, it could be over first.
-    const char* audioWas = std::getenv("TUNARA_AUDIO");
-    const std::string savedAudio = audioWas ? audioWas : "";
-    ::setenv("TUNARA_AUDIO", "null", 1);
-    struct RestoreAudio {
-        std::string was;
-        ~RestoreAudio() { ::setenv("TUNARA_AUDIO", was.c_str(), 1); }
-    } restore{savedAudio};
+    audio::SetDeviceFactory([] { return audio::CreateDevice("null"); });
     settings_->SetNumber(settings::kAutoPlayCD, 1);
     PlayerController controller(display_, playlist_, nullptr, "/nowhere", settings_.get());
     controller.SetCdDrives({Image("a")}, 0);
@@ -134,13 +127,6 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     for (int i = 0; i < 2000 && display_.LeftLevel() == 0.0f; ++i) {
         controller.OnTick();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (display_.LeftLevel() == 0.0f || controller.Source() == nullptr ||
-        controller.Source()->IsPlaying() == 0) {
-        // About one run in four the first track stops at its start right after
-        // the disc arrives; the cause is not found yet.
-        controller.Shutdown();
-        GTEST_SKIP() << "the disc stopped at its start (known race, under investigation)";
     }
     EXPECT_GT(display_.LeftLevel(), 0.0f);
     EXPECT_GT(display_.RightLevel(), 0.0f);
