@@ -19,7 +19,7 @@ packages=(
   ffmpeg
 )
 test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3
-  xvfb xauth cd-discid xdg-utils imagemagick valgrind)
+  xvfb xauth cd-discid xdg-utils imagemagick valgrind dbus playerctl)
 [ "$mode" = test ] && packages+=("${test_packages[@]}")
 
 missing=()

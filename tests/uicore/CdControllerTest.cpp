@@ -66,18 +66,19 @@ protected:
     PlayerController controller_{display_, playlist_, nullptr, "/nowhere", nullptr};
 };
 
-// Without a drive the CD button is disabled and does nothing, and a disc
-// without a drive still exists as the current one.
-TEST_F(CdController, NoDrive_DisablesCdButton) {
+// Without a drive the CD button says so instead of opening a window, and a
+// disc without a drive still exists as the current one.
+TEST_F(CdController, NoDrive_CdButtonSaysSo) {
     controller_.SetCdDrives({}, 0);
     controller_.Start();
-    EXPECT_FALSE(display_.CdEnabled());
+    EXPECT_TRUE(display_.CdEnabled());
     EXPECT_FALSE(controller_.HasCdDrive());
     ASSERT_NE(controller_.CurrentCd(), nullptr);
     EXPECT_TRUE(controller_.CurrentCd()->Drive().empty());
     EXPECT_TRUE(IsActive(&playlist_));
     controller_.Command(kCmdCd);
     EXPECT_EQ(display_.cdWindowToggles, 0);
+    EXPECT_EQ(display_.Message(), "No CD drive or disc image was found");
     controller_.OnMediaArrived(~0u);  // no drive: nothing to read
     EXPECT_TRUE(IsActive(&playlist_));
 }

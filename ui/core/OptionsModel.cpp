@@ -206,8 +206,23 @@ void OptionsModel::SetAllFileTypes(bool on) {
     for (const FileType& t : FileTypes()) SetFlag(t.settingKey, on);
 }
 
+bool ProxyPortValid(std::string_view text) {
+    if (text.empty()) return true;  // the proxy's usual port
+    if (text.size() > 5) return false;
+    int port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        port = port * 10 + (c - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
 bool OptionsModel::Ok() {
     if (!Flag(settings::kAskFilePath) && !CheckRecordFolder(Text(settings::kRecordFilePath), ui_)) {
+        return false;
+    }
+    if (!ProxyPortValid(Text(settings::kProxyPort))) {
+        ui_.ShowError({0, std::string(kProxyPortInvalid), Text(settings::kProxyPort)});
         return false;
     }
     if (Text(settings::kCDDBAddr).empty()) {

@@ -19,6 +19,10 @@ class UserInteraction;
 // Texts of the sheet's messages.
 inline constexpr std::string_view kFolderMissingQuestion =
     "File path %s does not exist, would you like to create it?";
+inline constexpr std::string_view kProxyPortInvalid =
+    "The proxy port \"%1\" is not a number from 1 to 65535.";
+// Empty, or a whole number from 1 to 65535.
+bool ProxyPortValid(std::string_view text);
 inline constexpr std::string_view kFolderCreateFailed = "Error: Unable to create directory";
 inline constexpr std::string_view kFolderUnusable =
     "File error - directory path %s is unusable (Error = %d)";

@@ -18,6 +18,7 @@
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
+#include "ui/qt/VideoWindow.h"
 
 namespace tunara::qt {
 
@@ -157,6 +158,7 @@ void MainWindow::OnButton(int id) {
             controller_->Command(id);
             break;
     }
+    SetLit(kCmdWeb, controller_->WebOn());
 }
 
 void MainWindow::TogglePlaylistWindow() {
@@ -168,6 +170,9 @@ void MainWindow::TogglePlaylistWindow() {
     playlistWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
+    // Lit while open, however the window goes.
+    SetLit(kIdPlayList, true);
+    connect(playlistWindow_, &QObject::destroyed, this, [this] { SetLit(kIdPlayList, false); });
     playlistWindow_->show();
     if (playlist_.Current() >= 0) playlistWindow_->View()->EnsureVisible(playlist_.Current());
 }
@@ -181,6 +186,8 @@ void MainWindow::ToggleCdWindow() {
     cdWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
+    SetLit(kCmdCd, true);
+    connect(cdWindow_, &QObject::destroyed, this, [this] { SetLit(kCmdCd, false); });
     cdWindow_->show();
 }
 
@@ -194,7 +201,7 @@ void MainWindow::HandOver(const QString& file) {
     show();
     raise();
     activateWindow();
-    if (!file.isEmpty()) OpenFiles({file});
+    if (!file.isEmpty()) controller_->OpenAndPlay({file.toStdString()});
 }
 
 void MainWindow::OpenFiles(const QStringList& names) {
@@ -260,7 +267,11 @@ void MainWindow::SetWindowTitle(const std::string& title) {
 void MainWindow::SetLit(int id, bool lit) {
     if (BitmapButton* b = Button(id)) b->SetLit(lit);
 }
+void MainWindow::PlaybackStopped() {
+    HideVideoWindows();
+}
 void MainWindow::SetTransportLit(bool play, bool fwd, bool back) {
+    if (play || fwd || back) ResumeVideoWindows();
     SetLit(kCmdPlay, play);
     SetLit(kCmdFwd, fwd);
     SetLit(kCmdBack, back);
@@ -269,6 +280,7 @@ void MainWindow::SetModeLit(bool intro, bool shuffle, bool repeat) {
     SetLit(kCmdIntro, intro);
     SetLit(kCmdShuffle, shuffle);
     SetLit(kCmdRepeat, repeat);
+    SetLit(kCmdNormal, !intro && !shuffle && !repeat);
 }
 void MainWindow::EnableCdButton(bool enabled) {
     if (BitmapButton* b = Button(kCmdCd)) b->setEnabled(enabled);

@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -97,6 +98,7 @@ QWidget* OptionsSheet::BuildCdPage() {
     proxyAddr_ = new QLineEdit(Q(model_.Text(settings::kProxyAddr)));
     proxyPort_ = new QLineEdit(Q(model_.Text(settings::kProxyPort)));
     proxyPort_->setMaximumWidth(80);
+    proxyPort_->setValidator(new QIntValidator(1, 65535, proxyPort_));
     g->addWidget(proxyAddr_, 4, 0);
     g->addWidget(proxyPort_, 4, 1);
     g->setColumnStretch(0, 1);
