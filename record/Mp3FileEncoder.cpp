@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -54,7 +55,9 @@ constexpr int32_t kInfoBlockBytes = 120 + 36;
 }  // namespace
 
 std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t audioBytes,
-                                    int32_t delay, int32_t padding, uint16_t musicCrc) {
+                                    int32_t delay, int32_t padding, uint16_t musicCrc,
+                                    int32_t vbrQuality, const uint8_t* toc) {
+    const bool vbr = vbrQuality >= 0 && toc;
     const int32_t id = mpegHeaderId(header), rateIndex = mpegHeaderRateIndex(header);
     const int32_t channels = mpegHeaderChannels(header);
     const int32_t sideInfo = mpeg::SideInfoBytes(id, channels);
@@ -75,17 +78,17 @@ std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t aud
                 ((header >> 23) & 1) << 3 | ((header >> 22) & 1) << 2 | mpegHeaderEmphasis(header));
     uint8_t* x = f.data() + 4 + sideInfo;
     const int64_t totalBytes = audioBytes + frameBytes;
-    std::memcpy(x, "Info", 4);
+    std::memcpy(x, vbr ? "Xing" : "Info", 4);
     Put32(x + 4, 0x0F);  // frames, bytes, seek table, quality
     Put32(x + 8, uint32_t(frames));
     Put32(x + 12, uint32_t(totalBytes));
-    for (int i = 0; i < 100; ++i) x[16 + i] = uint8_t(i * 256 / 100);  // constant rate
-    Put32(x + 116, 0);
+    for (int i = 0; i < 100; ++i) x[16 + i] = vbr ? toc[i] : uint8_t(i * 256 / 100);
+    Put32(x + 116, vbr ? uint32_t(100 - 10 * vbrQuality) : 0);
     uint8_t* e = x + 120;
     const std::string name = EncoderName();
     std::memset(e, ' ', 9);
     std::memcpy(e, name.data(), std::min<size_t>(9, name.size()));
-    e[9] = 0x01;  // revision 0, constant bit rate
+    e[9] = vbr ? 0x04 : 0x01;  // revision 0, variable or constant bit rate
     const int32_t kbps = mpeg::Bitrate(id, mpegHeaderBitrateIndex(header)) / 1000;
     e[20] = uint8_t(std::min(kbps, 255));
     e[21] = uint8_t(delay >> 4);
@@ -187,7 +190,10 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
                          "32000, 44100 and 48000 Hz are).";
         return result;
     }
-    const uint32_t bitrateIndex = BitrateIndex(id, settings.bitRate);
+    const bool vbr = settings.vbrQuality >= 0;
+    // A variable-rate stream's frames choose their own rates; the opening one only sizes the
+    // Xing frame.
+    const uint32_t bitrateIndex = vbr ? 9 : BitrateIndex(id, settings.bitRate);
     if (bitrateIndex == 0) {
         result.failure = std::to_string(settings.bitRate / 1000) +
                          " kbit/s: bit rate not available in MP3 files at " +
@@ -228,9 +234,11 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     if (ok) {
         const int32_t status = mp3EncOpen(WriteToSink, &sink, header, options, &samplesPerFrame,
                                           settings.fast ? 1 : 0, &encoder);
-        if (status != kMp3EncOk)
-            fail(std::string("The MP3 encoder cannot be opened: ") + mp3EncStatusText(status) +
-                 ".");
+        const int32_t vbrStatus =
+            status == kMp3EncOk && vbr ? mp3EncSetVbr(encoder, settings.vbrQuality) : kMp3EncOk;
+        if (status != kMp3EncOk || vbrStatus != kMp3EncOk)
+            fail(std::string("The MP3 encoder cannot be opened: ") +
+                 mp3EncStatusText(status != kMp3EncOk ? status : vbrStatus) + ".");
     }
 
     const int channels = format.channels;
@@ -240,6 +248,17 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const Mp3PcmBlock block{channels, samplesPerFrame, pcm.data()};
     int64_t frames = 0;
     bool stopped = false;
+    // Frame lengths, for the seek table of a variable-rate stream.
+    std::vector<int32_t> frameBytes;
+    Mp3EncConfig config{};
+    const auto encodeFrame = [&] {
+        const int32_t status = mp3EncEncodeFrame(&config, &block, nullptr, encoder);
+        if (status == kMp3EncOk) {
+            ++frames;
+            if (vbr) frameBytes.push_back(mpegHeaderFrameBytes(config.header));
+        }
+        return status;
+    };
     const auto writeFailure = [&] {
         return "Cannot write " + outputPath + " (is the disk full?).";
     };
@@ -255,14 +274,13 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
             std::memcpy(pcm.data(), raw.data(), blockBytes);
         else  // the encoder takes 16-bit samples only
             for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t((int(raw[i]) - 128) << 8);
-        const int32_t status = mp3EncEncodeFrame(nullptr, &block, nullptr, encoder);
+        const int32_t status = encodeFrame();
         if (status != kMp3EncOk) {
             fail(sink.failed
                      ? writeFailure()
                      : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
             break;
         }
-        ++frames;
         result.samples += length / uint32_t(channels * bytesPerSample);
         if (progress && !progress(result.samples, result.totalSamples, format.sampleRate)) {
             stopped = true;
@@ -272,13 +290,14 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     }
     // Silence after the last block brings the input's last samples past the encoder's delay.
     if (ok && !stopped && result.samples > 0) {
-        const int32_t status =
-            mp3EncEncodeTail(nullptr, channels, samplesPerFrame, result.samples, encoder);
-        if (status != kMp3EncOk)
-            fail(sink.failed
-                     ? writeFailure()
-                     : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
-        frames += mp3EncTailFrames(result.samples, samplesPerFrame);
+        std::fill(pcm.begin(), pcm.end(), int16_t(0));
+        for (int32_t i = mp3EncTailFrames(result.samples, samplesPerFrame); i > 0 && ok; --i) {
+            const int32_t status = encodeFrame();
+            if (status != kMp3EncOk)
+                fail(sink.failed
+                         ? writeFailure()
+                         : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
+        }
     }
     if (encoder && mp3EncClose(&encoder) != kMp3EncOk)
         fail(sink.failed ? writeFailure() : "The MP3 encoder failed at the end of the file.");
@@ -287,8 +306,21 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
         const int32_t delay = result.samples > 0 ? MP3ENC_STREAM_DELAY - kDecoderDelay : 0;
         const int32_t padding =
             result.samples > 0 ? int32_t(frames * samplesPerFrame - delay - result.samples) : 0;
+        // Entry i: where the frame at i% of the stream starts, in 256ths of the whole size.
+        uint8_t toc[100] = {};
+        if (vbr && !frameBytes.empty()) {
+            const int64_t total = audioBytes + int64_t(placeholder.size());
+            int64_t at = int64_t(placeholder.size());
+            size_t frame = 0;
+            for (int i = 0; i < 100; ++i) {
+                const size_t wanted = size_t(int64_t(i) * int64_t(frameBytes.size()) / 100);
+                for (; frame < wanted; ++frame) at += frameBytes[frame];
+                toc[i] = uint8_t(std::min<int64_t>(255, at * 256 / total));
+            }
+        }
         const std::vector<uint8_t> info =
-            BuildInfoFrame(header, frames, audioBytes, delay, padding, sink.crc);
+            BuildInfoFrame(header, frames, audioBytes, delay, padding, sink.crc,
+                           vbr ? settings.vbrQuality : -1, toc);
         if (io::WriteAllAt(sink.fd, info.data(), info.size(), int64_t(tag.size())) != 0)
             fail(writeFailure());
     }

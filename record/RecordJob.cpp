@@ -55,12 +55,13 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
         });
     };
     WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
-                          TagsOf(Track())};
+                          TagsOf(Track()), config_.vbrQuality};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
     if (config_.encoder == RecordEncoder::Kvmc)
         return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
-                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags);
+                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags,
+                         request.vbrQuality);
 }
 
 EncodeTags TagsOf(const RecordTrack& t) {

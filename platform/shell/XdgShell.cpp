@@ -251,6 +251,39 @@ bool IsDefault(std::string_view mimeType) {
     return value && FirstDesktopId(*value) == kDesktopId;
 }
 
+std::string ApplicationName(std::string_view desktopId) {
+    std::string id(Trim(desktopId));
+    if (id.empty() || id.find('/') != std::string::npos) return id;
+    std::vector<fs::path> roots{DataHome()};
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string_view list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    while (!list.empty()) {
+        const size_t colon = list.find(':');
+        const std::string_view dir = list.substr(0, colon);
+        if (!dir.empty() && fs::path(dir).is_absolute()) roots.emplace_back(dir);
+        list.remove_prefix(colon == std::string_view::npos ? list.size() : colon + 1);
+    }
+    for (const fs::path& root : roots) {
+        const auto text = ReadWholeFile(root / "applications" / id);
+        if (!text) continue;
+        bool inEntry = false;
+        for (const Line& line : SplitLines(*text)) {
+            if (IsGroupHeader(line.text)) {
+                inEntry = Trim(line.text) == "[Desktop Entry]";
+                continue;
+            }
+            std::string_view value;
+            if (inEntry && KeyOf(line.text, &value) == "Name" && !value.empty())
+                return std::string(value);
+        }
+    }
+    const std::string_view suffix = ".desktop";
+    if (id.size() > suffix.size() &&
+        id.compare(id.size() - suffix.size(), suffix.size(), suffix) == 0)
+        id.resize(id.size() - suffix.size());
+    return id;
+}
+
 std::string DesktopEntryText(const std::string& programPath,
                              const std::vector<std::string>& mimeTypes) {
     std::ostringstream out;

@@ -62,6 +62,10 @@ std::optional<std::string> ReadDefault(std::string_view mimeType);
 bool WriteDefault(std::string_view mimeType, const std::optional<std::string>& value);
 // True when the user's default for the type is our desktop entry.
 bool IsDefault(std::string_view mimeType);
+// The name a desktop shows for the desktop id ("org.x.Player.desktop"): the
+// Name of its entry under DataHome() or $XDG_DATA_DIRS, else the id without
+// ".desktop".
+std::string ApplicationName(std::string_view desktopId);
 
 // The desktop entry for the program at `programPath`: Exec with %f, the MIME
 // types it opens, our icon name.

@@ -33,6 +33,9 @@ RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     if (encoder < 0 || encoder > 2) encoder = 0;
     config.encoder = RecordEncoder(encoder);
     config.bitRateKbps = RecordBitRateKbps(encoder, int(settings.Number(settings::kBitRate)));
+    const int vbr = int(settings.Number(settings::kVbrQuality));
+    config.vbrQuality =
+        config.encoder == RecordEncoder::HqMp3 && vbr >= 1 && vbr <= 10 ? vbr - 1 : -1;
     config.askFolder = settings.Flag(settings::kAskFilePath);
     config.folder = settings.Text(settings::kRecordFilePath);
     config.recordName = RecordNameRule(settings, config.bitRateKbps);

@@ -31,6 +31,8 @@ inline constexpr std::string_view kProxyPort = "ProxyPort";
 inline constexpr std::string_view kPreferredCDdrive = "PreferredCDdrive";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
+// 0: constant bit rate; 1 to 10: variable, quality 0 (best) to 9 (the high-quality MP3 encoder).
+inline constexpr std::string_view kVbrQuality = "VbrQuality";
 inline constexpr std::string_view kRecordName1 = "RecordName1";
 inline constexpr std::string_view kRecordName2 = "RecordName2";
 inline constexpr std::string_view kRecordName3 = "RecordName3";
