@@ -100,4 +100,15 @@ function(tunara_test dir)
     TUNARA_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${label} ENVIRONMENT "TUNARA_AUDIO=null:fast")
+  # Suites that wait on wall-clock time (GStreamer, windows, the program run as
+  # a process) also carry "slow"; they stay in the default run. The label is
+  # added once discovery has listed the tests.
+  if(label IN_LIST TUNARA_SLOW_TEST_LABELS)
+    set(slow_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_slow.cmake)
+    file(WRITE ${slow_file}
+      "foreach(t IN LISTS ${name}_TESTS)\n"
+      "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${label};slow\")\n"
+      "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${slow_file})
+  endif()
 endfunction()

@@ -20,6 +20,7 @@
 
 #include "TestTools.h"
 #include "platform/io/WavHeader.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -27,15 +28,7 @@ namespace {
 
 const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/tunara-gapless-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using tunara::testing::TempDir;
 
 std::string Output(const std::string& command) {
     std::string out;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -15,14 +16,7 @@ namespace {
 
 const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/tunara-encode-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using tunara::testing::TempDir;
 
 int Shell(const std::string& cmd) {
     const int rc = std::system(cmd.c_str());

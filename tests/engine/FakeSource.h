@@ -11,6 +11,7 @@
 
 #include "engine/WaveOutEngine.h"
 #include "platform/audio/NullDevice.h"
+#include "support/Eventually.h"
 
 namespace tunara::test {
 
@@ -115,15 +116,6 @@ private:
     std::vector<Written> writes_;
 };
 
-// Waits (bounded) for something a thread does that the test cannot step.
-inline bool Eventually(const std::function<bool()>& pred,
-                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
+using tunara::testing::Eventually;
 
 }  // namespace tunara::test

@@ -12,21 +12,14 @@
 
 #include "kvmc/kvmc.h"
 #include "platform/movie/MovieWriter.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace tunara::movie;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/tunara-movie-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    size_t Entries() const { return size_t(std::distance(fs::directory_iterator(path), {})); }
-};
+using tunara::testing::TempDir;
 
 // key=value lines of ffprobe's stream and format sections (stream keys win).
 std::map<std::string, std::string> Probe(const fs::path& file) {

@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace tunara::test {
+
+using tunara::testing::TempDir;
 
 inline constexpr int kSectorBytes = 2352;
 inline constexpr int kFramesPerSector = 588;
@@ -111,20 +115,6 @@ inline CdImage MakeCdImage(const std::filesystem::path& folder, const std::vecto
                            const CdImageText& text) {
     return MakeCdImage(folder, sectors, {}, 0, text);
 }
-
-// A fresh folder under the system's temporary folder, removed at the end.
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "tunara-test-XXXXXX").string();
-        path = ::mkdtemp(templ.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
 
 // The PCM data of a 44-byte-header WAV file.
 inline std::vector<int16_t> ReadWavSamples(const std::filesystem::path& path) {

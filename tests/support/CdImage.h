@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace tunara::testing {
 
 struct CdImageTrack {
@@ -70,19 +72,5 @@ inline std::string WriteCdImage(const std::filesystem::path& dir, const std::str
 inline std::vector<CdImageTrack> StandardTracks() {
     return {{150, true, 440.0}, {225, true, 660.0}, {113, true, 550.0}, {300, false, 0.0}};
 }
-
-// A fresh temporary folder per test, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tunara-cd-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 }  // namespace tunara::testing

@@ -157,8 +157,12 @@ TEST_F(CddbController, Shutdown_AbandonsLookup) {
     while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     controller_->Shutdown();
     EXPECT_FALSE(controller_->CurrentCd()->Info().Running());
+    const auto shown = display_.messages;
+    const int refreshes = display_.ListViewRefreshes();
     controller_.reset();
-    EXPECT_GE(UiQueue().Deliver(), 0);  // the queued status notice runs harmlessly
+    UiQueue().Deliver();  // a status notice still queued reaches nothing
+    EXPECT_EQ(display_.messages, shown);
+    EXPECT_EQ(display_.ListViewRefreshes(), refreshes);
 }
 
 }  // namespace tunara
