@@ -27,6 +27,17 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
+const char* RecordExtension(RecordEncoder encoder) {
+    switch (encoder) {
+        case RecordEncoder::Kvmc:
+            return ".mov";
+        case RecordEncoder::Flac:
+            return ".flac";
+        default:
+            return ".mp3";
+    }
+}
+
 RecordJob::RecordJob(RecordJobConfig config, CdReader& reader, RecordView& view, PostedQueue& queue)
     : config_(std::move(config)),
       reader_(reader),
@@ -56,6 +67,8 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
     WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
                           TagsOf(Track())};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
+    if (config_.encoder == RecordEncoder::Flac)
+        return MakeFlacWorker(request.outputPath, config_.flacLevel, std::move(post), request.tags);
     if (config_.encoder == RecordEncoder::Kvmc)
         return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
@@ -71,6 +84,8 @@ EncodeTags TagsOf(const RecordTrack& t) {
     tags.track = t.number;
     tags.trackTotal = t.trackTotal;
     tags.genre = t.genre;
+    tags.cddbDiscId = t.cddbDiscId;
+    tags.musicBrainzDiscId = t.musicBrainzDiscId;
     if (tags.genre.empty()) {
         // A CDDB category such as "rock" is a genre; "misc" or "Unknown" is not.
         Id3Tag probe;
@@ -147,7 +162,7 @@ bool RecordJob::PrepareTrack(std::string& error) {
     RemoveFile(tempPath_);
     tempPath_ = CreateTempWav(config_.tempFolder, name_, error);
     if (tempPath_.empty()) return false;
-    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    const char* ext = RecordExtension(config_.encoder);
     outputPath_ = FreeOutputPath(folder_, name_, ext);
     return true;
 }
@@ -191,7 +206,7 @@ void RecordJob::OnReadFinished() {
     }
     trackDamage_ = reader_.DamagedSectors();
     std::string error;
-    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    const char* ext = RecordExtension(config_.encoder);
     outputPath_ = FreeOutputPath(folder_, name_, ext);
     partialPath_ = CreatePartialFile(outputPath_, error);
     if (partialPath_.empty()) {
@@ -249,7 +264,7 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     const RecordTrack& t = Track();
-    if (config_.encoder != RecordEncoder::Kvmc) {
+    if (config_.encoder == RecordEncoder::FastMp3 || config_.encoder == RecordEncoder::HqMp3) {
         Id3Tag tag;
         tag.setGenreName(t.genre.empty() ? t.category : t.genre);
         int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, t.year,

@@ -1,7 +1,7 @@
 #pragma once
 // The recording job behind the recording window: reads the chosen CD tracks
 // one by one through the CD reader into temporary WAV files and has a worker
-// encode each into an MP3 file (with an ID3v1 tag) or a KVMC movie, named by
+// encode each into an MP3 file (with an ID3v1 tag), a FLAC file or a KVMC movie, named by
 // the record-name rule, then adds the file to the playlist.
 //
 // The window (Qt), tunara-cli and the tests drive the same object: they call
@@ -43,12 +43,16 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
-    int trackTotal = 0;  // tracks on the disc; 0 when not known
-    std::string year;    // empty when not known
-    std::string genre;   // empty: the category when it names a genre
+    int trackTotal = 0;                         // tracks on the disc; 0 when not known
+    std::string year;                           // empty when not known
+    std::string genre;                          // empty: the category when it names a genre
+    std::string cddbDiscId, musicBrainzDiscId;  // empty when not known
 };
 
-enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2 };
+enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2, Flac = 3 };
+
+// The output file's extension, with its dot.
+const char* RecordExtension(RecordEncoder encoder);
 
 // Makes the worker of one track; the default makes the MP3 or KVMC worker.
 struct WorkerRequest {
@@ -68,6 +72,7 @@ struct RecordJobConfig {
     std::string drive;  // the CD player's drive name, as the reader lists it
     RecordEncoder encoder = RecordEncoder::Kvmc;
     int bitRateKbps = 128;
+    int flacLevel = 5;       // 0-8
     bool askFolder = false;  // "AskFilePath"
     std::string folder;      // "RecordFilePath"; where the folder chooser starts
     // The file name without folder and extension (the record-name rule).

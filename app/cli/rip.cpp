@@ -32,7 +32,8 @@ namespace tunara::cli {
 namespace {
 
 constexpr char kUsage[] =
-    "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq] [--bitrate KBPS] [--to FOLDER]";
+    "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq|flac] [--bitrate KBPS] [--level 0-8] "
+    "[--to FOLDER]";
 
 // Every track recorded, some with sectors that could not be read.
 constexpr int kExitDamaged = 3;
@@ -150,7 +151,7 @@ private:
 
 int Rip(const std::vector<std::string>& args) {
     std::string drive, tracksText, encoderText, folder;
-    int bitRate = 0;
+    int bitRate = 0, level = -1;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -167,6 +168,10 @@ int Rip(const std::vector<std::string>& args) {
                 number.find_first_not_of("0123456789") != std::string::npos || number.size() > 4)
                 return std::fprintf(stderr, "--bitrate takes kbit/s, e.g. 128\n"), 2;
             bitRate = std::stoi(number);
+        } else if (a == "--level") {
+            if (!value(number) || number.size() != 1 || number[0] < '0' || number[0] > '8')
+                return std::fprintf(stderr, "--level takes a FLAC compression level, 0 to 8\n"), 2;
+            level = number[0] - '0';
         } else if (a == "--to") {
             if (!value(folder)) return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
         } else if (a.rfind("--", 0) == 0) {
@@ -194,11 +199,20 @@ int Rip(const std::vector<std::string>& args) {
             config.encoder = RecordEncoder::FastMp3;
         else if (encoderText == "hq")
             config.encoder = RecordEncoder::HqMp3;
+        else if (encoderText == "flac")
+            config.encoder = RecordEncoder::Flac;
         else
-            return std::fprintf(stderr, "--encoder is kvmc, fast or hq\n"), 2;
-        if (bitRate == 0)  // the settings' index belongs to the other list
+            return std::fprintf(stderr, "--encoder is kvmc, fast, hq or flac\n"), 2;
+        if (config.encoder == RecordEncoder::Flac)
+            config.bitRateKbps = RecordBitRateKbps(int(config.encoder), 0);
+        else if (bitRate == 0)  // the settings' index belongs to the other list
             bitRate = RecordBitRateKbps(int(config.encoder),
                                         config.encoder == RecordEncoder::Kvmc ? 3 : 2);
+    }
+    if (level >= 0) config.flacLevel = level;
+    if (bitRate != 0 && config.encoder == RecordEncoder::Flac) {
+        std::fprintf(stderr, "FLAC files are lossless: --bitrate does not apply\n");
+        return 2;
     }
     if (bitRate != 0) {
         bool valid = config.encoder == RecordEncoder::Kvmc ? bitRate >= 8 && bitRate <= 320 : false;
@@ -294,8 +308,9 @@ int Rip(const std::vector<std::string>& args) {
 }
 
 Registration reg({"rip", kUsage, &Rip,
-                  "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files or\n"
-                  "KVMC movies; the record options of the settings fill in what is not given.\n"
+                  "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files,\n"
+                  "lossless FLAC files (--level 0-8) or KVMC movies; the record options of the "
+                  "settings fill in what is not given.\n"
                   "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"
                   "A track whose sectors stay unreadable is named with the number of those\n"
                   "sectors; its file is kept, with silence in their place.\n"

@@ -23,6 +23,7 @@ const std::vector<Entry>& Table() {
         {kCdOptions, kPreferredCDdrive, Text, 0, "", kTextBufferBytes},
         {kRecordOptions, kBitRate, Number, 3, {}, 0},
         {kRecordOptions, kEncoder, Number, 0, {}, 0},
+        {kRecordOptions, kFlacLevel, Number, 5, {}, 0},
         {kRecordOptions, kRecordName1, Number, 0, {}, 0},
         {kRecordOptions, kRecordName2, Number, 1, {}, 0},
         {kRecordOptions, kRecordName3, Number, 2, {}, 0},

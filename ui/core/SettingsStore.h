@@ -31,6 +31,7 @@ inline constexpr std::string_view kProxyPort = "ProxyPort";
 inline constexpr std::string_view kPreferredCDdrive = "PreferredCDdrive";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
+inline constexpr std::string_view kFlacLevel = "FlacLevel";
 inline constexpr std::string_view kRecordName1 = "RecordName1";
 inline constexpr std::string_view kRecordName2 = "RecordName2";
 inline constexpr std::string_view kRecordName3 = "RecordName3";

@@ -14,10 +14,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "platform/shell/XdgShell.h"
+#include "record/RecordJob.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
 
@@ -131,6 +133,13 @@ QWidget* OptionsSheet::BuildRecordPage() {
     FillBitRates();
     form->addRow(QStringLiteral("Encoder:"), encoder_);
     form->addRow(QStringLiteral("Compressed file bitrate:"), bitRate_);
+    flacLevel_ = new QSpinBox;
+    flacLevel_->setObjectName(QStringLiteral("flacLevel"));
+    flacLevel_->setRange(0, 8);
+    flacLevel_->setValue(int(std::min<uint32_t>(model_.Number(settings::kFlacLevel), 8)));
+    flacLevel_->setToolTip(QStringLiteral("0 is fastest, 8 makes the smallest files"));
+    flacLevel_->setEnabled(model_.Encoder() == int(RecordEncoder::Flac));
+    form->addRow(QStringLiteral("FLAC compression level:"), flacLevel_);
     v->addWidget(enc);
     connect(encoder_, &QComboBox::activated, this, [this](int index) {
         model_.SetEncoder(index);
@@ -230,6 +239,10 @@ void OptionsSheet::FillBitRates() {
     bitRate_->clear();
     for (const std::string& label : model_.BitRateLabels()) bitRate_->addItem(Q(label));
     bitRate_->setCurrentIndex(model_.BitRateIndex());
+    // A lossless file has no bit rate to choose, only how hard it is packed.
+    const bool flac = model_.Encoder() == int(RecordEncoder::Flac);
+    bitRate_->setEnabled(!flac);
+    if (flacLevel_) flacLevel_->setEnabled(flac);
 }
 
 void OptionsSheet::UpdateSample() {
@@ -260,6 +273,7 @@ void OptionsSheet::TakeOver() {
     model_.SetFlag(settings::kUseID3Title, id3Title_->isChecked());
     model_.SetFlag(settings::kAskFilePath, ask_->isChecked());
     model_.SetText(settings::kRecordFilePath, S(folder_->text()));
+    model_.SetNumber(settings::kFlacLevel, uint32_t(flacLevel_->value()));
 }
 
 void OptionsSheet::Browse() {

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace tunara::qt {
@@ -57,6 +58,7 @@ private:
     // Record page.
     QComboBox* encoder_ = nullptr;
     QComboBox* bitRate_ = nullptr;
+    QSpinBox* flacLevel_ = nullptr;
     QComboBox* parts_[4] = {};
     QLabel* sample_ = nullptr;
     // File page.
