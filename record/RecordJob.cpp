@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "metadata/AccurateRip.h"
 #include "metadata/Id3Tag.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/Strings.h"
@@ -205,6 +206,13 @@ void RecordJob::OnReadFinished() {
         return;
     }
     trackDamage_ = reader_.DamagedSectors();
+    {
+        const RecordTrack& t = Track();
+        accuraterip::Checksums sums;
+        const bool valid = accuraterip::FileChecksums(
+            tempPath_, t.number == 1, t.trackTotal > 0 && t.number == t.trackTotal, sums);
+        sums_.push_back({t.number, sums.v1, sums.v2, valid, {}});
+    }
     std::string error;
     const char* ext = RecordExtension(config_.encoder);
     outputPath_ = FreeOutputPath(folder_, name_, ext);
@@ -281,6 +289,7 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     partialPath_.clear();
+    if (!sums_.empty() && sums_.back().number == t.number) sums_.back().path = finalPath;
     if (trackDamage_ > 0) {
         damaged_.push_back({t.number, trackDamage_, finalPath});
         view_.TrackDamaged(t, trackDamage_, finalPath);

@@ -138,6 +138,14 @@ public:
         std::string path;  // the file kept
     };
     const std::vector<DamagedTrack>& Damaged() const { return damaged_; }
+    // AccurateRip checksums of each track read, taken from the read samples before encoding.
+    struct TrackSums {
+        int number;
+        uint32_t v1, v2;
+        bool valid;        // false when the read samples could not be summed
+        std::string path;  // the file written; empty until it is
+    };
+    const std::vector<TrackSums>& Sums() const { return sums_; }
     // The folder the files go to (after Start).
     const std::string& Folder() const { return folder_; }
     // Milliseconds of audio: total, done (reading counts half, encoding half).
@@ -179,6 +187,7 @@ private:
     uint64_t workerId_ = 0;
     std::vector<std::string> written_;
     std::vector<DamagedTrack> damaged_;
+    std::vector<TrackSums> sums_;
     int trackDamage_ = 0;  // unreadable sectors of the current track
 
     int current_ = 0;

@@ -18,10 +18,13 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "metadata/AccurateRip.h"
 #include "mpeg/Header.h"
 #include "platform/cdreader/CdReader.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
+#include "record/RecordFiles.h"
+#include "record/RipCheck.h"
 #include "sources/CdDisc.h"
 #include "ui/core/CddbSettings.h"
 #include "ui/core/RecordOptions.h"
@@ -33,10 +36,12 @@ namespace {
 
 constexpr char kUsage[] =
     "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq|flac] [--bitrate KBPS] [--level 0-8] "
-    "[--to FOLDER]";
+    "[--to FOLDER] [--verify] [--verify-server HOST[:PORT]]";
 
 // Every track recorded, some with sectors that could not be read.
 constexpr int kExitDamaged = 3;
+// Every track recorded, but not every one confirmed by AccurateRip.
+constexpr int kExitUnverified = 4;
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -152,6 +157,8 @@ private:
 int Rip(const std::vector<std::string>& args) {
     std::string drive, tracksText, encoderText, folder;
     int bitRate = 0, level = -1;
+    bool verify = false;
+    std::string verifyServer = accuraterip::kDefaultHost;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -172,6 +179,12 @@ int Rip(const std::vector<std::string>& args) {
             if (!value(number) || number.size() != 1 || number[0] < '0' || number[0] > '8')
                 return std::fprintf(stderr, "--level takes a FLAC compression level, 0 to 8\n"), 2;
             level = number[0] - '0';
+        } else if (a == "--verify") {
+            verify = true;
+        } else if (a == "--verify-server") {
+            if (!value(verifyServer))
+                return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
+            verify = true;
         } else if (a == "--to") {
             if (!value(folder)) return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
         } else if (a.rfind("--", 0) == 0) {
@@ -303,7 +316,28 @@ int Rip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "Nothing could be read from %s.\n", drive.c_str());
     job.Close();
     if (cancelled) std::fprintf(stderr, "Cancelled.\n");
-    if (finished) return damaged ? kExitDamaged : 0;
+    bool verified = true;
+    if (finished && verify) {
+        std::string host;
+        int port = 80;
+        http::SplitHostPort(verifyServer, 80, host, port);
+        std::vector<uint32_t> offsets = disc.TrackOffsets();
+        const auto ids = accuraterip::ComputeDiscIds(offsets, disc.LeadoutFrames());
+        RipFacts facts;
+        facts.drive = drive;
+        if (!onDisc.empty())
+            facts.album = onDisc[0]->GetAlbum(), facts.artist = onDisc[0]->GetArtist();
+        const std::string logPath = FreeOutputPath(
+            job.Folder(), facts.album.empty() ? std::string("CD rip") : facts.album, ".log");
+        const RipCheck check = CheckRip(job.Sums(), ids, host, port, logPath, facts);
+        if (!check.failure.empty())
+            std::fprintf(stderr, "AccurateRip lookup failed: %s\n", check.failure.c_str());
+        for (const auto& [number, text] : check.verdicts)
+            std::printf("Track %d: AccurateRip %s\n", number, text.c_str());
+        if (!check.logPath.empty()) std::printf("Log: %s\n", check.logPath.c_str());
+        verified = check.allAccurate;
+    }
+    if (finished) return damaged ? kExitDamaged : verified ? 0 : kExitUnverified;
     return cancelled ? 130 : 1;
 }
 
@@ -314,9 +348,13 @@ Registration reg({"rip", kUsage, &Rip,
                   "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"
                   "A track whose sectors stay unreadable is named with the number of those\n"
                   "sectors; its file is kept, with silence in their place.\n"
-                  "Exit status: 0 every track written; 1 the rip failed; 2 a mistake in the\n"
-                  "command line; 3 every track was recorded but some are damaged;\n"
-                  "130 cancelled.\n"});
+                  "--verify looks every track up in the AccurateRip database (at\n"
+                  "--verify-server, www.accuraterip.com by default), prints each track's\n"
+                  "verdict and writes a .log beside the tracks with the checksums.\n"
+                  "Exit status: 0 every track written (and, with --verify, confirmed\n"
+                  "accurate); 1 the rip failed; 2 a mistake in the command line; 3 every\n"
+                  "track was recorded but some are damaged; 4 every track was recorded but\n"
+                  "not every one was confirmed by AccurateRip; 130 cancelled.\n"});
 
 }  // namespace
 
