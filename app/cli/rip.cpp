@@ -19,6 +19,7 @@
 
 #include "app/cli/Cli.h"
 #include "metadata/AccurateRip.h"
+#include "metadata/MusicBrainz.h"
 #include "mpeg/Header.h"
 #include "platform/cdreader/CdReader.h"
 #include "platform/shell/XdgShell.h"
@@ -282,6 +283,11 @@ int Rip(const std::vector<std::string>& args) {
             return 1;
         }
         config.tracks.push_back(RecordTrackOf(**it, disc.TrackCount()));
+        char cddbId[9];
+        std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
+        config.tracks.back().cddbDiscId = cddbId;
+        config.tracks.back().musicBrainzDiscId =
+            musicbrainz::DiscId(disc.TrackOffsets(), disc.LeadoutFrames());
     }
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);

@@ -121,6 +121,18 @@ TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     EXPECT_NE(logText.find("Read offset: 0 samples"), std::string::npos) << logText;
     EXPECT_NE(logText.find("Unknown - Unknown - Track 3.flac"), std::string::npos) << logText;
     EXPECT_NE(logText.find("does not match"), std::string::npos) << logText;
+    // The FLAC files carry both disc ids.
+    FILE* probe = ::popen(("ffprobe -v error -show_entries format_tags '" +
+                           (out / "Unknown - Unknown - Track 1.flac").string() + "' 2>&1")
+                              .c_str(),
+                          "r");
+    std::string tags;
+    char line[512];
+    while (probe && std::fgets(line, sizeof line, probe)) tags += line;
+    if (probe) ::pclose(probe);
+    EXPECT_TRUE(std::regex_search(tags, std::regex("MUSICBRAINZ_DISCID=[A-Za-z0-9._]{27}-")))
+        << tags;
+    EXPECT_NE(tags.find("DISCID=" + ar::Hex(ids.cddb)), std::string::npos) << tags;
 }
 
 // JSON string of a CDDB reply body: controls escaped, UTF-8 as it stands.
