@@ -145,6 +145,7 @@ void RecordJob::Start() {
     if (!found || !reader_.Available()) return;  // nothing starts; Cancel ends the job
 
     reader_.SetEnabled(true);
+    reader_.SetReadOffset(config_.readOffset);
     reader_.Prepare();
     reader_.DiscReady();
     if (!StartRead(error)) {

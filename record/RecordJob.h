@@ -73,6 +73,7 @@ struct RecordJobConfig {
     RecordEncoder encoder = RecordEncoder::Kvmc;
     int bitRateKbps = 128;
     int flacLevel = 5;       // 0-8
+    int readOffset = 0;      // the drive's, in samples
     bool askFolder = false;  // "AskFilePath"
     std::string folder;      // "RecordFilePath"; where the folder chooser starts
     // The file name without folder and extension (the record-name rule).

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -37,7 +38,7 @@ namespace {
 
 constexpr char kUsage[] =
     "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq|flac] [--bitrate KBPS] [--level 0-8] "
-    "[--to FOLDER] [--verify] [--verify-server HOST[:PORT]]";
+    "[--to FOLDER] [--offset SAMPLES] [--verify] [--verify-server HOST[:PORT]]";
 
 // Every track recorded, some with sectors that could not be read.
 constexpr int kExitDamaged = 3;
@@ -159,6 +160,7 @@ int Rip(const std::vector<std::string>& args) {
     std::string drive, tracksText, encoderText, folder;
     int bitRate = 0, level = -1;
     bool verify = false;
+    std::optional<int> offset;
     std::string verifyServer = accuraterip::kDefaultHost;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -180,6 +182,17 @@ int Rip(const std::vector<std::string>& args) {
             if (!value(number) || number.size() != 1 || number[0] < '0' || number[0] > '8')
                 return std::fprintf(stderr, "--level takes a FLAC compression level, 0 to 8\n"), 2;
             level = number[0] - '0';
+        } else if (a == "--offset") {
+            size_t used = 0;
+            int n = 0;
+            try {
+                if (value(number)) n = std::stoi(number, &used);
+            } catch (...) {
+                used = 0;
+            }
+            if (used == 0 || used != number.size() || n < -2000 || n > 2000)
+                return std::fprintf(stderr, "--offset takes samples, -2000 to 2000\n"), 2;
+            offset = n;
         } else if (a == "--verify") {
             verify = true;
         } else if (a == "--verify-server") {
@@ -224,6 +237,8 @@ int Rip(const std::vector<std::string>& args) {
                                         config.encoder == RecordEncoder::Kvmc ? 3 : 2);
     }
     if (level >= 0) config.flacLevel = level;
+    if (offset) config.readOffset = *offset;
+    const int readOffset = config.readOffset;
     if (bitRate != 0 && config.encoder == RecordEncoder::Flac) {
         std::fprintf(stderr, "FLAC files are lossless: --bitrate does not apply\n");
         return 2;
@@ -331,6 +346,7 @@ int Rip(const std::vector<std::string>& args) {
         const auto ids = accuraterip::ComputeDiscIds(offsets, disc.LeadoutFrames());
         RipFacts facts;
         facts.drive = drive;
+        facts.readOffset = readOffset;
         if (!onDisc.empty())
             facts.album = onDisc[0]->GetAlbum(), facts.artist = onDisc[0]->GetArtist();
         const std::string logPath = FreeOutputPath(
@@ -354,6 +370,8 @@ Registration reg({"rip", kUsage, &Rip,
                   "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"
                   "A track whose sectors stay unreadable is named with the number of those\n"
                   "sectors; its file is kept, with silence in their place.\n"
+                  "--offset corrects the drive's read offset (samples; the CD options'\n"
+                  "setting by default).\n"
                   "--verify looks every track up in the AccurateRip database (at\n"
                   "--verify-server, www.accuraterip.com by default), prints each track's\n"
                   "verdict and writes a .log beside the tracks with the checksums.\n"

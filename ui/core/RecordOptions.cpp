@@ -37,6 +37,8 @@ RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     config.encoder = RecordEncoder(encoder);
     config.bitRateKbps = RecordBitRateKbps(encoder, int(settings.Number(settings::kBitRate)));
     config.flacLevel = int(std::min<uint32_t>(settings.Number(settings::kFlacLevel), 8));
+    config.readOffset =
+        std::clamp(int(int32_t(settings.Number(settings::kReadOffset))), -2000, 2000);
     config.askFolder = settings.Flag(settings::kAskFilePath);
     config.folder = settings.Text(settings::kRecordFilePath);
     config.recordName = RecordNameRule(settings, config.bitRateKbps);

@@ -21,6 +21,7 @@ const std::vector<Entry>& Table() {
         {kCdOptions, kProxyAddr, Text, 0, "", kTextBufferBytes},
         {kCdOptions, kProxyPort, Text, 0, "", kTextBufferBytes},
         {kCdOptions, kPreferredCDdrive, Text, 0, "", kTextBufferBytes},
+        {kCdOptions, kReadOffset, Number, 0, {}, 0},
         {kRecordOptions, kBitRate, Number, 3, {}, 0},
         {kRecordOptions, kEncoder, Number, 0, {}, 0},
         {kRecordOptions, kFlacLevel, Number, 5, {}, 0},

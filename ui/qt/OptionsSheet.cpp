@@ -1,5 +1,7 @@
 #include "ui/qt/OptionsSheet.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -115,6 +117,18 @@ QWidget* OptionsSheet::BuildCdPage() {
     driveRow->addWidget(driveLabel);
     driveRow->addWidget(drive_, 1);
     v->addLayout(driveRow);
+    auto* offsetRow = new QHBoxLayout;
+    auto* offsetLabel = new QLabel(QStringLiteral("Drive read &offset (samples)"));
+    readOffset_ = new QSpinBox;
+    readOffset_->setObjectName(QStringLiteral("readOffset"));
+    readOffset_->setRange(-2000, 2000);
+    readOffset_->setValue(
+        std::clamp(int(int32_t(model_.Number(settings::kReadOffset))), -2000, 2000));
+    offsetLabel->setBuddy(readOffset_);
+    offsetRow->addWidget(offsetLabel);
+    offsetRow->addWidget(readOffset_);
+    offsetRow->addStretch(1);
+    v->addLayout(offsetRow);
     v->addStretch(1);
     return page;
 }
@@ -274,6 +288,7 @@ void OptionsSheet::TakeOver() {
     model_.SetFlag(settings::kAskFilePath, ask_->isChecked());
     model_.SetText(settings::kRecordFilePath, S(folder_->text()));
     model_.SetNumber(settings::kFlacLevel, uint32_t(flacLevel_->value()));
+    model_.SetNumber(settings::kReadOffset, uint32_t(int32_t(readOffset_->value())));
 }
 
 void OptionsSheet::Browse() {

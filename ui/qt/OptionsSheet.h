@@ -55,6 +55,7 @@ private:
     QLineEdit* proxyAddr_ = nullptr;
     QLineEdit* proxyPort_ = nullptr;
     QComboBox* drive_ = nullptr;
+    QSpinBox* readOffset_ = nullptr;
     // Record page.
     QComboBox* encoder_ = nullptr;
     QComboBox* bitRate_ = nullptr;
