@@ -16,9 +16,9 @@
 namespace {
 
 constexpr char kUsage[] =
-    "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS] | encode IN.wav OUT.mov --kvmc [--bitrate "
-    "KBPS] | encode IN.wav OUT.flac [--level 0-8]; tags: [--title T] [--artist A] [--album A] "
-    "[--track N]";
+    "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS | --vbr 0-9] | encode IN.wav OUT.mov --kvmc "
+    "[--bitrate KBPS] | encode IN.wav OUT.flac [--level 0-8]; tags: [--title T] [--artist A] "
+    "[--album A] [--track N]";
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -69,6 +69,7 @@ int Encode(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool fast = false, kvmc = false;
     int kbps = 128, level = 5;
+    int vbr = -1;
     tunara::EncodeTags tags;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -88,6 +89,11 @@ int Encode(const std::vector<std::string>& args) {
                 std::fprintf(stderr, "encode: --level takes a FLAC compression level, 0 to 8\n");
                 return 2;
             }
+        } else if (a == "--vbr") {
+            if (!hasValue || !Number(args[++i], 0, 9, vbr)) {
+                std::fprintf(stderr, "encode: --vbr takes a quality from 0 (best) to 9\n");
+                return 2;
+            }
         } else if (a == "--track") {
             if (!hasValue || !Number(args[++i], 1, 65535, tags.track)) {
                 std::fprintf(stderr, "encode: --track takes a track number\n");
@@ -104,6 +110,10 @@ int Encode(const std::vector<std::string>& args) {
         }
     }
     if (files.size() != 2) return Usage();
+    if (vbr >= 0 && fast) {
+        std::fprintf(stderr, "encode: --vbr needs the high-quality encoder, not --fast\n");
+        return 2;
+    }
     const std::string& in = files[0];
     const std::string& out = files[1];
     kvmc = kvmc || EndsWith(out, ".mov");
@@ -147,6 +157,7 @@ int Encode(const std::vector<std::string>& args) {
             tunara::Mp3FileSettings settings;
             settings.bitRate = kbps * 1000;
             settings.fast = fast;
+            settings.vbrQuality = vbr;
             settings.tags = tags;
             settings.id3v1 = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty();
             result = tunara::EncodeMp3File(in, partial, settings, progress);
@@ -175,7 +186,9 @@ int Encode(const std::vector<std::string>& args) {
 tunara::cli::Registration reg(
     {"encode", kUsage, &Encode,
      "Codes a WAV file (8 or 16 bit, one or two channels, 16 to 48 kHz) into\n"
-     "an MP3 file (128 kbit/s by default; --fast for the quicker encoder) or,\n"
+     "an MP3 file (128 kbit/s by default; --fast for the quicker encoder;\n"
+     "--vbr 0-9 for a variable bit rate, 0 largest and best, 2 about 190\n"
+     "kbit/s on music) or,\n"
      "with --kvmc or a .mov name, a QuickTime movie with a KVMC sound track, or,\n"
      "with a .flac name, a lossless FLAC file (--level 0-8, 5 by default).\n"
      "The MP3 file notes the encoder's delay, so decoders give back exactly the\n"

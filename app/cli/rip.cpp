@@ -25,6 +25,7 @@
 #include "platform/cdreader/CdReader.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
+#include "record/DiscRecording.h"
 #include "record/RecordFiles.h"
 #include "record/RipCheck.h"
 #include "sources/CdDisc.h"
@@ -277,8 +278,13 @@ int Rip(const std::vector<std::string>& args) {
     disc.ReadToc();
     LoadCdTitles(disc, settings);
     std::vector<const CdTrackSource*> onDisc;
-    for (int i = 0; i < disc.Count(); ++i)
-        if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) onDisc.push_back(t);
+    std::vector<int> onDiscItems;  // each one's item on the disc's list
+    for (int i = 0; i < disc.Count(); ++i) {
+        if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) {
+            onDisc.push_back(t);
+            onDiscItems.push_back(i);
+        }
+    }
     if (onDisc.empty()) {
         std::fprintf(stderr, "There is no audio CD in %s.\n", drive.c_str());
         return 1;
@@ -290,6 +296,7 @@ int Rip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "TRACKS is a list such as 1,3-5\n");
         return 2;
     }
+    std::vector<int> items;
     for (int n : wanted) {
         auto it = std::find_if(onDisc.begin(), onDisc.end(),
                                [n](auto* t) { return t->TrackNumber() == n; });
@@ -297,13 +304,13 @@ int Rip(const std::vector<std::string>& args) {
             std::fprintf(stderr, "The disc has no audio track %d.\n", n);
             return 1;
         }
-        config.tracks.push_back(RecordTrackOf(**it, disc.TrackCount()));
-        char cddbId[9];
-        std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
-        config.tracks.back().cddbDiscId = cddbId;
-        config.tracks.back().musicBrainzDiscId =
-            musicbrainz::DiscId(disc.TrackOffsets(), disc.LeadoutFrames());
+        items.push_back(onDiscItems[size_t(it - onDisc.begin())]);
     }
+    config = DiscRecordConfig(std::move(config), disc, items);
+    char cddbId[9];
+    std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
+    const std::string mbId = musicbrainz::DiscId(disc.TrackOffsets(), disc.LeadoutFrames());
+    for (auto& t : config.tracks) t.cddbDiscId = cddbId, t.musicBrainzDiscId = mbId;
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
     TerminalView view(tty);

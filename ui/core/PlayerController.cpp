@@ -86,8 +86,10 @@ void PlayerController::Command(int id) {
             ToggleWeb();
             break;
         case kCmdCd:
-            // The button is disabled without a drive.
-            if (hasCdDrive_) display_.ToggleCdWindow();
+            if (hasCdDrive_)
+                display_.ToggleCdWindow();
+            else
+                display_.ShowMessage(std::string(kNoCdDrive), kNoticeMs);
             break;
         default:
             break;
@@ -115,12 +117,17 @@ void PlayerController::Stop() {
     source_->Stop();
     source_->Seek(0);
     state_ = Stopped;
+    display_.PlaybackStopped();
     Refresh();
 }
 
 void PlayerController::Eject() {
-    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 2, false);
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 0, false);
     if (chosen.empty()) return;
+    if (IsPlaylistName(chosen.front())) {
+        OpenFiles(chosen);
+        return;
+    }
     int index = playlist_.AddFile(chosen.front());
     if (index < 0) return;
     playlist_.SetCurrent(index);
@@ -369,6 +376,12 @@ void PlayerController::OpenFiles(const std::vector<std::string>& names) {
     RefreshAll();
 }
 
+void PlayerController::OpenAndPlay(const std::vector<std::string>& names) {
+    OpenFiles(names);
+    // A new item of a playing list already plays; Play would stop it.
+    if (source_ && state_ != Playing) Play();
+}
+
 void PlayerController::PlayRow(TrackList& list, int row) {
     Stop();
     list.SetCurrent(row);
@@ -394,11 +407,13 @@ void PlayerController::OnTick() {
         if (finished || introCut) {
             if (state_ == Playing) {
                 StepNext();
-            } else if (state_ == FastForward || state_ == Rewind) {
+            } else if (state_ == FastForward) {
                 Stop();
             }
         }
-        if (state_ == Rewind && positionMs == 0) Stop();
+        // Rewound to the start: it plays on from there rather than leaving
+        // the user with a stopped player.
+        if (state_ == Rewind && (positionMs == 0 || finished)) Play();
         // After a move to another item Refresh has shown that item already.
         if (source_ == ticked) {
             display_.ShowPosition(positionMs / 1000);
@@ -600,7 +615,8 @@ void PlayerController::Start() {
     }
     ShowVolumeFromMixer();
     BuildCdDrives();
-    display_.EnableCdButton(hasCdDrive_);
+    // Enabled without a drive too: choosing it then says why nothing opens.
+    display_.EnableCdButton(true);
     if (hasCdDrive_) {
         ReadCurrentCd();
         LookUpCdInfo();

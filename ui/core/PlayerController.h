@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/MediaSource.h"
@@ -49,6 +50,8 @@ enum PlayerCommand : int {
 
 // Slider notification codes that move the player.
 enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
+
+inline constexpr std::string_view kNoCdDrive = "No CD drive or disc image was found";
 
 class CdMediaPoller;
 
@@ -93,6 +96,8 @@ public:
     void RefreshAll();
     // Dropped files or a name handed over by a second start.
     void OpenFiles(const std::vector<std::string>& names);
+    // The same, then plays: what "Open with" on a running player means.
+    void OpenAndPlay(const std::vector<std::string>& names);
     // A double-click on a row of a list view: play that item.
     void PlayRow(TrackList& list, int row);
     // Every kTickMs; also delivers work posted to the user-interface thread.
@@ -122,9 +127,11 @@ public:
     void Shutdown();
 
     PlaylistCommands& Commands() { return commands_; }
+    Playlist& GetPlaylist() { return playlist_; }
     PlayState State() const { return state_; }
     MediaSource* Source() const { return source_; }
     TrackList* List() const { return list_; }
+    VolumeOutput* Volume() const { return volume_; }
     bool WebOn() const { return webSource_ != nullptr; }
     bool Running() const { return running_; }
     // Set when Next (a command or a tick's track advance) stopped at the end

@@ -25,6 +25,7 @@ const std::vector<Entry>& Table() {
         {kRecordOptions, kBitRate, Number, 3, {}, 0},
         {kRecordOptions, kEncoder, Number, 0, {}, 0},
         {kRecordOptions, kFlacLevel, Number, 5, {}, 0},
+        {kRecordOptions, kVbrQuality, Number, 0, {}, 0},
         {kRecordOptions, kRecordName1, Number, 0, {}, 0},
         {kRecordOptions, kRecordName2, Number, 1, {}, 0},
         {kRecordOptions, kRecordName3, Number, 2, {}, 0},

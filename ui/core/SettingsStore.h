@@ -34,6 +34,8 @@ inline constexpr std::string_view kReadOffset = "ReadOffset";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
 inline constexpr std::string_view kFlacLevel = "FlacLevel";
+// 0: constant bit rate; 1 to 10: variable, quality 0 (best) to 9 (the high-quality MP3 encoder).
+inline constexpr std::string_view kVbrQuality = "VbrQuality";
 inline constexpr std::string_view kRecordName1 = "RecordName1";
 inline constexpr std::string_view kRecordName2 = "RecordName2";
 inline constexpr std::string_view kRecordName3 = "RecordName3";

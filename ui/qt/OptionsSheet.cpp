@@ -1,6 +1,7 @@
 #include "ui/qt/OptionsSheet.h"
 
 #include <algorithm>
+#include "ui/qt/DialogLook.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -99,6 +101,7 @@ QWidget* OptionsSheet::BuildCdPage() {
     proxyAddr_ = new QLineEdit(Q(model_.Text(settings::kProxyAddr)));
     proxyPort_ = new QLineEdit(Q(model_.Text(settings::kProxyPort)));
     proxyPort_->setMaximumWidth(80);
+    proxyPort_->setValidator(new QIntValidator(1, 65535, proxyPort_));
     g->addWidget(proxyAddr_, 4, 0);
     g->addWidget(proxyPort_, 4, 1);
     g->setColumnStretch(0, 1);
@@ -154,9 +157,18 @@ QWidget* OptionsSheet::BuildRecordPage() {
     flacLevel_->setToolTip(QStringLiteral("0 is fastest, 8 makes the smallest files"));
     flacLevel_->setEnabled(model_.Encoder() == int(RecordEncoder::Flac));
     form->addRow(QStringLiteral("FLAC compression level:"), flacLevel_);
+    auto* vbr = new QComboBox;
+    vbr->setObjectName(QStringLiteral("vbrquality"));
+    for (const std::string& label : OptionsModel::VbrQualityLabels()) vbr->addItem(Q(label));
+    vbr->setCurrentIndex(model_.VbrQualityIndex());
+    vbr->setEnabled(model_.VbrQualityEnabled());
+    form->addRow(QStringLiteral("VBR quality:"), vbr);
+    connect(vbr, &QComboBox::activated, this,
+            [this](int index) { model_.SetVbrQualityIndex(index); });
     v->addWidget(enc);
-    connect(encoder_, &QComboBox::activated, this, [this](int index) {
+    connect(encoder_, &QComboBox::activated, this, [this, vbr](int index) {
         model_.SetEncoder(index);
+        vbr->setEnabled(model_.VbrQualityEnabled());
         FillBitRates();
         UpdateSample();
     });
@@ -298,6 +310,12 @@ void OptionsSheet::Browse() {
     if (chosen.isEmpty()) return;
     model_.SetText(settings::kRecordFilePath, S(QDir::toNativeSeparators(chosen)));
     folder_->setText(Q(model_.Text(settings::kRecordFilePath)));
+}
+
+void OptionsSheet::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // Centred on a small or densely scaled screen it would hang off an edge.
+    KeepOnScreen(this);
 }
 
 void OptionsSheet::accept() {
