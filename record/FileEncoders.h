@@ -1,6 +1,6 @@
 #pragma once
-// WAV files into MP3 files and KVMC movies: the one path both `tunara-cli encode` and the
-// recording workers take.
+// WAV files into MP3 files, FLAC files and KVMC movies: the one path both `tunara-cli encode` and
+// the recording workers take.
 //
 // MP3: an ID3v2.4 tag when any text is given, an "Info" frame that notes the frame and byte
 // counts and the encoder's delay and padding (so that decoders give back exactly the input's
@@ -10,10 +10,13 @@
 // KVMC: a QuickTime movie whose track plays exactly the input's samples, with the texts as
 // user data. The movie writer keeps its own hidden name until the end.
 //
+// FLAC: lossless, with the texts as Vorbis comments; written in place like MP3.
+//
 // A stopped or failed encoding leaves no file at `outputPath`.
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tunara {
@@ -21,6 +24,9 @@ namespace tunara {
 struct EncodeTags {
     std::string title, artist, album, year, genre;
     int track = 0, trackTotal = 0;
+    std::string cddbDiscId, musicBrainzDiscId;  // empty when not known
+    // Further name/value pairs for files that carry free-form comments (FLAC), e.g. gain values.
+    std::vector<std::pair<std::string, std::string>> extra;
 };
 
 // Called after each frame or packet with the samples per channel coded so far and in all (as the
@@ -48,6 +54,17 @@ struct Mp3FileSettings {
 
 EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
                            const Mp3FileSettings& settings, const EncodeProgressFn& progress);
+
+struct FlacFileSettings {
+    int level = 5;  // libFLAC's compression level, 0-8
+    EncodeTags tags;
+};
+
+EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outputPath,
+                            const FlacFileSettings& settings, const EncodeProgressFn& progress);
+
+// The Vorbis comments a FLAC file gets for `tags`, in order; empty texts are left out.
+std::vector<std::pair<std::string, std::string>> FlacComments(const EncodeTags& tags);
 
 EncodeResult EncodeMovieFile(const std::string& wavPath, const std::string& outputPath, int bitRate,
                              const EncodeTags& tags, const EncodeProgressFn& progress);

@@ -1,4 +1,4 @@
-// The MP3 worker: the temporary WAV through the shared MP3 file encoder.
+// The MP3, KVMC and FLAC workers: the temporary WAV through the shared file encoders.
 #include "record/FileEncoders.h"
 #include "record/RecordWorker.h"
 
@@ -57,7 +57,36 @@ private:
     EncodeTags tags_;
 };
 
+class FlacWorker : public RecordWorker {
+public:
+    FlacWorker(std::string outputPath, int level, EncodeTags tags, PostFn post)
+        : RecordWorker(std::move(outputPath), 0, std::move(post)),
+          level_(level),
+          tags_(std::move(tags)) {}
+
+protected:
+    bool Encode() override {
+        const EncodeResult result = EncodeFlacFile(wavPath_, outputPath_, {level_, tags_},
+                                                   [this](int64_t samples, int64_t, int rate) {
+                                                       ReportPosition(samples, rate);
+                                                       return !Stopping();
+                                                   });
+        failure_ = result.failure;
+        return result.outcome != EncodeOutcome::Failed;
+    }
+
+private:
+    int level_;
+    EncodeTags tags_;
+};
+
 }  // namespace
+
+std::unique_ptr<RecordWorker> MakeFlacWorker(std::string outputPath, int level,
+                                             RecordWorker::PostFn post, EncodeTags tags) {
+    return std::make_unique<FlacWorker>(std::move(outputPath), level, std::move(tags),
+                                        std::move(post));
+}
 
 std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate, bool fast,
                                             RecordWorker::PostFn post, EncodeTags tags,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "metadata/AccurateRip.h"
 #include "metadata/Id3Tag.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/Strings.h"
@@ -26,6 +27,17 @@ std::string FileNameOf(const std::string& path) {
 }
 
 }  // namespace
+
+const char* RecordExtension(RecordEncoder encoder) {
+    switch (encoder) {
+        case RecordEncoder::Kvmc:
+            return ".mov";
+        case RecordEncoder::Flac:
+            return ".flac";
+        default:
+            return ".mp3";
+    }
+}
 
 RecordJob::RecordJob(RecordJobConfig config, CdReader& reader, RecordView& view, PostedQueue& queue)
     : config_(std::move(config)),
@@ -57,6 +69,8 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
     WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
                           TagsOf(Track()), config_.vbrQuality};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
+    if (config_.encoder == RecordEncoder::Flac)
+        return MakeFlacWorker(request.outputPath, config_.flacLevel, std::move(post), request.tags);
     if (config_.encoder == RecordEncoder::Kvmc)
         return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
@@ -73,6 +87,8 @@ EncodeTags TagsOf(const RecordTrack& t) {
     tags.track = t.number;
     tags.trackTotal = t.trackTotal;
     tags.genre = t.genre;
+    tags.cddbDiscId = t.cddbDiscId;
+    tags.musicBrainzDiscId = t.musicBrainzDiscId;
     if (tags.genre.empty()) {
         // A CDDB category such as "rock" is a genre; "misc" or "Unknown" is not.
         Id3Tag probe;
@@ -131,6 +147,7 @@ void RecordJob::Start() {
     if (!found || !reader_.Available()) return;  // nothing starts; Cancel ends the job
 
     reader_.SetEnabled(true);
+    reader_.SetReadOffset(config_.readOffset);
     reader_.Prepare();
     reader_.DiscReady();
     if (!StartRead(error)) {
@@ -149,7 +166,7 @@ bool RecordJob::PrepareTrack(std::string& error) {
     RemoveFile(tempPath_);
     tempPath_ = CreateTempWav(config_.tempFolder, name_, error);
     if (tempPath_.empty()) return false;
-    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    const char* ext = RecordExtension(config_.encoder);
     outputPath_ = FreeOutputPath(folder_, name_, ext);
     return true;
 }
@@ -192,8 +209,15 @@ void RecordJob::OnReadFinished() {
         return;
     }
     trackDamage_ = reader_.DamagedSectors();
+    {
+        const RecordTrack& t = Track();
+        accuraterip::Checksums sums;
+        const bool valid = accuraterip::FileChecksums(
+            tempPath_, t.number == 1, t.trackTotal > 0 && t.number == t.trackTotal, sums);
+        sums_.push_back({t.number, sums.v1, sums.v2, valid, {}});
+    }
     std::string error;
-    const char* ext = config_.encoder == RecordEncoder::Kvmc ? ".mov" : ".mp3";
+    const char* ext = RecordExtension(config_.encoder);
     outputPath_ = FreeOutputPath(folder_, name_, ext);
     partialPath_ = CreatePartialFile(outputPath_, error);
     if (partialPath_.empty()) {
@@ -251,7 +275,7 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     const RecordTrack& t = Track();
-    if (config_.encoder != RecordEncoder::Kvmc) {
+    if (config_.encoder == RecordEncoder::FastMp3 || config_.encoder == RecordEncoder::HqMp3) {
         Id3Tag tag;
         tag.setGenreName(t.genre.empty() ? t.category : t.genre);
         const Id3Result status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album,
@@ -268,6 +292,7 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     partialPath_.clear();
+    if (!sums_.empty() && sums_.back().number == t.number) sums_.back().path = finalPath;
     if (trackDamage_ > 0) {
         damaged_.push_back({t.number, trackDamage_, finalPath});
         view_.TrackDamaged(t, trackDamage_, finalPath);

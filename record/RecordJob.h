@@ -1,7 +1,7 @@
 #pragma once
 // The recording job behind the recording window: reads the chosen CD tracks
 // one by one through the CD reader into temporary WAV files and has a worker
-// encode each into an MP3 file (with an ID3v1 tag) or a KVMC movie, named by
+// encode each into an MP3 file (with an ID3v1 tag), a FLAC file or a KVMC movie, named by
 // the record-name rule, then adds the file to the playlist.
 //
 // The window (Qt), tunara-cli and the tests drive the same object: they call
@@ -43,12 +43,16 @@ struct RecordTrack {
     std::string album;
     std::string category;
     int64_t lengthMs = 0;
-    int trackTotal = 0;  // tracks on the disc; 0 when not known
-    std::string year;    // empty when not known
-    std::string genre;   // empty: the category when it names a genre
+    int trackTotal = 0;                         // tracks on the disc; 0 when not known
+    std::string year;                           // empty when not known
+    std::string genre;                          // empty: the category when it names a genre
+    std::string cddbDiscId, musicBrainzDiscId;  // empty when not known
 };
 
-enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2 };
+enum class RecordEncoder { Kvmc = 0, FastMp3 = 1, HqMp3 = 2, Flac = 3 };
+
+// The output file's extension, with its dot.
+const char* RecordExtension(RecordEncoder encoder);
 
 // Makes the worker of one track; the default makes the MP3 or KVMC worker.
 struct WorkerRequest {
@@ -69,6 +73,8 @@ struct RecordJobConfig {
     std::string drive;  // the CD player's drive name, as the reader lists it
     RecordEncoder encoder = RecordEncoder::Kvmc;
     int bitRateKbps = 128;
+    int flacLevel = 5;       // 0-8
+    int readOffset = 0;      // the drive's, in samples
     int vbrQuality = -1;     // HQ MP3: 0 (best) to 9, variable bit rate; -1 constant
     bool askFolder = false;  // "AskFilePath"
     std::string folder;      // "RecordFilePath"; where the folder chooser starts
@@ -135,6 +141,14 @@ public:
         std::string path;  // the file kept
     };
     const std::vector<DamagedTrack>& Damaged() const { return damaged_; }
+    // AccurateRip checksums of each track read, taken from the read samples before encoding.
+    struct TrackSums {
+        int number;
+        uint32_t v1, v2;
+        bool valid;        // false when the read samples could not be summed
+        std::string path;  // the file written; empty until it is
+    };
+    const std::vector<TrackSums>& Sums() const { return sums_; }
     // The folder the files go to (after Start).
     const std::string& Folder() const { return folder_; }
     // Milliseconds of audio: total, done (reading counts half, encoding half).
@@ -176,6 +190,7 @@ private:
     uint64_t workerId_ = 0;
     std::vector<std::string> written_;
     std::vector<DamagedTrack> damaged_;
+    std::vector<TrackSums> sums_;
     int trackDamage_ = 0;  // unreadable sectors of the current track
 
     int current_ = 0;

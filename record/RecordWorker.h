@@ -83,4 +83,8 @@ std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate,
 std::unique_ptr<RecordWorker> MakeKvmcWorker(std::string outputPath, int bitRate,
                                              RecordWorker::PostFn post, EncodeTags tags = {});
 
+// The FLAC worker at compression level `level` (0-8), with `tags` as Vorbis comments.
+std::unique_ptr<RecordWorker> MakeFlacWorker(std::string outputPath, int level,
+                                             RecordWorker::PostFn post, EncodeTags tags = {});
+
 }  // namespace tunara

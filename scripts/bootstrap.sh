@@ -15,11 +15,11 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav fluid-soundfont-gm
   qt6-base-dev qt6-svg-dev libqt6svg6-dev fonts-liberation
-  libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev
+  libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev libflac-dev libdiscid-dev
   ffmpeg
 )
 test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3
-  xvfb xauth cd-discid xdg-utils imagemagick valgrind dbus playerctl)
+  xvfb xauth cd-discid flac whipper xdg-utils imagemagick valgrind dbus playerctl)
 [ "$mode" = test ] && packages+=("${test_packages[@]}")
 
 missing=()

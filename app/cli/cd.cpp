@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "metadata/MusicBrainz.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
@@ -26,6 +27,22 @@ std::string Clock(uint32_t frames, bool withFrames) {
     return text;
 }
 
+// A data session at the end of an enhanced CD is left out, its audio ending 11400 frames (the
+// session gap) before the data track.
+std::string MusicBrainzId(CdDisc& disc) {
+    std::vector<uint32_t> offsets = disc.TrackOffsets();
+    uint32_t leadout = disc.LeadoutFrames();
+    bool lastIsAudio = false;
+    for (int k = 0; k < disc.Count(); ++k)
+        if (auto* t = dynamic_cast<CdTrackSource*>(disc.ItemAt(k)))
+            lastIsAudio = lastIsAudio || t->TrackNumber() == int(offsets.size());
+    if (!lastIsAudio && offsets.size() > 1 && offsets.back() > 11400) {
+        leadout = offsets.back() - 11400;
+        offsets.pop_back();
+    }
+    return musicbrainz::DiscId(offsets, leadout);
+}
+
 // False when the drive holds no disc that can be read.
 bool ListDisc(const std::string& drive) {
     CdDisc disc(drive);
@@ -38,6 +55,8 @@ bool ListDisc(const std::string& drive) {
                 disc.TrackCount(),
                 Clock(disc.LeadoutFrames() - disc.TrackOffsets()[0], false).c_str(),
                 static_cast<unsigned long long>(disc.MediaIdentity()));
+    const std::string mbId = MusicBrainzId(disc);
+    std::printf("  MusicBrainz disc id %s\n", mbId.empty() ? "(none)" : mbId.c_str());
     std::printf("  track  start     length    (mm:ss.frames)\n");
     const auto& offsets = disc.TrackOffsets();
     for (size_t i = 0; i < offsets.size(); ++i) {

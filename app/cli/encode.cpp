@@ -1,6 +1,6 @@
-// tunara-cli encode: a WAV file into an MP3 file or a KVMC movie through the same encoders the
-// recording job uses. The output appears under its name only when complete; Ctrl+C, SIGTERM,
-// SIGHUP or a failure leave nothing behind.
+// tunara-cli encode: a WAV file into an MP3 file, a FLAC file or a KVMC movie through the same
+// encoders the recording job uses. The output appears under its name only when complete; Ctrl+C,
+// SIGTERM, SIGHUP or a failure leave nothing behind.
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +17,8 @@ namespace {
 
 constexpr char kUsage[] =
     "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS | --vbr 0-9] | encode IN.wav OUT.mov --kvmc "
-    "[--bitrate "
-    "KBPS]; tags: [--title T] [--artist A] [--album A] [--track N]";
+    "[--bitrate KBPS] | encode IN.wav OUT.flac [--level 0-8]; tags: [--title T] [--artist A] "
+    "[--album A] [--track N]";
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -45,11 +45,11 @@ private:
     struct sigaction previous_[3]{};
 };
 
-bool EndsWithMov(const std::string& s) {
-    if (s.size() < 4) return false;
-    std::string tail = s.substr(s.size() - 4);
+bool EndsWith(const std::string& s, const std::string& ext) {
+    if (s.size() < ext.size()) return false;
+    std::string tail = s.substr(s.size() - ext.size());
     for (char& c : tail) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return tail == ".mov";
+    return tail == ext;
 }
 
 bool Number(const std::string& text, int low, int high, int& value) {
@@ -68,7 +68,7 @@ int Usage() {
 int Encode(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool fast = false, kvmc = false;
-    int kbps = 128;
+    int kbps = 128, level = 5;
     int vbr = -1;
     tunara::EncodeTags tags;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -82,6 +82,11 @@ int Encode(const std::vector<std::string>& args) {
             // A missing or mistyped number must not end up as the output path or as 0 kbit/s.
             if (!hasValue || !Number(args[++i], 8, 2000, kbps)) {
                 std::fprintf(stderr, "encode: --bitrate takes kbit/s, e.g. 128\n");
+                return 2;
+            }
+        } else if (a == "--level") {
+            if (!hasValue || !Number(args[++i], 0, 8, level)) {
+                std::fprintf(stderr, "encode: --level takes a FLAC compression level, 0 to 8\n");
                 return 2;
             }
         } else if (a == "--vbr") {
@@ -111,7 +116,8 @@ int Encode(const std::vector<std::string>& args) {
     }
     const std::string& in = files[0];
     const std::string& out = files[1];
-    kvmc = kvmc || EndsWithMov(out);
+    kvmc = kvmc || EndsWith(out, ".mov");
+    const bool flac = !kvmc && EndsWith(out, ".flac");
 
     const bool tty = ::isatty(STDERR_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
@@ -145,13 +151,17 @@ int Encode(const std::vector<std::string>& args) {
             std::fprintf(stderr, "encode: %s\n", error.c_str());
             return 1;
         }
-        tunara::Mp3FileSettings settings;
-        settings.bitRate = kbps * 1000;
-        settings.fast = fast;
-        settings.vbrQuality = vbr;
-        settings.tags = tags;
-        settings.id3v1 = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty();
-        result = tunara::EncodeMp3File(in, partial, settings, progress);
+        if (flac) {
+            result = tunara::EncodeFlacFile(in, partial, {level, tags}, progress);
+        } else {
+            tunara::Mp3FileSettings settings;
+            settings.bitRate = kbps * 1000;
+            settings.fast = fast;
+            settings.vbrQuality = vbr;
+            settings.tags = tags;
+            settings.id3v1 = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty();
+            result = tunara::EncodeMp3File(in, partial, settings, progress);
+        }
         if (result.outcome == tunara::EncodeOutcome::Written &&
             std::rename(partial.c_str(), out.c_str()) != 0) {
             result.outcome = tunara::EncodeOutcome::Failed;
@@ -179,7 +189,8 @@ tunara::cli::Registration reg(
      "an MP3 file (128 kbit/s by default; --fast for the quicker encoder;\n"
      "--vbr 0-9 for a variable bit rate, 0 largest and best, 2 about 190\n"
      "kbit/s on music) or,\n"
-     "with --kvmc or a .mov name, a QuickTime movie with a KVMC sound track.\n"
+     "with --kvmc or a .mov name, a QuickTime movie with a KVMC sound track, or,\n"
+     "with a .flac name, a lossless FLAC file (--level 0-8, 5 by default).\n"
      "The MP3 file notes the encoder's delay, so decoders give back exactly the\n"
      "input's samples; --title, --artist, --album and --track tag the file.\n"
      "The output appears only when complete: Ctrl+C, SIGTERM, SIGHUP or a\n"

@@ -12,17 +12,22 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "metadata/AccurateRip.h"
+#include "metadata/MusicBrainz.h"
 #include "mpeg/Header.h"
 #include "platform/cdreader/CdReader.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
 #include "record/DiscRecording.h"
+#include "record/RecordFiles.h"
+#include "record/RipCheck.h"
 #include "sources/CdDisc.h"
 #include "ui/core/CddbSettings.h"
 #include "ui/core/RecordOptions.h"
@@ -33,10 +38,13 @@ namespace tunara::cli {
 namespace {
 
 constexpr char kUsage[] =
-    "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq] [--bitrate KBPS] [--to FOLDER]";
+    "rip [DRIVE] [TRACKS] [--encoder kvmc|fast|hq|flac] [--bitrate KBPS] [--level 0-8] "
+    "[--to FOLDER] [--offset SAMPLES] [--verify] [--verify-server HOST[:PORT]]";
 
 // Every track recorded, some with sectors that could not be read.
 constexpr int kExitDamaged = 3;
+// Every track recorded, but not every one confirmed by AccurateRip.
+constexpr int kExitUnverified = 4;
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -151,7 +159,10 @@ private:
 
 int Rip(const std::vector<std::string>& args) {
     std::string drive, tracksText, encoderText, folder;
-    int bitRate = 0;
+    int bitRate = 0, level = -1;
+    bool verify = false;
+    std::optional<int> offset;
+    std::string verifyServer = accuraterip::kDefaultHost;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -168,6 +179,27 @@ int Rip(const std::vector<std::string>& args) {
                 number.find_first_not_of("0123456789") != std::string::npos || number.size() > 4)
                 return std::fprintf(stderr, "--bitrate takes kbit/s, e.g. 128\n"), 2;
             bitRate = std::stoi(number);
+        } else if (a == "--level") {
+            if (!value(number) || number.size() != 1 || number[0] < '0' || number[0] > '8')
+                return std::fprintf(stderr, "--level takes a FLAC compression level, 0 to 8\n"), 2;
+            level = number[0] - '0';
+        } else if (a == "--offset") {
+            size_t used = 0;
+            int n = 0;
+            try {
+                if (value(number)) n = std::stoi(number, &used);
+            } catch (...) {
+                used = 0;
+            }
+            if (used == 0 || used != number.size() || n < -2000 || n > 2000)
+                return std::fprintf(stderr, "--offset takes samples, -2000 to 2000\n"), 2;
+            offset = n;
+        } else if (a == "--verify") {
+            verify = true;
+        } else if (a == "--verify-server") {
+            if (!value(verifyServer))
+                return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
+            verify = true;
         } else if (a == "--to") {
             if (!value(folder)) return std::fprintf(stderr, "usage: tunara-cli %s\n", kUsage), 2;
         } else if (a.rfind("--", 0) == 0) {
@@ -195,11 +227,22 @@ int Rip(const std::vector<std::string>& args) {
             config.encoder = RecordEncoder::FastMp3;
         else if (encoderText == "hq")
             config.encoder = RecordEncoder::HqMp3;
+        else if (encoderText == "flac")
+            config.encoder = RecordEncoder::Flac;
         else
-            return std::fprintf(stderr, "--encoder is kvmc, fast or hq\n"), 2;
-        if (bitRate == 0)  // the settings' index belongs to the other list
+            return std::fprintf(stderr, "--encoder is kvmc, fast, hq or flac\n"), 2;
+        if (config.encoder == RecordEncoder::Flac)
+            config.bitRateKbps = RecordBitRateKbps(int(config.encoder), 0);
+        else if (bitRate == 0)  // the settings' index belongs to the other list
             bitRate = RecordBitRateKbps(int(config.encoder),
                                         config.encoder == RecordEncoder::Kvmc ? 3 : 2);
+    }
+    if (level >= 0) config.flacLevel = level;
+    if (offset) config.readOffset = *offset;
+    const int readOffset = config.readOffset;
+    if (bitRate != 0 && config.encoder == RecordEncoder::Flac) {
+        std::fprintf(stderr, "FLAC files are lossless: --bitrate does not apply\n");
+        return 2;
     }
     if (bitRate != 0) {
         bool valid = config.encoder == RecordEncoder::Kvmc ? bitRate >= 8 && bitRate <= 320 : false;
@@ -264,6 +307,10 @@ int Rip(const std::vector<std::string>& args) {
         items.push_back(onDiscItems[size_t(it - onDisc.begin())]);
     }
     config = DiscRecordConfig(std::move(config), disc, items);
+    char cddbId[9];
+    std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
+    const std::string mbId = musicbrainz::DiscId(disc.TrackOffsets(), disc.LeadoutFrames());
+    for (auto& t : config.tracks) t.cddbDiscId = cddbId, t.musicBrainzDiscId = mbId;
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
     TerminalView view(tty);
@@ -297,19 +344,48 @@ int Rip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "Nothing could be read from %s.\n", drive.c_str());
     job.Close();
     if (cancelled) std::fprintf(stderr, "Cancelled.\n");
-    if (finished) return damaged ? kExitDamaged : 0;
+    bool verified = true;
+    if (finished && verify) {
+        std::string host;
+        int port = 80;
+        http::SplitHostPort(verifyServer, 80, host, port);
+        std::vector<uint32_t> offsets = disc.TrackOffsets();
+        const auto ids = accuraterip::ComputeDiscIds(offsets, disc.LeadoutFrames());
+        RipFacts facts;
+        facts.drive = drive;
+        facts.readOffset = readOffset;
+        if (!onDisc.empty())
+            facts.album = onDisc[0]->GetAlbum(), facts.artist = onDisc[0]->GetArtist();
+        const std::string logPath = FreeOutputPath(
+            job.Folder(), facts.album.empty() ? std::string("CD rip") : facts.album, ".log");
+        const RipCheck check = CheckRip(job.Sums(), ids, host, port, logPath, facts);
+        if (!check.failure.empty())
+            std::fprintf(stderr, "AccurateRip lookup failed: %s\n", check.failure.c_str());
+        for (const auto& [number, text] : check.verdicts)
+            std::printf("Track %d: AccurateRip %s\n", number, text.c_str());
+        if (!check.logPath.empty()) std::printf("Log: %s\n", check.logPath.c_str());
+        verified = check.allAccurate;
+    }
+    if (finished) return damaged ? kExitDamaged : verified ? 0 : kExitUnverified;
     return cancelled ? 130 : 1;
 }
 
 Registration reg({"rip", kUsage, &Rip,
-                  "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files or\n"
-                  "KVMC movies; the record options of the settings fill in what is not given.\n"
+                  "Records CD tracks (TRACKS such as 1,3-5; all by default) into MP3 files,\n"
+                  "lossless FLAC files (--level 0-8) or KVMC movies; the record options of the "
+                  "settings fill in what is not given.\n"
                   "A disc image named in TUNARA_CD_IMAGES rips like a drive. Ctrl+C cancels.\n"
                   "A track whose sectors stay unreadable is named with the number of those\n"
                   "sectors; its file is kept, with silence in their place.\n"
-                  "Exit status: 0 every track written; 1 the rip failed; 2 a mistake in the\n"
-                  "command line; 3 every track was recorded but some are damaged;\n"
-                  "130 cancelled.\n"});
+                  "--offset corrects the drive's read offset (samples; the CD options'\n"
+                  "setting by default).\n"
+                  "--verify looks every track up in the AccurateRip database (at\n"
+                  "--verify-server, www.accuraterip.com by default), prints each track's\n"
+                  "verdict and writes a .log beside the tracks with the checksums.\n"
+                  "Exit status: 0 every track written (and, with --verify, confirmed\n"
+                  "accurate); 1 the rip failed; 2 a mistake in the command line; 3 every\n"
+                  "track was recorded but some are damaged; 4 every track was recorded but\n"
+                  "not every one was confirmed by AccurateRip; 130 cancelled.\n"});
 
 }  // namespace
 

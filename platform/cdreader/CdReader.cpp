@@ -4,6 +4,7 @@
 #include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
+#include <algorithm>
 
 #include <bit>
 #include <cerrno>
@@ -113,6 +114,7 @@ struct CdReader::Read {
     std::atomic<bool> abort{false};
     std::atomic<bool> progressQueued{false};
     int32_t damaged = 0;  // the reading thread's until it posts the finished event
+    int readOffset = 0;   // samples
 };
 
 CdReader::CdReader(PostedQueue& queue) : queue_(queue), self_(std::make_shared<CdReader*>(this)) {
@@ -195,6 +197,7 @@ bool CdReader::ReadTrack(int trackIndex, const std::string& wavPath, std::string
     read->trackIndex = trackIndex;
     read->drive = drive_;
     read->path = wavPath;
+    read->readOffset = readOffset_;
     read_ = read;
     reading_ = true;
     damagedSectors_ = 0;
@@ -303,9 +306,21 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         // Full verification, never skipping: paranoia's own skip loses its
         // place and spoils good sectors. The guard bounds the retries.
         paranoia_modeset(h.paranoia, PARANOIA_MODE_FULL);
+        // The drive's read offset moves the track's samples across sector boundaries: the
+        // sectors read run from `readFirst` to `readLast`, the first `skipBytes` of them are
+        // dropped, and sectors outside the disc are silence.
+        const int64_t shiftBytes = int64_t(read->readOffset) * 4;
+        const lsn_t readFirst =
+            lsn_t(first + (shiftBytes >= 0 ? shiftBytes / kSectorBytes
+                                           : -((-shiftBytes + kSectorBytes - 1) / kSectorBytes)));
+        const int64_t skipBytes = shiftBytes - int64_t(readFirst - first) * kSectorBytes;
+        const lsn_t readLast = lsn_t(readFirst + (skipBytes > 0 ? 1 : 0) + (last - first));
+        const lsn_t discFirst = std::max<lsn_t>(cdio_cddap_disc_firstsector(h.drive), 0);
+        const lsn_t discLast = cdio_cddap_disc_lastsector(h.drive);
         // Bounded to the track: overlapped reads past its end would let a
         // periodic signal match the next track's samples.
-        cdio_paranoia_set_range(h.paranoia, first, last);
+        cdio_paranoia_set_range(h.paranoia, std::max(readFirst, discFirst),
+                                std::min(readLast, discLast));
 
         out = std::fopen(read->path.c_str(), "wb");
         if (!out) {
@@ -325,16 +340,22 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
         Post(read, kStarted);
 
         int sinceProgress = 0;
-        for (lsn_t s = first; s <= last; ++s) {
+        int64_t toSkip = skipBytes, toWrite = int64_t(dataBytes);
+        for (lsn_t s = readFirst; s <= readLast && toWrite > 0; ++s) {
             BeforeSector(s);
             if (read->abort) break;
+            static const int16_t kSilence[kSectorBytes / 2] = {};
+            const bool outside = s < discFirst || s > discLast;
             const int skipsBefore = guard.skips;
-            int16_t* samples = cdio_paranoia_read_limited(h.paranoia, OnParanoiaEvent, kMaxRetries);
+            int16_t* samples =
+                outside ? nullptr
+                        : cdio_paranoia_read_limited(h.paranoia, OnParanoiaEvent, kMaxRetries);
             // Silence stands in for a sector given up on and the read goes
             // on, so the file keeps its length and the track is reported.
-            static const int16_t kSilence[kSectorBytes / 2] = {};
             const int16_t* data = samples;
-            if (!samples || guard.skips != skipsBefore || guard.givenUp.count(s)) {
+            if (outside) {
+                data = kSilence;
+            } else if (!samples || guard.skips != skipsBefore || guard.givenUp.count(s)) {
                 ++read->damaged;
                 data = kSilence;
             } else if constexpr (std::endian::native == std::endian::big) {
@@ -342,11 +363,16 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
                 for (int i = 0; i < kSectorBytes / 2; ++i)
                     samples[i] = int16_t(uint16_t(samples[i]) << 8 | uint16_t(samples[i]) >> 8);
             }
-            if (std::fwrite(data, 1, kSectorBytes, out) != size_t(kSectorBytes)) {
+            const int64_t from = std::min<int64_t>(toSkip, kSectorBytes);
+            const int64_t count = std::min<int64_t>(kSectorBytes - from, toWrite);
+            toSkip -= from;
+            if (count > 0 && std::fwrite(reinterpret_cast<const uint8_t*>(data) + from, 1,
+                                         size_t(count), out) != size_t(count)) {
                 error = WriteFailureText(read->trackIndex, read->path);
                 break;
             }
-            currentFrame_ = s + 1;
+            toWrite -= count;
+            currentFrame_ = std::clamp<lsn_t>(s + 1, first, last + 1);
             if (++sinceProgress >= kProgressSectors) {
                 sinceProgress = 0;
                 if (cdio_get_media_changed(h.cdio) == 1) {
@@ -356,7 +382,7 @@ void CdReader::RunRead(std::shared_ptr<Read> read) {
                 }
                 if (!read->progressQueued.exchange(true)) Post(read, kProgress);
             }
-            if (s == last) wroteAll = true;
+            if (toWrite == 0) wroteAll = true;
         }
     } while (false);
 

@@ -27,6 +27,7 @@
 // aborted or failed read leaves no file at the path, and so does a read
 // aborted or stopped after its last sector but before its finished event was
 // delivered.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -72,6 +73,11 @@ public:
     int32_t QueryAnswer() const;
     bool DiscReady();
     void SetEnabled(bool on) { enabled_ = on; }
+    // The drive's read offset in samples (-2000..2000), applied from the next read on: a
+    // track's samples start that many samples later on the disc than its table of contents
+    // says; what lies beyond the disc's edges reads as silence.
+    void SetReadOffset(int samples) { readOffset_ = std::clamp(samples, -2000, 2000); }
+    int ReadOffset() const { return readOffset_; }
     bool Enabled() const { return enabled_; }
     int32_t StartFrame() const { return startFrame_.load(); }
     int32_t CurrentFrame() const { return currentFrame_.load(); }
@@ -114,6 +120,7 @@ private:
     std::vector<std::string> drives_;
     std::string drive_;
     bool enabled_ = false;
+    int readOffset_ = 0;
     bool reading_ = false;
     std::string lastError_;
     int32_t damagedSectors_ = 0;

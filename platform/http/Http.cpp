@@ -265,6 +265,16 @@ bool Request::ReadLine(std::string& line) {
     }
 }
 
+bool Request::ReadBody(std::string& body) {
+    if (!impl_) return false;
+    Impl& r = *impl_;
+    while (!r.done) r.Pump();
+    if (r.error != Status::Ok) return false;
+    body.assign(r.buffer, r.readPos, std::string::npos);
+    r.readPos = r.scanPos = r.buffer.size();
+    return true;
+}
+
 Status Request::Error() const {
     return impl_ ? impl_->error : Status::Ok;
 }

@@ -106,6 +106,9 @@ public:
     // a line; false at the end of the body or on failure, which Error() tells
     // apart (Ok at the end).
     bool ReadLine(std::string& line);
+    // The rest of the body as it is (binary replies); false on failure, which Error() tells.
+    // The session's line limit still applies to the bytes between line breaks.
+    bool ReadBody(std::string& body);
     Status Error() const;
     // The HTTP status of the reply (0 before it arrived).
     long HttpStatus() const;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,8 @@ TEST_F(Cli, Cd_ListsImageTracks) {
     Result r = RunCli("cd " + cue);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_NE(r.out.find("disc id 15000a04"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("MusicBrainz disc id [A-Za-z0-9._]{27}-")))
+        << r.out;
     EXPECT_NE(r.out.find("2  00:04.00  00:03.00  audio"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("4  00:08.38  00:04.00  data"), std::string::npos) << r.out;
     r = RunCli("cd " + cue + " " + dir_ + "none.cue");

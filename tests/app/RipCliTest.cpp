@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
 
+#include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
 #include "platform/CdImageFixture.h"
 #include "support/FakeCddbServer.h"
@@ -73,6 +75,64 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
     ASSERT_EQ(code, 0) << text;
     EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 2.mov"));
     EXPECT_TRUE(fs::exists(out / "Unknown - Unknown - Track 3.mov"));
+}
+
+// --verify looks the tracks up in AccurateRip (here a record served on the loopback address),
+// prints each verdict, writes the log beside the files and says in its exit status whether every
+// track was confirmed.
+TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
+    namespace ar = accuraterip;
+    std::vector<uint32_t> offsets;
+    for (int first : image.firstSector) offsets.push_back(uint32_t(first) + 150);
+    const ar::DiscIds ids =
+        ar::ComputeDiscIds(offsets, uint32_t(image.samples.size() / 2 / 588) + 150);
+    std::string record;
+    auto put = [&record](uint32_t v) {
+        for (int k = 0; k < 4; ++k) record += char(v >> (8 * k));
+    };
+    record += char(3);
+    put(ids.id1), put(ids.id2), put(ids.cddb);
+    for (int t = 0; t < 3; ++t) {
+        const auto samples = image.Track(t);
+        ar::ChecksumAccumulator sums(int64_t(samples.size() / 2), t == 0, t == 2);
+        sums.Add(samples.data(), samples.size() / 2);
+        record += char(t == 2 ? 2 : 5);
+        put(t == 2 ? sums.Result().v2 + 1 : sums.Result().v2);  // track 3 was ripped wrong
+        put(0);
+    }
+    std::string body;
+    char e[8];
+    for (unsigned char c : record) std::snprintf(e, sizeof e, "\\u%04x", c), body += e;
+    test::TempDir serverDir;
+    tunara::testing::FakeCddbServer server(
+        serverDir.path,
+        "{\"" + ar::RecordObject(ids) + "\": {\"body\": \"" + body + "\", \"latin1\": true}}");
+    auto [code, text] =
+        Run("--encoder flac --to '" + out.string() + "' --verify-server " + server.Address());
+    EXPECT_EQ(code, 4) << text;
+    EXPECT_NE(text.find("Track 1: AccurateRip accurate (confidence 5)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Track 2: AccurateRip accurate (confidence 5)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Track 3: AccurateRip does not match (2 submissions)"), std::string::npos)
+        << text;
+    const size_t logAt = text.find("Log: ");
+    ASSERT_NE(logAt, std::string::npos) << text;
+    std::ifstream logFile(text.substr(logAt + 5, text.find('\n', logAt) - logAt - 5));
+    const std::string logText((std::istreambuf_iterator<char>(logFile)), {});
+    EXPECT_NE(logText.find("Read offset: 0 samples"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("Unknown - Unknown - Track 3.flac"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("does not match"), std::string::npos) << logText;
+    // The FLAC files carry both disc ids.
+    FILE* probe = ::popen(("ffprobe -v error -show_entries format_tags '" +
+                           (out / "Unknown - Unknown - Track 1.flac").string() + "' 2>&1")
+                              .c_str(),
+                          "r");
+    std::string tags;
+    char line[512];
+    while (probe && std::fgets(line, sizeof line, probe)) tags += line;
+    if (probe) ::pclose(probe);
+    EXPECT_TRUE(std::regex_search(tags, std::regex("MUSICBRAINZ_DISCID=[A-Za-z0-9._]{27}-")))
+        << tags;
+    EXPECT_NE(tags.find("DISCID=" + ar::Hex(ids.cddb)), std::string::npos) << tags;
 }
 
 // JSON string of a CDDB reply body: controls escaped, UTF-8 as it stands.

@@ -14,6 +14,7 @@ a request's cmd= starts with "cddb+<command>":
   {"behaviour": "stall-after", "body": "text"}  sends head and body, then stalls
   {"behaviour": "endless-line"}    a body of one line that never ends
   {"behaviour": "endless-body"}    short lines without end
+A key starting with "/" answers a request for that path instead.
 Each request line goes to LOG, one per line.
 """
 import json
@@ -62,6 +63,9 @@ def main():
             for part in target.split("?", 1)[-1].split("&"):
                 if part.startswith("cmd=cddb+"):
                     command = part[len("cmd=cddb+"):].split("+", 1)[0]
+            # Other services are scripted by their path ("/x/y.bin": {...}).
+            if not command and target.split("?", 1)[0] in script:
+                command = target.split("?", 1)[0]
             action = script.get(command, {"body": "500 Command syntax error\r\n"})
             behaviour = action.get("behaviour")
             if behaviour == "stall":

@@ -117,6 +117,35 @@ TEST_F(CdReaderTest, PeriodicTrack_EndsAtItsLastSector) {
     EXPECT_TRUE(test::ReadWavSamples(wav) == img.Track(0));
 }
 
+// A read offset shifts the track's samples across sector boundaries, in either direction; past
+// the disc's first or last sample the file holds silence, and the file keeps the track's length.
+TEST_F(CdReaderTest, ReadOffset_ShiftsSamplesAndFillsTheEdgesWithSilence) {
+    auto img = test::MakeCdImage(dir.path / "offset", {40, 50, 30});
+    ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
+    CdReader reader(queue);
+    std::string wav = (dir.path / "o.wav").string();
+    const int64_t total = int64_t(img.samples.size() / 2);
+    for (int offset : {667, -1300, 2000, -2000}) {
+        for (int track : {0, 1, 2}) {
+            reader.SetReadOffset(offset);
+            ReadWhole(reader, queue, img, track, wav);
+            const auto got = test::ReadWavSamples(wav);
+            const int64_t start = int64_t(img.firstSector[size_t(track)]) * test::kFramesPerSector;
+            ASSERT_EQ(got.size(), size_t(img.sectors[size_t(track)]) * test::kFramesPerSector * 2);
+            bool same = true;
+            for (int64_t i = 0; i < int64_t(got.size() / 2) && same; ++i) {
+                const int64_t at = start + i + offset;
+                for (int64_t c = 0; c < 2; ++c)
+                    same =
+                        same && got[size_t(2 * i + c)] ==
+                                    (at < 0 || at >= total ? 0 : img.samples[size_t(2 * at + c)]);
+            }
+            EXPECT_TRUE(same) << "offset " << offset << " track " << track + 1;
+            EXPECT_EQ(reader.DamagedSectors(), 0);
+        }
+    }
+}
+
 // Sectors that stay unreadable are counted, not hidden: the read finishes
 // without an error event, keeps its file at full length and tells how many
 // sectors it could not read. The next read starts counting afresh.

@@ -239,8 +239,41 @@ TEST_F(RecordEncodersTest, Kvmc_TwoTracks_MoviesFfprobeReads) {
     EXPECT_TRUE(FilesIn(temp).empty());
 }
 
-// The MP3 worker on its own: the stop flag ends it after the frame in hand,
-// it deletes its output and still reports finished.
+// FLAC: lossless files whose samples are the disc's, bit for bit, tagged with Vorbis comments
+// that ffprobe reads; nothing is left in the temporary folder.
+TEST_F(RecordEncodersTest, Flac_TwoTracks_BitExactAndTagged) {
+    CdReader reader(queue);
+    RecordJobConfig c = Config({2, 5}, RecordEncoder::Flac, 1411);
+    for (auto& t : c.tracks) t.trackTotal = 5, t.year = "1999", t.cddbDiscId = "3c012605";
+    RecordJob job(std::move(c), reader, view, queue);
+    view.job = &job;
+    Run(job);
+    ASSERT_EQ(job.Written().size(), 2u);
+    const int numbers[2] = {2, 5};
+    for (int k = 0; k < 2; ++k) {
+        const std::string path = job.Written()[size_t(k)];
+        EXPECT_EQ(fs::path(path).extension(), ".flac");
+        const std::string raw = RunTool("ffmpeg -v error -i '" + path + "' -f s16le - 2>/dev/null");
+        const auto original = image.Track(numbers[k] - 1);
+        ASSERT_EQ(raw.size(), original.size() * 2) << path;
+        EXPECT_EQ(std::memcmp(raw.data(), original.data(), raw.size()), 0) << path;
+        const std::string tags =
+            RunTool("ffprobe -v error -show_entries format_tags -of default=noprint_wrappers=1 '" +
+                    path + "' 2>&1");
+        for (const std::string& want :
+             {"TITLE=Song " + std::to_string(numbers[k]), std::string("ARTIST=The Band"),
+              std::string("ALBUM=First Light"), "track=" + std::to_string(numbers[k]),
+              std::string("TRACKTOTAL=5"), std::string("DATE=1999"), std::string("GENRE=Rock"),
+              std::string("DISCID=3c012605")})
+            if (want != "GENRE=Rock" || numbers[k] == 2) {
+                EXPECT_NE(tags.find(want), std::string::npos) << want << "\n" << tags;
+            }
+    }
+    EXPECT_TRUE(FilesIn(temp).empty());
+}
+
+// The MP3 and FLAC workers on their own: the stop flag ends them after the block in hand,
+// they delete their output and still report finished.
 TEST(Mp3WorkerTest, Stop_DeletesOutputAndFinishes) {
     test::TempDir dir;
     // 20 s of a tone.
@@ -254,25 +287,29 @@ TEST(Mp3WorkerTest, Stop_DeletesOutputAndFinishes) {
         f.write(reinterpret_cast<char*>(header), sizeof header);
         f.write(reinterpret_cast<char*>(s.data()), std::streamsize(s.size() * 2));
     }
-    std::string output = (dir.path / "out.mp3").string();
-    std::mutex m;
-    std::condition_variable cv;
-    std::vector<int> messages;
-    auto worker = MakeMp3Worker(output, 128000, true, [&](int message) {
-        std::lock_guard lock(m);
-        messages.push_back(message);
-        cv.notify_all();
-    });
-    worker->Start(wav);
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return !messages.empty(); });
+    for (const bool flac : {false, true}) {
+        std::string output = (dir.path / (flac ? "out.flac" : "out.mp3")).string();
+        std::mutex m;
+        std::condition_variable cv;
+        std::vector<int> messages;
+        auto post = [&](int message) {
+            std::lock_guard lock(m);
+            messages.push_back(message);
+            cv.notify_all();
+        };
+        auto worker =
+            flac ? MakeFlacWorker(output, 8, post) : MakeMp3Worker(output, 128000, true, post);
+        worker->Start(wav);
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return !messages.empty(); });
+        }
+        worker->RequestStop();
+        worker->Join();
+        EXPECT_EQ(messages.back(), kRecordFinishedMessage) << output;
+        EXPECT_LT(worker->EncodedMs(), 20000) << output;
+        EXPECT_FALSE(fs::exists(output));
     }
-    worker->RequestStop();
-    worker->Join();
-    EXPECT_EQ(messages.back(), kRecordFinishedMessage);
-    EXPECT_LT(worker->EncodedMs(), 20000);
-    EXPECT_FALSE(fs::exists(output));
 }
 
 // Input the MP3 worker cannot take fails with a reason: a bit rate MPEG

@@ -74,7 +74,7 @@ TEST(RecordOptions, FromDefaultSettings) {
     EXPECT_EQ(c.bitRateKbps, 128);
     EXPECT_TRUE(c.askFolder);
     EXPECT_EQ(c.folder, settings::DefaultRecordFilePath());
-    RecordTrack t{3, "Title", "Artist", "Album", "Rock", 1000, 0, {}, {}};
+    RecordTrack t{3, "Title", "Artist", "Album", "Rock", 1000, 0, {}, {}, {}, {}};
     EXPECT_EQ(c.recordName(t), "Album - Artist - Title");
 
     store.SetNumber(settings::kEncoder, 1);
@@ -86,6 +86,16 @@ TEST(RecordOptions, FromDefaultSettings) {
     EXPECT_EQ(c.bitRateKbps, 64);
     EXPECT_FALSE(c.askFolder);
     EXPECT_EQ(c.recordName(t), "Album - Artist - 64");
+
+    // FLAC names the CD's rate; a negative read offset survives the unsigned store.
+    store.SetNumber(settings::kEncoder, 3);
+    store.SetNumber(settings::kFlacLevel, 8);
+    store.SetNumber(settings::kReadOffset, uint32_t(-667));
+    c = RecordConfigFromSettings(store);
+    EXPECT_EQ(c.encoder, RecordEncoder::Flac);
+    EXPECT_EQ(c.flacLevel, 8);
+    EXPECT_EQ(c.readOffset, -667);
+    EXPECT_EQ(c.recordName(t), "Album - Artist - 1411");
     EXPECT_EQ(c.vbrQuality, -1);
     // The VBR quality reaches the job only with the high-quality MP3 encoder.
     store.SetNumber(settings::kVbrQuality, 3);

@@ -116,7 +116,7 @@ bool OptionsModel::ProxyEditsEnabled() const {
 
 const std::vector<std::string>& OptionsModel::EncoderNames() {
     static const std::vector<std::string> names = {"Korvan Music Encoder", "Fast MP3 Encoder",
-                                                   "High Quality MP3 Encoder"};
+                                                   "High Quality MP3 Encoder", "FLAC (lossless)"};
     return names;
 }
 

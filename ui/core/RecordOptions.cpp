@@ -9,6 +9,8 @@ namespace tunara {
 
 std::vector<int> RecordBitRates(int encoder) {
     if (encoder == int(RecordEncoder::Kvmc)) return {24, 48, 64, 128};
+    // Lossless: the CD's own rate, for the name's bit-rate part.
+    if (encoder == int(RecordEncoder::Flac)) return {1411};
     return {64, 80, 128, 192};
 }
 
@@ -30,9 +32,12 @@ std::function<std::string(const RecordTrack&)> RecordNameRule(const SettingsStor
 RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     RecordJobConfig config;
     int encoder = int(settings.Number(settings::kEncoder));
-    if (encoder < 0 || encoder > 2) encoder = 0;
+    if (encoder < 0 || encoder > int(RecordEncoder::Flac)) encoder = 0;
     config.encoder = RecordEncoder(encoder);
     config.bitRateKbps = RecordBitRateKbps(encoder, int(settings.Number(settings::kBitRate)));
+    config.flacLevel = int(std::min<uint32_t>(settings.Number(settings::kFlacLevel), 8));
+    config.readOffset =
+        std::clamp(int(int32_t(settings.Number(settings::kReadOffset))), -2000, 2000);
     const int vbr = int(settings.Number(settings::kVbrQuality));
     config.vbrQuality =
         config.encoder == RecordEncoder::HqMp3 && vbr >= 1 && vbr <= 10 ? vbr - 1 : -1;

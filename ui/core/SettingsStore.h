@@ -30,8 +30,11 @@ inline constexpr std::string_view kUseProxy = "UseProxy";
 inline constexpr std::string_view kProxyAddr = "ProxyAddr";
 inline constexpr std::string_view kProxyPort = "ProxyPort";
 inline constexpr std::string_view kPreferredCDdrive = "PreferredCDdrive";
+// Stored as the 32-bit pattern of a signed number of samples.
+inline constexpr std::string_view kReadOffset = "ReadOffset";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
+inline constexpr std::string_view kFlacLevel = "FlacLevel";
 // 0: constant bit rate; 1 to 10: variable, quality 0 (best) to 9 (the high-quality MP3 encoder).
 inline constexpr std::string_view kVbrQuality = "VbrQuality";
 inline constexpr std::string_view kRecordName1 = "RecordName1";

@@ -1,5 +1,6 @@
 #include "ui/qt/OptionsSheet.h"
 
+#include <algorithm>
 #include "ui/qt/DialogLook.h"
 
 #include <QButtonGroup>
@@ -17,10 +18,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "platform/shell/XdgShell.h"
+#include "record/RecordJob.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
 
@@ -117,6 +120,18 @@ QWidget* OptionsSheet::BuildCdPage() {
     driveRow->addWidget(driveLabel);
     driveRow->addWidget(drive_, 1);
     v->addLayout(driveRow);
+    auto* offsetRow = new QHBoxLayout;
+    auto* offsetLabel = new QLabel(QStringLiteral("Drive read &offset (samples)"));
+    readOffset_ = new QSpinBox;
+    readOffset_->setObjectName(QStringLiteral("readOffset"));
+    readOffset_->setRange(-2000, 2000);
+    readOffset_->setValue(
+        std::clamp(int(int32_t(model_.Number(settings::kReadOffset))), -2000, 2000));
+    offsetLabel->setBuddy(readOffset_);
+    offsetRow->addWidget(offsetLabel);
+    offsetRow->addWidget(readOffset_);
+    offsetRow->addStretch(1);
+    v->addLayout(offsetRow);
     v->addStretch(1);
     return page;
 }
@@ -135,6 +150,13 @@ QWidget* OptionsSheet::BuildRecordPage() {
     FillBitRates();
     form->addRow(QStringLiteral("Encoder:"), encoder_);
     form->addRow(QStringLiteral("Compressed file bitrate:"), bitRate_);
+    flacLevel_ = new QSpinBox;
+    flacLevel_->setObjectName(QStringLiteral("flacLevel"));
+    flacLevel_->setRange(0, 8);
+    flacLevel_->setValue(int(std::min<uint32_t>(model_.Number(settings::kFlacLevel), 8)));
+    flacLevel_->setToolTip(QStringLiteral("0 is fastest, 8 makes the smallest files"));
+    flacLevel_->setEnabled(model_.Encoder() == int(RecordEncoder::Flac));
+    form->addRow(QStringLiteral("FLAC compression level:"), flacLevel_);
     auto* vbr = new QComboBox;
     vbr->setObjectName(QStringLiteral("vbrquality"));
     for (const std::string& label : OptionsModel::VbrQualityLabels()) vbr->addItem(Q(label));
@@ -243,6 +265,10 @@ void OptionsSheet::FillBitRates() {
     bitRate_->clear();
     for (const std::string& label : model_.BitRateLabels()) bitRate_->addItem(Q(label));
     bitRate_->setCurrentIndex(model_.BitRateIndex());
+    // A lossless file has no bit rate to choose, only how hard it is packed.
+    const bool flac = model_.Encoder() == int(RecordEncoder::Flac);
+    bitRate_->setEnabled(!flac);
+    if (flacLevel_) flacLevel_->setEnabled(flac);
 }
 
 void OptionsSheet::UpdateSample() {
@@ -273,6 +299,8 @@ void OptionsSheet::TakeOver() {
     model_.SetFlag(settings::kUseID3Title, id3Title_->isChecked());
     model_.SetFlag(settings::kAskFilePath, ask_->isChecked());
     model_.SetText(settings::kRecordFilePath, S(folder_->text()));
+    model_.SetNumber(settings::kFlacLevel, uint32_t(flacLevel_->value()));
+    model_.SetNumber(settings::kReadOffset, uint32_t(int32_t(readOffset_->value())));
 }
 
 void OptionsSheet::Browse() {

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace tunara::qt {
@@ -57,9 +58,11 @@ private:
     QLineEdit* proxyAddr_ = nullptr;
     QLineEdit* proxyPort_ = nullptr;
     QComboBox* drive_ = nullptr;
+    QSpinBox* readOffset_ = nullptr;
     // Record page.
     QComboBox* encoder_ = nullptr;
     QComboBox* bitRate_ = nullptr;
+    QSpinBox* flacLevel_ = nullptr;
     QComboBox* parts_[4] = {};
     QLabel* sample_ = nullptr;
     // File page.
