@@ -43,8 +43,6 @@ case "$mode" in
       echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): playing with tunara-cli in the terminal."
       ./build/app/tunara-cli play </dev/null
     fi ;;
-  # A CD race still open makes a few CD tests fail about one run in four;
-  # a failed test is run again, up to three times in all.
   test) ctest --test-dir build --output-on-failure -j"$(nproc)" ;;
   *)    echo "usage: $0 run|test" >&2; exit 2 ;;
 esac
