@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -13,6 +15,8 @@
 #include "playlist/FakeMediaSource.h"
 #include "qt/QtApp.h"
 #include "tracklist/TrackList.h"
+#include "ui/core/Session.h"
+#include "ui/core/SettingsStore.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
 #include "ui/qt/Displays.h"
@@ -206,6 +210,70 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurren
     EXPECT_EQ(playlist_.Current(), 1);
     EXPECT_EQ(panel->View()->RowCount(), 7);
     EXPECT_EQ(window_->Info()->TrackText(), "Track 02 of 07");
+}
+
+TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    SessionStore store(dir.filePath("config").toStdString());
+    SettingsStore settings(dir.filePath("settings").toStdString(), {});
+    auto rebuild = [&] {
+        window_.reset();
+        playlist_.Clear();
+        MakeActive(nullptr);
+        volume_.volume = 0.75f;
+        window_ = std::make_unique<MainWindow>(playlist_, &volume_, "", &settings);
+        window_->TickTimer().stop();
+        window_->RestoreSession(store);
+        window_->show();
+        Drain();
+    };
+    rebuild();
+    for (const char* name : {"a.mp3", "b.mp3", "c.wav", "d.mp3"}) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        playlist_.AddFile(path.toStdString());
+    }
+    playlist_.SetCurrent(2);
+    C().RefreshAll();
+    C().OnPositionSlider(kThumbPosition, 3000);
+    C().OnVolumeSlider(kThumbPosition, 60);
+    C().OnMixerChange();
+    C().ToggleShuffle();
+    C().ToggleRepeat();
+    window_->move(100, 120);
+    window_->TogglePlaylistWindow();
+    // Off the right edge: it comes back inside the screen.
+    window_->PlaylistPanel()->SetDockedTo(nullptr);
+    window_->PlaylistPanel()->MoveTo(QPoint(5000, 90));
+    Drain();
+
+    rebuild();
+    ASSERT_EQ(playlist_.Count(), 4);
+    EXPECT_EQ(playlist_.ItemAt(3)->GetTitle(), "d.mp3");
+    EXPECT_EQ(playlist_.Current(), 2);
+    EXPECT_TRUE(IsActive(&playlist_));
+    ASSERT_NE(C().Source(), nullptr);
+    EXPECT_EQ(C().Source()->GetPosition(), 30000);
+    EXPECT_NEAR(volume_.volume, 0.4f, 0.01f);
+    EXPECT_EQ(window_->VolumeSlider()->Position(), 60);
+    EXPECT_TRUE(playlist_.Shuffle() && playlist_.Repeat() && !playlist_.Intro());
+    EXPECT_TRUE(Lit(kCmdShuffle) && Lit(kCmdRepeat));
+    EXPECT_EQ(window_->pos(), QPoint(100, 120));
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_NE(panel, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(panel->pos(), QPoint(screen.right() + 1 - panel->width(), 90));
+
+    // Without resuming, the list and the rest come back, but not the item.
+    settings.SetNumber(settings::kResumeSession, 0);
+    window_->TogglePlaylistWindow();
+    rebuild();
+    EXPECT_EQ(playlist_.Count(), 4);
+    EXPECT_EQ(playlist_.Current(), 0);
+    EXPECT_EQ(C().Source()->GetPosition(), 0);
+    EXPECT_EQ(window_->PlaylistPanel(), nullptr);
+    window_.reset();  // before the store goes
 }
 
 TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {

@@ -48,6 +48,9 @@ inline constexpr std::string_view kAssocM3U = "AssocM3U";
 inline constexpr std::string_view kUseID3Title = "UseID3Title";
 inline constexpr std::string_view kAskFilePath = "AskFilePath";
 inline constexpr std::string_view kRecordFilePath = "RecordFilePath";
+// The windowed player's own choices.
+inline constexpr std::string_view kResumeSession = "ResumeSession";
+inline constexpr std::string_view kShowRemaining = "ShowRemaining";
 
 inline constexpr std::string_view kDefaultCddbHost = "gnudb.gnudb.org";
 // Texts are read into a buffer of this many bytes, terminating zero included;

@@ -4,12 +4,16 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QScreen>
 #include <QUrl>
 
 #include "playlist/Playlist.h"
+#include "ui/core/Session.h"
+#include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
@@ -97,12 +101,18 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     controller_->Start();
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.setInterval(PlayerController::kTickMs);
-    connect(&tick_, &QTimer::timeout, this, [this] { controller_->OnTick(); });
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        controller_->OnTick();
+        // Changes that came without a list refresh (a disc, a hand-over).
+        if (session_ && Look() != seen_) PostSave(true);
+    });
     tick_.start();
 }
 
 MainWindow::~MainWindow() {
     tick_.stop();
+    if (!shutDown_) SaveSession();
+    session_ = nullptr;
     if (playlistWindow_) delete playlistWindow_.data();
     // Before the controller goes: the CD window shows one of its discs.
     if (cdWindow_) delete cdWindow_.data();
@@ -150,6 +160,7 @@ void MainWindow::OnButton(int id) {
 
 void MainWindow::TogglePlaylistWindow() {
     if (playlistWindow_) {
+        places_["playlist"] = playlistWindow_->pos();
         playlistWindow_->close();
         return;
     }
@@ -157,12 +168,16 @@ void MainWindow::TogglePlaylistWindow() {
     playlistWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
+    connect(playlistWindow_, &QObject::destroyed, this, [this] { PostSave(false); });
     playlistWindow_->show();
+    PlacePanel(playlistWindow_, "playlist");
+    PostSave(false);
     if (playlist_.Current() >= 0) playlistWindow_->View()->EnsureVisible(playlist_.Current());
 }
 
 void MainWindow::ToggleCdWindow() {
     if (cdWindow_) {
+        places_["cd"] = cdWindow_->pos();
         cdWindow_->close();
         return;
     }
@@ -170,7 +185,10 @@ void MainWindow::ToggleCdWindow() {
     cdWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
+    connect(cdWindow_, &QObject::destroyed, this, [this] { PostSave(false); });
     cdWindow_->show();
+    PlacePanel(cdWindow_, "cd");
+    PostSave(false);
 }
 
 void MainWindow::ShowAbout() {
@@ -190,6 +208,113 @@ void MainWindow::OpenFiles(const QStringList& names) {
     std::vector<std::string> list;
     for (const QString& n : names) list.push_back(n.toStdString());
     controller_->OpenFiles(list);
+}
+
+// ---- session ---------------------------------------------------------------------
+
+QPoint MainWindow::OnScreen(QPoint topLeft, QSize size) {
+    QScreen* screen = QGuiApplication::screenAt(topLeft + QPoint(size.width() / 2, 8));
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return topLeft;
+    const QRect area = screen->availableGeometry();
+    const int x = std::clamp(topLeft.x(), area.left(),
+                             std::max(area.left(), area.right() + 1 - size.width()));
+    const int y = std::clamp(topLeft.y(), area.top(),
+                             std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+bool MainWindow::Resuming() const {
+    return !settings_ || settings_->Flag(settings::kResumeSession);
+}
+
+MainWindow::Seen MainWindow::Look() const {
+    const TrackList* list = ActiveList();
+    Seen s;
+    s.count = playlist_.Count();
+    s.generation = playlist_.Generation();
+    s.list = list;
+    s.current = list ? list->Current() : -1;
+    return s;
+}
+
+void MainWindow::PlacePanel(PanelWindow* panel, const char* name) {
+    auto it = places_.find(name);
+    if (!panel || it == places_.end()) return;
+    const QPoint at = OnScreen(it->second, panel->size());
+    if (at == panel->pos()) return;
+    // Docked again when it ends up where a drag would have docked it.
+    panel->SetDockedTo(panel->SnapRect(QRect(at, panel->size())).dockTo);
+    panel->MoveTo(at);
+}
+
+void MainWindow::RestoreSession(SessionStore& store, bool withList) {
+    session_ = &store;
+    const SessionState st = store.Load();
+    if (st.found) {
+        for (const auto& [name, at] : st.places) places_[name] = QPoint(at.first, at.second);
+        if (auto it = places_.find("main"); it != places_.end()) move(OnScreen(it->second, size()));
+        if (withList && playlist_.Count() == 0) store.RestoreList(playlist_, st);
+        TrackList* list = &playlist_;
+        if (st.cdActive && controller_->CurrentCd() && controller_->CurrentCd()->Count() > 0)
+            list = controller_->CurrentCd();
+        const bool resume = Resuming() && (withList || list != &playlist_);
+        if (resume && st.current >= 0 && st.current < list->Count()) list->SetCurrent(st.current);
+        list->SetIntro(st.intro);
+        list->SetShuffle(st.shuffle);
+        list->SetRepeat(st.repeat);
+        MakeActive(list);
+        controller_->RefreshAll();
+        if (resume && st.positionMs > 0 && controller_->Source())
+            controller_->OnPositionSlider(kThumbPosition, st.positionMs / 10);
+        if (st.volume >= 0) {
+            controller_->OnVolumeSlider(kThumbPosition, PlayerController::kVolumeMax - st.volume);
+            controller_->OnMixerChange();
+        }
+        if (st.playlistOpen && !playlistWindow_) TogglePlaylistWindow();
+        if (st.cdOpen && !cdWindow_ && controller_->HasCdDrive()) ToggleCdWindow();
+    }
+    seen_ = Look();
+    listDirty_ = !st.found;
+}
+
+void MainWindow::PostSave(bool listChanged) {
+    if (!session_ || shutDown_) return;
+    if (listChanged) listDirty_ = true;
+    if (savePosted_) return;
+    // Once for a burst of changes, after the change is complete.
+    savePosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        savePosted_ = false;
+        if (!shutDown_) SaveSession();
+    });
+}
+
+void MainWindow::SaveSession() {
+    if (!session_) return;
+    SessionState st;
+    const TrackList* list = ActiveList();
+    st.cdActive = list && list != &playlist_;
+    st.current = list ? list->Current() : -1;
+    st.positionMs = controller_->Source() ? std::max(0, controller_->Source()->GetPosition()) : 0;
+    st.volume = PlayerController::kVolumeMax - volume_->Position();
+    if (list) {
+        st.intro = list->Intro();
+        st.shuffle = list->Shuffle();
+        st.repeat = list->Repeat();
+    }
+    places_["main"] = pos();
+    if (playlistWindow_) places_["playlist"] = playlistWindow_->pos();
+    if (cdWindow_) places_["cd"] = cdWindow_->pos();
+    for (const auto& [name, at] : places_) st.places[name] = {at.x(), at.y()};
+    st.playlistOpen = playlistWindow_ && playlistWindow_->isVisible();
+    st.cdOpen = cdWindow_ && cdWindow_->isVisible();
+    st.listPath = playlist_.Path();
+    st.listModified = playlist_.IsModified();
+    st.listM3u = playlist_.IsM3u();
+    if (listDirty_ && session_->SaveList(playlist_)) listDirty_ = false;
+    session_->Save(st);
+    seen_ = Look();
 }
 
 // ---- display ---------------------------------------------------------------------
@@ -263,6 +388,7 @@ void MainWindow::EnableCdButton(bool enabled) {
     if (BitmapButton* b = Button(kCmdCd)) b->setEnabled(enabled);
 }
 void MainWindow::RefreshListViews() {
+    PostSave(true);
     if (playlistWindow_) playlistWindow_->View()->Refresh();
     if (cdWindow_) {
         // A new preferred drive: the window shows the disc now current.
@@ -286,6 +412,7 @@ void MainWindow::keyPressEvent(QKeyEvent* e) {
 
 void MainWindow::closeEvent(QCloseEvent* e) {
     tick_.stop();
+    if (!shutDown_) SaveSession();
     if (playlistWindow_) playlistWindow_->close();
     if (cdWindow_) cdWindow_->close();
     if (!shutDown_) {

@@ -16,6 +16,7 @@
 
 namespace tunara {
 class Playlist;
+class SessionStore;
 class SettingsStore;
 }  // namespace tunara
 
@@ -53,6 +54,16 @@ public:
     // The files of a drop, in the order given.
     void OpenFiles(const QStringList& names);
     void ShowAbout();
+
+    // Brings back the last session from `store` and keeps it there from now
+    // on: on every change to the list and at the end. Without `withList` the
+    // list stays as it is (a list file given on the command line). The item
+    // and position come back only when "ResumeSession" is set.
+    void RestoreSession(SessionStore& store, bool withList = true);
+    // Writes the session now (the list only when it changed since).
+    void SaveSession();
+    // Where a window of this size at `topLeft` is wholly on a screen, when it fits.
+    static QPoint OnScreen(QPoint topLeft, QSize size);
 
     // What the program plugs in: the options sheet (also behind the panels'
     // Options buttons).
@@ -96,6 +107,9 @@ protected:
 private:
     void OnButton(int id);
     void SetLit(int id, bool lit);
+    void PostSave(bool listChanged);
+    void PlacePanel(PanelWindow* panel, const char* name);
+    bool Resuming() const;
 
     tunara::Playlist& playlist_;
     SettingsStore* settings_;
@@ -110,6 +124,19 @@ private:
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
     bool shutDown_ = false;
+
+    SessionStore* session_ = nullptr;
+    bool listDirty_ = false;
+    bool savePosted_ = false;
+    // What the tick compares to notice changes nobody reported.
+    struct Seen {
+        int count = -1, current = -1;
+        uint32_t generation = 0;
+        const void* list = nullptr;
+        bool operator==(const Seen&) const = default;
+    } seen_;
+    Seen Look() const;
+    std::map<std::string, QPoint> places_;  // of panels now closed too
 };
 
 }  // namespace tunara::qt
