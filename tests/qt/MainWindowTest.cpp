@@ -4,15 +4,18 @@
 
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <fstream>
+#include <functional>
 
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
+#include "playlist/ScriptedDialogs.h"
 #include "qt/QtApp.h"
 #include "tracklist/TrackList.h"
 #include "ui/core/Session.h"
@@ -274,6 +277,50 @@ TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
     EXPECT_EQ(C().Source()->GetPosition(), 0);
     EXPECT_EQ(window_->PlaylistPanel(), nullptr);
     window_.reset();  // before the store goes
+}
+
+TEST_F(MainWindowTest, EachKeyDoesItsJob) {
+    testing::ScriptedDialogs dialogs;
+    window_->TogglePlaylistWindow();
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    TrackListView* view = panel->View();
+    // Within a tick's step: the seek ticks the source once.
+    auto at = [&](int ms) { return std::abs(C().Source()->GetPosition() - ms) < 500; };
+    struct Case {
+        QWidget* to;
+        int key;
+        Qt::KeyboardModifiers mods;
+        std::function<bool()> done;
+    };
+    const Case cases[] = {
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_Right, {}, [&] { return at(5000); }},
+        {window_.get(), Qt::Key_Left, {}, [&] { return at(0); }},
+        {window_.get(), Qt::Key_Right, {}, [&] { return at(5000); }},
+        {window_.get(), Qt::Key_C, {}, [&] { return C().State() == Stopped && at(5000); }},
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Stopped; }},
+        {window_.get(), Qt::Key_X, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_V, {}, [&] { return C().State() == Stopped && at(0); }},
+        {window_.get(), Qt::Key_B, {}, [&] { return playlist_.Current() == 1; }},
+        {window_.get(), Qt::Key_Z, {}, [&] { return playlist_.Current() == 0; }},
+        {window_.get(), Qt::Key_Down, {}, [&] { return std::abs(volume_.volume - 0.70f) < 0.01f; }},
+        {window_.get(), Qt::Key_Up, {}, [&] { return std::abs(volume_.volume - 0.75f) < 0.01f; }},
+        {window_.get(), Qt::Key_O, Qt::ControlModifier, [&] { return dialogs.opens == 1; }},
+        {window_.get(), Qt::Key_S, Qt::ControlModifier, [&] { return dialogs.saves == 1; }},
+        {window_.get(), Qt::Key_J, {}, [&] { return panel->FindField()->isVisible(); }},
+        {panel->FindField(), Qt::Key_3, {}, [&] { return view->Selected() == std::set<int>{3}; }},
+        {panel->FindField(), Qt::Key_Escape, {}, [&] { return !panel->FindField()->isVisible(); }},
+        {view, Qt::Key_Down, {}, [&] { return view->Selected() == std::set<int>{4}; }},
+        {view, Qt::Key_A, Qt::ControlModifier, [&] { return view->Selected().size() == 5; }},
+        {view, Qt::Key_Delete, {}, [&] { return playlist_.Count() == 0; }},
+        {view, Qt::Key_B, {}, [&] { return C().State() == Stopped; }},  // nothing left to go to
+    };
+    for (const Case& c : cases) {
+        QTest::keyClick(c.to, static_cast<Qt::Key>(c.key), c.mods);
+        Drain();
+        EXPECT_TRUE(c.done()) << QKeySequence(c.key | c.mods).toString().toStdString();
+    }
 }
 
 TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {

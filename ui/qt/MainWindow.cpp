@@ -52,6 +52,34 @@ constexpr ButtonSpec kButtons[] = {
     {kIdAbout, 305, 139, 296, 297, 298, 299},
 };
 
+constexpr int kSeekStepMs = 5000;
+constexpr int kVolumeStep = 5;
+
+// What each control does and its key, for the tooltips.
+const std::map<int, const char*>& Tips() {
+    static const std::map<int, const char*> tips = {
+        {kCmdPlay, "Play / pause (Space; X plays, C pauses)"},
+        {kCmdStop, "Stop (V)"},
+        {kCmdPrev, "Previous (Z)"},
+        {kCmdNext, "Next (B)"},
+        {kCmdFwd, "Fast forward"},
+        {kCmdBack, "Rewind"},
+        {kCmdEject, "Open a file (Ctrl+O)"},
+        {kCmdNormal, "Normal order"},
+        {kCmdIntro, "Intro: the first seconds of each item"},
+        {kCmdShuffle, "Shuffle"},
+        {kCmdRepeat, "Repeat"},
+        {kIdPlayList, "Playlist (Ctrl+F or J finds in it)"},
+        {kCmdCd, "CD"},
+        {kCmdWeb, "Web"},
+        {kIdOptions, "Options"},
+        {kIdAbout, "About Tunara"},
+        {kIdOk, "Close"},
+        {kIdMin, "Minimise"},
+    };
+    return tips;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::string programFolder,
@@ -71,6 +99,8 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
         button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
         connect(button, &BitmapButton::clicked, this, &MainWindow::OnButton);
         buttons_[b.id] = button;
+        if (auto tip = Tips().find(b.id); tip != Tips().end())
+            button->setToolTip(QString::fromUtf8(tip->second));
     }
 
     position_ = new BitmapSlider(kIdPositionSlider, Qt::Horizontal, this);
@@ -81,6 +111,8 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     volume_->move(291, 15);
     volume_->SetBitmaps(kThumb, kThumbMask, kVolumeChannel, kVolumeChannelMask);
     volume_->SetRange(PlayerController::kVolumeMin, PlayerController::kVolumeMax);
+    position_->setToolTip(QStringLiteral("Position (Left / Right: 5 s; wheel)"));
+    volume_->setToolTip(QStringLiteral("Volume (Up / Down; wheel)"));
 
     info_ = new InfoDisplay(this);
     info_->setGeometry(30, 30, 240, 35);
@@ -167,6 +199,9 @@ void MainWindow::TogglePlaylistWindow() {
     playlistWindow_ = new PlaylistWindow(this, playlist_, *controller_);
     playlistWindow_->onOptions = [this] {
         if (onOptions) onOptions();
+    };
+    playlistWindow_->onKey = [this](int key, Qt::KeyboardModifiers m) {
+        return HandleKey(key, m, true);
     };
     connect(playlistWindow_, &QObject::destroyed, this, [this] { PostSave(false); });
     playlistWindow_->show();
@@ -403,11 +438,104 @@ void MainWindow::RefreshListViews() {
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {
     // Escape does nothing: only the close button ends the program.
-    if (e->key() == Qt::Key_Escape) {
+    if (e->key() == Qt::Key_Escape || HandleKey(e->key(), e->modifiers())) {
         e->accept();
         return;
     }
     PanelWindow::keyPressEvent(e);
+}
+
+bool MainWindow::HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList) {
+    // The keypad's flag does not make another key.
+    modifiers &= ~Qt::KeypadModifier;
+    PlayerController& c = *controller_;
+    if (modifiers == Qt::ControlModifier) {
+        switch (key) {
+            case Qt::Key_O:
+                c.Eject();
+                return true;
+            case Qt::Key_L:
+                c.Commands().Open();
+                c.RefreshAll();
+                return true;
+            case Qt::Key_S:
+                c.Commands().Save();
+                c.RefreshAll();
+                return true;
+            case Qt::Key_F:
+                ShowFind();
+                return true;
+            case Qt::Key_A:
+                if (!inList || !playlistWindow_) return false;
+                playlistWindow_->View()->SelectAll();
+                return true;
+            default:
+                return false;
+        }
+    }
+    if (modifiers != Qt::NoModifier) return false;
+    switch (key) {
+        case Qt::Key_Space:
+            c.Play();  // plays, or pauses what plays
+            return true;
+        case Qt::Key_X:
+            if (c.State() != Playing) c.Play();
+            return true;
+        case Qt::Key_C:
+            if (c.State() == Playing) c.Play();
+            return true;
+        case Qt::Key_V:
+            c.Stop();
+            return true;
+        case Qt::Key_Z:
+            c.Prev();
+            return true;
+        case Qt::Key_B:
+            c.Next();
+            return true;
+        case Qt::Key_J:
+            ShowFind();
+            return true;
+        case Qt::Key_Left:
+            SeekBy(-kSeekStepMs);
+            return true;
+        case Qt::Key_Right:
+            SeekBy(kSeekStepMs);
+            return true;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            // In the list these move the selection.
+            if (inList) return false;
+            VolumeBy(key == Qt::Key_Up ? 1 : -1);
+            return true;
+        case Qt::Key_Delete:
+            if (!inList || !playlistWindow_) return false;
+            playlistWindow_->RemoveSelection();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainWindow::SeekBy(int ms) {
+    MediaSource* source = controller_->Source();
+    if (!source) return;
+    const int to = std::clamp(source->GetPosition() + ms, 0, std::max(0, source->GetDuration()));
+    position_->SetPosition(to / 10);
+    controller_->OnPositionSlider(kThumbPosition, to / 10);
+}
+
+void MainWindow::VolumeBy(int steps) {
+    // The slider runs from loud at the top (0) to silent at the bottom.
+    const int to = std::clamp(volume_->Position() - steps * kVolumeStep,
+                              PlayerController::kVolumeMin, PlayerController::kVolumeMax);
+    volume_->SetPosition(to);
+    controller_->OnVolumeSlider(kThumbPosition, to);
+}
+
+void MainWindow::ShowFind() {
+    if (!playlistWindow_) TogglePlaylistWindow();
+    playlistWindow_->ShowFind();
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

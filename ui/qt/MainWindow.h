@@ -62,6 +62,13 @@ public:
     void RestoreSession(SessionStore& store, bool withList = true);
     // Writes the session now (the list only when it changed since).
     void SaveSession();
+    // The player's keys, from this window or a panel's (`inList`: the
+    // playlist's own keys too); false for a key that is not one of them.
+    bool HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList = false);
+    void SeekBy(int ms);
+    void VolumeBy(int steps);
+    void ShowFind();
+
     // Where a window of this size at `topLeft` is wholly on a screen, when it fits.
     static QPoint OnScreen(QPoint topLeft, QSize size);
 

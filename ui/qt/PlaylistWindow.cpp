@@ -2,6 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QUrl>
 
@@ -30,6 +32,29 @@ constexpr ButtonSpec kButtons[] = {
     {kIdOptions, 320, 136, 274, 277, 280, kTextButtonMask},
 };
 
+const char* Tip(int id) {
+    switch (id) {
+        case kIdNew:
+            return "New list";
+        case kIdOpen:
+            return "Open a list (Ctrl+L)";
+        case kIdSave:
+            return "Save the list (Ctrl+S)";
+        case kIdSaveAs:
+            return "Save the list as";
+        case kIdAdd:
+            return "Add files";
+        case kIdRemove:
+            return "Remove the selection (Delete; Ctrl+A selects all)";
+        case kIdOptions:
+            return "Options";
+        case kIdOk:
+            return "Close";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerController& controller)
@@ -44,6 +69,7 @@ PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerCon
         button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
         connect(button, &BitmapButton::clicked, this, &PlaylistWindow::OnButton);
         buttons_.push_back(button);
+        if (const char* tip = Tip(b.id)) button->setToolTip(QString::fromUtf8(tip));
     }
     view_ = new TrackListView(this);
     view_->setGeometry(QRect(QPoint(34, 36), QPoint(285 - 1, 186 - 1)));
@@ -51,6 +77,13 @@ PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerCon
     view_->Bind(&playlist_);
     connect(view_, &TrackListView::activated, this,
             [this](int row) { controller_.PlayRow(playlist_, row); });
+    // Over the foot of the list, while finding.
+    find_ = new QLineEdit(this);
+    find_->setPlaceholderText(QStringLiteral("Find in the list"));
+    find_->setGeometry(view_->x(), view_->geometry().bottom() - 17, view_->width() - 16, 18);
+    find_->hide();
+    find_->installEventFilter(this);
+    connect(find_, &QLineEdit::textEdited, this, [this] { Find(false); });
 }
 
 BitmapButton* PlaylistWindow::Button(int id) const {
@@ -81,10 +114,8 @@ void PlaylistWindow::OnButton(int id) {
             commands.Add();
             break;
         case kIdRemove:
-            view_->Refresh();  // drops a selection made in a list since replaced
-            commands.Remove(view_->SelectedRows());
-            view_->Select(-1);
-            break;
+            RemoveSelection();
+            return;
         case kIdOptions:
             if (onOptions) onOptions();
             return;
@@ -92,6 +123,65 @@ void PlaylistWindow::OnButton(int id) {
             return;
     }
     controller_.RefreshAll();
+}
+
+void PlaylistWindow::RemoveSelection() {
+    view_->Refresh();  // drops a selection made in a list since replaced
+    controller_.Commands().Remove(view_->SelectedRows());
+    view_->Select(-1);
+    controller_.RefreshAll();
+}
+
+void PlaylistWindow::ShowFind() {
+    find_->show();
+    find_->raise();
+    find_->setFocus();
+    find_->selectAll();
+}
+
+void PlaylistWindow::Find(bool next) {
+    const QString text = find_->text();
+    if (text.isEmpty()) return;
+    const int rows = playlist_.Count();
+    const int from = view_->Selected().empty() ? 0 : *view_->Selected().begin() + (next ? 1 : 0);
+    for (int i = 0; i < rows; ++i) {
+        const int row = (from + i) % rows;
+        if (view_->RowText(row).contains(text, Qt::CaseInsensitive)) {
+            view_->Select(row);
+            view_->EnsureVisible(row);
+            return;
+        }
+    }
+}
+
+bool PlaylistWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != find_ || e->type() != QEvent::KeyPress)
+        return PanelWindow::eventFilter(watched, e);
+    auto* k = static_cast<QKeyEvent*>(e);
+    switch (k->key()) {
+        case Qt::Key_Escape:
+            find_->hide();
+            view_->setFocus();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!view_->Selected().empty()) emit view_->activated(*view_->Selected().begin());
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_F3:
+            Find(true);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void PlaylistWindow::keyPressEvent(QKeyEvent* e) {
+    if (onKey && onKey(e->key(), e->modifiers())) {
+        e->accept();
+        return;
+    }
+    PanelWindow::keyPressEvent(e);
 }
 
 void PlaylistWindow::AddFiles(const QStringList& names) {

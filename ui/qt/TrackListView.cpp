@@ -121,6 +121,21 @@ void TrackListView::Select(int row, bool only) {
     update();
 }
 
+QString TrackListView::RowText(int row) const {
+    MediaSource* item = list_ ? list_->ItemAt(row) : nullptr;
+    if (!item) return {};
+    const QString title = QString::fromStdString(list_->TitleAt(row));
+    const std::string artist = item->GetArtist();
+    // A title the list file gave may hold the artist already.
+    if (artist.empty() || list_->NoteAt(row).title == list_->TitleAt(row)) return title;
+    return QString::fromStdString(artist) + QStringLiteral(" \u2013 ") + title;
+}
+
+void TrackListView::SelectAll() {
+    for (int r = 0; r < rows_; ++r) selected_.insert(r);
+    update();
+}
+
 void TrackListView::ScrollTo(int top) {
     top = std::clamp(top, 0, MaxTop());
     if (top == top_) return;

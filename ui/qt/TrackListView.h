@@ -35,6 +35,9 @@ public:
     const std::set<int>& Selected() const { return selected_; }
     std::vector<int> SelectedRows() const { return {selected_.begin(), selected_.end()}; }
     void Select(int row, bool only = true);
+    void SelectAll();
+    // The text a row shows (its title column), for finding.
+    QString RowText(int row) const;
     int NameColumnWidth() const;
     int DurationColumnWidth() const;
     int Redraws() const { return redraws_; }
