@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -321,6 +323,97 @@ TEST_F(MainWindowTest, EachKeyDoesItsJob) {
         Drain();
         EXPECT_TRUE(c.done()) << QKeySequence(c.key | c.mods).toString().toStdString();
     }
+}
+
+// The actions of a menu by their text.
+std::map<QString, QAction*> Entries(QMenu& menu) {
+    std::map<QString, QAction*> out;
+    for (QAction* a : menu.actions())
+        if (!a->isSeparator()) out[a->text()] = a;
+    return out;
+}
+
+TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
+    testing::ScriptedDialogs dialogs;
+    int options = 0;
+    window_->onOptions = [&] { ++options; };
+    playlist_.SetOrigin("", false, false);  // no save question before Open List
+    std::unique_ptr<QMenu> menu(window_->ContextMenu());
+    auto entries = Entries(*menu);
+    EXPECT_EQ(entries.size(), 15u);
+    ASSERT_TRUE(entries.count("About Tunara"));  // a modal box: not run here
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"Play", [&] { return C().State() == Playing; }},
+        {"Next", [&] { return playlist_.Current() == 1; }},
+        {"Previous", [&] { return playlist_.Current() == 0; }},
+        {"Stop", [&] { return C().State() == Stopped; }},
+        {"Shuffle", [&] { return playlist_.Shuffle(); }},
+        {"Repeat", [&] { return playlist_.Repeat(); }},
+        {"Intro", [&] { return playlist_.Intro(); }},
+        {"Normal", [&] { return !playlist_.Intro() && !playlist_.Shuffle(); }},
+        {"Open File...", [&] { return dialogs.opens == 1; }},
+        {"Open List...", [&] { return dialogs.opens == 2; }},
+        {"Playlist", [&] { return window_->PlaylistPanel() != nullptr; }},
+        {"Options...", [&] { return options == 1; }},
+        {"Quit", [&] { return !window_->isVisible(); }},
+    };
+    for (const auto& [text, done] : cases) {
+        ASSERT_TRUE(entries.count(text)) << text;
+        entries[text]->trigger();
+        Drain();
+        EXPECT_TRUE(done()) << text;
+    }
+    EXPECT_TRUE(entries.count("CD"));
+}
+
+TEST_F(MainWindowTest, PlaylistMenuActsOnTheSelection) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    playlist_.SetCurrent(-1);  // the controller lets go of the item first
+    C().Refresh();
+    playlist_.Clear();
+    for (const char* name : {"c.mp3", "a.mp3", "b.wav"}) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        playlist_.AddFile(path.toStdString());
+    }
+    playlist_.ItemAt(0)->SetArtist("Zed");
+    playlist_.ItemAt(2)->SetArtist("Abe");
+    C().RefreshAll();
+    window_->TogglePlaylistWindow();
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    QString folder, info;
+    panel->openFolder = [&](const QString& f) { folder = f; };
+    panel->showInfo = [&](const QString& t) { info = t; };
+    auto names = [&] {
+        std::string out;
+        for (int i = 0; i < playlist_.Count(); ++i) out += playlist_.TitleAt(i) + " ";
+        return out;
+    };
+    auto run = [&](const char* text) {
+        std::unique_ptr<QMenu> menu(panel->ContextMenu());
+        auto entries = Entries(*menu);
+        ASSERT_TRUE(entries.count(text)) << text;
+        entries[text]->trigger();
+        Drain();
+    };
+    run("Sort by File Name");
+    EXPECT_EQ(names(), "a.mp3 b.wav c.mp3 ");
+    EXPECT_EQ(playlist_.Current(), 2);  // c.mp3 stays current
+    run("Sort by Artist");
+    EXPECT_EQ(names(), "a.mp3 b.wav c.mp3 ");  // no artist, Abe, Zed
+    run("Sort by Title");
+    panel->View()->Select(1);
+    run("File Information...");
+    EXPECT_TRUE(info.contains("b.wav")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Artist: Abe"));
+    run("Open Containing Folder");
+    EXPECT_EQ(folder, QFileInfo(dir.path()).absoluteFilePath());
+    run("Play");
+    EXPECT_EQ(playlist_.Current(), 1);
+    EXPECT_EQ(C().State(), Playing);
+    run("Remove");
+    EXPECT_EQ(names(), "a.mp3 c.mp3 ");
 }
 
 TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {

@@ -1,12 +1,14 @@
 #include "ui/qt/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
@@ -515,6 +517,58 @@ bool MainWindow::HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList
         default:
             return false;
     }
+}
+
+QMenu* MainWindow::ContextMenu() {
+    auto* menu = new QMenu(this);
+    PlayerController& c = *controller_;
+    auto add = [&](const QString& text, const QString& keys, auto run) {
+        QAction* a = menu->addAction(text, this, run);
+        if (!keys.isEmpty()) a->setShortcut(QKeySequence(keys));
+        return a;
+    };
+    add(c.State() == Playing ? tr("Pause") : tr("Play"), "Space", [&c] { c.Play(); });
+    add(tr("Stop"), "V", [&c] { c.Stop(); });
+    add(tr("Previous"), "Z", [&c] { c.Prev(); });
+    add(tr("Next"), "B", [&c] { c.Next(); });
+    menu->addSeparator();
+    add(tr("Open File..."), "Ctrl+O", [&c] { c.Eject(); });
+    add(tr("Open List..."), "Ctrl+L", [&c] {
+        c.Commands().Open();
+        c.RefreshAll();
+    });
+    menu->addSeparator();
+    const TrackList* list = c.List();
+    auto mode = [&](const QString& text, bool on, int command) {
+        QAction* a = add(text, {}, [&c, command] { c.Command(command); });
+        a->setCheckable(true);
+        a->setChecked(on);
+    };
+    mode(tr("Normal"), list && !list->Intro() && !list->Shuffle() && !list->Repeat(), kCmdNormal);
+    mode(tr("Intro"), list && list->Intro(), kCmdIntro);
+    mode(tr("Shuffle"), list && list->Shuffle(), kCmdShuffle);
+    mode(tr("Repeat"), list && list->Repeat(), kCmdRepeat);
+    menu->addSeparator();
+    QAction* playlist = add(tr("Playlist"), {}, [this] { TogglePlaylistWindow(); });
+    playlist->setCheckable(true);
+    playlist->setChecked(playlistWindow_);
+    QAction* cd = add(tr("CD"), {}, [&c] { c.Command(kCmdCd); });
+    cd->setCheckable(true);
+    cd->setChecked(cdWindow_);
+    cd->setEnabled(c.HasCdDrive());
+    menu->addSeparator();
+    add(tr("Options..."), {}, [this] {
+        if (onOptions) onOptions();
+    });
+    add(tr("About Tunara"), {}, [this] { ShowAbout(); });
+    add(tr("Quit"), {}, [this] { close(); });
+    return menu;
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = ContextMenu();
+    menu->exec(e->globalPos());
+    delete menu;
 }
 
 void MainWindow::SeekBy(int ms) {

@@ -20,6 +20,8 @@ class SessionStore;
 class SettingsStore;
 }  // namespace tunara
 
+class QMenu;
+
 namespace tunara::qt {
 
 class BitmapButton;
@@ -68,6 +70,8 @@ public:
     void SeekBy(int ms);
     void VolumeBy(int steps);
     void ShowFind();
+    // The right-click menu, the caller's to delete.
+    QMenu* ContextMenu();
 
     // Where a window of this size at `topLeft` is wholly on a screen, when it fits.
     static QPoint OnScreen(QPoint topLeft, QSize size);
@@ -106,6 +110,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
     void closeEvent(QCloseEvent*) override;
     void changeEvent(QEvent*) override;
     void dragEnterEvent(QDragEnterEvent*) override;

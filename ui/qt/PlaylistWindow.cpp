@@ -1,11 +1,19 @@
 #include "ui/qt/PlaylistWindow.h"
 
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QUrl>
+#include <algorithm>
+#include <numeric>
 
 #include "playlist/Playlist.h"
 #include "ui/core/PlayerController.h"
@@ -174,6 +182,104 @@ bool PlaylistWindow::eventFilter(QObject* watched, QEvent* e) {
         default:
             return false;
     }
+}
+
+QMenu* PlaylistWindow::ContextMenu() {
+    auto* menu = new QMenu(this);
+    view_->Refresh();
+    const std::vector<int> rows = view_->SelectedRows();
+    const int row = rows.empty() ? -1 : rows.front();
+    MediaSource* item = playlist_.ItemAt(row);
+    QAction* play =
+        menu->addAction(tr("Play"), this, [this, row] { controller_.PlayRow(playlist_, row); });
+    QAction* remove = menu->addAction(tr("Remove"), this, [this] { RemoveSelection(); });
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    QAction* info = menu->addAction(tr("File Information..."), this, [this, row] {
+        MediaSource* it = playlist_.ItemAt(row);
+        if (!it) return;
+        const int seconds = std::max(0, playlist_.DurationAt(row)) / 1000;
+        QString text = tr("File: %1\nTitle: %2\nArtist: %3\nAlbum: %4\nLength: %5:%6\n"
+                          "Format: %7, %8 kbit/s, %9 Hz")
+                           .arg(QString::fromStdString(it->GetLocation()),
+                                QString::fromStdString(playlist_.TitleAt(row)),
+                                QString::fromStdString(it->GetArtist()),
+                                QString::fromStdString(it->GetAlbum()))
+                           .arg(seconds / 60)
+                           .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                           .arg(QString::fromStdString(it->GetFormatName()))
+                           .arg(it->GetBitRate() / 1000)
+                           .arg(it->GetSampleRate());
+        if (showInfo)
+            showInfo(text);
+        else
+            QMessageBox::information(this, tr("File Information"), text);
+    });
+    QAction* folder = menu->addAction(tr("Open Containing Folder"), this, [this, row] {
+        MediaSource* it = playlist_.ItemAt(row);
+        if (!it) return;
+        const QString dir = QFileInfo(QString::fromStdString(it->GetLocation())).absolutePath();
+        if (openFolder)
+            openFolder(dir);
+        else
+            QProcess::startDetached(QStringLiteral("xdg-open"), {dir});
+    });
+    for (QAction* a : {play, remove, info, folder}) a->setEnabled(item != nullptr);
+    menu->addSeparator();
+    menu->addAction(tr("Sort by Title"), this, [this] { Sort(SortKey::Title); });
+    menu->addAction(tr("Sort by Artist"), this, [this] { Sort(SortKey::Artist); });
+    menu->addAction(tr("Sort by File Name"), this, [this] { Sort(SortKey::FileName); });
+    return menu;
+}
+
+void PlaylistWindow::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = ContextMenu();
+    menu->exec(e->globalPos());
+    delete menu;
+}
+
+void PlaylistWindow::Sort(SortKey key) {
+    const int n = playlist_.Count();
+    std::vector<QString> keys(n);
+    for (int i = 0; i < n; ++i) {
+        MediaSource* it = playlist_.ItemAt(i);
+        switch (key) {
+            case SortKey::Title:
+                keys[i] = QString::fromStdString(playlist_.TitleAt(i));
+                break;
+            case SortKey::Artist:
+                // Then by title, so an artist's items stay in a sensible order.
+                keys[i] = QString::fromStdString(it->GetArtist()) + QChar(1) +
+                          QString::fromStdString(playlist_.TitleAt(i));
+                break;
+            case SortKey::FileName:
+                keys[i] = QFileInfo(QString::fromStdString(it->GetLocation())).fileName();
+                break;
+        }
+    }
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return QString::localeAwareCompare(keys[a], keys[b]) < 0;
+    });
+    // Moved one by one, so the current item stays current. `at` tracks where
+    // each original entry is now.
+    std::vector<int> at(n);
+    std::iota(at.begin(), at.end(), 0);
+    std::vector<int> whoIsAt = at;
+    for (int i = 0; i < n; ++i) {
+        const int from = at[order[i]];
+        if (from == i) continue;
+        playlist_.Move(from, i);
+        // Entries i..from-1 shift down by one.
+        for (int k = from; k > i; --k) {
+            whoIsAt[k] = whoIsAt[k - 1];
+            at[whoIsAt[k]] = k;
+        }
+        whoIsAt[i] = order[i];
+        at[order[i]] = i;
+    }
+    view_->Select(-1);
+    controller_.RefreshAll();
 }
 
 void PlaylistWindow::keyPressEvent(QKeyEvent* e) {

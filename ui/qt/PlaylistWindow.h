@@ -11,6 +11,7 @@ class Playlist;
 }  // namespace tunara
 
 class QLineEdit;
+class QMenu;
 
 namespace tunara::qt {
 
@@ -38,8 +39,18 @@ public:
     void ShowFind();
     QLineEdit* FindField() const { return find_; }
 
+    // The right-click menu for the selection, the caller's to delete.
+    QMenu* ContextMenu();
+    enum class SortKey { Title, Artist, FileName };
+    void Sort(SortKey key);
+    // What opens a folder (default: xdg-open) and shows a file's details
+    // (default: a message box); tests put their own.
+    std::function<void(const QString& folder)> openFolder;
+    std::function<void(const QString& text)> showInfo;
+
 protected:
     void keyPressEvent(QKeyEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
     void dragEnterEvent(QDragEnterEvent*) override;
     void dropEvent(QDropEvent*) override;
 
