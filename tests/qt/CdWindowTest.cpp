@@ -299,7 +299,7 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     EXPECT_EQ(window->ArtistLabel()->text(), "Band");
     EXPECT_EQ(window->TitleLabel()->text(), "Record");
     EXPECT_EQ(window->TitleLabel()->TextColour(), QColor(224, 224, 224));
-    EXPECT_EQ(main_->Info()->Title(), "One");
+    EXPECT_EQ(main_->Info()->Title(), "Band \u2013 One");
     EXPECT_EQ(main_->Info()->Message(), "CDDB Match Found");
     EXPECT_TRUE(main_->Info()->MessageMode());
     EXPECT_TRUE(main_->Levels()->Held());

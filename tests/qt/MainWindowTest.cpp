@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 #include <fstream>
 #include <functional>
 
@@ -323,6 +324,43 @@ TEST_F(MainWindowTest, EachKeyDoesItsJob) {
         Drain();
         EXPECT_TRUE(c.done()) << QKeySequence(c.key | c.mods).toString().toStdString();
     }
+}
+
+TEST_F(MainWindowTest, WheelAndTimeClickAndScrollingTitle) {
+    QWheelEvent up(QPointF(5, 5), QPointF(5, 5), {}, QPoint(0, 120), Qt::NoButton, {},
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(window_->VolumeSlider(), &up);
+    EXPECT_NEAR(volume_.volume, 0.80f, 0.01f);
+    Click(kCmdPlay);
+    QApplication::sendEvent(window_->PositionSlider(), &up);
+    EXPECT_NEAR(C().Source()->GetPosition(), 5000, 500);
+
+    InfoDisplay* info = window_->Info();
+    QTest::mouseClick(info, Qt::LeftButton, {}, QPoint(10, 3));
+    EXPECT_TRUE(info->TimeText().startsWith('-')) << info->TimeText().toStdString();
+    QTest::mouseClick(info, Qt::LeftButton, {}, QPoint(10, 3));
+    EXPECT_FALSE(info->TimeText().startsWith('-'));
+
+    // The artist joins the title; one too long for the display scrolls.
+    playlist_.ItemAt(0)->SetArtist("An Artist With A Name Long Enough");
+    playlist_.ItemAt(0)->SetTitle("And A Title That Cannot Fit The Display Either");
+    C().RefreshAll();
+    EXPECT_TRUE(
+        info->Title().startsWith(QStringLiteral("An Artist With A Name Long Enough \u2013 And")));
+    ASSERT_TRUE(info->TitleOverflows());
+    auto tick = [&](int n) {
+        for (int i = 0; i < n; ++i) window_->TickTimer().timeout({});
+    };
+    tick(40);
+    EXPECT_EQ(info->ScrollOffset(), 0);  // resting at the start
+    tick(100);
+    EXPECT_GT(info->ScrollOffset(), 0);
+    Click(kCmdStop);
+    tick(1);
+    EXPECT_EQ(info->ScrollOffset(), 0);
+    const int redraws = info->Redraws();
+    tick(200);
+    EXPECT_EQ(info->Redraws(), redraws);  // stopped: nothing moves, nothing drawn
 }
 
 // The actions of a menu by their text.

@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "playlist/Playlist.h"
 #include "ui/core/Session.h"
@@ -123,6 +124,17 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     levels_->setGeometry(30, 70, 240, 21);
     levels_->SetColours(Qt::black, QColor(64, 0, 127), QColor(32, 64, 192), QColor(0, 127, 255));
 
+    if (settings_) info_->SetRemaining(settings_->Flag(settings::kShowRemaining));
+    connect(info_, &InfoDisplay::timeClicked, this, [this] {
+        info_->SetRemaining(!info_->Remaining());
+        if (settings_) {
+            settings_->SetNumber(settings::kShowRemaining, info_->Remaining());
+            settings_->SaveAll();
+        }
+    });
+    position_->installEventFilter(this);
+    volume_->installEventFilter(this);
+
     controller_ = std::make_unique<PlayerController>(*this, playlist_, volume,
                                                      std::move(programFolder), settings);
     // The sliders post their notices, so the controller sees them after the
@@ -137,6 +149,12 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     tick_.setInterval(PlayerController::kTickMs);
     connect(&tick_, &QTimer::timeout, this, [this] {
         controller_->OnTick();
+        // The title scrolls only while something plays, so an idle player
+        // draws nothing.
+        if (controller_->State() == Playing)
+            info_->StepScroll();
+        else
+            info_->ResetScroll();
         // Changes that came without a list refresh (a disc, a hand-over).
         if (session_ && Look() != seen_) PostSave(true);
     });
@@ -357,6 +375,12 @@ void MainWindow::SaveSession() {
 // ---- display ---------------------------------------------------------------------
 
 void MainWindow::ShowTitle(const std::string& t) {
+    // "Artist – Title" when the item knows both.
+    const TrackList* list = controller_ ? ActiveList() : nullptr;
+    if (list && !t.empty() && list->CurrentItem() && list->TitleAt(list->Current()) == t) {
+        info_->ShowTitle(TrackListView::DisplayTitle(*list, list->Current()).toStdString());
+        return;
+    }
     info_->ShowTitle(t);
 }
 void MainWindow::ShowFormatName(const std::string& n) {
@@ -569,6 +593,16 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
     QMenu* menu = ContextMenu();
     menu->exec(e->globalPos());
     delete menu;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Wheel && (watched == position_ || watched == volume_)) {
+        const int steps = static_cast<QWheelEvent*>(e)->angleDelta().y() / 120;
+        if (steps != 0 && watched == volume_) VolumeBy(steps);
+        if (steps != 0 && watched == position_) SeekBy(steps * kSeekStepMs);
+        return true;
+    }
+    return PanelWindow::eventFilter(watched, e);
 }
 
 void MainWindow::SeekBy(int ms) {

@@ -121,13 +121,13 @@ void TrackListView::Select(int row, bool only) {
     update();
 }
 
-QString TrackListView::RowText(int row) const {
-    MediaSource* item = list_ ? list_->ItemAt(row) : nullptr;
+QString TrackListView::DisplayTitle(const TrackList& list, int row) {
+    MediaSource* item = list.ItemAt(row);
     if (!item) return {};
-    const QString title = QString::fromStdString(list_->TitleAt(row));
+    const QString title = QString::fromStdString(list.TitleAt(row));
     const std::string artist = item->GetArtist();
     // A title the list file gave may hold the artist already.
-    if (artist.empty() || list_->NoteAt(row).title == list_->TitleAt(row)) return title;
+    if (artist.empty() || list.NoteAt(row).title == list.TitleAt(row)) return title;
     return QString::fromStdString(artist) + QStringLiteral(" \u2013 ") + title;
 }
 

@@ -37,7 +37,9 @@ public:
     void Select(int row, bool only = true);
     void SelectAll();
     // The text a row shows (its title column), for finding.
-    QString RowText(int row) const;
+    QString RowText(int row) const { return list_ ? DisplayTitle(*list_, row) : QString(); }
+    // "Artist – Title" of an entry when both are known, else its title.
+    static QString DisplayTitle(const TrackList& list, int row);
     int NameColumnWidth() const;
     int DurationColumnWidth() const;
     int Redraws() const { return redraws_; }
