@@ -363,6 +363,28 @@ TEST_F(MainWindowTest, WheelAndTimeClickAndScrollingTitle) {
     EXPECT_EQ(info->Redraws(), redraws);  // stopped: nothing moves, nothing drawn
 }
 
+TEST_F(MainWindowTest, PlaylistShowsTotalsAndFollowsThePlayingItem) {
+    window_->TogglePlaylistWindow();
+    TrackListView* view = window_->PlaylistPanel()->View();
+    view->Refresh();
+    EXPECT_EQ(view->TotalsText(), "5 items, 00:05:00");
+    view->Select(1);
+    view->Select(3, false);
+    EXPECT_EQ(view->TotalsText(), "5 items, 00:05:00 (2 selected, 00:02:00)");
+    for (int i = 5; i < 60; ++i) Add("Item " + std::to_string(i), 1000);
+    C().PlayRow(playlist_, 50);
+    EXPECT_LE(view->TopRow(), 50);
+    EXPECT_GT(view->TopRow() + view->RowsPerPage(), 50);
+    // Scrolled by the user just now: the view stays where it was put.
+    QWheelEvent up(QPointF(20, 40), QPointF(20, 40), {}, QPoint(0, 120), Qt::NoButton, {},
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &up);
+    const int top = view->TopRow();
+    C().PlayRow(playlist_, 2);
+    EXPECT_EQ(view->TopRow(), top);
+    C().Stop();
+}
+
 // The actions of a menu by their text.
 std::map<QString, QAction*> Entries(QMenu& menu) {
     std::map<QString, QAction*> out;

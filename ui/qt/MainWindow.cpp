@@ -450,7 +450,10 @@ void MainWindow::EnableCdButton(bool enabled) {
 }
 void MainWindow::RefreshListViews() {
     PostSave(true);
-    if (playlistWindow_) playlistWindow_->View()->Refresh();
+    if (playlistWindow_) {
+        playlistWindow_->View()->Refresh();
+        if (IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
+    }
     if (cdWindow_) {
         // A new preferred drive: the window shows the disc now current.
         if (cdWindow_->Disc() != controller_->CurrentCd())
