@@ -6,16 +6,26 @@ window visible, and memory after start-up.
 Peers measured in the same run: for start-up, a second start of tunara (a Qt
 process that starts, hands its file to the running player and ends: the bare
 cost of a Qt process here); for CPU and memory, tunara-cli playing the same
-file in the same way.
+file in the same way; with --peer, Audacious's classic skinned interface
+(main and playlist windows) playing it through a PulseAudio null sink; with
+--before PROGRAM, another build of the windowed player, for a before/after
+figure from one run.
 
   xvfb-run -a -s "-screen 0 1024x768x24" python3 bench/gui_bench.py [BUILD]
+      [--peer] [--before PROGRAM] [--seconds N]
 
 Needs sox and lame for the test file; xdotool (optional) opens the playlist
-window for the CPU figure.
+window for the CPU figure; --peer needs audacious, pulseaudio and dbus.
 """
-import os, shutil, statistics, subprocess, sys, tempfile, time
+import argparse, os, shutil, statistics, subprocess, sys, tempfile, time
 
-build = sys.argv[1] if len(sys.argv) > 1 else "build"
+parser = argparse.ArgumentParser()
+parser.add_argument("build", nargs="?", default="build")
+parser.add_argument("--peer", action="store_true")
+parser.add_argument("--before")
+parser.add_argument("--seconds", type=float, default=15)
+opts = parser.parse_args()
+build = opts.build
 app = os.path.join(build, "app")
 tunara = os.path.join(app, "tunara")
 cli = os.path.join(app, "tunara-cli")
@@ -63,9 +73,9 @@ def start_to_first_paint():
     return (t1 - t0) / 1000, second
 
 
-def measure(cmd, seconds, playlist=False):
-    p = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)
+def measure(cmd, seconds, playlist=False, run_env=None):
+    p = subprocess.Popen(cmd, env=run_env or env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(2.0)
     rss = rss_kib(p.pid)
     if playlist and shutil.which("xdotool"):
@@ -85,14 +95,66 @@ def measure(cmd, seconds, playlist=False):
     return 100.0 * (c1 - c0) / (w1 - w0), rss
 
 
+def peer_cpu():
+    """Audacious with its classic skinned interface, main and playlist windows,
+    through a PulseAudio server of its own with a null sink."""
+    home = os.path.join(work, "peer")
+    run = os.path.join(home, "run")
+    os.makedirs(run, mode=0o700)
+    penv = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                XDG_RUNTIME_DIR=run)
+    subprocess.run(["pulseaudio", "-D", "-n", "--exit-idle-time=-1",
+                    "--load=module-native-protocol-unix", "--load=module-null-sink"],
+                   env=penv, stderr=subprocess.DEVNULL, check=True)
+    bus = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1",
+                          "--print-pid=1"], env=penv, capture_output=True, text=True).stdout
+    address, bus_pid = bus.split()[:2]
+    penv["DBUS_SESSION_BUS_ADDRESS"] = address
+    # A first run writes the plugin registry; then the skinned interface
+    # replaces the GTK one and the playlist window opens with it.
+    short = os.path.join(work, "short.mp3")
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav.replace("tone", "s"),
+                    "synth", "1", "sine", "440"], check=True)
+    subprocess.run(["lame", "--quiet", wav.replace("tone", "s"), short], check=True)
+    subprocess.run(["audacious", "-G", "-q", short], env=penv, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    conf = os.path.join(home, ".config", "audacious")
+    registry = os.path.join(conf, "plugin-registry")
+    lines, iface = open(registry).read().split("\n"), None
+    for i, line in enumerate(lines):
+        if line.startswith("iface "):
+            iface = line
+        elif line.startswith("enabled ") and iface:
+            if iface.endswith("/gtkui.so"):
+                lines[i] = "enabled 0"
+            if iface.endswith("/skins.so"):
+                lines[i] = "enabled 1"
+            iface = None
+    open(registry, "w").write("\n".join(lines))
+    with open(os.path.join(conf, "config"), "a") as f:
+        f.write("\n[skins]\nplaylist_visible=TRUE\n")
+    cpu, _ = measure(["audacious", "-G", mp3], secs, run_env=penv)
+    subprocess.run(["pulseaudio", "--kill"], env=penv, stderr=subprocess.DEVNULL)
+    os.kill(int(bus_pid), 15)
+    return cpu
+
+
 firsts, seconds_ = zip(*[start_to_first_paint() for _ in range(5)])
 first, second = statistics.median(firsts), statistics.median(seconds_)
 print(f"start-up to first paint (median of 5, warm): {first:.0f} ms; "
       f"second start handing over: {second:.0f} ms; ratio {first / second:.2f}")
-gui_cpu, gui_rss = measure([tunara, mp3], 15, playlist=True)
-cli_cpu, cli_rss = measure([cli, "play", mp3], 15)
-print(f"CPU while playing (15 s): tunara {gui_cpu:.2f}% of a core, tunara-cli {cli_cpu:.2f}%; "
-      f"ratio {gui_cpu / max(cli_cpu, 0.01):.2f}")
+secs = opts.seconds
+gui_cpu, gui_rss = measure([tunara, mp3], secs, playlist=True)
+cli_cpu, cli_rss = measure([cli, "play", mp3], secs)
+print(f"CPU while playing ({secs:.0f} s): tunara {gui_cpu:.2f}% of a core, "
+      f"tunara-cli {cli_cpu:.2f}%; ratio {gui_cpu / max(cli_cpu, 0.01):.2f}")
+if opts.before:
+    before_cpu, _ = measure([opts.before, mp3], secs, playlist=True)
+    print(f"CPU while playing ({secs:.0f} s): before {before_cpu:.2f}% of a core, "
+          f"now {gui_cpu:.2f}%")
+if opts.peer:
+    print(f"CPU while playing ({secs:.0f} s): Audacious skinned {peer_cpu():.2f}% of a core "
+          f"(PulseAudio null sink), tunara {gui_cpu:.2f}% (null device)")
 print(f"memory after start-up (VmRSS): tunara {gui_rss / 1024:.1f} MiB, "
       f"tunara-cli {cli_rss / 1024:.1f} MiB; ratio {gui_rss / max(cli_rss, 1):.2f}")
 shutil.rmtree(work)

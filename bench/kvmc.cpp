@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcEncoder.h"
 #include "platform/io/WavHeader.h"
 
 int main(int argc, char** argv) {

@@ -28,6 +28,7 @@
 #include "dsp/dsp.h"
 #include "mp3enc/mp3enc.h"
 #include "mpeg/Header.h"
+#include "platform/io/WavHeader.h"
 
 namespace {
 
@@ -45,18 +46,9 @@ void WriteSignal(const std::string& path, double seconds) {
     auto put = [&](uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) f.put(char(v >> (8 * i)));
     };
-    f.write("RIFF", 4);
-    put(36 + frames * 4, 4);
-    f.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(2, 2);
-    put(kRate, 4);
-    put(kRate * 4, 4);
-    put(4, 2);
-    put(16, 2);
-    f.write("data", 4);
-    put(frames * 4, 4);
+    uint8_t header[tunara::io::kWavHeaderBytes];
+    tunara::io::MakeWavHeader({2, kRate, 16}, uint64_t(frames) * 4, header);
+    f.write(reinterpret_cast<const char*>(header), sizeof header);
     uint32_t noise = 1;
     for (uint32_t i = 0; i < frames; ++i) {
         const double t = double(i) / kRate;

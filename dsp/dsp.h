@@ -157,3 +157,56 @@ const float* dspPolyphaseWindow();
 // 0.0 (Hann) and 0.08 (Hamming). Return 0 or the handler's result.
 int32_t dspsWinHann(float* vec, int32_t N);
 int32_t dspsWinHamming(float* vec, int32_t N);
+
+// ---------------------------------------------------------------------------
+// Ten-band graphic equaliser: peaking filters an octave wide at the ISO
+// centres 31 Hz ... 16 kHz, each -12..+12 dB, and a preamp. Bands at or above
+// 0.9 of the Nyquist frequency are left out. The state is caller-owned and
+// needs no allocation; one state filters one interleaved stream.
+//
+// A change of gains does not jump: the gains and the preamp move in dB, in
+// steps of dspEqStepFrames, over dspEqRampFrames to their new values, so a
+// slider moved during playback neither clicks nor bumps the level.
+// ---------------------------------------------------------------------------
+
+enum : int32_t {
+    dspEqBands = 10,
+    dspEqMaxChannels = 2,
+    dspEqRampFrames = 4096,
+    dspEqStepFrames = 16,
+};
+
+struct DspEqBiquad {
+    double b0, b1, b2, a1, a2;  // a0 normalised to 1
+};
+
+struct DspEqState {
+    int32_t sampleRate;
+    int32_t channels;
+    int32_t bands;     // bands below 0.9 Nyquist, from the lowest
+    int32_t rampLeft;  // frames still moving towards the target gains
+    int32_t stepLeft;  // frames until the next step of the ramp
+    float gainDb[dspEqBands + 1], targetDb[dspEqBands + 1], stepDb[dspEqBands + 1];  // preamp last
+    double preamp;                                                                   // linear
+    DspEqBiquad cur[dspEqBands];
+    // Direct form I history per channel and band: it keeps coefficient
+    // changes well behaved.
+    // Channels innermost, so that both channels of a band filter side by side.
+    double x1[dspEqBands][dspEqMaxChannels], x2[dspEqBands][dspEqMaxChannels];
+    double y1[dspEqBands][dspEqMaxChannels], y2[dspEqBands][dspEqMaxChannels];
+};
+
+// The ten centre frequencies in Hz, lowest first.
+const float* dspEqCentres();
+// Flat, silent history. Rate 1..768000, 1-2 channels. Returns 0 or the handler's result.
+int32_t dspEqInit(DspEqState* state, int32_t sampleRate, int32_t channels);
+// New gains in dB (ten, 31 Hz first; clamped to -12..12) and preamp in dB
+// (clamped to -12..12), reached after dspEqRampFrames frames.
+int32_t dspEqSet(DspEqState* state, const float* gainsDb, float preampDb);
+// Filters `frames` interleaved frames in place.
+int32_t dspEqProcess(DspEqState* state, float* samples, int32_t frames);
+// Forgets the history (after a seek or a new stream); the gains stay.
+void dspEqClearHistory(DspEqState* state);
+// The magnitude response in dB at `hz` of the gains last set, from the
+// filters' transfer functions and the preamp.
+double dspEqResponseDb(const DspEqState* state, double hz);

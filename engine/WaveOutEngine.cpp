@@ -442,11 +442,13 @@ void WaveOutEngine::RunFeeder() {
         // One reading of the state per buffer, so decimation matches the read.
         PlayState state;
         int n = 0;
+        float gain = 1.0f;
         {
             std::lock_guard chain(out.chainLock);
             state = ownerState();
             while (state != Stopped && reachable()) {
                 n = src->ReadFrames(h->data, kFramesPerBuffer);
+                gain = src->itemGain_.load();
                 WaveOutEngine* next = src->follower_;
                 if (n > 0 || state != Playing || !next || src->ContinuesInNewFormat()) break;
                 // The end of this item's data: its follower goes on in the same
@@ -465,6 +467,7 @@ void WaveOutEngine::RunFeeder() {
         }
         if (n > kFramesPerBuffer) n = kFramesPerBuffer;
         h->bufferLength = static_cast<uint32_t>(n * blockAlign);
+        h->gain = gain;
         if (state == PlayState::FastForward || state == PlayState::Rewind) {
             // Every other frame: double speed.
             uint8_t* d = h->data;

@@ -79,6 +79,10 @@ public:
     // which then stays. True when `next` is the follower.
     bool SetFollower(WaveOutEngine* next);
     WaveOutEngine* Follower() const { return follower_; }
+    // The item's own linear gain (ReplayGain): the feeder stamps it on every
+    // buffer it reads from this item, so it takes effect exactly at a join.
+    void SetItemGain(float gain) { itemGain_.store(gain); }
+    float ItemGain() const { return itemGain_.load(); }
     // Once this item's end has been heard and the run has gone on into its
     // follower `next`: makes `next` the open item (device, ring, run as they
     // are, positions counted from its own start) and closes this item's
@@ -121,6 +125,7 @@ private:
     // Device samples at the end of this item's frames, once the run has gone
     // on into the follower; -1 before. Written by the feeder.
     std::atomic<int64_t> endSample_{-1};
+    std::atomic<float> itemGain_{1.0f};
 };
 
 }  // namespace tunara

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t cut = data[0] % (size - 1) + 1;
     tunara::Id3Tag writer;
     if (writer.writeV1(path, (data[1] & 1) ? "1.1" : "1.0", text.substr(0, cut), text.substr(cut),
-                       text, text.substr(size / 2), text, data[2], data[3]) != 0)
+                       text, text.substr(size / 2), text, data[2], data[3]) != tunara::kId3Ok)
         return 0;
     tunara::Id3Tag back;
     if (back.readV1(path) != tunara::kId3Ok) __builtin_trap();

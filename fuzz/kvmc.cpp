@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kvmc/Internal.h"
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcEncoder.h"
 #include "tests/kvmc/PacketChecker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,14 +6,14 @@
 #include <cstring>
 #include <vector>
 
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     static const int32_t kRates[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000};
     static const int32_t kKbps[] = {8, 12, 16, 24, 32, 48, 64, 96, 128, 160, 192, 256, 320};
-    KvmcStreamInfo info{1, 1 + (data[0] & 1), kRates[(data[0] >> 1) & 7],
-                        kKbps[data[1] % 13] * 1000, 0, 0, 0};
+    KvmcStreamInfo info{
+        1, 1 + (data[0] & 1), kRates[(data[0] >> 1) & 7], kKbps[data[1] % 13] * 1000, 0, 0, 0};
     KvmcParams params{1.0f, 0.0f, 0.5f, 0.5f, data[2] & 0x7F};
     const bool valid = data[3] & 1;  // most inputs: packets with a sound header and checksum
     data += 4;
@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     packet[pos + 1] = uint8_t(sum);
                 }
             }
-            const int32_t rc = kvmcDecDecodePacket(dec, P, packet.data(),
-                                                   int32_t(pcm.size() * 2), pcm.data());
+            const int32_t rc =
+                kvmcDecDecodePacket(dec, P, packet.data(), int32_t(pcm.size() * 2), pcm.data());
             if (rc != 0 && rc != kKvmcDamagedPacket) std::abort();
         }
     }

@@ -1,7 +1,7 @@
 // Fuzzes the RIFF chunk reader (in memory), the content sniffing of the source
-// factory, and the two WAVE readers (through a temporary file, since they open
-// files by name): float and mixed-down samples and the INFO list included;
-// also the AIFF and ASF tag reader.
+// factory (the sound-only test of Ogg and ASF headers too), and the two WAVE readers (through a
+// temporary file, since they open files by name): float and mixed-down samples and the INFO list
+// included; also the AIFF and ASF tag reader.
 #include <unistd.h>
 
 #include <cstdint>
@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     SniffFile(path);
+    IsSoundOnlyMedium(path);
     ContainerTags tags;
     ReadContainerTags(path, tags);
 

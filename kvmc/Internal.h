@@ -1,6 +1,6 @@
 #pragma once
-// Private tier of the KVMC encoder: the context, the symbol lists and the code tables. Tests
-// include this header to check the tables and the bit layout on their own.
+// Private tier of the KVMC codec: the encoder context, the symbol lists and the code tables that
+// the decoder parses with too. Tests include it to check the tables and the bit layout.
 #include <cstdint>
 
 #include "kvmc/kvmc.h"

@@ -6,12 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "metadata/TextCodec.h"
 #include "platform/io/ReadAt.h"
+#include "platform/io/WriteAll.h"
 
 namespace tunara {
 namespace {
@@ -216,11 +219,11 @@ public:
     File& operator=(const File&) = delete;
     int fd() const { return fd_; }
     bool ok() const { return fd_ >= 0; }
-    // Closes now so that a failing close can be reported; errno or 0.
-    int Close() {
+    // Closes now so that a failing close can be reported.
+    Id3Result Close() {
         const int fd = fd_;
         fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
+        return ::close(fd) == 0 ? Id3Result() : Id3Result::FileFailed(errno);
     }
 
 private:
@@ -229,27 +232,16 @@ private:
 
 using io::ReadAt;
 
-int WriteAll(int fd, const uint8_t* data, size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += n;
-        count -= size_t(n);
-    }
-    return 0;
-}
+using io::WriteAll;
 
 // Finds the first 0xFF followed by a byte of 16 or more at or after `from`;
-// a pair may be split across two reads. Returns 0, errno or 38.
-int FindAudioStart(int fd, int64_t from, int64_t& audioStart) {
+// a pair may be split across two reads.
+Id3Result FindAudioStart(int fd, int64_t from, int64_t& audioStart) {
     uint8_t block[4096 + 1];  // block[0] carries the last byte of the previous read
     bool havePrevious = false;
     for (int64_t blockStart = from;;) {
         const ssize_t n = ReadAt(fd, block + 1, sizeof block - 1, blockStart);
-        if (n < 0) return errno;
+        if (n < 0) return Id3Result::FileFailed(errno);
         if (n == 0) return kId3NoAudio;
         const uint8_t* end = block + 1 + n;
         for (const uint8_t* q = havePrevious ? block : block + 1; q + 1 < end; ++q) {
@@ -307,6 +299,7 @@ bool IdPrefixMatches(const char* tableId, const std::string& frameId) {
 
 // Whether any table entry that the identifier matches has a value handler.
 bool GivesValue(const std::string& frameId) {
+    if (frameId == "TXXX" || frameId == "TXX" || frameId == "RVA2") return true;
     for (const TableEntry& entry : kFrameTable)
         if (entry.handler != Handler::None && IdPrefixMatches(entry.id, frameId)) return true;
     return false;
@@ -423,8 +416,8 @@ bool RunHandler(Handler handler, const std::vector<uint8_t>& data, int majorVers
 
 }  // namespace
 
-std::string Id3StatusText(int status) {
-    switch (status) {
+std::string Id3StatusText(Id3Result result) {
+    switch (result.status) {
         case kId3Ok:
             return "success";
         case kId3NoTag:
@@ -433,9 +426,10 @@ std::string Id3StatusText(int status) {
             return "out of memory";
         case kId3NoAudio:
             return "no audio after the tag";
-        default:
-            return std::strerror(status);
+        case kId3FileError:
+            break;
     }
+    return std::strerror(result.error);
 }
 
 const char* GenreName(int index) {
@@ -464,15 +458,15 @@ const Id3FrameValue* Id3Tag::frameValue(std::string_view tableId) const {
     return it != values_.end() ? &it->second : nullptr;
 }
 
-int Id3Tag::readV1(const std::string& path) try {
+Id3Result Id3Tag::readV1(const std::string& path) try {
     File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.ok()) return errno;
+    if (!file.ok()) return Id3Result::FileFailed(errno);
     struct stat st;
-    if (::fstat(file.fd(), &st) != 0) return errno;
+    if (::fstat(file.fd(), &st) != 0) return Id3Result::FileFailed(errno);
     if (st.st_size < 128) return kId3NoTag;
     uint8_t rec[128];
     const ssize_t n = ReadAt(file.fd(), rec, sizeof rec, st.st_size - 128);
-    if (n < 0) return errno;
+    if (n < 0) return Id3Result::FileFailed(errno);
     if (n != 128 || std::memcmp(rec, "TAG", 3) != 0) return kId3NoTag;
 
     title_ = V1Text(rec + 3, 30);
@@ -496,9 +490,10 @@ int Id3Tag::readV1(const std::string& path) try {
     return kId3NoMemory;
 }
 
-int Id3Tag::writeV1(const std::string& path, const std::string& version, const std::string& title,
-                    const std::string& artist, const std::string& album, const std::string& year,
-                    const std::string& comment, int track, int genreIndex) try {
+Id3Result Id3Tag::writeV1(const std::string& path, const std::string& version,
+                          const std::string& title, const std::string& artist,
+                          const std::string& album, const std::string& year,
+                          const std::string& comment, int track, int genreIndex) try {
     uint8_t rec[128] = {};
     std::memcpy(rec, "TAG", 3);
     const bool v11 = version == "1.1";
@@ -527,24 +522,25 @@ int Id3Tag::writeV1(const std::string& path, const std::string& version, const s
 
     // O_APPEND without O_CREAT: the record goes at the end of an existing file.
     File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (!file.ok()) return errno;
-    if (const int err = WriteAll(file.fd(), rec, sizeof rec); err != 0) return err;
+    if (!file.ok()) return Id3Result::FileFailed(errno);
+    if (const int err = WriteAll(file.fd(), rec, sizeof rec); err != 0)
+        return Id3Result::FileFailed(err);
     return file.Close();
 } catch (const std::bad_alloc&) {
     return kId3NoMemory;
 }
 
-int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioStart) try {
+Id3Result Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioStart) try {
     File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.ok()) return errno;
+    if (!file.ok()) return Id3Result::FileFailed(errno);
     struct stat st;
-    if (::fstat(file.fd(), &st) != 0) return errno;
+    if (::fstat(file.fd(), &st) != 0) return Id3Result::FileFailed(errno);
     const int64_t fileBytes = st.st_size;
     if (startOffset < 0) return kId3NoTag;
 
     uint8_t h[10];
     ssize_t n = ReadAt(file.fd(), h, sizeof h, startOffset);
-    if (n < 0) return errno;
+    if (n < 0) return Id3Result::FileFailed(errno);
     if (n != 10 || std::memcmp(h, "ID3", 3) != 0) return kId3NoTag;
     const int major = h[3], revision = h[4];
     if (major == 0xFF || revision == 0xFF) return kId3NoTag;
@@ -564,7 +560,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
         if (major >= 4) {
             // Here the size is synchsafe and counts the whole extended header.
             n = ReadAt(file.fd(), e, 6, pos);
-            if (n < 0) return errno;
+            if (n < 0) return Id3Result::FileFailed(errno);
             if (n != 6) return kId3NoTag;
             const uint32_t size = SevenBitValue(e);
             // Checked against the file too: sizes are claims, not allocations.
@@ -584,7 +580,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
             left -= size;
         } else {
             n = ReadAt(file.fd(), e, sizeof e, pos);
-            if (n < 0) return errno;
+            if (n < 0) return Id3Result::FileFailed(errno);
             if (n != 10 || left < 10) return kId3NoTag;
             extHeaderBytes_ = SevenBitValue(e);
             paddingBytes_ = SevenBitValue(e + 6);
@@ -616,7 +612,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
     std::vector<uint8_t> head(
         static_cast<size_t>(wholeTagUnsync ? left : std::min<int64_t>(left, kWholeTagBytes)));
     n = ReadAt(file.fd(), head.data(), head.size(), bodyStart);
-    if (n < 0) return errno;
+    if (n < 0) return Id3Result::FileFailed(errno);
     if (size_t(n) < head.size()) left = n;  // the file is shorter than it said
     head.resize(size_t(n));
     const int64_t tagEnd = pos + left;
@@ -634,7 +630,7 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
     };
     pos = tagEnd;
 
-    if (const int status = FindAudioStart(file.fd(), pos, audioStart); status != kId3Ok)
+    if (const Id3Result status = FindAudioStart(file.fd(), pos, audioStart); status != kId3Ok)
         return status;
 
     std::vector<RawFrame> frames;
@@ -682,7 +678,26 @@ int Id3Tag::readV2(const std::string& path, int64_t startOffset, int64_t& audioS
 void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion) {
     values_.clear();
     smpb_.clear();
+    userTexts_.clear();
+    adjustments_.clear();
     for (const RawFrame& frame : frames) {
+        if ((frame.id == "TXXX" || frame.id == "TXX") && frame.data.size() > 1) {
+            const uint8_t* p = frame.data.data() + 1;
+            const size_t size = frame.data.size() - 1;
+            std::string description, value;
+            if (DecodeEncodedText(frame.data[0], p, size, majorVersion, description)) {
+                const size_t unit = frame.data[0] == 1 || frame.data[0] == 2 ? 2 : 1;
+                size_t at = 0;
+                while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0)))
+                    at += unit;
+                at += unit;
+                if (at < size)
+                    DecodeEncodedText(frame.data[0], p + at, size - at, majorVersion, value);
+                for (char& c : description) c = Upper(c);
+                userTexts_.insert_or_assign(std::move(description), std::move(value));
+            }
+        }
+        if (frame.id == "RVA2") DecodeAdjustment(frame.data);
         // An encoder's delay and padding, noted as a comment described "iTunSMPB".
         if (frame.id == "COMM" && frame.data.size() > 4) {
             const uint8_t* p = frame.data.data() + 4;
@@ -706,6 +721,33 @@ void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion)
             if (RunHandler(entry.handler, frame.data, majorVersion, value))
                 values_.insert_or_assign(entry.id, std::move(value));
         }
+    }
+}
+
+void Id3Tag::DecodeAdjustment(const std::vector<uint8_t>& data) {
+    const auto* end = static_cast<const uint8_t*>(std::memchr(data.data(), 0, data.size()));
+    if (!end) return;
+    std::string id(reinterpret_cast<const char*>(data.data()), size_t(end - data.data()));
+    for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Channel records: type, 16-bit signed adjustment in 1/512 dB, peak bit count, peak.
+    for (size_t at = size_t(end - data.data()) + 1; at + 4 <= data.size();) {
+        const uint8_t channel = data[at];
+        const auto raw = static_cast<int16_t>(data[at + 1] << 8 | data[at + 2]);
+        const unsigned bits = data[at + 3];
+        const size_t peakBytes = (bits + 7) / 8;
+        if (at + 4 + peakBytes > data.size()) break;
+        if (channel == 1) {
+            Adjustment a;
+            a.gainDb = raw / 512.0f;
+            if (bits > 0 && peakBytes <= 4) {
+                uint32_t v = 0;
+                for (size_t i = 0; i < peakBytes; ++i) v = v << 8 | data[at + 4 + i];
+                a.peak = static_cast<float>(v / std::ldexp(1.0, int(peakBytes * 8 - 1)));
+            }
+            adjustments_.insert_or_assign(id, a);
+            break;
+        }
+        at += 4 + peakBytes;
     }
 }
 

@@ -7,12 +7,8 @@
 // ISO-8859-1 in the file; writeV1 stores ISO-8859-1 ('?' for characters
 // outside it).
 //
-// Status codes of the readers and the writer:
-//   0              success, fields filled
-//   errno value    a file operation failed (ENOENT, EACCES, EIO, ...)
-//   11             no tag, or a malformed one (kId3NoTag)
-//   14             out of memory (kId3NoMemory)
-//   38             ID3v2 only: no MPEG frame candidate after the tag (kId3NoAudio)
+// The readers and the writer return an Id3Result: the tag's own status, and
+// with kId3FileError the errno of the file operation that failed.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,13 +17,35 @@
 
 namespace tunara {
 
-inline constexpr int kId3Ok = 0;
-inline constexpr int kId3NoTag = 11;
-inline constexpr int kId3NoMemory = 14;
-inline constexpr int kId3NoAudio = 38;
+enum class Id3Status {
+    Ok,         // fields filled
+    NoTag,      // no tag, or a malformed one
+    NoMemory,   // out of memory
+    NoAudio,    // ID3v2 only: no MPEG frame candidate after the tag
+    FileError,  // a file operation failed; the result carries its errno
+};
+inline constexpr Id3Status kId3Ok = Id3Status::Ok;
+inline constexpr Id3Status kId3NoTag = Id3Status::NoTag;
+inline constexpr Id3Status kId3NoMemory = Id3Status::NoMemory;
+inline constexpr Id3Status kId3NoAudio = Id3Status::NoAudio;
+inline constexpr Id3Status kId3FileError = Id3Status::FileError;
 
-// Text for a status of Id3Tag's readers and writer; never null.
-std::string Id3StatusText(int status);
+struct Id3Result {
+    Id3Status status = Id3Status::Ok;
+    int error = 0;  // errno with FileError, else 0
+
+    constexpr Id3Result() = default;
+    constexpr Id3Result(Id3Status s) : status(s) {}  // NOLINT: a plain status reads as a result
+    static constexpr Id3Result FileFailed(int errorNumber) {
+        Id3Result r(Id3Status::FileError);
+        r.error = errorNumber;
+        return r;
+    }
+    constexpr bool operator==(const Id3Result&) const = default;
+};
+
+// Text for a result of Id3Tag's readers and writer.
+std::string Id3StatusText(Id3Result result);
 
 // Genre names by index: 128 names, string ids 601 + index. Null past 127.
 inline constexpr int kGenreStringBase = 601;
@@ -48,21 +66,21 @@ struct Id3FrameValue {
 
 class Id3Tag {
 public:
-    // Reads the ID3v1 record at the end of the file. Returns 0, errno, 11.
-    int readV1(const std::string& path);
+    // Reads the ID3v1 record at the end of the file: Ok, NoTag or FileError.
+    Id3Result readV1(const std::string& path);
 
     // Appends one ID3v1 record to an existing file. `version` is kept when it
     // is "1.1" or "1.0", otherwise "1.0" is written. Text is cut at 30
     // characters (comment: 28 for v1.1), the year to the digits of its first
-    // four characters. Returns 0, errno, 14.
-    int writeV1(const std::string& path, const std::string& version, const std::string& title,
-                const std::string& artist, const std::string& album, const std::string& year,
-                const std::string& comment, int track, int genreIndex);
+    // four characters. Ok, NoMemory or FileError.
+    Id3Result writeV1(const std::string& path, const std::string& version, const std::string& title,
+                      const std::string& artist, const std::string& album, const std::string& year,
+                      const std::string& comment, int track, int genreIndex);
 
     // Reads the ID3v2 tag at `startOffset` and reports in `audioStart` the
     // file offset of the first MPEG frame candidate (0xFF then a byte of 16 or
-    // more) after it. Returns 0, errno, 11, 14, 38.
-    int readV2(const std::string& path, int64_t startOffset, int64_t& audioStart);
+    // more) after it. Any status.
+    Id3Result readV2(const std::string& path, int64_t startOffset, int64_t& audioStart);
 
     // Index 0..255; the name becomes that genre's name, or empty.
     void setGenreIndex(int index);
@@ -81,6 +99,17 @@ public:
     const std::string& encodedBy() const { return encodedBy_; }
     // The text of a comment described "iTunSMPB" (an encoder's delay and padding), or empty.
     const std::string& smpb() const { return smpb_; }
+    // User texts (TXXX), by description in upper case ("REPLAYGAIN_TRACK_GAIN").
+    const std::map<std::string, std::string, std::less<>>& userTexts() const { return userTexts_; }
+    // Relative volume adjustments (RVA2) of the master channel, by identification in lower
+    // case ("track", "album"): the adjustment in dB and the peak (linear, NaN when absent).
+    struct Adjustment {
+        float gainDb = 0.0f;
+        float peak = 0.0f / 0.0f;
+    };
+    const std::map<std::string, Adjustment, std::less<>>& volumeAdjustments() const {
+        return adjustments_;
+    }
 
     // ID3v2 state of the last readV2.
     uint32_t v2TagSizeBytes() const { return tagSizeBytes_; }  // body size from the header
@@ -99,6 +128,7 @@ private:
     };
     void DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion);
     void FillFromFrames();
+    void DecodeAdjustment(const std::vector<uint8_t>& data);
 
     std::string version_;
     std::string title_;
@@ -111,6 +141,8 @@ private:
     int genreIndex_ = kNoGenre;
     std::string encodedBy_;
     std::string smpb_;
+    std::map<std::string, std::string, std::less<>> userTexts_;
+    std::map<std::string, Adjustment, std::less<>> adjustments_;
 
     uint32_t tagSizeBytes_ = 0;
     uint8_t flags_ = 0;

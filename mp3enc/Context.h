@@ -88,6 +88,11 @@ struct Mp3EncContext {
     int32_t padding;
     int32_t bitsPerFrame, sideInfoBits, meanBits;
     int32_t resvSize, resvMax;
+    // Variable bit rate: each frame takes the smallest rate whose quantisation meets the mask.
+    int32_t vbr;
+    int32_t vbrQuality;
+    double vbrMaskScale;  // allowed noise against the model's, for the chosen quality
+    int32_t vbrMinIndex;  // smallest bit-rate index a frame may take
 
     mp3enc::AnalysisState* analysis;
 
@@ -148,6 +153,9 @@ bool PrepareModel(int32_t rateRow);
 // frame's main_data_begin (bytes).
 void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits,
                   int32_t* mainDataBegin);
+// The variable-rate counterpart: also picks the frame's bit-rate index (c.bitrateIndex,
+// c.wholeSlots, c.bitsPerFrame); the frame is never padded.
+void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataBegin);
 
 // Formatter.cpp: queues the frame's header and side information, appends its main data and
 // writes every frame whose slots are complete. Returns 0, -22 or -23.

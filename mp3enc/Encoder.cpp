@@ -14,6 +14,9 @@ using namespace mp3enc;  // NOLINT: the pipeline stages
 namespace {
 
 constexpr int kDecimTaps = 63;  // odd, symmetric low-pass for decimation by 2
+// Allowed noise against the model's threshold (dB) per VBR quality, set so that file sizes on
+// music follow the familiar 0-9 scale (2 about 190 kbit/s).
+constexpr double kVbrMaskDb[10] = {-11, -6, -3.5, -1, 1.5, 4, 7, 8.5, 10, 11.5};
 
 struct DecimFilter {
     float h[kDecimTaps];
@@ -257,8 +260,10 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
         }
     }
 
-    // 2. Padding.
-    if (c.paddingPolicy == 1) {
+    // 2. Padding (a variable-rate frame is never padded).
+    if (c.vbr) {
+        c.padding = 0;
+    } else if (c.paddingPolicy == 1) {
         c.padding = 0;
     } else if (c.paddingPolicy == 2) {
         c.padding = 1;
@@ -277,7 +282,7 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
     // 3. Bit budget.
     c.bitsPerFrame = 8 * (c.wholeSlots + c.padding);
     int32_t ancBytes = 0;
-    if (c.ancillaryEnabled && ancillary && ancillary->bytes && ancillary->byteCount > 0)
+    if (!c.vbr && c.ancillaryEnabled && ancillary && ancillary->bytes && ancillary->byteCount > 0)
         ancBytes = std::min(ancillary->byteCount, (c.bitsPerFrame - c.sideInfoBits) / 16);
     c.meanBits = (c.bitsPerFrame - c.sideInfoBits - 8 * ancBytes) / c.granules;
 
@@ -322,7 +327,10 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
 
     // 9-10. Loops, formatting.
     int32_t stuffing = 0, mainDataBegin = 0;
-    IterateFrame(c, 8 * ancBytes, &stuffing, &mainDataBegin);
+    if (c.vbr)
+        IterateFrameVbr(c, &stuffing, &mainDataBegin);
+    else
+        IterateFrame(c, 8 * ancBytes, &stuffing, &mainDataBegin);
     const int32_t status =
         FormatFrame(c, ancBytes ? ancillary->bytes : nullptr, ancBytes, stuffing, mainDataBegin);
     if (config) {
@@ -332,6 +340,19 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
             (c.header >> 23) & 1u, (c.header >> 22) & 1u, (c.header >> 20) & 3u);
     }
     return status;
+}
+
+int32_t mp3EncSetVbr(Mp3EncHandle handle, int32_t quality) {
+    if (!Valid(handle)) return kMp3EncBadHandle;
+    Mp3EncContext& c = *handle;
+    if (c.openMarker != 1) return kMp3EncNotOpen;
+    if (c.fast) return kMp3EncBadFastFlag;
+    if (quality < 0 || quality > 9) return kMp3EncBadBitrate;
+    c.vbr = 1;
+    c.vbrQuality = quality;
+    c.vbrMaskScale = std::pow(10.0, kVbrMaskDb[quality] / 10);
+    c.vbrMinIndex = 1;
+    return kMp3EncOk;
 }
 
 int32_t mp3EncClose(Mp3EncHandle* handle) {

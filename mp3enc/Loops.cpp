@@ -343,13 +343,8 @@ int StartStep(const float* xr) {
     return r < -100 ? -170 : int(r) - 70;
 }
 
-// Codes one granule and channel into c.ix-like storage; returns part2_3_length.
-int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
-    GranuleInfo& gi = c.gi[gr][ch];
-    ScaleFactors& sf = c.sf[gr][ch];
-    const ModelResult& res = c.result[gr][ch];
-    const float* xr = c.xr[gr][ch];
-    const int blockType = gi.block_type;
+// Clears the granule's fields and scale factors before it is coded.
+void ResetGranule(GranuleInfo& gi, ScaleFactors& sf, int32_t* ix) {
     std::memset(&sf, 0, sizeof sf);
     gi.part2_3_length = 0;
     gi.big_values = 0;
@@ -363,16 +358,20 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     gi.quantizerStep = 0;
     gi.slen[0] = gi.slen[1] = gi.slen[2] = gi.slen[3] = 0;
     std::memset(ix, 0, sizeof(int32_t) * kLines);
+}
 
+// Fills the loops' working values of a granule; false when the granule is silent.
+bool PrepareWork(const Mp3EncContext& c, int gr, int ch, LoopWork& w) {
+    const ModelResult& res = c.result[gr][ch];
+    const float* xr = c.xr[gr][ch];
+    const int blockType = c.gi[gr][ch].block_type;
     bool any = false;
     for (int i = 0; i < kLines; ++i)
         if (xr[i] != 0) {
             any = true;
             break;
         }
-    if (!any) return 0;
-
-    LoopWork w;
+    if (!any) return false;
     Layout(c, blockType, w.bands);
     for (int i = 0; i < kLines; ++i) {
         const float a = std::fabs(xr[i]);
@@ -396,6 +395,18 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
         }
         w.xmin[b] = ratio * en;
     }
+    return true;
+}
+
+// Codes one granule and channel into c.ix-like storage; returns part2_3_length.
+int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
+    GranuleInfo& gi = c.gi[gr][ch];
+    ScaleFactors& sf = c.sf[gr][ch];
+    const float* xr = c.xr[gr][ch];
+    const int blockType = gi.block_type;
+    ResetGranule(gi, sf, ix);
+    LoopWork w{};  // (the compiler cannot see PrepareWork fill it)
+    if (!PrepareWork(c, gr, ch, w)) return 0;
 
     int step = StartStep(xr);
     int32_t bestIx[kLines];
@@ -451,6 +462,129 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     return gi.part2_3_length;
 }
 
+// Coarsest effective step (the global step less the band's amplification) at which band b's
+// noise stays within its allowance.
+int BandStep(const LoopWork& w, int b) {
+    const EncTables& t = GetEncTables();
+    const int a = w.bands.start[b], z = w.bands.end[b];
+    const double allowed = w.xmin[b];
+    auto fits = [&](int e) {
+        const float qf = t.quantFactor[StepIndex(e)], g = t.stepGain[StepIndex(e)];
+        float noise = 0;
+        for (int i = a; i < z; ++i) {
+            const float d = w.absXr[i] - t.pow43[int32_t(w.xr34[i] * qf + 0.4054f)] * g;
+            noise += d * d;
+        }
+        return noise <= allowed;
+    };
+    if (fits(kMaxStep)) return kMaxStep;
+    int lo = kMinStep;  // the finest step whose values are codable
+    while (lo < kMaxStep &&
+           w.bandMax34[b] * t.quantFactor[StepIndex(lo)] + 0.4054f >= float(kMaxQuant + 1))
+        ++lo;
+    if (!fits(lo)) return lo;
+    int hi = kMaxStep;  // lo fits, hi does not
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        (fits(mid) ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+// Variable rate: the cheapest quantisation that keeps every band's noise within the mask
+// (scaled by the quality), however many bits that takes. Returns part2_3_length; above 4095
+// bits the granule is coded by the constant-rate loop within 4095.
+int CodeGranuleVbr(Mp3EncContext& c, int gr, int ch, int32_t* ix) {
+    GranuleInfo& gi = c.gi[gr][ch];
+    ScaleFactors& sf = c.sf[gr][ch];
+    ResetGranule(gi, sf, ix);
+    LoopWork w{};  // (the compiler cannot see PrepareWork fill it)
+    if (!PrepareWork(c, gr, ch, w)) return 0;
+    const int scored = gi.block_type == 2 ? 36 : 21;
+    int need[40];
+    int coarsest = kMinStep;
+    for (int b = 0; b < scored; ++b) {
+        w.xmin[b] *= c.vbrMaskScale;
+        need[b] = BandStep(w, b);
+        coarsest = std::max(coarsest, need[b]);
+    }
+    int32_t bestIx[kLines];
+    ScaleFactors bestSf{};
+    GranuleInfo bestGi = gi;
+    int bestBits = -1, bestPart2 = 0, bestStep = 0;
+    for (int scale = 0; scale < 2; ++scale) {
+        // One scale-factor step amplifies by two quantiser steps, or four with the larger scale.
+        const int m = scale ? 4 : 2;
+        GranuleInfo g = gi;
+        g.scalefac_scale = scale;
+        int cap = kMaxStep;
+        for (int b = 0; b < scored; ++b)
+            cap = std::min(cap, need[b] + m * SfLimit(c, g, w.bands.sfIndex[b]));
+        int step = std::min(coarsest, cap);
+        ScaleFactors s{};
+        for (int b = 0; b < scored; ++b) {
+            const int k = w.bands.sfIndex[b];
+            const int v =
+                std::min(step > need[b] ? (step - need[b] + m - 1) / m : 0, SfLimit(c, g, k));
+            (g.block_type == 2 ? s.s[k / 3][k % 3] : s.l[k]) = v;
+        }
+        while (!Quantise(w.xr34, w.bandMax34, g, s, w.bands, step, ix) && step < kMaxStep) ++step;
+        const int part2 = ScalefactorBits(c, g, s, nullptr);
+        if (part2 >= 0) {
+            const int bits = part2 + CountBits(c, ix, g);
+            if (bestBits < 0 || bits < bestBits) {
+                std::memcpy(bestIx, ix, sizeof bestIx);
+                bestSf = s;
+                bestGi = g;
+                bestBits = bits;
+                bestPart2 = part2;
+                bestStep = step;
+            }
+        }
+        if (coarsest <= cap) break;  // every band met at the finer scale: nothing to gain
+    }
+    if (bestBits < 0 || bestBits > 4095) return CodeGranule(c, gr, ch, 4095, ix);
+    std::memcpy(ix, bestIx, sizeof bestIx);
+    sf = bestSf;
+    gi = bestGi;
+    gi.quantizerStep = bestStep;
+    gi.part2_length = bestPart2;
+    gi.part2_3_length = bestBits;
+    return bestBits;
+}
+
+// The reservoir's limit for the frame now being coded.
+int32_t ReservoirMax(const Mp3EncContext& c) {
+    int32_t mx = std::max(0, 7680 - c.bitsPerFrame);
+    return std::min(mx, c.id == 1 ? 4088 : 2040);
+}
+
+// Global gains, then what is left of the frame's bits: the reservoir up to its limit, the rest
+// stuffing.
+void FinishFrame(Mp3EncContext& c, int32_t startSize, int32_t ancillaryBits,
+                 int32_t* stuffingBits) {
+    int32_t used = 0;
+    for (int gr = 0; gr < c.granules; ++gr)
+        for (int ch = 0; ch < c.channels; ++ch) {
+            GranuleInfo& gi = c.gi[gr][ch];
+            gi.global_gain = gi.part2_3_length == 0 && gi.big_values == 0 && gi.count1End == 0
+                                 ? 210
+                                 : int32_t(std::lround(gi.quantizerStep + 210));
+            used += gi.part2_3_length;
+        }
+    const int32_t frameMain = c.bitsPerFrame - c.sideInfoBits;
+    int32_t end = startSize + frameMain - ancillaryBits - used;
+    int32_t stuff = 0;
+    if (end > c.resvMax) {
+        stuff = end - c.resvMax;
+        end = c.resvMax;
+    }
+    stuff += end % 8;
+    end -= end % 8;
+    c.resvSize = end;
+    *stuffingBits = stuff;
+}
+
 }  // namespace
 
 // Recounts the scale-factor bits of granule 1 after its scfsi was decided.
@@ -476,9 +610,7 @@ static void ApplyScfsi(Mp3EncContext& c, int ch) {
 
 void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits,
                   int32_t* mainDataBegin) {
-    int32_t mx = 7680 - c.bitsPerFrame;
-    if (mx < 0) mx = 0;
-    mx = std::min(mx, c.id == 1 ? 4088 : 2040);
+    const int32_t mx = ReservoirMax(c);
     c.resvMax = mx;
     const int32_t startSize = c.resvSize;
     *mainDataBegin = startSize / 8;
@@ -502,26 +634,46 @@ void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits
             (void)used;
         }
     }
-    int32_t used = 0;
+    FinishFrame(c, startSize, ancillaryBits, stuffingBits);
+}
+
+void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataBegin) {
+    const int32_t startSize = c.resvSize;
+    *mainDataBegin = startSize / 8;
+    int32_t demand[2][kMaxChannels] = {};
+    int32_t total = 0;
     for (int gr = 0; gr < c.granules; ++gr)
         for (int ch = 0; ch < c.channels; ++ch) {
-            GranuleInfo& gi = c.gi[gr][ch];
-            gi.global_gain = gi.part2_3_length == 0 && gi.big_values == 0 && gi.count1End == 0
-                                 ? 210
-                                 : int32_t(std::lround(gi.quantizerStep + 210));
-            used += gi.part2_3_length;
+            CodeGranuleVbr(c, gr, ch, c.ix[gr][ch]);
+            if (gr == 1) ApplyScfsi(c, ch);
         }
-    const int32_t frameMain = c.bitsPerFrame - c.sideInfoBits;
-    int32_t end = startSize + frameMain - ancillaryBits - used;
-    int32_t stuff = 0;
-    if (end > mx) {
-        stuff = end - mx;
-        end = mx;
+    for (int gr = 0; gr < c.granules; ++gr)
+        for (int ch = 0; ch < c.channels; ++ch) {
+            demand[gr][ch] = c.gi[gr][ch].part2_3_length;
+            total += demand[gr][ch];
+        }
+    const int64_t scale = int64_t(c.samplesPerFrame) * 1000 / 8;  // slots per kbit/s, times rate
+    auto slots = [&](int index) {
+        return int32_t(scale * (mpeg::Bitrate(c.id, index) / 1000) / c.sampleRate);
+    };
+    int index = c.vbrMinIndex;
+    while (index < 14 && total > startSize + 8 * slots(index) - c.sideInfoBits) ++index;
+    c.bitrateIndex = index;
+    c.padding = 0;
+    c.wholeSlots = slots(index);
+    c.bitsPerFrame = 8 * c.wholeSlots;
+    c.resvMax = ReservoirMax(c);
+    const int32_t available = startSize + c.bitsPerFrame - c.sideInfoBits;
+    if (total > available) {
+        // Not even the highest rate holds it: each granule gets its share of what there is.
+        for (int gr = 0; gr < c.granules; ++gr)
+            for (int ch = 0; ch < c.channels; ++ch) {
+                const int32_t share = int32_t(int64_t(demand[gr][ch]) * available / total);
+                CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
+                if (gr == 1) ApplyScfsi(c, ch);
+            }
     }
-    stuff += end % 8;
-    end -= end % 8;
-    c.resvSize = end;
-    *stuffingBits = stuff;
+    FinishFrame(c, startSize, 0, stuffingBits);
 }
 
 }  // namespace mp3enc

@@ -102,6 +102,14 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
 int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
                           const Mp3AncillaryBlock* ancillary, Mp3EncHandle handle);
 
+// Switches the encoder to a variable bit rate before its first frame: each frame then takes the
+// smallest bit rate (from the lowest of its version) whose quantisation keeps the noise under
+// the psychoacoustic mask, drawing on the bit reservoir; the open header's bit rate no longer
+// counts, frames are never padded and ancillary data is not placed. quality: 0 (largest files,
+// least noise) to 9 (smallest). Returns 0, -18, -20, -3003 (the fast encoder has no model to
+// follow) or -3 (quality out of range).
+int32_t mp3EncSetVbr(Mp3EncHandle handle, int32_t quality);
+
 // Completes and writes every queued frame, hands the rest of the output to the callback, frees
 // the context and sets *handle to null.
 // Returns 0, -18 (null or invalid handle), -20 (not open), -19 (analysis state damaged; the

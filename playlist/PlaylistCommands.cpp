@@ -12,11 +12,29 @@ const std::vector<FileFilter>& PlaylistFilters() {
     return filters;
 }
 
-const std::vector<FileFilter>& MediaFilters() {
-    static const std::vector<FileFilter> filters = {{"QuickTime Movie (*.mov)", "*.mov"},
-                                                    {"MP3 File (*.mp3)", "*.mp3"},
-                                                    {"All Files(*.*)", "*.*"}};
-    return filters;
+const std::vector<FileFilter>& MediaFilters(bool withPlaylists) {
+    // The first entry is the one the dialogs select: everything that plays.
+    static const auto make = [](bool lists) {
+        const std::string sound =
+            "*.flac;*.ogg;*.oga;*.opus;*.m4a;*.aac;*.aif;*.aiff;*.au;*.snd;"
+            "*.mid;*.midi;*.wma";
+        const std::string movies = "*.mov;*.mp4;*.m4v;*.avi;*.mkv;*.webm";
+        const std::string playlists = "*.pls;*.m3u;*.m3u8";
+        std::string all = "*.mp3;*.wav;" + sound + ";" + movies;
+        if (lists) all += ";" + playlists;
+        std::vector<FileFilter> f = {
+            {"All supported files", all},
+            {"MP3 File (*.mp3)", "*.mp3"},
+            {"WAV File (*.wav)", "*.wav"},
+            {"FLAC, Ogg, Opus, AAC, AIFF, AU, MIDI and WMA", sound},
+            {"Movies", movies},
+        };
+        if (lists) f.push_back({"Playlists", playlists});
+        f.push_back({"All Files(*.*)", "*.*"});
+        return f;
+    };
+    static const std::vector<FileFilter> with = make(true), without = make(false);
+    return withPlaylists ? with : without;
 }
 
 PlaylistCommands::PlaylistCommands(Playlist& playlist, std::function<void()> refreshMain,
@@ -90,7 +108,7 @@ bool PlaylistCommands::SaveAs() {
 }
 
 int PlaylistCommands::Add() {
-    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 2, true);
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(false), 0, true);
     int added = 0;
     for (const auto& name : chosen)
         if (playlist_.AddFile(name) >= 0) ++added;

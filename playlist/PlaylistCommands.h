@@ -15,7 +15,8 @@ inline constexpr const char* kSavePlaylistQuestion =
     "Do you want to save changes to the current playlist?";
 
 const std::vector<FileFilter>& PlaylistFilters();  // .pls, .m3u, .m3u8
-const std::vector<FileFilter>& MediaFilters();     // .mov, .mp3, all files
+// Everything that plays, each family, the playlists (for Open, not Add), all files.
+const std::vector<FileFilter>& MediaFilters(bool withPlaylists = true);
 
 class PlaylistCommands {
 public:

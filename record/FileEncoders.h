@@ -39,6 +39,7 @@ struct EncodeResult {
 struct Mp3FileSettings {
     int bitRate = 128000;  // bit/s
     bool fast = false;
+    int vbrQuality = -1;  // 0 (best) to 9 (smallest): variable bit rate, bitRate unused
     EncodeTags tags;
     // An ID3v1 record at the end with this comment (the genre by name, 255 when none matches).
     bool id3v1 = false;
@@ -58,8 +59,10 @@ const char* EncoderName();
 // stream's frames; frames and bytes count the audio after it (bytes without it); the delay and
 // padding are the encoder's, without a decoder's 529 samples. Empty when no frame of the stream's
 // version and rate holds the block.
+// With a VBR quality (0..9) the block reads "Xing" and carries `toc`, the 100-entry seek table.
 std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t audioBytes,
-                                    int32_t delay, int32_t padding, uint16_t musicCrc);
+                                    int32_t delay, int32_t padding, uint16_t musicCrc,
+                                    int32_t vbrQuality = -1, const uint8_t* toc = nullptr);
 
 // CRC-16 (polynomial 0x8005, reflected, starting at 0) as the Info frame's checks use it.
 uint16_t InfoCrc16(const uint8_t* data, size_t size, uint16_t crc = 0);

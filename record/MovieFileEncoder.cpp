@@ -7,17 +7,14 @@
 #include "record/RecordFiles.h"
 #include "sources/PcmWaveStream.h"
 
-#ifdef TUNARA_HAVE_KVMC
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcEncoder.h"
 #include "platform/movie/MovieWriter.h"
-#endif
 
 namespace tunara {
 
 EncodeResult EncodeMovieFile(const std::string& wavPath, const std::string& outputPath, int bitRate,
                              const EncodeTags& tags, const EncodeProgressFn& progress) {
     EncodeResult result;
-#ifdef TUNARA_HAVE_KVMC
     using movie::MovieStatus;
     PcmWaveStream* wav = nullptr;
     PcmWaveFormat format;
@@ -155,15 +152,6 @@ EncodeResult EncodeMovieFile(const std::string& wavPath, const std::string& outp
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;
     return result;
-#else
-    (void)wavPath;
-    (void)outputPath;
-    (void)bitRate;
-    (void)tags;
-    (void)progress;
-    result.failure = "This build has no KVMC encoder.";
-    return result;
-#endif
 }
 
 }  // namespace tunara

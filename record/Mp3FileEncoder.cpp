@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -11,10 +12,9 @@
 #include "record/RecordFiles.h"
 #include "sources/PcmWaveStream.h"
 
-#ifdef TUNARA_HAVE_MP3ENC
 #include "mp3enc/mp3enc.h"
 #include "mp3enc/mp3enctail.h"
-#endif
+#include "platform/io/WriteAll.h"
 
 #ifndef TUNARA_VERSION
 #define TUNARA_VERSION "0"
@@ -55,7 +55,9 @@ constexpr int32_t kInfoBlockBytes = 120 + 36;
 }  // namespace
 
 std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t audioBytes,
-                                    int32_t delay, int32_t padding, uint16_t musicCrc) {
+                                    int32_t delay, int32_t padding, uint16_t musicCrc,
+                                    int32_t vbrQuality, const uint8_t* toc) {
+    const bool vbr = vbrQuality >= 0 && toc;
     const int32_t id = mpegHeaderId(header), rateIndex = mpegHeaderRateIndex(header);
     const int32_t channels = mpegHeaderChannels(header);
     const int32_t sideInfo = mpeg::SideInfoBytes(id, channels);
@@ -76,17 +78,17 @@ std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t aud
                 ((header >> 23) & 1) << 3 | ((header >> 22) & 1) << 2 | mpegHeaderEmphasis(header));
     uint8_t* x = f.data() + 4 + sideInfo;
     const int64_t totalBytes = audioBytes + frameBytes;
-    std::memcpy(x, "Info", 4);
+    std::memcpy(x, vbr ? "Xing" : "Info", 4);
     Put32(x + 4, 0x0F);  // frames, bytes, seek table, quality
     Put32(x + 8, uint32_t(frames));
     Put32(x + 12, uint32_t(totalBytes));
-    for (int i = 0; i < 100; ++i) x[16 + i] = uint8_t(i * 256 / 100);  // constant rate
-    Put32(x + 116, 0);
+    for (int i = 0; i < 100; ++i) x[16 + i] = vbr ? toc[i] : uint8_t(i * 256 / 100);
+    Put32(x + 116, vbr ? uint32_t(100 - 10 * vbrQuality) : 0);
     uint8_t* e = x + 120;
     const std::string name = EncoderName();
     std::memset(e, ' ', 9);
     std::memcpy(e, name.data(), std::min<size_t>(9, name.size()));
-    e[9] = 0x01;  // revision 0, constant bit rate
+    e[9] = vbr ? 0x04 : 0x01;  // revision 0, variable or constant bit rate
     const int32_t kbps = mpeg::Bitrate(id, mpegHeaderBitrateIndex(header)) / 1000;
     e[20] = uint8_t(std::min(kbps, 255));
     e[21] = uint8_t(delay >> 4);
@@ -123,17 +125,6 @@ uint32_t BitrateIndex(uint32_t id, int bitRate) {
     return 0;
 }
 
-bool WriteAllAt(int fd, const uint8_t* p, size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-        at += w;
-    }
-    return true;
-}
-
 struct Sink {
     int fd = -1;
     off_t end = 0;
@@ -141,10 +132,9 @@ struct Sink {
     bool failed = false;
 };
 
-#ifdef TUNARA_HAVE_MP3ENC
 int32_t WriteToSink(const uint8_t* bytes, int32_t* count, void* user) {
     auto* s = static_cast<Sink*>(user);
-    if (s->failed || !WriteAllAt(s->fd, bytes, size_t(*count), s->end)) {
+    if (s->failed || io::WriteAllAt(s->fd, bytes, size_t(*count), s->end) != 0) {
         s->failed = true;
         *count = 0;
         return 0;
@@ -153,7 +143,6 @@ int32_t WriteToSink(const uint8_t* bytes, int32_t* count, void* user) {
     s->end += *count;
     return 0;
 }
-#endif
 
 // The encoder counts its delay with a decoder's 529 samples; the Info frame without them.
 constexpr int32_t kDecoderDelay = 529;
@@ -201,7 +190,10 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
                          "32000, 44100 and 48000 Hz are).";
         return result;
     }
-    const uint32_t bitrateIndex = BitrateIndex(id, settings.bitRate);
+    const bool vbr = settings.vbrQuality >= 0;
+    // A variable-rate stream's frames choose their own rates; the opening one only sizes the
+    // Xing frame.
+    const uint32_t bitrateIndex = vbr ? 9 : BitrateIndex(id, settings.bitRate);
     if (bitrateIndex == 0) {
         result.failure = std::to_string(settings.bitRate / 1000) +
                          " kbit/s: bit rate not available in MP3 files at " +
@@ -213,7 +205,6 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const MpegHeaderWord header =
         mpeg::PackHeaderWord(0, id, 1, 1, bitrateIndex, rateIndex, 1, 0, mode, 0, 1, 1, 0);
 
-#ifdef TUNARA_HAVE_MP3ENC
     Sink sink;
     sink.fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (sink.fd < 0) {
@@ -234,7 +225,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const std::vector<uint8_t> placeholder = BuildInfoFrame(header, 0, 0, 0, 0, 0);
     std::vector<uint8_t> front = tag;
     front.insert(front.end(), placeholder.size(), 0);
-    if (placeholder.empty() || !WriteAllAt(sink.fd, front.data(), front.size(), 0))
+    if (placeholder.empty() || io::WriteAllAt(sink.fd, front.data(), front.size(), 0) != 0)
         fail("Cannot write " + outputPath + " (is the disk full?).");
     sink.end = off_t(front.size());
 
@@ -243,9 +234,11 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     if (ok) {
         const int32_t status = mp3EncOpen(WriteToSink, &sink, header, options, &samplesPerFrame,
                                           settings.fast ? 1 : 0, &encoder);
-        if (status != kMp3EncOk)
-            fail(std::string("The MP3 encoder cannot be opened: ") + mp3EncStatusText(status) +
-                 ".");
+        const int32_t vbrStatus =
+            status == kMp3EncOk && vbr ? mp3EncSetVbr(encoder, settings.vbrQuality) : kMp3EncOk;
+        if (status != kMp3EncOk || vbrStatus != kMp3EncOk)
+            fail(std::string("The MP3 encoder cannot be opened: ") +
+                 mp3EncStatusText(status != kMp3EncOk ? status : vbrStatus) + ".");
     }
 
     const int channels = format.channels;
@@ -255,6 +248,17 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     const Mp3PcmBlock block{channels, samplesPerFrame, pcm.data()};
     int64_t frames = 0;
     bool stopped = false;
+    // Frame lengths, for the seek table of a variable-rate stream.
+    std::vector<int32_t> frameBytes;
+    Mp3EncConfig config{};
+    const auto encodeFrame = [&] {
+        const int32_t status = mp3EncEncodeFrame(&config, &block, nullptr, encoder);
+        if (status == kMp3EncOk) {
+            ++frames;
+            if (vbr) frameBytes.push_back(mpegHeaderFrameBytes(config.header));
+        }
+        return status;
+    };
     const auto writeFailure = [&] {
         return "Cannot write " + outputPath + " (is the disk full?).";
     };
@@ -270,14 +274,13 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
             std::memcpy(pcm.data(), raw.data(), blockBytes);
         else  // the encoder takes 16-bit samples only
             for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t((int(raw[i]) - 128) << 8);
-        const int32_t status = mp3EncEncodeFrame(nullptr, &block, nullptr, encoder);
+        const int32_t status = encodeFrame();
         if (status != kMp3EncOk) {
             fail(sink.failed
                      ? writeFailure()
                      : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
             break;
         }
-        ++frames;
         result.samples += length / uint32_t(channels * bytesPerSample);
         if (progress && !progress(result.samples, result.totalSamples, format.sampleRate)) {
             stopped = true;
@@ -287,13 +290,14 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     }
     // Silence after the last block brings the input's last samples past the encoder's delay.
     if (ok && !stopped && result.samples > 0) {
-        const int32_t status =
-            mp3EncEncodeTail(nullptr, channels, samplesPerFrame, result.samples, encoder);
-        if (status != kMp3EncOk)
-            fail(sink.failed
-                     ? writeFailure()
-                     : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
-        frames += mp3EncTailFrames(result.samples, samplesPerFrame);
+        std::fill(pcm.begin(), pcm.end(), int16_t(0));
+        for (int32_t i = mp3EncTailFrames(result.samples, samplesPerFrame); i > 0 && ok; --i) {
+            const int32_t status = encodeFrame();
+            if (status != kMp3EncOk)
+                fail(sink.failed
+                         ? writeFailure()
+                         : std::string("MP3 encoding failed: ") + mp3EncStatusText(status) + ".");
+        }
     }
     if (encoder && mp3EncClose(&encoder) != kMp3EncOk)
         fail(sink.failed ? writeFailure() : "The MP3 encoder failed at the end of the file.");
@@ -302,18 +306,32 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
         const int32_t delay = result.samples > 0 ? MP3ENC_STREAM_DELAY - kDecoderDelay : 0;
         const int32_t padding =
             result.samples > 0 ? int32_t(frames * samplesPerFrame - delay - result.samples) : 0;
+        // Entry i: where the frame at i% of the stream starts, in 256ths of the whole size.
+        uint8_t toc[100] = {};
+        if (vbr && !frameBytes.empty()) {
+            const int64_t total = audioBytes + int64_t(placeholder.size());
+            int64_t at = int64_t(placeholder.size());
+            size_t frame = 0;
+            for (int i = 0; i < 100; ++i) {
+                const size_t wanted = size_t(int64_t(i) * int64_t(frameBytes.size()) / 100);
+                for (; frame < wanted; ++frame) at += frameBytes[frame];
+                toc[i] = uint8_t(std::min<int64_t>(255, at * 256 / total));
+            }
+        }
         const std::vector<uint8_t> info =
-            BuildInfoFrame(header, frames, audioBytes, delay, padding, sink.crc);
-        if (!WriteAllAt(sink.fd, info.data(), info.size(), off_t(tag.size()))) fail(writeFailure());
+            BuildInfoFrame(header, frames, audioBytes, delay, padding, sink.crc,
+                           vbr ? settings.vbrQuality : -1, toc);
+        if (io::WriteAllAt(sink.fd, info.data(), info.size(), int64_t(tag.size())) != 0)
+            fail(writeFailure());
     }
     if (ok && !stopped && ::fsync(sink.fd) != 0) fail(writeFailure());
     if (::close(sink.fd) != 0) fail(writeFailure());
     if (ok && !stopped && settings.id3v1) {
         Id3Tag v1;
         v1.setGenreName(settings.tags.genre);
-        const int status = v1.writeV1(outputPath, "1.1", settings.tags.title, settings.tags.artist,
-                                      settings.tags.album, settings.tags.year,
-                                      settings.id3v1Comment, settings.tags.track, v1.genreIndex());
+        const Id3Result status = v1.writeV1(
+            outputPath, "1.1", settings.tags.title, settings.tags.artist, settings.tags.album,
+            settings.tags.year, settings.id3v1Comment, settings.tags.track, v1.genreIndex());
         if (status != kId3Ok)
             fail("Cannot write the tag of " + outputPath + ": " + Id3StatusText(status) + ".");
     }
@@ -322,12 +340,6 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;
     return result;
-#else
-    (void)header;
-    (void)progress;
-    result.failure = "This build has no MP3 encoder.";
-    return result;
-#endif
 }
 
 }  // namespace tunara

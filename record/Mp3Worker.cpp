@@ -8,9 +8,11 @@ namespace {
 
 class Mp3Worker : public RecordWorker {
 public:
-    Mp3Worker(std::string outputPath, int bitRate, bool fast, EncodeTags tags, PostFn post)
+    Mp3Worker(std::string outputPath, int bitRate, bool fast, EncodeTags tags, PostFn post,
+              int vbrQuality)
         : RecordWorker(std::move(outputPath), bitRate, std::move(post)),
           fast_(fast),
+          vbrQuality_(vbrQuality),
           tags_(std::move(tags)) {}
 
 protected:
@@ -18,6 +20,7 @@ protected:
         Mp3FileSettings settings;
         settings.bitRate = bitRate_;
         settings.fast = fast_;
+        settings.vbrQuality = fast_ ? -1 : vbrQuality_;
         settings.tags = tags_;
         const EncodeResult result = EncodeMp3File(wavPath_, outputPath_, settings,
                                                   [this](int64_t samples, int64_t, int rate) {
@@ -30,6 +33,7 @@ protected:
 
 private:
     bool fast_;
+    int vbrQuality_;
     EncodeTags tags_;
 };
 
@@ -56,9 +60,10 @@ private:
 }  // namespace
 
 std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate, bool fast,
-                                            RecordWorker::PostFn post, EncodeTags tags) {
+                                            RecordWorker::PostFn post, EncodeTags tags,
+                                            int vbrQuality) {
     return std::make_unique<Mp3Worker>(std::move(outputPath), bitRate, fast, std::move(tags),
-                                       std::move(post));
+                                       std::move(post), vbrQuality);
 }
 
 std::unique_ptr<RecordWorker> MakeKvmcWorker(std::string outputPath, int bitRate,

@@ -1,11 +1,11 @@
 #include "record/RecordJob.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "metadata/Id3Tag.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/Strings.h"
-#include "playlist/Playlist.h"
 #include "record/RecordFiles.h"
 
 namespace tunara {
@@ -33,6 +33,7 @@ RecordJob::RecordJob(RecordJobConfig config, CdReader& reader, RecordView& view,
       view_(view),
       queue_(queue),
       self_(std::make_shared<RecordJob*>(this)) {
+    assert(config_.addToPlaylist && "the caller says where finished files go");
     reader_.SetListener(this);
 }
 
@@ -54,12 +55,13 @@ std::unique_ptr<RecordWorker> RecordJob::MakeWorker() {
         });
     };
     WorkerRequest request{config_.encoder, partialPath_, config_.bitRateKbps * 1000,
-                          TagsOf(Track())};
+                          TagsOf(Track()), config_.vbrQuality};
     if (config_.makeWorker) return config_.makeWorker(request, std::move(post));
     if (config_.encoder == RecordEncoder::Kvmc)
         return MakeKvmcWorker(request.outputPath, request.bitRate, std::move(post), request.tags);
     return MakeMp3Worker(request.outputPath, request.bitRate,
-                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags);
+                         config_.encoder == RecordEncoder::FastMp3, std::move(post), request.tags,
+                         request.vbrQuality);
 }
 
 EncodeTags TagsOf(const RecordTrack& t) {
@@ -252,8 +254,8 @@ void RecordJob::OnEncodingFinished() {
     if (config_.encoder != RecordEncoder::Kvmc) {
         Id3Tag tag;
         tag.setGenreName(t.genre.empty() ? t.category : t.genre);
-        int status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album, t.year,
-                                 kRecordComment, t.number, tag.genreIndex());
+        const Id3Result status = tag.writeV1(partialPath_, "1.1", t.title, t.artist, t.album,
+                                             t.year, kRecordComment, t.number, tag.genreIndex());
         if (status != kId3Ok) {
             Fail("Cannot write the tag of " + outputPath_ + ": " + Id3StatusText(status) + ".");
             return;
@@ -271,10 +273,7 @@ void RecordJob::OnEncodingFinished() {
         view_.TrackDamaged(t, trackDamage_, finalPath);
     } else {
         written_.push_back(finalPath);
-        if (config_.addToPlaylist)
-            config_.addToPlaylist(finalPath);
-        else
-            ThePlaylist().AddFile(finalPath);
+        if (config_.addToPlaylist) config_.addToPlaylist(finalPath);
     }
     SetTrackDone(trackLength_);
 

@@ -56,6 +56,7 @@ struct WorkerRequest {
     std::string outputPath;  // where the worker writes
     int bitRate;             // bit/s
     EncodeTags tags;         // what the written file is tagged with
+    int vbrQuality = -1;     // MP3: 0 to 9 for a variable bit rate, -1 constant
 };
 // The tags a track's file gets.
 EncodeTags TagsOf(const RecordTrack& track);
@@ -68,11 +69,12 @@ struct RecordJobConfig {
     std::string drive;  // the CD player's drive name, as the reader lists it
     RecordEncoder encoder = RecordEncoder::Kvmc;
     int bitRateKbps = 128;
+    int vbrQuality = -1;     // HQ MP3: 0 (best) to 9, variable bit rate; -1 constant
     bool askFolder = false;  // "AskFilePath"
     std::string folder;      // "RecordFilePath"; where the folder chooser starts
     // The file name without folder and extension (the record-name rule).
     std::function<std::string(const RecordTrack&)> recordName;
-    // Called with each finished file; empty: the file playlist's AddFile.
+    // Called with each finished file (required: the job knows no playlist).
     std::function<void(const std::string& path)> addToPlaylist;
     std::string tempFolder;  // empty: $TMPDIR, else /tmp
     WorkerFactory makeWorker;

@@ -77,7 +77,8 @@ private:
 
 // The MP3 worker; `fast` chooses the fast encoder. `tags` go into the file's ID3v2 tag.
 std::unique_ptr<RecordWorker> MakeMp3Worker(std::string outputPath, int bitRate, bool fast,
-                                            RecordWorker::PostFn post, EncodeTags tags = {});
+                                            RecordWorker::PostFn post, EncodeTags tags = {},
+                                            int vbrQuality = -1);
 // The KVMC worker, writing a QuickTime movie with `tags` as its user data.
 std::unique_ptr<RecordWorker> MakeKvmcWorker(std::string outputPath, int bitRate,
                                              RecordWorker::PostFn post, EncodeTags tags = {});

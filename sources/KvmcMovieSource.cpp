@@ -3,20 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/io/Paths.h"
 #include "platform/movie/MovieWriter.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 
 namespace tunara {
 namespace {
-
-std::string FileTitle(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
 
 // Channels, rate, bit rate and packet layout as our decoder would take them: a crafted
 // extension must not reach the list or the output with a stream nothing can play.
@@ -65,7 +58,7 @@ bool KvmcMovieSource::Describe(movie::MovieReader& reader) {
 }
 
 int KvmcMovieSource::LoadInfo() {
-    title_ = FileTitle(location_);
+    title_ = io::FileTitle(location_);
     movie::MovieReader reader;
     if (!Describe(reader)) {
         ReportError(strings::kWavFailedToOpen, location_);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/WaveOutEngine.h"
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcDecoder.h"
 #include "platform/movie/MovieReader.h"
 
 namespace tunara {

@@ -14,6 +14,7 @@
 #include "mpeg/Header.h"
 #include "mpegdec/mpegstream.h"
 #include "platform/io/OpenRegular.h"
+#include "platform/io/Paths.h"
 #include "platform/io/ReadAt.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -89,14 +90,6 @@ int64_t FindFrame(WindowReader& reader, int64_t from, int64_t limit, MpegHeaderW
     return -1;
 }
 
-std::string FileTitle(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
-
 // Where the audio really ends: zeros after the last frame (a file padded out, a disk image
 // carved too long) are not audio. Holes of a sparse file are skipped without reading them.
 int64_t EndOfNonZero(int fd, int64_t begin, int64_t end) {
@@ -160,7 +153,7 @@ Mp3Source::~Mp3Source() {
 
 std::string Mp3Source::GetTitle() const {
     if (UseId3Title() && !tagTitle_.empty()) return tagTitle_;
-    return FileTitle(location_);
+    return io::FileTitle(location_);
 }
 
 bool Mp3Source::LocateAudio(int fd) {

@@ -7,6 +7,7 @@
 
 #include "platform/io/OpenRegular.h"
 #include "sources/KvmcMovieSource.h"
+#include "sources/MediaPcmSource.h"
 #include "sources/Mp3Source.h"
 #include "sources/QuickTimeSource.h"
 #include "sources/RiffWave.h"
@@ -68,6 +69,34 @@ FileContent SniffWave(const uint8_t* bytes, size_t size) {
 
 enum class Kind { Wav, Mp3, Kvmc, Media };
 
+bool HasBytes(const uint8_t* bytes, size_t size, const uint8_t* what, size_t n) {
+    if (size < n) return false;
+    for (size_t at = 0; at + n <= size; ++at)
+        if (std::memcmp(bytes + at, what, n) == 0) return true;
+    return false;
+}
+
+// Whether an Ogg file's first pages start sound streams only: each stream
+// begins with a page of its own, before any data page.
+bool OggIsSoundOnly(const uint8_t* bytes, size_t size) {
+    size_t at = 0;
+    bool sound = false;
+    while (at + 27 <= size && std::memcmp(bytes + at, "OggS", 4) == 0 && (bytes[at + 5] & 2)) {
+        const size_t segments = bytes[at + 26];
+        if (at + 27 + segments > size) break;
+        size_t body = 0;
+        for (size_t i = 0; i < segments; ++i) body += bytes[at + 27 + i];
+        const uint8_t* packet = bytes + at + 27 + segments;
+        const size_t have = std::min(body, size - (at + 27 + segments));
+        if (!(StartsWith(packet, have, 1, "vorbis") || StartsWith(packet, have, 0, "OpusHead") ||
+              StartsWith(packet, have, 1, "FLAC") || StartsWith(packet, have, 0, "Speex   ")))
+            return false;
+        sound = true;
+        at += 27 + segments + body;
+    }
+    return sound;
+}
+
 Kind ChooseKind(const std::string& fileName) {
     switch (SniffFile(fileName)) {
         case FileContent::Wave:
@@ -85,8 +114,7 @@ Kind ChooseKind(const std::string& fileName) {
     }
     if (ExtensionIs(fileName, "wav")) return Kind::Wav;
     // Layer I/II audio named ".mp3" is not for our Layer III decoder.
-    if (ExtensionIs(fileName, "mp3"))
-        return IsMpegLayer12File(fileName) ? Kind::Media : Kind::Mp3;
+    if (ExtensionIs(fileName, "mp3")) return IsMpegLayer12File(fileName) ? Kind::Media : Kind::Mp3;
     return Kind::Media;
 }
 
@@ -145,6 +173,53 @@ FileContent SniffFile(const std::string& fileName) {
     return content;
 }
 
+bool IsSoundOnlyMedium(const std::string& fileName) {
+    if (fileName.find("://") != std::string::npos) return false;
+    const int fd = io::OpenRegularFile(fileName, O_RDONLY);
+    if (fd < 0) return false;
+    static thread_local uint8_t head[64 * 1024];
+    ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (got <= 0) return false;
+    size_t n = static_cast<size_t>(got);
+    const uint8_t* b = head;
+    // A FLAC or AAC file may begin with an ID3v2 tag.
+    if (n >= 10 && StartsWith(b, n, 0, "ID3") && ((b[6] | b[7] | b[8] | b[9]) & 0x80) == 0) {
+        const size_t skip = 10 + (size_t{b[6]} << 21 | size_t{b[7]} << 14 | b[8] << 7 | b[9]);
+        if (skip >= n) return false;
+        b += skip;
+        n -= skip;
+    }
+    switch (SniffContent(b, n)) {
+        case FileContent::OtherWave:
+        case FileContent::OtherMpeg:
+            return true;
+        case FileContent::Movie:
+            // An MP4 file branded as sound only.
+            return StartsWith(b, n, 4, "ftyp") &&
+                   (StartsWith(b, n, 8, "M4A ") || StartsWith(b, n, 8, "M4B "));
+        case FileContent::OtherMedia:
+            break;
+        default:
+            return false;
+    }
+    if (StartsWith(b, n, 0, "OggS")) return OggIsSoundOnly(b, n);
+    if (StartsWith(b, n, 0, "FORM"))
+        return StartsWith(b, n, 8, "AIFF") || StartsWith(b, n, 8, "AIFC");
+    static const uint8_t kAsf[4] = {0x30, 0x26, 0xB2, 0x75};
+    if (n >= 4 && std::memcmp(b, kAsf, 4) == 0) {
+        // The stream types of the header: sound, and no video.
+        static const uint8_t kAudio[16] = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B, 0xCF, 0x11,
+                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+        static const uint8_t kVideo[16] = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0xCF, 0x11,
+                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+        return HasBytes(b, n, kAudio, 16) && !HasBytes(b, n, kVideo, 16);
+    }
+    for (const char* magic : {"fLaC", "MThd", ".snd", "#!AMR", "MAC ", "wvpk"})
+        if (StartsWith(b, n, 0, magic)) return true;
+    return false;
+}
+
 bool NeedsMediaToolbox(const std::string& fileName) {
     return ChooseKind(fileName) == Kind::Media;
 }
@@ -162,6 +237,7 @@ std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
         case Kind::Media:
             break;
     }
+    if (IsSoundOnlyMedium(fileName)) return std::make_unique<MediaPcmSource>();
     return std::make_unique<QuickTimeSource>();
 }
 

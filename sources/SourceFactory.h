@@ -32,7 +32,8 @@ FileContent SniffContent(const uint8_t* bytes, size_t size);
 FileContent SniffFile(const std::string& fileName);
 
 // By content: PCM WAVE -> WavSource, Layer III -> Mp3Source, our own movies
-// -> KvmcMovieSource, other media -> the media toolbox source. Content that
+// -> KvmcMovieSource, media of sound alone (FLAC, Ogg, AIFF, AU, MIDI, AAC,
+// WMA...) -> MediaPcmSource, other media -> the media toolbox source. Content that
 // says nothing falls back on the extension: "wav" -> WavSource, "mp3" ->
 // Mp3Source, anything else -> the media toolbox source. The new source is
 // closed and has no location yet. A test factory may return null.
@@ -41,6 +42,10 @@ std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
 // Whether the built-in factory gives this file to the media toolbox (which
 // then has to be started first).
 bool NeedsMediaToolbox(const std::string& fileName);
+
+// Whether a file of the media toolbox holds sound alone (which the toolbox
+// then decodes for our own output) rather than what may carry pictures.
+bool IsSoundOnlyMedium(const std::string& fileName);
 
 // Tests replace the factory; an empty function restores the built-in one.
 using SourceFactory = std::function<std::unique_ptr<MediaSource>(const std::string& fileName)>;

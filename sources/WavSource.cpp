@@ -8,6 +8,7 @@
 #include <new>
 
 #include "metadata/TextCodec.h"
+#include "platform/io/Paths.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceSettings.h"
@@ -19,14 +20,6 @@ namespace {
 constexpr uint32_t kMaxFormatBytes = 64 * 1024;
 // More of an INFO text than a title needs.
 constexpr uint32_t kMaxInfoText = 4096;
-
-std::string FileTitle(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
 
 uint64_t Le64(const uint8_t* p) {
     uint64_t v = 0;
@@ -96,7 +89,7 @@ std::string WavSource::GetTitle() const {
 }
 
 int WavSource::LoadInfo() {
-    title_ = FileTitle(location_);
+    title_ = io::FileTitle(location_);
     tagTitle_.clear();
     if (!OpenStream()) return 0;
     const WaveFormatRecord f = DecodeWaveFormat(formatRecord_.data(), formatRecord_.size());

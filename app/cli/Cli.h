@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/io/Paths.h"
+
 namespace tunara {
 class Playlist;
 class PlayerController;
@@ -42,6 +44,6 @@ struct PlayerSession {
 int RunPlayer(const PlayerSession& session);
 
 // The folder of the running program (for its default item and modules).
-std::string ProgramFolder();
+using io::ProgramFolder;
 
 }  // namespace tunara::cli

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/cli/DecodeKvmc.h"
-#include "kvmc/kvmc.h"
+#include "kvmc/KvmcDecoder.h"
 #include "platform/io/WavHeader.h"
 #include "platform/movie/MovieReader.h"
 #include "platform/movie/MovieWriter.h"

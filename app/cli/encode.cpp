@@ -16,7 +16,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS] | encode IN.wav OUT.mov --kvmc [--bitrate "
+    "encode IN.wav OUT.mp3 [--fast] [--bitrate KBPS | --vbr 0-9] | encode IN.wav OUT.mov --kvmc "
+    "[--bitrate "
     "KBPS]; tags: [--title T] [--artist A] [--album A] [--track N]";
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -68,6 +69,7 @@ int Encode(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool fast = false, kvmc = false;
     int kbps = 128;
+    int vbr = -1;
     tunara::EncodeTags tags;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -80,6 +82,11 @@ int Encode(const std::vector<std::string>& args) {
             // A missing or mistyped number must not end up as the output path or as 0 kbit/s.
             if (!hasValue || !Number(args[++i], 8, 2000, kbps)) {
                 std::fprintf(stderr, "encode: --bitrate takes kbit/s, e.g. 128\n");
+                return 2;
+            }
+        } else if (a == "--vbr") {
+            if (!hasValue || !Number(args[++i], 0, 9, vbr)) {
+                std::fprintf(stderr, "encode: --vbr takes a quality from 0 (best) to 9\n");
                 return 2;
             }
         } else if (a == "--track") {
@@ -98,6 +105,10 @@ int Encode(const std::vector<std::string>& args) {
         }
     }
     if (files.size() != 2) return Usage();
+    if (vbr >= 0 && fast) {
+        std::fprintf(stderr, "encode: --vbr needs the high-quality encoder, not --fast\n");
+        return 2;
+    }
     const std::string& in = files[0];
     const std::string& out = files[1];
     kvmc = kvmc || EndsWithMov(out);
@@ -137,6 +148,7 @@ int Encode(const std::vector<std::string>& args) {
         tunara::Mp3FileSettings settings;
         settings.bitRate = kbps * 1000;
         settings.fast = fast;
+        settings.vbrQuality = vbr;
         settings.tags = tags;
         settings.id3v1 = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty();
         result = tunara::EncodeMp3File(in, partial, settings, progress);
@@ -164,7 +176,9 @@ int Encode(const std::vector<std::string>& args) {
 tunara::cli::Registration reg(
     {"encode", kUsage, &Encode,
      "Codes a WAV file (8 or 16 bit, one or two channels, 16 to 48 kHz) into\n"
-     "an MP3 file (128 kbit/s by default; --fast for the quicker encoder) or,\n"
+     "an MP3 file (128 kbit/s by default; --fast for the quicker encoder;\n"
+     "--vbr 0-9 for a variable bit rate, 0 largest and best, 2 about 190\n"
+     "kbit/s on music) or,\n"
      "with --kvmc or a .mov name, a QuickTime movie with a KVMC sound track.\n"
      "The MP3 file notes the encoder's delay, so decoders give back exactly the\n"
      "input's samples; --title, --artist, --album and --track tag the file.\n"

@@ -5,6 +5,7 @@
 
 #include "app/cli/Cli.h"
 #include "app/services/AppServices.h"
+#include "metadata/ReplayGain.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceFactory.h"
@@ -55,13 +56,19 @@ int Info(const std::vector<std::string>& args) {
     std::printf("sample rate: %d Hz\n", source->GetSampleRate());
     std::printf("channels: %d\n", source->GetChannels());
     std::printf("duration: %d ms\n", source->GetDuration());
+    if (const ReplayGainValues rg = ReadReplayGain(path); rg.Any()) {
+        std::printf("replaygain track: %s, peak %s\n", GainText(rg.trackGain).c_str(),
+                    PeakText(rg.trackPeak).c_str());
+        std::printf("replaygain album: %s, peak %s\n", GainText(rg.albumGain).c_str(),
+                    PeakText(rg.albumPeak).c_str());
+    }
     source.reset();
     return 0;
 }
 
 Registration reg({"info", "info FILE", &Info,
                   "Prints what the player shows for FILE: title, format, rate, channels,\n"
-                  "bit rate, duration and tags.\n"});
+                  "bit rate, duration, tags and ReplayGain values.\n"});
 
 }  // namespace
 

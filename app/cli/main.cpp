@@ -60,15 +60,6 @@ void Register(const Command& command) {
     Commands().push_back(command);
 }
 
-std::string ProgramFolder() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return ".";
-    std::string p(path, static_cast<size_t>(n));
-    auto slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 }  // namespace tunara::cli
 
 // GStreamer keeps its registry and type system for the life of the process.

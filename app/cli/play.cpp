@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@
 #include "ui/core/MixerVolume.h"
 #include "ui/core/PlayerController.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 
 namespace tunara::cli {
 
@@ -184,8 +187,60 @@ int RunPlayer(const PlayerSession& session) {
 
 namespace {
 
+// The sound options of the command line over the stored settings; false
+// (after a message) for a bad one.
+bool TakeSoundOptions(std::vector<std::string>& args, std::optional<SoundSettings>& sound) {
+    std::vector<std::string> rest;
+    SettingsStore store;
+    SoundSettings s = LoadSoundSettings(store);
+    bool any = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool known =
+            a == "--replaygain" || a == "--preamp" || a == "--eq" || a == "--balance";
+        if (!known) {
+            rest.push_back(a);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            std::fprintf(stderr, "tunara-cli: %s needs a value\n", a.c_str());
+            return false;
+        }
+        const std::string& v = args[++i];
+        char* end = nullptr;
+        const double number = std::strtod(v.c_str(), &end);
+        const bool isNumber = !v.empty() && end && *end == '\0';
+        bool ok = true;
+        if (a == "--replaygain") {
+            const auto mode = ParseReplayGainMode(v);
+            ok = mode.has_value();
+            if (ok) s.mode = *mode;
+        } else if (a == "--preamp") {
+            ok = isNumber && number >= -15 && number <= 15;
+            if (ok) s.preampDb = static_cast<float>(number);
+        } else if (a == "--balance") {
+            ok = isNumber && number >= -100 && number <= 100;
+            if (ok) s.balance = static_cast<int>(std::lround(number));
+        } else {
+            const auto gains = EqualiserPreset(v, &store);
+            ok = gains.has_value();
+            if (ok) s.eqDb = *gains, s.eqOn = true;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "tunara-cli: bad value for %s: %s\n", a.c_str(), v.c_str());
+            return false;
+        }
+        any = true;
+    }
+    args = std::move(rest);
+    if (any) sound = s;
+    return true;
+}
+
 int Play(const std::vector<std::string>& args) {
     std::vector<std::string> names = args;
+    std::optional<SoundSettings> sound;
+    if (!TakeSoundOptions(names, sound)) return 2;
     if (names.empty()) names.push_back(ProgramFolder() + "/default.wav");
     PlayerSession session;
     session.prepare = [&](Playlist& playlist, app::AppServices& services) {
@@ -195,19 +250,27 @@ int Play(const std::vector<std::string>& args) {
         std::fprintf(stderr, "tunara-cli: nothing to play\n");
         return false;
     };
-    session.afterStart = [](PlayerController& c) {
+    session.afterStart = [&sound](PlayerController& c) {
+        // Over what the settings say, for this run only.
+        if (sound) c.ApplySoundSettings(*sound);
         c.Play();
         return true;
     };
     return RunPlayer(session);
 }
 
-Registration reg({"play", "play [FILE...|LIST.pls|LIST.m3u|LIST.m3u8]", &Play,
-                  "Plays the files and lists given (the built-in chord when none).\n"
-                  "On a terminal: space play, s stop, n/p next/previous, f/b forward/back,\n"
-                  "1-4 normal/intro/shuffle/repeat, +/- volume, q quit.\n"
-                  "Otherwise every item plays to the end with a status line now and then.\n"
-                  "TUNARA_AUDIO=null plays to no device; TUNARA_AUDIO=file:PATH records.\n"});
+Registration reg(
+    {"play",
+     "play [--replaygain off|track|album|auto] [--preamp DB] [--eq PRESET|G1,...,G10]\n"
+     "     [--balance -100..100] [FILE...|LIST.pls|LIST.m3u|LIST.m3u8]",
+     &Play,
+     "Plays the files and lists given (the built-in chord when none).\n"
+     "The sound options hold for this run; without them the settings do.\n"
+     "Presets: flat, rock, pop, classical, dance, bass, treble, voice, and saved ones.\n"
+     "On a terminal: space play, s stop, n/p next/previous, f/b forward/back,\n"
+     "1-4 normal/intro/shuffle/repeat, +/- volume, q quit.\n"
+     "Otherwise every item plays to the end with a status line now and then.\n"
+     "TUNARA_AUDIO=null plays to no device; TUNARA_AUDIO=file:PATH records.\n"});
 
 }  // namespace
 

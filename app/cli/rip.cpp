@@ -22,6 +22,7 @@
 #include "platform/cdreader/CdReader.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
+#include "record/DiscRecording.h"
 #include "sources/CdDisc.h"
 #include "ui/core/CddbSettings.h"
 #include "ui/core/RecordOptions.h"
@@ -234,8 +235,13 @@ int Rip(const std::vector<std::string>& args) {
     disc.ReadToc();
     LoadCdTitles(disc, settings);
     std::vector<const CdTrackSource*> onDisc;
-    for (int i = 0; i < disc.Count(); ++i)
-        if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) onDisc.push_back(t);
+    std::vector<int> onDiscItems;  // each one's item on the disc's list
+    for (int i = 0; i < disc.Count(); ++i) {
+        if (auto* t = dynamic_cast<const CdTrackSource*>(disc.ItemAt(i))) {
+            onDisc.push_back(t);
+            onDiscItems.push_back(i);
+        }
+    }
     if (onDisc.empty()) {
         std::fprintf(stderr, "There is no audio CD in %s.\n", drive.c_str());
         return 1;
@@ -247,6 +253,7 @@ int Rip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "TRACKS is a list such as 1,3-5\n");
         return 2;
     }
+    std::vector<int> items;
     for (int n : wanted) {
         auto it = std::find_if(onDisc.begin(), onDisc.end(),
                                [n](auto* t) { return t->TrackNumber() == n; });
@@ -254,8 +261,9 @@ int Rip(const std::vector<std::string>& args) {
             std::fprintf(stderr, "The disc has no audio track %d.\n", n);
             return 1;
         }
-        config.tracks.push_back(RecordTrackOf(**it, disc.TrackCount()));
+        items.push_back(onDiscItems[size_t(it - onDisc.begin())]);
     }
+    config = DiscRecordConfig(std::move(config), disc, items);
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
     TerminalView view(tty);

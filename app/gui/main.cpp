@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <ctime>
 
 #include "app/services/AppServices.h"
+#include "platform/io/Paths.h"
 #include "platform/shell/XdgShell.h"
 #include "playlist/Playlist.h"
 #include "sources/QuickTimeSource.h"
@@ -20,7 +22,9 @@
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
+#include "ui/qt/DialogLook.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/MprisService.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/QtInteraction.h"
 #include "ui/qt/SingleInstance.h"
@@ -70,6 +74,14 @@ std::pair<std::string, int> ProgramIcon() {
     return {bytes.toStdString(), image.width()};
 }
 
+constexpr const char* kUsage =
+    "usage: tunara [FILE|LIST.pls|LIST.m3u|LIST.m3u8]\n"
+    "Opens the player with FILE in its playlist; when a player is already running,\n"
+    "FILE is handed to it and this start ends.\n"
+    "  tunara --uninstall-desktop   removes the desktop entry, icon and file associations\n"
+    "  tunara --version\n"
+    "tunara-cli plays, converts and rips in a terminal.\n";
+
 // Everything the player wrote outside its own config folder: the defaults it
 // holds go back to their previous programs, the desktop entry and icons go.
 int UninstallDesktop() {
@@ -92,18 +104,20 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--uninstall-desktop") return UninstallDesktop();
     // Answered here: taken for a file name they would reach a running player as one.
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::printf(
-            "usage: tunara [FILE|LIST.pls|LIST.m3u|LIST.m3u8]\n"
-            "Opens the player with FILE in its playlist; when a player is already running,\n"
-            "FILE is handed to it and this start ends.\n"
-            "  tunara --uninstall-desktop   removes the desktop entry, icon and file associations\n"
-            "  tunara --version\n"
-            "tunara-cli plays, converts and rips in a terminal.\n");
+        std::fputs(kUsage, stdout);
         return 0;
     }
     if (argc == 2 && std::string(argv[1]) == "--version") {
         std::printf("tunara %s\n", TUNARA_VERSION);
         return 0;
+    }
+    // Any other option is a mistake, not a file to open ("./-name" opens one).
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fprintf(stderr, "tunara: unknown option %s\n", argv[i]);
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
     }
     if (!HasDisplay()) {
         std::fprintf(stderr,
@@ -113,9 +127,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tunara"));
     QApplication::setQuitOnLastWindowClosed(false);
+    qt::ApplyDialogLook(app);
     qt::QtInteraction interaction;
-    // The hooks of both front ends, in their order; the media toolbox stops
-    // when this goes, after the playlist's items are gone.
+    // The hooks of both front ends, in their order; going, it clears the
+    // playlist and then stops the media toolbox.
     app::AppServices services(&interaction, &interaction);
 
     // Only one file of the command line is used; it is handed on by its full
@@ -134,14 +149,16 @@ int main(int argc, char** argv) {
     const std::string programPath = QApplication::applicationFilePath().toStdString();
     // So that the player shows in the desktop's menus from its first start.
     shell::InstallDesktopEntry(programPath, HandledMimeTypes(), iconPng, iconSize, true);
-    auto* splash = new qt::AboutBox;
+    QPointer<qt::AboutBox> splash = new qt::AboutBox;
+    splash->setAttribute(Qt::WA_DeleteOnClose);
     splash->show();
     QApplication::processEvents();
+    // A start-up error or question is never hidden behind the splash.
+    interaction.beforeMessage = [&splash] {
+        if (splash) splash->close();
+    };
 
-    if (!services.StartMedia()) {
-        delete splash;
-        return 1;
-    }
+    if (!services.StartMedia()) return 1;
     qt::InstallVideoWindows();
     int status = 0;
     {
@@ -153,8 +170,8 @@ int main(int argc, char** argv) {
         MixerVolume volume([&mainPtr] {
             if (mainPtr) mainPtr->Controller().OnMixerChange();
         });
-        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr,
-                            QApplication::applicationDirPath().toStdString(), &settings);
+        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr, io::ProgramFolder(),
+                            &settings);
         mainPtr = &main;
         Associations associations(settings, programPath, iconPng, iconSize);
         main.onOptions = [&] {
@@ -174,6 +191,10 @@ int main(int argc, char** argv) {
             [&main](const QByteArray& name) { main.HandOver(QString::fromUtf8(name)); });
         QObject::connect(&main, &qt::MainWindow::closed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
+        // Media keys and the desktop's sound menu; without a session bus the
+        // player simply goes without.
+        qt::MprisService mpris(main);
+        mpris.Register();
 
         // Room for the playlist below the main window.
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -189,8 +210,8 @@ int main(int argc, char** argv) {
         main.show();
         main.raise();
         main.activateWindow();
-        splash->close();
-        splash->deleteLater();
+        if (splash) splash->close();
+        interaction.beforeMessage = nullptr;
         QTimer::singleShot(0, &main, [&] { associations.CheckAtStart(interaction); });
         // A file given to the player on start plays at once.
         if (!file.isEmpty() && main.Controller().Source()) main.Controller().Play();
@@ -199,6 +220,5 @@ int main(int argc, char** argv) {
         mainPtr = nullptr;
         QuickTimeSource::SetStatusLine(nullptr);
     }
-    ThePlaylist().Clear();
     return status;
 }

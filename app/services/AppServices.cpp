@@ -1,6 +1,7 @@
 #include "app/services/AppServices.h"
 
 #include "platform/media/MediaToolbox.h"
+#include "playlist/Playlist.h"
 
 namespace tunara::app {
 
@@ -11,6 +12,9 @@ AppServices::AppServices(UserInteraction* interaction, FileDialogs* dialogs) {
 }
 
 AppServices::~AppServices() {
+    // The playlist's items may hold the toolbox's movies and decoders: they go
+    // before the toolbox does.
+    ThePlaylist().Clear();
     if (media_) media::StopMediaServices();
     SetFileDialogs(nullptr);
     SetUserInteraction(nullptr);

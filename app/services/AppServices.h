@@ -2,6 +2,7 @@
 // The process-wide hooks of a front end (tunara-cli and the windowed player),
 // installed in their order and removed in reverse: the user-interface
 // thread, the user interaction, the file dialogs, then the media services.
+// Going, it clears the playlist before it stops the media services.
 // One object per process run, on the thread that becomes the UI thread.
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"

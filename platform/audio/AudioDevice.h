@@ -66,6 +66,9 @@ struct BufferHeader {
     uintptr_t user = 0;
     std::atomic<uint32_t> flags{0};
     uint32_t loops = 0;
+    // The gain of the item the frames come from, applied on their way out
+    // (so that it changes exactly where the items meet).
+    float gain = 1.0f;
     // The device's own fields.
     BufferHeader* next = nullptr;
     uint64_t endFrame = 0;  // frame count at which the buffer has been played
@@ -123,5 +126,15 @@ std::string OutputMixerCard();
 // 0.0 to 1.0 applied to what the ALSA and file devices play.
 void SetSoftwareVolume(float gain);
 float GetSoftwareVolume();
+
+// What the ALSA and file devices do to every frame on its way out, in order,
+// each frame once: `in` to `out`, `frames` whole frames of `format`, with
+// the buffer's own gain. Returns false when the frames go out as they are
+// (nothing written). Runs on the device's thread and must not block or
+// allocate. The default applies the software volume; SetOutputProcessor(null)
+// restores it.
+using OutputProcessor = bool (*)(const PcmFormat& format, float itemGain, const uint8_t* in,
+                                 uint8_t* out, uint32_t frames);
+void SetOutputProcessor(OutputProcessor processor);
 
 }  // namespace tunara::audio

@@ -35,6 +35,7 @@ Status DeviceCore::Open(const PcmFormat& format, Callback callback, void* instan
     instance_ = instance;
     size_t frames = std::max<size_t>(1, kScratchBytes / format.blockAlign);
     scratch_.assign(frames * format.blockAlign, 0);
+    pendingOffset_ = pendingBytes_ = 0;
     paused_ = false;
     handed_ = played_ = queuedEnd_ = 0;
     queuedCount_ = 0;
@@ -205,36 +206,45 @@ void DeviceCore::Progress(Clock::time_point now) {
         if (error_) {
             handed_ = queuedEnd_;
             handCursor_ = nullptr;
+            pendingOffset_ = pendingBytes_ = 0;
         } else if (!TakesData()) {
             handed_ = queuedEnd_;
             handCursor_ = nullptr;
             handOffset_ = 0;
+            pendingOffset_ = pendingBytes_ = 0;
         } else {
             while (handCursor_) {
                 uint32_t remain = handCursor_->bufferLength - handOffset_;
                 if (remain == 0) {
                     handCursor_ = handCursor_->next;
                     handOffset_ = 0;
+                    pendingOffset_ = pendingBytes_ = 0;
                     continue;
                 }
-                const uint8_t* src = handCursor_->data + handOffset_;
-                uint32_t bytes = std::min<uint32_t>(remain, static_cast<uint32_t>(scratch_.size()));
-                float gain = GetSoftwareVolume();
-                if (gain < 1.0f) {
-                    ApplyGain(format_, gain, src, scratch_.data(), bytes);
-                    src = scratch_.data();
+                if (pendingOffset_ == pendingBytes_) {
+                    const uint32_t bytes =
+                        std::min<uint32_t>(remain, static_cast<uint32_t>(scratch_.size()));
+                    pendingProcessed_ =
+                        ProcessOutput(format_, handCursor_->gain, handCursor_->data + handOffset_,
+                                      scratch_.data(), bytes / format_.blockAlign);
+                    pendingOffset_ = 0;
+                    pendingBytes_ = bytes;
                 }
-                long n = HandOut(src, bytes / format_.blockAlign);
+                const uint8_t* src = pendingProcessed_ ? scratch_.data() + pendingOffset_
+                                                       : handCursor_->data + handOffset_;
+                long n = HandOut(src, (pendingBytes_ - pendingOffset_) / format_.blockAlign);
                 if (n < 0) {
                     // The output is gone: count everything as heard so the
                     // buffers still come back and nobody waits forever.
                     error_ = true;
                     handed_ = queuedEnd_;
                     handCursor_ = nullptr;
+                    pendingOffset_ = pendingBytes_ = 0;
                     break;
                 }
                 if (n == 0) break;
                 handOffset_ += static_cast<uint32_t>(n) * format_.blockAlign;
+                pendingOffset_ += static_cast<uint32_t>(n) * format_.blockAlign;
                 handed_ += static_cast<uint64_t>(n);
             }
         }
@@ -267,6 +277,7 @@ void DeviceCore::MoveAllToDone() {
     }
     queueHead_ = queueTail_ = handCursor_ = nullptr;
     handOffset_ = 0;
+    pendingOffset_ = pendingBytes_ = 0;
     queuedCount_ = 0;
 }
 

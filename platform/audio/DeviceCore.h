@@ -107,8 +107,18 @@ private:
     BufferHeader* doneTail_ = nullptr;
     int delivering_ = 0;
     bool error_ = false;
-    std::vector<uint8_t> scratch_;  // gain-scaled copy for HandOut
+    // Processed frames not yet taken by HandOut: scratch_[pendingOffset_,
+    // pendingBytes_) is the processed form of the hand cursor's data at
+    // handOffset_, so that no frame is processed twice.
+    std::vector<uint8_t> scratch_;
+    uint32_t pendingOffset_ = 0;
+    uint32_t pendingBytes_ = 0;
+    bool pendingProcessed_ = false;
 };
+
+// Runs the installed output processor (see SetOutputProcessor).
+bool ProcessOutput(const PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
+                   uint32_t frames);
 
 // Scales `bytes` of PCM of `format` by `gain` from `in` into `out`.
 void ApplyGain(const PcmFormat& format, float gain, const uint8_t* in, uint8_t* out, size_t bytes);

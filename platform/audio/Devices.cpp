@@ -1,9 +1,11 @@
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/audio/AlsaDevice.h"
 #include "platform/audio/AudioDevice.h"
+#include "platform/audio/DeviceCore.h"
 #include "platform/audio/FileDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/audio/OutputChoice.h"
@@ -165,6 +167,29 @@ void SetSoftwareVolume(float gain) {
 
 float GetSoftwareVolume() {
     return g_softwareVolume.load(std::memory_order_relaxed);
+}
+
+namespace {
+
+bool SoftwareVolumeOnly(const PcmFormat& format, float, const uint8_t* in, uint8_t* out,
+                        uint32_t frames) {
+    const float gain = GetSoftwareVolume();
+    if (gain >= 1.0f) return false;
+    ApplyGain(format, gain, in, out, static_cast<size_t>(frames) * format.blockAlign);
+    return true;
+}
+
+std::atomic<OutputProcessor> g_outputProcessor{&SoftwareVolumeOnly};
+
+}  // namespace
+
+void SetOutputProcessor(OutputProcessor processor) {
+    g_outputProcessor.store(processor ? processor : &SoftwareVolumeOnly);
+}
+
+bool ProcessOutput(const PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
+                   uint32_t frames) {
+    return g_outputProcessor.load()(format, itemGain, in, out, frames);
 }
 
 }  // namespace tunara::audio

@@ -1,5 +1,7 @@
 #include "platform/io/AtomicFile.h"
 
+#include "platform/io/WriteAll.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,16 +15,6 @@
 namespace tunara::io {
 
 namespace {
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
 
 mode_t ModeFor(const std::string& path, const AtomicWriteOptions& options) {
     if (options.mode) return *options.mode;
@@ -94,8 +86,8 @@ bool WriteFileAtomically(const std::string& requested, std::string_view bytes,
     auto allows = [&](std::string_view stage) {
         return !options.stageHook || options.stageHook(stage);
     };
-    bool ok = ::fchmod(fd, ModeFor(path, options)) == 0 && WriteAll(fd, bytes) && allows("write") &&
-              ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, ModeFor(path, options)) == 0 &&
+              WriteAll(fd, bytes.data(), bytes.size()) == 0 && allows("write") && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
         ::unlink(temp.c_str());

@@ -23,6 +23,7 @@ struct Loaded {
     std::atomic<TmDispatchFn> dispatch{nullptr};
     std::atomic<TmCallComponentFn> callComponent{nullptr};
     std::atomic<TmCallWithStorageFn> callWithStorage{nullptr};
+    std::atomic<const TmPcmCalls*> pcm{nullptr};  // null: the module cannot decode to PCM
 };
 
 Loaded& State() {
@@ -58,6 +59,8 @@ bool Bind(Loaded& s, void* handle) {
     s.dispatch = d;
     s.callComponent = c;
     s.callWithStorage = w;
+    auto pcm = reinterpret_cast<TmPcmCallsFn>(dlsym(handle, TM_ENTRY_PCM_CALLS));
+    s.pcm = pcm ? pcm() : nullptr;
     return true;
 }
 
@@ -106,6 +109,7 @@ void TerminateClient() {
     s.dispatch = nullptr;
     s.callComponent = nullptr;
     s.callWithStorage = nullptr;
+    s.pcm = nullptr;
     dlclose(s.handle);
     s.handle = nullptr;
 }
@@ -151,6 +155,29 @@ int32_t CallComponent(void* component, TmParamBlock& params) {
 int32_t CallComponentWithStorage(void* storage, TmParamBlock& params, TmComponentFunction f) {
     TmCallWithStorageFn fn = State().callWithStorage.load();
     return fn ? fn(storage, &params, f) : kTmNotLoaded;
+}
+
+int32_t OpenPcm(const std::string& location, TmPcmFormat* format, void** decoder) {
+    if (format) *format = TmPcmFormat{};
+    if (decoder) *decoder = nullptr;
+    if (!format || !decoder) return kTmBadParam;
+    const TmPcmCalls* pcm = State().pcm.load();
+    return pcm ? pcm->open(location.c_str(), format, decoder) : kTmNotLoaded;
+}
+
+int32_t ReadPcm(void* decoder, void* buffer, int32_t frames) {
+    const TmPcmCalls* pcm = State().pcm.load();
+    return pcm && decoder ? pcm->read(decoder, buffer, frames) : 0;
+}
+
+int64_t SeekPcm(void* decoder, int64_t frame) {
+    const TmPcmCalls* pcm = State().pcm.load();
+    return pcm && decoder ? pcm->seek(decoder, frame) : 0;
+}
+
+void ClosePcm(void* decoder) {
+    const TmPcmCalls* pcm = State().pcm.load();
+    if (pcm && decoder) pcm->close(decoder);
 }
 
 }  // namespace tunara::media

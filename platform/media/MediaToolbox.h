@@ -197,6 +197,13 @@ int32_t DissociateWindow(VideoWindow* window);
 int32_t WindowPort(VideoWindow* window, Port* port);
 int32_t SetMoviePort(Movie movie, Port port);
 
+// --- Decoding a medium's sound to PCM (see TmPcmCalls), for the program's
+// own output. Read and Seek may run on another thread than Open and Close.
+int32_t OpenPcm(const std::string& location, TmPcmFormat* format, void** decoder);
+int32_t ReadPcm(void* decoder, void* buffer, int32_t frames);
+int64_t SeekPcm(void* decoder, int64_t frame);
+void ClosePcm(void* decoder);
+
 // --- Component calls.
 int32_t ControllerAction(Controller controller, int16_t action, intptr_t parameter);
 int32_t SetActionFilter(Controller controller, TmActionFilter filter, intptr_t refcon);

@@ -13,12 +13,14 @@ extern "C" {
 #define TM_ENTRY_CALL_COMPONENT "tunaraMediaCallComponent"
 #define TM_ENTRY_CALL_WITH_STORAGE "tunaraMediaCallComponentWithStorage"
 #define TM_ENTRY_ABI_VERSION "tunaraMediaAbiVersion"
+#define TM_ENTRY_PCM_CALLS "tunaraMediaPcmCalls"
 
 // Raised whenever a structure, a selector or an entry point below changes
 // meaning. A module reporting another version (or none) is not used: a stale
 // copy in a system folder must not be called with a layout it does not know.
 // 2: movie user data (tags) as text; codec codes of the sound descriptions.
-#define TM_ABI_VERSION 2u
+// 3: decoding a medium's sound to PCM for the program's own output.
+#define TM_ABI_VERSION 3u
 typedef uint32_t (*TmAbiVersionFn)(void);
 
 // Arguments of one toolbox call: up to six slots, each an integer or a
@@ -101,6 +103,29 @@ typedef struct TmStatusString {
     int32_t flags;
     const char* text;
 } TmStatusString;
+
+// The PCM a decoder delivers: signed 16-bit little-endian samples,
+// interleaved, at the medium's own rate, one or two channels (more are mixed
+// down). `frames` is the length when known, else -1.
+typedef struct TmPcmFormat {
+    uint32_t rate;
+    uint16_t channels;
+    uint16_t bitsPerSample;
+    int64_t frames;
+} TmPcmFormat;
+
+// Decoding a medium's sound. Open and Close come from one thread; Read and
+// Seek of one decoder may come from another, never at the same time.
+typedef struct TmPcmCalls {
+    // `location` is a path or a URI. A status; on success *decoder is set.
+    int32_t (*open)(const char* location, TmPcmFormat* format, void** decoder);
+    // Whole frames written to `buffer`; 0 at the end of the sound or on a failure.
+    int32_t (*read)(void* decoder, void* buffer, int32_t frames);
+    // Moves to `frame`; returns the frame reached.
+    int64_t (*seek)(void* decoder, int64_t frame);
+    void (*close)(void* decoder);
+} TmPcmCalls;
+typedef const TmPcmCalls* (*TmPcmCallsFn)(void);
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/io/WriteAll.h"
+
 namespace tunara::movie {
 
 const char* MovieStatusText(MovieStatus status) {
@@ -68,20 +70,6 @@ private:
     std::vector<uint8_t>& out_;
     size_t start_;
 };
-
-bool WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-        offset += n;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -178,7 +166,8 @@ MovieStatus MovieWriter::Create(const std::string& path) {
     {
         Atom mdat(head, "mdat");  // size set when the movie resource is added
     }
-    if (!WriteAll(s.fd, head.data(), head.size(), 0)) return s.Fail(MovieStatus::kWriteFailed);
+    if (io::WriteAllAt(s.fd, head.data(), head.size(), 0) != 0)
+        return s.Fail(MovieStatus::kWriteFailed);
     return MovieStatus::kOk;
 }
 
@@ -229,7 +218,7 @@ MovieStatus MovieWriter::AddMediaSample(const uint8_t* data, uint32_t byteCount,
     if (!s.editing || !s.described || (!data && byteCount) || durationPerSample <= 0 ||
         numberOfSamples <= 0 || flags != 0)
         return s.Fail(MovieStatus::kBadCall);
-    if (!WriteAll(s.fd, data, byteCount, s.end)) return s.Fail(MovieStatus::kWriteFailed);
+    if (io::WriteAllAt(s.fd, data, byteCount, s.end) != 0) return s.Fail(MovieStatus::kWriteFailed);
     if (s.chunkSamples.empty() || s.chunkSamples.back() >= kSamplesPerChunk) {
         s.chunkOffsets.push_back(uint64_t(s.end));
         s.chunkSamples.push_back(0);
@@ -337,11 +326,11 @@ MovieStatus MovieWriter::AddMovieResource() {
                                uint8_t(size >> 16),
                                uint8_t(size >> 8),
                                uint8_t(size)};
-        if (!WriteAll(s.fd, h, 16, kWideOffset)) return s.Fail(MovieStatus::kWriteFailed);
+        if (io::WriteAllAt(s.fd, h, 16, kWideOffset) != 0) return s.Fail(MovieStatus::kWriteFailed);
     } else {
         const uint8_t h[4] = {uint8_t(mdatSize >> 24), uint8_t(mdatSize >> 16),
                               uint8_t(mdatSize >> 8), uint8_t(mdatSize)};
-        if (!WriteAll(s.fd, h, 4, kMdatOffset)) return s.Fail(MovieStatus::kWriteFailed);
+        if (io::WriteAllAt(s.fd, h, 4, kMdatOffset) != 0) return s.Fail(MovieStatus::kWriteFailed);
     }
 
     const int64_t editEnd = s.inserted ? s.trackStart + s.editDuration : s.mediaDuration;
@@ -508,7 +497,8 @@ MovieStatus MovieWriter::AddMovieResource() {
     moov.insert(moov.end(), udta.begin(), udta.end());
     const auto moovSize = uint32_t(moov.size());
     for (int i = 0; i < 4; ++i) moov[size_t(i)] = uint8_t(moovSize >> (24 - 8 * i));
-    if (!WriteAll(s.fd, moov.data(), moov.size(), s.end)) return s.Fail(MovieStatus::kWriteFailed);
+    if (io::WriteAllAt(s.fd, moov.data(), moov.size(), s.end) != 0)
+        return s.Fail(MovieStatus::kWriteFailed);
     s.resourceAdded = true;
     return MovieStatus::kOk;
 }

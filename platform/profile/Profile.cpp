@@ -1,7 +1,6 @@
 #include "platform/profile/Profile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +9,9 @@
 #include <mutex>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/FileLock.h"
 #include "platform/io/OwnFile.h"
+#include "platform/io/Paths.h"
 
 namespace tunara::profile {
 
@@ -78,15 +79,7 @@ std::string OneLine(std::string_view value) {
 }  // namespace
 
 std::filesystem::path CdPlayerIniPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::filesystem::path base;
-    if (xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::filesystem::path(home && *home ? home : ".") / ".config";
-    }
-    return base / "Korvan" / "cdplayer.ini";
+    return io::VendorConfigFolder() / "cdplayer.ini";
 }
 
 ProfileFile ProfileFile::Parse(std::string_view text) {
@@ -286,41 +279,10 @@ bool Load(const std::filesystem::path& file, ProfileFile& profile) {
     return LoadFile(file, profile) == io::OwnFileStatus::kOk;
 }
 
-namespace {
-
-// Serialises edits of a file within the process (the mutex) and between
-// processes (an advisory lock on a file beside it).
-class FileLock {
-public:
-    explicit FileLock(const std::filesystem::path& file) : guard_(Mutex()) {
-        const auto lockPath = file.parent_path() / ("." + file.filename().string() + ".lock");
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~FileLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    static std::mutex& Mutex() {
-        static std::mutex m;
-        return m;
-    }
-    std::lock_guard<std::mutex> guard_;
-    int fd_ = -1;
-};
-
-}  // namespace
-
 bool Edit(const std::filesystem::path& file, const std::function<void(ProfileFile&)>& edit) {
     std::error_code ec;
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-    FileLock lock(file);
+    io::FileLock lock(file);
     // Every save of this file holds the lock: a temporary file beside it now
     // is what an interrupted save left.
     io::RemoveStaleTemporaries(file.string(), std::chrono::seconds(0));

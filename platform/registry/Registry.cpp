@@ -1,8 +1,6 @@
 #include "platform/registry/Registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +15,9 @@
 #include <sstream>
 
 #include "platform/io/AtomicFile.h"
+#include "platform/io/FileLock.h"
 #include "platform/io/OwnFile.h"
+#include "platform/io/Paths.h"
 
 namespace tunara::registry {
 namespace {
@@ -291,33 +291,6 @@ Status AtomicWrite(const std::filesystem::path& file, const std::string& content
     return io::WriteFileAtomically(file.string(), contents, options) ? Status::Ok : Status::IoError;
 }
 
-// Serialises read-modify-write of a store within the process (the mutex) and
-// between processes (an advisory lock on a file beside the store).
-class StoreLock {
-public:
-    explicit StoreLock(const std::filesystem::path& file) : guard_(ProcessMutex()) {
-        const auto lockPath = file.parent_path() / ("." + file.filename().string() + ".lock");
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~StoreLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-    }
-    StoreLock(const StoreLock&) = delete;
-    StoreLock& operator=(const StoreLock&) = delete;
-
-private:
-    static std::mutex& ProcessMutex() {
-        static std::mutex m;
-        return m;
-    }
-    std::lock_guard<std::mutex> guard_;
-    int fd_ = -1;
-};
-
 // The first open of a store in a run clears what a save killed in an earlier
 // run left behind; a minute's age spares a save another process has under way.
 void SweepOnce(const std::filesystem::path& file) {
@@ -355,19 +328,7 @@ const char* StatusText(Status status) {
 }
 
 std::filesystem::path UserStoreFolder() {
-    std::filesystem::path base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || !*home) {
-            const passwd* pw = ::getpwuid(::getuid());
-            home = pw && pw->pw_dir ? pw->pw_dir : "/tmp";
-        }
-        base = std::filesystem::path(home) / ".config";
-    }
-    return base / "Korvan" / "Tunara";
+    return io::VendorConfigFolder() / "Tunara";
 }
 
 std::filesystem::path UserStoreFile() {
@@ -510,7 +471,7 @@ Status Key::Flush() {
     std::filesystem::create_directories(impl_->file.parent_path(), ec);
     Status status = Status::IoError;
     if (!ec || std::filesystem::is_directory(impl_->file.parent_path())) {
-        StoreLock lock(impl_->file);
+        io::FileLock lock(impl_->file);
         // Under the lock no save of ours is under way: any temporary file
         // left beside the store is from one that was interrupted.
         io::RemoveStaleTemporaries(impl_->file.string(), std::chrono::seconds(0));

@@ -20,13 +20,6 @@ constexpr std::string_view kDefaultGroup = "[Default Applications]";
 // Icon sizes we may have written; all are removed on uninstall.
 constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
-fs::path HomeOr(const char* variable, const char* fallback) {
-    const char* value = std::getenv(variable);
-    if (value && *value && fs::path(value).is_absolute()) return value;
-    const char* home = std::getenv("HOME");
-    return fs::path(home && *home ? home : "/") / fallback;
-}
-
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
@@ -116,13 +109,6 @@ bool WriteFile(const fs::path& path, std::string_view bytes) {
 
 }  // namespace
 
-fs::path HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    const passwd* pw = ::getpwuid(::getuid());
-    return pw && pw->pw_dir && *pw->pw_dir ? pw->pw_dir : "/";
-}
-
 std::string ExpandHome(const std::string& path) {
     if (path.empty() || path[0] != '~') return path;
     const size_t slash = path.find('/');
@@ -167,12 +153,6 @@ fs::path ExistingStartFolder(const std::string& wanted) {
     return HomeFolder();
 }
 
-fs::path ConfigHome() {
-    return HomeOr("XDG_CONFIG_HOME", ".config");
-}
-fs::path DataHome() {
-    return HomeOr("XDG_DATA_HOME", ".local/share");
-}
 fs::path MimeAppsFile() {
     return ConfigHome() / "mimeapps.list";
 }
@@ -269,6 +249,39 @@ bool WriteDefault(std::string_view mimeType, const std::optional<std::string>& v
 bool IsDefault(std::string_view mimeType) {
     const auto value = ReadDefault(mimeType);
     return value && FirstDesktopId(*value) == kDesktopId;
+}
+
+std::string ApplicationName(std::string_view desktopId) {
+    std::string id(Trim(desktopId));
+    if (id.empty() || id.find('/') != std::string::npos) return id;
+    std::vector<fs::path> roots{DataHome()};
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string_view list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    while (!list.empty()) {
+        const size_t colon = list.find(':');
+        const std::string_view dir = list.substr(0, colon);
+        if (!dir.empty() && fs::path(dir).is_absolute()) roots.emplace_back(dir);
+        list.remove_prefix(colon == std::string_view::npos ? list.size() : colon + 1);
+    }
+    for (const fs::path& root : roots) {
+        const auto text = ReadWholeFile(root / "applications" / id);
+        if (!text) continue;
+        bool inEntry = false;
+        for (const Line& line : SplitLines(*text)) {
+            if (IsGroupHeader(line.text)) {
+                inEntry = Trim(line.text) == "[Desktop Entry]";
+                continue;
+            }
+            std::string_view value;
+            if (inEntry && KeyOf(line.text, &value) == "Name" && !value.empty())
+                return std::string(value);
+        }
+    }
+    const std::string_view suffix = ".desktop";
+    if (id.size() > suffix.size() &&
+        id.compare(id.size() - suffix.size(), suffix.size(), suffix) == 0)
+        id.resize(id.size() - suffix.size());
+    return id;
 }
 
 std::string DesktopEntryText(const std::string& programPath,

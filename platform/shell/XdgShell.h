@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/io/Paths.h"
+
 namespace tunara::shell {
 
 // The desktop file id the player is known by.
@@ -19,16 +21,13 @@ inline constexpr std::string_view kIconName = "tunara";
 // The x-content type under which desktops list audio-CD players.
 inline constexpr std::string_view kAudioCdType = "x-content/audio-cdda";
 
-// $XDG_CONFIG_HOME and $XDG_DATA_HOME, read on every call (unset or relative
-// values mean ~/.config and ~/.local/share).
-std::filesystem::path ConfigHome();
-std::filesystem::path DataHome();
+using io::ConfigHome;
+using io::DataHome;
 std::filesystem::path MimeAppsFile();        // ConfigHome()/mimeapps.list
 std::filesystem::path DesktopEntryFile();    // DataHome()/applications/tunara.desktop
 std::filesystem::path IconFile(int sizePx);  // DataHome()/icons/hicolor/NxN/apps/tunara.png
 
-// $HOME, else the password database's home folder, else "/".
-std::filesystem::path HomeFolder();
+using io::HomeFolder;
 // "~" and "~/..." with the home folder, "~name/..." with that user's; any
 // other text as it is. For paths typed at prompts or quoted past the shell.
 std::string ExpandHome(const std::string& path);
@@ -63,6 +62,10 @@ std::optional<std::string> ReadDefault(std::string_view mimeType);
 bool WriteDefault(std::string_view mimeType, const std::optional<std::string>& value);
 // True when the user's default for the type is our desktop entry.
 bool IsDefault(std::string_view mimeType);
+// The name a desktop shows for the desktop id ("org.x.Player.desktop"): the
+// Name of its entry under DataHome() or $XDG_DATA_DIRS, else the id without
+// ".desktop".
+std::string ApplicationName(std::string_view desktopId);
 
 // The desktop entry for the program at `programPath`: Exec with %f, the MIME
 // types it opens, our icon name.

@@ -9,14 +9,14 @@ using namespace tunara::testing;
 namespace {
 
 struct Read {
-    int status;
+    Id3Result status;
     int64_t audioStart;
 };
 
 Read ReadV2(Id3Tag& tag, const TempDir& dir, const Bytes& file, int64_t start = 0) {
     const std::string path = dir.Write("t.mp3", file);
     int64_t audioStart = -1;
-    const int status = tag.readV2(path, start, audioStart);
+    const Id3Result status = tag.readV2(path, start, audioStart);
     return {status, audioStart};
 }
 

@@ -164,7 +164,7 @@ TEST_F(PlaylistCommandsTest, Add_AppendsChosenFilesInOrder) {
     dialogs_.openAnswers.push_back({Touch("x.mp3"), dir_ + "missing.mp3", Touch("y.mov")});
     EXPECT_EQ(Commands().Add(), 2);
     EXPECT_TRUE(dialogs_.lastMultiple);
-    EXPECT_EQ(dialogs_.lastSelected, 2);
+    EXPECT_EQ(dialogs_.lastSelected, 0);
     EXPECT_EQ(list_.ItemAt(1)->GetLocation(), dir_ + "y.mov");
 }
 

@@ -121,7 +121,8 @@ TEST_F(MainWindowTest, LightsFollowTheControllerState) {
     EXPECT_TRUE(playlist_.Intro() && playlist_.Shuffle() && playlist_.Repeat());
     EXPECT_FALSE(Lit(kCmdNormal));
     Click(kCmdNormal);
-    EXPECT_FALSE(Lit(kCmdIntro) || Lit(kCmdShuffle) || Lit(kCmdRepeat) || Lit(kCmdNormal));
+    EXPECT_FALSE(Lit(kCmdIntro) || Lit(kCmdShuffle) || Lit(kCmdRepeat));
+    EXPECT_TRUE(Lit(kCmdNormal));
     Click(kCmdShuffle);
     EXPECT_TRUE(Lit(kCmdShuffle));
     EXPECT_FALSE(Lit(kCmdNormal));
@@ -479,6 +480,7 @@ TEST_F(MainWindowTest, PlaylistMenuActsOnTheSelection) {
 TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {
     EXPECT_EQ(QtFilter({"MP3 File (*.mp3)", "*.mp3"}), "MP3 File (*.mp3)");
     EXPECT_EQ(QtFilter({"All Files(*.*)", "*.*"}), "All Files (*)");
+    EXPECT_EQ(QtFilter({"Playlists", "*.pls;*.m3u"}), "Playlists (*.pls *.m3u)");
 }
 
 TEST_F(MainWindowTest, ThePlaylistWindowDocksAndComesBackTheSame) {

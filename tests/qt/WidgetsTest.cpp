@@ -299,5 +299,21 @@ TEST(LevelDisplay, UnchangedValuesCostNoRedrawAndAClickSwitchesMode) {
     EXPECT_EQ(d.GetMode(), LevelDisplay::kLevelMeter);
 }
 
+// A minimised window's meters cost nothing; they catch up when it shows again.
+TEST(LevelDisplay, DrawsNothingWhileMinimisedAndCatchesUpAfter) {
+    LevelDisplay d(nullptr);
+    d.resize(240, 21);
+    d.show();
+    d.showMinimized();
+    const int before = d.Redraws();
+    d.SetLevels(1.0f, 1.0f);
+    EXPECT_EQ(d.Redraws(), before);
+    d.showNormal();
+    d.grab();
+    EXPECT_EQ(d.Redraws(), before + 1);
+    EXPECT_EQ(d.LeftSegments(), d.RightSegments());
+    EXPECT_GT(d.LeftSegments(), 40);
+}
+
 }  // namespace
 }  // namespace tunara::qt

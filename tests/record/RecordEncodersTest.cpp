@@ -163,7 +163,7 @@ TEST_F(RecordEncodersTest, FastMp3_TwoTracks_TaggedAndDecodable) {
         EXPECT_EQ(uint8_t(tag[127]), genres[k]);
         Id3Tag v2;
         int64_t audioStart = 0;
-        ASSERT_EQ(v2.readV2(path, 0, audioStart), 0);
+        ASSERT_EQ(v2.readV2(path, 0, audioStart), kId3Ok);
         EXPECT_EQ(v2.title(), "Song " + std::to_string(n));
         EXPECT_EQ(v2.artist(), "The Band");
         EXPECT_EQ(v2.track(), std::to_string(n));

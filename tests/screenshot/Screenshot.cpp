@@ -12,23 +12,23 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
-#include <QStyleFactory>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/CdImageFixture.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
+#include "sources/CdDisc.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
-#include "platform/CdImageFixture.h"
-#include "sources/CdDisc.h"
 #include "ui/qt/CdWindow.h"
+#include "ui/qt/DialogLook.h"
 #include "ui/qt/MainWindow.h"
-#include "ui/qt/RecordDialog.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/PlaylistWindow.h"
+#include "ui/qt/RecordDialog.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
 #include "ui/skin/Skin.h"
@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
     ::setenv("TUNARA_AUDIO", "null", 1);
     QApplication app(argc, argv);
-    // The options sheet has the system look; one style and font keep its
+    // The options sheet has the program's dark look; one font keeps its
     // pictures the same on every machine.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    qt::ApplyDialogLook(app);
     QApplication::setFont(QFont(QStringLiteral("Liberation Sans"), 9));
     skin::InitResources();
     SetUiThread();

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QRect>
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <vector>
 
 #include "ui/skin/Skin.h"
@@ -174,4 +176,72 @@ TEST(SkinArt, OnlyLitStatesCarryTheAccent) {
             EXPECT_EQ(accent, i == 2) << "bitmap " << s[i];
         }
     }
+}
+
+namespace {
+
+// Contrast ratio of two colours as the web's accessibility guidelines define it.
+double Contrast(QRgb a, QRgb b) {
+    auto luminance = [](QRgb p) {
+        auto lin = [](int c) {
+            const double v = c / 255.0;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(qRed(p)) + 0.7152 * lin(qGreen(p)) + 0.0722 * lin(qBlue(p));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+// Small texts read at a glance: the brightest ink of each label against the
+// commonest colour around it (the body it is engraved in) reaches 4.5:1.
+TEST(SkinArt, SmallLabelsStandOutFromWhatTheySitOn) {
+    struct Label {
+        int bitmap;
+        QRect area;
+    };
+    const Label labels[] = {
+        {129, QRect(12, 4, 70, 12)}, {232, QRect(12, 4, 70, 12)},  {272, QRect(12, 4, 30, 12)},
+        {287, QRect(12, 4, 90, 12)}, {129, QRect(29, 97, 36, 10)}, {129, QRect(286, 110, 24, 10)},
+        {296, QRect(1, 1, 57, 18)},
+    };
+    for (const Label& l : labels) {
+        const QImage art = Load(l.bitmap);
+        std::map<QRgb, int> counts;
+        QRgb ink = 0;
+        for (int y = l.area.top(); y <= l.area.bottom(); ++y) {
+            for (int x = l.area.left(); x <= l.area.right(); ++x) {
+                const QRgb p = art.pixel(x, y) & 0xffffff;
+                ++counts[p];
+                if (Luma(p) > Luma(ink)) ink = p;
+            }
+        }
+        const QRgb ground = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                                return a.second < b.second;
+                            })->first;
+        EXPECT_GE(Contrast(ink, ground), 4.5)
+            << "bitmap " << l.bitmap << " at " << l.area.x() << "," << l.area.y();
+    }
+}
+
+// Screens with twice the pixels get the same art drawn at twice the size,
+// not the 1x art blown up: it has detail between the 1x pixels.
+TEST(SkinArt, DenseScreensGetArtDrawnAtTwiceTheSize) {
+    for (int id : {129, 232, 245, 138, 186}) {
+        const QImage one = Load(id);
+        const QImage two =
+            QImage(tunara::skin::BitmapPath2x(id)).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(two.size(), one.size() * 2) << "bitmap " << id;
+        int finer = 0;
+        for (int y = 0; y < two.height(); y += 2) {
+            for (int x = 0; x < two.width(); x += 2) {
+                const QRgb p = two.pixel(x, y);
+                if (p != two.pixel(x + 1, y) || p != two.pixel(x, y + 1)) ++finer;
+            }
+        }
+        EXPECT_GT(finer, 20) << "bitmap " << id << " looks pixel-doubled";
+    }
+    EXPECT_TRUE(QImage(tunara::skin::BitmapPath2x(130)).isNull()) << "masks stay at 1x";
 }

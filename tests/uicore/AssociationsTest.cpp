@@ -236,6 +236,46 @@ TEST_F(AssociationsTest, CheckAtStart_Mismatch_NoTakesTheDesktopsState) {
     EXPECT_FALSE(a.CheckAtStart(ui.get()));
 }
 
+// Nothing was ever ours: the question offers the types by name with their
+// programs now, and nothing is taken before the answer.
+TEST_F(AssociationsTest, CheckAtStart_FirstStart_OffersByNameAndTakesOnlyOnYes) {
+    OnlyWanted({settings::kAssocMP3, settings::kAssocWAV}, true);
+    Associations a = Make();
+    ScopedRecordingInteraction ui;
+    ui->answers = {Answer::No, Answer::Yes};
+    EXPECT_TRUE(a.CheckAtStart(ui.get()));
+    ASSERT_EQ(ui->questions.size(), 1u);
+    EXPECT_EQ(ui->questions[0],
+              "Make Tunara the default player for MP3, WAV and audio CDs? (Now: V)");
+    EXPECT_EQ(MimeApps(), kUserLines);
+    EXPECT_EQ(store_->Number(settings::kAssocMP3), 0u);
+    EXPECT_FALSE(a.CheckAtStart(ui.get())) << "a No is not asked again";
+
+    OnlyWanted({settings::kAssocMP3}, false);
+    EXPECT_TRUE(a.CheckAtStart(ui.get()));
+    EXPECT_EQ(ui->questions.back(), "Make Tunara the default player for MP3? (Now: V)");
+    EXPECT_TRUE(a.IsOurs(5));
+    EXPECT_EQ(a.Backup("audio/mpeg"), "vlc.desktop");
+}
+
+// A type that was ours and was taken is asked back apart from one never ours.
+TEST_F(AssociationsTest, CheckAtStart_TakenAndNewTypesAreAskedApart) {
+    OnlyWanted({settings::kAssocWAV}, false);
+    Associations a = Make();
+    a.Apply();
+    shell::WriteDefault("audio/x-wav", std::string("vlc.desktop"));
+    OnlyWanted({settings::kAssocWAV, settings::kAssocMP3}, false);
+    ScopedRecordingInteraction ui;
+    ui->answers = {Answer::Yes, Answer::No};
+    EXPECT_TRUE(a.CheckAtStart(ui.get()));
+    ASSERT_EQ(ui->questions.size(), 2u);
+    EXPECT_EQ(ui->questions[0], kAssociationQuestion);
+    EXPECT_EQ(ui->questions[1], "Make Tunara the default player for MP3? (Now: V)");
+    EXPECT_TRUE(a.IsOurs(7));
+    EXPECT_FALSE(a.IsOurs(5));
+    EXPECT_EQ(store_->Number(settings::kAssocMP3), 0u);
+}
+
 TEST_F(AssociationsTest, GiveBackAll_RestoresEveryType) {
     OnlyWanted({settings::kAssocMP3, settings::kAssocWAV}, true);
     Associations a = Make();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -67,18 +66,19 @@ protected:
     PlayerController controller_{display_, playlist_, nullptr, "/nowhere", nullptr};
 };
 
-// Without a drive the CD button is disabled and does nothing, and a disc
-// without a drive still exists as the current one.
-TEST_F(CdController, NoDrive_DisablesCdButton) {
+// Without a drive the CD button says so instead of opening a window, and a
+// disc without a drive still exists as the current one.
+TEST_F(CdController, NoDrive_CdButtonSaysSo) {
     controller_.SetCdDrives({}, 0);
     controller_.Start();
-    EXPECT_FALSE(display_.CdEnabled());
+    EXPECT_TRUE(display_.CdEnabled());
     EXPECT_FALSE(controller_.HasCdDrive());
     ASSERT_NE(controller_.CurrentCd(), nullptr);
     EXPECT_TRUE(controller_.CurrentCd()->Drive().empty());
     EXPECT_TRUE(IsActive(&playlist_));
     controller_.Command(kCmdCd);
     EXPECT_EQ(display_.cdWindowToggles, 0);
+    EXPECT_EQ(display_.Message(), "No CD drive or disc image was found");
     controller_.OnMediaArrived(~0u);  // no drive: nothing to read
     EXPECT_TRUE(IsActive(&playlist_));
 }
@@ -107,13 +107,7 @@ TEST_F(CdController, Start_WithDisc_MakesDiscActive) {
 TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     // Paced in real time, so the disc is still playing when the meter is read
     // and when it is taken out; as fast as possible, it could be over first.
-    const char* audioWas = std::getenv("TUNARA_AUDIO");
-    const std::string savedAudio = audioWas ? audioWas : "";
-    ::setenv("TUNARA_AUDIO", "null", 1);
-    struct RestoreAudio {
-        std::string was;
-        ~RestoreAudio() { ::setenv("TUNARA_AUDIO", was.c_str(), 1); }
-    } restore{savedAudio};
+    audio::SetDeviceFactory([] { return audio::CreateDevice("null"); });
     settings_->SetNumber(settings::kAutoPlayCD, 1);
     PlayerController controller(display_, playlist_, nullptr, "/nowhere", settings_.get());
     controller.SetCdDrives({Image("a")}, 0);
@@ -133,13 +127,6 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     for (int i = 0; i < 2000 && display_.LeftLevel() == 0.0f; ++i) {
         controller.OnTick();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (display_.LeftLevel() == 0.0f || controller.Source() == nullptr ||
-        controller.Source()->IsPlaying() == 0) {
-        // About one run in four the first track stops at its start right after
-        // the disc arrives; the cause is not found yet.
-        controller.Shutdown();
-        GTEST_SKIP() << "the disc stopped at its start (known race, under investigation)";
     }
     EXPECT_GT(display_.LeftLevel(), 0.0f);
     EXPECT_GT(display_.RightLevel(), 0.0f);

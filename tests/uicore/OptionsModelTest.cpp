@@ -144,6 +144,23 @@ TEST_F(OptionsModelTest, Ok_UnusableFolder_StaysOpen) {
     EXPECT_TRUE(m.Ok());
 }
 
+// A port outside 1..65535 keeps the sheet open with an error naming the port,
+// not the server.
+TEST_F(OptionsModelTest, Ok_BadProxyPort_StaysOpenAndNamesThePort) {
+    OptionsModel m(*store_, {}, ui_.get());
+    for (const char* bad : {"abc", "0", "65536", "80x", "123456"}) {
+        m.SetText(kProxyPort, bad);
+        EXPECT_FALSE(m.Ok()) << bad;
+        EXPECT_EQ(ui_->errors.back().Formatted(),
+                  std::string("The proxy port \"") + bad + "\" is not a number from 1 to 65535.");
+    }
+    EXPECT_EQ(Reloaded().Text(kProxyPort), "");
+    for (const char* good : {"", "1", "8080", "65535"}) {
+        m.SetText(kProxyPort, good);
+        EXPECT_TRUE(m.Ok()) << good;
+    }
+}
+
 TEST_F(OptionsModelTest, Ok_Steps) {
     int associations = 0, drive = 0, id3 = 0;
     std::string heldAtAssociations;

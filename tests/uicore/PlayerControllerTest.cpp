@@ -65,7 +65,6 @@ TEST_F(Controller, StartAndItemChangeOrder) {
     Add("b");
     controller_.Start();
     EXPECT_TRUE(IsActive(&playlist_));
-    EXPECT_FALSE(display_.CdEnabled());
     EXPECT_EQ(display_.VolumeSlider(), 25);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"Open a", "EnableMetering 1", "SetBandCount 16"}));
     EXPECT_EQ(controller_.State(), Stopped);
@@ -146,7 +145,7 @@ TEST_F(Controller, FwdTwice_StopsAndKeepsPosition) {
     EXPECT_EQ(Source()->positionMs, at);
 }
 
-TEST_F(Controller, RewindReachingZeroStops) {
+TEST_F(Controller, RewindReachingZeroPlaysOn) {
     FakeMediaSource* a = Add("a", 100000);
     controller_.Start();
     a->positionMs = 120;
@@ -154,12 +153,13 @@ TEST_F(Controller, RewindReachingZeroStops) {
     Ticks(2);
     EXPECT_EQ(controller_.State(), Rewind);
     Ticks(1);
-    EXPECT_EQ(controller_.State(), Stopped);
-    EXPECT_EQ(a->state, Stopped);
+    EXPECT_EQ(controller_.State(), Playing);
+    EXPECT_EQ(a->state, Playing);
+    EXPECT_EQ(a->positionMs, 0);
 }
 
 // An item that ends moves playback on; at the end of the list it stops on item
-// 0 unless repeat is on. Fast-forward or rewind to an end just stops.
+// 0 unless repeat is on. Fast-forward to the end just stops.
 TEST_F(Controller, ItemEnd_AdvancesOrStops) {
     Add("a", 100);
     Add("b", 100);

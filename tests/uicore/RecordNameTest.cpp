@@ -86,6 +86,12 @@ TEST(RecordOptions, FromDefaultSettings) {
     EXPECT_EQ(c.bitRateKbps, 64);
     EXPECT_FALSE(c.askFolder);
     EXPECT_EQ(c.recordName(t), "Album - Artist - 64");
+    EXPECT_EQ(c.vbrQuality, -1);
+    // The VBR quality reaches the job only with the high-quality MP3 encoder.
+    store.SetNumber(settings::kVbrQuality, 3);
+    EXPECT_EQ(RecordConfigFromSettings(store).vbrQuality, -1);
+    store.SetNumber(settings::kEncoder, 2);
+    EXPECT_EQ(RecordConfigFromSettings(store).vbrQuality, 2);
     std::filesystem::remove_all(dir);
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/registry/Registry.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 
 namespace tunara {
 namespace {
@@ -58,14 +59,14 @@ protected:
 TEST_F(SettingsStoreTest, FreshUser_HasEveryDefault) {
     SettingsStore store;
     EXPECT_EQ(store.StoreFile(), dir_ / "config" / "Korvan" / "Tunara" / "settings");
-    EXPECT_EQ(Table().size(), 29u);
+    EXPECT_EQ(Table().size(), 38u);
     const std::vector<std::pair<std::string_view, uint32_t>> numbers = {
         {kAutoPlayCD, 1},  {kAutoSampleCD, 0}, {kAutoCDInfo, 1},  {kUseProxy, 0},
         {kBitRate, 3},     {kEncoder, 0},      {kRecordName1, 0}, {kRecordName2, 1},
         {kRecordName3, 2}, {kRecordName4, 5},  {kAssocAIF, 1},    {kAssocAU, 1},
         {kAssocAVI, 1},    {kAssocMID, 1},     {kAssocMOV, 1},    {kAssocMP3, 1},
         {kAssocSND, 1},    {kAssocWAV, 1},     {kAssocPLS, 1},    {kAssocM3U, 1},
-        {kUseID3Title, 1}, {kAskFilePath, 1},
+        {kUseID3Title, 1}, {kAskFilePath, 1},  {kVbrQuality, 0},
     };
     for (const auto& [key, value] : numbers) EXPECT_EQ(store.Number(key), value) << key;
     EXPECT_EQ(store.Text(kCDDBAddr), "gnudb.gnudb.org");
@@ -176,6 +177,51 @@ TEST_F(SettingsStoreTest, ChooseCdDrive_FollowsThePreference) {
     EXPECT_EQ(store.Text(kPreferredCDdrive), "/dev/sr0");
 
     EXPECT_EQ(store.ChooseCdDrive({}), -1);
+}
+
+}  // namespace
+}  // namespace tunara
+
+namespace tunara {
+namespace {
+
+// The sound settings go through the store and come back; presets by name
+// (a saved one too) or as ten gains; damaged values fall back to neutral.
+TEST_F(SettingsStoreTest, SoundSettingsAndPresetsPersist) {
+    {
+        SettingsStore store;
+        SoundSettings s;
+        s.mode = ReplayGainMode::Auto;
+        s.preampDb = -4.5f;
+        s.eqOn = true;
+        s.eqDb = *EqualiserPreset("Rock", &store);
+        s.eqPreampDb = -2;
+        s.balance = -30;
+        StoreSoundSettings(store, s);
+        ASSERT_TRUE(SaveEqualiserPreset(store, "mine", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        ASSERT_TRUE(SaveEqualiserPreset(store, "Mine", {0, 0, 0, 0, 0, 0, 0, 0, 0, -1}));
+        EXPECT_FALSE(SaveEqualiserPreset(store, "a;b", {}));
+        ASSERT_TRUE(store.SaveAll());
+    }
+    SettingsStore store;
+    const SoundSettings s = LoadSoundSettings(store);
+    EXPECT_EQ(s.mode, ReplayGainMode::Auto);
+    EXPECT_FLOAT_EQ(s.preampDb, -4.5f);
+    EXPECT_TRUE(s.eqOn);
+    EXPECT_EQ(s.eqDb, *EqualiserPreset("rock", nullptr));
+    EXPECT_FLOAT_EQ(s.eqPreampDb, -2);
+    EXPECT_EQ(s.balance, -30);
+    EXPECT_EQ(EqualiserPreset("MINE", &store)->back(), -1);  // replaced, not doubled
+    EXPECT_EQ(EqualiserPresets(&store).size(), 9u);
+    EXPECT_EQ(EqualiserPreset("1,2,3,4,5,6,7,8,9,-12", nullptr)->back(), -12);
+    EXPECT_FALSE(EqualiserPreset("1,2,3", nullptr));
+    EXPECT_FALSE(EqualiserPreset("0,0,0,0,0,0,0,0,0,13", nullptr));
+
+    store.SetText(kEqualiser, "junk");
+    store.SetText(kBalance, "left");
+    const SoundSettings damaged = LoadSoundSettings(store);
+    EXPECT_EQ(damaged.eqDb, (std::array<float, 10>{}));
+    EXPECT_EQ(damaged.balance, 0);
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ bool Associations::TakeOver(std::string_view mimeType) {
     bool ok =
         shell::InstallDesktopEntry(programPath_, HandledMimeTypes(), iconPng_, iconSizePx_, true);
     const std::string current = shell::ReadDefault(mimeType).value_or(std::string());
-    if (!SameIgnoringCase(current, Backup(mimeType))) {
+    // The key is kept even for an empty backup: it tells later starts the type was ours.
+    if (!WasOurs(mimeType) || !SameIgnoringCase(current, Backup(mimeType))) {
         registry::Key key;
         ok = registry::Key::Open(settings_.StoreFile(), BackupKeyPath(mimeType), true, key) ==
                  registry::Status::Ok &&
@@ -121,21 +122,87 @@ bool Associations::Apply() {
     return ok;
 }
 
-bool Associations::CheckAtStart(UserInteraction& ui) {
-    bool mismatch = false;
-    for (const std::string& type : HandledMimeTypes()) {
-        if (Wanted(type) != shell::IsDefault(type)) mismatch = true;
-    }
-    if (!mismatch) return false;
-    if (ui.Ask(std::string(kAssociationQuestion), false) == Answer::Yes) {
-        Apply();
-    } else {
-        for (size_t i = 0; i < kFileTypeCount; ++i) {
-            settings_.SetNumber(FileTypes()[i].settingKey, IsOurs(i) ? 1 : 0);
+std::string FirstStartQuestion(const std::vector<std::string>& typeNames,
+                               const std::vector<std::string>& programNames) {
+    auto list = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+            text += items[i];
         }
-        settings_.SetNumber(settings::kAutoPlayCD, IsCdPlayer() ? 1 : 0);
-        settings_.SaveAll();
+        return text;
+    };
+    std::string text = "Make Tunara the default player for " + list(typeNames) + "?";
+    if (!programNames.empty()) text += " (Now: " + list(programNames) + ")";
+    return text;
+}
+
+bool Associations::WasOurs(std::string_view mimeType) const {
+    registry::Key key;
+    return registry::Key::Open(settings_.StoreFile(), BackupKeyPath(mimeType), false, key) ==
+           registry::Status::Ok;
+}
+
+bool Associations::BringInLine(const std::vector<std::string>& types) {
+    bool ok = true;
+    for (const std::string& type : types) {
+        const bool ours = shell::IsDefault(type);
+        const bool wanted = Wanted(type);
+        if (ours && !wanted) ok = GiveBack(type) && ok;
+        if (!ours && wanted) ok = TakeOver(type) && ok;
     }
+    return ok;
+}
+
+void Associations::SettingsFromDesktop() {
+    for (size_t i = 0; i < kFileTypeCount; ++i) {
+        settings_.SetNumber(FileTypes()[i].settingKey, IsOurs(i) ? 1 : 0);
+    }
+    settings_.SetNumber(settings::kAutoPlayCD, IsCdPlayer() ? 1 : 0);
+    settings_.SaveAll();
+}
+
+bool Associations::CheckAtStart(UserInteraction& ui) {
+    std::vector<std::string> restore, offer;
+    for (const std::string& type : HandledMimeTypes()) {
+        const bool ours = shell::IsDefault(type);
+        if (Wanted(type) == ours) continue;
+        // Never ours: asking to "restore" it would be untrue.
+        (ours || WasOurs(type) ? restore : offer).push_back(type);
+    }
+    if (restore.empty() && offer.empty()) return false;
+    if (!restore.empty()) {
+        if (ui.Ask(std::string(kAssociationQuestion), false) == Answer::Yes) {
+            BringInLine(restore);
+        } else {
+            // The offered types are declined with the rest.
+            SettingsFromDesktop();
+            return true;
+        }
+    }
+    if (offer.empty()) return true;
+    std::vector<std::string> typeNames, programs;
+    for (const std::string& type : offer) {
+        if (type == shell::kAudioCdType) {
+            typeNames.emplace_back("audio CDs");
+        } else {
+            for (const FileType& t : FileTypes()) {
+                if (t.mimeType != type) continue;
+                std::string name(t.extension.substr(1));
+                for (char& c : name) c = c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+                typeNames.push_back(name);
+            }
+        }
+        const std::string id = shell::FirstDesktopId(shell::ReadDefault(type).value_or(""));
+        if (id.empty()) continue;
+        const std::string program = shell::ApplicationName(id);
+        if (std::find(programs.begin(), programs.end(), program) == programs.end())
+            programs.push_back(program);
+    }
+    if (ui.Ask(FirstStartQuestion(typeNames, programs), false) == Answer::Yes)
+        BringInLine(offer);
+    else
+        SettingsFromDesktop();
     return true;
 }
 

@@ -33,6 +33,10 @@ std::vector<std::string> HandledMimeTypes();
 inline constexpr std::string_view kAssociationQuestion =
     "One or more file types associated with Tunara are currently associated with another "
     "application.\nWould you like to restore the file type associations to Tunara?";
+// A first start, when no type was ever ours: "Make Tunara the default player
+// for MP3, WAV and audio CDs? (Now: Audacious)".
+std::string FirstStartQuestion(const std::vector<std::string>& typeNames,
+                               const std::vector<std::string>& programNames);
 inline constexpr std::string_view kAssociationCaption = "Tunara File Associations";
 inline constexpr std::string_view kBackupValue = "Tunara.bak";
 
@@ -50,8 +54,12 @@ public:
     // Brings every registration in line with the settings. False when a
     // file could not be written (what was written stays).
     bool Apply();
-    // The start-up check; true when the question was asked. Yes applies the
-    // settings, No takes the registrations into the settings and saves them.
+    // The start-up check; true when a question was asked. Types that were
+    // ours and were taken (or that we hold against the settings) get the
+    // restore question; wanted types that were never ours get the first-start
+    // question, which names them and their programs now. Yes brings the
+    // asked types in line with the settings, No takes the desktop's state
+    // into the settings and saves them. Nothing changes without an answer.
     bool CheckAtStart(UserInteraction& ui);
     // Gives every type that is ours back, whatever the settings say (removing
     // the program from the desktop).
@@ -61,6 +69,10 @@ public:
     std::string Backup(std::string_view mimeType) const;
 
 private:
+    // A type we took over at some time keeps its backup key.
+    bool WasOurs(std::string_view mimeType) const;
+    bool BringInLine(const std::vector<std::string>& types);
+    void SettingsFromDesktop();
     bool Wanted(std::string_view mimeType) const;
     bool TakeOver(std::string_view mimeType);
     bool GiveBack(std::string_view mimeType);

@@ -34,6 +34,7 @@ std::string Replace(std::string_view pattern, std::string_view what, const std::
 }
 
 constexpr int kKvmcEncoder = 0;
+constexpr int kHqMp3Encoder = 2;
 constexpr int kBitRate128Kvmc = 3;
 constexpr int kBitRate128Mp3 = 2;
 
@@ -154,6 +155,26 @@ void OptionsModel::SetBitRateIndex(int index) {
     }
 }
 
+const std::vector<std::string>& OptionsModel::VbrQualityLabels() {
+    static const std::vector<std::string> labels = {
+        "Off", "0 (best)", "1", "2 (about 190 kbits/s)", "3", "4", "5",
+        "6",   "7",        "8", "9 (smallest)"};
+    return labels;
+}
+
+int OptionsModel::VbrQualityIndex() const {
+    return std::min<int>(int(Number(settings::kVbrQuality)), int(VbrQualityLabels().size()) - 1);
+}
+
+void OptionsModel::SetVbrQualityIndex(int index) {
+    if (index >= 0 && index < int(VbrQualityLabels().size()))
+        SetNumber(settings::kVbrQuality, uint32_t(index));
+}
+
+bool OptionsModel::VbrQualityEnabled() const {
+    return Encoder() == kHqMp3Encoder;
+}
+
 namespace {
 constexpr std::string_view kNameKeys[4] = {settings::kRecordName1, settings::kRecordName2,
                                            settings::kRecordName3, settings::kRecordName4};
@@ -185,8 +206,23 @@ void OptionsModel::SetAllFileTypes(bool on) {
     for (const FileType& t : FileTypes()) SetFlag(t.settingKey, on);
 }
 
+bool ProxyPortValid(std::string_view text) {
+    if (text.empty()) return true;  // the proxy's usual port
+    if (text.size() > 5) return false;
+    int port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        port = port * 10 + (c - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
 bool OptionsModel::Ok() {
     if (!Flag(settings::kAskFilePath) && !CheckRecordFolder(Text(settings::kRecordFilePath), ui_)) {
+        return false;
+    }
+    if (!ProxyPortValid(Text(settings::kProxyPort))) {
+        ui_.ShowError({0, std::string(kProxyPortInvalid), Text(settings::kProxyPort)});
         return false;
     }
     if (Text(settings::kCDDBAddr).empty()) {

@@ -19,6 +19,10 @@ class UserInteraction;
 // Texts of the sheet's messages.
 inline constexpr std::string_view kFolderMissingQuestion =
     "File path %s does not exist, would you like to create it?";
+inline constexpr std::string_view kProxyPortInvalid =
+    "The proxy port \"%1\" is not a number from 1 to 65535.";
+// Empty, or a whole number from 1 to 65535.
+bool ProxyPortValid(std::string_view text);
 inline constexpr std::string_view kFolderCreateFailed = "Error: Unable to create directory";
 inline constexpr std::string_view kFolderUnusable =
     "File error - directory path %s is unusable (Error = %d)";
@@ -69,6 +73,12 @@ public:
     // Refills the bit-rate choice: 128 kbit/s in either list.
     void SetEncoder(int encoder);
     void SetBitRateIndex(int index);
+    // "VBR quality": "Off" (constant bit rate) then qualities 0 to 9; only the high-quality
+    // MP3 encoder has it.
+    static const std::vector<std::string>& VbrQualityLabels();
+    int VbrQualityIndex() const;
+    void SetVbrQualityIndex(int index);
+    bool VbrQualityEnabled() const;
     int NamePart(int part) const;
     void SetNamePart(int part, int choice);
     // BuildRecordName over "Album", "Artist", "TrackTitle", track 1 and the

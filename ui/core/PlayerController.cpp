@@ -11,6 +11,7 @@
 #include "sources/SourceSettings.h"
 #include "ui/core/CdMediaPoller.h"
 #include "ui/core/CddbSettings.h"
+#include "ui/core/SoundOptions.h"
 
 namespace tunara {
 
@@ -86,8 +87,10 @@ void PlayerController::Command(int id) {
             ToggleWeb();
             break;
         case kCmdCd:
-            // The button is disabled without a drive.
-            if (hasCdDrive_) display_.ToggleCdWindow();
+            if (hasCdDrive_)
+                display_.ToggleCdWindow();
+            else
+                display_.ShowMessage(std::string(kNoCdDrive), kNoticeMs);
             break;
         default:
             break;
@@ -115,12 +118,17 @@ void PlayerController::Stop() {
     source_->Stop();
     source_->Seek(0);
     state_ = Stopped;
+    display_.PlaybackStopped();
     Refresh();
 }
 
 void PlayerController::Eject() {
-    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 2, false);
+    std::vector<std::string> chosen = CurrentFileDialogs().ChooseOpen(MediaFilters(), 0, false);
     if (chosen.empty()) return;
+    if (IsPlaylistName(chosen.front())) {
+        OpenFiles(chosen);
+        return;
+    }
     int index = playlist_.AddFile(chosen.front());
     if (index < 0) return;
     playlist_.SetCurrent(index);
@@ -265,6 +273,7 @@ void PlayerController::Refresh() {
         if (source_) {
             const bool goOn = state_ != Stopped;
             bool opened;
+            StampItemGain(source_, InAlbumRun(list_->Current()));
             if (goOn) {
                 // Passed over with a status line below rather than a box.
                 QuietErrors quiet;
@@ -369,6 +378,12 @@ void PlayerController::OpenFiles(const std::vector<std::string>& names) {
     RefreshAll();
 }
 
+void PlayerController::OpenAndPlay(const std::vector<std::string>& names) {
+    OpenFiles(names);
+    // A new item of a playing list already plays; Play would stop it.
+    if (source_ && state_ != Playing) Play();
+}
+
 void PlayerController::PlayRow(TrackList& list, int row) {
     Stop();
     list.SetCurrent(row);
@@ -394,11 +409,13 @@ void PlayerController::OnTick() {
         if (finished || introCut) {
             if (state_ == Playing) {
                 StepNext();
-            } else if (state_ == FastForward || state_ == Rewind) {
+            } else if (state_ == FastForward) {
                 Stop();
             }
         }
-        if (state_ == Rewind && positionMs == 0) Stop();
+        // Rewound to the start: it plays on from there rather than leaving
+        // the user with a stopped player.
+        if (state_ == Rewind && (positionMs == 0 || finished)) Play();
         // After a move to another item Refresh has shown that item already.
         if (source_ == ticked) {
             display_.ShowPosition(positionMs / 1000);
@@ -427,8 +444,29 @@ void PlayerController::FollowNext() {
         next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(following));
     if (next == engine || next == followRefused_) next = nullptr;
     if (engine->Follower() == next) return;
+    if (next) StampItemGain(next, InAlbumRun(following));
     QuietErrors quiet;
     if (!engine->SetFollower(next) && next) followRefused_ = next;
+}
+
+void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
+    SetSoundSettings(settings);
+    if (!list_ || !source_) return;
+    StampItemGain(source_, InAlbumRun(list_->Current()));
+    if (auto* engine = dynamic_cast<WaveOutEngine*>(source_); engine && engine->Follower())
+        StampItemGain(engine->Follower(), InAlbumRun(list_->FollowingIndex()));
+}
+
+bool PlayerController::InAlbumRun(int index) const {
+    if (!list_) return false;
+    MediaSource* item = list_->ItemAt(index);
+    const std::string album = item ? item->GetAlbum() : std::string();
+    if (album.empty()) return false;
+    for (int other : {index - 1, index + 1}) {
+        MediaSource* n = other >= 0 && other < list_->Count() ? list_->ItemAt(other) : nullptr;
+        if (n && n->GetAlbum() == album) return true;
+    }
+    return false;
 }
 
 void PlayerController::SetCdDrives(std::vector<std::string> drives, int pollMs) {
@@ -595,12 +633,14 @@ void PlayerController::ApplyPreferredDrive() {
 
 void PlayerController::Start() {
     if (settings_) {
+        SetSoundSettings(LoadSoundSettings(*settings_));
         SettingsStore* store = settings_;
         SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
     }
     ShowVolumeFromMixer();
     BuildCdDrives();
-    display_.EnableCdButton(hasCdDrive_);
+    // Enabled without a drive too: choosing it then says why nothing opens.
+    display_.EnableCdButton(true);
     if (hasCdDrive_) {
         ReadCurrentCd();
         LookUpCdInfo();

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/GainStage.h"
 #include "engine/MediaSource.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistCommands.h"
@@ -50,6 +52,8 @@ enum PlayerCommand : int {
 // Slider notification codes that move the player.
 enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
 
+inline constexpr std::string_view kNoCdDrive = "No CD drive or disc image was found";
+
 class CdMediaPoller;
 
 class PlayerController {
@@ -72,6 +76,9 @@ public:
     // A main-window command by control identifier; unknown ones are ignored.
     void Command(int id);
     void Play();
+    // New sound settings (ReplayGain, equaliser, balance) from now on; the
+    // open item and its follower get their gains again.
+    void ApplySoundSettings(const SoundSettings& settings);
     void Stop();
     void Eject();
     void Prev();
@@ -93,6 +100,8 @@ public:
     void RefreshAll();
     // Dropped files or a name handed over by a second start.
     void OpenFiles(const std::vector<std::string>& names);
+    // The same, then plays: what "Open with" on a running player means.
+    void OpenAndPlay(const std::vector<std::string>& names);
     // A double-click on a row of a list view: play that item.
     void PlayRow(TrackList& list, int row);
     // Every kTickMs; also delivers work posted to the user-interface thread.
@@ -122,9 +131,11 @@ public:
     void Shutdown();
 
     PlaylistCommands& Commands() { return commands_; }
+    Playlist& GetPlaylist() { return playlist_; }
     PlayState State() const { return state_; }
     MediaSource* Source() const { return source_; }
     TrackList* List() const { return list_; }
+    VolumeOutput* Volume() const { return volume_; }
     bool WebOn() const { return webSource_ != nullptr; }
     bool Running() const { return running_; }
     // Set when Next (a command or a tick's track advance) stopped at the end
@@ -144,6 +155,8 @@ private:
     // Gives a PCM source the item the list plays after it, so that the device
     // plays on from one to the other without a gap.
     void FollowNext();
+    // Whether the item at `index` has a neighbour of the same album (automatic ReplayGain).
+    bool InAlbumRun(int index) const;
     void ShowSource();
     void ShowModes();
     void ShowTransport();

@@ -41,6 +41,9 @@ public:
     virtual void EnableCdButton(bool enabled) = 0;
     // The CD button: opens the CD window, or closes it when open.
     virtual void ToggleCdWindow() {}
+    // Stop, or the end of the list: a movie's picture goes away until the
+    // next play.
+    virtual void PlaybackStopped() {}
     // The playlist window's list view and the CD window.
     virtual void RefreshListViews() = 0;
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "sources/CdTrackSource.h"
 #include "ui/core/RecordName.h"
 
 namespace tunara {
@@ -34,24 +33,13 @@ RecordJobConfig RecordConfigFromSettings(const SettingsStore& settings) {
     if (encoder < 0 || encoder > 2) encoder = 0;
     config.encoder = RecordEncoder(encoder);
     config.bitRateKbps = RecordBitRateKbps(encoder, int(settings.Number(settings::kBitRate)));
+    const int vbr = int(settings.Number(settings::kVbrQuality));
+    config.vbrQuality =
+        config.encoder == RecordEncoder::HqMp3 && vbr >= 1 && vbr <= 10 ? vbr - 1 : -1;
     config.askFolder = settings.Flag(settings::kAskFilePath);
     config.folder = settings.Text(settings::kRecordFilePath);
     config.recordName = RecordNameRule(settings, config.bitRateKbps);
     return config;
-}
-
-RecordTrack RecordTrackOf(const CdTrackSource& track, int trackTotal) {
-    RecordTrack r;
-    r.number = track.TrackNumber();
-    r.title = track.GetTitle();
-    r.artist = track.GetArtist();
-    r.album = track.GetAlbum();
-    r.category = track.GetCategory();
-    r.lengthMs = track.GetDuration();
-    r.trackTotal = trackTotal;
-    r.year = track.GetYear();
-    r.genre = track.GetGenre();
-    return r;
 }
 
 }  // namespace tunara

@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "record/DiscRecording.h"
 #include "record/RecordJob.h"
 #include "ui/core/SettingsStore.h"
 
 namespace tunara {
-
-class CdTrackSource;
 
 // kbit/s of entry `index` of an encoder's bit-rate list ("24 kbits/s" ... for
 // KVMC, "64 kbits/s" ... for MP3); an index past the list takes its last entry.
@@ -21,10 +20,6 @@ std::vector<int> RecordBitRates(int encoder);
 // The record-name rule with the settings' four part choices and the given bit rate.
 std::function<std::string(const RecordTrack&)> RecordNameRule(const SettingsStore& settings,
                                                               int bitRateKbps);
-
-// A CD track as the recording job takes it: its texts as they stand now
-// (the caller holds the disc's item lock) and the disc's track count.
-RecordTrack RecordTrackOf(const CdTrackSource& track, int trackTotal);
 
 // Encoder, bit rate, folder, the ask flag and the naming rule from the
 // settings; the caller adds the tracks, the drive and what the options leave

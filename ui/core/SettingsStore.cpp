@@ -23,6 +23,7 @@ const std::vector<Entry>& Table() {
         {kCdOptions, kPreferredCDdrive, Text, 0, "", kTextBufferBytes},
         {kRecordOptions, kBitRate, Number, 3, {}, 0},
         {kRecordOptions, kEncoder, Number, 0, {}, 0},
+        {kRecordOptions, kVbrQuality, Number, 0, {}, 0},
         {kRecordOptions, kRecordName1, Number, 0, {}, 0},
         {kRecordOptions, kRecordName2, Number, 1, {}, 0},
         {kRecordOptions, kRecordName3, Number, 2, {}, 0},
@@ -42,6 +43,14 @@ const std::vector<Entry>& Table() {
         {kFileOptions, kRecordFilePath, Text, 0, {}, kPathBufferBytes},
         {kFileOptions, kResumeSession, Number, 1, {}, 0},
         {kFileOptions, kShowRemaining, Number, 0, {}, 0},
+        {kSoundOptions, kReplayGainMode, Number, 0, {}, 0},
+        {kSoundOptions, kReplayGainPreamp, Text, 0, "0", kTextBufferBytes},
+        {kSoundOptions, kReplayGainDefault, Text, 0, "0", kTextBufferBytes},
+        {kSoundOptions, kPreventClipping, Number, 1, {}, 0},
+        {kSoundOptions, kEqualiserOn, Number, 0, {}, 0},
+        {kSoundOptions, kEqualiser, Text, 0, "0,0,0,0,0,0,0,0,0,0,0", kTextBufferBytes},
+        {kSoundOptions, kEqualiserPresets, Text, 0, "", kPathBufferBytes},
+        {kSoundOptions, kBalance, Text, 0, "0", kTextBufferBytes},
     };
     return table;
 }
@@ -64,7 +73,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 constexpr std::string_view kSections[] = {settings::kCdOptions, settings::kRecordOptions,
-                                          settings::kFileOptions};
+                                          settings::kFileOptions, settings::kSoundOptions};
 
 }  // namespace
 

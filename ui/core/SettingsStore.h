@@ -20,6 +20,7 @@ namespace settings {
 inline constexpr std::string_view kCdOptions = "CDOptions";
 inline constexpr std::string_view kRecordOptions = "RecordOptions";
 inline constexpr std::string_view kFileOptions = "FileOptions";
+inline constexpr std::string_view kSoundOptions = "SoundOptions";
 // Keys.
 inline constexpr std::string_view kAutoPlayCD = "AutoPlayCD";
 inline constexpr std::string_view kAutoSampleCD = "AutoSampleCD";
@@ -31,6 +32,8 @@ inline constexpr std::string_view kProxyPort = "ProxyPort";
 inline constexpr std::string_view kPreferredCDdrive = "PreferredCDdrive";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
+// 0: constant bit rate; 1 to 10: variable, quality 0 (best) to 9 (the high-quality MP3 encoder).
+inline constexpr std::string_view kVbrQuality = "VbrQuality";
 inline constexpr std::string_view kRecordName1 = "RecordName1";
 inline constexpr std::string_view kRecordName2 = "RecordName2";
 inline constexpr std::string_view kRecordName3 = "RecordName3";
@@ -51,6 +54,15 @@ inline constexpr std::string_view kRecordFilePath = "RecordFilePath";
 // The windowed player's own choices.
 inline constexpr std::string_view kResumeSession = "ResumeSession";
 inline constexpr std::string_view kShowRemaining = "ShowRemaining";
+// Sound: numbers in dB and the balance are texts, as they may be negative.
+inline constexpr std::string_view kReplayGainMode = "ReplayGainMode";  // 0 off .. 3 automatic
+inline constexpr std::string_view kReplayGainPreamp = "ReplayGainPreamp";
+inline constexpr std::string_view kReplayGainDefault = "ReplayGainDefault";
+inline constexpr std::string_view kPreventClipping = "PreventClipping";
+inline constexpr std::string_view kEqualiserOn = "EqualiserOn";
+inline constexpr std::string_view kEqualiser = "Equaliser";  // ten gains, then the preamp
+inline constexpr std::string_view kEqualiserPresets = "EqualiserPresets";  // NAME=G1,...,G10;...
+inline constexpr std::string_view kBalance = "Balance";
 
 inline constexpr std::string_view kDefaultCddbHost = "gnudb.gnudb.org";
 // Texts are read into a buffer of this many bytes, terminating zero included;

@@ -2,9 +2,11 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
 
 #include "ui/qt/Displays.h"
 #include "ui/qt/SkinIds.h"
@@ -33,10 +35,35 @@ AboutBox::AboutBox(QWidget* owner) : SkinnedWindow(owner) {
     version_->adjustSize();
     version_->move(width() - 8 - version_->width(), 95);
     version_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    // Centred over the owner, or on the screen for the splash.
-    const QRect area =
-        owner ? owner->frameGeometry() : QGuiApplication::primaryScreen()->availableGeometry();
-    move(area.center() - rect().center());
+    setFocusPolicy(Qt::StrongFocus);
+    // Centred over the owner, or on the screen for the splash; kept wholly on
+    // the owner's screen however near its edge the owner sits.
+    QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const QRect area = owner ? owner->frameGeometry() : room;
+    QRect r(QPoint(0, 0), size());
+    r.moveCenter(area.center());
+    if (room.isValid()) {
+        r.moveRight(std::min(r.right(), room.right()));
+        r.moveBottom(std::min(r.bottom(), room.bottom()));
+        r.moveLeft(std::max(r.left(), room.left()));
+        r.moveTop(std::max(r.top(), room.top()));
+    }
+    move(r.topLeft());
+}
+
+void AboutBox::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            e->accept();
+            close();
+            return;
+        default:
+            SkinnedWindow::keyPressEvent(e);
+    }
 }
 
 void AboutBox::Exec() {

@@ -28,6 +28,7 @@ protected:
     void mouseMoveEvent(QMouseEvent*) override {}
     void mouseReleaseEvent(QMouseEvent*) override;
     void closeEvent(QCloseEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
 
 private:
     QLabel* version_ = nullptr;

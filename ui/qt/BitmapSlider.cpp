@@ -43,9 +43,15 @@ void BitmapSlider::SetPosition(int value) {
 bool BitmapSlider::Move(int value) {
     value = std::clamp(value, min_, max_);
     if (value == pos_) return false;
+    const QRect before = ThumbRect();
     pos_ = value;
-    Reshape();
-    update();
+    // The position moves every tick while playing, the thumb only now and
+    // then: reshape and repaint only the pixels that change.
+    const QRect after = ThumbRect();
+    if (after != before) {
+        Reshape();
+        update(before | after);
+    }
     return true;
 }
 

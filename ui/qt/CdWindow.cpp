@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "platform/cdreader/CdReader.h"
+#include "record/DiscRecording.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
 #include "sources/CdTrackSource.h"
@@ -179,15 +180,11 @@ void CdWindow::Record() {
 }
 
 void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
-    RecordJobConfig config = settings_ ? RecordConfigFromSettings(*settings_) : RecordJobConfig{};
-    config.drive = disc_->Drive();
-    {
-        std::lock_guard lock(disc_->ItemLock());
-        for (int row : rows) {
-            auto* track = dynamic_cast<CdTrackSource*>(disc_->ItemAt(row));
-            if (track) config.tracks.push_back(RecordTrackOf(*track, disc_->TrackCount()));
-        }
-    }
+    RecordJobConfig config = DiscRecordConfig(
+        settings_ ? RecordConfigFromSettings(*settings_) : RecordJobConfig{}, *disc_, rows);
+    config.addToPlaylist = [this](const std::string& path) {
+        controller_.GetPlaylist().AddFile(path);
+    };
     CdReader reader;
     RecordDialog dialog(std::move(config), &reader, window());
     dialog.Exec();

@@ -23,6 +23,25 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// Nobody sees a display while its window is minimised or hidden: it draws
+// when it shows again.
+bool Unseen(const QWidget* w) {
+    const QWidget* top = w->window();
+    return top->isMinimized() ||
+           (top->testAttribute(Qt::WA_WState_ExplicitShowHide) && top->isHidden());
+}
+
+// The off-screen picture at the screen's pixel ratio, so text and segments
+// stay as sharp as the rest of the window on dense screens.
+QImage ScreenImage(const QImage& image, const QWidget* w) {
+    const qreal ratio = w->devicePixelRatioF();
+    const QSize pixels = (QSizeF(w->size()) * ratio).toSize();
+    if (image.size() == pixels && image.devicePixelRatio() == ratio) return image;
+    QImage fresh(pixels, QImage::Format_RGB32);
+    fresh.setDevicePixelRatio(ratio);
+    return fresh;
+}
 }  // namespace
 
 // ---- information display -------------------------------------------------------
@@ -154,7 +173,9 @@ void InfoDisplay::resizeEvent(QResizeEvent*) {
 void InfoDisplay::Redraw() {
     const int w = width(), h = height();
     if (w <= 0 || h <= 0) return;
-    if (image_.size() != size()) image_ = QImage(size(), QImage::Format_RGB32);
+    stale_ = Unseen(this);
+    if (stale_) return;
+    image_ = ScreenImage(image_, this);
     ++redraws_;
     image_.fill(background_);
     QPainter p(&image_);
@@ -189,7 +210,7 @@ void InfoDisplay::Redraw() {
 }
 
 void InfoDisplay::paintEvent(QPaintEvent*) {
-    if (image_.isNull()) Redraw();
+    if (image_.isNull() || stale_) Redraw();
     QPainter(this).drawImage(0, 0, image_);
 }
 
@@ -266,7 +287,9 @@ void LevelDisplay::resizeEvent(QResizeEvent*) {
 void LevelDisplay::Redraw() {
     const int w = width(), h = height();
     if (w <= 0 || h <= 0) return;
-    if (image_.size() != size()) image_ = QImage(size(), QImage::Format_RGB32);
+    stale_ = Unseen(this);
+    if (stale_) return;
+    image_ = ScreenImage(image_, this);
     ++redraws_;
     image_.fill(background_);
     QPainter p(&image_);
@@ -302,7 +325,7 @@ void LevelDisplay::Redraw() {
 }
 
 void LevelDisplay::paintEvent(QPaintEvent*) {
-    if (image_.isNull()) Redraw();
+    if (image_.isNull() || stale_) Redraw();
     QPainter(this).drawImage(0, 0, image_);
 }
 

@@ -92,6 +92,7 @@ private:
     QColor background_{Qt::black}, small_{192, 192, 192}, large_{Qt::white};
     QFont smallFont_, largeFont_;
     QImage image_;
+    bool stale_ = false;  // changed while unseen
     int redraws_ = 0;
 };
 
@@ -136,6 +137,7 @@ private:
     QColor background_{Qt::black}, low_{128, 128, 128}, middle_{192, 192, 192}, high_{Qt::white};
     SkinBitmap holdBitmap_;
     QImage image_;
+    bool stale_ = false;  // changed while unseen
     int redraws_ = 0;
 };
 

@@ -25,8 +25,14 @@
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
+#include "ui/qt/VideoWindow.h"
 
 namespace tunara::qt {
+
+namespace {
+constexpr int kShownTickMs = 40;
+constexpr int kMinimisedTickMs = 250;
+}  // namespace
 
 namespace {
 
@@ -145,10 +151,14 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
             [this](int code, int value) { controller_->OnVolumeSlider(code, value); });
 
     controller_->Start();
-    tick_.setTimerType(Qt::PreciseTimer);
-    tick_.setInterval(PlayerController::kTickMs);
+    // The displays change at most 25 times a second, and nobody sees them
+    // while the window is minimised: fewer wakeups, the same picture.
+    tick_.setTimerType(Qt::CoarseTimer);
+    tick_.setInterval(kShownTickMs);
     connect(&tick_, &QTimer::timeout, this, [this] {
         controller_->OnTick();
+        const int interval = isMinimized() ? kMinimisedTickMs : kShownTickMs;
+        if (tick_.interval() != interval) tick_.setInterval(interval);
         // The title scrolls only while something plays, so an idle player
         // draws nothing.
         if (controller_->State() == Playing)
@@ -208,6 +218,7 @@ void MainWindow::OnButton(int id) {
             controller_->Command(id);
             break;
     }
+    SetLit(kCmdWeb, controller_->WebOn());
 }
 
 void MainWindow::TogglePlaylistWindow() {
@@ -223,7 +234,12 @@ void MainWindow::TogglePlaylistWindow() {
     playlistWindow_->onKey = [this](int key, Qt::KeyboardModifiers m) {
         return HandleKey(key, m, true);
     };
-    connect(playlistWindow_, &QObject::destroyed, this, [this] { PostSave(false); });
+    // Lit while open, however the window goes.
+    SetLit(kIdPlayList, true);
+    connect(playlistWindow_, &QObject::destroyed, this, [this] {
+        SetLit(kIdPlayList, false);
+        PostSave(false);
+    });
     playlistWindow_->show();
     PlacePanel(playlistWindow_, "playlist");
     PostSave(false);
@@ -240,7 +256,11 @@ void MainWindow::ToggleCdWindow() {
     cdWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
-    connect(cdWindow_, &QObject::destroyed, this, [this] { PostSave(false); });
+    SetLit(kCmdCd, true);
+    connect(cdWindow_, &QObject::destroyed, this, [this] {
+        SetLit(kCmdCd, false);
+        PostSave(false);
+    });
     cdWindow_->show();
     PlacePanel(cdWindow_, "cd");
     PostSave(false);
@@ -256,7 +276,7 @@ void MainWindow::HandOver(const QString& file) {
     show();
     raise();
     activateWindow();
-    if (!file.isEmpty()) OpenFiles({file});
+    if (!file.isEmpty()) controller_->OpenAndPlay({file.toStdString()});
 }
 
 void MainWindow::OpenFiles(const QStringList& names) {
@@ -435,7 +455,11 @@ void MainWindow::SetWindowTitle(const std::string& title) {
 void MainWindow::SetLit(int id, bool lit) {
     if (BitmapButton* b = Button(id)) b->SetLit(lit);
 }
+void MainWindow::PlaybackStopped() {
+    HideVideoWindows();
+}
 void MainWindow::SetTransportLit(bool play, bool fwd, bool back) {
+    if (play || fwd || back) ResumeVideoWindows();
     SetLit(kCmdPlay, play);
     SetLit(kCmdFwd, fwd);
     SetLit(kCmdBack, back);
@@ -444,6 +468,7 @@ void MainWindow::SetModeLit(bool intro, bool shuffle, bool repeat) {
     SetLit(kCmdIntro, intro);
     SetLit(kCmdShuffle, shuffle);
     SetLit(kCmdRepeat, repeat);
+    SetLit(kCmdNormal, !intro && !shuffle && !repeat);
 }
 void MainWindow::EnableCdButton(bool enabled) {
     if (BitmapButton* b = Button(kCmdCd)) b->setEnabled(enabled);

@@ -51,7 +51,8 @@ public:
     QTimer& TickTimer() { return tick_; }
 
     void TogglePlaylistWindow();
-    // A file handed over by a second start; empty: just come to the front.
+    // A file handed over by a second start plays at once, as on a fresh
+    // start; empty: just come to the front.
     void HandOver(const QString& file);
     // The files of a drop, in the order given.
     void OpenFiles(const QStringList& names);
@@ -103,6 +104,7 @@ public:
     void EnableCdButton(bool enabled) override;
     // The CD button (the controller calls it only when a drive exists).
     void ToggleCdWindow() override;
+    void PlaybackStopped() override;
     void RefreshListViews() override;
 
 signals:

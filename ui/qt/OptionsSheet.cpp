@@ -1,5 +1,7 @@
 #include "ui/qt/OptionsSheet.h"
 
+#include "ui/qt/DialogLook.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +12,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -95,6 +98,7 @@ QWidget* OptionsSheet::BuildCdPage() {
     proxyAddr_ = new QLineEdit(Q(model_.Text(settings::kProxyAddr)));
     proxyPort_ = new QLineEdit(Q(model_.Text(settings::kProxyPort)));
     proxyPort_->setMaximumWidth(80);
+    proxyPort_->setValidator(new QIntValidator(1, 65535, proxyPort_));
     g->addWidget(proxyAddr_, 4, 0);
     g->addWidget(proxyPort_, 4, 1);
     g->setColumnStretch(0, 1);
@@ -131,9 +135,18 @@ QWidget* OptionsSheet::BuildRecordPage() {
     FillBitRates();
     form->addRow(QStringLiteral("Encoder:"), encoder_);
     form->addRow(QStringLiteral("Compressed file bitrate:"), bitRate_);
+    auto* vbr = new QComboBox;
+    vbr->setObjectName(QStringLiteral("vbrquality"));
+    for (const std::string& label : OptionsModel::VbrQualityLabels()) vbr->addItem(Q(label));
+    vbr->setCurrentIndex(model_.VbrQualityIndex());
+    vbr->setEnabled(model_.VbrQualityEnabled());
+    form->addRow(QStringLiteral("VBR quality:"), vbr);
+    connect(vbr, &QComboBox::activated, this,
+            [this](int index) { model_.SetVbrQualityIndex(index); });
     v->addWidget(enc);
-    connect(encoder_, &QComboBox::activated, this, [this](int index) {
+    connect(encoder_, &QComboBox::activated, this, [this, vbr](int index) {
         model_.SetEncoder(index);
+        vbr->setEnabled(model_.VbrQualityEnabled());
         FillBitRates();
         UpdateSample();
     });
@@ -273,6 +286,12 @@ void OptionsSheet::Browse() {
     if (chosen.isEmpty()) return;
     model_.SetText(settings::kRecordFilePath, S(QDir::toNativeSeparators(chosen)));
     folder_->setText(Q(model_.Text(settings::kRecordFilePath)));
+}
+
+void OptionsSheet::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // Centred on a small or densely scaled screen it would hang off an edge.
+    KeepOnScreen(this);
 }
 
 void OptionsSheet::accept() {

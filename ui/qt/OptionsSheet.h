@@ -33,6 +33,9 @@ public:
     void accept() override;
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent*) override;
+
 private:
     QWidget* BuildCdPage();
     QWidget* BuildRecordPage();

@@ -31,12 +31,14 @@ QtInteraction::~QtInteraction() {
 }
 
 void QtInteraction::ShowError(const UserMessage& message) {
+    if (beforeMessage) beforeMessage();
     QMessageBox box(QMessageBox::Critical, kTitle, QString::fromStdString(message.Formatted()),
                     QMessageBox::Ok, DialogParent());
     box.exec();
 }
 
 Answer QtInteraction::Ask(const std::string& question, bool withCancel) {
+    if (beforeMessage) beforeMessage();
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
     if (withCancel) buttons |= QMessageBox::Cancel;
     QMessageBox box(QMessageBox::Question, kTitle, QString::fromStdString(question), buttons,
@@ -57,6 +59,7 @@ QString QtFilter(const FileFilter& filter) {
     if (paren >= 0) description = description.left(paren).trimmed();
     QString pattern = QString::fromStdString(filter.pattern);
     pattern.replace(QLatin1String("*.*"), QLatin1String("*"));
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
     return description + QStringLiteral(" (") + pattern + QLatin1Char(')');
 }
 

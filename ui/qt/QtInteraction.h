@@ -6,6 +6,7 @@
 #include "playlist/FileDialogs.h"
 
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -23,6 +24,10 @@ public:
                                         bool multiple) override;
     std::optional<SaveChoice> ChooseSave(const std::vector<FileFilter>& filters, int selected,
                                          bool promptOverwrite) override;
+
+    // Called before any message box or question appears (the program takes
+    // its splash away, so that nothing is shown behind or over it).
+    std::function<void()> beforeMessage;
 };
 
 // A Qt file-dialog filter for one of ours: "MP3 File (*.mp3)"; "*.*" matches

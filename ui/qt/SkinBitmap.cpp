@@ -1,5 +1,6 @@
 #include "ui/qt/SkinBitmap.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <vector>
 
@@ -39,17 +40,28 @@ QRegion MaskRegion(const QImage& mask, QRgb key) {
 }
 
 bool SkinBitmap::Load(int id) {
-    return Load(QImage(SkinPath(id)));
+    const bool ok = Load(QImage(SkinPath(id)));
+    id_ = ok ? id : 0;
+    return ok;
 }
 
 bool SkinBitmap::Load(const QImage& image) {
     image_ = image;
+    id_ = 0;
     pixmap_ = QPixmap();
     return !image_.isNull();
 }
 
 const QPixmap& SkinBitmap::Pixmap() const {
-    if (pixmap_.isNull() && !image_.isNull()) pixmap_ = QPixmap::fromImage(image_);
+    if (!pixmap_.isNull() || image_.isNull()) return pixmap_;
+    if (id_ != 0 && qGuiApp && qGuiApp->devicePixelRatio() > 1) {
+        QImage sharp(skin::BitmapPath2x(id_));
+        if (sharp.size() == image_.size() * 2) {
+            sharp.setDevicePixelRatio(2);
+            pixmap_ = QPixmap::fromImage(sharp);
+        }
+    }
+    if (pixmap_.isNull()) pixmap_ = QPixmap::fromImage(image_);
     return pixmap_;
 }
 
@@ -57,7 +69,12 @@ void SkinBitmap::Draw(QPainter& painter, QRect target, QRect source) const {
     if (IsNull()) return;
     if (source.isNull()) source = QRect(QPoint(0, 0), image_.size());
     if (target.isNull()) target = QRect(QPoint(0, 0), source.size());
-    painter.drawPixmap(target, Pixmap(), source);
+    const QPixmap& pixmap = Pixmap();
+    const qreal ratio = pixmap.devicePixelRatio();
+    // The source is given in 1x pixels; the pixmap counts its own.
+    painter.drawPixmap(QRectF(target), pixmap,
+                       QRectF(source.x() * ratio, source.y() * ratio, source.width() * ratio,
+                              source.height() * ratio));
 }
 
 }  // namespace tunara::qt

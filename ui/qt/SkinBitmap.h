@@ -33,6 +33,8 @@ public:
     int Height() const { return image_.height(); }
     QSize Size() const { return image_.size(); }
     const QImage& Image() const { return image_; }
+    // What Draw paints: the art at the screen's pixel ratio (the @2x drawing
+    // on screens with more than one pixel per unit), made once.
     const QPixmap& Pixmap() const;
 
     // Copies `source` (default: the whole bitmap) to `target` (default: the
@@ -42,6 +44,7 @@ public:
 
 private:
     QImage image_;
+    int id_ = 0;
     mutable QPixmap pixmap_;
 };
 

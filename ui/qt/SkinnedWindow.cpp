@@ -178,7 +178,22 @@ void PanelWindow::SystemMoveSettled() {
 void PanelWindow::showEvent(QShowEvent* e) {
     if (!placed_) {
         placed_ = true;
-        if (owner_) move(owner_->pos() + QPoint(0, owner_->height()));
+        if (owner_) {
+            // Below the owner, and below any panel already docked there, so
+            // that two panels never open on the same spot.
+            QRect r(owner_->pos() + QPoint(0, owner_->height()), size());
+            for (bool moved = true; moved;) {
+                moved = false;
+                for (PanelWindow* p : PanelList()) {
+                    if (p == this || p == owner_ || !p->isVisible()) continue;
+                    if (!p->frameGeometry().intersects(r)) continue;
+                    r.moveTop(p->frameGeometry().bottom() + 1);
+                    dockedTo_ = p;
+                    moved = true;
+                }
+            }
+            move(r.topLeft());
+        }
         lastPos_ = pos();
     }
     SkinnedWindow::showEvent(e);

@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <algorithm>
+#include <vector>
 
 #include "sources/QuickTimeSource.h"
 #include "ui/qt/BitmapButton.h"
@@ -30,9 +32,15 @@ void DrawNine(QPainter& p, const QImage& src, const QRect& to, int b) {
         }
 }
 
+std::vector<VideoPanel*>& LivePanels() {
+    static std::vector<VideoPanel*> panels;
+    return panels;
+}
+
 }  // namespace
 
 VideoPanel::VideoPanel() : SkinnedWindow(nullptr) {
+    LivePanels().push_back(this);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Tunara Video"));
     frameBitmap_.Load(kVideoBackground);
@@ -41,6 +49,30 @@ VideoPanel::VideoPanel() : SkinnedWindow(nullptr) {
     close_->SetBitmaps(kPanelClose, kPanelClosePressed, kPanelCloseLit, 0, kPanelCloseMask);
     connect(close_, &BitmapButton::clicked, this, [this] { close(); });
     FitPicture(QSize(320, 240));
+}
+
+VideoPanel::~VideoPanel() {
+    auto& panels = LivePanels();
+    panels.erase(std::remove(panels.begin(), panels.end(), this), panels.end());
+}
+
+void VideoPanel::Hold() {
+    held_ = true;
+    hide();
+}
+
+void VideoPanel::Resume() {
+    if (!held_) return;
+    held_ = false;
+    if (everShown_ && !closedByUser_) show();
+}
+
+void HideVideoWindows() {
+    for (VideoPanel* p : LivePanels()) p->Hold();
+}
+
+void ResumeVideoWindows() {
+    for (VideoPanel* p : LivePanels()) p->Resume();
 }
 
 QRect VideoPanel::PictureRect() const {
@@ -75,7 +107,7 @@ void VideoPanel::ShowFrame(const QImage& frame) {
     ++framesShown_;
     FitPicture(frame.size());
     // The window appears with the first picture; once closed it stays closed.
-    if (!everShown_) {
+    if (!everShown_ && !held_) {
         everShown_ = true;
         PlaceBesideMainWindow();
         show();
@@ -97,14 +129,31 @@ void VideoPanel::PlaceBesideMainWindow() {
         right.moveTopLeft(QPoint(m.right() + 9, m.top()));
         left.moveTopRight(QPoint(m.left() - 9, m.top()));
         above.moveBottomLeft(QPoint(m.left(), m.top() - 9));
-        if (area.contains(right))
+        QRect below = r;
+        below.moveTopLeft(QPoint(m.left(), m.bottom() + 9));
+        // Below the panels docked under the main window too.
+        for (QWidget* p : QApplication::topLevelWidgets())
+            if (p != w && p->isVisible() && p->geometry().intersects(below))
+                below.moveTop(std::max(below.top(), p->geometry().bottom() + 9));
+        bool placed = false;
+        for (const QRect& c : {right, left, below, above}) {
+            if (area.contains(c)) {
+                r = c;
+                placed = true;
+                break;
+            }
+        }
+        if (!placed) {
+            // No room anywhere: beside it, as far as the screen allows.
             r = right;
-        else if (area.contains(left))
-            r = left;
-        else if (area.contains(above))
-            r = above;
+            r.moveRight(std::min(r.right(), area.right()));
+            r.moveBottom(std::min(r.bottom(), area.bottom()));
+        }
         break;
     }
+    // Never off the screen.
+    r.moveLeft(std::max(r.left(), area.left()));
+    r.moveTop(std::max(r.top(), area.top()));
     move(r.topLeft());
 }
 
@@ -122,6 +171,7 @@ void VideoPanel::paintEvent(QPaintEvent*) {
 
 void VideoPanel::closeEvent(QCloseEvent* e) {
     e->accept();
+    closedByUser_ = true;
     if (onClosed) onClosed();
 }
 

@@ -22,6 +22,10 @@ public:
     static constexpr int kBorder = 16;
 
     VideoPanel();
+    ~VideoPanel() override;
+    void Hold();
+    void Resume();
+    bool Held() const { return held_; }
     // Sizes the window to a picture of `size` plus the border on every side.
     void FitPicture(QSize size);
     void ShowFrame(const QImage& frame);
@@ -43,6 +47,8 @@ private:
     QSize pictureSize_;
     int framesShown_ = 0;
     bool everShown_ = false;
+    bool held_ = false;
+    bool closedByUser_ = false;
 };
 
 // What the media toolbox draws into; owned by the playing source.
@@ -63,5 +69,10 @@ private:
 
 // Lets movies with video open a QtVideoWindow.
 void InstallVideoWindows();
+// At Stop every movie window goes away, and comes back when a movie plays
+// again (pictures arriving in between, such as the one of the seek back to
+// the start, are kept but not shown).
+void HideVideoWindows();
+void ResumeVideoWindows();
 
 }  // namespace tunara::qt

@@ -17,4 +17,8 @@ QString BitmapPath(int id) {
     return QStringLiteral(":/skin/%1.png").arg(id);
 }
 
+QString BitmapPath2x(int id) {
+    return QStringLiteral(":/skin/%1@2x.png").arg(id);
+}
+
 }  // namespace tunara::skin

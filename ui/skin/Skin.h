@@ -12,6 +12,9 @@ void InitResources();
 
 // ":/skin/<id>.png".
 QString BitmapPath(int id);
+// ":/skin/<id>@2x.png": the same art drawn for twice the pixels (masks have
+// none).
+QString BitmapPath2x(int id);
 
 // Text buttons drawn for windows whose layout gives no identifiers: the
 // recording window's Cancel, and a Close (normal, pressed, lit; mask 237).

@@ -87,19 +87,6 @@ int32_t MakeFileSpec(const char* path, TmFileSpec* fileSpec) {
     return status;
 }
 
-bool IsAiff(const std::string& fileUri) {
-    gchar* path = gst_uri_get_location(fileUri.c_str());
-    if (!path) return false;
-    char head[12] = {};
-    FILE* f = std::fopen(path, "rb");
-    g_free(path);
-    if (!f) return false;
-    size_t n = std::fread(head, 1, sizeof(head), f);
-    std::fclose(f);
-    return n == sizeof(head) && std::memcmp(head, "FORM", 4) == 0 &&
-           (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
-}
-
 int32_t OpenMovieFile(const TmFileSpec* fileSpec, MovieFileObj** out) {
     if (!fileSpec || !out || !fileSpec->uri[0] ||
         !std::memchr(fileSpec->uri, 0, sizeof(fileSpec->uri)))
@@ -113,7 +100,7 @@ int32_t OpenMovieFile(const TmFileSpec* fileSpec, MovieFileObj** out) {
         g_free(path);
         if (!readable) return kTmFileNotFound;
     }
-    if (!network && IsAiff(uri)) {
+    if (!network && IsAiffUri(uri)) {
         // The AIFF parser can stall for good while prerolling a file it pulls
         // from; fed by a pushing source it does not.
         uri = "push" + uri;
@@ -601,6 +588,23 @@ int32_t Dispatch(uint32_t selector, const uint64_t* a) {
 }
 
 }  // namespace
+
+}  // namespace tunara::media::module
+
+namespace tunara::media::module {
+
+bool IsAiffUri(const std::string& fileUri) {
+    gchar* path = gst_uri_get_location(fileUri.c_str());
+    if (!path) return false;
+    char head[12] = {};
+    FILE* f = std::fopen(path, "rb");
+    g_free(path);
+    if (!f) return false;
+    size_t n = std::fread(head, 1, sizeof(head), f);
+    std::fclose(f);
+    return n == sizeof(head) && std::memcmp(head, "FORM", 4) == 0 &&
+           (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0);
+}
 
 }  // namespace tunara::media::module
 

@@ -84,6 +84,10 @@ struct ControllerObj {
 int32_t Discover(const std::string& uri, bool network, MovieInfo& info);
 void ShutdownDiscovery();
 
+// Whether a file: URI names an AIFF file, whose parser must be fed by a
+// pushing source ("push" before the URI) or it may stall while prerolling.
+bool IsAiffUri(const std::string& fileUri);
+
 // A stream-status notice for the controller's action filter.
 struct Notice {
     int32_t flags = 0;

@@ -193,8 +193,12 @@ QImage CircleMask(int size, double radius) {
 const QRectF kPillRect(0, 0, 38, 10);
 const Corners kPillCorners{Round(4), Round(4), Round(4), Round(4)};
 
-QFont LabelFont() {
-    return PixelFont(pal::kNarrowFont, 8, true);
+// As large as the pill allows: caps six pixels high. Long labels close up
+// a little rather than shrink.
+QFont LabelFont(const QString& label) {
+    QFont font = PixelFont(pal::kNarrowFont, 9, true);
+    if (TextWidth(font, label) > 33) font = PixelFont(pal::kNarrowFont, 9, true, -0.5);
+    return font;
 }
 
 QImage TextButton(const QString& label, State state) {
@@ -203,7 +207,9 @@ QImage TextButton(const QString& label, State state) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillPath(Outline(kPillRect, kPillCorners), pal::kOutline);
     QLinearGradient body(0, 1, 0, 9);
-    if (state == State::kPressed) {
+    // Lit pills sit lower, like a latched key, and their label glows on the
+    // darker face.
+    if (state != State::kNormal) {
         body.setColorAt(0, pal::kKnobPressedTop);
         body.setColorAt(1, pal::kKnobPressedBottom);
     } else {
@@ -217,14 +223,14 @@ QImage TextButton(const QString& label, State state) {
         p.fillRect(QRect(4, 1, 30, 1), pal::kEdgeLight);
     }
     if (!label.isEmpty()) {
-        const QFont font = LabelFont();
+        const QFont font = LabelFont(label);
         const int x = CentredX(font, label, 38);
         // The pill is too low to move the label when pressed; the body
         // darkens instead.
         const int baseline = 8;
-        const QColor colour = state == State::kLit       ? pal::kAccentLit
+        const QColor colour = state == State::kLit       ? pal::kLabelLit
                               : state == State::kPressed ? pal::kGlyphPressed
-                                                         : pal::kGlyph;
+                                                         : pal::kLabel;
         if (state != State::kPressed) {
             DrawText(p, font, x, baseline + 1, label, pal::Shade(150));
         }
@@ -256,8 +262,8 @@ QImage Chip(int width, ChipGlyph glyph, State state) {
         // A 5 x 5 cross with a single middle pixel.
         const int x0 = (width - 5) / 2;
         for (int i = 0; i < 5; ++i) {
-            image.setPixelColor(x0 + i, 1 + i + dy, ink);
-            image.setPixelColor(x0 + 4 - i, 1 + i + dy, ink);
+            p.fillRect(QRect(x0 + i, 1 + i + dy, 1, 1), ink);
+            p.fillRect(QRect(x0 + 4 - i, 1 + i + dy, 1, 1), ink);
         }
     } else {
         p.fillRect(QRect((width - 5) / 2, 5 + dy - 1, 5, 1), ink);
@@ -640,7 +646,8 @@ const TransportIds kTransportButtons[] = {
 
 QImage DrawLogo(int diameter, double glow) {
     // Drawn at 32 x 32 proportions, scaled as vectors.
-    QImage image(diameter, diameter, QImage::Format_ARGB32_Premultiplied);
+    QImage image(diameter * Scale(), diameter * Scale(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(Scale());
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -657,7 +664,8 @@ QImage DrawLogo(int diameter, double glow) {
     return image;
 }
 
-std::map<int, QImage> DrawAllBitmaps() {
+std::map<int, QImage> DrawAllBitmaps(int scale) {
+    SetScale(scale);
     std::map<int, QImage> out;
     auto put = [&out](int id, QImage image) { out[id] = std::move(image); };
     auto window = [&put](int image, int mask, Window w) {
@@ -728,6 +736,7 @@ std::map<int, QImage> DrawAllBitmaps() {
     put(308, CddbSymbol());
     // The program icon (window icon, and what a minimised window shows).
     put(128, DrawLogo(64, 0.6));
+    SetScale(1);
     return out;
 }
 

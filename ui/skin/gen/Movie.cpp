@@ -12,6 +12,7 @@
 #include "Bitmaps.h"
 #include "Paint.h"
 #include "Palette.h"
+#include "platform/io/WavHeader.h"
 
 namespace tunara::skin {
 
@@ -142,26 +143,15 @@ std::vector<int16_t> Sound() {
     return pcm;
 }
 
-void PutLe(QByteArray& out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.append(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-
 bool WriteWav(const QString& path, const std::vector<int16_t>& pcm) {
-    const uint32_t dataBytes = static_cast<uint32_t>(pcm.size() * 2);
-    QByteArray out;
-    out.append("RIFF");
-    PutLe(out, 36 + dataBytes, 4);
-    out.append("WAVEfmt ");
-    PutLe(out, 16, 4);
-    PutLe(out, 1, 2);  // PCM
-    PutLe(out, 2, 2);
-    PutLe(out, kMovieSampleRate, 4);
-    PutLe(out, kMovieSampleRate * 4, 4);
-    PutLe(out, 4, 2);
-    PutLe(out, 16, 2);
-    out.append("data");
-    PutLe(out, dataBytes, 4);
-    for (int16_t s : pcm) PutLe(out, static_cast<uint16_t>(s), 2);
+    const uint64_t dataBytes = pcm.size() * 2;
+    uint8_t header[io::kWavHeaderBytes];
+    io::MakeWavHeader({2, kMovieSampleRate, 16}, dataBytes, header);
+    QByteArray out(reinterpret_cast<const char*>(header), sizeof header);
+    for (int16_t s : pcm) {
+        out.append(static_cast<char>(s & 0xff));
+        out.append(static_cast<char>((uint16_t(s) >> 8) & 0xff));
+    }
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(out) == out.size();
 }

@@ -86,8 +86,21 @@ QImage MaskFromRect(QSize size) {
     return MaskFromPath(size, path);
 }
 
+namespace {
+int g_scale = 1;
+}  // namespace
+
+void SetScale(int scale) {
+    g_scale = scale;
+}
+
+int Scale() {
+    return g_scale;
+}
+
 QImage Canvas(QSize size, const QColor& fill) {
-    QImage image(size, QImage::Format_RGB32);
+    QImage image(size * g_scale, QImage::Format_RGB32);
+    image.setDevicePixelRatio(g_scale);
     image.fill(fill);
     return image;
 }

@@ -30,7 +30,14 @@ QPainterPath Outline(const QRectF& rect, const Corners& corners, double inset = 
 QImage MaskFromPath(QSize size, const QPainterPath& path);
 QImage MaskFromRect(QSize size);
 
-// A 24-bit canvas filled with one colour.
+// The scale every following drawing is made at: 1, or 2 for screens with
+// twice the pixels. Drawings keep their coordinates in 1x pixels; a canvas
+// carries the scale as its device pixel ratio, so painters scale themselves.
+void SetScale(int scale);
+int Scale();
+
+// A 24-bit canvas of `size` 1x pixels at the current scale, filled with one
+// colour.
 QImage Canvas(QSize size, const QColor& fill);
 
 // The body colour of a window of the given height at row y.

@@ -24,9 +24,12 @@ inline const QColor kLevelMid{32, 64, 192};
 inline const QColor kLevelHigh{0, 127, 255};
 
 // Engraved captions on the body and pictograms on buttons.
-inline const QColor kCaption{0x7d, 0x86, 0x91};
+inline const QColor kCaption{0xa4, 0xac, 0xb6};
 inline const QColor kGlyph{0xd4, 0xd8, 0xde};
 inline const QColor kGlyphPressed{0xa8, 0xae, 0xb6};
+// Pill labels are thin at their size; brighter ink keeps them legible.
+inline const QColor kLabel{0xf4, 0xf6, 0xf8};
+inline const QColor kLabelLit{0x9c, 0xd2, 0xff};
 
 // Button bodies (domes and pills), top and bottom of their gradient.
 inline const QColor kKnobTop{0x4b, 0x53, 0x5d};
@@ -49,7 +52,7 @@ inline const QColor kMetalMid{0xa3, 0xaa, 0xb3};
 inline const QColor kMetalDark{0x6c, 0x73, 0x7c};
 
 // Accent shades: lit labels and pictograms, and the accent in shadow.
-inline const QColor kAccentLit{0x3d, 0x9e, 0xff};
+inline const QColor kAccentLit{0x66, 0xb3, 0xff};
 inline const QColor kAccentDeep{0x00, 0x33, 0x6b};
 
 // Panes: list views are black; a faint rule splits a pane.

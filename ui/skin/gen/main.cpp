@@ -1,5 +1,5 @@
 // tunara-skin-gen: renders the skin at build time.
-//   tunara-skin-gen bitmaps DIR   every bitmap as DIR/<id>.png and DIR/skin.qrc
+//   tunara-skin-gen bitmaps DIR   every bitmap as DIR/<id>.png and <id>@2x.png, and DIR/skin.qrc
 //   tunara-skin-gen sheet FILE    a contact sheet of all bitmaps at 1x and 2x
 //   tunara-skin-gen movie DIR     the Web movie's frames and sound
 #include <QFile>
@@ -20,7 +20,6 @@ int Usage() {
 }
 
 int WriteBitmaps(const QString& dir) {
-    const auto bitmaps = tunara::skin::DrawAllBitmaps();
     QFile qrc(dir + "/skin.qrc");
     if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(qrc.fileName()));
@@ -28,13 +27,18 @@ int WriteBitmaps(const QString& dir) {
     }
     QTextStream list(&qrc);
     list << "<RCC>\n  <qresource prefix=\"/skin\">\n";
-    for (const auto& [id, image] : bitmaps) {
-        const QString name = QString::number(id) + ".png";
-        if (!image.save(dir + "/" + name, "PNG")) {
-            std::fprintf(stderr, "cannot write %s/%s\n", qPrintable(dir), qPrintable(name));
-            return 1;
+    // Art for screens with twice the pixels beside each bitmap as <id>@2x.png;
+    // masks shape windows in 1x pixels and have none.
+    for (int scale : {1, 2}) {
+        for (const auto& [id, image] : tunara::skin::DrawAllBitmaps(scale)) {
+            if (scale > 1 && image.format() == QImage::Format_Mono) continue;
+            const QString name = QString::number(id) + (scale > 1 ? "@2x.png" : ".png");
+            if (!image.save(dir + "/" + name, "PNG")) {
+                std::fprintf(stderr, "cannot write %s/%s\n", qPrintable(dir), qPrintable(name));
+                return 1;
+            }
+            list << "    <file>" << name << "</file>\n";
         }
-        list << "    <file>" << name << "</file>\n";
     }
     list << "  </qresource>\n</RCC>\n";
     return 0;

@@ -1,0 +1,45 @@
+#pragma once
+// The gain stage: what happens to every frame between the output ring and the
+// device. Software volume (only where the card has no mixer), balance, the
+// item's own gain (ReplayGain with preamp and clipping prevention) and the
+// ten-band equaliser, in that order of meaning; done on the device's thread
+// as frames go out, so volume and equaliser moves are heard at once while
+// the item gain, carried by each buffer, changes exactly at item joins.
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "metadata/ReplayGain.h"
+#include "platform/audio/AudioDevice.h"
+
+namespace tunara {
+
+enum class ReplayGainMode { Off, Track, Album, Auto };
+
+struct SoundSettings {
+    ReplayGainMode mode = ReplayGainMode::Off;
+    float preampDb = 0.0f;        // -15..15, added to tagged gains
+    float defaultGainDb = 0.0f;   // for items without ReplayGain values
+    bool preventClipping = true;  // lower the gain so that the peak stays at full scale
+    bool eqOn = false;
+    std::array<float, 10> eqDb{};  // 31 Hz first, -12..12
+    float eqPreampDb = 0.0f;       // -12..12
+    int balance = 0;               // -100 (left only) .. 100 (right only)
+};
+
+// The linear gain an item gets. `inAlbumRun`: the item sits next to another
+// of the same album in the list (what automatic mode goes by).
+float ItemGain(const ReplayGainValues& values, const SoundSettings& settings, bool inAlbumRun);
+
+// Installs the stage as the audio devices' output processor and gives it its
+// settings; safe from any thread at any time.
+void SetSoundSettings(const SoundSettings& settings);
+SoundSettings GetSoundSettings();
+
+// The processing itself (what the devices call): false when nothing would
+// change the frames, which then go out untouched.
+bool ProcessGainStage(const audio::PcmFormat& format, float itemGain, const uint8_t* in,
+                      uint8_t* out, uint32_t frames);
+
+}  // namespace tunara

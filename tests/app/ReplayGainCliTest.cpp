@@ -1,0 +1,141 @@
+// ReplayGain through the terminal player, captured with TUNARA_AUDIO=file:
+// the gains each tag family gives, album mode across two items of one album,
+// clipping prevention, and the values `info` shows.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "TestTools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+
+int Shell(const std::string& command) {
+    const int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Output(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    char b[4096];
+    for (size_t n; p && (n = std::fread(b, 1, sizeof b, p)) > 0;) out.append(b, n);
+    if (p) ::pclose(p);
+    return out;
+}
+
+std::vector<int16_t> Capture(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<int16_t> s(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
+    if (!s.empty()) std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
+    return s;
+}
+
+// The level in dB of samples [from, to) of `b` against the same span of `a`.
+double GainDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t from,
+              size_t to) {
+    double ea = 0, eb = 0;
+    for (size_t i = from; i < to && i < a.size() && i < b.size(); ++i)
+        ea += double(a[i]) * a[i], eb += double(b[i]) * b[i];
+    return 10 * std::log10(eb / ea);
+}
+
+class ReplayGainCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TUNARA_SKIP_IF_MISSING(Shell("command -v sox lame >/dev/null 2>&1") != 0, "sox, lame");
+        char tmpl[] = "/tmp/tunara-rg-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        env_ = "XDG_CONFIG_HOME=" + dir_ + "/config ";
+        ASSERT_EQ(Shell("sox -n -r 44100 -c 2 -b 16 " + dir_ +
+                        "/tone.wav synth 2 sine 440 vol 0.3 2>/dev/null"),
+                  0);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+    // An MP3 of the tone with these TXXX frames.
+    std::string Mp3(const std::string& name, const std::vector<std::string>& txxx) {
+        std::string cmd = "lame --quiet --noreplaygain -b 192 --tv TALB=Same";
+        for (const auto& t : txxx) cmd += " --tv 'TXXX=" + t + "'";
+        cmd += " " + dir_ + "/tone.wav " + dir_ + "/" + name;
+        EXPECT_EQ(Shell(cmd), 0);
+        return dir_ + "/" + name;
+    }
+    std::vector<int16_t> Play(const std::string& options, const std::string& files) {
+        const std::string out = dir_ + "/out" + std::to_string(++plays_) + ".wav";
+        EXPECT_EQ(Shell(env_ + "TUNARA_AUDIO=file:" + out + " " + kCli + " play " + options + " " +
+                        files + " </dev/null >/dev/null"),
+                  0);
+        return Capture(out);
+    }
+    std::string dir_, env_;
+    int plays_ = 0;
+};
+
+TEST_F(ReplayGainCli, TrackAlbumAndClippingPreventionAsHeard) {
+    const std::string a =
+        Mp3("a.mp3", {"REPLAYGAIN_TRACK_GAIN=-6.00 dB", "REPLAYGAIN_ALBUM_GAIN=-3.50 dB"});
+    const std::string b =
+        Mp3("b.mp3", {"replaygain_track_gain=-2.00 dB", "replaygain_album_gain=-3.50 dB"});
+    const auto plain = Play("--replaygain off", a + " " + b);
+    ASSERT_GT(plain.size(), 2u * 44100 * 3);  // two items of 2 s, stereo
+    const size_t second = plain.size() / 2;  // both items are the same length
+    const size_t margin = 2 * 4410;          // away from the join and the ends
+    const auto track = Play("--replaygain track", a + " " + b);
+    EXPECT_NEAR(GainDb(plain, track, margin, second - margin), -6.0, 0.01);
+    EXPECT_NEAR(GainDb(plain, track, second + margin, plain.size() - margin), -2.0, 0.01);
+    // Album mode, and automatic mode on two neighbours of one album.
+    for (const char* mode : {"album", "auto"}) {
+        const auto album = Play(std::string("--replaygain ") + mode, a + " " + b);
+        EXPECT_NEAR(GainDb(plain, album, margin, second - margin), -3.5, 0.01) << mode;
+        EXPECT_NEAR(GainDb(plain, album, second + margin, plain.size() - margin), -3.5, 0.01)
+            << mode;
+    }
+    // +6 dB on a peak of 1.5 would clip: the gain keeps the peak at full scale.
+    const std::string c =
+        Mp3("c.mp3", {"REPLAYGAIN_TRACK_GAIN=+6.00 dB", "REPLAYGAIN_TRACK_PEAK=1.5"});
+    const auto plainC = Play("", c);
+    const auto held = Play("--replaygain track --preamp 0", c);
+    EXPECT_NEAR(GainDb(plainC, held, margin, plainC.size() - margin), 20 * std::log10(1 / 1.5),
+                0.01);
+    EXPECT_EQ(Shell(env_ + kCli + " play --replaygain loud " + c + " 2>/dev/null"), 2);
+}
+
+TEST_F(ReplayGainCli, InfoShowsEachTagFamily) {
+    const std::string a =
+        Mp3("a.mp3", {"REPLAYGAIN_TRACK_GAIN=-6.00 dB", "REPLAYGAIN_TRACK_PEAK=0.3"});
+    EXPECT_NE(Output(kCli + " info " + a).find("replaygain track: -6.00 dB, peak 0.300000"),
+              std::string::npos);
+    if (Shell("command -v ffmpeg >/dev/null 2>&1") != 0) return;
+    const std::string tone = dir_ + "/tone.wav";
+    struct Case {
+        std::string file, metadata, expect;
+    };
+    const std::vector<Case> cases = {
+        {"t.flac", "-metadata REPLAYGAIN_ALBUM_GAIN='-7.25 dB'", "replaygain album: -7.25 dB"},
+        {"t.ogg", "-metadata replaygain_track_gain='+1.5 dB'", "replaygain track: +1.50 dB"},
+        {"t.opus", "-c:a libopus -metadata R128_TRACK_GAIN=-1280", "replaygain track: +0.00 dB"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Shell("ffmpeg -loglevel error -y -i " + tone + " " + c.metadata + " " + dir_ +
+                        "/" + c.file),
+                  0);
+        EXPECT_NE(Output(kCli + " info " + dir_ + "/" + c.file).find(c.expect), std::string::npos)
+            << c.file;
+    }
+}
+
+}  // namespace

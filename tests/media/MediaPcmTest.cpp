@@ -1,0 +1,218 @@
+// Sound-only media decoded by the toolbox and played by our own output
+// engine: what reaches the device is the decoded signal, joined without a gap
+// to a follower and appended to what came before.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestTools.h"
+#include "platform/audio/AudioDevice.h"
+#include "platform/media/MediaToolbox.h"
+#include "sources/MediaPcmSource.h"
+#include "sources/SourceFactory.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace tunara;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Shell(const std::string& command) {
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+class MediaPcm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tunara-pcm-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        unsetenv("TUNARA_MEDIA_MODULE");
+        ASSERT_TRUE(media::StartMediaServices());
+    }
+    void TearDown() override {
+        audio::SetDeviceFactory({});
+        media::StopMediaServices();
+        setenv("TUNARA_AUDIO", "null:fast", 1);
+        fs::remove_all(dir_);
+    }
+    // A fixture made by a shell command with OUT for the file; empty on failure.
+    std::string Make(const std::string& name, const std::string& command) {
+        std::string path = (dir_ / name).string();
+        std::string cmd = command;
+        cmd.replace(cmd.find("OUT"), 3, "'" + path + "'");
+        return Shell(cmd) ? path : std::string();
+    }
+    // Samples as sox or (for MP3) mpg123 decodes the file.
+    std::vector<int16_t> Samples(const std::string& path) {
+        const std::string raw = path + ".raw";
+        const bool mp3 = path.size() > 4 && path.compare(path.size() - 4, 4, ".mp3") == 0;
+        if (!Shell(mp3 ? "mpg123 -q -s '" + path + "' > '" + raw + "'"
+                       : "sox '" + path + "' -t raw -e signed -b 16 '" + raw + "'"))
+            return {};
+        std::ifstream in(raw, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::vector<int16_t> out(bytes.size() / 2);
+        std::memcpy(out.data(), bytes.data(), out.size() * 2);
+        return out;
+    }
+    static std::unique_ptr<MediaSource> Loaded(const std::string& path) {
+        auto s = CreateSourceFor(path);
+        s->SetLocation(path);
+        EXPECT_EQ(s->LoadInfo(), 1) << path;
+        return s;
+    }
+    static bool PlayToEnd(MediaSource& s) {
+        const auto until = Clock::now() + 30s;  // late under load, never early
+        while (s.IsPlaying()) {
+            if (Clock::now() > until) return false;
+            s.Tick();
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    fs::path dir_;
+};
+
+// WAV, MP3 and FLAC one after another into the file output: the WAV leads
+// and the FLAC ends the capture sample for sample; the MP3 between them is
+// all there (our decoder against mpg123, a frame or so apart at the ends).
+TEST_F(MediaPcm, CaptureOfMixedListIsTheirConcatenation) {
+    const auto wav = Make("a.wav", "sox -n -r 44100 -c 2 -b 16 OUT synth 0.5 sine 440 vol 0.5");
+    const auto flac = Make("c.flac", "sox -n -r 44100 -c 2 -b 16 OUT synth 0.7 sine 660 vol 0.5");
+    const auto mp3 = Make("b.mp3",
+                          "sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.6 sine 550 vol 0.5 "
+                          "| lame --quiet -b 192 - OUT");
+    TUNARA_SKIP_IF_MISSING(wav.empty() || flac.empty() || mp3.empty(), "sox, lame");
+    const std::string out = (dir_ / "heard.wav").string();
+    setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
+    for (const auto& path : {wav, mp3, flac}) {
+        auto s = Loaded(path);
+        ASSERT_EQ(s->Open(), 1) << path;
+        s->Play();
+        EXPECT_TRUE(PlayToEnd(*s)) << path;
+        s->Close();
+    }
+    EXPECT_NE(dynamic_cast<MediaPcmSource*>(CreateSourceFor(flac).get()), nullptr);
+
+    const auto a = Samples(wav), b = Samples(mp3), c = Samples(flac), heard = Samples(out);
+    ASSERT_FALSE(a.empty() || b.empty() || c.empty());
+    ASSERT_GE(heard.size(), a.size() + c.size());
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), heard.begin())) << "the WAV";
+    EXPECT_TRUE(std::equal(c.begin(), c.end(), heard.end() - c.size())) << "the FLAC";
+    const long middle = static_cast<long>(heard.size() - a.size() - c.size());
+    EXPECT_NEAR(middle, static_cast<long>(b.size()), 2 * 1152 * 2) << "the MP3";
+}
+
+// One FLAC cut at an odd sample into two files plays, the second as the
+// first's follower, through one device open as the uncut signal.
+TEST_F(MediaPcm, SplitFlacPlaysBackUncut) {
+    const auto whole =
+        Make("whole.flac", "sox -n -r 44100 -c 2 -b 16 OUT synth 1.3 sine 300 sine 510 vol 0.6");
+    TUNARA_SKIP_IF_MISSING(whole.empty(), "sox");
+    const auto first = Make("first.flac", "sox '" + whole + "' OUT trim 0s 22051s");
+    const auto second = Make("second.flac", "sox '" + whole + "' OUT trim 22051s");
+    ASSERT_FALSE(first.empty() || second.empty());
+    const std::string out = (dir_ / "joined.wav").string();
+    int opens = 0;
+    audio::SetDeviceFactory([&] {
+        ++opens;
+        return audio::CreateDevice("file:" + out);
+    });
+    auto a = Loaded(first);
+    auto b = Loaded(second);
+    auto* lead = dynamic_cast<MediaPcmSource*>(a.get());
+    auto* next = dynamic_cast<MediaPcmSource*>(b.get());
+    ASSERT_TRUE(lead && next);
+    ASSERT_EQ(lead->Open(), 1);
+    ASSERT_TRUE(lead->SetFollower(next));
+    lead->Play();
+    EXPECT_TRUE(PlayToEnd(*lead));
+    ASSERT_TRUE(lead->HandOver(*next));
+    EXPECT_TRUE(PlayToEnd(*next));
+    next->Close();
+    lead->Close();
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(Samples(out), Samples(whole));
+}
+
+// The level meter follows a FLAC while it plays, and a seek lands on the
+// frame asked for.
+TEST_F(MediaPcm, MeterMovesAndSeekLands) {
+    const auto flac = Make("tone.flac", "sox -n -r 48000 -c 1 -b 16 OUT synth 3 sine 440 vol 0.8");
+    TUNARA_SKIP_IF_MISSING(flac.empty(), "sox");
+    setenv("TUNARA_AUDIO", "null", 1);
+    auto s = Loaded(flac);
+    EXPECT_EQ(s->GetFormatName(), "FLAC");
+    EXPECT_NEAR(s->GetDuration(), 3000, 20);
+    ASSERT_EQ(s->Open(), 1);
+    s->Play();
+    float peak = 0;
+    for (auto until = Clock::now() + 20s; peak < 0.5f && Clock::now() < until;) {
+        float l = 0, r = 0;
+        s->GetLevels(l, r);
+        peak = std::max(peak, l);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GT(peak, 0.5f);
+    s->Close();
+    // AIFF is fed by a pushing source, whose seeks take another way.
+    const auto aiff = Make("tone.aiff", "sox '" + flac + "' OUT");
+    ASSERT_FALSE(aiff.empty());
+    for (const auto& path : {flac, aiff}) {
+        MediaPcmSource pcm;
+        pcm.SetLocation(path);
+        ASSERT_EQ(pcm.OpenStream(), 1) << path;
+        std::vector<int16_t> got(100);
+        const auto all = Samples(flac);
+        for (const uint32_t frame : {96001u, 7u}) {
+            EXPECT_EQ(pcm.SeekFrame(frame), frame) << path;
+            ASSERT_EQ(pcm.ReadFrames(got.data(), 100), 100) << path;
+            ASSERT_GT(all.size(), frame + 100u);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin() + frame)) << path << frame;
+        }
+        pcm.CloseStream();
+    }
+}
+
+// Sound alone goes to our engine; whatever carries pictures stays with the
+// toolbox's player.
+TEST_F(MediaPcm, SoundOnlyMediaAreToldFromMovies) {
+    const std::string tone = "-f lavfi -i sine=frequency=440:duration=0.3";
+    const std::string picture = "-f lavfi -i testsrc=size=32x32:rate=5:duration=0.3";
+    const struct {
+        const char* name;
+        std::string command;
+        bool soundOnly;
+    } cases[] = {
+        {"s.flac", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.ogg", "ffmpeg -v error " + tone + " -c:a libvorbis OUT", true},
+        {"s.opus", "ffmpeg -v error " + tone + " -c:a libopus OUT", true},
+        {"s.m4a", "ffmpeg -v error " + tone + " -c:a aac OUT", true},
+        {"s.aiff", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.au", "ffmpeg -v error " + tone + " OUT", true},
+        {"s.wma", "ffmpeg -v error " + tone + " -c:a wmav2 OUT", true},
+        {"v.ogv", "ffmpeg -v error " + picture + " " + tone + " -c:v libtheora -c:a libvorbis OUT",
+         false},
+        {"v.mp4", "ffmpeg -v error " + picture + " " + tone + " OUT", false},
+        {"v.wmv", "ffmpeg -v error " + picture + " " + tone + " -c:v wmv2 -c:a wmav2 OUT", false},
+    };
+    for (const auto& c : cases) {
+        const auto path = Make(c.name, c.command);
+        TUNARA_SKIP_IF_MISSING(path.empty(), std::string("ffmpeg for ") + c.name);
+        EXPECT_EQ(IsSoundOnlyMedium(path), c.soundOnly) << c.name;
+    }
+}
+
+}  // namespace
