@@ -8,6 +8,7 @@
 // list, marked, so that saving never loses them.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tracklist/TrackList.h"
@@ -37,6 +38,13 @@ public:
     bool TryRestore(int index) override;
 
     const std::string& Path() const { return path_; }
+    // For a list brought back from elsewhere: the file it belongs to and
+    // whether it holds changes not yet written there.
+    void SetOrigin(std::string path, bool isM3u, bool modified) {
+        path_ = std::move(path);
+        isM3u_ = isM3u;
+        modified_ = modified;
+    }
     void SetM3u(bool on) { isM3u_ = on; }
     bool IsM3u() const { return isM3u_; }
 

@@ -19,6 +19,7 @@
 #include "ui/core/Associations.h"
 #include "ui/core/MixerVolume.h"
 #include "ui/core/OptionsModel.h"
+#include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/DialogLook.h"
@@ -163,12 +164,7 @@ int main(int argc, char** argv) {
     {
         SettingsStore settings;
         Playlist& playlist = ThePlaylist();
-        if (!file.isEmpty()) {
-            if (IsPlaylistName(file.toStdString()))
-                playlist.Load(file.toStdString());
-            else
-                playlist.AddFile(file.toStdString());
-        }
+        SessionStore session;  // outlives the window, which saves into it at the end
 
         qt::MainWindow* mainPtr = nullptr;
         MixerVolume volume([&mainPtr] {
@@ -205,6 +201,10 @@ int main(int argc, char** argv) {
             const QRect area = screen->availableGeometry();
             main.move(area.center() - QPoint(main.width() / 2, (main.height() + 221) / 2));
         }
+        // The last session comes back; a file given now joins its list, a
+        // list given now takes the list's place.
+        main.RestoreSession(session, file.isEmpty() || !IsPlaylistName(file.toStdString()));
+        if (!file.isEmpty()) main.OpenFiles({file});
         FirstPaintProbe probe;
         if (std::getenv("TUNARA_BENCH_FIRST_PAINT")) main.installEventFilter(&probe);
         main.show();

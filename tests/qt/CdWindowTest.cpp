@@ -4,6 +4,8 @@
 // address, and recordings through the recording window.
 #include <gtest/gtest.h>
 
+#include <QMenu>
+
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -106,6 +108,25 @@ TEST_F(CdWindowTest, Record_NothingSelected_Refuses) {
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(errors_[0], "Error: No tracks are selected.");
     EXPECT_TRUE(recorded_.empty());
+    window_->close();
+}
+
+TEST_F(CdWindowTest, RightClickMenuPlaysAndRecordsTheSelection) {
+    Open();
+    std::unique_ptr<QMenu> menu(window_->ContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions()) texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"Play", "Record...", "CD Info"}));
+    EXPECT_FALSE(menu->actions()[0]->isEnabled());  // nothing selected
+    window_->View()->Select(1);
+    menu.reset(window_->ContextMenu());
+    menu->actions()[0]->trigger();
+    EXPECT_TRUE(IsActive(disc_.get()));
+    EXPECT_EQ(disc_->Current(), 1);
+    EXPECT_EQ(main_->Controller().State(), PlayState::Playing);
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(recorded_, (std::vector<std::vector<int>>{{1}}));
+    main_->Controller().Stop();
     window_->close();
 }
 
@@ -278,7 +299,7 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     EXPECT_EQ(window->ArtistLabel()->text(), "Band");
     EXPECT_EQ(window->TitleLabel()->text(), "Record");
     EXPECT_EQ(window->TitleLabel()->TextColour(), QColor(224, 224, 224));
-    EXPECT_EQ(main_->Info()->Title(), "One");
+    EXPECT_EQ(main_->Info()->Title(), "Band \u2013 One");
     EXPECT_EQ(main_->Info()->Message(), "CDDB Match Found");
     EXPECT_TRUE(main_->Info()->MessageMode());
     EXPECT_TRUE(main_->Levels()->Held());

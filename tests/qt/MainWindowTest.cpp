@@ -3,16 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 #include <fstream>
+#include <functional>
 
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
+#include "playlist/ScriptedDialogs.h"
 #include "qt/QtApp.h"
 #include "tracklist/TrackList.h"
+#include "ui/core/Session.h"
+#include "ui/core/SettingsStore.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
 #include "ui/qt/Displays.h"
@@ -207,6 +217,264 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurren
     EXPECT_EQ(playlist_.Current(), 1);
     EXPECT_EQ(panel->View()->RowCount(), 7);
     EXPECT_EQ(window_->Info()->TrackText(), "Track 02 of 07");
+}
+
+TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    SessionStore store(dir.filePath("config").toStdString());
+    SettingsStore settings(dir.filePath("settings").toStdString(), {});
+    auto rebuild = [&] {
+        window_.reset();
+        playlist_.Clear();
+        MakeActive(nullptr);
+        volume_.volume = 0.75f;
+        window_ = std::make_unique<MainWindow>(playlist_, &volume_, "", &settings);
+        window_->TickTimer().stop();
+        window_->RestoreSession(store);
+        window_->show();
+        Drain();
+    };
+    rebuild();
+    for (const char* name : {"a.mp3", "b.mp3", "c.wav", "d.mp3"}) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        playlist_.AddFile(path.toStdString());
+    }
+    playlist_.SetCurrent(2);
+    C().RefreshAll();
+    C().OnPositionSlider(kThumbPosition, 3000);
+    C().OnVolumeSlider(kThumbPosition, 60);
+    C().OnMixerChange();
+    C().ToggleShuffle();
+    C().ToggleRepeat();
+    window_->move(100, 120);
+    window_->TogglePlaylistWindow();
+    // Off the right edge: it comes back inside the screen.
+    window_->PlaylistPanel()->SetDockedTo(nullptr);
+    window_->PlaylistPanel()->MoveTo(QPoint(5000, 90));
+    Drain();
+
+    rebuild();
+    ASSERT_EQ(playlist_.Count(), 4);
+    EXPECT_EQ(playlist_.ItemAt(3)->GetTitle(), "d.mp3");
+    EXPECT_EQ(playlist_.Current(), 2);
+    EXPECT_TRUE(IsActive(&playlist_));
+    ASSERT_NE(C().Source(), nullptr);
+    EXPECT_EQ(C().Source()->GetPosition(), 30000);
+    EXPECT_NEAR(volume_.volume, 0.4f, 0.01f);
+    EXPECT_EQ(window_->VolumeSlider()->Position(), 60);
+    EXPECT_TRUE(playlist_.Shuffle() && playlist_.Repeat() && !playlist_.Intro());
+    EXPECT_TRUE(Lit(kCmdShuffle) && Lit(kCmdRepeat));
+    EXPECT_EQ(window_->pos(), QPoint(100, 120));
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    ASSERT_NE(panel, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(panel->pos(), QPoint(screen.right() + 1 - panel->width(), 90));
+
+    // Without resuming, the list and the rest come back, but not the item.
+    settings.SetNumber(settings::kResumeSession, 0);
+    window_->TogglePlaylistWindow();
+    rebuild();
+    EXPECT_EQ(playlist_.Count(), 4);
+    EXPECT_EQ(playlist_.Current(), 0);
+    EXPECT_EQ(C().Source()->GetPosition(), 0);
+    EXPECT_EQ(window_->PlaylistPanel(), nullptr);
+    window_.reset();  // before the store goes
+}
+
+TEST_F(MainWindowTest, EachKeyDoesItsJob) {
+    testing::ScriptedDialogs dialogs;
+    window_->TogglePlaylistWindow();
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    TrackListView* view = panel->View();
+    // Within a tick's step: the seek ticks the source once.
+    auto at = [&](int ms) { return std::abs(C().Source()->GetPosition() - ms) < 500; };
+    struct Case {
+        QWidget* to;
+        int key;
+        Qt::KeyboardModifiers mods;
+        std::function<bool()> done;
+    };
+    const Case cases[] = {
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_Right, {}, [&] { return at(5000); }},
+        {window_.get(), Qt::Key_Left, {}, [&] { return at(0); }},
+        {window_.get(), Qt::Key_Right, {}, [&] { return at(5000); }},
+        {window_.get(), Qt::Key_C, {}, [&] { return C().State() == Stopped && at(5000); }},
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_Space, {}, [&] { return C().State() == Stopped; }},
+        {window_.get(), Qt::Key_X, {}, [&] { return C().State() == Playing; }},
+        {window_.get(), Qt::Key_V, {}, [&] { return C().State() == Stopped && at(0); }},
+        {window_.get(), Qt::Key_B, {}, [&] { return playlist_.Current() == 1; }},
+        {window_.get(), Qt::Key_Z, {}, [&] { return playlist_.Current() == 0; }},
+        {window_.get(), Qt::Key_Down, {}, [&] { return std::abs(volume_.volume - 0.70f) < 0.01f; }},
+        {window_.get(), Qt::Key_Up, {}, [&] { return std::abs(volume_.volume - 0.75f) < 0.01f; }},
+        {window_.get(), Qt::Key_O, Qt::ControlModifier, [&] { return dialogs.opens == 1; }},
+        {window_.get(), Qt::Key_S, Qt::ControlModifier, [&] { return dialogs.saves == 1; }},
+        {window_.get(), Qt::Key_J, {}, [&] { return panel->FindField()->isVisible(); }},
+        {panel->FindField(), Qt::Key_3, {}, [&] { return view->Selected() == std::set<int>{3}; }},
+        {panel->FindField(), Qt::Key_Escape, {}, [&] { return !panel->FindField()->isVisible(); }},
+        {view, Qt::Key_Down, {}, [&] { return view->Selected() == std::set<int>{4}; }},
+        {view, Qt::Key_A, Qt::ControlModifier, [&] { return view->Selected().size() == 5; }},
+        {view, Qt::Key_Delete, {}, [&] { return playlist_.Count() == 0; }},
+        {view, Qt::Key_B, {}, [&] { return C().State() == Stopped; }},  // nothing left to go to
+    };
+    for (const Case& c : cases) {
+        QTest::keyClick(c.to, static_cast<Qt::Key>(c.key), c.mods);
+        Drain();
+        EXPECT_TRUE(c.done()) << QKeySequence(c.key | c.mods).toString().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, WheelAndTimeClickAndScrollingTitle) {
+    QWheelEvent up(QPointF(5, 5), QPointF(5, 5), {}, QPoint(0, 120), Qt::NoButton, {},
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(window_->VolumeSlider(), &up);
+    EXPECT_NEAR(volume_.volume, 0.80f, 0.01f);
+    Click(kCmdPlay);
+    QApplication::sendEvent(window_->PositionSlider(), &up);
+    EXPECT_NEAR(C().Source()->GetPosition(), 5000, 500);
+
+    InfoDisplay* info = window_->Info();
+    QTest::mouseClick(info, Qt::LeftButton, {}, QPoint(10, 3));
+    EXPECT_TRUE(info->TimeText().startsWith('-')) << info->TimeText().toStdString();
+    QTest::mouseClick(info, Qt::LeftButton, {}, QPoint(10, 3));
+    EXPECT_FALSE(info->TimeText().startsWith('-'));
+
+    // The artist joins the title; one too long for the display scrolls.
+    playlist_.ItemAt(0)->SetArtist("An Artist With A Name Long Enough");
+    playlist_.ItemAt(0)->SetTitle("And A Title That Cannot Fit The Display Either");
+    C().RefreshAll();
+    EXPECT_TRUE(
+        info->Title().startsWith(QStringLiteral("An Artist With A Name Long Enough \u2013 And")));
+    ASSERT_TRUE(info->TitleOverflows());
+    auto tick = [&](int n) {
+        for (int i = 0; i < n; ++i) window_->TickTimer().timeout({});
+    };
+    tick(40);
+    EXPECT_EQ(info->ScrollOffset(), 0);  // resting at the start
+    tick(100);
+    EXPECT_GT(info->ScrollOffset(), 0);
+    Click(kCmdStop);
+    tick(1);
+    EXPECT_EQ(info->ScrollOffset(), 0);
+    const int redraws = info->Redraws();
+    tick(200);
+    EXPECT_EQ(info->Redraws(), redraws);  // stopped: nothing moves, nothing drawn
+}
+
+TEST_F(MainWindowTest, PlaylistShowsTotalsAndFollowsThePlayingItem) {
+    window_->TogglePlaylistWindow();
+    TrackListView* view = window_->PlaylistPanel()->View();
+    view->Refresh();
+    EXPECT_EQ(view->TotalsText(), "5 items, 00:05:00");
+    view->Select(1);
+    view->Select(3, false);
+    EXPECT_EQ(view->TotalsText(), "5 items, 00:05:00 (2 selected, 00:02:00)");
+    for (int i = 5; i < 60; ++i) Add("Item " + std::to_string(i), 1000);
+    C().PlayRow(playlist_, 50);
+    EXPECT_LE(view->TopRow(), 50);
+    EXPECT_GT(view->TopRow() + view->RowsPerPage(), 50);
+    // Scrolled by the user just now: the view stays where it was put.
+    QWheelEvent up(QPointF(20, 40), QPointF(20, 40), {}, QPoint(0, 120), Qt::NoButton, {},
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &up);
+    const int top = view->TopRow();
+    C().PlayRow(playlist_, 2);
+    EXPECT_EQ(view->TopRow(), top);
+    C().Stop();
+}
+
+// The actions of a menu by their text.
+std::map<QString, QAction*> Entries(QMenu& menu) {
+    std::map<QString, QAction*> out;
+    for (QAction* a : menu.actions())
+        if (!a->isSeparator()) out[a->text()] = a;
+    return out;
+}
+
+TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
+    testing::ScriptedDialogs dialogs;
+    int options = 0;
+    window_->onOptions = [&] { ++options; };
+    playlist_.SetOrigin("", false, false);  // no save question before Open List
+    std::unique_ptr<QMenu> menu(window_->ContextMenu());
+    auto entries = Entries(*menu);
+    EXPECT_EQ(entries.size(), 15u);
+    ASSERT_TRUE(entries.count("About Tunara"));  // a modal box: not run here
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"Play", [&] { return C().State() == Playing; }},
+        {"Next", [&] { return playlist_.Current() == 1; }},
+        {"Previous", [&] { return playlist_.Current() == 0; }},
+        {"Stop", [&] { return C().State() == Stopped; }},
+        {"Shuffle", [&] { return playlist_.Shuffle(); }},
+        {"Repeat", [&] { return playlist_.Repeat(); }},
+        {"Intro", [&] { return playlist_.Intro(); }},
+        {"Normal", [&] { return !playlist_.Intro() && !playlist_.Shuffle(); }},
+        {"Open File...", [&] { return dialogs.opens == 1; }},
+        {"Open List...", [&] { return dialogs.opens == 2; }},
+        {"Playlist", [&] { return window_->PlaylistPanel() != nullptr; }},
+        {"Options...", [&] { return options == 1; }},
+        {"Quit", [&] { return !window_->isVisible(); }},
+    };
+    for (const auto& [text, done] : cases) {
+        ASSERT_TRUE(entries.count(text)) << text;
+        entries[text]->trigger();
+        Drain();
+        EXPECT_TRUE(done()) << text;
+    }
+    EXPECT_TRUE(entries.count("CD"));
+}
+
+TEST_F(MainWindowTest, PlaylistMenuActsOnTheSelection) {
+    testing::ScopedFakeFactory factory;
+    QTemporaryDir dir;
+    playlist_.SetCurrent(-1);  // the controller lets go of the item first
+    C().Refresh();
+    playlist_.Clear();
+    for (const char* name : {"c.mp3", "a.mp3", "b.wav"}) {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        playlist_.AddFile(path.toStdString());
+    }
+    playlist_.ItemAt(0)->SetArtist("Zed");
+    playlist_.ItemAt(2)->SetArtist("Abe");
+    C().RefreshAll();
+    window_->TogglePlaylistWindow();
+    PlaylistWindow* panel = window_->PlaylistPanel();
+    QString folder, info;
+    panel->openFolder = [&](const QString& f) { folder = f; };
+    panel->showInfo = [&](const QString& t) { info = t; };
+    auto names = [&] {
+        std::string out;
+        for (int i = 0; i < playlist_.Count(); ++i) out += playlist_.TitleAt(i) + " ";
+        return out;
+    };
+    auto run = [&](const char* text) {
+        std::unique_ptr<QMenu> menu(panel->ContextMenu());
+        auto entries = Entries(*menu);
+        ASSERT_TRUE(entries.count(text)) << text;
+        entries[text]->trigger();
+        Drain();
+    };
+    run("Sort by File Name");
+    EXPECT_EQ(names(), "a.mp3 b.wav c.mp3 ");
+    EXPECT_EQ(playlist_.Current(), 2);  // c.mp3 stays current
+    run("Sort by Artist");
+    EXPECT_EQ(names(), "a.mp3 b.wav c.mp3 ");  // no artist, Abe, Zed
+    run("Sort by Title");
+    panel->View()->Select(1);
+    run("File Information...");
+    EXPECT_TRUE(info.contains("b.wav")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Artist: Abe"));
+    run("Open Containing Folder");
+    EXPECT_EQ(folder, QFileInfo(dir.path()).absoluteFilePath());
+    run("Play");
+    EXPECT_EQ(playlist_.Current(), 1);
+    EXPECT_EQ(C().State(), Playing);
+    run("Remove");
+    EXPECT_EQ(names(), "a.mp3 c.mp3 ");
 }
 
 TEST(QtFilter, NamesThePatternAndMatchesEveryFileForStarDotStar) {

@@ -43,6 +43,8 @@ const std::vector<Entry>& Table() {
         {kFileOptions, kUseID3Title, Number, 1, {}, 0},
         {kFileOptions, kAskFilePath, Number, 1, {}, 0},
         {kFileOptions, kRecordFilePath, Text, 0, {}, kPathBufferBytes},
+        {kFileOptions, kResumeSession, Number, 1, {}, 0},
+        {kFileOptions, kShowRemaining, Number, 0, {}, 0},
         {kSoundOptions, kReplayGainMode, Number, 0, {}, 0},
         {kSoundOptions, kReplayGainPreamp, Text, 0, "0", kTextBufferBytes},
         {kSoundOptions, kReplayGainDefault, Text, 0, "0", kTextBufferBytes},

@@ -54,6 +54,9 @@ inline constexpr std::string_view kAssocM3U = "AssocM3U";
 inline constexpr std::string_view kUseID3Title = "UseID3Title";
 inline constexpr std::string_view kAskFilePath = "AskFilePath";
 inline constexpr std::string_view kRecordFilePath = "RecordFilePath";
+// The windowed player's own choices.
+inline constexpr std::string_view kResumeSession = "ResumeSession";
+inline constexpr std::string_view kShowRemaining = "ShowRemaining";
 // Sound: numbers in dB and the balance are texts, as they may be negative.
 inline constexpr std::string_view kReplayGainMode = "ReplayGainMode";  // 0 off .. 3 automatic
 inline constexpr std::string_view kReplayGainPreamp = "ReplayGainPreamp";

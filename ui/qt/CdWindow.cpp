@@ -1,5 +1,7 @@
 #include "ui/qt/CdWindow.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMessageBox>
 
 #include "platform/cdreader/CdReader.h"
@@ -130,6 +132,24 @@ void CdWindow::OnButton(int id) {
             if (onOptions) onOptions();
             break;
     }
+}
+
+QMenu* CdWindow::ContextMenu() {
+    auto* menu = new QMenu(this);
+    const std::vector<int> rows = view_->SelectedRows();
+    QAction* play = menu->addAction(tr("Play"), this, [this, rows] {
+        if (disc_ && !rows.empty()) controller_.PlayRow(*disc_, rows.front());
+    });
+    play->setEnabled(disc_ && !rows.empty());
+    menu->addAction(tr("Record..."), this, [this] { Record(); });
+    menu->addAction(tr("CD Info"), this, [this] { LookUp(); });
+    return menu;
+}
+
+void CdWindow::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = ContextMenu();
+    menu->exec(e->globalPos());
+    delete menu;
 }
 
 void CdWindow::Record() {

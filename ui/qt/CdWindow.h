@@ -12,6 +12,8 @@ class PlayerController;
 class SettingsStore;
 }  // namespace tunara
 
+class QMenu;
+
 namespace tunara::qt {
 
 class BitmapButton;
@@ -53,6 +55,11 @@ public:
     std::function<void(const QString&, const QString&)> showError;
 
     void Record();
+    // The right-click menu, the caller's to delete.
+    QMenu* ContextMenu();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent*) override;
 
 private:
     void OnButton(int id);

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "ui/core/DisplayText.h"
@@ -55,8 +56,53 @@ InfoDisplay::InfoDisplay(QWidget* parent)
     });
 }
 
+namespace {
+constexpr int kRestTicks = 60;  // 1.5 s at 25 ms
+}  // namespace
+
 void InfoDisplay::ShowTitle(const std::string& t) {
-    Set(title_, Q(t));
+    const QString title = Q(t);
+    if (title == title_) return;
+    title_ = title;
+    MeasureTitle();
+    ResetScroll();
+    Redraw();
+}
+
+void InfoDisplay::MeasureTitle() {
+    overflow_ = std::max(0, QFontMetrics(largeFont_).horizontalAdvance(title_) - width());
+}
+
+void InfoDisplay::ResetScroll() {
+    rest_ = kRestTicks;
+    scrollDir_ = 1;
+    phase_ = 0;
+    if (scroll_ == 0) return;
+    scroll_ = 0;
+    Redraw();
+}
+
+void InfoDisplay::StepScroll() {
+    if (overflow_ <= 0 || messageMode_) return;
+    if (rest_ > 0) {
+        --rest_;
+        return;
+    }
+    if (++phase_ % 2) return;
+    scroll_ = std::clamp(scroll_ + scrollDir_, 0, overflow_);
+    if (scroll_ == 0 || scroll_ == overflow_) {
+        scrollDir_ = -scrollDir_;
+        rest_ = kRestTicks;
+    }
+    Redraw();
+}
+
+void InfoDisplay::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && e->position().y() < height() / 4) {
+        emit timeClicked();
+        return;
+    }
+    QWidget::mousePressEvent(e);
 }
 void InfoDisplay::ShowFormatName(const std::string& t) {
     Set(formatName_, Q(t));
@@ -101,6 +147,9 @@ void InfoDisplay::SetColours(QColor background, QColor small, QColor large) {
 }
 
 QString InfoDisplay::TimeText() const {
+    if (remaining_ && duration_ > 0)
+        return QLatin1Char('-') +
+               Q(display::TimeText(std::max(0, duration_ - position_), duration_));
     return Q(display::TimeText(position_, duration_));
 }
 QString InfoDisplay::TrackText() const {
@@ -117,6 +166,7 @@ QString InfoDisplay::ChannelsText() const {
 }
 
 void InfoDisplay::resizeEvent(QResizeEvent*) {
+    MeasureTitle();
     Redraw();
 }
 
@@ -150,8 +200,11 @@ void InfoDisplay::Redraw() {
     p.setFont(largeFont_);
     p.setPen(large_);
     const QRect middle(0, h / 4, w, 3 * h / 4 - h / 4);
-    const QString title = QFontMetrics(largeFont_).elidedText(title_, Qt::ElideRight, w);
-    p.drawText(middle, one | Qt::AlignLeft, title);
+    // A title that does not fit scrolls rather than losing its end.
+    p.setClipRect(middle);
+    p.drawText(middle.translated(-scroll_, 0).adjusted(0, 0, overflow_, 0), one | Qt::AlignLeft,
+               title_);
+    p.setClipping(false);
     p.end();
     update();
 }

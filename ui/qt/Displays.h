@@ -36,6 +36,16 @@ public:
     void ShowMessage(const std::string& text, int ms);
 
     void SetColours(QColor background, QColor small, QColor large);
+    // The time as what is left rather than what has played.
+    void SetRemaining(bool on) { Set(remaining_, on); }
+    bool Remaining() const { return remaining_; }
+    // One tick of a title too long for the display: it moves a pixel every
+    // other tick and rests at each end. Redraws only when it moved.
+    void StepScroll();
+    // Back to the start, at rest.
+    void ResetScroll();
+    int ScrollOffset() const { return scroll_; }
+    bool TitleOverflows() const { return overflow_ > 0; }
 
     // The texts of the cells as drawn (tests).
     QString TimeText() const;
@@ -49,11 +59,17 @@ public:
     int Redraws() const { return redraws_; }
     const QImage& Image() const { return image_; }
 
+signals:
+    // A click on the time.
+    void timeClicked();
+
 protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    void mousePressEvent(QMouseEvent*) override;
 
 private:
+    void MeasureTitle();
     template <typename T>
     void Set(T& field, const T& value) {
         if (field == value) return;
@@ -66,6 +82,12 @@ private:
     int trackNumber_ = 0, trackCount_ = 0, bitRate_ = 0, channels_ = 0, sampleRate_ = 0;
     int position_ = 0, duration_ = 0;
     bool messageMode_ = false;
+    bool remaining_ = false;
+    int overflow_ = 0;  // pixels of the title past the display's width
+    int scroll_ = 0;    // pixels scrolled
+    int scrollDir_ = 1;
+    int rest_ = 0;  // ticks left to rest at an end
+    int phase_ = 0;
     QTimer messageTimer_;
     QColor background_{Qt::black}, small_{192, 192, 192}, large_{Qt::white};
     QFont smallFont_, largeFont_;

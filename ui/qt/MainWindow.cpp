@@ -1,15 +1,22 @@
 #include "ui/qt/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "playlist/Playlist.h"
+#include "ui/core/Session.h"
+#include "ui/core/SettingsStore.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
@@ -54,6 +61,34 @@ constexpr ButtonSpec kButtons[] = {
     {kIdAbout, 305, 139, 296, 297, 298, 299},
 };
 
+constexpr int kSeekStepMs = 5000;
+constexpr int kVolumeStep = 5;
+
+// What each control does and its key, for the tooltips.
+const std::map<int, const char*>& Tips() {
+    static const std::map<int, const char*> tips = {
+        {kCmdPlay, "Play / pause (Space; X plays, C pauses)"},
+        {kCmdStop, "Stop (V)"},
+        {kCmdPrev, "Previous (Z)"},
+        {kCmdNext, "Next (B)"},
+        {kCmdFwd, "Fast forward"},
+        {kCmdBack, "Rewind"},
+        {kCmdEject, "Open a file (Ctrl+O)"},
+        {kCmdNormal, "Normal order"},
+        {kCmdIntro, "Intro: the first seconds of each item"},
+        {kCmdShuffle, "Shuffle"},
+        {kCmdRepeat, "Repeat"},
+        {kIdPlayList, "Playlist (Ctrl+F or J finds in it)"},
+        {kCmdCd, "CD"},
+        {kCmdWeb, "Web"},
+        {kIdOptions, "Options"},
+        {kIdAbout, "About Tunara"},
+        {kIdOk, "Close"},
+        {kIdMin, "Minimise"},
+    };
+    return tips;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::string programFolder,
@@ -73,6 +108,8 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
         button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
         connect(button, &BitmapButton::clicked, this, &MainWindow::OnButton);
         buttons_[b.id] = button;
+        if (auto tip = Tips().find(b.id); tip != Tips().end())
+            button->setToolTip(QString::fromUtf8(tip->second));
     }
 
     position_ = new BitmapSlider(kIdPositionSlider, Qt::Horizontal, this);
@@ -83,6 +120,8 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     volume_->move(291, 15);
     volume_->SetBitmaps(kThumb, kThumbMask, kVolumeChannel, kVolumeChannelMask);
     volume_->SetRange(PlayerController::kVolumeMin, PlayerController::kVolumeMax);
+    position_->setToolTip(QStringLiteral("Position (Left / Right: 5 s; wheel)"));
+    volume_->setToolTip(QStringLiteral("Volume (Up / Down; wheel)"));
 
     info_ = new InfoDisplay(this);
     info_->setGeometry(30, 30, 240, 35);
@@ -90,6 +129,17 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     levels_ = new LevelDisplay(this);
     levels_->setGeometry(30, 70, 240, 21);
     levels_->SetColours(Qt::black, QColor(64, 0, 127), QColor(32, 64, 192), QColor(0, 127, 255));
+
+    if (settings_) info_->SetRemaining(settings_->Flag(settings::kShowRemaining));
+    connect(info_, &InfoDisplay::timeClicked, this, [this] {
+        info_->SetRemaining(!info_->Remaining());
+        if (settings_) {
+            settings_->SetNumber(settings::kShowRemaining, info_->Remaining());
+            settings_->SaveAll();
+        }
+    });
+    position_->installEventFilter(this);
+    volume_->installEventFilter(this);
 
     controller_ = std::make_unique<PlayerController>(*this, playlist_, volume,
                                                      std::move(programFolder), settings);
@@ -109,12 +159,22 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
         controller_->OnTick();
         const int interval = isMinimized() ? kMinimisedTickMs : kShownTickMs;
         if (tick_.interval() != interval) tick_.setInterval(interval);
+        // The title scrolls only while something plays, so an idle player
+        // draws nothing.
+        if (controller_->State() == Playing)
+            info_->StepScroll();
+        else
+            info_->ResetScroll();
+        // Changes that came without a list refresh (a disc, a hand-over).
+        if (session_ && Look() != seen_) PostSave(true);
     });
     tick_.start();
 }
 
 MainWindow::~MainWindow() {
     tick_.stop();
+    if (!shutDown_) SaveSession();
+    session_ = nullptr;
     if (playlistWindow_) delete playlistWindow_.data();
     // Before the controller goes: the CD window shows one of its discs.
     if (cdWindow_) delete cdWindow_.data();
@@ -163,6 +223,7 @@ void MainWindow::OnButton(int id) {
 
 void MainWindow::TogglePlaylistWindow() {
     if (playlistWindow_) {
+        places_["playlist"] = playlistWindow_->pos();
         playlistWindow_->close();
         return;
     }
@@ -170,15 +231,24 @@ void MainWindow::TogglePlaylistWindow() {
     playlistWindow_->onOptions = [this] {
         if (onOptions) onOptions();
     };
+    playlistWindow_->onKey = [this](int key, Qt::KeyboardModifiers m) {
+        return HandleKey(key, m, true);
+    };
     // Lit while open, however the window goes.
     SetLit(kIdPlayList, true);
-    connect(playlistWindow_, &QObject::destroyed, this, [this] { SetLit(kIdPlayList, false); });
+    connect(playlistWindow_, &QObject::destroyed, this, [this] {
+        SetLit(kIdPlayList, false);
+        PostSave(false);
+    });
     playlistWindow_->show();
+    PlacePanel(playlistWindow_, "playlist");
+    PostSave(false);
     if (playlist_.Current() >= 0) playlistWindow_->View()->EnsureVisible(playlist_.Current());
 }
 
 void MainWindow::ToggleCdWindow() {
     if (cdWindow_) {
+        places_["cd"] = cdWindow_->pos();
         cdWindow_->close();
         return;
     }
@@ -187,8 +257,13 @@ void MainWindow::ToggleCdWindow() {
         if (onOptions) onOptions();
     };
     SetLit(kCmdCd, true);
-    connect(cdWindow_, &QObject::destroyed, this, [this] { SetLit(kCmdCd, false); });
+    connect(cdWindow_, &QObject::destroyed, this, [this] {
+        SetLit(kCmdCd, false);
+        PostSave(false);
+    });
     cdWindow_->show();
+    PlacePanel(cdWindow_, "cd");
+    PostSave(false);
 }
 
 void MainWindow::ShowAbout() {
@@ -210,9 +285,122 @@ void MainWindow::OpenFiles(const QStringList& names) {
     controller_->OpenFiles(list);
 }
 
+// ---- session ---------------------------------------------------------------------
+
+QPoint MainWindow::OnScreen(QPoint topLeft, QSize size) {
+    QScreen* screen = QGuiApplication::screenAt(topLeft + QPoint(size.width() / 2, 8));
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return topLeft;
+    const QRect area = screen->availableGeometry();
+    const int x = std::clamp(topLeft.x(), area.left(),
+                             std::max(area.left(), area.right() + 1 - size.width()));
+    const int y = std::clamp(topLeft.y(), area.top(),
+                             std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+bool MainWindow::Resuming() const {
+    return !settings_ || settings_->Flag(settings::kResumeSession);
+}
+
+MainWindow::Seen MainWindow::Look() const {
+    const TrackList* list = ActiveList();
+    Seen s;
+    s.count = playlist_.Count();
+    s.generation = playlist_.Generation();
+    s.list = list;
+    s.current = list ? list->Current() : -1;
+    return s;
+}
+
+void MainWindow::PlacePanel(PanelWindow* panel, const char* name) {
+    auto it = places_.find(name);
+    if (!panel || it == places_.end()) return;
+    const QPoint at = OnScreen(it->second, panel->size());
+    if (at == panel->pos()) return;
+    // Docked again when it ends up where a drag would have docked it.
+    panel->SetDockedTo(panel->SnapRect(QRect(at, panel->size())).dockTo);
+    panel->MoveTo(at);
+}
+
+void MainWindow::RestoreSession(SessionStore& store, bool withList) {
+    session_ = &store;
+    const SessionState st = store.Load();
+    if (st.found) {
+        for (const auto& [name, at] : st.places) places_[name] = QPoint(at.first, at.second);
+        if (auto it = places_.find("main"); it != places_.end()) move(OnScreen(it->second, size()));
+        if (withList && playlist_.Count() == 0) store.RestoreList(playlist_, st);
+        TrackList* list = &playlist_;
+        if (st.cdActive && controller_->CurrentCd() && controller_->CurrentCd()->Count() > 0)
+            list = controller_->CurrentCd();
+        const bool resume = Resuming() && (withList || list != &playlist_);
+        if (resume && st.current >= 0 && st.current < list->Count()) list->SetCurrent(st.current);
+        list->SetIntro(st.intro);
+        list->SetShuffle(st.shuffle);
+        list->SetRepeat(st.repeat);
+        MakeActive(list);
+        controller_->RefreshAll();
+        if (resume && st.positionMs > 0 && controller_->Source())
+            controller_->OnPositionSlider(kThumbPosition, st.positionMs / 10);
+        if (st.volume >= 0) {
+            controller_->OnVolumeSlider(kThumbPosition, PlayerController::kVolumeMax - st.volume);
+            controller_->OnMixerChange();
+        }
+        if (st.playlistOpen && !playlistWindow_) TogglePlaylistWindow();
+        if (st.cdOpen && !cdWindow_ && controller_->HasCdDrive()) ToggleCdWindow();
+    }
+    seen_ = Look();
+    listDirty_ = !st.found;
+}
+
+void MainWindow::PostSave(bool listChanged) {
+    if (!session_ || shutDown_) return;
+    if (listChanged) listDirty_ = true;
+    if (savePosted_) return;
+    // Once for a burst of changes, after the change is complete.
+    savePosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        savePosted_ = false;
+        if (!shutDown_) SaveSession();
+    });
+}
+
+void MainWindow::SaveSession() {
+    if (!session_) return;
+    SessionState st;
+    const TrackList* list = ActiveList();
+    st.cdActive = list && list != &playlist_;
+    st.current = list ? list->Current() : -1;
+    st.positionMs = controller_->Source() ? std::max(0, controller_->Source()->GetPosition()) : 0;
+    st.volume = PlayerController::kVolumeMax - volume_->Position();
+    if (list) {
+        st.intro = list->Intro();
+        st.shuffle = list->Shuffle();
+        st.repeat = list->Repeat();
+    }
+    places_["main"] = pos();
+    if (playlistWindow_) places_["playlist"] = playlistWindow_->pos();
+    if (cdWindow_) places_["cd"] = cdWindow_->pos();
+    for (const auto& [name, at] : places_) st.places[name] = {at.x(), at.y()};
+    st.playlistOpen = playlistWindow_ && playlistWindow_->isVisible();
+    st.cdOpen = cdWindow_ && cdWindow_->isVisible();
+    st.listPath = playlist_.Path();
+    st.listModified = playlist_.IsModified();
+    st.listM3u = playlist_.IsM3u();
+    if (listDirty_ && session_->SaveList(playlist_)) listDirty_ = false;
+    session_->Save(st);
+    seen_ = Look();
+}
+
 // ---- display ---------------------------------------------------------------------
 
 void MainWindow::ShowTitle(const std::string& t) {
+    // "Artist – Title" when the item knows both.
+    const TrackList* list = controller_ ? ActiveList() : nullptr;
+    if (list && !t.empty() && list->CurrentItem() && list->TitleAt(list->Current()) == t) {
+        info_->ShowTitle(TrackListView::DisplayTitle(*list, list->Current()).toStdString());
+        return;
+    }
     info_->ShowTitle(t);
 }
 void MainWindow::ShowFormatName(const std::string& n) {
@@ -286,7 +474,11 @@ void MainWindow::EnableCdButton(bool enabled) {
     if (BitmapButton* b = Button(kCmdCd)) b->setEnabled(enabled);
 }
 void MainWindow::RefreshListViews() {
-    if (playlistWindow_) playlistWindow_->View()->Refresh();
+    PostSave(true);
+    if (playlistWindow_) {
+        playlistWindow_->View()->Refresh();
+        if (IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
+    }
     if (cdWindow_) {
         // A new preferred drive: the window shows the disc now current.
         if (cdWindow_->Disc() != controller_->CurrentCd())
@@ -300,15 +492,171 @@ void MainWindow::RefreshListViews() {
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {
     // Escape does nothing: only the close button ends the program.
-    if (e->key() == Qt::Key_Escape) {
+    if (e->key() == Qt::Key_Escape || HandleKey(e->key(), e->modifiers())) {
         e->accept();
         return;
     }
     PanelWindow::keyPressEvent(e);
 }
 
+bool MainWindow::HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList) {
+    // The keypad's flag does not make another key.
+    modifiers &= ~Qt::KeypadModifier;
+    PlayerController& c = *controller_;
+    if (modifiers == Qt::ControlModifier) {
+        switch (key) {
+            case Qt::Key_O:
+                c.Eject();
+                return true;
+            case Qt::Key_L:
+                c.Commands().Open();
+                c.RefreshAll();
+                return true;
+            case Qt::Key_S:
+                c.Commands().Save();
+                c.RefreshAll();
+                return true;
+            case Qt::Key_F:
+                ShowFind();
+                return true;
+            case Qt::Key_A:
+                if (!inList || !playlistWindow_) return false;
+                playlistWindow_->View()->SelectAll();
+                return true;
+            default:
+                return false;
+        }
+    }
+    if (modifiers != Qt::NoModifier) return false;
+    switch (key) {
+        case Qt::Key_Space:
+            c.Play();  // plays, or pauses what plays
+            return true;
+        case Qt::Key_X:
+            if (c.State() != Playing) c.Play();
+            return true;
+        case Qt::Key_C:
+            if (c.State() == Playing) c.Play();
+            return true;
+        case Qt::Key_V:
+            c.Stop();
+            return true;
+        case Qt::Key_Z:
+            c.Prev();
+            return true;
+        case Qt::Key_B:
+            c.Next();
+            return true;
+        case Qt::Key_J:
+            ShowFind();
+            return true;
+        case Qt::Key_Left:
+            SeekBy(-kSeekStepMs);
+            return true;
+        case Qt::Key_Right:
+            SeekBy(kSeekStepMs);
+            return true;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            // In the list these move the selection.
+            if (inList) return false;
+            VolumeBy(key == Qt::Key_Up ? 1 : -1);
+            return true;
+        case Qt::Key_Delete:
+            if (!inList || !playlistWindow_) return false;
+            playlistWindow_->RemoveSelection();
+            return true;
+        default:
+            return false;
+    }
+}
+
+QMenu* MainWindow::ContextMenu() {
+    auto* menu = new QMenu(this);
+    PlayerController& c = *controller_;
+    auto add = [&](const QString& text, const QString& keys, auto run) {
+        QAction* a = menu->addAction(text, this, run);
+        if (!keys.isEmpty()) a->setShortcut(QKeySequence(keys));
+        return a;
+    };
+    add(c.State() == Playing ? tr("Pause") : tr("Play"), "Space", [&c] { c.Play(); });
+    add(tr("Stop"), "V", [&c] { c.Stop(); });
+    add(tr("Previous"), "Z", [&c] { c.Prev(); });
+    add(tr("Next"), "B", [&c] { c.Next(); });
+    menu->addSeparator();
+    add(tr("Open File..."), "Ctrl+O", [&c] { c.Eject(); });
+    add(tr("Open List..."), "Ctrl+L", [&c] {
+        c.Commands().Open();
+        c.RefreshAll();
+    });
+    menu->addSeparator();
+    const TrackList* list = c.List();
+    auto mode = [&](const QString& text, bool on, int command) {
+        QAction* a = add(text, {}, [&c, command] { c.Command(command); });
+        a->setCheckable(true);
+        a->setChecked(on);
+    };
+    mode(tr("Normal"), list && !list->Intro() && !list->Shuffle() && !list->Repeat(), kCmdNormal);
+    mode(tr("Intro"), list && list->Intro(), kCmdIntro);
+    mode(tr("Shuffle"), list && list->Shuffle(), kCmdShuffle);
+    mode(tr("Repeat"), list && list->Repeat(), kCmdRepeat);
+    menu->addSeparator();
+    QAction* playlist = add(tr("Playlist"), {}, [this] { TogglePlaylistWindow(); });
+    playlist->setCheckable(true);
+    playlist->setChecked(playlistWindow_);
+    QAction* cd = add(tr("CD"), {}, [&c] { c.Command(kCmdCd); });
+    cd->setCheckable(true);
+    cd->setChecked(cdWindow_);
+    cd->setEnabled(c.HasCdDrive());
+    menu->addSeparator();
+    add(tr("Options..."), {}, [this] {
+        if (onOptions) onOptions();
+    });
+    add(tr("About Tunara"), {}, [this] { ShowAbout(); });
+    add(tr("Quit"), {}, [this] { close(); });
+    return menu;
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = ContextMenu();
+    menu->exec(e->globalPos());
+    delete menu;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Wheel && (watched == position_ || watched == volume_)) {
+        const int steps = static_cast<QWheelEvent*>(e)->angleDelta().y() / 120;
+        if (steps != 0 && watched == volume_) VolumeBy(steps);
+        if (steps != 0 && watched == position_) SeekBy(steps * kSeekStepMs);
+        return true;
+    }
+    return PanelWindow::eventFilter(watched, e);
+}
+
+void MainWindow::SeekBy(int ms) {
+    MediaSource* source = controller_->Source();
+    if (!source) return;
+    const int to = std::clamp(source->GetPosition() + ms, 0, std::max(0, source->GetDuration()));
+    position_->SetPosition(to / 10);
+    controller_->OnPositionSlider(kThumbPosition, to / 10);
+}
+
+void MainWindow::VolumeBy(int steps) {
+    // The slider runs from loud at the top (0) to silent at the bottom.
+    const int to = std::clamp(volume_->Position() - steps * kVolumeStep,
+                              PlayerController::kVolumeMin, PlayerController::kVolumeMax);
+    volume_->SetPosition(to);
+    controller_->OnVolumeSlider(kThumbPosition, to);
+}
+
+void MainWindow::ShowFind() {
+    if (!playlistWindow_) TogglePlaylistWindow();
+    playlistWindow_->ShowFind();
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
     tick_.stop();
+    if (!shutDown_) SaveSession();
     if (playlistWindow_) playlistWindow_->close();
     if (cdWindow_) cdWindow_->close();
     if (!shutDown_) {

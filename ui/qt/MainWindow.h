@@ -16,8 +16,11 @@
 
 namespace tunara {
 class Playlist;
+class SessionStore;
 class SettingsStore;
 }  // namespace tunara
+
+class QMenu;
 
 namespace tunara::qt {
 
@@ -55,6 +58,25 @@ public:
     void OpenFiles(const QStringList& names);
     void ShowAbout();
 
+    // Brings back the last session from `store` and keeps it there from now
+    // on: on every change to the list and at the end. Without `withList` the
+    // list stays as it is (a list file given on the command line). The item
+    // and position come back only when "ResumeSession" is set.
+    void RestoreSession(SessionStore& store, bool withList = true);
+    // Writes the session now (the list only when it changed since).
+    void SaveSession();
+    // The player's keys, from this window or a panel's (`inList`: the
+    // playlist's own keys too); false for a key that is not one of them.
+    bool HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList = false);
+    void SeekBy(int ms);
+    void VolumeBy(int steps);
+    void ShowFind();
+    // The right-click menu, the caller's to delete.
+    QMenu* ContextMenu();
+
+    // Where a window of this size at `topLeft` is wholly on a screen, when it fits.
+    static QPoint OnScreen(QPoint topLeft, QSize size);
+
     // What the program plugs in: the options sheet (also behind the panels'
     // Options buttons).
     std::function<void()> onOptions;
@@ -90,6 +112,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent*) override;
     void changeEvent(QEvent*) override;
     void dragEnterEvent(QDragEnterEvent*) override;
@@ -98,6 +122,9 @@ protected:
 private:
     void OnButton(int id);
     void SetLit(int id, bool lit);
+    void PostSave(bool listChanged);
+    void PlacePanel(PanelWindow* panel, const char* name);
+    bool Resuming() const;
 
     tunara::Playlist& playlist_;
     SettingsStore* settings_;
@@ -112,6 +139,19 @@ private:
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
     bool shutDown_ = false;
+
+    SessionStore* session_ = nullptr;
+    bool listDirty_ = false;
+    bool savePosted_ = false;
+    // What the tick compares to notice changes nobody reported.
+    struct Seen {
+        int count = -1, current = -1;
+        uint32_t generation = 0;
+        const void* list = nullptr;
+        bool operator==(const Seen&) const = default;
+    } seen_;
+    Seen Look() const;
+    std::map<std::string, QPoint> places_;  // of panels now closed too
 };
 
 }  // namespace tunara::qt

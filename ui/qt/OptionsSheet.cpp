@@ -235,6 +235,9 @@ QWidget* OptionsSheet::BuildFilePage() {
     id3Title_ = new QCheckBox(QStringLiteral("Display ID&3 tag title information"));
     id3Title_->setChecked(model_.Flag(settings::kUseID3Title));
     v->addWidget(id3Title_);
+    resume_ = new QCheckBox(QStringLiteral("&Resume where I left off"));
+    resume_->setChecked(model_.Flag(settings::kResumeSession));
+    v->addWidget(resume_);
 
     auto* recBox = new QGroupBox(QStringLiteral("Recording"));
     auto* r = new QGridLayout(recBox);
@@ -297,6 +300,7 @@ void OptionsSheet::TakeOver() {
         model_.SetFlag(FileTypes()[i].settingKey, types_[i]->isChecked());
     }
     model_.SetFlag(settings::kUseID3Title, id3Title_->isChecked());
+    model_.SetFlag(settings::kResumeSession, resume_->isChecked());
     model_.SetFlag(settings::kAskFilePath, ask_->isChecked());
     model_.SetText(settings::kRecordFilePath, S(folder_->text()));
     model_.SetNumber(settings::kFlacLevel, uint32_t(flacLevel_->value()));

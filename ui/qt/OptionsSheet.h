@@ -68,6 +68,7 @@ private:
     // File page.
     QCheckBox* types_[10] = {};
     QCheckBox* id3Title_ = nullptr;
+    QCheckBox* resume_ = nullptr;
     QRadioButton* ask_ = nullptr;
     QRadioButton* always_ = nullptr;
     QLineEdit* folder_ = nullptr;

@@ -1,9 +1,19 @@
 #include "ui/qt/PlaylistWindow.h"
 
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QUrl>
+#include <algorithm>
+#include <numeric>
 
 #include "playlist/Playlist.h"
 #include "ui/core/PlayerController.h"
@@ -30,6 +40,29 @@ constexpr ButtonSpec kButtons[] = {
     {kIdOptions, 320, 136, 274, 277, 280, kTextButtonMask},
 };
 
+const char* Tip(int id) {
+    switch (id) {
+        case kIdNew:
+            return "New list";
+        case kIdOpen:
+            return "Open a list (Ctrl+L)";
+        case kIdSave:
+            return "Save the list (Ctrl+S)";
+        case kIdSaveAs:
+            return "Save the list as";
+        case kIdAdd:
+            return "Add files";
+        case kIdRemove:
+            return "Remove the selection (Delete; Ctrl+A selects all)";
+        case kIdOptions:
+            return "Options";
+        case kIdOk:
+            return "Close";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerController& controller)
@@ -44,6 +77,7 @@ PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerCon
         button->SetBitmaps(b.normal, b.pressed, b.lit, 0, b.mask);
         connect(button, &BitmapButton::clicked, this, &PlaylistWindow::OnButton);
         buttons_.push_back(button);
+        if (const char* tip = Tip(b.id)) button->setToolTip(QString::fromUtf8(tip));
     }
     view_ = new TrackListView(this);
     view_->setGeometry(QRect(QPoint(34, 36), QPoint(285 - 1, 186 - 1)));
@@ -51,6 +85,13 @@ PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerCon
     view_->Bind(&playlist_);
     connect(view_, &TrackListView::activated, this,
             [this](int row) { controller_.PlayRow(playlist_, row); });
+    // Over the foot of the list, while finding.
+    find_ = new QLineEdit(this);
+    find_->setPlaceholderText(QStringLiteral("Find in the list"));
+    find_->setGeometry(view_->x(), view_->geometry().bottom() - 17, view_->width() - 16, 18);
+    find_->hide();
+    find_->installEventFilter(this);
+    connect(find_, &QLineEdit::textEdited, this, [this] { Find(false); });
 }
 
 BitmapButton* PlaylistWindow::Button(int id) const {
@@ -81,10 +122,8 @@ void PlaylistWindow::OnButton(int id) {
             commands.Add();
             break;
         case kIdRemove:
-            view_->Refresh();  // drops a selection made in a list since replaced
-            commands.Remove(view_->SelectedRows());
-            view_->Select(-1);
-            break;
+            RemoveSelection();
+            return;
         case kIdOptions:
             if (onOptions) onOptions();
             return;
@@ -92,6 +131,163 @@ void PlaylistWindow::OnButton(int id) {
             return;
     }
     controller_.RefreshAll();
+}
+
+void PlaylistWindow::RemoveSelection() {
+    view_->Refresh();  // drops a selection made in a list since replaced
+    controller_.Commands().Remove(view_->SelectedRows());
+    view_->Select(-1);
+    controller_.RefreshAll();
+}
+
+void PlaylistWindow::ShowFind() {
+    find_->show();
+    find_->raise();
+    find_->setFocus();
+    find_->selectAll();
+}
+
+void PlaylistWindow::Find(bool next) {
+    const QString text = find_->text();
+    if (text.isEmpty()) return;
+    const int rows = playlist_.Count();
+    const int from = view_->Selected().empty() ? 0 : *view_->Selected().begin() + (next ? 1 : 0);
+    for (int i = 0; i < rows; ++i) {
+        const int row = (from + i) % rows;
+        if (view_->RowText(row).contains(text, Qt::CaseInsensitive)) {
+            view_->Select(row);
+            view_->EnsureVisible(row);
+            return;
+        }
+    }
+}
+
+bool PlaylistWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != find_ || e->type() != QEvent::KeyPress)
+        return PanelWindow::eventFilter(watched, e);
+    auto* k = static_cast<QKeyEvent*>(e);
+    switch (k->key()) {
+        case Qt::Key_Escape:
+            find_->hide();
+            view_->setFocus();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!view_->Selected().empty()) emit view_->activated(*view_->Selected().begin());
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_F3:
+            Find(true);
+            return true;
+        default:
+            return false;
+    }
+}
+
+QMenu* PlaylistWindow::ContextMenu() {
+    auto* menu = new QMenu(this);
+    view_->Refresh();
+    const std::vector<int> rows = view_->SelectedRows();
+    const int row = rows.empty() ? -1 : rows.front();
+    MediaSource* item = playlist_.ItemAt(row);
+    QAction* play =
+        menu->addAction(tr("Play"), this, [this, row] { controller_.PlayRow(playlist_, row); });
+    QAction* remove = menu->addAction(tr("Remove"), this, [this] { RemoveSelection(); });
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    QAction* info = menu->addAction(tr("File Information..."), this, [this, row] {
+        MediaSource* it = playlist_.ItemAt(row);
+        if (!it) return;
+        const int seconds = std::max(0, playlist_.DurationAt(row)) / 1000;
+        QString text = tr("File: %1\nTitle: %2\nArtist: %3\nAlbum: %4\nLength: %5:%6\n"
+                          "Format: %7, %8 kbit/s, %9 Hz")
+                           .arg(QString::fromStdString(it->GetLocation()),
+                                QString::fromStdString(playlist_.TitleAt(row)),
+                                QString::fromStdString(it->GetArtist()),
+                                QString::fromStdString(it->GetAlbum()))
+                           .arg(seconds / 60)
+                           .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                           .arg(QString::fromStdString(it->GetFormatName()))
+                           .arg(it->GetBitRate() / 1000)
+                           .arg(it->GetSampleRate());
+        if (showInfo)
+            showInfo(text);
+        else
+            QMessageBox::information(this, tr("File Information"), text);
+    });
+    QAction* folder = menu->addAction(tr("Open Containing Folder"), this, [this, row] {
+        MediaSource* it = playlist_.ItemAt(row);
+        if (!it) return;
+        const QString dir = QFileInfo(QString::fromStdString(it->GetLocation())).absolutePath();
+        if (openFolder)
+            openFolder(dir);
+        else
+            QProcess::startDetached(QStringLiteral("xdg-open"), {dir});
+    });
+    for (QAction* a : {play, remove, info, folder}) a->setEnabled(item != nullptr);
+    menu->addSeparator();
+    menu->addAction(tr("Sort by Title"), this, [this] { Sort(SortKey::Title); });
+    menu->addAction(tr("Sort by Artist"), this, [this] { Sort(SortKey::Artist); });
+    menu->addAction(tr("Sort by File Name"), this, [this] { Sort(SortKey::FileName); });
+    return menu;
+}
+
+void PlaylistWindow::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu* menu = ContextMenu();
+    menu->exec(e->globalPos());
+    delete menu;
+}
+
+void PlaylistWindow::Sort(SortKey key) {
+    const int n = playlist_.Count();
+    std::vector<QString> keys(n);
+    for (int i = 0; i < n; ++i) {
+        MediaSource* it = playlist_.ItemAt(i);
+        switch (key) {
+            case SortKey::Title:
+                keys[i] = QString::fromStdString(playlist_.TitleAt(i));
+                break;
+            case SortKey::Artist:
+                // Then by title, so an artist's items stay in a sensible order.
+                keys[i] = QString::fromStdString(it->GetArtist()) + QChar(1) +
+                          QString::fromStdString(playlist_.TitleAt(i));
+                break;
+            case SortKey::FileName:
+                keys[i] = QFileInfo(QString::fromStdString(it->GetLocation())).fileName();
+                break;
+        }
+    }
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return QString::localeAwareCompare(keys[a], keys[b]) < 0;
+    });
+    // Moved one by one, so the current item stays current. `at` tracks where
+    // each original entry is now.
+    std::vector<int> at(n);
+    std::iota(at.begin(), at.end(), 0);
+    std::vector<int> whoIsAt = at;
+    for (int i = 0; i < n; ++i) {
+        const int from = at[order[i]];
+        if (from == i) continue;
+        playlist_.Move(from, i);
+        // Entries i..from-1 shift down by one.
+        for (int k = from; k > i; --k) {
+            whoIsAt[k] = whoIsAt[k - 1];
+            at[whoIsAt[k]] = k;
+        }
+        whoIsAt[i] = order[i];
+        at[order[i]] = i;
+    }
+    view_->Select(-1);
+    controller_.RefreshAll();
+}
+
+void PlaylistWindow::keyPressEvent(QKeyEvent* e) {
+    if (onKey && onKey(e->key(), e->modifiers())) {
+        e->accept();
+        return;
+    }
+    PanelWindow::keyPressEvent(e);
 }
 
 void PlaylistWindow::AddFiles(const QStringList& names) {

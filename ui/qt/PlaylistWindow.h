@@ -10,6 +10,9 @@ class PlayerController;
 class Playlist;
 }  // namespace tunara
 
+class QLineEdit;
+class QMenu;
+
 namespace tunara::qt {
 
 class BitmapButton;
@@ -27,8 +30,27 @@ public:
     void AddFiles(const QStringList& names);
     // The Options button; set by the program.
     std::function<void()> onOptions;
+    // The player's keys not taken by the list; true when one was.
+    std::function<bool(int key, Qt::KeyboardModifiers)> onKey;
+
+    void RemoveSelection();
+    // The find field: typing selects the next entry that holds the text,
+    // Return plays it, Escape closes the field.
+    void ShowFind();
+    QLineEdit* FindField() const { return find_; }
+
+    // The right-click menu for the selection, the caller's to delete.
+    QMenu* ContextMenu();
+    enum class SortKey { Title, Artist, FileName };
+    void Sort(SortKey key);
+    // What opens a folder (default: xdg-open) and shows a file's details
+    // (default: a message box); tests put their own.
+    std::function<void(const QString& folder)> openFolder;
+    std::function<void(const QString& text)> showInfo;
 
 protected:
+    void keyPressEvent(QKeyEvent*) override;
+    void contextMenuEvent(QContextMenuEvent*) override;
     void dragEnterEvent(QDragEnterEvent*) override;
     void dropEvent(QDropEvent*) override;
 
@@ -37,7 +59,11 @@ private:
 
     Playlist& playlist_;
     PlayerController& controller_;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void Find(bool next);
+
     TrackListView* view_ = nullptr;
+    QLineEdit* find_ = nullptr;
     std::vector<BitmapButton*> buttons_;
 };
 

@@ -18,6 +18,7 @@ namespace tunara::qt {
 namespace {
 constexpr int kInset = 5;
 constexpr int kWheelRows = 3;
+constexpr qint64 kFollowPauseMs = 5000;
 const QColor kCurrentText(224, 224, 224);
 }  // namespace
 
@@ -121,11 +122,58 @@ void TrackListView::Select(int row, bool only) {
     update();
 }
 
+QString TrackListView::DisplayTitle(const TrackList& list, int row) {
+    MediaSource* item = list.ItemAt(row);
+    if (!item) return {};
+    const QString title = QString::fromStdString(list.TitleAt(row));
+    const std::string artist = item->GetArtist();
+    // A title the list file gave may hold the artist already.
+    if (artist.empty() || list.NoteAt(row).title == list.TitleAt(row)) return title;
+    return QString::fromStdString(artist) + QStringLiteral(" \u2013 ") + title;
+}
+
+void TrackListView::SelectAll() {
+    for (int r = 0; r < rows_; ++r) selected_.insert(r);
+    update();
+}
+
 void TrackListView::ScrollTo(int top) {
     top = std::clamp(top, 0, MaxTop());
     if (top == top_) return;
     top_ = top;
     update();
+}
+
+void TrackListView::UserScrollTo(int top) {
+    if (!userClock_.isValid()) userClock_.start();
+    userScrolledAt_ = userClock_.elapsed();
+    ScrollTo(top);
+}
+
+void TrackListView::Follow(int row) {
+    if (userScrolledAt_ >= 0 && userClock_.elapsed() - userScrolledAt_ < kFollowPauseMs) return;
+    EnsureVisible(row);
+}
+
+QString TrackListView::TotalsText() const {
+    if (!list_) return {};
+    auto sum = [this](auto rows) {
+        qint64 ms = 0;
+        for (int r : rows) ms += std::max(0, list_->DurationAt(r));
+        return DurationText(static_cast<int>(std::min<qint64>(ms, INT32_MAX)));
+    };
+    std::vector<int> all(rows_);
+    for (int r = 0; r < rows_; ++r) all[r] = r;
+    QString text = tr("%1 items, %2").arg(rows_).arg(sum(all));
+    if (!selected_.empty())
+        text += tr(" (%1 selected, %2)").arg(selected_.size()).arg(sum(selected_));
+    return text;
+}
+
+int TrackListView::NumberColumnWidth() const {
+    const QFontMetrics fm(font_);
+    return fm.horizontalAdvance(QString::number(std::max(99, rows_))) +
+           2 * fm.horizontalAdvance(QLatin1Char(' '));
 }
 
 void TrackListView::EnsureVisible(int row) {
@@ -154,12 +202,16 @@ void TrackListView::PaintRow(QPainter& p, int row, const QRect& r) {
     const QFontMetrics fm(font_);
     const int margin = 2 * fm.horizontalAdvance(QLatin1Char(' '));
     const int nameWidth = NameColumnWidth();
-    const QRect name(r.left() + margin, r.top(), nameWidth - 2 * margin, r.height());
+    const int numberWidth = NumberColumnWidth();
+    const QRect number(r.left(), r.top(), numberWidth - margin / 2, r.height());
+    const QRect name(r.left() + numberWidth + margin / 2, r.top(), nameWidth - numberWidth - margin,
+                     r.height());
     const QRect duration(r.left() + nameWidth + margin, r.top(), DurationColumnWidth() - 2 * margin,
                          r.height());
     const int flags = Qt::TextSingleLine | Qt::AlignVCenter;
-    QString title = QString::fromStdString(list_->TitleAt(row));
+    QString title = DisplayTitle(*list_, row);
     if (unavailable) title.prepend(QStringLiteral("\u2298 "));
+    p.drawText(number, flags | Qt::AlignRight, QString::number(row + 1));
     p.drawText(name, flags | Qt::AlignLeft, fm.elidedText(title, Qt::ElideRight, name.width()));
     p.drawText(
         duration, flags | Qt::AlignRight,
@@ -178,8 +230,14 @@ void TrackListView::paintEvent(QPaintEvent*) {
     const int nameWidth = NameColumnWidth();
     p.setPen(text_);
     const int flags = Qt::TextSingleLine | Qt::AlignVCenter;
-    p.drawText(QRect(margin, 0, nameWidth - 2 * margin, headerHeight_ - 2), flags | Qt::AlignLeft,
-               tr("Name"));
+    const int numberWidth = NumberColumnWidth();
+    p.drawText(QRect(0, 0, numberWidth - margin / 2, headerHeight_ - 2), flags | Qt::AlignRight,
+               QStringLiteral("#"));
+    const QRect totals(numberWidth + margin / 2, 0, nameWidth - numberWidth - margin,
+                       headerHeight_ - 2);
+    p.drawText(totals, flags | Qt::AlignLeft,
+               fm.elidedText(tr("Title") + QStringLiteral(" \u2013 ") + TotalsText(),
+                             Qt::ElideRight, totals.width()));
     p.drawText(QRect(nameWidth + margin, 0, DurationColumnWidth() - 2 * margin, headerHeight_ - 2),
                flags | Qt::AlignRight, tr("Duration"));
     QColor rule = text_;
@@ -218,14 +276,14 @@ void TrackListView::mousePressEvent(QMouseEvent* e) {
         const QRect bar = ScrollBar();
         const QRect thumb = Thumb();
         if (pos.y() < bar.top() + scrollExtent_)
-            ScrollTo(top_ - 1);
+            UserScrollTo(top_ - 1);
         else if (pos.y() > bar.bottom() - scrollExtent_)
-            ScrollTo(top_ + 1);
+            UserScrollTo(top_ + 1);
         else if (thumb.isValid() && pos.y() >= thumb.top() && pos.y() <= thumb.bottom()) {
             thumbDrag_ = true;
             thumbGrab_ = pos.y() - thumb.top();
         } else if (thumb.isValid())
-            ScrollTo(pos.y() < thumb.top() ? top_ - RowsPerPage() : top_ + RowsPerPage());
+            UserScrollTo(pos.y() < thumb.top() ? top_ - RowsPerPage() : top_ + RowsPerPage());
         return;
     }
     const int row = RowAt(pos);
@@ -280,7 +338,7 @@ void TrackListView::mouseMoveEvent(QMouseEvent* e) {
     const QPoint pos = e->position().toPoint();
     if (thumbDrag_) {
         const int track = ScrollBar().height() - 2 * scrollExtent_ - Thumb().height();
-        if (track > 0) ScrollTo((pos.y() - thumbGrab_ - scrollExtent_) * MaxTop() / track);
+        if (track > 0) UserScrollTo((pos.y() - thumbGrab_ - scrollExtent_) * MaxTop() / track);
         return;
     }
     if (!pressedOnRow_ || !(e->buttons() & Qt::LeftButton)) return;
@@ -325,7 +383,7 @@ void TrackListView::mouseDoubleClickEvent(QMouseEvent* e) {
 
 void TrackListView::wheelEvent(QWheelEvent* e) {
     const int steps = e->angleDelta().y() / 120;
-    if (steps != 0) ScrollTo(top_ - steps * kWheelRows);
+    if (steps != 0) UserScrollTo(top_ - steps * kWheelRows);
 }
 
 void TrackListView::keyPressEvent(QKeyEvent* e) {

@@ -4,6 +4,7 @@
 // marked, flat scroll bars of its own, drag to reorder the selected rows and
 // double-click to play.
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QWidget>
 #include <cstdint>
@@ -25,6 +26,10 @@ public:
     // Follows the list's count and redraws.
     void Refresh();
     void EnsureVisible(int row);
+    // Brings the playing row into view unless the user scrolled lately.
+    void Follow(int row);
+    // "N items, hh:mm:ss", with the selection's count and time when any.
+    QString TotalsText() const;
     void SetColours(QColor background, QColor textBackground, QColor text);
 
     int RowCount() const { return rows_; }
@@ -35,6 +40,11 @@ public:
     const std::set<int>& Selected() const { return selected_; }
     std::vector<int> SelectedRows() const { return {selected_.begin(), selected_.end()}; }
     void Select(int row, bool only = true);
+    void SelectAll();
+    // The text a row shows (its title column), for finding.
+    QString RowText(int row) const { return list_ ? DisplayTitle(*list_, row) : QString(); }
+    // "Artist – Title" of an entry when both are known, else its title.
+    static QString DisplayTitle(const TrackList& list, int row);
     int NameColumnWidth() const;
     int DurationColumnWidth() const;
     int Redraws() const { return redraws_; }
@@ -62,6 +72,8 @@ private:
     int RowHeight() const { return rowHeight_; }
     int MaxTop() const;
     void ScrollTo(int top);
+    void UserScrollTo(int top);  // remembers when, so the view stops following
+    int NumberColumnWidth() const;
     void DragStep(const QPoint& p);
     void PaintRow(QPainter& p, int row, const QRect& r);
 
@@ -83,6 +95,8 @@ private:
     int scrollExtent_ = 16;
     QColor background_{Qt::black}, textBackground_{Qt::black}, text_{0, 127, 255};
     int redraws_ = 0;
+    qint64 userScrolledAt_ = -1;  // ms on userClock_
+    QElapsedTimer userClock_;
 };
 
 }  // namespace tunara::qt
