@@ -59,7 +59,7 @@ protected:
 TEST_F(SettingsStoreTest, FreshUser_HasEveryDefault) {
     SettingsStore store;
     EXPECT_EQ(store.StoreFile(), dir_ / "config" / "Korvan" / "Tunara" / "settings");
-    EXPECT_EQ(Table().size(), 38u);
+    EXPECT_EQ(Table().size(), 40u);
     const std::vector<std::pair<std::string_view, uint32_t>> numbers = {
         {kAutoPlayCD, 1},  {kAutoSampleCD, 0}, {kAutoCDInfo, 1},  {kUseProxy, 0},
         {kBitRate, 3},     {kEncoder, 0},      {kRecordName1, 0}, {kRecordName2, 1},
