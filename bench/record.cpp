@@ -110,8 +110,13 @@ int main(int argc, char** argv) {
     };
     for (const auto& r : runs) {
         tunara::RecordJobConfig c;
-        tunara::RecordTrack t{1, "Bench", "Tunara", "Bench", "Other", int64_t(seconds) * 1000,
-                              1, "",      ""};
+        tunara::RecordTrack t;
+        t.number = 1;
+        t.title = t.album = "Bench";
+        t.artist = "Tunara";
+        t.category = "Other";
+        t.lengthMs = int64_t(seconds) * 1000;
+        t.trackTotal = 1;
         c.tracks.push_back(t);
         c.drive = cue;
         c.encoder = r.encoder;
