@@ -725,6 +725,7 @@ void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion)
 }
 
 void Id3Tag::DecodeAdjustment(const std::vector<uint8_t>& data) {
+    if (data.empty()) return;  // an empty frame has no identification to look for
     const auto* end = static_cast<const uint8_t*>(std::memchr(data.data(), 0, data.size()));
     if (!end) return;
     std::string id(reinterpret_cast<const char*>(data.data()), size_t(end - data.data()));
