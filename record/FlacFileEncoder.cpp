@@ -8,6 +8,7 @@
 
 #include "record/FileEncoders.h"
 #include "record/RecordFiles.h"
+#include "record/WavInput.h"
 #include "sources/PcmWaveStream.h"
 
 namespace tunara {
@@ -33,23 +34,21 @@ std::vector<std::pair<std::string, std::string>> FlacComments(const EncodeTags& 
 EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outputPath,
                             const FlacFileSettings& settings, const EncodeProgressFn& progress) {
     EncodeResult result;
-    PcmWaveStream* wav = nullptr;
-    PcmWaveFormat format;
-    const int opened = pcmWaveOpen(&wav, wavPath.c_str(), &format, nullptr, nullptr);
-    if (opened != kPcmWaveOk) {
-        result.failure = "Cannot read " + wavPath + " (" + pcmWaveStatusText(opened) + ").";
+    WavInput input(wavPath);
+    if (!input.failure.empty()) {
+        result.failure = input.failure;
         return result;
     }
+    PcmWaveStream* wav = input.stream;
+    const PcmWaveFormat& format = input.format;
     struct Closer {
-        PcmWaveStream* w;
         FLAC__StreamEncoder* e = nullptr;
         FLAC__StreamMetadata* comments = nullptr;
         ~Closer() {
             if (e) FLAC__stream_encoder_delete(e);
             if (comments) FLAC__metadata_object_delete(comments);
-            pcmWaveClose(w);
         }
-    } closer{wav};
+    } closer;
     if (format.channels < 1 || format.channels > 2 ||
         (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
         result.failure =

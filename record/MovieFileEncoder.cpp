@@ -5,6 +5,7 @@
 
 #include "record/FileEncoders.h"
 #include "record/RecordFiles.h"
+#include "record/WavInput.h"
 #include "sources/PcmWaveStream.h"
 
 #include "kvmc/KvmcEncoder.h"
@@ -16,21 +17,17 @@ EncodeResult EncodeMovieFile(const std::string& wavPath, const std::string& outp
                              const EncodeTags& tags, const EncodeProgressFn& progress) {
     EncodeResult result;
     using movie::MovieStatus;
-    PcmWaveStream* wav = nullptr;
-    PcmWaveFormat format;
-    const int opened = pcmWaveOpen(&wav, wavPath.c_str(), &format, nullptr, nullptr);
-    if (opened != kPcmWaveOk) {
-        result.failure = "Cannot read " + wavPath + " (" + pcmWaveStatusText(opened) + ").";
+    WavInput input(wavPath);
+    if (!input.failure.empty()) {
+        result.failure = input.failure;
         return result;
     }
+    PcmWaveStream* wav = input.stream;
+    const PcmWaveFormat& format = input.format;
     struct Resources {
-        PcmWaveStream* wav;
         KvmcHandle encoder = nullptr;
-        ~Resources() {
-            kvmcClose(&encoder);
-            pcmWaveClose(wav);
-        }
-    } res{wav};
+        ~Resources() { kvmcClose(&encoder); }
+    } res;
     if (format.bitsPerSample != 16) {
         result.failure = "KVMC takes 16-bit samples only; " + wavPath + " has " +
                          std::to_string(format.bitsPerSample) + " bits.";

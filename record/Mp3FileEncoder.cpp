@@ -10,6 +10,7 @@
 #include "mpeg/Header.h"
 #include "record/FileEncoders.h"
 #include "record/RecordFiles.h"
+#include "record/WavInput.h"
 #include "sources/PcmWaveStream.h"
 
 #include "mp3enc/mp3enc.h"
@@ -152,17 +153,13 @@ constexpr int32_t kDecoderDelay = 529;
 EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
                            const Mp3FileSettings& settings, const EncodeProgressFn& progress) {
     EncodeResult result;
-    PcmWaveStream* wav = nullptr;
-    PcmWaveFormat format;
-    const int opened = pcmWaveOpen(&wav, wavPath.c_str(), &format, nullptr, nullptr);
-    if (opened != kPcmWaveOk) {
-        result.failure = "Cannot read " + wavPath + " (" + pcmWaveStatusText(opened) + ").";
+    WavInput input(wavPath);
+    if (!input.failure.empty()) {
+        result.failure = input.failure;
         return result;
     }
-    struct WavCloser {
-        PcmWaveStream* w;
-        ~WavCloser() { pcmWaveClose(w); }
-    } wavCloser{wav};
+    PcmWaveStream* wav = input.stream;
+    const PcmWaveFormat& format = input.format;
 
     uint8_t options[7] = {1, 0, 0, 0, 0, 0, 0};
     uint32_t mode = 1;  // joint stereo
