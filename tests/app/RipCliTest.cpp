@@ -295,6 +295,47 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
     EXPECT_EQ(code, 1) << text;
 }
 
+// `cd lookup --musicbrainz` asks the service for the id `cd` shows, lists
+// several releases and takes the one --release names; garbage is an error.
+TEST_F(RipCliTest, CdLookup_MusicBrainz) {
+    auto [code, text] = Cli("cd '" + image.cue + "'");
+    const size_t at = text.find("MusicBrainz disc id ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string id = text.substr(at + 20, 28);
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    test::TempDir serverDir;
+    {
+        tunara::testing::FakeCddbServer server(
+            serverDir.path, "{\"/ws/2/discid/" + id +
+                                "\": {\"body\": " + tunara::testing::JsonString(reply) + "}}");
+        const std::string lookup =
+            "cd lookup '" + image.cue + "' --musicbrainz --server " + server.Address();
+        std::tie(code, text) = Cli(lookup);
+        ASSERT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("* 1  MB Band \u2013 First Press\n  2  MB Band \u2013 Reissue\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("Album: First Press\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(" 2  Dos\n"), std::string::npos) << text;
+        std::tie(code, text) = Cli(lookup + " --release 2");
+        EXPECT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("Album: Reissue\n"), std::string::npos) << text;
+    }
+    tunara::testing::FakeCddbServer garbage(
+        serverDir.path, "{\"/ws/2/discid/" + id + "\": {\"body\": \"<html>oops</html>\"}}");
+    std::tie(code, text) =
+        Cli("cd lookup '" + image.cue + "' --refresh --musicbrainz --server " + garbage.Address());
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find("The MusicBrainz reply could not be read"), std::string::npos) << text;
+}
+
 // Bad command lines are refused before anything is read.
 TEST_F(RipCliTest, BadArguments_Refused) {
     EXPECT_EQ(Run("3-1 --to '" + out.string() + "'").first, 2);

@@ -59,7 +59,7 @@ protected:
 TEST_F(SettingsStoreTest, FreshUser_HasEveryDefault) {
     SettingsStore store;
     EXPECT_EQ(store.StoreFile(), dir_ / "config" / "Korvan" / "Tunara" / "settings");
-    EXPECT_EQ(Table().size(), 40u);
+    EXPECT_EQ(Table().size(), 43u);
     const std::vector<std::pair<std::string_view, uint32_t>> numbers = {
         {kAutoPlayCD, 1},  {kAutoSampleCD, 0}, {kAutoCDInfo, 1},  {kUseProxy, 0},
         {kBitRate, 3},     {kEncoder, 0},      {kRecordName1, 0}, {kRecordName2, 1},
@@ -67,10 +67,11 @@ TEST_F(SettingsStoreTest, FreshUser_HasEveryDefault) {
         {kAssocAVI, 1},    {kAssocMID, 1},     {kAssocMOV, 1},    {kAssocMP3, 1},
         {kAssocSND, 1},    {kAssocWAV, 1},     {kAssocPLS, 1},    {kAssocM3U, 1},
         {kUseID3Title, 1}, {kAskFilePath, 1},  {kFlacLevel, 5},   {kReadOffset, 0},
-        {kVbrQuality, 0},
+        {kVbrQuality, 0},  {kTitleSource, 0},  {kVerifyAccurateRip, 0},
     };
     for (const auto& [key, value] : numbers) EXPECT_EQ(store.Number(key), value) << key;
     EXPECT_EQ(store.Text(kCDDBAddr), "gnudb.gnudb.org");
+    EXPECT_EQ(store.Text(kMusicBrainzAddr), "https://musicbrainz.org");
     EXPECT_EQ(store.Text(kProxyAddr), "");
     EXPECT_EQ(store.Text(kProxyPort), "");
     EXPECT_EQ(store.Text(kPreferredCDdrive), "");
