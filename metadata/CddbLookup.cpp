@@ -321,11 +321,10 @@ void CddbLookup::ApplyRelease(const musicbrainz::Release& release) {
             t.album = release.title;
             t.artist = release.artist;
             if (release.date.size() >= 4) t.year = release.date.substr(0, 4);
-            for (const auto& name : release.tracks) {
-                if (name.number != t.number) continue;
-                if (!name.title.empty()) t.title = name.title;
-                if (!name.artist.empty()) t.artist = name.artist;
-            }
+            // The artist stays the release's: the window, the cache and file
+            // names know one artist per disc.
+            for (const auto& name : release.tracks)
+                if (name.number == t.number && !name.title.empty()) t.title = name.title;
         }
     });
 }

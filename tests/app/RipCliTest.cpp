@@ -16,6 +16,7 @@
 #include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
 #include "platform/CdImageFixture.h"
+#include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
 #include "ui/core/RecordName.h"
 #include "ui/core/SettingsStore.h"
@@ -82,31 +83,11 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
 // track was confirmed.
 TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     namespace ar = accuraterip;
-    std::vector<uint32_t> offsets;
-    for (int first : image.firstSector) offsets.push_back(uint32_t(first) + 150);
-    const ar::DiscIds ids =
-        ar::ComputeDiscIds(offsets, uint32_t(image.samples.size() / 2 / 588) + 150);
-    std::string record;
-    auto put = [&record](uint32_t v) {
-        for (int k = 0; k < 4; ++k) record += char(v >> (8 * k));
-    };
-    record += char(3);
-    put(ids.id1), put(ids.id2), put(ids.cddb);
-    for (int t = 0; t < 3; ++t) {
-        const auto samples = image.Track(t);
-        ar::ChecksumAccumulator sums(int64_t(samples.size() / 2), t == 0, t == 2);
-        sums.Add(samples.data(), samples.size() / 2);
-        record += char(t == 2 ? 2 : 5);
-        put(t == 2 ? sums.Result().v2 + 1 : sums.Result().v2);  // track 3 was ripped wrong
-        put(0);
-    }
-    std::string body;
-    char e[8];
-    for (unsigned char c : record) std::snprintf(e, sizeof e, "\\u%04x", c), body += e;
+    const ar::DiscIds ids = tunara::testing::AccurateRipIds(image);
     test::TempDir serverDir;
-    tunara::testing::FakeCddbServer server(
-        serverDir.path,
-        "{\"" + ar::RecordObject(ids) + "\": {\"body\": \"" + body + "\", \"latin1\": true}}");
+    // Track 3 was ripped wrong.
+    tunara::testing::FakeCddbServer server(serverDir.path,
+                                           tunara::testing::AccurateRipScript(image, 3));
     auto [code, text] =
         Run("--encoder flac --to '" + out.string() + "' --verify-server " + server.Address());
     EXPECT_EQ(code, 4) << text;

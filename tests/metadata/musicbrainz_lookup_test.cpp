@@ -191,7 +191,10 @@ protected:
 // A MusicBrainz answer fills names and tags and the shared cache; the
 // request names the disc id with recordings and credits.
 TEST_F(MusicBrainzLookupTest, FillsTracksAndCache) {
-    Serve("{" + MbAnswer(Reply({ReleaseJson("Album", "1999-03-01")})) + "}");
+    Serve("{" +
+          MbAnswer(Reply(
+              {ReleaseJson("Album", "1999-03-01", R"(, "artist-credit": [{"name": "Guest"}])")})) +
+          "}");
     Run(Config(TitleSource::MusicBrainz, server_->Address()));
     EXPECT_TRUE(lookup_.Found());
     const auto tracks = disc_.Tracks();
