@@ -1,7 +1,7 @@
 #pragma once
 // The CD information of a disc: read from the cache file ("cdplayer.ini") or
-// looked up on a CDDB server on a thread of its own, and written into the
-// disc's tracks.
+// looked up on a CDDB server or the MusicBrainz web service on a thread of its
+// own, and written into the disc's tracks.
 //
 // The disc is seen through CdInfoDisc, which the CD code implements; the
 // lookup state (status and error texts, the lookup lock, the threads) lives

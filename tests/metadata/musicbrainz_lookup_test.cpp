@@ -240,8 +240,8 @@ TEST_F(MusicBrainzLookupTest, BothSources_EitherAnswers) {
     EXPECT_EQ(notices_.front(), "Accessing MusicBrainz server: " + down);
     EXPECT_EQ(notices_.back(), "done");
 
-    // Both down: the error is CDDB's, the last asked.
-    Run(Config(TitleSource::Both, down, down));
+    // Both down (MusicBrainz over TLS): the error is CDDB's, the last asked.
+    Run(Config(TitleSource::Both, "https://" + down, down));
     EXPECT_FALSE(lookup_.Found());
     EXPECT_NE(lookup_.ErrorCode(), 0);
 }
