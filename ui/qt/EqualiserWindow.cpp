@@ -3,6 +3,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QWheelEvent>
@@ -234,8 +235,13 @@ bool EqualiserWindow::SavePreset() {
     // The store separates presets with these; a name keeps its other letters.
     name = name.remove(QLatin1Char(';')).remove(QLatin1Char('=')).trimmed();
     if (name.isEmpty()) return false;
-    if (!SaveEqualiserPreset(*settings_, name.toStdString(), sound_.get().eqDb)) return false;
-    return settings_->SaveAll();
+    if (SaveEqualiserPreset(*settings_, name.toStdString(), sound_.get().eqDb) &&
+        settings_->SaveAll())
+        return true;
+    // The presets share one setting of limited length.
+    QMessageBox::warning(this, tr("Save Preset"),
+                         tr("The preset \"%1\" could not be kept.").arg(name));
+    return false;
 }
 
 void EqualiserWindow::keyPressEvent(QKeyEvent* e) {
