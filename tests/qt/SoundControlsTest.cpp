@@ -178,6 +178,15 @@ TEST_F(SoundControlsTest, PresetsLoadTheBandsAndUserPresetsAreSavedByName) {
     EXPECT_FALSE(action(*menu, "Rock")->isChecked());
     eq->askName = [](const QString&) { return QString(); };
     EXPECT_FALSE(eq->SavePreset()) << "no name, nothing saved";
+
+    // Deleted from the menu, and from what a new start reads.
+    QMenu* remove = action(*menu, "Delete Preset")->menu();
+    ASSERT_EQ(remove->actions().size(), 1);
+    remove->actions().front()->trigger();
+    SettingsStore after(store_, {});
+    EXPECT_FALSE(EqualiserPreset("Late Night", &after).has_value());
+    menu.reset(eq->PresetMenu());
+    EXPECT_FALSE(action(*menu, "Delete Preset")->isEnabled());
 }
 
 TEST_F(SoundControlsTest, BalanceIsHeardKeptAndCentresNearTheMiddle) {

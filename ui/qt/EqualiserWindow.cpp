@@ -212,6 +212,14 @@ QMenu* EqualiserWindow::PresetMenu() {
     menu->addSeparator();
     QAction* save = menu->addAction(tr("Save Preset..."), this, [this] { SavePreset(); });
     save->setEnabled(settings_ != nullptr);
+    QMenu* remove = menu->addMenu(tr("Delete Preset"));
+    for (size_t i = builtIn; i < presets.size(); ++i) {
+        const std::string name = presets[i].first;
+        remove->addAction(PresetLabel(name), this, [this, name] {
+            if (DeleteEqualiserPreset(*settings_, name)) settings_->SaveAll();
+        });
+    }
+    remove->setEnabled(!remove->isEmpty());
     return menu;
 }
 
