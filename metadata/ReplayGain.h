@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tunara {
 
@@ -38,5 +39,19 @@ ReplayGainValues ParseApeReplayGain(const uint8_t* data, size_t size);
 // "-6.20 dB" style text of a gain, "0.988" of a peak; "-" for none.
 std::string GainText(float db);
 std::string PeakText(float peak);
+
+// Writing values into files: the values that are not NaN replace any of the same name (any letter
+// case); every other tag entry stays as it was, byte for byte. The file is replaced whole by a
+// new one written beside it, so it is seen complete or not at all. Empty on success, else a
+// sentence for the user.
+std::string WriteMp3ReplayGain(const std::string& path, const ReplayGainValues& values);
+std::string WriteFlacReplayGain(const std::string& path, const ReplayGainValues& values);
+
+// The ID3v2 tag (header and body, `size` bytes; none when null) with the values written in as
+// user texts (TXXX), in its own version (2.3 or 2.4; a new tag is 2.4) and keeping its padding.
+// False with `why` for tags that are not rewritten (v2.2, unsynchronised, extended headers,
+// malformed frames).
+bool RewriteId3ReplayGain(const uint8_t* tag, size_t size, const ReplayGainValues& values,
+                          std::vector<uint8_t>& out, std::string& why);
 
 }  // namespace tunara

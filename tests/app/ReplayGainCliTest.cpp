@@ -1,6 +1,7 @@
 // ReplayGain through the terminal player, captured with TUNARA_AUDIO=file:
 // the gains each tag family gives, album mode across two items of one album,
-// clipping prevention, and the values `info` shows.
+// clipping prevention, and the values `info` shows; `gain` measuring and
+// writing them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +15,10 @@
 #include <vector>
 
 #include "TestTools.h"
+#include "metadata/ReplayGain.h"
 
 namespace fs = std::filesystem;
+using namespace tunara;
 
 namespace {
 
@@ -50,6 +53,42 @@ double GainDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size
     for (size_t i = from; i < to && i < a.size() && i < b.size(); ++i)
         ea += double(a[i]) * a[i], eb += double(b[i]) * b[i];
     return 10 * std::log10(eb / ea);
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The frames of a file's ID3v2.3/2.4 tag, each whole, and the bytes after the tag.
+std::pair<std::vector<std::string>, std::string> Id3Frames(const std::string& path) {
+    const std::string f = Slurp(path);
+    auto b = [&f](size_t i) { return uint32_t(uint8_t(f[i])); };
+    if (f.size() < 10 || f.compare(0, 3, "ID3") != 0) return {{}, f};
+    const size_t end = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9));
+    std::vector<std::string> frames;
+    for (size_t at = 10; at + 10 <= end && f[at] != 0;) {
+        const size_t n = f[3] == 4
+                             ? (b(at + 4) << 21 | b(at + 5) << 14 | b(at + 6) << 7 | b(at + 7))
+                             : (b(at + 4) << 24 | b(at + 5) << 16 | b(at + 6) << 8 | b(at + 7));
+        frames.push_back(f.substr(at, 10 + n));
+        at += 10 + n;
+    }
+    return {frames, f.substr(std::min(end, f.size()))};
+}
+
+// ffmpeg's integrated loudness (LUFS) and true peak (linear) of a file.
+std::pair<double, double> FfmpegLoudness(const std::string& path, const std::string& dir) {
+    const std::string log = dir + "/r128.txt";
+    Shell("ffmpeg -nostats -loglevel error -i " + path +
+          " -af ebur128=peak=true:metadata=1,ametadata=mode=print:file=" + log + " -f null -");
+    double lufs = NAN, peak = NAN;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("lavfi.r128.I=", 0) == 0) lufs = std::stod(line.substr(13));
+        if (line.rfind("lavfi.r128.true_peak=", 0) == 0) peak = std::stod(line.substr(21));
+    }
+    return {lufs, peak};
 }
 
 class ReplayGainCli : public ::testing::Test {
@@ -92,8 +131,8 @@ TEST_F(ReplayGainCli, TrackAlbumAndClippingPreventionAsHeard) {
         Mp3("b.mp3", {"replaygain_track_gain=-2.00 dB", "replaygain_album_gain=-3.50 dB"});
     const auto plain = Play("--replaygain off", a + " " + b);
     ASSERT_GT(plain.size(), 2u * 44100 * 3);  // two items of 2 s, stereo
-    const size_t second = plain.size() / 2;  // both items are the same length
-    const size_t margin = 2 * 4410;          // away from the join and the ends
+    const size_t second = plain.size() / 2;   // both items are the same length
+    const size_t margin = 2 * 4410;           // away from the join and the ends
     const auto track = Play("--replaygain track", a + " " + b);
     EXPECT_NEAR(GainDb(plain, track, margin, second - margin), -6.0, 0.01);
     EXPECT_NEAR(GainDb(plain, track, second + margin, plain.size() - margin), -2.0, 0.01);
@@ -136,6 +175,71 @@ TEST_F(ReplayGainCli, InfoShowsEachTagFamily) {
         EXPECT_NE(Output(kCli + " info " + dir_ + "/" + c.file).find(c.expect), std::string::npos)
             << c.file;
     }
+}
+
+// Loudness and true peak as ffmpeg measures them; tags read back by ffprobe
+// and by our reader, every other frame and the audio kept byte for byte.
+TEST_F(ReplayGainCli, GainMeasuresAndWritesTagsKeepingTheRest) {
+    TUNARA_SKIP_IF_MISSING(Shell("command -v ffmpeg ffprobe >/dev/null 2>&1") != 0, "ffmpeg");
+    // Music-like material: a plucked chord with tremolo, then noise and a sweep.
+    ASSERT_EQ(Shell("cd " + dir_ +
+                    " && sox -n -r 44100 -c 2 -b 16 m1.wav synth 6 pluck C3 pluck G3 tremolo 3 60 "
+                    "vol 0.6 2>/dev/null && sox -n -r 44100 -c 2 -b 16 m2.wav synth 4 pinknoise "
+                    "vol 0.2 : synth 3 sine 100-3000 vol 0.9 2>/dev/null && ffmpeg -loglevel error "
+                    "-i m2.wav -metadata TITLE=Two -metadata REPLAYGAIN_TRACK_GAIN='+9.99 dB' "
+                    "m2.flac"),
+              0);
+    const std::string mp3 = dir_ + "/m1.mp3", flac = dir_ + "/m2.flac";
+    ASSERT_EQ(Shell("lame --quiet -b 192 --tt One --tv TXXX=MOOD=calm --tv "
+                    "'TXXX=replaygain_track_gain=+9.99 dB' " +
+                    dir_ + "/m1.wav " + mp3),
+              0);
+    const auto before = Id3Frames(mp3);
+    const std::string out = Output(kCli + " gain --album " + mp3 + " " + flac);
+    const auto after = Id3Frames(mp3);
+
+    std::vector<ReplayGainValues> read;
+    for (const std::string& file : {mp3, flac}) {
+        const auto [lufs, peak] = FfmpegLoudness(file, dir_);
+        const ReplayGainValues v = ReadReplayGain(file);
+        EXPECT_NEAR(v.trackGain, -18 - lufs, 0.1) << file;
+        EXPECT_NEAR(20 * std::log10(v.trackPeak / peak), 0, 0.1) << file;
+        EXPECT_NE(out.find(file + ": track " + GainText(v.trackGain)), std::string::npos) << out;
+        read.push_back(v);
+        const std::string probe = Output(
+            "ffprobe -loglevel error -show_entries format_tags -of "
+            "compact " +
+            file);
+        EXPECT_NE(probe.find("REPLAYGAIN_TRACK_GAIN=" + GainText(v.trackGain)), std::string::npos)
+            << probe;
+        EXPECT_NE(probe.find("REPLAYGAIN_ALBUM_PEAK=" + PeakText(v.albumPeak)), std::string::npos)
+            << probe;
+        EXPECT_EQ(probe.find("9.99"), std::string::npos) << "the old value is replaced";
+    }
+    // One album value for both, between the two, with the higher peak.
+    EXPECT_EQ(read[0].albumGain, read[1].albumGain);
+    EXPECT_LT(read[0].albumGain, read[0].trackGain);
+    EXPECT_GT(read[0].albumGain, read[1].trackGain);
+    EXPECT_EQ(read[1].albumPeak, std::max(read[0].trackPeak, read[1].trackPeak));
+
+    std::vector<std::string> kept;
+    for (const auto& frame : after.first)
+        if (frame.find("REPLAYGAIN_") == std::string::npos) kept.push_back(frame);
+    std::vector<std::string> old;
+    for (const auto& frame : before.first)
+        if (frame.find(std::string("r\0e\0p\0l\0a\0y\0g", 13)) == std::string::npos)
+            old.push_back(frame);  // lame writes UTF-16
+    EXPECT_EQ(kept, old);
+    EXPECT_EQ(after.first.size(), old.size() + 4);
+    EXPECT_TRUE(after.second == before.second) << "the audio is unchanged";
+    EXPECT_TRUE(Output("ls -A " + dir_ + " | grep '^\\.'").empty()) << "no file left behind";
+
+    // A tag it does not rewrite leaves the file as it was, and says so.
+    std::string odd = Slurp(mp3);
+    odd[5] = char(0x80);  // unsynchronised
+    std::ofstream(mp3, std::ios::binary) << odd;
+    EXPECT_EQ(Shell(kCli + " gain " + mp3 + " >/dev/null 2>&1"), 1);
+    EXPECT_TRUE(Slurp(mp3) == odd);
 }
 
 }  // namespace
