@@ -210,14 +210,17 @@ bool RewriteId3ReplayGain(const uint8_t* tag, size_t size, const ReplayGainValue
     } else {
         why.clear();
     }
+    // Ours go first: a reader that gives up at a kept frame it finds odd still sees them.
+    std::vector<uint8_t> ours;
     for (const auto& [name, text] : texts) {
-        frames.insert(frames.end(), {'T', 'X', 'X', 'X'});
-        PutSize(frames, uint32_t(1 + name.size() + 1 + text.size()), major == 4);
-        frames.insert(frames.end(), {0, 0, 0});  // flags; ISO-8859-1
-        frames.insert(frames.end(), name.begin(), name.end());
-        frames.push_back(0);
-        frames.insert(frames.end(), text.begin(), text.end());
+        ours.insert(ours.end(), {'T', 'X', 'X', 'X'});
+        PutSize(ours, uint32_t(1 + name.size() + 1 + text.size()), major == 4);
+        ours.insert(ours.end(), {0, 0, 0});  // flags; ISO-8859-1
+        ours.insert(ours.end(), name.begin(), name.end());
+        ours.push_back(0);
+        ours.insert(ours.end(), text.begin(), text.end());
     }
+    frames.insert(frames.begin(), ours.begin(), ours.end());
     const uint32_t body = uint32_t(frames.size()) + padding;
     if (body >= 1u << 28) {
         why = "the ID3v2 tag would be too large";

@@ -16,6 +16,7 @@
 
 #include "TestTools.h"
 #include "metadata/ReplayGain.h"
+#include "platform/CdImageFixture.h"
 
 namespace fs = std::filesystem;
 using namespace tunara;
@@ -240,6 +241,39 @@ TEST_F(ReplayGainCli, GainMeasuresAndWritesTagsKeepingTheRest) {
     std::ofstream(mp3, std::ios::binary) << odd;
     EXPECT_EQ(Shell(kCli + " gain " + mp3 + " >/dev/null 2>&1"), 1);
     EXPECT_TRUE(Slurp(mp3) == odd);
+}
+
+// A rip tags every MP3 and FLAC file with its track values and, once the set
+// is done, with the set's album values; the ID3v1 record of an MP3 stays.
+TEST_F(ReplayGainCli, RipWritesTrackAndAlbumGain) {
+    TUNARA_SKIP_IF_MISSING(Shell("command -v ffmpeg ffprobe >/dev/null 2>&1") != 0, "ffmpeg");
+    const test::CdImage image = test::MakeCdImage(dir_ + "/img", {100, 90}, {150, 2000});
+    const std::string rip = "XDG_CONFIG_HOME=" + dir_ + "/config TMPDIR=" + dir_ +
+                            " TUNARA_CD_IMAGES=" + image.cue + " " + kCli + " rip 1,2 --to ";
+    ASSERT_EQ(Shell(rip + dir_ + "/flac --encoder flac >/dev/null"), 0);
+    ASSERT_EQ(Shell(rip + dir_ + "/mp3 --encoder fast >/dev/null"), 0);
+    const std::string name = "/Unknown - Unknown - Track ";
+    for (const std::string set : {"/flac", "/mp3"}) {
+        const std::string ext = set == "/flac" ? ".flac" : ".mp3";
+        const std::string one = dir_ + set + name + "1" + ext, two = dir_ + set + name + "2" + ext;
+        const ReplayGainValues a = ReadReplayGain(one), b = ReadReplayGain(two);
+        for (const auto& [file, v] : {std::pair{one, a}, std::pair{two, b}}) {
+            EXPECT_NEAR(v.trackGain, -18 - FfmpegLoudness("'" + file + "'", dir_).first, 0.1)
+                << file;
+            EXPECT_NE(Output("ffprobe -loglevel error -show_entries format_tags '" + file + "'")
+                          .find("REPLAYGAIN_ALBUM_GAIN=" + GainText(v.albumGain)),
+                      std::string::npos)
+                << file;
+        }
+        // The low tone weighs less: the two tracks differ, and the album lies between them.
+        EXPECT_GT(a.trackGain, b.trackGain + 1);
+        EXPECT_EQ(a.albumGain, b.albumGain);
+        EXPECT_LT(a.albumGain, a.trackGain);
+        EXPECT_GT(a.albumGain, b.trackGain);
+        EXPECT_EQ(a.albumPeak, std::max(a.trackPeak, b.trackPeak));
+    }
+    const std::string mp3 = Slurp(dir_ + "/mp3" + name + "1.mp3");
+    EXPECT_EQ(mp3.compare(mp3.size() - 128, 3, "TAG"), 0);
 }
 
 }  // namespace
