@@ -1,6 +1,6 @@
 // The ReplayGain readers over arbitrary bytes: FLAC blocks, Ogg pages, APEv2
-// items in memory, and the whole-file reader (ID3v2 frames, a tag at the end);
-// the ID3v2 rewriter, whose output must read back with the values it was given.
+// items, a LAME extension and MP4 boxes in memory, and the whole-file reader (ID3v2 frames, a tag
+// at the end); the ID3v2 rewriter, whose output must read back with the values it was given.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -11,6 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tunara::ParseStreamReplayGain(data, size);
     tunara::ParseApeReplayGain(data, size);
+    tunara::ParseLameReplayGain(data, size);
+    tunara::ParseMp4ReplayGain(data, size);
     const std::string& path = tunara::fuzz::Scratch().Hold(data, size);
     const tunara::ReplayGainValues v = tunara::ReadReplayGain(path);
     // Whatever was taken is a number.

@@ -1,7 +1,7 @@
 #pragma once
 // ReplayGain values as files carry them: ID3v2 user texts and volume
-// adjustments, Vorbis comments (FLAC, Ogg Vorbis, Opus with its R128 gains)
-// and APEv2 items.
+// adjustments, Vorbis comments (FLAC, Ogg Vorbis, Opus with its R128 gains),
+// APEv2 items, MP4 iTunes items and the LAME extension of an MP3's first frame.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +18,8 @@ struct ReplayGainValues {
     float trackPeak = NAN;
     float albumGain = NAN;
     float albumPeak = NAN;
+    // Opus: the header's output gain in dB, which decoders apply themselves; NaN for others.
+    float outputGain = NAN;
     bool Any() const { return !std::isnan(trackGain) || !std::isnan(albumGain); }
 };
 
@@ -32,6 +34,14 @@ ReplayGainValues ReadReplayGain(const std::string& path);
 // The values in the head of a FLAC or Ogg (Vorbis, Opus) file held in memory
 // (its first pages or metadata blocks); none for anything else.
 ReplayGainValues ParseStreamReplayGain(const uint8_t* data, size_t size);
+
+// The values an encoder noted in the LAME extension of the Xing/Info block of an MPEG audio
+// frame starting at `frame`.
+ReplayGainValues ParseLameReplayGain(const uint8_t* frame, size_t size);
+
+// The values in the body of an MP4 movie box: iTunes items "----" of the mean
+// "com.apple.iTunes" named "replaygain_*".
+ReplayGainValues ParseMp4ReplayGain(const uint8_t* moov, size_t size);
 
 // The values in an APEv2 tag whose footer ends at `data + size`.
 ReplayGainValues ParseApeReplayGain(const uint8_t* data, size_t size);

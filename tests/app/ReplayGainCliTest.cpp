@@ -92,6 +92,50 @@ std::pair<double, double> FfmpegLoudness(const std::string& path, const std::str
     return {lufs, peak};
 }
 
+std::string Be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+std::string Le32(uint32_t v) {
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+std::string Box(const std::string& type, const std::string& body) {
+    return Be32(uint32_t(8 + body.size())) + type + body;
+}
+
+// An MP4 file with a "----" iTunes item appended to its movie box (last in
+// the files ffmpeg writes, so no chunk offset moves).
+void AddMp4Item(const std::string& path, const std::string& name, const std::string& value) {
+    std::string f = Slurp(path);
+    const size_t moov = f.rfind("moov") - 4;
+    ASSERT_EQ(Be32(uint32_t(f.size() - moov)), f.substr(moov, 4)) << "moov is not last";
+    const std::string item = Box("----", Box("mean", std::string(4, 0) + "com.apple.iTunes") +
+                                             Box("name", std::string(4, 0) + name) +
+                                             Box("data", Be32(1) + Be32(0) + value));
+    const std::string hdlr = Box("hdlr", std::string(8, 0) + "mdirappl" + std::string(9, 0));
+    f += Box("udta", Box("meta", std::string(4, 0) + hdlr + Box("ilst", item)));
+    f.replace(moov, 4, Be32(uint32_t(f.size() - moov)));
+    std::ofstream(path, std::ios::binary) << f;
+}
+
+// Sets the output gain of an Ogg Opus file's header (Q7.8 dB), page checksum included.
+void SetOpusOutputGain(const std::string& path, int16_t q78) {
+    std::string f = Slurp(path);
+    const size_t head = f.find("OpusHead");
+    ASSERT_NE(head, std::string::npos);
+    f[head + 16] = char(q78 & 0xFF), f[head + 17] = char(uint16_t(q78) >> 8);
+    const size_t segments = uint8_t(f[26]);
+    size_t page = 27 + segments;
+    for (size_t i = 0; i < segments; ++i) page += uint8_t(f[27 + i]);
+    f.replace(22, 4, std::string(4, 0));
+    uint32_t crc = 0;
+    for (size_t i = 0; i < page; ++i) {
+        crc ^= uint32_t(uint8_t(f[i])) << 24;
+        for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+    }
+    f.replace(22, 4, Le32(crc));
+    std::ofstream(path, std::ios::binary) << f;
+}
+
 class ReplayGainCli : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -274,6 +318,80 @@ TEST_F(ReplayGainCli, RipWritesTrackAndAlbumGain) {
     }
     const std::string mp3 = Slurp(dir_ + "/mp3" + name + "1.mp3");
     EXPECT_EQ(mp3.compare(mp3.size() - 128, 3, "TAG"), 0);
+}
+
+// Each tag family's track gain, as heard: ID3v2 RVA2, APEv2, Vorbis comments
+// (FLAC), Opus R128, MP4 iTunes items and the LAME extension.
+TEST_F(ReplayGainCli, EachTagFamilyAsHeard) {
+    TUNARA_SKIP_IF_MISSING(Shell("command -v ffmpeg >/dev/null 2>&1") != 0, "ffmpeg");
+    const std::string tone = dir_ + "/tone.wav";
+    auto make = [&](const std::string& name, const std::string& command) {
+        EXPECT_EQ(Shell(command + " >/dev/null 2>&1"), 0) << command;
+        return dir_ + "/" + name;
+    };
+    auto ffmpeg = [&](const std::string& name, const std::string& options) {
+        return make(name, "ffmpeg -y -i " + tone + " " + options + " " + dir_ + "/" + name);
+    };
+    auto lame = [&](const std::string& name, const std::string& options) {
+        return make(name, "lame --quiet " + options + " " + tone + " " + dir_ + "/" + name);
+    };
+    struct Case {
+        std::string file;
+        double db;
+    };
+    std::vector<Case> cases;
+    std::vector<int16_t> opus;
+
+    // RVA2 "track", master volume: -7.5 dB in 1/512 dB steps, no peak.
+    std::string rva2 = lame("rva2.mp3", "--noreplaygain -b 128");
+    const std::string frame = std::string("track") + '\0' + '\1' + char(0xF1) + char(0x00) + '\0';
+    const std::string body = "RVA2" + std::string{0, 0, 0, char(frame.size()), 0, 0} + frame;
+    const std::string tag = std::string("ID3\4\0\0", 6) + std::string{0, 0, 0, char(body.size())};
+    std::ofstream(rva2 + ".tagged", std::ios::binary) << tag + body + Slurp(rva2);
+    cases.push_back({rva2 + ".tagged", -7.5});
+
+    // APEv2 at the end.
+    const std::string ape = lame("ape.mp3", "--noreplaygain -b 128");
+    const std::string value = "-4.25 dB", key = "REPLAYGAIN_TRACK_GAIN";
+    const std::string item = Le32(uint32_t(value.size())) + Le32(0) + key + '\0' + value;
+    std::ofstream(ape, std::ios::binary | std::ios::app)
+        << item + "APETAGEX" + Le32(2000) + Le32(uint32_t(item.size() + 32)) + Le32(1) + Le32(0) +
+               std::string(8, 0);
+    cases.push_back({ape, -4.25});
+
+    cases.push_back({ffmpeg("t.flac", "-metadata REPLAYGAIN_TRACK_GAIN='-3.10 dB'"), -3.1});
+    // Q7.8 against -23 LUFS: -2560 is -10 dB there, -5 dB against -18.
+    cases.push_back({ffmpeg("t.opus", "-c:a libopus -metadata R128_TRACK_GAIN=-2560"), -5.0});
+
+    const std::string m4a = ffmpeg("t.m4a", "-c:a aac -b:a 128k");
+    AddMp4Item(m4a, "replaygain_track_gain", "-2.75 dB");
+    cases.push_back({m4a, -2.75});
+
+    // LAME's own analysis, as it reports it ("ReplayGain: -8.8dB").
+    const std::string said =
+        Output("lame --replaygain-accurate -b 128 " + tone + " " + dir_ + "/lame.mp3 2>&1");
+    const size_t at = said.find("ReplayGain: ");
+    ASSERT_NE(at, std::string::npos) << said;
+    cases.push_back({dir_ + "/lame.mp3", std::stod(said.substr(at + 12))});
+
+    for (const Case& c : cases) {
+        const auto plain = Play("--replaygain off", c.file);
+        if (c.file.find("opus") != std::string::npos) opus = plain;
+        const auto heard = Play("--replaygain track", c.file);
+        ASSERT_GT(plain.size(), 4u * 4410) << c.file;
+        EXPECT_NEAR(GainDb(plain, heard, 4410, plain.size() - 4410), c.db, 0.01) << c.file;
+    }
+
+    // Opus's output gain is the decoder's to apply, once. A file normalised
+    // into it has no R128_ALBUM_GAIN: album mode then shifts only the reference.
+    const std::string normalised = ffmpeg("n.opus", "-c:a libopus -metadata R128_TRACK_GAIN=-512");
+    SetOpusOutputGain(normalised, -6 * 256);
+    const auto plain = Play("--replaygain off", normalised);
+    EXPECT_NEAR(GainDb(opus, plain, 4410, plain.size() - 4410), -6.0, 0.01);
+    const auto album = Play("--replaygain album", normalised);
+    EXPECT_NEAR(GainDb(plain, album, 4410, plain.size() - 4410), 5.0, 0.01);
+    EXPECT_NE(Output(kCli + " info " + normalised).find("opus output gain: -6.00 dB"),
+              std::string::npos);
 }
 
 }  // namespace
