@@ -86,7 +86,9 @@ std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t aud
     for (int i = 0; i < 100; ++i) x[16 + i] = vbr ? toc[i] : uint8_t(i * 256 / 100);
     Put32(x + 116, vbr ? uint32_t(100 - 10 * vbrQuality) : 0);
     uint8_t* e = x + 120;
-    const std::string name = EncoderName();
+    // Decoders trust the delay and padding below only under a name they know, and every one of
+    // them knows this block's layout by "LAME"; our own name is in the ID3v2 tag's TSSE frame.
+    const std::string name = "LAMET" TUNARA_VERSION;
     std::memset(e, ' ', 9);
     std::memcpy(e, name.data(), std::min<size_t>(9, name.size()));
     e[9] = vbr ? 0x04 : 0x01;  // revision 0, variable or constant bit rate
