@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/OutputEngine.h"
+#include "engine/PcmStream.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
@@ -35,8 +36,10 @@ private:
 }  // namespace
 
 PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                                   std::string programFolder, SettingsStore* settings)
-    : display_(display),
+                                   std::string programFolder, SettingsStore* settings,
+                                   OutputEngine* engine)
+    : engine_(engine ? *engine : ProcessEngine()),
+      display_(display),
       playlist_(playlist),
       volume_(volume),
       programFolder_(std::move(programFolder)),
@@ -255,9 +258,9 @@ void PlayerController::Refresh() {
     // An entry whose file was missing is looked for again as it comes up.
     if (list_ && list_->CurrentItem() != source_) list_->TryRestore(list_->Current());
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
-    auto* from = dynamic_cast<WaveOutEngine*>(source_);
-    auto* to = dynamic_cast<WaveOutEngine*>(item);
-    if (item != source_ && from && to && state_ == Playing && from->HandOver(*to)) {
+    PcmStream* to = item ? item->Pcm() : nullptr;
+    if (item != source_ && to && source_ && engine_.Current() == source_->Pcm() &&
+        state_ == Playing && engine_.HandOver(*to)) {
         // The device already plays the new item: it only becomes current.
         source_ = item;
         followRefused_ = nullptr;
@@ -433,28 +436,37 @@ void PlayerController::OnTick() {
 }
 
 void PlayerController::FollowNext() {
-    auto* engine = dynamic_cast<WaveOutEngine*>(source_);
-    if (!engine) return;
-    WaveOutEngine* next = nullptr;
+    PcmStream* current = source_ ? source_->Pcm() : nullptr;
+    if (!current || engine_.Current() != current) return;
+    MediaSource* nextItem = nullptr;
     // Intro cuts items short, so there is never a natural join to keep.
     // Nor to an entry that did not open: it is passed over, or replaced once
     // its file is back.
     const int following = list_ ? list_->FollowingIndex() : -1;
     if (list_ && !list_->Intro() && !list_->IsUnavailable(following))
-        next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(following));
-    if (next == engine || next == followRefused_) next = nullptr;
-    if (engine->Follower() == next) return;
-    if (next) StampItemGain(next, InAlbumRun(following));
+        nextItem = list_->ItemAt(following);
+    PcmStream* next = nextItem ? nextItem->Pcm() : nullptr;
+    if (next == current || nextItem == followRefused_) next = nullptr, nextItem = nullptr;
+    if (engine_.Following() == next) return;
+    // The run may already have gone on into the one queued: it stays.
+    if (!engine_.DropQueue()) {
+        if (nextItem) followRefused_ = nextItem;
+        return;
+    }
+    if (!next) return;
+    StampItemGain(nextItem, InAlbumRun(following));
     QuietErrors quiet;
-    if (!engine->SetFollower(next) && next) followRefused_ = next;
+    if (!engine_.Enqueue(*next)) followRefused_ = nextItem;
 }
 
 void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
     SetSoundSettings(settings);
     if (!list_ || !source_) return;
     StampItemGain(source_, InAlbumRun(list_->Current()));
-    if (auto* engine = dynamic_cast<WaveOutEngine*>(source_); engine && engine->Follower())
-        StampItemGain(engine->Follower(), InAlbumRun(list_->FollowingIndex()));
+    const int following = list_->FollowingIndex();
+    MediaSource* next = list_->ItemAt(following);
+    if (next && next->Pcm() && next->Pcm() == engine_.Following())
+        StampItemGain(next, InAlbumRun(following));
 }
 
 bool PlayerController::InAlbumRun(int index) const {

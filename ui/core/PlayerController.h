@@ -55,6 +55,7 @@ enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
 inline constexpr std::string_view kNoCdDrive = "No CD drive or disc image was found";
 
 class CdMediaPoller;
+class OutputEngine;
 
 class PlayerController {
 public:
@@ -68,9 +69,11 @@ public:
 
     // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
     // `settings`, when given, answers the sources' settings from Start to
-    // Shutdown.
+    // Shutdown. `engine` is the one the items play through (the process's
+    // when null).
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                     std::string programFolder, SettingsStore* settings = nullptr);
+                     std::string programFolder, SettingsStore* settings = nullptr,
+                     OutputEngine* engine = nullptr);
     ~PlayerController();
 
     // A main-window command by control identifier; unknown ones are ignored.
@@ -152,8 +155,8 @@ public:
 
 private:
     bool StepNext();  // Next; false when it stopped at the end of the list
-    // Gives a PCM source the item the list plays after it, so that the device
-    // plays on from one to the other without a gap.
+    // Queues the item the list plays after the current one behind it in the
+    // engine, so that the device plays on from one to the other without a gap.
     void FollowNext();
     // Whether the item at `index` has a neighbour of the same album (automatic ReplayGain).
     bool InAlbumRun(int index) const;
@@ -171,6 +174,7 @@ private:
     // CDDB lookup when "AutoCDInfo" is set.
     void LookUpCdInfo();
 
+    OutputEngine& engine_;
     PlayerDisplay& display_;
     Playlist& playlist_;
     VolumeOutput* volume_;
