@@ -74,7 +74,14 @@ public:
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
                      std::string programFolder, SettingsStore* settings = nullptr,
                      OutputEngine* engine = nullptr);
+    // The same, showing nothing until SetDisplay: for a front end whose
+    // display is built after the controller.
+    PlayerController(Playlist& playlist, VolumeOutput* volume, std::string programFolder,
+                     SettingsStore* settings = nullptr, OutputEngine* engine = nullptr);
     ~PlayerController();
+    // Where the controller shows itself from now on; null: nowhere. The
+    // display must outlive the controller or be taken away first.
+    void SetDisplay(PlayerDisplay* display);
 
     // A main-window command by control identifier; unknown ones are ignored.
     void Command(int id);
@@ -175,7 +182,7 @@ private:
     void LookUpCdInfo();
 
     OutputEngine& engine_;
-    PlayerDisplay& display_;
+    PlayerDisplay* display_;
     Playlist& playlist_;
     VolumeOutput* volume_;
     std::string programFolder_;
