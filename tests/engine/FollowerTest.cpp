@@ -98,6 +98,36 @@ TEST_F(FollowerTest, RunGoesOnIntoFollower) {
     EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
+// Three queued streams play as one run through one device open, each handed
+// over at its own end; a dropped queue keeps the stream the run is in.
+TEST_F(FollowerTest, QueueOfSeveralPlaysThrough) {
+    OutputEngine& engine = ProcessEngine();
+    FakeSource a(700), b(300), c(1500);
+    ASSERT_EQ(a.Open(), 1);
+    ASSERT_TRUE(engine.Enqueue(b));
+    ASSERT_TRUE(engine.Enqueue(c));
+    EXPECT_FALSE(engine.Enqueue(b));  // already queued
+    a.Play();
+    ASSERT_TRUE(WrittenAtLeast(2500));
+    std::vector<uint32_t> expected = Joined(700, 300);
+    for (uint32_t i = 0; i < 1500; ++i) expected.push_back(i);
+    EXPECT_EQ(WrittenFrames(), expected);
+
+    device->Consume(1000);
+    EXPECT_EQ(a.IsPlaying(), 0);
+    EXPECT_FALSE(engine.HandOver(c));  // only the first queued takes over
+    ASSERT_TRUE(engine.HandOver(b));
+    EXPECT_EQ(b.IsPlaying(), 0);       // its end has been heard too
+    EXPECT_FALSE(engine.DropQueue());  // the run is in c: it stays
+    ASSERT_TRUE(engine.HandOver(c));
+    EXPECT_EQ(c.GetPosition(), 0);
+    device->PlayQueued();
+    ASSERT_TRUE(Eventually([&] { return !c.IsPlaying(); }));
+    EXPECT_EQ(c.GetPosition(), 1500);
+    EXPECT_EQ(opens, 1);
+    c.Close();
+}
+
 // Items that cannot follow are refused and nothing is opened for them; the run
 // then ends at the leader's end as it always did.
 TEST_F(FollowerTest, Refusals) {
