@@ -15,8 +15,9 @@
 
 #include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
-#include "platform/CdImageFixture.h"
+#include "support/CdImage.h"
 #include "support/FakeCddbServer.h"
+#include "support/RunCli.h"
 #include "ui/core/RecordName.h"
 #include "ui/core/SettingsStore.h"
 
@@ -25,12 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+const std::string& kCli = testing::CliPath();
 
 class RipCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {90, 75, 100});
+        image = testing::MakeCdImage(dir.path / "img", {90, 75, 100});
         fs::create_directories(temp);
         env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
               "' TUNARA_CD_IMAGES='" + image.cue + "' ";
@@ -39,18 +40,12 @@ protected:
     // Exit code and everything printed.
     std::pair<int, std::string> Run(const std::string& args) { return Cli("rip " + args); }
     std::pair<int, std::string> Cli(const std::string& args) {
-        std::string command = env + kCli + " " + args + " </dev/null 2>&1";
-        std::string out;
-        FILE* p = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        int status = ::pclose(p);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        const testing::CommandResult r = testing::RunCli(args, env);
+        return {r.exitCode, r.out};
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     fs::path temp = dir.path / "tmp";
     fs::path out = dir.path / "Music";
     std::string env;
@@ -103,7 +98,7 @@ TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     std::string body;
     char e[8];
     for (unsigned char c : record) std::snprintf(e, sizeof e, "\\u%04x", c), body += e;
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     tunara::testing::FakeCddbServer server(
         serverDir.path,
         "{\"" + ar::RecordObject(ids) + "\": {\"body\": \"" + body + "\", \"latin1\": true}}");
@@ -169,8 +164,8 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
     std::string longTitle;  // 300 characters
     for (int i = 0; i < 15; ++i) longTitle += "Grüße aus der Ferne ";
     longTitle.back() = '!';
-    image = test::MakeCdImage(dir.path / "text", {75, 75, 75},
-                              {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
+    image = testing::MakeCdImage(dir.path / "text", {75, 75, 75},
+                                 {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
     env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
           "' TUNARA_CD_IMAGES='" + image.cue + "' ";
     const fs::path store = dir.path / "config" / "Korvan" / "Tunara" / "settings";
@@ -209,7 +204,7 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
         " \"read\": {\"body\": " +
         JsonText(entry) + "}}";
     {
-        test::TempDir serverDir;
+        testing::TempDir serverDir;
         tunara::testing::FakeCddbServer server(serverDir.path, script);
         configure(server.Address());
         std::tie(code, text) =
@@ -271,7 +266,7 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
         "{\"query\": {\"body\": \"200 rock 0e050303 Band / Record\\r\\n\"},"
         " \"read\": {\"body\": \"210 rock 0e050303\\r\\nDTITLE=Band / Record\\r\\n"
         "TTITLE0=One\\r\\nTTITLE1=Two\\r\\nTTITLE2=Three\\r\\n.\\r\\n\"}}";
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     auto server = std::make_unique<tunara::testing::FakeCddbServer>(serverDir.path, script);
     const std::string at = " --server " + server->Address();
     auto [code, text] = Cli("cd lookup '" + image.cue + "'" + at);
@@ -314,7 +309,7 @@ TEST_F(RipCliTest, BadArguments_Refused) {
 // the exit status tells so. "~" in --to (quoted past the shell) is the home
 // folder.
 TEST_F(RipCliTest, DamagedTrack_ReportedWithItsOwnExitStatus) {
-    image = test::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
+    image = testing::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
     env += "TUNARA_CD_IMAGES='" + image.cue + "' HOME='" + dir.path.string() + "' ";
     auto [code, text] = Run("--encoder fast --bitrate 64 --to '~/Music'");
     EXPECT_EQ(code, 3) << text;
@@ -355,7 +350,7 @@ TEST_F(RipCliTest, FullDisk_ToldInPlainWords) {
 
 // Ctrl+C, SIGTERM and SIGHUP cancel like the Cancel button: no partial file, no WAV left.
 TEST_F(RipCliTest, Interrupt_CancelsAndLeavesNothing) {
-    image = test::MakeCdImage(dir.path / "long", {75 * 120});
+    image = testing::MakeCdImage(dir.path / "long", {75 * 120});
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         int pipeFd[2];
