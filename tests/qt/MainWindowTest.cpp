@@ -28,6 +28,7 @@
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
 #include "ui/qt/Displays.h"
+#include "ui/qt/EqualiserWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/QtInteraction.h"
@@ -92,6 +93,7 @@ TEST_F(MainWindowTest, ControlsLieInsideTheWindowWithoutOverlap) {
     const std::vector<QWidget*> controls = {
         window_->Button(kCmdPlay), window_->Button(kCmdNext), window_->Button(kCmdRepeat),
         window_->Button(kIdOk),    window_->Button(kIdMin),   window_->Button(kIdAbout),
+        window_->Button(kIdEqualiser), window_->BalanceSlider(),
         window_->PositionSlider(), window_->VolumeSlider(),   window_->Info(),
         window_->Levels()};
     for (size_t a = 0; a < controls.size(); ++a) {
@@ -406,7 +408,7 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
     playlist_.SetOrigin("", false, false);  // no save question before Open List
     std::unique_ptr<QMenu> menu(window_->ContextMenu());
     auto entries = Entries(*menu);
-    EXPECT_EQ(entries.size(), 15u);
+    EXPECT_EQ(entries.size(), 16u);
     ASSERT_TRUE(entries.count("About Tunara"));  // a modal box: not run here
     const std::pair<const char*, std::function<bool()>> cases[] = {
         {"Play", [&] { return C().State() == Playing; }},
@@ -420,6 +422,7 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
         {"Open File...", [&] { return dialogs.opens == 1; }},
         {"Open List...", [&] { return dialogs.opens == 2; }},
         {"Playlist", [&] { return window_->PlaylistPanel() != nullptr; }},
+        {"Equaliser", [&] { return window_->EqualiserPanel() != nullptr; }},
         {"Options...", [&] { return options == 1; }},
         {"Quit", [&] { return !window_->isVisible(); }},
     };
