@@ -15,9 +15,10 @@
 
 #include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
-#include "platform/CdImageFixture.h"
+#include "support/CdImage.h"
 #include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
+#include "support/RunCli.h"
 #include "ui/core/RecordName.h"
 #include "ui/core/SettingsStore.h"
 
@@ -26,12 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+const std::string& kCli = testing::CliPath();
 
 class RipCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {90, 75, 100});
+        image = testing::MakeCdImage(dir.path / "img", {90, 75, 100});
         fs::create_directories(temp);
         env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
               "' TUNARA_CD_IMAGES='" + image.cue + "' ";
@@ -40,18 +41,12 @@ protected:
     // Exit code and everything printed.
     std::pair<int, std::string> Run(const std::string& args) { return Cli("rip " + args); }
     std::pair<int, std::string> Cli(const std::string& args) {
-        std::string command = env + kCli + " " + args + " </dev/null 2>&1";
-        std::string out;
-        FILE* p = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        int status = ::pclose(p);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        const testing::CommandResult r = testing::RunCli(args, env);
+        return {r.exitCode, r.out};
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     fs::path temp = dir.path / "tmp";
     fs::path out = dir.path / "Music";
     std::string env;
@@ -84,7 +79,7 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
 TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     namespace ar = accuraterip;
     const ar::DiscIds ids = tunara::testing::AccurateRipIds(image);
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     // Track 3 was ripped wrong.
     tunara::testing::FakeCddbServer server(serverDir.path,
                                            tunara::testing::AccurateRipScript(image, 3));
@@ -150,8 +145,8 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
     std::string longTitle;  // 300 characters
     for (int i = 0; i < 15; ++i) longTitle += "Grüße aus der Ferne ";
     longTitle.back() = '!';
-    image = test::MakeCdImage(dir.path / "text", {75, 75, 75},
-                              {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
+    image = testing::MakeCdImage(dir.path / "text", {75, 75, 75},
+                                 {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
     env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
           "' TUNARA_CD_IMAGES='" + image.cue + "' ";
     const fs::path store = dir.path / "config" / "Korvan" / "Tunara" / "settings";
@@ -190,7 +185,7 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
         " \"read\": {\"body\": " +
         JsonText(entry) + "}}";
     {
-        test::TempDir serverDir;
+        testing::TempDir serverDir;
         tunara::testing::FakeCddbServer server(serverDir.path, script);
         configure(server.Address());
         std::tie(code, text) =
@@ -252,7 +247,7 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
         "{\"query\": {\"body\": \"200 rock 0e050303 Band / Record\\r\\n\"},"
         " \"read\": {\"body\": \"210 rock 0e050303\\r\\nDTITLE=Band / Record\\r\\n"
         "TTITLE0=One\\r\\nTTITLE1=Two\\r\\nTTITLE2=Three\\r\\n.\\r\\n\"}}";
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     auto server = std::make_unique<tunara::testing::FakeCddbServer>(serverDir.path, script);
     const std::string at = " --server " + server->Address();
     auto [code, text] = Cli("cd lookup '" + image.cue + "'" + at);
@@ -291,7 +286,7 @@ TEST_F(RipCliTest, CdLookup_MusicBrainz) {
     };
     const std::string reply =
         R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     {
         tunara::testing::FakeCddbServer server(
             serverDir.path, "{\"/ws/2/discid/" + id +
@@ -336,7 +331,7 @@ TEST_F(RipCliTest, BadArguments_Refused) {
 // the exit status tells so. "~" in --to (quoted past the shell) is the home
 // folder.
 TEST_F(RipCliTest, DamagedTrack_ReportedWithItsOwnExitStatus) {
-    image = test::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
+    image = testing::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
     env += "TUNARA_CD_IMAGES='" + image.cue + "' HOME='" + dir.path.string() + "' ";
     auto [code, text] = Run("--encoder fast --bitrate 64 --to '~/Music'");
     EXPECT_EQ(code, 3) << text;
@@ -377,7 +372,7 @@ TEST_F(RipCliTest, FullDisk_ToldInPlainWords) {
 
 // Ctrl+C, SIGTERM and SIGHUP cancel like the Cancel button: no partial file, no WAV left.
 TEST_F(RipCliTest, Interrupt_CancelsAndLeavesNothing) {
-    image = test::MakeCdImage(dir.path / "long", {75 * 120});
+    image = testing::MakeCdImage(dir.path / "long", {75 * 120});
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         int pipeFd[2];

@@ -8,6 +8,7 @@
 #include "platform/audio/FileDevice.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 
 namespace tunara::test {
 namespace {

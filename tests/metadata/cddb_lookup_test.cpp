@@ -433,7 +433,7 @@ TEST_F(CddbLookupTest, Abandon_EndsStalledLookup) {
         std::unique_lock lock(m);
         cv.wait(lock, [&] { return !seen.empty(); });  // the "Accessing" status
     }
-    while (server_->Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server_->AwaitRequests(1));
     lookup.Abandon();
     EXPECT_FALSE(lookup.Running());
     std::lock_guard lock(m);

@@ -17,12 +17,13 @@
 #include <thread>
 
 #include "metadata/Id3Tag.h"
-#include "platform/CdImageFixture.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "qt/QtApp.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
+#include "support/CdImage.h"
+#include "support/Eventually.h"
 #include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
 #include "ui/core/SettingsStore.h"
@@ -43,7 +44,7 @@ class CdWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testing::App();
-        image_ = test::MakeCdImage(fs::path(dir_.path().toStdString()) / "img", {90, 120, 75});
+        image_ = testing::MakeCdImage(fs::path(dir_.path().toStdString()) / "img", {90, 120, 75});
         ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
         disc_ = std::make_unique<CdDisc>(image_.cue);
         ASSERT_EQ(disc_->ReadToc(), 0u);
@@ -66,7 +67,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    test::CdImage image_;
+    testing::CdImage image_;
     std::unique_ptr<CdDisc> disc_;
     Playlist playlist_;
     std::unique_ptr<MainWindow> main_;
@@ -153,7 +154,7 @@ protected:
     void SetUp() override {
         testing::App();
         root_ = fs::path(dir_.path().toStdString());
-        image_ = test::MakeCdImage(root_ / "img", {90, 120, 75});
+        image_ = testing::MakeCdImage(root_ / "img", {90, 120, 75});
         fs::create_directories(temp_);
         SetEnv("TUNARA_CD_IMAGES", image_.cue);
         SetEnv("TMPDIR", temp_.string());
@@ -201,13 +202,7 @@ protected:
     // Delivers the lookup's notices as the main window's tick would, without
     // running Qt's timers (the timed message and the hold stay on).
     bool DeliverUntilLookupEnds() {
-        QElapsedTimer t;
-        t.start();
-        while (disc_->Info().Running()) {
-            if (t.elapsed() > 60000) return false;
-            UiQueue().Deliver();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (!testing::PumpUntil(UiQueue(), [&] { return !disc_->Info().Running(); })) return false;
         disc_->Info().Wait();
         UiQueue().Deliver();
         return true;
@@ -255,7 +250,7 @@ protected:
     fs::path root_;
     fs::path temp_ = fs::path(dir_.path().toStdString()) / "tmp";
     fs::path out_ = fs::path(dir_.path().toStdString()) / "Music";
-    test::CdImage image_;
+    testing::CdImage image_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<MainWindow> main_;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "qt/QtApp.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "metadata/AccurateRip.h"
-#include "platform/CdImageFixture.h"
+#include "support/CdImage.h"
 
 namespace tunara::testing {
 
-inline accuraterip::DiscIds AccurateRipIds(const test::CdImage& image) {
+inline accuraterip::DiscIds AccurateRipIds(const CdImage& image) {
     std::vector<uint32_t> offsets;
     for (int first : image.firstSector) offsets.push_back(uint32_t(first) + 150);
     return accuraterip::ComputeDiscIds(offsets, uint32_t(image.samples.size() / 2 / 588) + 150);
@@ -18,7 +18,7 @@ inline accuraterip::DiscIds AccurateRipIds(const test::CdImage& image) {
 
 // Every track submitted 5 times, except `wrongTrack` (1-based; 0 for none),
 // whose 2 submissions differ from the image.
-inline std::string AccurateRipScript(const test::CdImage& image, int wrongTrack = 0) {
+inline std::string AccurateRipScript(const CdImage& image, int wrongTrack = 0) {
     namespace ar = accuraterip;
     const ar::DiscIds ids = AccurateRipIds(image);
     const int count = int(image.sectors.size());

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Eventually.h"
+
 namespace tunara::testing {
 
 class FakeCddbServer {
@@ -60,6 +62,11 @@ public:
         std::vector<std::string> lines;
         for (std::string l; std::getline(in, l);) lines.push_back(l);
         return lines;
+    }
+    // Whether `count` requests arrive within a generous bound.
+    bool AwaitRequests(size_t count) const {
+        return Eventually([&] { return Requests().size() >= count; }, std::chrono::seconds(30),
+                          std::chrono::milliseconds(5));
     }
 
 private:

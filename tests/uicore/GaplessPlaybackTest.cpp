@@ -19,6 +19,7 @@
 #include "platform/audio/NullDevice.h"
 #include "platform/io/WavHeader.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/PlayerController.h"

@@ -23,7 +23,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "platform/shell/XdgShell.h"
 #include "record/RecordJob.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
@@ -388,8 +387,7 @@ void OptionsSheet::TakeOver() {
 
 void OptionsSheet::Browse() {
     TakeOver();
-    const QString chosen = chooseFolder(
-        this, Q(shell::ExistingStartFolder(model_.Text(settings::kRecordFilePath)).string()));
+    const QString chosen = chooseFolder(this, Q(model_.RecordFolderToBrowse()));
     if (chosen.isEmpty()) return;
     model_.SetText(settings::kRecordFilePath, S(QDir::toNativeSeparators(chosen)));
     folder_->setText(Q(model_.Text(settings::kRecordFilePath)));
