@@ -196,14 +196,67 @@ void Fetch(const Mp3EncContext& c, int mc, int from, int count, const float* win
     for (int i = 0; i < count; ++i) dst[i] = (a[i] + sign * b[i]) * 0.70710678f * window[i];
 }
 
-Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
+// Short spectra: three 256-point windows across the next block's short windows. Their upper
+// energies feed the block decision; the masking ratios (into res, when given) are only
+// needed for granules that may be coded as short blocks.
+constexpr int kAttackLine = 36;
+void ShortWindows(const Mp3EncContext& c, const PsyRow& row, int mc, int at, double* hiEnergy,
+                  ModelResult* res) {
+    const PartTable& q = row.sp;
+    for (int w = 0; w < 3; ++w) {
+        alignas(32) float sbuf[256];
+        alignas(32) float sspec[258];
+        float es[129];
+        Fetch(c, mc, at + 31 + 192 * w, 256, row.hannShort, sbuf);
+        dspsRealFftNip(sbuf, sspec, 8, dspFftForward);
+        double hi = 0;
+        for (int k = 0; k < 129; ++k) {
+            es[k] = sspec[2 * k] * sspec[2 * k] + sspec[2 * k + 1] * sspec[2 * k + 1];
+            if (k >= kAttackLine) hi += es[k];
+        }
+        hiEnergy[w] = hi;
+        if (!res) continue;
+        double sebs[kMaxPart], secb[kMaxPart];
+        float sthr[129], sen[129];
+        for (int b = 0; b < q.n; ++b) {
+            double se = 0;
+            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) se += es[k];
+            sebs[b] = se;
+        }
+        Spread(q, sebs, secb);
+        for (int b = 0; b < q.n; ++b) {
+            const double nb = secb[b] * q.shortFactor[b];
+            const double th = std::max(double(q.qthr[b]), nb);
+            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) {
+                sthr[k] = float(th / q.count[b]);
+                sen[k] = float(sebs[b] / q.count[b]);
+            }
+        }
+        for (int sb = 0; sb < kShortBands; ++sb) {
+            const float en = BandSum(row.sband[sb], sen, 129);
+            const float th = BandSum(row.sband[sb], sthr, 129);
+            res->ratioS[sb][w] = en > 0 ? th / en : 0.0;
+        }
+    }
+}
+
+// spectra: the long spectra of the model channels; mid and side are made from left and right,
+// which come first, since the transform is linear.
+Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at,
+                        float (*spectra)[1026]) {
     ModelChannel& m = c.model[mc];
     Analysis out{};
-    alignas(32) float buf[1024];
-    alignas(32) float spectrum[1026];
+    float* spectrum = spectra[mc];
     float e[513];
-    Fetch(c, mc, at - 161, 1024, row.hannLong, buf);
-    dspsRealFftNip(buf, spectrum, 10, dspFftForward);
+    if (mc < 2) {
+        alignas(32) float buf[1024];
+        Fetch(c, mc, at - 161, 1024, row.hannLong, buf);
+        dspsRealFftNip(buf, spectrum, 10, dspFftForward);
+    } else {
+        const float sign = mc == 2 ? 0.70710678f : -0.70710678f;
+        for (int k = 0; k < 1026; ++k)
+            spectrum[k] = spectra[0][k] * 0.70710678f + spectra[1][k] * sign;
+    }
     for (int k = 0; k < 513; ++k)
         e[k] = spectrum[2 * k] * spectrum[2 * k] + spectrum[2 * k + 1] * spectrum[2 * k + 1];
 
@@ -282,46 +335,10 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at) {
         res.ratioL[sb] = en > 0 ? th / en : 0.0;
     }
 
-    // Short spectra: three 256-point windows across the next block's short windows.
-    const PartTable& q = row.sp;
     double hiEnergy[3];
     // Attacks are looked for above about 6 kHz, where pre-echo shows first.
-    const int kAttackLine = 36;
     const double kAttackRatio = 5;
-    for (int w = 0; w < 3; ++w) {
-        alignas(32) float sbuf[256];
-        alignas(32) float sspec[258];
-        float es[129];
-        Fetch(c, mc, at + 31 + 192 * w, 256, row.hannShort, sbuf);
-        dspsRealFftNip(sbuf, sspec, 8, dspFftForward);
-        double hi = 0;
-        for (int k = 0; k < 129; ++k) {
-            es[k] = sspec[2 * k] * sspec[2 * k] + sspec[2 * k + 1] * sspec[2 * k + 1];
-            if (k >= kAttackLine) hi += es[k];
-        }
-        hiEnergy[w] = hi;
-        double sebs[kMaxPart], secb[kMaxPart];
-        float sthr[129], sen[129];
-        for (int b = 0; b < q.n; ++b) {
-            double se = 0;
-            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) se += es[k];
-            sebs[b] = se;
-        }
-        Spread(q, sebs, secb);
-        for (int b = 0; b < q.n; ++b) {
-            const double nb = secb[b] * q.shortFactor[b];
-            const double th = std::max(double(q.qthr[b]), nb);
-            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) {
-                sthr[k] = float(th / q.count[b]);
-                sen[k] = float(sebs[b] / q.count[b]);
-            }
-        }
-        for (int sb = 0; sb < kShortBands; ++sb) {
-            const float en = BandSum(row.sband[sb], sen, 129);
-            const float th = BandSum(row.sband[sb], sthr, 129);
-            res.ratioS[sb][w] = en > 0 ? th / en : 0.0;
-        }
-    }
+    if (mc < 2) ShortWindows(c, row, mc, at, hiEnergy, nullptr);
     if (mc < 2) {
         double mx = std::max(hiEnergy[0], std::max(hiEnergy[1], hiEnergy[2]));
         double mn = std::min(hiEnergy[0], std::min(hiEnergy[1], hiEnergy[2]));
@@ -375,7 +392,8 @@ void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
     for (int mc = 0; mc < modelChannels; ++mc) c.result[gr][mc] = c.model[mc].pending;
 
     Analysis a[kModelChannels];
-    for (int mc = 0; mc < modelChannels; ++mc) a[mc] = AnalyseChannel(c, row, mc, at);
+    alignas(32) float spectra[kModelChannels][1026];
+    for (int mc = 0; mc < modelChannels; ++mc) a[mc] = AnalyseChannel(c, row, mc, at, spectra);
 
     // Block decision: transients seen in left or right switch both coded channels in joint
     // stereo, since mid/side needs the same block type in both.
@@ -398,6 +416,12 @@ void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
         c.result[gr][ch].blockType = old;
         if (joint) c.result[gr][ch + 2].blockType = old;
         state.oldBlockType = next;
+        // A granule after a short one may still become short itself.
+        if (next != 0) {
+            double hi[3];
+            ShortWindows(c, row, ch, at, hi, &c.model[ch].pending);
+            if (joint) ShortWindows(c, row, ch + 2, at, hi, &c.model[ch + 2].pending);
+        }
     }
 }
 
