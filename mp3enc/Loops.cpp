@@ -673,15 +673,15 @@ void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataB
     c.bitsPerFrame = 8 * c.wholeSlots;
     c.resvMax = ReservoirMax(c);
     const int32_t available = startSize + c.bitsPerFrame - c.sideInfoBits;
-    if (total > available) {
-        // Not even the highest rate holds it: each granule gets its share of what there is.
-        for (int gr = 0; gr < c.granules; ++gr)
-            for (int ch = 0; ch < c.channels; ++ch) {
-                const int32_t share = int32_t(int64_t(demand[gr][ch]) * available / total);
-                CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
-                if (gr == 1) ApplyScfsi(c, ch);
-            }
-    }
+    // The frame is coded again by the constant-rate loop within the bits the demand came to:
+    // it spreads the noise over the bands better than meeting each band's mask on its own.
+    const int32_t spend = std::min(total, available);
+    for (int gr = 0; gr < c.granules; ++gr)
+        for (int ch = 0; ch < c.channels; ++ch) {
+            const int32_t share = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
+            CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
+            if (gr == 1) ApplyScfsi(c, ch);
+        }
     FinishFrame(c, startSize, 0, stuffingBits);
 }
 
