@@ -155,7 +155,7 @@ constexpr int32_t kDecoderDelay = 529;
 EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
                            const Mp3FileSettings& settings, const EncodeProgressFn& progress) {
     EncodeResult result;
-    WavInput input(wavPath);
+    WavInput input(wavPath, settings.measureLoudness);
     if (!input.failure.empty()) {
         result.failure = input.failure;
         return result;
@@ -263,7 +263,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     };
     while (ok) {
         uint32_t length = blockBytes;
-        const int read = pcmWaveRead(raw.data(), &length, wav);
+        const int read = input.Read(raw.data(), &length);
         if (read != kPcmWaveOk && read != kPcmWaveEnd) {
             fail("Cannot read " + wavPath + ".");
             break;
@@ -335,6 +335,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
             fail("Cannot write the tag of " + outputPath + ": " + Id3StatusText(status) + ".");
     }
     if (!ok || stopped) RemoveFile(outputPath);
+    if (ok && !stopped) result.loudness = input.loudness;
     result.outcome = !ok       ? EncodeOutcome::Failed
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;
