@@ -141,6 +141,11 @@ TEST_F(SoundControlsTest, EqualiserWindowDocksAndEveryControlIsHeardAndKept) {
     QTest::mouseRelease(band, Qt::LeftButton, {}, grab - QPoint(0, 26));
     Drain();
     EXPECT_EQ(Kept().eqDb[2], 8.0f);
+    // A double click sets a band back to 0 dB.
+    QTest::mouseDClick(band, Qt::LeftButton, {}, band->ThumbRect().center());
+    Drain();
+    EXPECT_EQ(GetSoundSettings().eqDb[2], 0.0f);
+    EXPECT_EQ(band->Position(), EqualiserWindow::PositionOf(0));
 }
 
 TEST_F(SoundControlsTest, PresetsLoadTheBandsAndUserPresetsAreSavedByName) {

@@ -272,6 +272,12 @@ bool EqualiserWindow::eventFilter(QObject* watched, QEvent* e) {
         }
         return true;
     }
+    if (slider && e->type() == QEvent::MouseButtonDblClick) {
+        // Back to flat, the quick way.
+        slider->SetPosition(kSteps / 2);
+        OnSlider(slider, kThumbPosition, kSteps / 2);
+        return true;
+    }
     return PanelWindow::eventFilter(watched, e);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The equaliser window: a panel like the playlist window with an on/off
 // button, a preset menu, the preamp and ten band sliders (31 Hz to 16 kHz,
-// -12..12 dB). It keeps no settings of its own: it reads and changes them
-// through its owner, which applies them to what plays.
+// -12..12 dB; a double click flattens one). It keeps no settings of its own:
+// it reads and changes them through its owner, which applies them to what
+// plays.
 #include <QString>
 #include <array>
 #include <functional>
