@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,9 +16,11 @@
 #include <QTemporaryDir>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "qt/QtApp.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 #include "ui/qt/OptionsSheet.h"
 
 namespace tunara::qt {
@@ -62,15 +65,19 @@ protected:
 
 TEST_F(OptionsSheetTest, PagesAndEnabling) {
     Open();
-    ASSERT_EQ(sheet_->Pages()->count(), 3);
+    ASSERT_EQ(sheet_->Pages()->count(), 4);
     EXPECT_EQ(sheet_->Pages()->tabText(0), "CD Options");
     EXPECT_EQ(sheet_->Pages()->tabText(1), "Record Options");
     EXPECT_EQ(sheet_->Pages()->tabText(2), "File Options");
+    EXPECT_EQ(sheet_->Pages()->tabText(3), "Sound Options");
     EXPECT_EQ(sheet_->windowTitle(), "Options");
     EXPECT_FALSE(Find<QCheckBox>("&Sample CD audio for display")->isVisible());
     // Proxy edits follow the proxy box.
     auto edits = sheet_->Pages()->widget(0)->findChildren<QLineEdit*>();
-    edits.removeIf([](QLineEdit* e) { return qobject_cast<QAbstractSpinBox*>(e->parent()); });
+    edits.removeIf([](QLineEdit* e) {
+        return qobject_cast<QAbstractSpinBox*>(e->parent()) ||
+               e->objectName() == "musicBrainzServer" || qobject_cast<QComboBox*>(e->parent());
+    });
     ASSERT_EQ(edits.size(), 3);
     EXPECT_FALSE(edits[1]->isEnabled());
     Find<QCheckBox>("Use an HTTP &proxy server")->click();
@@ -111,6 +118,9 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     Find<QRadioButton>("Always use this folder:")->click();
     sheet_->findChild<QLineEdit*>("folder")->setText(folder);
     Find<QCheckBox>("m&p3")->setChecked(false);
+    sheet_->findChild<QComboBox*>("titleSource")->setCurrentIndex(2);
+    sheet_->findChild<QLineEdit*>("musicBrainzServer")->setText("http://mirror.example:5000");
+    sheet_->findChild<QCheckBox*>("verifyAccurateRip")->setChecked(true);
     ui_->answers = {Answer::No, Answer::Yes};
     sheet_->accept();
     EXPECT_TRUE(sheet_->isVisible());
@@ -124,6 +134,37 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     EXPECT_EQ(reread.Text(kRecordFilePath), folder.toStdString());
     EXPECT_EQ(reread.Number(kAssocMP3), 0u);
     EXPECT_EQ(reread.Number(kAskFilePath), 0u);
+    EXPECT_EQ(reread.Number(kTitleSource), 2u);
+    EXPECT_EQ(reread.Text(kMusicBrainzAddr), "http://mirror.example:5000");
+    EXPECT_EQ(reread.Number(kVerifyAccurateRip), 1u);
+}
+
+// The sound page shows what is kept, greys what ReplayGain "Off" leaves
+// unused, and OK keeps the new values where the player reads them.
+TEST_F(OptionsSheetTest, SoundPage_ShowsAndKeepsTheReplayGainSettings) {
+    store_->SetNumber(kReplayGainMode, 3);
+    store_->SetText(kReplayGainPreamp, "-2.5");
+    Open();
+    auto* mode = sheet_->findChild<QComboBox*>("replaygain");
+    auto* preamp = sheet_->findChild<QDoubleSpinBox*>("preamp");
+    auto* untagged = sheet_->findChild<QDoubleSpinBox*>("defaultgain");
+    ASSERT_TRUE(mode && preamp && untagged);
+    EXPECT_EQ(mode->currentText(), "Automatic");
+    EXPECT_EQ(preamp->value(), -2.5);
+    mode->setCurrentIndex(0);
+    EXPECT_FALSE(preamp->isEnabled());
+    mode->setCurrentIndex(2);
+    EXPECT_TRUE(preamp->isEnabled());
+    preamp->setValue(6);
+    untagged->setValue(-7.5);
+    Find<QCheckBox>("Prevent &clipping (lower the gain by the peak)")->setChecked(false);
+    sheet_->accept();
+    SettingsStore reread(QDir(dir_.path()).filePath("store").toStdString(), {});
+    const SoundSettings s = LoadSoundSettings(reread);
+    EXPECT_EQ(s.mode, ReplayGainMode::Album);
+    EXPECT_EQ(s.preampDb, 6.0f);
+    EXPECT_EQ(s.defaultGainDb, -7.5f);
+    EXPECT_FALSE(s.preventClipping);
 }
 
 TEST_F(OptionsSheetTest, Cancel_ChangesNothing) {

@@ -27,6 +27,7 @@ namespace tunara::qt {
 class BitmapButton;
 class BitmapSlider;
 class CdWindow;
+class EqualiserWindow;
 class InfoDisplay;
 class LevelDisplay;
 class PlaylistWindow;
@@ -38,6 +39,9 @@ public:
     // 25 ms tick runs from then on.
     MainWindow(Playlist& playlist, VolumeOutput* volume, std::string programFolder,
                SettingsStore* settings = nullptr);
+    // Shows and drives a controller the front end built (over `playlist`);
+    // it must outlive the window.
+    MainWindow(PlayerController& controller, Playlist& playlist, SettingsStore* settings = nullptr);
     ~MainWindow() override;
 
     PlayerController& Controller() { return *controller_; }
@@ -51,6 +55,15 @@ public:
     QTimer& TickTimer() { return tick_; }
 
     void TogglePlaylistWindow();
+    // The equaliser window (button "EQ", key E).
+    void ToggleEqualiserWindow();
+    EqualiserWindow* EqualiserPanel() const;
+    BitmapSlider* BalanceSlider() const { return balance_; }
+    // The sound settings (ReplayGain, equaliser, balance) as they are now, and
+    // a change to them: heard at once, kept in the settings, written down
+    // when `settled` (a drag's steps are not).
+    SoundSettings Sound() const;
+    void SetSound(const SoundSettings& sound, bool settled);
     // A file handed over by a second start plays at once, as on a fresh
     // start; empty: just come to the front.
     void HandOver(const QString& file);
@@ -120,15 +133,20 @@ protected:
     void dropEvent(QDropEvent*) override;
 
 private:
+    MainWindow(std::unique_ptr<PlayerController> own, PlayerController* given, Playlist& playlist,
+               SettingsStore* settings);
     void OnButton(int id);
     void SetLit(int id, bool lit);
     void PostSave(bool listChanged);
     void PlacePanel(PanelWindow* panel, const char* name);
     bool Resuming() const;
+    void OpenOptions();
+    void OnBalance(int code, int value);
 
     tunara::Playlist& playlist_;
     SettingsStore* settings_;
-    std::unique_ptr<PlayerController> controller_;
+    std::unique_ptr<PlayerController> ownController_;  // when the window made its own
+    PlayerController* controller_ = nullptr;
     std::map<int, BitmapButton*> buttons_;
     BitmapSlider* position_ = nullptr;
     BitmapSlider* volume_ = nullptr;
@@ -136,6 +154,8 @@ private:
     LevelDisplay* levels_ = nullptr;
     QPointer<PlaylistWindow> playlistWindow_;
     QPointer<CdWindow> cdWindow_;
+    QPointer<EqualiserWindow> equaliserWindow_;
+    BitmapSlider* balance_ = nullptr;
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
     bool shutDown_ = false;

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -41,6 +42,7 @@ private:
     QWidget* BuildCdPage();
     QWidget* BuildRecordPage();
     QWidget* BuildFilePage();
+    QWidget* BuildSoundPage();
     void FillBitRates();
     void UpdateSample();
     void UpdateEnabling();
@@ -54,6 +56,9 @@ private:
     QCheckBox* autoSample_ = nullptr;
     QCheckBox* autoInfo_ = nullptr;
     QLineEdit* cddb_ = nullptr;
+    QComboBox* titleSource_ = nullptr;
+    QLineEdit* musicBrainz_ = nullptr;
+    QCheckBox* verify_ = nullptr;
     QCheckBox* useProxy_ = nullptr;
     QLineEdit* proxyAddr_ = nullptr;
     QLineEdit* proxyPort_ = nullptr;
@@ -73,6 +78,11 @@ private:
     QRadioButton* always_ = nullptr;
     QLineEdit* folder_ = nullptr;
     QPushButton* browse_ = nullptr;
+    // Sound page.
+    QComboBox* replayGain_ = nullptr;
+    QDoubleSpinBox* preamp_ = nullptr;
+    QDoubleSpinBox* defaultGain_ = nullptr;
+    QCheckBox* preventClipping_ = nullptr;
 };
 
 }  // namespace tunara::qt
