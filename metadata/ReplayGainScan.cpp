@@ -48,7 +48,9 @@ void LoudnessMeter::AddPcm(const uint8_t* in, size_t frames, int bits) {
             break;
         case 24:
             for (size_t i = 0; i < count; ++i, in += 3)
-                out[i] = float(int32_t(uint32_t(in[0] << 8 | in[1] << 16 | in[2] << 24)) >> 8) /
+                out[i] = float(int32_t(uint32_t(in[0]) << 8 | uint32_t(in[1]) << 16 |
+                                       uint32_t(in[2]) << 24) >>
+                               8) /
                          8388608.0f;
             break;
         case 32:

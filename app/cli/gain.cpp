@@ -3,6 +3,7 @@
 #include <FLAC/stream_decoder.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>

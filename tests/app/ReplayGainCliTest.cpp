@@ -279,6 +279,11 @@ TEST_F(ReplayGainCli, GainMeasuresAndWritesTagsKeepingTheRest) {
     EXPECT_TRUE(after.second == before.second) << "the audio is unchanged";
     EXPECT_TRUE(Output("ls -A " + dir_ + " | grep '^\\.'").empty()) << "no file left behind";
 
+    // Silence has no gain that would bring it to the reference.
+    ASSERT_EQ(Shell("sox -D -n -r 44100 -c 2 -b 16 " + dir_ + "/s.wav trim 0 1"), 0);
+    EXPECT_NE(Output(kCli + " gain " + dir_ + "/s.wav").find("track silent, peak 0.000000"),
+              std::string::npos);
+
     // A tag it does not rewrite leaves the file as it was, and says so.
     std::string odd = Slurp(mp3);
     odd[5] = char(0x80);  // unsynchronised
