@@ -76,12 +76,9 @@ Output& Out() {
     return output;
 }
 
-void DoneCallback(audio::Message message, audio::BufferHeader* header, void*) {
+void DoneCallback(audio::Message message, audio::BufferHeader*, void*) {
     if (message != audio::Message::Done) return;
     Output& out = Out();
-    // Analyse before giving the slot back: the feeder refills this very
-    // buffer as soon as it gets the unit.
-    EngineAnalyser().Analyse(header->data);
     out.freeSlots.Release();
     { std::lock_guard lock(out.doneMutex); }
     out.doneCv.notify_all();
@@ -400,11 +397,22 @@ int WaveOutEngine::IsPlaying() {
 }
 
 void WaveOutEngine::GetLevels(float& left, float& right) {
+    ReachHeard();
     EngineAnalyser().GetLevels(left, right, state_.load() == Stopped);
 }
 
 void WaveOutEngine::GetSpectrum(float* bands) {
+    ReachHeard();
     EngineAnalyser().GetSpectrum(bands, state_.load() == Stopped);
+}
+
+void WaveOutEngine::ReachHeard() {
+    // The meters follow the device's position, not its returned buffers,
+    // which come back several at a time.
+    uint32_t samples = 0;
+    audio::AudioDevice* device = DeviceOf(this);
+    if (device && device->GetPosition(samples) == audio::Status::Ok)
+        EngineAnalyser().Reach(samples);
 }
 
 void WaveOutEngine::SetBandCount(int count) {
@@ -414,6 +422,7 @@ void WaveOutEngine::SetBandCount(int count) {
 void WaveOutEngine::RunFeeder() {
     Output& out = Out();
     std::unique_lock run(out.engineLock);
+    EngineAnalyser().ClearAhead();  // the device counts from 0 again
     int priming = kPrimingBuffers;
     audio::AudioDevice* device = DeviceOf(this);
     if (!device || device->Pause() != audio::Status::Ok) {
@@ -487,6 +496,7 @@ void WaveOutEngine::RunFeeder() {
                 }
             }
         }
+        EngineAnalyser().AnalyseAhead(h->data, written);
         if (device->Prepare(h) != audio::Status::Ok || device->Write(h) != audio::Status::Ok) {
             out.freeSlots.Release();
             break;

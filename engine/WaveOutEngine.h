@@ -111,6 +111,8 @@ private:
     void Halt();
     void RunFeeder();
     void JoinFeeder();
+    // Brings the meters up to what the device has played.
+    void ReachHeard();
     // After a run: a follower the run had begun reading goes back to its start.
     void RewindFollower();
 
