@@ -4,6 +4,9 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dsp/Report.h"
 #include "dsp/dsp.h"
@@ -63,6 +66,70 @@ void Run(DspEqState* s, float* samples, int32_t frames) {
         for (int ch = 0; ch < Channels; ++ch) frame[ch] = static_cast<float>(x[ch]);
     }
 }
+
+bool IsFlat(const DspEqBiquad& c) {
+    return c.b0 == 1.0 && c.b1 == 0.0 && c.b2 == 0.0 && c.a1 == 0.0 && c.a2 == 0.0;
+}
+
+#if defined(__SSE2__)
+// Stereo with both channels in one register, a block at a time and one band
+// at a time over it, so a band's state and coefficients stay in registers.
+// y1 comes in last: the next frame waits only for that multiply and subtract.
+void RunStereo(DspEqState* s, float* samples, int32_t frames) {
+    constexpr int kBlock = 256;
+    alignas(16) double buf[kBlock * 2];
+    const __m128d preamp = _mm_set1_pd(s->preamp);
+    while (frames > 0) {
+        const int n = std::min<int32_t>(frames, kBlock);
+        for (int i = 0; i < n; ++i) {
+            const __m128 lr =
+                _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(samples + 2 * i)));
+            _mm_store_pd(buf + 2 * i, _mm_mul_pd(_mm_cvtps_pd(lr), preamp));
+        }
+        for (int b = 0; b < s->bands; ++b) {
+            const DspEqBiquad& c = s->cur[b];
+            if (IsFlat(c)) {
+                // Passes the block as it is; its history still follows, so
+                // a gain that moves off 0 dB starts from the real past.
+                const __m128d last = _mm_load_pd(buf + 2 * (n - 1));
+                const __m128d before =
+                    n > 1 ? _mm_load_pd(buf + 2 * (n - 2)) : _mm_loadu_pd(s->x1[b]);
+                _mm_storeu_pd(s->x1[b], last);
+                _mm_storeu_pd(s->y1[b], last);
+                _mm_storeu_pd(s->x2[b], before);
+                _mm_storeu_pd(s->y2[b], before);
+                continue;
+            }
+            const __m128d b0 = _mm_set1_pd(c.b0), b1 = _mm_set1_pd(c.b1), b2 = _mm_set1_pd(c.b2);
+            const __m128d a1 = _mm_set1_pd(c.a1), a2 = _mm_set1_pd(c.a2);
+            __m128d x1 = _mm_loadu_pd(s->x1[b]), x2 = _mm_loadu_pd(s->x2[b]);
+            __m128d y1 = _mm_loadu_pd(s->y1[b]), y2 = _mm_loadu_pd(s->y2[b]);
+            for (int i = 0; i < n; ++i) {
+                const __m128d x = _mm_load_pd(buf + 2 * i);
+                const __m128d t =
+                    _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(b0, x), _mm_mul_pd(b1, x1)),
+                                          _mm_mul_pd(b2, x2)),
+                               _mm_mul_pd(a2, y2));
+                const __m128d y = _mm_sub_pd(t, _mm_mul_pd(a1, y1));
+                x2 = x1;
+                x1 = x;
+                y2 = y1;
+                y1 = y;
+                _mm_store_pd(buf + 2 * i, y);
+            }
+            _mm_storeu_pd(s->x1[b], x1);
+            _mm_storeu_pd(s->x2[b], x2);
+            _mm_storeu_pd(s->y1[b], y1);
+            _mm_storeu_pd(s->y2[b], y2);
+        }
+        for (int i = 0; i < n; ++i)
+            _mm_store_sd(reinterpret_cast<double*>(samples + 2 * i),
+                         _mm_castps_pd(_mm_cvtpd_ps(_mm_load_pd(buf + 2 * i))));
+        samples += 2 * n;
+        frames -= n;
+    }
+}
+#endif
 
 }  // namespace
 
@@ -125,7 +192,11 @@ int32_t dspEqProcess(DspEqState* s, float* samples, int32_t frames) {
         }
         const int32_t n = s->stepLeft > 0 ? std::min(frames, s->stepLeft) : frames;
         if (s->channels == 2)
+#if defined(__SSE2__)
+            RunStereo(s, samples, n);
+#else
             Run<2>(s, samples, n);
+#endif
         else
             Run<1>(s, samples, n);
         if (s->stepLeft > 0) s->stepLeft -= n;
