@@ -42,7 +42,9 @@ float Number(std::string_view text) {
 }
 
 // A Vorbis comment block: vendor, then "NAME=value" entries.
-void TakeVorbisComments(const uint8_t* p, size_t size, ReplayGainValues& v) {
+// `r128Track`, when given, tells whether an R128_TRACK_GAIN was taken.
+void TakeVorbisComments(const uint8_t* p, size_t size, ReplayGainValues& v,
+                        bool* r128Track = nullptr) {
     if (size < 8) return;
     size_t at = 4 + size_t(Le32(p));
     if (at < 4 || at + 4 > size) return;
@@ -55,8 +57,10 @@ void TakeVorbisComments(const uint8_t* p, size_t size, ReplayGainValues& v) {
         std::string_view entry(reinterpret_cast<const char*>(p + at), length);
         at += length;
         const size_t eq = entry.find('=');
-        if (eq != std::string_view::npos)
-            TakeReplayGainField(entry.substr(0, eq), entry.substr(eq + 1), v);
+        if (eq != std::string_view::npos &&
+            TakeReplayGainField(entry.substr(0, eq), entry.substr(eq + 1), v) && r128Track &&
+            SameLetters(entry.substr(0, eq), "R128_TRACK_GAIN"))
+            *r128Track = true;
     }
 }
 
@@ -112,9 +116,18 @@ ReplayGainValues ParseOgg(const uint8_t* p, size_t size) {
     const auto packets = OggPackets(p, size, 2);
     if (packets.size() < 2) return v;
     const auto& tags = packets[1];
-    if (tags.size() >= 8 && std::memcmp(tags.data(), "OpusTags", 8) == 0)
-        TakeVorbisComments(tags.data() + 8, tags.size() - 8, v);
-    else if (tags.size() >= 7 && std::memcmp(tags.data(), "\x03vorbis", 7) == 0)
+    if (tags.size() >= 8 && std::memcmp(tags.data(), "OpusTags", 8) == 0) {
+        bool r128Track = false;
+        TakeVorbisComments(tags.data() + 8, tags.size() - 8, v, &r128Track);
+        const auto& head = packets[0];
+        if (head.size() >= 19 && std::memcmp(head.data(), "OpusHead", 8) == 0)
+            v.outputGain = float(int16_t(uint16_t(head[16] | head[17] << 8))) / 256.0f;
+        // A tool that normalised the album into the output gain leaves out
+        // R128_ALBUM_GAIN: the album then needs nothing beyond the reference shift.
+        if (r128Track && std::isnan(v.albumGain) && !std::isnan(v.outputGain) &&
+            v.outputGain != 0.0f)
+            v.albumGain = 5.0f;
+    } else if (tags.size() >= 7 && std::memcmp(tags.data(), "\x03vorbis", 7) == 0)
         TakeVorbisComments(tags.data() + 7, tags.size() - 7, v);
     return v;
 }
@@ -123,7 +136,100 @@ ssize_t ReadWhole(int fd, uint8_t* dst, size_t count, off_t at) {
     return io::ReadAt(fd, dst, count, at);
 }
 
+uint32_t Be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// One 16-bit gain field of the LAME extension: a name code (1 track, 2 album),
+// an originator, a sign and tenths of a dB. NaN when not set or not `name`.
+float LameGain(const uint8_t* p, int name) {
+    const unsigned word = unsigned(p[0]) << 8 | p[1];
+    if (int(word >> 13) != name || ((word >> 10) & 7) == 0) return NAN;
+    const float db = float(word & 0x1FF) / 10.0f;
+    return word & 0x200 ? -db : db;
+}
+
+// The children of an MP4 box's body, as (type, body) pairs.
+template <typename Fn>
+void EachBox(const uint8_t* p, size_t size, Fn&& fn) {
+    for (size_t at = 0; at + 8 <= size;) {
+        uint64_t length = Be32(p + at);
+        size_t header = 8;
+        if (length == 1) {
+            if (at + 16 > size) return;
+            length = uint64_t(Be32(p + at + 8)) << 32 | Be32(p + at + 12);
+            header = 16;
+        } else if (length == 0) {
+            length = size - at;
+        }
+        if (length < header || length > size - at) return;
+        fn(std::string_view(reinterpret_cast<const char*>(p + at + 4), 4), p + at + header,
+           size_t(length) - header);
+        at += size_t(length);
+    }
+}
+
+// A "----" item: mean, name and data boxes; data is 8 bytes of type and locale, then the text.
+void TakeFreeformItem(const uint8_t* p, size_t size, ReplayGainValues& v) {
+    std::string_view mean, name, value;
+    EachBox(p, size, [&](std::string_view type, const uint8_t* body, size_t n) {
+        const std::string_view text(reinterpret_cast<const char*>(body), n);
+        if (type == "mean" && n >= 4) mean = text.substr(4);
+        if (type == "name" && n >= 4) name = text.substr(4);
+        if (type == "data" && n >= 8) value = text.substr(8);
+    });
+    if (mean == "com.apple.iTunes") TakeReplayGainField(name, value, v);
+}
+
+void TakeMeta(const uint8_t* p, size_t size, ReplayGainValues& v) {
+    if (size < 4) return;
+    // A full box: version and flags come first.
+    EachBox(p + 4, size - 4, [&v](std::string_view type, const uint8_t* body, size_t n) {
+        if (type != "ilst") return;
+        EachBox(body, n, [&v](std::string_view item, const uint8_t* b, size_t m) {
+            if (item == "----") TakeFreeformItem(b, m, v);
+        });
+    });
+}
+
 }  // namespace
+
+ReplayGainValues ParseLameReplayGain(const uint8_t* frame, size_t size) {
+    ReplayGainValues v;
+    if (!frame || size < 4 || frame[0] != 0xFF || (frame[1] & 0xE6) != 0xE2) return v;
+    const bool mpeg1 = (frame[1] >> 3 & 3) == 3;
+    const bool mono = frame[3] >> 6 == 3;
+    const size_t at = 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+    if (at + 8 > size ||
+        (std::memcmp(frame + at, "Xing", 4) != 0 && std::memcmp(frame + at, "Info", 4) != 0))
+        return v;
+    const uint32_t flags = Be32(frame + at + 4);
+    const size_t lame = at + 8 + (flags & 1 ? 4 : 0) + (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) +
+                        (flags & 8 ? 4 : 0);
+    // The extension: 9 bytes naming the encoder, revision, low-pass, peak, two gains.
+    if (lame + 19 > size || !std::isalpha(frame[lame])) return v;
+    const uint8_t* e = frame + lame;
+    v.trackGain = LameGain(e + 15, 1);
+    v.albumGain = LameGain(e + 17, 2);
+    // The peak is fixed point with 23 fraction bits; zero means not measured.
+    const uint32_t peak = Be32(e + 11);
+    if (peak != 0 && !std::isnan(v.trackGain)) v.trackPeak = float(peak) / float(1 << 23);
+    return v;
+}
+
+ReplayGainValues ParseMp4ReplayGain(const uint8_t* moov, size_t size) {
+    ReplayGainValues v;
+    if (!moov) return v;
+    // iTunes puts meta in udta; some writers put it in moov itself.
+    EachBox(moov, size, [&v](std::string_view type, const uint8_t* body, size_t n) {
+        if (type == "meta") TakeMeta(body, n, v);
+        if (type == "udta")
+            EachBox(body, n, [&v](std::string_view t, const uint8_t* b, size_t m) {
+                if (t == "meta") TakeMeta(b, m, v);
+            });
+    });
+    return v;
+}
 
 bool TakeReplayGainField(std::string_view name, std::string_view value, ReplayGainValues& v) {
     struct Field {
@@ -201,6 +307,37 @@ ReplayGainValues ParseApeReplayGain(const uint8_t* data, size_t size) {
     return v;
 }
 
+namespace {
+
+// The values in an MP4 file's movie box, wherever it lies among the top-level boxes.
+ReplayGainValues ReadMp4(int fd, off_t fileSize) {
+    constexpr uint64_t kMoovLimit = 64u << 20;
+    for (off_t at = 0; at + 8 <= fileSize;) {
+        uint8_t h[16];
+        if (ReadWhole(fd, h, 16, at) < 8) break;
+        uint64_t length = Be32(h);
+        uint64_t header = 8;
+        if (length == 1) {
+            length = uint64_t(Be32(h + 8)) << 32 | Be32(h + 12);
+            header = 16;
+        } else if (length == 0) {
+            length = uint64_t(fileSize - at);
+        }
+        if (length < header || length > uint64_t(fileSize - at)) break;
+        if (std::memcmp(h + 4, "moov", 4) == 0) {
+            if (length - header > kMoovLimit) break;
+            std::vector<uint8_t> moov(size_t(length - header));
+            if (ReadWhole(fd, moov.data(), moov.size(), at + off_t(header)) != ssize_t(moov.size()))
+                break;
+            return ParseMp4ReplayGain(moov.data(), moov.size());
+        }
+        at += off_t(length);
+    }
+    return {};
+}
+
+}  // namespace
+
 ReplayGainValues ReadReplayGain(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
@@ -212,9 +349,9 @@ ReplayGainValues ReadReplayGain(const std::string& path) {
         head.resize(n > 0 ? size_t(n) : 0);
     }
     ReplayGainValues v;
+    int64_t audioStart = -1;  // MP3: where its first frame is looked for
     if (head.size() >= 4 && std::memcmp(head.data(), "ID3", 3) == 0) {
         Id3Tag tag;
-        int64_t audioStart = 0;
         if (tag.readV2(path, 0, audioStart) == kId3Ok) {
             for (const auto& [name, value] : tag.userTexts()) TakeReplayGainField(name, value, v);
             if (!v.Any()) {
@@ -225,8 +362,13 @@ ReplayGainValues ReadReplayGain(const std::string& path) {
                     v.albumGain = a->second.gainDb, v.albumPeak = a->second.peak;
             }
         }
+    } else if (head.size() >= 8 && std::memcmp(head.data() + 4, "ftyp", 4) == 0) {
+        v = ReadMp4(fd, st.st_size);
     } else {
         v = ParseStreamReplayGain(head.data(), head.size());
+        if (head.size() < 4 ||
+            (std::memcmp(head.data(), "OggS", 4) != 0 && std::memcmp(head.data(), "fLaC", 4) != 0))
+            audioStart = 0;
     }
     // An APEv2 tag at the end, before an ID3v1 record if there is one.
     if (!v.Any() && S_ISREG(st.st_mode) && st.st_size >= 32) {
@@ -236,7 +378,21 @@ ReplayGainValues ReadReplayGain(const std::string& path) {
             size_t size = tail;
             if (size >= 128 + 32 && std::memcmp(end.data() + size - 128, "TAG", 3) == 0)
                 size -= 128;
+            const float outputGain = v.outputGain;
             v = ParseApeReplayGain(end.data(), size);
+            v.outputGain = outputGain;
+        }
+    }
+    // Last, what the encoder measured, in its LAME extension.
+    if (!v.Any() && audioStart >= 0 && size_t(audioStart) < head.size()) {
+        const uint8_t* p = head.data() + audioStart;
+        const size_t n = head.size() - size_t(audioStart);
+        // The first frame: the first sync of Layer III within a short stretch of junk.
+        for (size_t i = 0; i + 4 <= n && i < 4096; ++i) {
+            if (p[i] == 0xFF && (p[i + 1] & 0xE6) == 0xE2) {
+                v = ParseLameReplayGain(p + i, n - i);
+                break;
+            }
         }
     }
     ::close(fd);

@@ -15,11 +15,14 @@
 // A stopped or failed encoding leaves no file at `outputPath`.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tunara {
+
+class LoudnessMeter;
 
 struct EncodeTags {
     std::string title, artist, album, year, genre;
@@ -40,6 +43,8 @@ struct EncodeResult {
     std::string failure;       // for Failed: a sentence for the user
     int64_t samples = 0;       // per channel, of the input
     int64_t totalSamples = 0;  // per channel, as the WAV header announced
+    // The input's ReplayGain measurement, for a written file when it was asked for.
+    std::shared_ptr<const LoudnessMeter> loudness;
 };
 
 struct Mp3FileSettings {
@@ -50,6 +55,7 @@ struct Mp3FileSettings {
     // An ID3v1 record at the end with this comment (the genre by name, 255 when none matches).
     bool id3v1 = false;
     std::string id3v1Comment;
+    bool measureLoudness = false;  // fills EncodeResult::loudness
 };
 
 EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
@@ -58,6 +64,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
 struct FlacFileSettings {
     int level = 5;  // libFLAC's compression level, 0-8
     EncodeTags tags;
+    bool measureLoudness = false;  // fills EncodeResult::loudness
 };
 
 EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outputPath,

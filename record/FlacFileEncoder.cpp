@@ -34,7 +34,7 @@ std::vector<std::pair<std::string, std::string>> FlacComments(const EncodeTags& 
 EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outputPath,
                             const FlacFileSettings& settings, const EncodeProgressFn& progress) {
     EncodeResult result;
-    WavInput input(wavPath);
+    WavInput input(wavPath, settings.measureLoudness);
     if (!input.failure.empty()) {
         result.failure = input.failure;
         return result;
@@ -99,7 +99,7 @@ EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outpu
     bool stopped = false;
     while (ok) {
         uint32_t length = uint32_t(raw.size());
-        const int read = pcmWaveRead(raw.data(), &length, wav);
+        const int read = input.Read(raw.data(), &length);
         if (read != kPcmWaveOk && read != kPcmWaveEnd) {
             result.failure = "Cannot read " + wavPath + ".";
             ok = false;
@@ -131,6 +131,7 @@ EncodeResult EncodeFlacFile(const std::string& wavPath, const std::string& outpu
         ok = false;
     }
     if (!ok || stopped) RemoveFile(outputPath);
+    if (ok && !stopped) result.loudness = input.loudness;
     result.outcome = !ok       ? EncodeOutcome::Failed
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;

@@ -86,7 +86,9 @@ std::vector<uint8_t> BuildInfoFrame(uint32_t header, int64_t frames, int64_t aud
     for (int i = 0; i < 100; ++i) x[16 + i] = vbr ? toc[i] : uint8_t(i * 256 / 100);
     Put32(x + 116, vbr ? uint32_t(100 - 10 * vbrQuality) : 0);
     uint8_t* e = x + 120;
-    const std::string name = EncoderName();
+    // Decoders trust the delay and padding below only under a name they know, and every one of
+    // them knows this block's layout by "LAME"; our own name is in the ID3v2 tag's TSSE frame.
+    const std::string name = "LAMET" TUNARA_VERSION;
     std::memset(e, ' ', 9);
     std::memcpy(e, name.data(), std::min<size_t>(9, name.size()));
     e[9] = vbr ? 0x04 : 0x01;  // revision 0, variable or constant bit rate
@@ -153,7 +155,7 @@ constexpr int32_t kDecoderDelay = 529;
 EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& outputPath,
                            const Mp3FileSettings& settings, const EncodeProgressFn& progress) {
     EncodeResult result;
-    WavInput input(wavPath);
+    WavInput input(wavPath, settings.measureLoudness);
     if (!input.failure.empty()) {
         result.failure = input.failure;
         return result;
@@ -261,7 +263,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
     };
     while (ok) {
         uint32_t length = blockBytes;
-        const int read = pcmWaveRead(raw.data(), &length, wav);
+        const int read = input.Read(raw.data(), &length);
         if (read != kPcmWaveOk && read != kPcmWaveEnd) {
             fail("Cannot read " + wavPath + ".");
             break;
@@ -333,6 +335,7 @@ EncodeResult EncodeMp3File(const std::string& wavPath, const std::string& output
             fail("Cannot write the tag of " + outputPath + ": " + Id3StatusText(status) + ".");
     }
     if (!ok || stopped) RemoveFile(outputPath);
+    if (ok && !stopped) result.loudness = input.loudness;
     result.outcome = !ok       ? EncodeOutcome::Failed
                      : stopped ? EncodeOutcome::Stopped
                                : EncodeOutcome::Written;

@@ -22,12 +22,14 @@ protected:
         settings.fast = fast_;
         settings.vbrQuality = fast_ ? -1 : vbrQuality_;
         settings.tags = tags_;
+        settings.measureLoudness = true;
         const EncodeResult result = EncodeMp3File(wavPath_, outputPath_, settings,
                                                   [this](int64_t samples, int64_t, int rate) {
                                                       ReportPosition(samples, rate);
                                                       return !Stopping();
                                                   });
         failure_ = result.failure;
+        loudness_ = result.loudness;
         return result.outcome != EncodeOutcome::Failed;
     }
 
@@ -66,12 +68,13 @@ public:
 
 protected:
     bool Encode() override {
-        const EncodeResult result = EncodeFlacFile(wavPath_, outputPath_, {level_, tags_},
+        const EncodeResult result = EncodeFlacFile(wavPath_, outputPath_, {level_, tags_, true},
                                                    [this](int64_t samples, int64_t, int rate) {
                                                        ReportPosition(samples, rate);
                                                        return !Stopping();
                                                    });
         failure_ = result.failure;
+        loudness_ = result.loudness;
         return result.outcome != EncodeOutcome::Failed;
     }
 

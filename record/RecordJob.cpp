@@ -5,6 +5,7 @@
 
 #include "metadata/AccurateRip.h"
 #include "metadata/Id3Tag.h"
+#include "metadata/ReplayGainScan.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/Strings.h"
 #include "record/RecordFiles.h"
@@ -264,9 +265,22 @@ void RecordJob::OnEncodingProgress() {
     SetTrackDone(std::max(trackDone_, trackLength_ / 2 + p / 2));
 }
 
+namespace {
+
+// Writes ReplayGain values into a file of the encoder's format; empty on success.
+std::string WriteGain(RecordEncoder encoder, const std::string& path, const ReplayGainValues& v) {
+    if (encoder == RecordEncoder::Flac) return WriteFlacReplayGain(path, v);
+    if (encoder == RecordEncoder::FastMp3 || encoder == RecordEncoder::HqMp3)
+        return WriteMp3ReplayGain(path, v);
+    return {};
+}
+
+}  // namespace
+
 void RecordJob::OnEncodingFinished() {
     worker_->Join();
     bool stopped = worker_->StopRequested();
+    const std::shared_ptr<const LoudnessMeter> loudness = worker_->Loudness();
     worker_.reset();
     RemoveFile(tempPath_);
     tempPath_.clear();
@@ -275,6 +289,13 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     const RecordTrack& t = Track();
+    if (loudness) {
+        const std::string error = WriteGain(config_.encoder, partialPath_, loudness->TrackValues());
+        if (!error.empty()) {
+            Fail(error);
+            return;
+        }
+    }
     if (config_.encoder == RecordEncoder::FastMp3 || config_.encoder == RecordEncoder::HqMp3) {
         Id3Tag tag;
         tag.setGenreName(t.genre.empty() ? t.category : t.genre);
@@ -293,6 +314,7 @@ void RecordJob::OnEncodingFinished() {
     }
     partialPath_.clear();
     if (!sums_.empty() && sums_.back().number == t.number) sums_.back().path = finalPath;
+    if (loudness) loudness_.push_back({finalPath, loudness});
     if (trackDamage_ > 0) {
         damaged_.push_back({t.number, trackDamage_, finalPath});
         view_.TrackDamaged(t, trackDamage_, finalPath);
@@ -310,12 +332,31 @@ void RecordJob::OnEncodingFinished() {
         return;
     }
     reader_.Stop();
+    WriteAlbumGain();
     state_ = RecordState::Finished;
     auto tracks = [](size_t n) { return std::to_string(n) + (n == 1 ? " track" : " tracks"); };
     status_ = "Finished";
     counter_ = tracks(written_.size()) + " written, " + std::to_string(damaged_.size()) + " failed";
     view_.StatusChanged();
     view_.Finished();
+}
+
+void RecordJob::WriteAlbumGain() {
+    std::vector<const LoudnessMeter*> all;
+    for (const auto& t : loudness_) all.push_back(t.loudness.get());
+    if (all.empty()) return;
+    const ReplayGainValues album = LoudnessMeter::AlbumValues(all);
+    std::string errors;
+    for (const auto& t : loudness_) {
+        ReplayGainValues v = t.loudness->TrackValues();
+        v.albumGain = album.albumGain;
+        v.albumPeak = album.albumPeak;
+        const std::string error = WriteGain(config_.encoder, t.path, v);
+        if (!error.empty()) errors += error + "\n";
+    }
+    // The files are complete either way; the user learns which lack album values.
+    if (!errors.empty())
+        view_.ShowMessage(kRecordErrorCaption, "The album gain could not be written:\n" + errors);
 }
 
 void RecordJob::OnEncodingFailed() {

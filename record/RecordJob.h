@@ -19,6 +19,10 @@
 // its length in milliseconds; the overall bar never goes back and reaches 100
 // when the last track is done.
 //
+// ReplayGain: MP3 and FLAC files get their track values as they are written,
+// and once the last track is done every file of the set gets the album values
+// too (each file replaced whole, so it is never seen half-changed).
+//
 // Threads: every member runs on the user-interface thread. Reader events and
 // worker messages arrive through the queue and are ignored once the job is
 // closed.
@@ -172,6 +176,7 @@ private:
     void SetTrackDone(int64_t doneMs);
     void UpdateBars();
     void Fail(const std::string& text);
+    void WriteAlbumGain();
     const RecordTrack& Track() const { return config_.tracks[size_t(current_)]; }
     std::unique_ptr<RecordWorker> MakeWorker();
 
@@ -191,7 +196,12 @@ private:
     std::vector<std::string> written_;
     std::vector<DamagedTrack> damaged_;
     std::vector<TrackSums> sums_;
-    int trackDamage_ = 0;  // unreadable sectors of the current track
+    struct TrackLoudness {
+        std::string path;
+        std::shared_ptr<const LoudnessMeter> loudness;
+    };
+    std::vector<TrackLoudness> loudness_;  // of the files kept, for the album values
+    int trackDamage_ = 0;                  // unreadable sectors of the current track
 
     int current_ = 0;
     int64_t overallLength_ = 0, overallDone_ = 0;

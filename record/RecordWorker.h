@@ -46,6 +46,9 @@ public:
     const std::string& OutputPath() const { return outputPath_; }
     // Why the worker posted 1037; read after Join.
     const std::string& FailureText() const { return failure_; }
+    // The track's ReplayGain measurement when the encoder takes one and the
+    // file was written; read after Join.
+    const std::shared_ptr<const LoudnessMeter>& Loudness() const { return loudness_; }
     // The failure came from a full disk (or quota); read after Join.
     bool DiskFull() const { return diskFull_; }
     // The job has handled a 1035; the next one may be posted.
@@ -63,6 +66,7 @@ protected:
     const std::string outputPath_;
     const int bitRate_;  // bit/s
     std::string failure_;
+    std::shared_ptr<const LoudnessMeter> loudness_;
 
 private:
     void Run();

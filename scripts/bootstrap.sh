@@ -16,6 +16,7 @@ packages=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav fluid-soundfont-gm
   qt6-base-dev qt6-svg-dev libqt6svg6-dev fonts-liberation
   libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev libflac-dev libdiscid-dev
+  libebur128-dev
   ffmpeg
 )
 test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3

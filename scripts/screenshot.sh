@@ -11,6 +11,10 @@ trap 'rm -rf "$out"' EXIT
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
   "$build/tests/tunara-screenshot" --write "$out" >/dev/null
 mkdir -p docs tests/data/qt
+# The equaliser window again at twice the pixels.
+QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$build/tests/tunara-screenshot" --write "$out" >/dev/null
 cp "$out/docked.png" docs/screenshot.png
-cp "$out"/main.png "$out"/playlist.png "$out"/options-*.png "$out"/cd.png "$out"/recording.png tests/data/qt/
+cp "$out"/main.png "$out"/playlist.png "$out"/options-*.png "$out"/cd.png "$out"/recording.png \
+  "$out"/equaliser.png "$out"/equaliser@2x.png tests/data/qt/
 echo "wrote docs/screenshot.png and the reference pictures in tests/data/qt"

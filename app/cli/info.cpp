@@ -1,4 +1,5 @@
 // tunara-cli info: the descriptive fields a source reads from a file.
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -56,12 +57,16 @@ int Info(const std::vector<std::string>& args) {
     std::printf("sample rate: %d Hz\n", source->GetSampleRate());
     std::printf("channels: %d\n", source->GetChannels());
     std::printf("duration: %d ms\n", source->GetDuration());
-    if (const ReplayGainValues rg = ReadReplayGain(path); rg.Any()) {
+    const ReplayGainValues rg = ReadReplayGain(path);
+    if (rg.Any()) {
         std::printf("replaygain track: %s, peak %s\n", GainText(rg.trackGain).c_str(),
                     PeakText(rg.trackPeak).c_str());
         std::printf("replaygain album: %s, peak %s\n", GainText(rg.albumGain).c_str(),
                     PeakText(rg.albumPeak).c_str());
     }
+    if (!std::isnan(rg.outputGain))
+        std::printf("opus output gain: %s (applied in decoding)\n",
+                    GainText(rg.outputGain).c_str());
     source.reset();
     return 0;
 }

@@ -108,11 +108,10 @@ void ExpectSourceAtOffsetZero(const std::vector<int16_t>& source, const std::str
     EXPECT_GT(r, minR) << decoder;
 }
 
-// Ours and mpg123 give back exactly the source, in both qualities, mono and stereo, at rates of
-// both MPEG versions and a length that is no multiple of a frame. (ffmpeg 5.1 uses the Info
-// frame's delay only from encoders it knows by name, so it is left out here.)
+// Ours, mpg123 and ffmpeg give back exactly the source, in both qualities, mono and stereo, at
+// rates of both MPEG versions and a length that is no multiple of a frame.
 TEST(EncodeGapless, EncodedMp3DecodesToTheSourceAtOffsetZero) {
-    TUNARA_SKIP_IF_MISSING(!Have("mpg123"), "mpg123");
+    TUNARA_SKIP_IF_MISSING(!Have("mpg123") || !Have("ffmpeg"), "mpg123, ffmpeg");
     TempDir dir;
     const std::string wav = dir / "in.wav", mp3 = dir / "out.mp3";
     for (int rate : {16000, 22050, 44100, 48000})
@@ -126,6 +125,9 @@ TEST(EncodeGapless, EncodedMp3DecodesToTheSourceAtOffsetZero) {
                                          channels, "ours");
                 ExpectSourceAtOffsetZero(source, Output("mpg123 -q -s " + mp3 + " 2>/dev/null"),
                                          channels, "mpg123");
+                ExpectSourceAtOffsetZero(
+                    source, Output("ffmpeg -v error -i " + mp3 + " -f s16le - 2>/dev/null"),
+                    channels, "ffmpeg");
             }
     // Frames of 8 kbit/s at 16 kHz are too small for the Info frame, which takes a higher rate;
     // the file still reads as 8 kbit/s.
@@ -137,9 +139,8 @@ TEST(EncodeGapless, EncodedMp3DecodesToTheSourceAtOffsetZero) {
     EXPECT_NE(Output(kCli + " info " + mp3).find("bit rate: 8000 bits/s"), std::string::npos);
 }
 
-// A variable-rate file: ours and mpg123 give back exactly the source; ffmpeg (which takes the
-// delay only from encoders it knows by name) gives every frame the Xing block counts; the rates
-// vary with the material and the seek table's middle entry points within a frame of the middle.
+// A variable-rate file: ours, mpg123 and ffmpeg give back exactly the source; the rates vary with
+// the material and the Xing block's counts and seek table match the frames.
 TEST(EncodeGapless, VbrFileIsGaplessAndSeekable) {
     TUNARA_SKIP_IF_MISSING(!Have("mpg123") || !Have("ffmpeg"), "mpg123, ffmpeg");
     TempDir dir;
@@ -152,6 +153,8 @@ TEST(EncodeGapless, VbrFileIsGaplessAndSeekable) {
     ASSERT_EQ(Shell(kCli + " encode " + wav + " " + mp3 + " --vbr 2 2>/dev/null"), 0);
     ExpectSourceAtOffsetZero(source, Output(kCli + " decode " + mp3 + " - 2>/dev/null"), 2, "ours");
     ExpectSourceAtOffsetZero(source, Output("mpg123 -q -s " + mp3 + " 2>/dev/null"), 2, "mpg123");
+    ExpectSourceAtOffsetZero(source, Output("ffmpeg -v error -i " + mp3 + " -f s16le -"), 2,
+                             "ffmpeg");
 
     std::ifstream in(mp3, std::ios::binary);
     const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -163,8 +166,6 @@ TEST(EncodeGapless, VbrFileIsGaplessAndSeekable) {
     const size_t xing = file.find("Xing", first);
     ASSERT_EQ(xing, first + 4 + 32);
     const uint32_t frames = be32(xing + 8), bytes = be32(xing + 12);
-    EXPECT_EQ(Output("ffmpeg -v error -i " + mp3 + " -f s16le -").size(),
-              size_t(frames) * 1152 * 4);
 
     // Walk the frames (MPEG-1 Layer III at 44.1 kHz: 144 x kbit/s / 44.1 bytes, plus padding).
     static const int kKbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};

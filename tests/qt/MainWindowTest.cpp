@@ -26,6 +26,7 @@
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
 #include "ui/qt/Displays.h"
+#include "ui/qt/EqualiserWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/QtInteraction.h"
@@ -92,6 +93,7 @@ TEST_F(MainWindowTest, ControlsSitWhereTheLayoutSays) {
     EXPECT_EQ(window_->Button(kIdOk)->geometry(), QRect(358, 7, 10, 8));
     EXPECT_EQ(window_->Button(kIdMin)->geometry(), QRect(347, 7, 9, 8));
     EXPECT_EQ(window_->Button(kIdAbout)->geometry(), QRect(305, 139, 59, 20));
+    EXPECT_EQ(window_->Button(kIdEqualiser)->geometry(), QRect(315, 84, 38, 10));
     EXPECT_EQ(window_->PositionSlider()->geometry(), QRect(22, 112, 259, 12));
     EXPECT_EQ(window_->VolumeSlider()->geometry(), QRect(291, 15, 13, 93));
     EXPECT_EQ(window_->Info()->geometry(), QRect(30, 30, 240, 35));
@@ -401,7 +403,7 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
     playlist_.SetOrigin("", false, false);  // no save question before Open List
     std::unique_ptr<QMenu> menu(window_->ContextMenu());
     auto entries = Entries(*menu);
-    EXPECT_EQ(entries.size(), 15u);
+    EXPECT_EQ(entries.size(), 16u);
     ASSERT_TRUE(entries.count("About Tunara"));  // a modal box: not run here
     const std::pair<const char*, std::function<bool()>> cases[] = {
         {"Play", [&] { return C().State() == Playing; }},
@@ -415,6 +417,7 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
         {"Open File...", [&] { return dialogs.opens == 1; }},
         {"Open List...", [&] { return dialogs.opens == 2; }},
         {"Playlist", [&] { return window_->PlaylistPanel() != nullptr; }},
+        {"Equaliser", [&] { return window_->EqualiserPanel() != nullptr; }},
         {"Options...", [&] { return options == 1; }},
         {"Quit", [&] { return !window_->isVisible(); }},
     };

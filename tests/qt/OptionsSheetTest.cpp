@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include "qt/QtApp.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 #include "ui/qt/OptionsSheet.h"
 
 namespace tunara::qt {
@@ -62,10 +64,11 @@ protected:
 
 TEST_F(OptionsSheetTest, PagesAndEnabling) {
     Open();
-    ASSERT_EQ(sheet_->Pages()->count(), 3);
+    ASSERT_EQ(sheet_->Pages()->count(), 4);
     EXPECT_EQ(sheet_->Pages()->tabText(0), "CD Options");
     EXPECT_EQ(sheet_->Pages()->tabText(1), "Record Options");
     EXPECT_EQ(sheet_->Pages()->tabText(2), "File Options");
+    EXPECT_EQ(sheet_->Pages()->tabText(3), "Sound Options");
     EXPECT_EQ(sheet_->windowTitle(), "Options");
     EXPECT_FALSE(Find<QCheckBox>("&Sample CD audio for display")->isVisible());
     // Proxy edits follow the proxy box.
@@ -124,6 +127,34 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     EXPECT_EQ(reread.Text(kRecordFilePath), folder.toStdString());
     EXPECT_EQ(reread.Number(kAssocMP3), 0u);
     EXPECT_EQ(reread.Number(kAskFilePath), 0u);
+}
+
+// The sound page shows what is kept, greys what ReplayGain "Off" leaves
+// unused, and OK keeps the new values where the player reads them.
+TEST_F(OptionsSheetTest, SoundPage_ShowsAndKeepsTheReplayGainSettings) {
+    store_->SetNumber(kReplayGainMode, 3);
+    store_->SetText(kReplayGainPreamp, "-2.5");
+    Open();
+    auto* mode = sheet_->findChild<QComboBox*>("replaygain");
+    auto* preamp = sheet_->findChild<QDoubleSpinBox*>("preamp");
+    auto* untagged = sheet_->findChild<QDoubleSpinBox*>("defaultgain");
+    ASSERT_TRUE(mode && preamp && untagged);
+    EXPECT_EQ(mode->currentText(), "Automatic");
+    EXPECT_EQ(preamp->value(), -2.5);
+    mode->setCurrentIndex(0);
+    EXPECT_FALSE(preamp->isEnabled());
+    mode->setCurrentIndex(2);
+    EXPECT_TRUE(preamp->isEnabled());
+    preamp->setValue(6);
+    untagged->setValue(-7.5);
+    Find<QCheckBox>("Prevent &clipping (lower the gain by the peak)")->setChecked(false);
+    sheet_->accept();
+    SettingsStore reread(QDir(dir_.path()).filePath("store").toStdString(), {});
+    const SoundSettings s = LoadSoundSettings(reread);
+    EXPECT_EQ(s.mode, ReplayGainMode::Album);
+    EXPECT_EQ(s.preampDb, 6.0f);
+    EXPECT_EQ(s.defaultGainDb, -7.5f);
+    EXPECT_FALSE(s.preventClipping);
 }
 
 TEST_F(OptionsSheetTest, Cancel_ChangesNothing) {

@@ -23,8 +23,10 @@
 #include "sources/CdDisc.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 #include "ui/qt/CdWindow.h"
 #include "ui/qt/DialogLook.h"
+#include "ui/qt/EqualiserWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/PlaylistWindow.h"
@@ -128,6 +130,19 @@ int main(int argc, char** argv) {
     main.Controller().OnTick();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
 
+    // The equaliser on a preset with the preamp lowered, on; at twice the
+    // pixels (QT_SCALE_FACTOR=2) it is the only picture taken.
+    SoundSettings sound;
+    sound.eqOn = true;
+    sound.eqDb = *EqualiserPreset("rock", nullptr);
+    sound.eqPreampDb = -3;
+    sound.balance = 0;
+    SetSoundSettings(sound);
+    main.ToggleEqualiserWindow();
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+    const QImage equaliserShot = main.EqualiserPanel()->grab().toImage();
+    const bool twice = app.devicePixelRatio() > 1;
+
     const QImage mainShot = main.grab().toImage();
     const QImage listShot = panel->grab().toImage();
 
@@ -136,22 +151,24 @@ int main(int argc, char** argv) {
     SettingsStore settings(QDir(config.path()).filePath("shot-store").toStdString(), {});
     settings.SetText(settings::kRecordFilePath, "/home/listener/Music");
     settings.SetNumber(settings::kAskFilePath, 0);
-    std::vector<std::pair<std::string, QImage>> shots = {{"main.png", mainShot},
-                                                         {"playlist.png", listShot}};
-    {
+    std::vector<std::pair<std::string, QImage>> shots = {
+        {"main.png", mainShot}, {"playlist.png", listShot}, {"equaliser.png", equaliserShot}};
+    if (twice) shots = {{"equaliser@2x.png", equaliserShot}};
+    if (!twice) {
         OptionsModel model(settings, {"/dev/sr0"}, CurrentUserInteraction());
         qt::OptionsSheet sheet(model);
         sheet.move(480, 40);
         sheet.show();
-        const char* names[] = {"options-cd.png", "options-record.png", "options-file.png"};
-        for (int page = 0; page < 3; ++page) {
+        const char* names[] = {"options-cd.png", "options-record.png", "options-file.png",
+                               "options-sound.png"};
+        for (int page = 0; page < 4; ++page) {
             sheet.Pages()->setCurrentIndex(page);
             for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
             shots.emplace_back(names[page], sheet.grab().toImage());
         }
         sheet.hide();
     }
-    {
+    if (!twice) {
         // The CD window over a disc image of five tracks with titles, and
         // the recording window before its first read.
         const std::filesystem::path img = config.path().toStdString() + "/img";
@@ -186,6 +203,7 @@ int main(int argc, char** argv) {
         QDir().mkpath(dir.path());
         for (const auto& [name, shot] : shots)
             shot.save(dir.filePath(QString::fromStdString(name)));
+        if (twice) return 0;
         // The two windows as they sit on the screen, shapes included.
         const QRect both = main.geometry().united(panel->geometry()).adjusted(-12, -12, 12, 12);
         QScreen* screen = QGuiApplication::primaryScreen();

@@ -72,7 +72,8 @@ TEST(SkinArt, MainWindowControlsLieInsideItsOutline) {
         130, {{315, 358, 7},   {310, 347, 7},   {245, 315, 24},  {225, 315, 39},  {201, 315, 54},
               {274, 315, 69},  {198, 71, 97},   {196, 110, 97},  {194, 149, 97},  {199, 188, 97},
               {140, 16, 127},  {152, 55, 126},  {155, 93, 127},  {141, 131, 126}, {138, 170, 126},
-              {153, 209, 126}, {154, 247, 126}, {296, 305, 139}, {191, 22, 112},  {190, 291, 15}});
+              {153, 209, 126}, {154, 247, 126}, {296, 305, 139}, {191, 22, 112},  {190, 291, 15},
+              {338, 315, 84},  {341, 312, 112}});
 }
 
 TEST(SkinArt, PanelControlsLieInsideTheirOutlines) {
@@ -85,6 +86,13 @@ TEST(SkinArt, PanelControlsLieInsideTheirOutlines) {
                                {252, 320, 110},
                                {274, 320, 136}});
     ExpectControlsInside(271, {{240, 358, 7}, {273, 319, 68}, {275, 319, 86}, {274, 319, 116}});
+    namespace eq = tunara::skin::equaliser;
+    std::vector<Control> equaliser = {{240, 358, 7},
+                                      {eq::kOnNormal, eq::kOn.x(), eq::kOn.y()},
+                                      {eq::kPresetsNormal, eq::kPresets.x(), eq::kPresets.y()},
+                                      {190, eq::kPreampX, eq::kSliderTop}};
+    for (int b = 0; b < eq::kBands; ++b) equaliser.push_back({190, eq::BandX(b), eq::kSliderTop});
+    ExpectControlsInside(eq::kMask, equaliser);
     const QRect cancel = tunara::skin::recording::kCancel;
     ExpectControlsInside(288, {{tunara::skin::kCancelNormal, cancel.x(), cancel.y()}});
 }
@@ -100,7 +108,8 @@ TEST(SkinArt, DisplaysAndListsSitOnDarkPanes) {
                           {129, QRect(30, 70, 240, 21)},
                           {232, QRect(QPoint(34, 36), QPoint(284, 185))},
                           {272, QRect(QPoint(34, 64), QPoint(284, 185))},
-                          {272, QRect(40, 36, 245, 24)}};
+                          {272, QRect(40, 36, 245, 24)},
+                          {330, tunara::skin::equaliser::kResponse}};
     for (const Pane& pane : panes) {
         const QImage art = Load(pane.background);
         const QRect bright = InkBox(art, pane.rect, [](QRgb p) { return Luma(p) > 24; });
@@ -121,8 +130,8 @@ TEST(SkinArt, AboutBoxCarriesALightBandForTheVersion) {
 // Labels sit centred in their pills (the ink's centre within a pixel of the
 // pill's), keep off the ends and are tall enough to read.
 TEST(SkinArt, TextButtonLabelsAreCentred) {
-    for (int id :
-         {245, 225, 201, 274, 198, 196, 194, 199, 249, 251, 254, 253, 250, 252, 273, 275, 289}) {
+    for (int id : {245, 225, 201, 274, 198, 196, 194, 199, 249, 251,
+                   254, 253, 250, 252, 273, 275, 289, 332, 335, 338}) {
         const QImage pill = Load(id);
         double sum = 0, moment = 0;
         for (int y = 1; y < 9; ++y) {
@@ -203,9 +212,19 @@ TEST(SkinArt, SmallLabelsStandOutFromWhatTheySitOn) {
         QRect area;
     };
     const Label labels[] = {
-        {129, QRect(12, 4, 70, 12)}, {232, QRect(12, 4, 70, 12)},  {272, QRect(12, 4, 30, 12)},
-        {287, QRect(12, 4, 90, 12)}, {129, QRect(29, 97, 36, 10)}, {129, QRect(286, 110, 24, 10)},
+        {129, QRect(12, 4, 70, 12)},
+        {232, QRect(12, 4, 70, 12)},
+        {272, QRect(12, 4, 30, 12)},
+        {287, QRect(12, 4, 90, 12)},
+        {129, QRect(29, 97, 36, 10)},
+        {129, QRect(286, 110, 24, 10)},
         {296, QRect(1, 1, 57, 18)},
+        {129, QRect(312, 100, 44, 10)},
+        // The equaliser's caption, dB scale and band frequencies.
+        {330, QRect(12, 4, 80, 12)},
+        {330, QRect(98, 26, 18, 12)},
+        {330, QRect(98, 107, 18, 12)},
+        {330, QRect(118, 121, 240, 12)},
     };
     for (const Label& l : labels) {
         const QImage art = Load(l.bitmap);

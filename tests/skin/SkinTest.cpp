@@ -55,6 +55,13 @@ std::vector<Entry> Table() {
         {{190}, {13, 93}, false},
         {{188}, {13, 93}, true},
         {{308}, {32, 20}, false},
+        // The equaliser window, its and the main window's buttons for it, and
+        // the balance slider's channel.
+        {{330}, {375, 142}, false},
+        {{331}, {375, 142}, true},
+        {Range(332, 340), {38, 10}, false},
+        {{341}, {44, 12}, false},
+        {{342}, {44, 12}, true},
     };
     for (auto range : {Range(194, 229), Range(244, 266), Range(273, 281), Range(289, 294)}) {
         t.push_back({range, {38, 10}, false});

@@ -47,6 +47,7 @@ std::string SerializeSession(const SessionState& st) {
     num("repeat", st.repeat);
     num("playlistOpen", st.playlistOpen);
     num("cdOpen", st.cdOpen);
+    num("equaliserOpen", st.equaliserOpen);
     for (const auto& [name, at] : st.places)
         if (OneLine(name) && name.find('=') == std::string::npos)
             put("place." + name, std::to_string(at.first) + "," + std::to_string(at.second));
@@ -97,6 +98,8 @@ SessionState ParseSession(std::string_view text) {
             st.playlistOpen = n != 0;
         else if (key == "cdOpen")
             st.cdOpen = n != 0;
+        else if (key == "equaliserOpen")
+            st.equaliserOpen = n != 0;
         else if (key == "listModified")
             st.listModified = n != 0;
         else if (key == "listM3u")

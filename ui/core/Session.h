@@ -20,8 +20,8 @@ struct SessionState {
     int positionMs = 0;
     int volume = -1;  // 0..100; -1 when not known
     bool intro = false, shuffle = false, repeat = false;
-    bool playlistOpen = false, cdOpen = false;
-    // Top-left corners by window name ("main", "playlist", "cd").
+    bool playlistOpen = false, cdOpen = false, equaliserOpen = false;
+    // Top-left corners by window name ("main", "playlist", "cd", "equaliser").
     std::map<std::string, std::pair<int, int>> places;
     // The file the list came from (empty: never saved) and whether it had
     // changes not written there.

@@ -159,24 +159,42 @@ std::optional<Gains> EqualiserPreset(std::string_view nameOrGains, const Setting
     return found ? found : ParseEqualiserGains(nameOrGains);
 }
 
-bool SaveEqualiserPreset(SettingsStore& store, const std::string& name, const Gains& gains) {
-    if (name.empty() || name.find_first_of(";=") != std::string::npos) return false;
+namespace {
+
+// The stored user presets other than `name`, as they are stored, each
+// followed by ';'; `found` tells whether `name` was among them.
+std::string OtherPresets(const SettingsStore& store, std::string_view name, bool& found) {
     std::string out;
-    // Keep the other user presets as they are stored.
+    found = false;
     const std::string text = store.Text(settings::kEqualiserPresets);
     std::string_view t = text;
     while (!t.empty()) {
         const size_t semi = t.find(';');
         const std::string_view entry = t.substr(0, semi);
         const size_t eq = entry.find('=');
-        if (!entry.empty() &&
-            !(eq != std::string_view::npos && SameLetters(entry.substr(0, eq), name)))
-            out += std::string(entry) + ";";
+        const bool named = eq != std::string_view::npos && SameLetters(entry.substr(0, eq), name);
+        found = found || named;
+        if (!entry.empty() && !named) out += std::string(entry) + ";";
         if (semi == std::string_view::npos) break;
         t.remove_prefix(semi + 1);
     }
-    out += name + "=" + EqualiserGainsText(gains);
-    return store.SetText(settings::kEqualiserPresets, out);
+    return out;
+}
+
+}  // namespace
+
+bool SaveEqualiserPreset(SettingsStore& store, const std::string& name, const Gains& gains) {
+    if (name.empty() || name.find_first_of(";=") != std::string::npos) return false;
+    bool found = false;
+    return store.SetText(settings::kEqualiserPresets,
+                         OtherPresets(store, name, found) + name + "=" + EqualiserGainsText(gains));
+}
+
+bool DeleteEqualiserPreset(SettingsStore& store, const std::string& name) {
+    bool found = false;
+    std::string rest = OtherPresets(store, name, found);
+    if (!rest.empty()) rest.pop_back();  // the last ';'
+    return found && store.SetText(settings::kEqualiserPresets, rest);
 }
 
 void StampItemGain(MediaSource* item, bool inAlbumRun) {

@@ -36,6 +36,8 @@ std::optional<std::array<float, 10>> EqualiserPreset(std::string_view nameOrGain
 // Saves (or replaces) a user preset; false for an empty name or one with ';' or '='.
 bool SaveEqualiserPreset(SettingsStore& store, const std::string& name,
                          const std::array<float, 10>& gains);
+// Removes a user preset (letter case ignored); false when there is none of that name.
+bool DeleteEqualiserPreset(SettingsStore& store, const std::string& name);
 
 // Reads the item's ReplayGain values (from its file) and gives it its gain;
 // `inAlbumRun`: a neighbour in the list is of the same album.

@@ -17,15 +17,18 @@
 #include "playlist/Playlist.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
+#include "ui/core/SoundOptions.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/BitmapSlider.h"
 #include "ui/qt/CdWindow.h"
 #include "ui/qt/Displays.h"
+#include "ui/qt/EqualiserWindow.h"
 #include "ui/qt/PlaylistWindow.h"
 #include "ui/qt/SkinIds.h"
 #include "ui/qt/TrackListView.h"
 #include "ui/qt/VideoWindow.h"
+#include "ui/skin/Skin.h"
 
 namespace tunara::qt {
 
@@ -64,10 +67,16 @@ constexpr ButtonSpec kButtons[] = {
     {kCmdFwd, 209, 126, 153, 157, 176, kTransportMask},
     {kCmdNext, 247, 126, 154, 158, 178, kTransportMask},
     {kIdAbout, 305, 139, 296, 297, 298, 299},
+    {kIdEqualiser, skin::equaliser::kEqButton.x(), skin::equaliser::kEqButton.y(),
+     skin::equaliser::kEqNormal, skin::equaliser::kEqPressed, skin::equaliser::kEqLit,
+     kTextButtonMask},
 };
 
 constexpr int kSeekStepMs = 5000;
 constexpr int kVolumeStep = 5;
+constexpr int kBalanceStep = 10;
+// A release this close to the middle is the middle: the slider is short.
+constexpr int kBalanceDetent = 8;
 
 // What each control does and its key, for the tooltips.
 const std::map<int, const char*>& Tips() {
@@ -87,6 +96,7 @@ const std::map<int, const char*>& Tips() {
         {kCmdCd, "CD"},
         {kCmdWeb, "Web"},
         {kIdOptions, "Options"},
+        {kIdEqualiser, "Equaliser (E)"},
         {kIdAbout, "About Tunara"},
         {kIdOk, "Close"},
         {kIdMin, "Minimise"},
@@ -156,6 +166,15 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
             [this](int code, int value) { controller_->OnVolumeSlider(code, value); });
 
     controller_->Start();
+    balance_ = new BitmapSlider(kIdBalanceSlider, Qt::Horizontal, this);
+    balance_->move(skin::equaliser::kBalance);
+    balance_->SetBitmaps(kThumb, kThumbMask, skin::equaliser::kBalanceChannel,
+                         skin::equaliser::kBalanceChannelMask);
+    balance_->SetRange(-100, 100);
+    balance_->SetPosition(Sound().balance);
+    balance_->setToolTip(QStringLiteral("Balance (wheel; near the middle is the middle)"));
+    balance_->installEventFilter(this);
+    connect(balance_, &BitmapSlider::scrolled, this, &MainWindow::OnBalance);
     // The displays change at most 25 times a second, and nobody sees them
     // while the window is minimised: fewer wakeups, the same picture.
     tick_.setTimerType(Qt::CoarseTimer);
@@ -190,6 +209,7 @@ MainWindow::~MainWindow() {
     if (playlistWindow_) delete playlistWindow_.data();
     // Before the controller goes: the CD window shows one of its discs.
     if (cdWindow_) delete cdWindow_.data();
+    if (equaliserWindow_) delete equaliserWindow_.data();
     if (!shutDown_) controller_->Shutdown();
 }
 
@@ -221,7 +241,10 @@ void MainWindow::OnButton(int id) {
             controller_->Command(kCmdCd);
             break;
         case kIdOptions:
-            if (onOptions) onOptions();
+            OpenOptions();
+            break;
+        case kIdEqualiser:
+            ToggleEqualiserWindow();
             break;
         case kIdAbout:
             ShowAbout();
@@ -240,9 +263,7 @@ void MainWindow::TogglePlaylistWindow() {
         return;
     }
     playlistWindow_ = new PlaylistWindow(this, playlist_, *controller_);
-    playlistWindow_->onOptions = [this] {
-        if (onOptions) onOptions();
-    };
+    playlistWindow_->onOptions = [this] { OpenOptions(); };
     playlistWindow_->onKey = [this](int key, Qt::KeyboardModifiers m) {
         return HandleKey(key, m, true);
     };
@@ -265,9 +286,7 @@ void MainWindow::ToggleCdWindow() {
         return;
     }
     cdWindow_ = new CdWindow(this, controller_->CurrentCd(), *controller_, settings_);
-    cdWindow_->onOptions = [this] {
-        if (onOptions) onOptions();
-    };
+    cdWindow_->onOptions = [this] { OpenOptions(); };
     SetLit(kCmdCd, true);
     connect(cdWindow_, &QObject::destroyed, this, [this] {
         SetLit(kCmdCd, false);
@@ -281,6 +300,77 @@ void MainWindow::ToggleCdWindow() {
 void MainWindow::ShowAbout() {
     AboutBox about(this);
     about.Exec();
+}
+
+void MainWindow::ToggleEqualiserWindow() {
+    if (equaliserWindow_) {
+        places_["equaliser"] = equaliserWindow_->pos();
+        equaliserWindow_->close();
+        return;
+    }
+    EqualiserWindow::Sound sound{
+        [this] { return Sound(); },
+        [this](const SoundSettings& s, bool settled) { SetSound(s, settled); }};
+    equaliserWindow_ = new EqualiserWindow(this, std::move(sound), settings_);
+    equaliserWindow_->onKey = [this](int key, Qt::KeyboardModifiers m) {
+        return HandleKey(key, m);
+    };
+    SetLit(kIdEqualiser, true);
+    connect(equaliserWindow_, &QObject::destroyed, this, [this] {
+        SetLit(kIdEqualiser, false);
+        PostSave(false);
+    });
+    equaliserWindow_->show();
+    PlacePanel(equaliserWindow_, "equaliser");
+    PostSave(false);
+}
+
+EqualiserWindow* MainWindow::EqualiserPanel() const {
+    return equaliserWindow_.data();
+}
+
+SoundSettings MainWindow::Sound() const {
+    // Without a store the engine's settings are the only ones.
+    return settings_ ? LoadSoundSettings(*settings_) : GetSoundSettings();
+}
+
+void MainWindow::SetSound(const SoundSettings& s, bool settled) {
+    const SoundSettings before = Sound();
+    if (settings_) {
+        StoreSoundSettings(*settings_, s);
+        if (settled) settings_->SaveAll();
+    }
+    // Only the item gain needs the items' tags read again; equaliser and
+    // balance moves go straight to the gain stage.
+    const bool itemGain = s.mode != before.mode || s.preampDb != before.preampDb ||
+                          s.defaultGainDb != before.defaultGainDb ||
+                          s.preventClipping != before.preventClipping;
+    if (itemGain)
+        controller_->ApplySoundSettings(s);
+    else
+        SetSoundSettings(s);
+}
+
+void MainWindow::OnBalance(int code, int value) {
+    if (code == kThumbPosition && std::abs(value) < kBalanceDetent && value != 0) {
+        value = 0;
+        balance_->SetPosition(0);
+    }
+    SoundSettings s = Sound();
+    if (s.balance == value && code != kThumbPosition) return;
+    s.balance = value;
+    SetSound(s, code == kThumbPosition);
+}
+
+void MainWindow::OpenOptions() {
+    if (!onOptions) return;
+    onOptions();
+    // The sheet may have changed the sound settings in the store.
+    if (!settings_) return;
+    const SoundSettings s = LoadSoundSettings(*settings_);
+    controller_->ApplySoundSettings(s);
+    balance_->SetPosition(s.balance);
+    if (equaliserWindow_) equaliserWindow_->Sync();
 }
 
 void MainWindow::HandOver(const QString& file) {
@@ -360,6 +450,7 @@ void MainWindow::RestoreSession(SessionStore& store, bool withList) {
         }
         if (st.playlistOpen && !playlistWindow_) TogglePlaylistWindow();
         if (st.cdOpen && !cdWindow_ && controller_->HasCdDrive()) ToggleCdWindow();
+        if (st.equaliserOpen && !equaliserWindow_) ToggleEqualiserWindow();
     }
     seen_ = Look();
     listDirty_ = !st.found;
@@ -393,9 +484,11 @@ void MainWindow::SaveSession() {
     places_["main"] = pos();
     if (playlistWindow_) places_["playlist"] = playlistWindow_->pos();
     if (cdWindow_) places_["cd"] = cdWindow_->pos();
+    if (equaliserWindow_) places_["equaliser"] = equaliserWindow_->pos();
     for (const auto& [name, at] : places_) st.places[name] = {at.x(), at.y()};
     st.playlistOpen = playlistWindow_ && playlistWindow_->isVisible();
     st.cdOpen = cdWindow_ && cdWindow_->isVisible();
+    st.equaliserOpen = equaliserWindow_ && equaliserWindow_->isVisible();
     st.listPath = playlist_.Path();
     st.listModified = playlist_.IsModified();
     st.listM3u = playlist_.IsM3u();
@@ -562,6 +655,9 @@ bool MainWindow::HandleKey(int key, Qt::KeyboardModifiers modifiers, bool inList
         case Qt::Key_J:
             ShowFind();
             return true;
+        case Qt::Key_E:
+            ToggleEqualiserWindow();
+            return true;
         case Qt::Key_Left:
             SeekBy(-kSeekStepMs);
             return true;
@@ -621,9 +717,11 @@ QMenu* MainWindow::ContextMenu() {
     cd->setChecked(cdWindow_);
     cd->setEnabled(c.HasCdDrive());
     menu->addSeparator();
-    add(tr("Options..."), {}, [this] {
-        if (onOptions) onOptions();
-    });
+    QAction* equaliser = add(tr("Equaliser"), "E", [this] { ToggleEqualiserWindow(); });
+    equaliser->setCheckable(true);
+    equaliser->setChecked(equaliserWindow_);
+    menu->addSeparator();
+    add(tr("Options..."), {}, [this] { OpenOptions(); });
     add(tr("About Tunara"), {}, [this] { ShowAbout(); });
     add(tr("Quit"), {}, [this] { close(); });
     return menu;
@@ -636,6 +734,16 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Wheel && watched == balance_) {
+        // Up moves right, as it moves the other sliders up or on.
+        const int steps = static_cast<QWheelEvent*>(e)->angleDelta().y() / 120;
+        const int to = std::clamp(balance_->Position() + steps * kBalanceStep, -100, 100);
+        if (steps != 0 && to != balance_->Position()) {
+            balance_->SetPosition(to);
+            OnBalance(kThumbPosition, to);
+        }
+        return true;
+    }
     if (e->type() == QEvent::Wheel && (watched == position_ || watched == volume_)) {
         const int steps = static_cast<QWheelEvent*>(e)->angleDelta().y() / 120;
         if (steps != 0 && watched == volume_) VolumeBy(steps);
@@ -671,6 +779,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     if (!shutDown_) SaveSession();
     if (playlistWindow_) playlistWindow_->close();
     if (cdWindow_) cdWindow_->close();
+    if (equaliserWindow_) equaliserWindow_->close();
     if (!shutDown_) {
         shutDown_ = true;
         controller_->Shutdown();

@@ -27,6 +27,7 @@ namespace tunara::qt {
 class BitmapButton;
 class BitmapSlider;
 class CdWindow;
+class EqualiserWindow;
 class InfoDisplay;
 class LevelDisplay;
 class PlaylistWindow;
@@ -51,6 +52,15 @@ public:
     QTimer& TickTimer() { return tick_; }
 
     void TogglePlaylistWindow();
+    // The equaliser window (button "EQ", key E).
+    void ToggleEqualiserWindow();
+    EqualiserWindow* EqualiserPanel() const;
+    BitmapSlider* BalanceSlider() const { return balance_; }
+    // The sound settings (ReplayGain, equaliser, balance) as they are now, and
+    // a change to them: heard at once, kept in the settings, written down
+    // when `settled` (a drag's steps are not).
+    SoundSettings Sound() const;
+    void SetSound(const SoundSettings& sound, bool settled);
     // A file handed over by a second start plays at once, as on a fresh
     // start; empty: just come to the front.
     void HandOver(const QString& file);
@@ -125,6 +135,8 @@ private:
     void PostSave(bool listChanged);
     void PlacePanel(PanelWindow* panel, const char* name);
     bool Resuming() const;
+    void OpenOptions();
+    void OnBalance(int code, int value);
 
     tunara::Playlist& playlist_;
     SettingsStore* settings_;
@@ -136,6 +148,8 @@ private:
     LevelDisplay* levels_ = nullptr;
     QPointer<PlaylistWindow> playlistWindow_;
     QPointer<CdWindow> cdWindow_;
+    QPointer<EqualiserWindow> equaliserWindow_;
+    BitmapSlider* balance_ = nullptr;
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
     int stillTicks_ = 0;  // ticks in a row in which nothing on the displays moved

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -63,6 +64,7 @@ OptionsSheet::OptionsSheet(OptionsModel& model, QWidget* parent) : QDialog(paren
     pages_->addTab(BuildCdPage(), QStringLiteral("CD Options"));
     pages_->addTab(BuildRecordPage(), QStringLiteral("Record Options"));
     pages_->addTab(BuildFilePage(), QStringLiteral("File Options"));
+    pages_->addTab(BuildSoundPage(), QStringLiteral("Sound Options"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &OptionsSheet::reject);
@@ -264,6 +266,56 @@ QWidget* OptionsSheet::BuildFilePage() {
     return page;
 }
 
+QWidget* OptionsSheet::BuildSoundPage() {
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    auto* box = new QGroupBox(QStringLiteral("ReplayGain"));
+    auto* f = new QFormLayout(box);
+    replayGain_ = new QComboBox;
+    replayGain_->setObjectName(QStringLiteral("replaygain"));
+    replayGain_->addItems({QStringLiteral("Off"), QStringLiteral("Track"), QStringLiteral("Album"),
+                           QStringLiteral("Automatic")});
+    replayGain_->setCurrentIndex(
+        int(std::min<uint32_t>(model_.Number(settings::kReplayGainMode), 3)));
+    auto decibels = [this](std::string_view key, double lo, double hi, const char* name) {
+        auto* spin = new QDoubleSpinBox;
+        spin->setObjectName(QString::fromLatin1(name));
+        spin->setRange(lo, hi);
+        spin->setDecimals(1);
+        spin->setSingleStep(0.5);
+        spin->setSuffix(QStringLiteral(" dB"));
+        bool ok = false;
+        const double value = Q(model_.Text(key)).trimmed().toDouble(&ok);
+        spin->setValue(ok ? value : 0.0);
+        return spin;
+    };
+    preamp_ = decibels(settings::kReplayGainPreamp, -15, 15, "preamp");
+    defaultGain_ = decibels(settings::kReplayGainDefault, -30, 15, "defaultgain");
+    preventClipping_ =
+        new QCheckBox(QStringLiteral("Prevent &clipping (lower the gain by the peak)"));
+    preventClipping_->setChecked(model_.Flag(settings::kPreventClipping));
+    f->addRow(QStringLiteral("&Mode:"), replayGain_);
+    f->addRow(QStringLiteral("&Preamp:"), preamp_);
+    f->addRow(QStringLiteral("&Untagged files:"), defaultGain_);
+    f->addRow(preventClipping_);
+    auto* note = new QLabel(QStringLiteral(
+        "Automatic uses the album gain while neighbouring items are of one album, and the track "
+        "gain otherwise. The preamp is added to every tagged gain; untagged files get their own "
+        "gain."));
+    note->setWordWrap(true);
+    f->addRow(note);
+    v->addWidget(box);
+    v->addStretch(1);
+    auto enable = [this] {
+        const bool on = replayGain_->currentIndex() != 0;
+        for (QWidget* w : std::initializer_list<QWidget*>{preamp_, defaultGain_, preventClipping_})
+            w->setEnabled(on);
+    };
+    connect(replayGain_, &QComboBox::currentIndexChanged, this, enable);
+    enable();
+    return page;
+}
+
 void OptionsSheet::FillBitRates() {
     bitRate_->clear();
     for (const std::string& label : model_.BitRateLabels()) bitRate_->addItem(Q(label));
@@ -305,6 +357,10 @@ void OptionsSheet::TakeOver() {
     model_.SetText(settings::kRecordFilePath, S(folder_->text()));
     model_.SetNumber(settings::kFlacLevel, uint32_t(flacLevel_->value()));
     model_.SetNumber(settings::kReadOffset, uint32_t(int32_t(readOffset_->value())));
+    model_.SetNumber(settings::kReplayGainMode, uint32_t(std::max(0, replayGain_->currentIndex())));
+    model_.SetText(settings::kReplayGainPreamp, S(QString::number(preamp_->value(), 'g', 4)));
+    model_.SetText(settings::kReplayGainDefault, S(QString::number(defaultGain_->value(), 'g', 4)));
+    model_.SetFlag(settings::kPreventClipping, preventClipping_->isChecked());
 }
 
 void OptionsSheet::Browse() {

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -41,6 +42,7 @@ private:
     QWidget* BuildCdPage();
     QWidget* BuildRecordPage();
     QWidget* BuildFilePage();
+    QWidget* BuildSoundPage();
     void FillBitRates();
     void UpdateSample();
     void UpdateEnabling();
@@ -73,6 +75,11 @@ private:
     QRadioButton* always_ = nullptr;
     QLineEdit* folder_ = nullptr;
     QPushButton* browse_ = nullptr;
+    // Sound page.
+    QComboBox* replayGain_ = nullptr;
+    QDoubleSpinBox* preamp_ = nullptr;
+    QDoubleSpinBox* defaultGain_ = nullptr;
+    QCheckBox* preventClipping_ = nullptr;
 };
 
 }  // namespace tunara::qt

@@ -13,8 +13,10 @@
 #include <QProcess>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
+#include "metadata/ReplayGain.h"
 #include "playlist/Playlist.h"
 #include "ui/core/PlayerController.h"
 #include "ui/qt/BitmapButton.h"
@@ -184,6 +186,20 @@ bool PlaylistWindow::eventFilter(QObject* watched, QEvent* e) {
     }
 }
 
+QString ReplayGainText(const std::string& path) {
+    const ReplayGainValues v = ReadReplayGain(path);
+    if (!v.Any()) return QObject::tr("ReplayGain: none");
+    auto pair = [](float gain, float peak) {
+        if (std::isnan(gain)) return QStringLiteral("-");
+        QString t = QString::fromStdString(GainText(gain));
+        if (!std::isnan(peak))
+            t += QStringLiteral(", peak ") + QString::fromStdString(PeakText(peak));
+        return t;
+    };
+    return QObject::tr("ReplayGain track: %1\nReplayGain album: %2")
+        .arg(pair(v.trackGain, v.trackPeak), pair(v.albumGain, v.albumPeak));
+}
+
 QMenu* PlaylistWindow::ContextMenu() {
     auto* menu = new QMenu(this);
     view_->Refresh();
@@ -209,6 +225,7 @@ QMenu* PlaylistWindow::ContextMenu() {
                            .arg(QString::fromStdString(it->GetFormatName()))
                            .arg(it->GetBitRate() / 1000)
                            .arg(it->GetSampleRate());
+        text += QStringLiteral("\n") + ReplayGainText(it->GetLocation());
         if (showInfo)
             showInfo(text);
         else

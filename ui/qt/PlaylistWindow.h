@@ -1,7 +1,9 @@
 #pragma once
 // The playlist window: a panel docked below the main window with the
 // playlist's list view and its file buttons.
+#include <QString>
 #include <functional>
+#include <string>
 
 #include "ui/qt/SkinnedWindow.h"
 
@@ -17,6 +19,10 @@ namespace tunara::qt {
 
 class BitmapButton;
 class TrackListView;
+
+// The file information's ReplayGain lines for a file: track and album gain
+// and peak as its tags give them, or that it has none.
+QString ReplayGainText(const std::string& path);
 
 class PlaylistWindow : public PanelWindow {
     Q_OBJECT

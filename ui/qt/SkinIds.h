@@ -20,6 +20,14 @@ inline constexpr int kIdSaveAs = 1024;
 inline constexpr int kIdAdd = 1025;
 inline constexpr int kIdRemove = 1026;
 inline constexpr int kIdListView = 1017;
+// The equaliser: its button and the balance slider on the main window, and
+// the window's own controls (the preamp's slider, then a band's by index).
+inline constexpr int kIdEqualiser = 1040;
+inline constexpr int kIdBalanceSlider = 1041;
+inline constexpr int kIdEqOn = 1042;
+inline constexpr int kIdEqPresets = 1043;
+inline constexpr int kIdEqPreamp = 1050;
+inline constexpr int kIdEqBand = 1051;  // + band, 31 Hz first
 
 // Bitmaps.
 inline constexpr int kMainBackground = 129;

@@ -2,7 +2,9 @@
 // Masks are 1-bit images: black is inside the window, white outside.
 #pragma once
 
+#include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 namespace tunara::skin {
@@ -31,5 +33,38 @@ inline constexpr QRect kTrackBar{32, 59, 311, 8};
 inline constexpr QRect kOverallBar{32, 85, 311, 8};
 inline constexpr QRect kCancel{313, 115, 38, 10};
 }  // namespace recording
+
+// The equaliser window (a panel like the playlist), its buttons, and what
+// the main window gained for it: an EQ button and a balance slider.
+namespace equaliser {
+inline constexpr int kBackground = 330, kMask = 331;
+inline constexpr int kOnNormal = 332, kOnPressed = 333, kOnLit = 334;
+inline constexpr int kPresetsNormal = 335, kPresetsPressed = 336, kPresetsLit = 337;
+// The main window's button that opens the window.
+inline constexpr int kEqNormal = 338, kEqPressed = 339, kEqLit = 340;
+// The balance slider's channel and its mask (the thumb is the volume's).
+inline constexpr int kBalanceChannel = 341, kBalanceChannelMask = 342;
+
+inline constexpr QSize kSize{375, 142};
+inline constexpr QPoint kOn{16, 30};
+inline constexpr QPoint kPresets{16, 46};
+// A dark pane under the buttons where the window draws the response curve.
+inline constexpr QRect kResponse{14, 65, 43, 54};
+// Vertical sliders on the volume slider's channel (13 x 93): the preamp,
+// then the ten bands 31 Hz first, every kBandPitch pixels.
+inline constexpr int kSliderTop = 26;
+inline constexpr int kPreampX = 72;
+inline constexpr int kFirstBandX = 122;
+inline constexpr int kBandPitch = 24;
+inline constexpr int kBands = 10;
+inline constexpr int BandX(int band) {
+    return kFirstBandX + band * kBandPitch;
+}
+
+// In the main window.
+inline constexpr QPoint kEqButton{315, 84};
+inline constexpr QPoint kBalance{312, 112};
+inline constexpr QSize kBalanceSize{44, 12};
+}  // namespace equaliser
 
 }  // namespace tunara::skin

@@ -423,8 +423,20 @@ Window MainWindow() {
         p.fillRect(QRect(289 - len, y, len, 1), pal::kHighlight);
     }
     DrawEngraved(p, PixelFont(pal::kFont, 8, true, 1), 288, 118, "VOL", pal::kCaption);
-    // Panel buttons on the right.
-    PaintTray(p, QRect(312, 21, 44, 61));
+    // Panel buttons on the right, the equaliser's last.
+    PaintTray(p, QRect(312, 21, 44, 76));
+    // Balance: caption above, a notch below the channel where the thumb's
+    // centre sits at the middle.
+    {
+        namespace eq = equaliser;
+        const QFont font = PixelFont(pal::kFont, 8, true, 1);
+        const int x = eq::kBalance.x() + CentredX(font, "BAL", eq::kBalanceSize.width());
+        DrawEngraved(p, font, x, eq::kBalance.y() - 3, "BAL", pal::kCaption);
+        const int mid = eq::kBalance.x() + (eq::kBalanceSize.width() - 13) / 2 + 6;
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(QRect(mid, eq::kBalance.y() + 13, 1, 2), pal::kShadow);
+        p.fillRect(QRect(mid + 1, eq::kBalance.y() + 13, 1, 2), pal::kHighlight);
+    }
     // Transport sockets.
     for (const auto& t : kTransport) {
         PaintSocket(p, t.x, t.y);
@@ -499,6 +511,56 @@ Window VideoFrame() {
         p.fillRect(QRect(374 - i, i, 1, 221 - 2 * i), Mix(c, pal::kShadow, 0.15));  // right
     }
     PaintRecess(p, opening.adjusted(-1, -1, 1, 1), pal::kDisplayBackground);
+    return w;
+}
+
+// The equaliser: on/off and presets on the left, the preamp, a dB scale,
+// then the ten bands, each on the volume slider's channel with its
+// frequency below; a rule at 0 dB runs behind the bands.
+Window EqualiserWindow() {
+    namespace eq = equaliser;
+    Window w = Panel("EQUALISER", eq::kSize, kPanelCorners, true);
+    QPainter p(&w.image);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    PaintTray(p, QRect(eq::kOn.x() - 3, eq::kOn.y() - 3, 44, 32));
+    PaintRecess(p, eq::kResponse.adjusted(-1, -1, 0, 0), pal::kPane);
+    // The thumb's centre at +12, 0 and -12 dB (range 0..48, 93-pixel channel).
+    auto centreAt = [](int step) { return eq::kSliderTop + (93 - 12) * step / 48 + 6; };
+    const int top = centreAt(0), zero = centreAt(24), bottom = centreAt(48);
+    const int bandsLeft = eq::BandX(0) - 6, bandsRight = eq::BandX(eq::kBands - 1) + 13 + 6;
+    auto engrave = [&p](int x, int y, int len, const QColor& light) {
+        p.fillRect(QRect(x, y - 1, len, 1), pal::kShadow);
+        p.fillRect(QRect(x, y, len, 1), light);
+    };
+    for (int step = 0; step <= 48; step += 6) {
+        const int y = centreAt(step);
+        const int len = step % 24 == 0 ? 4 : 2;
+        // Ticks outside the outer bands and left of the preamp.
+        engrave(bandsLeft, y, len, pal::kHighlight);
+        engrave(bandsRight - len, y, len, pal::kHighlight);
+        engrave(eq::kPreampX - 1 - len, y, len, pal::kHighlight);
+    }
+    // The 0 dB rule in the gaps between the bands.
+    for (int b = 0; b + 1 < eq::kBands; ++b)
+        engrave(eq::BandX(b) + 13 + 1, zero, eq::kBandPitch - 13 - 2, pal::kGrooveLight);
+    // The dB scale, right-aligned between the preamp and the bands.
+    const QFont scale = PixelFont(pal::kFont, 8, true);
+    const int scaleRight = bandsLeft - 3;
+    for (auto [y, text] : {std::pair{top, "+12"}, {zero, "0"}, {bottom, "-12"}}) {
+        const QString t = QString::fromUtf8(text);
+        DrawEngraved(p, scale, scaleRight - TextWidth(scale, t), y + 3, t, pal::kCaption);
+    }
+    // Captions under the sliders, centred on each.
+    const QFont caption = PixelFont(pal::kFont, 8, true);
+    const int baseline = eq::kSliderTop + 93 + 11;
+    auto under = [&](int x, const QString& text) {
+        DrawEngraved(p, caption, x + CentredX(caption, text, 13), baseline, text, pal::kCaption);
+    };
+    under(eq::kPreampX, "PRE");
+    const char* bands[] = {"31", "62", "125", "250", "500", "1K", "2K", "4K", "8K", "16K"};
+    for (int b = 0; b < eq::kBands; ++b) under(eq::BandX(b), bands[b]);
+    PaintScrew(p, {8.5, eq::kSize.height() - 7.5});
+    PaintScrew(p, {eq::kSize.width() - 8.5, eq::kSize.height() - 7.5});
     return w;
 }
 
@@ -630,6 +692,9 @@ const Labelled kTextButtons[] = {
     // The recording window's Cancel, and a Close for dialogs that want one.
     {289, 290, 291, "CANCEL"},
     {292, 293, 294, "CLOSE"},
+    {equaliser::kOnNormal, equaliser::kOnPressed, equaliser::kOnLit, "ON"},
+    {equaliser::kPresetsNormal, equaliser::kPresetsPressed, equaliser::kPresetsLit, "PRESETS"},
+    {equaliser::kEqNormal, equaliser::kEqPressed, equaliser::kEqLit, "EQ"},
 };
 
 struct TransportIds {
@@ -678,6 +743,7 @@ std::map<int, QImage> DrawAllBitmaps(int scale) {
     window(193, 192, VideoFrame());
     window(287, 288, RecordingWindow());
     window(304, 307, AboutBox());
+    window(equaliser::kBackground, equaliser::kMask, EqualiserWindow());
 
     // Transport buttons: the named ones, then a plain pause button for the
     // identifiers of the range that no window uses.
@@ -732,6 +798,8 @@ std::map<int, QImage> DrawAllBitmaps(int scale) {
     put(189, ChannelMask({259, 12}));
     put(190, Channel({13, 93}));
     put(188, ChannelMask({13, 93}));
+    put(equaliser::kBalanceChannel, Channel(equaliser::kBalanceSize));
+    put(equaliser::kBalanceChannelMask, ChannelMask(equaliser::kBalanceSize));
 
     put(308, CddbSymbol());
     // The program icon (window icon, and what a minimised window shows).
