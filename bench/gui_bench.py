@@ -185,7 +185,9 @@ if opts.peer:
     try:
         # Our programs through the same server as the peer (the default
         # output picks the server when one answers).
-        tenv = dict(penv, XDG_CONFIG_HOME=work, TMPDIR=work)
+        # A fresh configuration: the session the null-device run saved would
+        # otherwise decide which windows open.
+        tenv = dict(penv, XDG_CONFIG_HOME=os.path.join(work, "pulse-config"), TMPDIR=work)
         tenv.pop("TUNARA_AUDIO", None)
         t_gui, _ = measure([tunara, mp3], secs, playlist=True, run_env=tenv)
         t_gui_sw = measure.switches
