@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/Playlist.h"
 #include "tests/playlist/FakeMediaSource.h"
 #include "ui/core/DisplayState.h"

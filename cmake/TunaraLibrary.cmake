@@ -93,7 +93,9 @@ function(tunara_test dir)
   string(REPLACE "/" "_" label ${dir})
   set(name test_${label})
   add_executable(${name} ${srcs})
-  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest_main GTest::gmock Threads::Threads)
+  # Every suite may record what reaches the user or make a file save fail.
+  target_link_libraries(${name} PRIVATE ${ARGN} tunara_platform_ui_testing tunara_platform_io_testing
+    GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
     TUNARA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -38,7 +38,6 @@ std::atomic<FftTables*> g_slots[kSlots];
 std::atomic<uint32_t> g_epoch{0};
 std::atomic<int64_t> g_readers[2];
 std::mutex g_cacheMutex;  // creation and release only; never taken by a counted reader
-std::atomic<int32_t> g_failAllocations{0};
 
 constexpr size_t kAlign = 32;
 size_t RoundUp(size_t bytes) {
@@ -141,9 +140,8 @@ size_t Layout(int32_t order, char* base) {
 }
 
 FftTables* Build(int32_t order) {
-    if (g_failAllocations.load() > 0 && g_failAllocations.fetch_sub(1) > 0) return nullptr;
     const size_t bytes = Layout(order, nullptr);
-    void* block = std::aligned_alloc(kAlign, RoundUp(bytes));
+    void* block = AllocateTableBlock(kAlign, RoundUp(bytes));
     if (block == nullptr) return nullptr;
     Layout(order, static_cast<char*>(block));
     return static_cast<FftTables*>(block);
@@ -197,10 +195,6 @@ void ReleaseAllTables() {
 
 bool HasTables(int32_t order) {
     return order >= 0 && order < kSlots && g_slots[order].load() != nullptr;
-}
-
-void FailTableAllocationsForTest(int32_t count) {
-    g_failAllocations.store(count);
 }
 
 TableHold::TableHold(int32_t order) {

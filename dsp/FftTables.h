@@ -1,5 +1,6 @@
 #pragma once
 // Per-order FFT tables and the process-wide cache that owns them (internal).
+#include <cstddef>
 #include <cstdint>
 
 namespace dsp_internal {
@@ -60,7 +61,8 @@ void ReleaseTables(int32_t order);
 void ReleaseAllTables();
 // Whether the tables of |order| are cached at this moment (for tests).
 bool HasTables(int32_t order);
-// Makes the next |count| table allocations fail (for tests of the -4 path).
-void FailTableAllocationsForTest(int32_t count);
+// The memory of one table set, freed with std::free. It has an object file
+// of its own, so that a test can link in an allocator that fails.
+void* AllocateTableBlock(size_t alignment, size_t bytes);
 
 }  // namespace dsp_internal

@@ -15,8 +15,6 @@ namespace tunara::cdaudio {
 
 namespace {
 
-std::atomic<uint64_t> g_readErrors{0};
-
 // What identifies an image file's content without reading it.
 struct FileStamp {
     bool exists = false;
@@ -99,7 +97,6 @@ public:
             uint8_t* sector = out + static_cast<size_t>(i) * kBytesPerCdFrame;
             if (cdio_read_audio_sector(cdio_, sector, lsn + i) != DRIVER_OP_SUCCESS) {
                 std::memset(sector, 0, kBytesPerCdFrame);
-                g_readErrors.fetch_add(1, std::memory_order_relaxed);
                 result = kErrHardware;
             }
         }
@@ -363,10 +360,6 @@ Result ReadAudioSectors(DeviceId id, int32_t lsn, int count, uint8_t* out) {
         }
         return d.ReadSectors(lsn, count, out);
     }));
-}
-
-uint64_t ReadErrorCount() {
-    return g_readErrors.load(std::memory_order_relaxed);
 }
 
 }  // namespace tunara::cdaudio

@@ -117,8 +117,4 @@ std::vector<DriveInfo> ListDrives();
 // True for names ending in .cue, .bin, .toc or .nrg (case ignored).
 bool IsImageName(const std::string& element);
 
-// --- Diagnostics for tests and benchmarks ---
-// Sectors given as silence because they could not be read, since start.
-uint64_t ReadErrorCount();
-
 }  // namespace tunara::cdaudio

@@ -1,5 +1,6 @@
 #include "platform/io/AtomicFile.h"
 
+#include "platform/io/SaveStages.h"
 #include "platform/io/WriteAll.h"
 
 #include <dirent.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 
 namespace tunara::io {
 
@@ -83,18 +85,17 @@ bool WriteFileAtomically(const std::string& requested, std::string_view bytes,
     std::string temp = folder + "/." + base + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
-    auto allows = [&](std::string_view stage) {
-        return !options.stageHook || options.stageHook(stage);
-    };
+    using internal::SaveStageAllows;
     bool ok = ::fchmod(fd, ModeFor(path, options)) == 0 &&
-              WriteAll(fd, bytes.data(), bytes.size()) == 0 && allows("write") && ::fsync(fd) == 0;
+              WriteAll(fd, bytes.data(), bytes.size()) == 0 && SaveStageAllows("write") &&
+              ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
     }
     // A crash here leaves only a stray temporary file beside the intact old one.
-    if (!allows("rename")) return false;
+    if (!SaveStageAllows("rename")) return false;
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
@@ -107,5 +108,24 @@ bool WriteFileAtomically(const std::string& requested, std::string_view bytes,
     }
     return true;
 }
+
+namespace internal {
+
+namespace {
+std::mutex g_stageMutex;
+std::function<bool(std::string_view)> g_stageCheck;
+}  // namespace
+
+void SetSaveStageCheck(std::function<bool(std::string_view stage)> check) {
+    std::lock_guard lock(g_stageMutex);
+    g_stageCheck = std::move(check);
+}
+
+bool SaveStageAllows(std::string_view stage) {
+    std::lock_guard lock(g_stageMutex);
+    return !g_stageCheck || g_stageCheck(stage);
+}
+
+}  // namespace internal
 
 }  // namespace tunara::io

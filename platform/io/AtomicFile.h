@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,10 +15,6 @@ struct AtomicWriteOptions {
     // Mode of the new file. Unset: the mode of the file being replaced, or the
     // usual mode for new files (0666 less the umask).
     std::optional<mode_t> mode;
-    // Tests only: called at "write" (data written, not yet synced) and at
-    // "rename" (synced, not yet renamed); false stops the save there as a full
-    // disk or a crash would. At "rename" the temporary file stays, as after a crash.
-    std::function<bool(std::string_view stage)> stageHook;
 };
 
 // Replaces the file at `path` with `bytes`; true on success. A symbolic link

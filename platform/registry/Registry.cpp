@@ -269,25 +269,11 @@ void KeepAside(const std::filesystem::path& file) {
 
 // ---- saving ----------------------------------------------------------------
 
-std::mutex& HookMutex() {
-    static std::mutex m;
-    return m;
-}
-std::function<bool(std::string_view)>& Hook() {
-    static std::function<bool(std::string_view)> hook;
-    return hook;
-}
-bool HookAllows(std::string_view stage) {
-    std::lock_guard lock(HookMutex());
-    return !Hook() || Hook()(stage);
-}
-
 // Replaces `file` with `contents` so that a reader sees the old file or the
 // new one, never a part of either.
 Status AtomicWrite(const std::filesystem::path& file, const std::string& contents) {
     io::AtomicWriteOptions options;
     options.mode = 0600;
-    options.stageHook = [](std::string_view stage) { return HookAllows(stage); };
     return io::WriteFileAtomically(file.string(), contents, options) ? Status::Ok : Status::IoError;
 }
 
@@ -505,12 +491,5 @@ Status Key::Close() {
     impl_.reset();
     return status;
 }
-
-namespace testing {
-void SetSaveHook(std::function<bool(std::string_view stage)> hook) {
-    std::lock_guard lock(HookMutex());
-    Hook() = std::move(hook);
-}
-}  // namespace testing
 
 }  // namespace tunara::registry

@@ -89,11 +89,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-namespace testing {
-// Called at the save stages "write" (the temporary file is written, not yet
-// synced) and "rename" (synced, not yet renamed over the store); returning
-// false stops the save there as a full disk or a crash would. Empty to remove.
-void SetSaveHook(std::function<bool(std::string_view stage)> hook);
-}  // namespace testing
-
 }  // namespace tunara::registry

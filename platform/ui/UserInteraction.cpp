@@ -98,15 +98,6 @@ void ReportError(UserMessage message) {
     }
 }
 
-void RecordingInteraction::ShowError(const UserMessage& message) {
-    errors.push_back(message);
-}
-
-Answer RecordingInteraction::Ask(const std::string& question, bool) {
-    questions.push_back(question);
-    return nextAnswer_ < answers.size() ? answers[nextAnswer_++] : Answer::Cancel;
-}
-
 ScopedQuietErrors::ScopedQuietErrors() : outer_(&CurrentUserInteraction()) {
     SetUserInteraction(this);
 }
@@ -117,15 +108,6 @@ ScopedQuietErrors::~ScopedQuietErrors() {
 
 Answer ScopedQuietErrors::Ask(const std::string& question, bool withCancel) {
     return outer_->Ask(question, withCancel);
-}
-
-ScopedRecordingInteraction::ScopedRecordingInteraction() : previous_(g_interaction.load()) {
-    SetUserInteraction(&rec_);
-    SetUiThread();
-}
-
-ScopedRecordingInteraction::~ScopedRecordingInteraction() {
-    SetUserInteraction(previous_);
 }
 
 }  // namespace tunara

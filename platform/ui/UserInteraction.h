@@ -65,21 +65,6 @@ bool OnUiThread();
 void ReportError(int stringId, std::string_view argument = {});
 void ReportError(UserMessage message);
 
-// A recorder for tests: keeps every message and answers questions from a
-// script (Cancel when the script is used up).
-class RecordingInteraction : public UserInteraction {
-public:
-    void ShowError(const UserMessage& message) override;
-    Answer Ask(const std::string& question, bool withCancel) override;
-
-    std::vector<UserMessage> errors;
-    std::vector<std::string> questions;
-    std::vector<Answer> answers;  // consumed front to back
-
-private:
-    size_t nextAnswer_ = 0;
-};
-
 // Swallows error boxes for the life of a scope (questions still reach the
 // user), for work that tells the user once in its own words afterwards.
 class ScopedQuietErrors : public UserInteraction {
@@ -91,19 +76,6 @@ public:
 
 private:
     UserInteraction* outer_;
-};
-
-// Installs a RecordingInteraction for the life of a scope (tests).
-class ScopedRecordingInteraction {
-public:
-    ScopedRecordingInteraction();
-    ~ScopedRecordingInteraction();
-    RecordingInteraction* operator->() { return &rec_; }
-    RecordingInteraction& get() { return rec_; }
-
-private:
-    RecordingInteraction rec_;
-    UserInteraction* previous_;
 };
 
 }  // namespace tunara

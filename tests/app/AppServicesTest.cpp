@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "platform/ui/testing/RecordingInteraction.h"
+
 namespace {
 
 using namespace tunara;

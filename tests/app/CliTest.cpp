@@ -19,33 +19,21 @@
 
 #include "platform/io/WavHeader.h"
 #include "support/CdImage.h"
+#include "support/RunCli.h"
+#include "support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-};
-
-Result RunCommand(const std::string& command) {
-    Result r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), p)) > 0) r.out.append(buffer, n);
-    int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using tunara::testing::CliPath;
+using tunara::testing::RunCommand;
+using Result = tunara::testing::CommandResult;
+const std::string& kCli = CliPath();
 
 // Standard error joins the output unless `errorsTo` names where it goes instead.
 Result RunCli(const std::string& args, const std::string& errorsTo = "&1") {
-    return RunCommand("TUNARA_AUDIO=null:fast " + kCli + " " + args + " </dev/null 2>" + errorsTo);
+    return tunara::testing::RunCli(args, {}, errorsTo);
 }
 
 void Put(std::ofstream& f, uint32_t v, int bytes) {
@@ -70,9 +58,7 @@ class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(kCli)) << "tunara-cli not built";
-        char tmpl[] = "/tmp/tunara-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = std::string(tmpl) + "/";
+        dir_ = tmp_.path.string() + "/";
         WriteWav(dir_ + "tone.wav");
         // The player reads and may create its settings store.
         const char* old = std::getenv("XDG_CONFIG_HOME");
@@ -85,8 +71,8 @@ protected:
             ::unsetenv("XDG_CONFIG_HOME");
         else
             ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
-        fs::remove_all(dir_);
     }
+    tunara::testing::TempDir tmp_;
     std::string dir_;
     std::string oldConfig_;
 };

@@ -16,7 +16,7 @@
 
 #include "TestTools.h"
 #include "metadata/ReplayGain.h"
-#include "platform/CdImageFixture.h"
+#include "support/CdImage.h"
 
 namespace fs = std::filesystem;
 using namespace tunara;
@@ -291,7 +291,7 @@ TEST_F(ReplayGainCli, GainMeasuresAndWritesTagsKeepingTheRest) {
 // is done, with the set's album values; the ID3v1 record of an MP3 stays.
 TEST_F(ReplayGainCli, RipWritesTrackAndAlbumGain) {
     TUNARA_SKIP_IF_MISSING(Shell("command -v ffmpeg ffprobe >/dev/null 2>&1") != 0, "ffmpeg");
-    const test::CdImage image = test::MakeCdImage(dir_ + "/img", {100, 90}, {150, 2000});
+    const tunara::testing::CdImage image = tunara::testing::MakeCdImage(dir_ + "/img", {100, 90}, {150, 2000});
     const std::string rip = "XDG_CONFIG_HOME=" + dir_ + "/config TMPDIR=" + dir_ +
                             " TUNARA_CD_IMAGES=" + image.cue + " " + kCli + " rip 1,2 --to ";
     ASSERT_EQ(Shell(rip + dir_ + "/flac --encoder flac >/dev/null"), 0);

@@ -15,8 +15,10 @@
 
 #include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
-#include "platform/CdImageFixture.h"
+#include "support/CdImage.h"
+#include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
+#include "support/RunCli.h"
 #include "ui/core/RecordName.h"
 #include "ui/core/SettingsStore.h"
 
@@ -25,12 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
+const std::string& kCli = testing::CliPath();
 
 class RipCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {90, 75, 100});
+        image = testing::MakeCdImage(dir.path / "img", {90, 75, 100});
         fs::create_directories(temp);
         env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
               "' TUNARA_CD_IMAGES='" + image.cue + "' ";
@@ -39,18 +41,12 @@ protected:
     // Exit code and everything printed.
     std::pair<int, std::string> Run(const std::string& args) { return Cli("rip " + args); }
     std::pair<int, std::string> Cli(const std::string& args) {
-        std::string command = env + kCli + " " + args + " </dev/null 2>&1";
-        std::string out;
-        FILE* p = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        int status = ::pclose(p);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        const testing::CommandResult r = testing::RunCli(args, env);
+        return {r.exitCode, r.out};
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     fs::path temp = dir.path / "tmp";
     fs::path out = dir.path / "Music";
     std::string env;
@@ -82,31 +78,11 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
 // track was confirmed.
 TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     namespace ar = accuraterip;
-    std::vector<uint32_t> offsets;
-    for (int first : image.firstSector) offsets.push_back(uint32_t(first) + 150);
-    const ar::DiscIds ids =
-        ar::ComputeDiscIds(offsets, uint32_t(image.samples.size() / 2 / 588) + 150);
-    std::string record;
-    auto put = [&record](uint32_t v) {
-        for (int k = 0; k < 4; ++k) record += char(v >> (8 * k));
-    };
-    record += char(3);
-    put(ids.id1), put(ids.id2), put(ids.cddb);
-    for (int t = 0; t < 3; ++t) {
-        const auto samples = image.Track(t);
-        ar::ChecksumAccumulator sums(int64_t(samples.size() / 2), t == 0, t == 2);
-        sums.Add(samples.data(), samples.size() / 2);
-        record += char(t == 2 ? 2 : 5);
-        put(t == 2 ? sums.Result().v2 + 1 : sums.Result().v2);  // track 3 was ripped wrong
-        put(0);
-    }
-    std::string body;
-    char e[8];
-    for (unsigned char c : record) std::snprintf(e, sizeof e, "\\u%04x", c), body += e;
-    test::TempDir serverDir;
-    tunara::testing::FakeCddbServer server(
-        serverDir.path,
-        "{\"" + ar::RecordObject(ids) + "\": {\"body\": \"" + body + "\", \"latin1\": true}}");
+    const ar::DiscIds ids = tunara::testing::AccurateRipIds(image);
+    testing::TempDir serverDir;
+    // Track 3 was ripped wrong.
+    tunara::testing::FakeCddbServer server(serverDir.path,
+                                           tunara::testing::AccurateRipScript(image, 3));
     auto [code, text] =
         Run("--encoder flac --to '" + out.string() + "' --verify-server " + server.Address());
     EXPECT_EQ(code, 4) << text;
@@ -169,8 +145,8 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
     std::string longTitle;  // 300 characters
     for (int i = 0; i < 15; ++i) longTitle += "Grüße aus der Ferne ";
     longTitle.back() = '!';
-    image = test::MakeCdImage(dir.path / "text", {75, 75, 75},
-                              {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
+    image = testing::MakeCdImage(dir.path / "text", {75, 75, 75},
+                                 {"Text Album", "Text Band", {"Première", "", "Third"}, {}});
     env = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' TMPDIR='" + temp.string() +
           "' TUNARA_CD_IMAGES='" + image.cue + "' ";
     const fs::path store = dir.path / "config" / "Korvan" / "Tunara" / "settings";
@@ -209,7 +185,7 @@ TEST_F(RipCliTest, DiscTitles_NameAndTagTheFiles) {
         " \"read\": {\"body\": " +
         JsonText(entry) + "}}";
     {
-        test::TempDir serverDir;
+        testing::TempDir serverDir;
         tunara::testing::FakeCddbServer server(serverDir.path, script);
         configure(server.Address());
         std::tie(code, text) =
@@ -271,7 +247,7 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
         "{\"query\": {\"body\": \"200 rock 0e050303 Band / Record\\r\\n\"},"
         " \"read\": {\"body\": \"210 rock 0e050303\\r\\nDTITLE=Band / Record\\r\\n"
         "TTITLE0=One\\r\\nTTITLE1=Two\\r\\nTTITLE2=Three\\r\\n.\\r\\n\"}}";
-    test::TempDir serverDir;
+    testing::TempDir serverDir;
     auto server = std::make_unique<tunara::testing::FakeCddbServer>(serverDir.path, script);
     const std::string at = " --server " + server->Address();
     auto [code, text] = Cli("cd lookup '" + image.cue + "'" + at);
@@ -295,6 +271,47 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
     EXPECT_EQ(code, 1) << text;
 }
 
+// `cd lookup --musicbrainz` asks the service for the id `cd` shows, lists
+// several releases and takes the one --release names; garbage is an error.
+TEST_F(RipCliTest, CdLookup_MusicBrainz) {
+    auto [code, text] = Cli("cd '" + image.cue + "'");
+    const size_t at = text.find("MusicBrainz disc id ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string id = text.substr(at + 20, 28);
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    testing::TempDir serverDir;
+    {
+        tunara::testing::FakeCddbServer server(
+            serverDir.path, "{\"/ws/2/discid/" + id +
+                                "\": {\"body\": " + tunara::testing::JsonString(reply) + "}}");
+        const std::string lookup =
+            "cd lookup '" + image.cue + "' --musicbrainz --server " + server.Address();
+        std::tie(code, text) = Cli(lookup);
+        ASSERT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("* 1  MB Band \u2013 First Press\n  2  MB Band \u2013 Reissue\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("Album: First Press\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(" 2  Dos\n"), std::string::npos) << text;
+        std::tie(code, text) = Cli(lookup + " --release 2");
+        EXPECT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("Album: Reissue\n"), std::string::npos) << text;
+    }
+    tunara::testing::FakeCddbServer garbage(
+        serverDir.path, "{\"/ws/2/discid/" + id + "\": {\"body\": \"<html>oops</html>\"}}");
+    std::tie(code, text) =
+        Cli("cd lookup '" + image.cue + "' --refresh --musicbrainz --server " + garbage.Address());
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find("The MusicBrainz reply could not be read"), std::string::npos) << text;
+}
+
 // Bad command lines are refused before anything is read.
 TEST_F(RipCliTest, BadArguments_Refused) {
     EXPECT_EQ(Run("3-1 --to '" + out.string() + "'").first, 2);
@@ -314,7 +331,7 @@ TEST_F(RipCliTest, BadArguments_Refused) {
 // the exit status tells so. "~" in --to (quoted past the shell) is the home
 // folder.
 TEST_F(RipCliTest, DamagedTrack_ReportedWithItsOwnExitStatus) {
-    image = test::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
+    image = testing::MakeCdImage(dir.path / "damaged", {60, 90, 75}, {}, 40);
     env += "TUNARA_CD_IMAGES='" + image.cue + "' HOME='" + dir.path.string() + "' ";
     auto [code, text] = Run("--encoder fast --bitrate 64 --to '~/Music'");
     EXPECT_EQ(code, 3) << text;
@@ -355,7 +372,7 @@ TEST_F(RipCliTest, FullDisk_ToldInPlainWords) {
 
 // Ctrl+C, SIGTERM and SIGHUP cancel like the Cancel button: no partial file, no WAV left.
 TEST_F(RipCliTest, Interrupt_CancelsAndLeavesNothing) {
-    image = test::MakeCdImage(dir.path / "long", {75 * 120});
+    image = testing::MakeCdImage(dir.path / "long", {75 * 120});
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         int pipeFd[2];

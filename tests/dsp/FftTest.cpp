@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <random>
 #include <thread>
 #include <vector>
@@ -10,6 +11,18 @@
 #include "DspTestSupport.h"
 #include "dsp/FftTables.h"
 #include "dsp/dsp.h"
+
+// Linked in place of the library's allocator (its own object file), so that
+// a test can make the next table allocations fail.
+namespace {
+std::atomic<int32_t> g_failTableAllocations{0};
+}
+
+void* dsp_internal::AllocateTableBlock(size_t alignment, size_t bytes) {
+    if (g_failTableAllocations.load() > 0 && g_failTableAllocations.fetch_sub(1) > 0)
+        return nullptr;
+    return std::aligned_alloc(alignment, bytes);
+}
 
 namespace {
 
@@ -214,7 +227,7 @@ TEST(RealFft, TableAllocationFailure_ReleasesCacheRetriesThenReports) {
     RecordingHandler handler;
     dspsRealFft(nullptr, 8, dspFftMakeTables);
     ASSERT_TRUE(HasTables(8));
-    dsp_internal::FailTableAllocationsForTest(1);
+    g_failTableAllocations.store(1);
     std::vector<float> x(2050, 0.0f);
     x[0] = 1.0f;
     EXPECT_EQ(dspsRealFft(x.data(), 11, dspFftForward), 2048);
@@ -222,14 +235,14 @@ TEST(RealFft, TableAllocationFailure_ReleasesCacheRetriesThenReports) {
     EXPECT_FALSE(HasTables(8));  // released to make room
     EXPECT_EQ(x[2 * 1024], 1.0f);
 
-    dsp_internal::FailTableAllocationsForTest(2);
+    g_failTableAllocations.store(2);
     EXPECT_EQ(dspsRealFft(x.data(), 6, dspFftForward), dspStsMemErr);
     const DspReport r = handler.Take();
     EXPECT_EQ(r.status, dspStsMemErr);
     EXPECT_EQ(r.condition, "No working Twd memory");
     EXPECT_EQ(dspGetStatus(), dspStsMemErr);
     EXPECT_FALSE(HasTables(6));
-    dsp_internal::FailTableAllocationsForTest(0);
+    g_failTableAllocations.store(0);
 }
 
 TEST(RealFft, BadArguments_ReportedWithConditionText) {

@@ -18,11 +18,13 @@
 #include <string>
 #include <thread>
 
+#include "MediaFixture.h"
 #include "TestTools.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/CdDisc.h"
 #include "sources/QuickTimeSource.h"
 #include "sources/SourceFactory.h"
@@ -35,10 +37,8 @@ using namespace tunara;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool Shell(const std::string& command) {
-    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
-}
+using tunara::testing::Samples;
+using tunara::testing::Shell;
 
 std::string Capture(const std::string& command) {
     std::string out;
@@ -74,35 +74,8 @@ void WriteMidi(const std::string& path) {
     f << track;
 }
 
-class MediaPlayback : public ::testing::Test {
+class MediaPlayback : public tunara::testing::MediaTest {
 protected:
-    static void SetUpTestSuite() {
-        dir_ = new fs::path(fs::temp_directory_path() /
-                            ("tunara-media-" + std::to_string(::getpid())));
-        fs::create_directories(*dir_);
-    }
-    static void TearDownTestSuite() {
-        fs::remove_all(*dir_);
-        delete dir_;
-    }
-    void SetUp() override {
-        unsetenv("TUNARA_MEDIA_MODULE");
-        ASSERT_TRUE(media::StartMediaServices()) << "the module next to the test program";
-    }
-    void TearDown() override {
-        media::StopMediaServices();
-        setenv("TUNARA_AUDIO", "null:fast", 1);
-    }
-    // A fixture made once per run by a shell command with OUT for the file.
-    static std::string Make(const std::string& name, const std::string& command) {
-        std::string path = (*dir_ / name).string();
-        if (!fs::exists(path)) {
-            std::string cmd = command;
-            cmd.replace(cmd.find("OUT"), 3, "'" + path + "'");
-            if (!Shell(cmd)) return {};
-        }
-        return path;
-    }
     std::unique_ptr<QuickTimeSource> Load(const std::string& path) {
         auto s = std::make_unique<QuickTimeSource>();
         s->SetLocation(path);
@@ -116,35 +89,11 @@ protected:
         s.SetBandCount(16);
         return true;
     }
-    // Ticks until the item ends; false when it does not end in time.
-    static bool PlayToEnd(QuickTimeSource& s, std::chrono::milliseconds limit) {
-        auto until = Clock::now() + limit;
-        while (s.IsPlaying()) {
-            if (Clock::now() > until) return false;
-            s.Tick();
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
-    }
-    // Ticks until `done()` holds; false when it does not within `limit`. The
-    // limit is generous: a loaded machine makes playback late, never early.
-    template <class Done>
-    static bool TickUntil(QuickTimeSource& s, Done done, std::chrono::milliseconds limit = 15s) {
-        const auto until = Clock::now() + limit;
-        for (;;) {
-            s.Tick();
-            if (done()) return true;
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(10ms);
-        }
-    }
     static int MsSince(Clock::time_point start) {
         return static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
-    static fs::path* dir_;
 };
-fs::path* MediaPlayback::dir_ = nullptr;
 
 #define REQUIRE_FIXTURE(path) TUNARA_SKIP_IF_MISSING((path).empty(), "sox or ffmpeg for " #path)
 
@@ -302,7 +251,7 @@ TEST_F(MediaPlayback, MovieWithVideoWindow_DeliversFrames) {
 
 // MIDI plays through the synthesizer and reports its length.
 TEST_F(MediaPlayback, Midi_PlaysAndHasDuration) {
-    std::string path = (*dir_ / "tune.mid").string();
+    std::string path = (Folder() / "tune.mid").string();
     WriteMidi(path);
     auto s = Load(path);
     EXPECT_EQ(s->GetFormatName(), "MIDI");
@@ -451,7 +400,7 @@ TEST_F(MediaPlayback, Spectrum_FollowsTheTone) {
 TEST_F(MediaPlayback, FileOutput_WritesWhatIsPlayed) {
     auto path = Make("out-src.aiff", "sox -n -r 22050 -c 1 -b 16 OUT synth 1.5 sine 440");
     REQUIRE_FIXTURE(path);
-    std::string wav = (*dir_ / "played.wav").string();
+    std::string wav = (Folder() / "played.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + wav).c_str(), 1);
     auto s = Load(path);
     ASSERT_TRUE(OpenLikePlayer(*s));
@@ -463,17 +412,6 @@ TEST_F(MediaPlayback, FileOutput_WritesWhatIsPlayed) {
     EXPECT_EQ(Capture("soxi -c '" + wav + "'"), "1\n");
 }
 
-// Raw 16-bit samples of a file, as sox decodes it.
-std::vector<int16_t> Samples(const std::string& path) {
-    std::string raw = path + ".raw";
-    if (!Shell("sox '" + path + "' -t raw -e signed -b 16 '" + raw + "'")) return {};
-    std::ifstream in(raw, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    std::vector<int16_t> out(bytes.size() / 2);
-    std::memcpy(out.data(), bytes.data(), out.size() * 2);
-    return out;
-}
-
 // A list of our own decoder's items, a CD track and the toolbox's, captured with
 // TUNARA_AUDIO=file: and the software volume at one half: each item lands
 // after the one before (none overwrites another) and each is scaled by the
@@ -483,10 +421,10 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     auto flac = Make("mix-b.flac", "sox -n -r 44100 -c 2 -b 16 OUT synth 0.7 sine 660 vol 0.6");
     REQUIRE_FIXTURE(wav);
     REQUIRE_FIXTURE(flac);
-    std::string out = (*dir_ / "mixed.wav").string();
+    std::string out = (Folder() / "mixed.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
     audio::SetSoftwareVolume(0.5f);
-    CdDisc disc(tunara::testing::WriteCdImage(*dir_, "mix-cd", {{40, true, 550.0}}));
+    CdDisc disc(tunara::testing::WriteCdImage(Folder(), "mix-cd", {{40, true, 550.0}}));
     ASSERT_EQ(disc.ReadToc(), 0u);
     for (const auto& path : {wav, flac, std::string("cd"), wav, flac}) {
         std::unique_ptr<MediaSource> own = path == "cd" ? nullptr : CreateSourceFor(path);
@@ -498,15 +436,11 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
         }
         ASSERT_EQ(s->Open(), 1) << path;
         s->Play();
-        const auto until = Clock::now() + 10s;
-        while (s->IsPlaying() && Clock::now() < until) {
-            s->Tick();
-            std::this_thread::sleep_for(5ms);
-        }
+        PlayToEnd(*s, 10s);
         s->Close();
     }
     audio::SetSoftwareVolume(1.0f);
-    EXPECT_FALSE(fs::exists((*dir_ / "mixed-2.wav")));
+    EXPECT_FALSE(fs::exists((Folder() / "mixed-2.wav")));
 
     std::vector<int16_t> a = Samples(wav), b = Samples(flac), expected;
     std::vector<uint8_t> cdBytes = tunara::testing::TonePcm(40, 550.0);
@@ -531,13 +465,13 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
 TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
     auto good = Make("good.aiff", "sox -n -r 44100 -c 2 -b 16 OUT synth 2 sine 440");
     REQUIRE_FIXTURE(good);
-    std::string text = (*dir_ / "notes.txt").string();
+    std::string text = (Folder() / "notes.txt").string();
     std::ofstream(text) << "not a movie at all\n";
-    std::string header = (*dir_ / "header-only.aiff").string();
+    std::string header = (Folder() / "header-only.aiff").string();
     Shell("head -c 20 '" + good + "' > '" + header + "'");
-    std::string garbage = (*dir_ / "garbage.mov").string();
+    std::string garbage = (Folder() / "garbage.mov").string();
     Shell("head -c 65536 /dev/urandom > '" + garbage + "'");
-    std::string missing = (*dir_ / "missing.aiff").string();
+    std::string missing = (Folder() / "missing.aiff").string();
     for (const auto& path : {text, header, garbage, missing}) {
         ScopedRecordingInteraction rec;
         auto start = Clock::now();
@@ -557,7 +491,7 @@ TEST_F(MediaPlayback, DamagedFiles_FailToOpenWithoutHanging) {
 TEST_F(MediaPlayback, TruncatedFile_EndsInsteadOfHanging) {
     auto good = Make("long.aiff", "sox -n -r 44100 -c 2 -b 16 OUT synth 4 sine 440");
     REQUIRE_FIXTURE(good);
-    std::string cut = (*dir_ / "cut.aiff").string();
+    std::string cut = (Folder() / "cut.aiff").string();
     Shell("head -c 100000 '" + good + "' > '" + cut + "'");
     auto s = Load(cut);
     ASSERT_TRUE(OpenLikePlayer(*s));
@@ -576,7 +510,7 @@ TEST_F(MediaPlayback, HttpStream_IsQtStream) {
     pid_t server = fork();
     if (server == 0) {
         execlp("python3", "python3", "-m", "http.server", std::to_string(port).c_str(), "--bind",
-               "127.0.0.1", "--directory", dir_->c_str(), static_cast<char*>(nullptr));
+               "127.0.0.1", "--directory", Folder().c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(server, 0);

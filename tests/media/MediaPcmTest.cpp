@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "MediaFixture.h"
 #include "TestTools.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
@@ -27,62 +28,17 @@ using namespace tunara;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tunara::testing::Samples;
+using tunara::testing::Shell;
 
-bool Shell(const std::string& command) {
-    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
-}
-
-class MediaPcm : public ::testing::Test {
+class MediaPcm : public tunara::testing::MediaTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tunara-pcm-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        unsetenv("TUNARA_MEDIA_MODULE");
-        ASSERT_TRUE(media::StartMediaServices());
-    }
-    void TearDown() override {
-        audio::SetDeviceFactory({});
-        media::StopMediaServices();
-        setenv("TUNARA_AUDIO", "null:fast", 1);
-        fs::remove_all(dir_);
-    }
-    // A fixture made by a shell command with OUT for the file; empty on failure.
-    std::string Make(const std::string& name, const std::string& command) {
-        std::string path = (dir_ / name).string();
-        std::string cmd = command;
-        cmd.replace(cmd.find("OUT"), 3, "'" + path + "'");
-        return Shell(cmd) ? path : std::string();
-    }
-    // Samples as sox or (for MP3) mpg123 decodes the file.
-    std::vector<int16_t> Samples(const std::string& path) {
-        const std::string raw = path + ".raw";
-        const bool mp3 = path.size() > 4 && path.compare(path.size() - 4, 4, ".mp3") == 0;
-        if (!Shell(mp3 ? "mpg123 -q -s '" + path + "' > '" + raw + "'"
-                       : "sox '" + path + "' -t raw -e signed -b 16 '" + raw + "'"))
-            return {};
-        std::ifstream in(raw, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-        std::vector<int16_t> out(bytes.size() / 2);
-        std::memcpy(out.data(), bytes.data(), out.size() * 2);
-        return out;
-    }
     static std::unique_ptr<MediaSource> Loaded(const std::string& path) {
         auto s = CreateSourceFor(path);
         s->SetLocation(path);
         EXPECT_EQ(s->LoadInfo(), 1) << path;
         return s;
     }
-    static bool PlayToEnd(MediaSource& s) {
-        const auto until = Clock::now() + 30s;  // late under load, never early
-        while (s.IsPlaying()) {
-            if (Clock::now() > until) return false;
-            s.Tick();
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-    fs::path dir_;
 };
 
 // WAV, MP3 and FLAC one after another into the file output: the WAV leads
@@ -95,7 +51,7 @@ TEST_F(MediaPcm, CaptureOfMixedListIsTheirConcatenation) {
                           "sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.6 sine 550 vol 0.5 "
                           "| lame --quiet -b 192 - OUT");
     TUNARA_SKIP_IF_MISSING(wav.empty() || flac.empty() || mp3.empty(), "sox, lame");
-    const std::string out = (dir_ / "heard.wav").string();
+    const std::string out = (Folder() / "heard.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
     for (const auto& path : {wav, mp3, flac}) {
         auto s = Loaded(path);
@@ -124,7 +80,7 @@ TEST_F(MediaPcm, SplitFlacPlaysBackUncut) {
     const auto first = Make("first.flac", "sox '" + whole + "' OUT trim 0s 22051s");
     const auto second = Make("second.flac", "sox '" + whole + "' OUT trim 22051s");
     ASSERT_FALSE(first.empty() || second.empty());
-    const std::string out = (dir_ / "joined.wav").string();
+    const std::string out = (Folder() / "joined.wav").string();
     int opens = 0;
     audio::SetDeviceFactory([&] {
         ++opens;
@@ -136,10 +92,10 @@ TEST_F(MediaPcm, SplitFlacPlaysBackUncut) {
     auto* next = dynamic_cast<MediaPcmSource*>(b.get());
     ASSERT_TRUE(lead && next);
     ASSERT_EQ(lead->Open(), 1);
-    ASSERT_TRUE(lead->SetFollower(next));
+    ASSERT_TRUE(ProcessEngine().Enqueue(*next));
     lead->Play();
     EXPECT_TRUE(PlayToEnd(*lead));
-    ASSERT_TRUE(lead->HandOver(*next));
+    ASSERT_TRUE(ProcessEngine().HandOver(*next));
     EXPECT_TRUE(PlayToEnd(*next));
     next->Close();
     lead->Close();
@@ -158,14 +114,13 @@ TEST_F(MediaPcm, MeterMovesAndSeekLands) {
     EXPECT_NEAR(s->GetDuration(), 3000, 20);
     ASSERT_EQ(s->Open(), 1);
     s->Play();
-    float peak = 0;
-    for (auto until = Clock::now() + 20s; peak < 0.5f && Clock::now() < until;) {
-        float l = 0, r = 0;
-        s->GetLevels(l, r);
-        peak = std::max(peak, l);
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_GT(peak, 0.5f);
+    EXPECT_TRUE(tunara::testing::Eventually(
+        [&] {
+            float l = 0, r = 0;
+            s->GetLevels(l, r);
+            return l > 0.5f;
+        },
+        20s, 20ms));
     s->Close();
     // AIFF is fed by a pushing source, whose seeks take another way.
     const auto aiff = Make("tone.aiff", "sox '" + flac + "' OUT");

@@ -1,11 +1,13 @@
 #pragma once
-// Byte-by-byte builders for tag fixtures and a scratch folder per test.
+// Byte-by-byte builders for tag fixtures.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace tunara::testing {
 
@@ -56,29 +58,6 @@ inline Bytes Tag(int major, uint8_t flags, const Bytes& body) {
 inline Bytes Mp3Header() {
     return {0xFF, 0xFB, 0x90, 0x00};
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tunara-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::string Write(const std::string& name, const Bytes& bytes) const {
-        const std::string p = File(name);
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return p;
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -9,6 +9,7 @@
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 
 namespace fs = std::filesystem;
 using namespace tunara;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/io/testing/SaveFaults.h"
 #include "platform/registry/Registry.h"
+#include "support/TempDir.h"
 
 namespace tunara::registry {
 namespace {
@@ -22,13 +24,8 @@ std::string ReadFile(const fs::path& p) {
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunara-reg-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
+        dir_ = tmp_.path;
         file_ = dir_ / "Korvan" / "Tunara" / "settings";
-    }
-    void TearDown() override {
-        testing::SetSaveHook({});
-        fs::remove_all(dir_);
     }
     // Files in the store's folder other than the store and its lock.
     std::vector<std::string> Strays() const {
@@ -40,6 +37,7 @@ protected:
         return out;
     }
 
+    testing::TempDir tmp_;
     fs::path dir_;
     fs::path file_;
 };
@@ -130,12 +128,13 @@ TEST_F(RegistryTest, Save_InterruptedKeepsPreviousStore) {
 
     for (const char* stage : {"rename", "write"}) {
         SCOPED_TRACE(stage);
-        testing::SetSaveHook([stage](std::string_view at) { return at != stage; });
         Key key;
-        ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
-        key.SetDword("Value", 2);
-        EXPECT_EQ(key.Close(), Status::IoError);
-        testing::SetSaveHook({});
+        {
+            tunara::testing::ScopedSaveFailure failure(stage);
+            ASSERT_EQ(Key::Open(file_, "S", true, key), Status::Ok);
+            key.SetDword("Value", 2);
+            EXPECT_EQ(key.Close(), Status::IoError);
+        }
 
         EXPECT_EQ(ReadFile(file_), before);
         ASSERT_EQ(Key::Open(file_, "S", false, key), Status::Ok);

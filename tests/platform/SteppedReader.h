@@ -1,26 +1,15 @@
 #pragma once
-// Driving the CD reader from a test: delivering its events until a condition
-// holds, and a reader whose sectors wait for the test's permission.
+// Driving the CD reader from a test: a reader whose sectors wait for the
+// test's permission (its events are delivered with testing::PumpUntil).
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "platform/cdreader/CdReader.h"
+#include "support/Eventually.h"
 
 namespace tunara::test {
-
-// Delivers the queue until `done` holds; false when a minute passes first (a
-// failsafe, so that a broken reader cannot hang the suite).
-template <class Pred>
-bool PumpUntil(PostedQueue& q, Pred done) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        if (q.Deliver() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // A reader whose sectors wait for the test's permission.
 class SteppedReader : public CdReader {

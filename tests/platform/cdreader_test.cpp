@@ -10,15 +10,15 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/CdImageFixture.h"
 #include "platform/SteppedReader.h"
 #include "platform/cdreader/CdReader.h"
+#include "support/CdImage.h"
 
 namespace tunara {
 namespace {
 
-using test::PumpUntil;
 using test::SteppedReader;
+using testing::PumpUntil;
 namespace fs = std::filesystem;
 
 struct Events : CdReaderListener {
@@ -38,7 +38,7 @@ struct Events : CdReaderListener {
 class CdReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {150, 263, 75});
+        image = testing::MakeCdImage(dir.path / "img", {150, 263, 75});
         ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
     }
     void TearDown() override { ::unsetenv("TUNARA_CD_IMAGES"); }
@@ -50,8 +50,8 @@ protected:
         return -1;
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     PostedQueue queue;
 };
 
@@ -80,15 +80,15 @@ TEST_F(CdReaderTest, ReadTrack_Image_WritesItsSectorsByteForByte) {
 
     std::ifstream f(wav, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(f)), {});
-    ASSERT_EQ(bytes.size(), 44u + size_t(image.sectors[1]) * test::kSectorBytes);
+    ASSERT_EQ(bytes.size(), 44u + size_t(image.sectors[1]) * testing::kSectorBytes);
     const uint8_t header[16] = {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0};
     EXPECT_EQ(std::memcmp(bytes.data() + 12, header, 16), 0);
-    EXPECT_EQ(test::ReadWavSamples(wav), image.Track(1));
+    EXPECT_EQ(testing::ReadWavSamples(wav), image.Track(1));
 }
 
 // Reads a track of `img` to the end with a plain reader; the events' log.
-std::vector<std::string> ReadWhole(CdReader& reader, PostedQueue& queue, const test::CdImage& img,
-                                   int track, const std::string& wav) {
+std::vector<std::string> ReadWhole(CdReader& reader, PostedQueue& queue,
+                                   const testing::CdImage& img, int track, const std::string& wav) {
     Events ev;
     ev.reader = &reader;
     reader.SetListener(&ev);
@@ -107,20 +107,20 @@ std::vector<std::string> ReadWhole(CdReader& reader, PostedQueue& queue, const t
 // still end at the track's last sector, not slide into the next track.
 TEST_F(CdReaderTest, PeriodicTrack_EndsAtItsLastSector) {
     // 150 Hz and 225 Hz repeat every 588 samples, once a sector.
-    auto img = test::MakeCdImage(dir.path / "periodic", {75 * 40, 150}, {150.0, 550.0});
+    auto img = testing::MakeCdImage(dir.path / "periodic", {75 * 40, 150}, {150.0, 550.0});
     ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
     CdReader reader(queue);
     std::string wav = (dir.path / "p.wav").string();
     auto log = ReadWhole(reader, queue, img, 0, wav);
     EXPECT_EQ(log.front(), "started");
     EXPECT_EQ(reader.DamagedSectors(), 0);
-    EXPECT_TRUE(test::ReadWavSamples(wav) == img.Track(0));
+    EXPECT_TRUE(testing::ReadWavSamples(wav) == img.Track(0));
 }
 
 // A read offset shifts the track's samples across sector boundaries, in either direction; past
 // the disc's first or last sample the file holds silence, and the file keeps the track's length.
 TEST_F(CdReaderTest, ReadOffset_ShiftsSamplesAndFillsTheEdgesWithSilence) {
-    auto img = test::MakeCdImage(dir.path / "offset", {40, 50, 30});
+    auto img = testing::MakeCdImage(dir.path / "offset", {40, 50, 30});
     ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
     CdReader reader(queue);
     std::string wav = (dir.path / "o.wav").string();
@@ -129,9 +129,11 @@ TEST_F(CdReaderTest, ReadOffset_ShiftsSamplesAndFillsTheEdgesWithSilence) {
         for (int track : {0, 1, 2}) {
             reader.SetReadOffset(offset);
             ReadWhole(reader, queue, img, track, wav);
-            const auto got = test::ReadWavSamples(wav);
-            const int64_t start = int64_t(img.firstSector[size_t(track)]) * test::kFramesPerSector;
-            ASSERT_EQ(got.size(), size_t(img.sectors[size_t(track)]) * test::kFramesPerSector * 2);
+            const auto got = testing::ReadWavSamples(wav);
+            const int64_t start =
+                int64_t(img.firstSector[size_t(track)]) * testing::kFramesPerSector;
+            ASSERT_EQ(got.size(),
+                      size_t(img.sectors[size_t(track)]) * testing::kFramesPerSector * 2);
             bool same = true;
             for (int64_t i = 0; i < int64_t(got.size() / 2) && same; ++i) {
                 const int64_t at = start + i + offset;
@@ -150,22 +152,22 @@ TEST_F(CdReaderTest, ReadOffset_ShiftsSamplesAndFillsTheEdgesWithSilence) {
 // without an error event, keeps its file at full length and tells how many
 // sectors it could not read. The next read starts counting afresh.
 TEST_F(CdReaderTest, UnreadableSectors_CountedAndFileKept) {
-    auto img = test::MakeCdImage(dir.path / "short", {100, 120}, {}, 30);
+    auto img = testing::MakeCdImage(dir.path / "short", {100, 120}, {}, 30);
     ::setenv("TUNARA_CD_IMAGES", img.cue.c_str(), 1);
     CdReader reader(queue);
     std::string wav = (dir.path / "d.wav").string();
     auto log = ReadWhole(reader, queue, img, 1, wav);
     for (const std::string& e : log) EXPECT_EQ(e.rfind("error", 0), std::string::npos) << e;
     EXPECT_EQ(reader.DamagedSectors(), 30);
-    auto samples = test::ReadWavSamples(wav);
+    auto samples = testing::ReadWavSamples(wav);
     auto expected = img.Track(1);
     ASSERT_EQ(samples.size(), expected.size());
-    const size_t good = size_t(90) * test::kFramesPerSector * 2;
+    const size_t good = size_t(90) * testing::kFramesPerSector * 2;
     EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + int64_t(good), samples.begin()));
 
     ReadWhole(reader, queue, img, 0, wav);
     EXPECT_EQ(reader.DamagedSectors(), 0);
-    EXPECT_TRUE(test::ReadWavSamples(wav) == img.Track(0));
+    EXPECT_TRUE(testing::ReadWavSamples(wav) == img.Track(0));
 }
 
 // Abort ends the read after the sector in hand: one finished event, no error,
@@ -212,10 +214,7 @@ TEST_F(CdReaderTest, AbortOrStopAfterTheLastSector_LeavesNoFile) {
         queue.Deliver();
         const int before = posts;
         reader.Allow(1);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (posts == before && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_GT(posts, before);
+        ASSERT_TRUE(testing::Eventually([&] { return posts > before; }, std::chrono::seconds(60)));
         ASSERT_EQ(reader.State(), 1);
         if (stop)
             reader.Stop();

@@ -10,6 +10,7 @@
 
 #include "platform/profile/Profile.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 
 using namespace tunara::profile;
 

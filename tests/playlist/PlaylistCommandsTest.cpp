@@ -7,8 +7,10 @@
 #include <fstream>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "playlist/ScriptedDialogs.h"
+#include "support/TempDir.h"
 
 namespace tunara {
 namespace {
@@ -18,15 +20,10 @@ namespace fs = std::filesystem;
 class PlaylistCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tunara-cmd-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = std::string(tmpl) + "/";
+        dir_ = tmp_.path.string() + "/";
         MakeActive(&list_);
     }
-    void TearDown() override {
-        MakeActive(nullptr);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { MakeActive(nullptr); }
     std::string Touch(const std::string& name) {
         std::ofstream(dir_ + name) << "x";
         return dir_ + name;
@@ -46,6 +43,7 @@ protected:
     ScopedRecordingInteraction ui_;
     testing::ScriptedDialogs dialogs_;
     Playlist list_;
+    tunara::testing::TempDir tmp_;
     std::string dir_;
     std::vector<int> refreshes_;  // current index at each main-window refresh
     int views_ = 0;

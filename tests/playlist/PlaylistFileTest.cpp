@@ -10,9 +10,11 @@
 
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistPaths.h"
+#include "support/TempDir.h"
 
 namespace tunara {
 namespace {
@@ -21,17 +23,7 @@ namespace fs = std::filesystem;
 
 class PlaylistFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tunara-pl-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        dir_ += "/";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir_, fs::perms::owner_all, ec);
-        fs::remove_all(dir_, ec);
-    }
+    void SetUp() override { dir_ = tmp_.path.string() + "/"; }
     std::string Touch(const std::string& rel) {
         std::string path = dir_ + rel;
         fs::create_directories(fs::path(path).parent_path());
@@ -52,6 +44,7 @@ protected:
     }
 
     testing::ScopedFakeFactory factory_;
+    tunara::testing::TempDir tmp_;
     std::string dir_;
 };
 

@@ -17,12 +17,14 @@
 #include <thread>
 
 #include "metadata/Id3Tag.h"
-#include "platform/CdImageFixture.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "qt/QtApp.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
+#include "support/CdImage.h"
+#include "support/Eventually.h"
+#include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/BitmapButton.h"
@@ -42,7 +44,7 @@ class CdWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testing::App();
-        image_ = test::MakeCdImage(fs::path(dir_.path().toStdString()) / "img", {90, 120, 75});
+        image_ = testing::MakeCdImage(fs::path(dir_.path().toStdString()) / "img", {90, 120, 75});
         ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
         disc_ = std::make_unique<CdDisc>(image_.cue);
         ASSERT_EQ(disc_->ReadToc(), 0u);
@@ -65,7 +67,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    test::CdImage image_;
+    testing::CdImage image_;
     std::unique_ptr<CdDisc> disc_;
     Playlist playlist_;
     std::unique_ptr<MainWindow> main_;
@@ -152,7 +154,7 @@ protected:
     void SetUp() override {
         testing::App();
         root_ = fs::path(dir_.path().toStdString());
-        image_ = test::MakeCdImage(root_ / "img", {90, 120, 75});
+        image_ = testing::MakeCdImage(root_ / "img", {90, 120, 75});
         fs::create_directories(temp_);
         SetEnv("TUNARA_CD_IMAGES", image_.cue);
         SetEnv("TMPDIR", temp_.string());
@@ -200,13 +202,7 @@ protected:
     // Delivers the lookup's notices as the main window's tick would, without
     // running Qt's timers (the timed message and the hold stay on).
     bool DeliverUntilLookupEnds() {
-        QElapsedTimer t;
-        t.start();
-        while (disc_->Info().Running()) {
-            if (t.elapsed() > 60000) return false;
-            UiQueue().Deliver();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (!testing::PumpUntil(UiQueue(), [&] { return !disc_->Info().Running(); })) return false;
         disc_->Info().Wait();
         UiQueue().Deliver();
         return true;
@@ -254,7 +250,7 @@ protected:
     fs::path root_;
     fs::path temp_ = fs::path(dir_.path().toStdString()) / "tmp";
     fs::path out_ = fs::path(dir_.path().toStdString()) / "Music";
-    test::CdImage image_;
+    testing::CdImage image_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<MainWindow> main_;
@@ -304,6 +300,68 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     EXPECT_TRUE(main_->Info()->MessageMode());
     EXPECT_TRUE(main_->Levels()->Held());
     EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+// MusicBrainz knowing two releases: the window offers them once the titles
+// of the first are in, and the one picked replaces them.
+TEST_F(CdPanelTest, CdInfo_MusicBrainzReleasesOffered) {
+    const std::string id = disc_->Info().MusicBrainzDiscId();
+    ASSERT_FALSE(id.empty());
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    testing::FakeCddbServer server(
+        root_, "{\"/ws/2/discid/" + id + "\": {\"body\": " + testing::JsonString(reply) + "}}");
+    settings_->SetNumber(settings::kTitleSource, 1);
+    settings_->SetText(settings::kMusicBrainzAddr, server.Address());
+    CdWindow* window = OpenFromMainWindow();
+    ASSERT_NE(window, nullptr);
+    QStringList offered;
+    window->chooseRelease = [&](const QStringList& labels, int current) {
+        offered = labels;
+        EXPECT_EQ(current, 0);
+        return 1;
+    };
+    window->Button(kCdInfoId)->clicked(kCdInfoId);
+    ASSERT_TRUE(DeliverUntilLookupEnds());
+    EXPECT_EQ(window->TitleLabel()->text(), "First Press");
+    testing::Drain();
+    EXPECT_EQ(offered, (QStringList{"MB Band \u2013 First Press", "MB Band \u2013 Reissue"}));
+    EXPECT_EQ(window->TitleLabel()->text(), "Reissue");
+    EXPECT_EQ(window->ArtistLabel()->text(), "MB Band");
+    EXPECT_EQ(disc_->ItemAt(1)->GetTitle(), "Dos");
+}
+
+// With "Verify with AccurateRip" on, the recording window tells each
+// track's verdict once the files are written, and the log lies beside them.
+TEST_F(CdPanelTest, Record_VerifiedTracksShowTheirVerdicts) {
+    testing::FakeCddbServer server(root_, testing::AccurateRipScript(image_, 2));
+    SetEnv("TUNARA_ACCURATERIP_SERVER", server.Address());
+    settings_->SetNumber(settings::kVerifyAccurateRip, 1);
+    CdWindow* window = OpenFromMainWindow();
+    ASSERT_NE(window, nullptr);
+    for (int row = 0; row < 3; ++row) window->View()->Select(row, row == 0);
+    QString verdicts, status;
+    RecordWith(window, [&](RecordDialog& d) {
+        if (!d.ShowsFinishedLook() || d.VerdictText().isEmpty()) return;
+        verdicts = d.VerdictText();
+        status = d.StatusText();
+        d.CancelButton()->clicked(kRecordCancelId);
+    });
+    EXPECT_TRUE(
+        verdicts.startsWith("Track 1: accurate (confidence 5)\n"
+                            "Track 2: does not match (2 submissions)\n"
+                            "Track 3: accurate (confidence 5)\nLog: "))
+        << verdicts.toStdString();
+    EXPECT_EQ(status, "AccurateRip: 2 of 3 accurate");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0], verdicts);
+    EXPECT_TRUE(fs::exists(out_ / "Unknown.log")) << ::testing::PrintToString(Left(out_));
 }
 
 // An empty drive has no table of contents to ask about: CD Info sends nothing.

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/CdImageFixture.h"
 #include "platform/ui/UserInteraction.h"
 #include "qt/QtApp.h"
+#include "support/CdImage.h"
 #include "ui/core/RecordName.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/RecordDialog.h"
@@ -35,7 +35,7 @@ protected:
     void SetUp() override {
         testing::App();
         root_ = fs::path(dir_.path().toStdString());
-        image_ = test::MakeCdImage(root_ / "img", {90, 120, 75});
+        image_ = testing::MakeCdImage(root_ / "img", {90, 120, 75});
         ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
         fs::create_directories(out_);
         fs::create_directories(temp_);
@@ -80,7 +80,7 @@ protected:
     fs::path root_;
     fs::path out_ = fs::path(dir_.path().toStdString()) / "Music";
     fs::path temp_ = fs::path(dir_.path().toStdString()) / "tmp";
-    test::CdImage image_;
+    testing::CdImage image_;
     std::vector<std::string> added_;
     std::vector<std::pair<std::string, std::string>> messages_;
 };
@@ -144,7 +144,7 @@ TEST_F(RecordDialogTest, TwoTracks_TaggedFilesAndTheFinishedLook) {
 // A track with unreadable sectors: the window finishes, counts it as failed
 // and names it with its unreadable sectors; its file stays but is not listed.
 TEST_F(RecordDialogTest, DamagedTrack_ReportedWhenFinished) {
-    image_ = test::MakeCdImage(root_ / "damaged", {90, 120}, {}, 12);
+    image_ = testing::MakeCdImage(root_ / "damaged", {90, 120}, {}, 12);
     ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
     CdReader reader;
     RecordDialog dialog(Config({1, 2}), &reader);

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FilesIn;
-using test::PumpUntil;
+using testing::PumpUntil;
 
 std::string RunTool(const std::string& command) {
     std::string out;
@@ -88,7 +88,7 @@ std::vector<int16_t> DecodeTrimmed(const std::vector<char>& file) {
 class RecordEncodersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {113, 150, 76, 120, 131});
+        image = testing::MakeCdImage(dir.path / "img", {113, 150, 76, 120, 131});
         ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
         fs::create_directories(temp);
     }
@@ -127,8 +127,8 @@ protected:
             << (view.messages.empty() ? "" : view.messages[0].second);
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     fs::path temp = dir.path / "tmp";
     fs::path out = dir.path / "Music";
     PostedQueue queue;
@@ -275,7 +275,7 @@ TEST_F(RecordEncodersTest, Flac_TwoTracks_BitExactAndTagged) {
 // The MP3 and FLAC workers on their own: the stop flag ends them after the block in hand,
 // they delete their output and still report finished.
 TEST(Mp3WorkerTest, Stop_DeletesOutputAndFinishes) {
-    test::TempDir dir;
+    testing::TempDir dir;
     // 20 s of a tone.
     std::string wav = (dir.path / "in.wav").string();
     {
@@ -315,7 +315,7 @@ TEST(Mp3WorkerTest, Stop_DeletesOutputAndFinishes) {
 // Input the MP3 worker cannot take fails with a reason: a bit rate MPEG
 // lacks, and a rate MPEG lacks.
 TEST(Mp3WorkerTest, UnusableInput_Fails) {
-    test::TempDir dir;
+    testing::TempDir dir;
     auto makeWav = [&](uint32_t rate) {
         std::string wav = (dir.path / ("in" + std::to_string(rate) + ".wav")).string();
         std::vector<int16_t> s(rate / 10 * 2, 0);

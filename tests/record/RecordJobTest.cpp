@@ -16,12 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FilesIn;
-using test::PumpUntil;
+using testing::PumpUntil;
 
 class RecordJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::MakeCdImage(dir.path / "img", {113, 150, 76, 90, 131});
+        image = testing::MakeCdImage(dir.path / "img", {113, 150, 76, 90, 131});
         ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
         fs::create_directories(temp);
         out = dir.path / "Music";
@@ -64,8 +64,8 @@ protected:
         }));
     }
 
-    test::TempDir dir;
-    test::CdImage image;
+    testing::TempDir dir;
+    testing::CdImage image;
     fs::path temp = dir.path / "tmp";
     fs::path out;
     PostedQueue queue;
@@ -239,10 +239,7 @@ TEST_P(RecordJobCancelTest, AroundTheEndOfARead_LeavesOnlyFinishedFiles) {
         queue.Deliver();
         const int before = posts;
         reader.Allow(1);
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (posts == before && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_GT(posts, before);
+        ASSERT_TRUE(testing::Eventually([&] { return posts > before; }, std::chrono::seconds(60)));
         ASSERT_EQ(job.State(), RecordState::Reading);
         if (moment == 1) {
             queue.Deliver();
@@ -319,7 +316,7 @@ TEST_F(RecordJobTest, AskFilePath_ChooserDecides) {
 // counted as written nor listed; the job goes on and its finished texts
 // count both kinds.
 TEST_F(RecordJobTest, DamagedTrack_KeptReportedAndCounted) {
-    image = test::MakeCdImage(dir.path / "damaged", {60, 80}, {}, 25);
+    image = testing::MakeCdImage(dir.path / "damaged", {60, 80}, {}, 25);
     ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
     CdReader reader(queue);
     RecordJob job(Config({2, 1}), reader, view, queue);

@@ -8,11 +8,11 @@
 #include <optional>
 #include <vector>
 
-#include "platform/CdImageFixture.h"
 #include "platform/SteppedReader.h"
 #include "record/RecordFiles.h"
 #include "record/RecordJob.h"
 #include "sources/PcmWaveStream.h"
+#include "support/CdImage.h"
 
 namespace tunara::test {
 

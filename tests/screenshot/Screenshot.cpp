@@ -17,10 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/CdImageFixture.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "sources/CdDisc.h"
+#include "support/CdImage.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/core/SoundOptions.h"
@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
         // The CD window over a disc image of five tracks with titles, and
         // the recording window before its first read.
         const std::filesystem::path img = config.path().toStdString() + "/img";
-        const test::CdImage image = test::MakeCdImage(img, {1500, 1200, 1800, 900, 1350});
+        const tunara::testing::CdImage image =
+            tunara::testing::MakeCdImage(img, {1500, 1200, 1800, 900, 1350});
         ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
         CdDisc disc(image.cue);
         disc.ReadToc();

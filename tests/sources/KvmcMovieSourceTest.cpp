@@ -15,6 +15,7 @@
 #include "kvmc/kvmc.h"
 #include "platform/movie/MovieWriter.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/KvmcMovieSource.h"
 #include "sources/SourceFactory.h"
 

@@ -4,6 +4,7 @@
 
 #include "Mp3Fixtures.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 
 using namespace tunara;
 using namespace tunara::testing;

@@ -7,6 +7,7 @@
 
 #include "Mp3Fixtures.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
 
 using namespace tunara;

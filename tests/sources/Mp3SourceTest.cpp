@@ -10,7 +10,9 @@
 #include "TestTools.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceSettings.h"
+#include "support/Eventually.h"
 
 using namespace tunara;
 using namespace tunara::testing;
@@ -357,9 +359,8 @@ TEST(Mp3Source, PlayThroughEngine_WritesTheDecodedStream) {
         ASSERT_EQ(s.LoadInfo(), 1);
         ASSERT_EQ(s.Open(), 1);
         s.Play();
-        for (int i = 0; i < 1000 && s.IsPlaying(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(s.IsPlaying(), 0);
+        EXPECT_TRUE(Eventually([&] { return s.IsPlaying() == 0; }, std::chrono::seconds(10),
+                               std::chrono::milliseconds(10)));
         s.Stop();
         s.Close();
     }

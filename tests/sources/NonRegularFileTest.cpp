@@ -10,6 +10,7 @@
 
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
 
 namespace tunara {

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(FileAndMemory, RiffReadTest, ::testing::Bool(),
 // Created chunks get their sizes and pad bytes on Ascend, and read back.
 TEST(RiffWriteTest, CreateChunk_AscendSettlesSizesAndPad) {
     test::TempDir dir;
-    const auto path = dir.path() / "out.wav";
+    const auto path = dir.Path() / "out.wav";
     {
         RiffFile file(OpenRiffFileIo(path, RiffOpenMode::Create));
         RiffChunk riff;
@@ -109,7 +109,7 @@ TEST(RiffWriteTest, CreateChunk_AscendSettlesSizesAndPad) {
         EXPECT_EQ(riff.size, 4u + 8u + 4u);
         EXPECT_TRUE(file.Close());
     }
-    EXPECT_EQ(test::TempDir::Read(path), Riff("WAVE", {Chunk("abcd", Bytes{'x', 'y', 'z'})}));
+    EXPECT_EQ(test::ReadBytes(path), Riff("WAVE", {Chunk("abcd", Bytes{'x', 'y', 'z'})}));
 }
 
 TEST(RiffWriteTest, MemoryIo_RefusesWrites) {

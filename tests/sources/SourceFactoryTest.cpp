@@ -52,7 +52,7 @@ TEST(SourceFactory, ChoosesByContent) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = (dir.path() / c.name).string();
+        const std::string path = (dir.Path() / c.name).string();
         std::string make = c.make;
         make.replace(make.find("%s"), 2, path);
         ASSERT_TRUE(Shell(make));
@@ -71,7 +71,7 @@ TEST(SourceFactory, UnknownContentFollowsTheName) {
         const std::string path = dir.Write(name, test::Bytes{'h', 'i', '\n'});
         EXPECT_EQ(KindOf(CreateSourceFor(path).get()), expect) << name;
     }
-    EXPECT_EQ(KindOf(CreateSourceFor((dir.path() / "gone.mp3").string()).get()), Expect::Mp3);
+    EXPECT_EQ(KindOf(CreateSourceFor((dir.Path() / "gone.mp3").string()).get()), Expect::Mp3);
     EXPECT_EQ(KindOf(CreateSourceFor("http://example.invalid/stream.mp3").get()), Expect::Mp3);
 }
 

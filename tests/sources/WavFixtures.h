@@ -1,5 +1,5 @@
 #pragma once
-// Builders for RIFF/WAVE bytes and a temporary folder, shared by the WAV and
+// Builders for RIFF/WAVE bytes, shared by the WAV and
 // RIFF tests.
 #include <stdlib.h>
 
@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace tunara::test {
 
@@ -110,34 +112,11 @@ inline Bytes SimpleWav(uint32_t frames, const Fmt& f = {}) {
     return Riff("WAVE", {FmtChunk(f), Chunk("data", CountingFrames16(frames))});
 }
 
-// A folder removed with its contents when the object goes.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tunara-wav-XXXXXX");
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::string Write(const std::string& name, const Bytes& bytes) const {
-        const auto p = path_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
-    static Bytes Read(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+using tunara::testing::TempDir;
 
-private:
-    std::filesystem::path path_;
-};
+inline Bytes ReadBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 }  // namespace tunara::test

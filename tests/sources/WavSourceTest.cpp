@@ -13,8 +13,10 @@
 #include "WavFixtures.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceSettings.h"
 #include "sources/WavSource.h"
+#include "support/Eventually.h"
 
 namespace tunara {
 namespace {
@@ -155,7 +157,7 @@ TEST_F(WavSourceTest, LoadInfo_InvalidFilesReportNotValid) {
 }
 
 TEST_F(WavSourceTest, LoadInfo_MissingFileReportsFailedToOpen) {
-    const std::string path = (dir_.path() / "gone.wav").string();
+    const std::string path = (dir_.Path() / "gone.wav").string();
     TestWav wav(path);
     EXPECT_EQ(wav.LoadInfo(), 0);
     ASSERT_EQ(ui_->errors.size(), 1u);
@@ -284,7 +286,7 @@ TEST_F(WavSourceTest, WriteFrames_GrowsTrailingDataChunk) {
 
     Bytes expect = test::CountingFrames16(50);
     expect.insert(expect.end(), more.begin(), more.end());
-    EXPECT_EQ(test::TempDir::Read(path), Riff("WAVE", {test::FmtChunk({}), Chunk("data", expect)}));
+    EXPECT_EQ(test::ReadBytes(path), Riff("WAVE", {test::FmtChunk({}), Chunk("data", expect)}));
     EXPECT_TRUE(ui_->errors.empty());
 }
 
@@ -299,7 +301,7 @@ TEST_F(WavSourceTest, WriteFrames_StopsAtDataEndWhenChunksFollow) {
     const Bytes more(40, 0xAB);
     EXPECT_EQ(wav.WriteFrames(more.data(), 10), 2);
     EXPECT_EQ(wav.CloseStream(), 1);
-    const Bytes now = test::TempDir::Read(path);
+    const Bytes now = test::ReadBytes(path);
     ASSERT_EQ(now.size(), original.size());
     EXPECT_TRUE(std::equal(now.end() - 16, now.end(), original.end() - 16));
 }
@@ -321,10 +323,8 @@ TEST(WavSourcePlayTest, ReadOnlyFilePlaysToTheEnd) {
     ASSERT_EQ(wav.LoadInfo(), 1);
     ASSERT_EQ(wav.Open(), 1);
     wav.Play();
-    for (int i = 0; i < 1000 && wav.IsPlaying(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(wav.IsPlaying(), 0);
+    EXPECT_TRUE(testing::Eventually([&] { return wav.IsPlaying() == 0; }, std::chrono::seconds(10),
+                                    std::chrono::milliseconds(10)));
     EXPECT_EQ(wav.GetPosition(), 250);
     wav.Close();
     EXPECT_TRUE(ui->errors.empty());
@@ -401,8 +401,8 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ui->errors.clear();
-        const std::string path = (dir.path() / (c.name + ".wav")).string();
-        const std::string raw = (dir.path() / (c.name + ".raw")).string();
+        const std::string path = (dir.Path() / (c.name + ".wav")).string();
+        const std::string raw = (dir.Path() / (c.name + ".raw")).string();
         auto fill = [&](std::string command) {
             command.replace(command.find("%s"), 2, path);
             if (const size_t r = command.find("%r"); r != std::string::npos)
@@ -412,7 +412,7 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
         ASSERT_TRUE(Shell(fill(c.make)));
         ASSERT_TRUE(c.decode.empty() || Shell(fill(c.decode)));
         if (c.patch) {
-            Bytes bytes = test::TempDir::Read(path);
+            Bytes bytes = test::ReadBytes(path);
             c.patch(bytes);
             dir.Write(c.name + ".wav", bytes);
         }
@@ -437,7 +437,7 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
         }
         EXPECT_EQ(wav.CloseStream(), 1);
         const std::vector<int64_t> ours = Samples(got, sampleBytes);
-        const std::vector<int64_t> theirs = Samples(test::TempDir::Read(raw), sampleBytes);
+        const std::vector<int64_t> theirs = Samples(test::ReadBytes(raw), sampleBytes);
         ASSERT_EQ(ours.size(), theirs.size());
         // Scaled to the output's width, float rounding may differ by a 16-bit step.
         const int64_t step = c.tolerance * (sampleBytes == 4 ? 65536 : 1);

@@ -124,7 +124,7 @@ TEST_F(PcmWaveStreamTest, Open_RefusesWhatTheEncodersCannotTake) {
 
 TEST(OutputFileStreamTest, Write_CountsAndStoresBytes) {
     test::TempDir dir;
-    const auto path = (dir.path() / "out.mp3").string();
+    const auto path = (dir.Path() / "out.mp3").string();
     OutputFileStream* out = nullptr;
     ASSERT_EQ(outStreamOpen(&out, path.c_str()), kOutStreamOk);
     const Bytes a{1, 2, 3}, b{4, 5};
@@ -135,7 +135,7 @@ TEST(OutputFileStreamTest, Write_CountsAndStoresBytes) {
     EXPECT_EQ(out->byteCounts[0], 5u);
     EXPECT_EQ(out->byteCounts[2], 5u);
     EXPECT_EQ(outStreamClose(out), kOutStreamOk);
-    EXPECT_EQ(test::TempDir::Read(path), (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(test::ReadBytes(path), (Bytes{1, 2, 3, 4, 5}));
 }
 
 // A full disk must not pass for a finished file.

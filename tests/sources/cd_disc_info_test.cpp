@@ -123,7 +123,7 @@ TEST_F(CdDiscInfoTest, Removal_AbandonsLookup) {
     cddb::LookupConfig config = Config(server.Address(), std::chrono::milliseconds(30000));
     config.http.connectTimeout = std::chrono::milliseconds(10000);
     disc_->Info().StartLookup(config);
-    while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server.AwaitRequests(1));
     disc_->Clear();
     EXPECT_FALSE(disc_->Info().Running());
     EXPECT_EQ(Messages(), std::vector<int>{1045});
@@ -132,7 +132,7 @@ TEST_F(CdDiscInfoTest, Removal_AbandonsLookup) {
 
     // The same at exit: destroying the disc ends a stalled lookup.
     disc_->Info().StartLookup(config);
-    while (server.Requests().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server.AwaitRequests(2));
     disc_.reset();
 }
 

@@ -5,17 +5,19 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
-#include "platform/CdImageFixture.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/CdDisc.h"
 #include "sources/CdTrackSource.h"
 #include "support/CdImage.h"
+#include "support/Eventually.h"
 #include "support/LibcdioLeaks.h"
 
 namespace tunara {
@@ -28,14 +30,8 @@ using testing::TempDir;
 using testing::TonePcm;
 using testing::WriteCdImage;
 
-template <typename Pred>
-bool WaitFor(Pred pred) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+bool WaitFor(const std::function<bool()>& pred) {
+    return testing::Eventually(pred, std::chrono::seconds(10));
 }
 
 std::vector<uint8_t> ReadWavData(const std::string& path) {
@@ -108,7 +104,7 @@ TEST(CdDisc, ReadToc_ListsAudioTracksAndCountsDataTrack) {
 // performer, else the disc's; a cue sheet in UTF-8 read as such.
 TEST(CdDisc, ReadToc_TakesCdText) {
     TempDir dir;
-    test::CdImage image = test::MakeCdImage(
+    testing::CdImage image = testing::MakeCdImage(
         dir.Path() / "text", {75, 75, 75},
         {"Album Bold", "Band", {"Premi\xC3\xA8re", "", "Third"}, {"", "", "Guest"}});
     CdDisc disc(image.cue);
@@ -254,13 +250,13 @@ TEST(CdTrackCapture, TracksPlayGaplessByteForByte) {
     {
         CdDisc disc(WriteCdImage(dir.Path(), "disc", StandardTracks()));
         disc.ReadToc();
-        auto& first = dynamic_cast<WaveOutEngine&>(*disc.ItemAt(1));
-        auto& second = dynamic_cast<WaveOutEngine&>(*disc.ItemAt(2));
+        MediaSource& first = *disc.ItemAt(1);
+        MediaSource& second = *disc.ItemAt(2);
         ASSERT_EQ(first.Open(), 1);
-        ASSERT_TRUE(first.SetFollower(&second));
+        ASSERT_TRUE(ProcessEngine().Enqueue(*second.Pcm()));
         first.Play();
         ASSERT_TRUE(WaitFor([&] { return first.IsPlaying() == 0; }));
-        ASSERT_TRUE(first.HandOver(second));
+        ASSERT_TRUE(ProcessEngine().HandOver(*second.Pcm()));
         ASSERT_TRUE(WaitFor([&] { return second.IsPlaying() == 0; }));
         second.Close();
     }

@@ -3,10 +3,13 @@
 // in it at the end of the scope.
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tunara::testing {
 
@@ -19,7 +22,10 @@ struct TempDir {
         path = ::mkdtemp(templ.data());
     }
     ~TempDir() {
+        // A test may have taken the owner's rights away from the folder.
         std::error_code ec;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path, ec);
     }
     TempDir(const TempDir&) = delete;
@@ -27,6 +33,14 @@ struct TempDir {
 
     const std::filesystem::path& Path() const { return path; }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::string File(const std::string& name) const { return *this / name; }
+    // Writes `bytes` to the file `name` in the folder; returns its path.
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+        const std::string file = *this / name;
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return file;
+    }
     size_t Entries() const {
         return size_t(std::distance(std::filesystem::directory_iterator(path), {}));
     }

@@ -12,6 +12,8 @@
 #include "TestTools.h"
 #include "platform/shell/XdgShell.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
+#include "support/TempDir.h"
 #include "ui/core/SettingsStore.h"
 
 namespace tunara {
@@ -32,8 +34,7 @@ constexpr std::string_view kUserLines =
 class AssociationsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunara-assoc-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
+        dir_ = tmp_.path;
         Keep("XDG_CONFIG_HOME", (dir_ / "config").string());
         Keep("XDG_DATA_HOME", (dir_ / "data").string());
         Keep("XDG_CONFIG_DIRS", (dir_ / "sysconfig").string());
@@ -59,7 +60,6 @@ protected:
                 ::unsetenv(name.c_str());
             }
         }
-        fs::remove_all(dir_);
     }
     void Keep(const std::string& name, std::optional<std::string> value) {
         const char* old = std::getenv(name.c_str());
@@ -82,6 +82,7 @@ protected:
     }
     Associations Make() { return Associations(*store_, "/usr/bin/tunara", "PNG", 48); }
 
+    testing::TempDir tmp_;
     fs::path dir_;
     std::unique_ptr<SettingsStore> store_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;

@@ -10,9 +10,11 @@
 
 #include "platform/audio/AudioDevice.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "sources/CdDiscInfo.h"
 #include "support/CdImage.h"
+#include "support/Eventually.h"
 #include "support/FakeCddbServer.h"
 #include "support/LibcdioLeaks.h"
 #include "ui/core/DisplayState.h"
@@ -128,10 +130,12 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     auto peakBand = [this] {
         return *std::max_element(display_.Bands().begin(), display_.Bands().end());
     };
-    for (int i = 0; i < 2000 && (display_.LeftLevel() == 0.0f || peakBand() == 0.0f); ++i) {
-        controller.OnTick();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    testing::Eventually(
+        [&] {
+            controller.OnTick();
+            return display_.LeftLevel() > 0.0f && peakBand() > 0.0f;
+        },
+        std::chrono::seconds(2), std::chrono::milliseconds(1));
     EXPECT_GT(display_.LeftLevel(), 0.0f);
     EXPECT_GT(display_.RightLevel(), 0.0f);
     EXPECT_GT(peakBand(), 0.0f);

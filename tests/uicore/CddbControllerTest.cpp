@@ -9,6 +9,7 @@
 #include "platform/audio/AudioDevice.h"
 #include "platform/profile/Profile.h"
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/CdDiscInfo.h"
 #include "support/CdImage.h"
 #include "support/FakeCddbServer.h"
@@ -66,10 +67,12 @@ protected:
     // Ticks until the lookup has ended and its notices are delivered.
     void TickUntilLookupEnds() {
         CdDisc* disc = controller_->CurrentCd();
-        while (disc->Info().Running()) {
-            controller_->OnTick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        ASSERT_TRUE(testing::Eventually(
+            [&] {
+                controller_->OnTick();
+                return !disc->Info().Running();
+            },
+            std::chrono::seconds(60), std::chrono::milliseconds(2)));
         disc->Info().Wait();
         controller_->OnTick();
     }
@@ -154,7 +157,7 @@ TEST_F(CddbController, Shutdown_AbandonsLookup) {
     FakeCddbServer server(dir_.Path(), "{\"query\": {\"behaviour\": \"stall\"}}");
     settings_->SetText(settings::kCDDBAddr, server.Address());
     controller_->Start();
-    while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server.AwaitRequests(1));
     controller_->Shutdown();
     EXPECT_FALSE(controller_->CurrentCd()->Info().Running());
     const auto shown = display_.messages;

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
+#include "support/TempDir.h"
 #include "ui/core/Associations.h"
 #include "ui/core/SettingsStore.h"
 
@@ -22,18 +24,14 @@ using namespace settings;
 class OptionsModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunara-options-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
+        dir_ = tmp_.path;
         store_ = std::make_unique<SettingsStore>(dir_ / "store", std::vector<std::string>{});
     }
-    void TearDown() override {
-        store_.reset();
-        ::chmod(dir_.c_str(), 0700);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { store_.reset(); }
     // The store as a fresh start reads it.
     SettingsStore Reloaded() { return SettingsStore(dir_ / "store", {}); }
 
+    testing::TempDir tmp_;
     fs::path dir_;
     std::unique_ptr<SettingsStore> store_;
     ScopedRecordingInteraction ui_;

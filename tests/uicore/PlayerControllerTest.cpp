@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/ui/UserInteraction.h"
+#include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "ui/core/DisplayState.h"
 

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/io/testing/SaveFaults.h"
 #include "platform/registry/Registry.h"
+#include "support/TempDir.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/core/SoundOptions.h"
 
@@ -19,13 +21,11 @@ using namespace settings;
 class SettingsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunara-settings-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
+        dir_ = tmp_.path;
         Keep("XDG_CONFIG_HOME", (dir_ / "config").string());
         Keep("HOME", (dir_ / "home").string());
     }
     void TearDown() override {
-        registry::testing::SetSaveHook({});
         for (const auto& [name, value] : saved_) {
             if (value) {
                 ::setenv(name.c_str(), value->c_str(), 1);
@@ -33,7 +33,6 @@ protected:
                 ::unsetenv(name.c_str());
             }
         }
-        fs::remove_all(dir_);
     }
     void Keep(const std::string& name, const std::string& value) {
         const char* old = std::getenv(name.c_str());
@@ -52,28 +51,23 @@ protected:
         k.SetDword(key, number);
     }
 
+    testing::TempDir tmp_;
     fs::path dir_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// A first start, with no store yet, reads every setting as its default.
 TEST_F(SettingsStoreTest, FreshUser_HasEveryDefault) {
     SettingsStore store;
     EXPECT_EQ(store.StoreFile(), dir_ / "config" / "Korvan" / "Tunara" / "settings");
-    EXPECT_EQ(Table().size(), 40u);
-    const std::vector<std::pair<std::string_view, uint32_t>> numbers = {
-        {kAutoPlayCD, 1},  {kAutoSampleCD, 0}, {kAutoCDInfo, 1},  {kUseProxy, 0},
-        {kBitRate, 3},     {kEncoder, 0},      {kRecordName1, 0}, {kRecordName2, 1},
-        {kRecordName3, 2}, {kRecordName4, 5},  {kAssocAIF, 1},    {kAssocAU, 1},
-        {kAssocAVI, 1},    {kAssocMID, 1},     {kAssocMOV, 1},    {kAssocMP3, 1},
-        {kAssocSND, 1},    {kAssocWAV, 1},     {kAssocPLS, 1},    {kAssocM3U, 1},
-        {kUseID3Title, 1}, {kAskFilePath, 1},  {kFlacLevel, 5},   {kReadOffset, 0},
-        {kVbrQuality, 0},
-    };
-    for (const auto& [key, value] : numbers) EXPECT_EQ(store.Number(key), value) << key;
-    EXPECT_EQ(store.Text(kCDDBAddr), "gnudb.gnudb.org");
-    EXPECT_EQ(store.Text(kProxyAddr), "");
-    EXPECT_EQ(store.Text(kProxyPort), "");
-    EXPECT_EQ(store.Text(kPreferredCDdrive), "");
+    for (const Entry& e : Table()) {
+        if (e.type == Type::Number) {
+            EXPECT_EQ(store.Number(e.key), e.defaultNumber) << e.key;
+        } else if (e.key != kRecordFilePath) {
+            EXPECT_EQ(store.Text(e.key), e.defaultText) << e.key;
+        }
+    }
+    // The recording folder's default follows the user's home.
     EXPECT_EQ(store.Text(kRecordFilePath), (dir_ / "home" / "Music").string());
     EXPECT_EQ(store.CurrentCdDrive(), -1);
     // The sections exist from the first start on.
@@ -152,9 +146,8 @@ TEST_F(SettingsStoreTest, SaveAll_InterruptedKeepsPreviousSettings) {
         store.SetNumber(kBitRate, 1);
         ASSERT_TRUE(store.SaveAll());
         store.SetNumber(kBitRate, 2);
-        registry::testing::SetSaveHook([](std::string_view stage) { return stage != "rename"; });
+        tunara::testing::ScopedSaveFailure failure("rename");
         EXPECT_FALSE(store.SaveAll());
-        registry::testing::SetSaveHook({});
     }
     SettingsStore store;
     EXPECT_EQ(store.Number(kBitRate), 1u);

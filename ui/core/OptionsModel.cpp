@@ -85,6 +85,10 @@ std::string OptionsModel::Text(std::string_view key) const {
     return it == texts_.end() ? std::string() : it->second;
 }
 
+std::string OptionsModel::RecordFolderToBrowse() const {
+    return shell::ExistingStartFolder(Text(settings::kRecordFilePath)).string();
+}
+
 void OptionsModel::SetNumber(std::string_view key, uint32_t value) {
     const auto it = numbers_.find(key);
     if (it != numbers_.end()) it->second = value;

@@ -56,6 +56,9 @@ public:
     void SetNumber(std::string_view key, uint32_t value);
     void SetFlag(std::string_view key, bool on) { SetNumber(key, on ? 1 : 0); }
     void SetText(std::string_view key, std::string value);
+    // Where a chooser for the recording folder opens: the working folder when
+    // it exists, else the user's music folder, else home.
+    std::string RecordFolderToBrowse() const;
 
     // CD page.
     const std::vector<std::string>& DriveList() const { return drives_; }  // sorted
