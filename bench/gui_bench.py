@@ -7,9 +7,11 @@ Peers measured in the same run: for start-up, a second start of tunara (a Qt
 process that starts, hands its file to the running player and ends: the bare
 cost of a Qt process here); for CPU and memory, tunara-cli playing the same
 file in the same way; with --peer, Audacious's classic skinned interface
-(main and playlist windows) playing it through a PulseAudio null sink; with
---before PROGRAM, another build of the windowed player, for a before/after
-figure from one run.
+(main and playlist windows) and `audacious -H` (no interface) playing it, and
+tunara and tunara-cli again, all through one PulseAudio server with a null
+sink; with --before PROGRAM, another build of the windowed player, for a
+before/after figure from one run. Each CPU figure comes with the process's
+context switches a second (all its threads).
 
   xvfb-run -a -s "-screen 0 1024x768x24" python3 bench/gui_bench.py [BUILD]
       [--peer] [--before PROGRAM] [--seconds N]
@@ -44,6 +46,17 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / tick
+
+
+def switches(pid):
+    total = 0
+    for t in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{t}/status") as f:
+                total += sum(int(l.split()[1]) for l in f if "ctxt_switches" in l)
+        except OSError:
+            pass
+    return total
 
 
 def rss_kib(pid):
@@ -87,17 +100,19 @@ def measure(cmd, seconds, playlist=False, run_env=None):
         subprocess.run(["xdotool", "mousemove", str(x + 334), str(y + 29), "click", "1",
                         "mousemove", "0", "0"], env=env)
         time.sleep(1.0)
-    c0, w0 = cpu_seconds(p.pid), time.monotonic()
+    c0, s0, w0 = cpu_seconds(p.pid), switches(p.pid), time.monotonic()
     time.sleep(seconds)
-    c1, w1 = cpu_seconds(p.pid), time.monotonic()
+    c1, s1, w1 = cpu_seconds(p.pid), switches(p.pid), time.monotonic()
     p.terminate()
     p.wait()
+    measure.switches = (s1 - s0) / (w1 - w0)
     return 100.0 * (c1 - c0) / (w1 - w0), rss
 
 
-def peer_cpu():
-    """Audacious with its classic skinned interface, main and playlist windows,
-    through a PulseAudio server of its own with a null sink."""
+def sound_server():
+    """A PulseAudio server of this run's own with a null sink, and a session
+    bus (Audacious wants one); returns the environment that reaches them and
+    a function that stops them."""
     home = os.path.join(work, "peer")
     run = os.path.join(home, "run")
     os.makedirs(run, mode=0o700)
@@ -110,6 +125,17 @@ def peer_cpu():
                           "--print-pid=1"], env=penv, capture_output=True, text=True).stdout
     address, bus_pid = bus.split()[:2]
     penv["DBUS_SESSION_BUS_ADDRESS"] = address
+
+    def stop():
+        subprocess.run(["pulseaudio", "--kill"], env=penv, stderr=subprocess.DEVNULL)
+        os.kill(int(bus_pid), 15)
+    return penv, stop
+
+
+def peer_cpu(penv):
+    """Audacious with its classic skinned interface, main and playlist windows,
+    and without an interface (-H), through the server."""
+    home = penv["HOME"]
     # A first run writes the plugin registry; then the skinned interface
     # replaces the GTK one and the playlist window opens with it.
     short = os.path.join(work, "short.mp3")
@@ -133,10 +159,10 @@ def peer_cpu():
     open(registry, "w").write("\n".join(lines))
     with open(os.path.join(conf, "config"), "a") as f:
         f.write("\n[skins]\nplaylist_visible=TRUE\n")
-    cpu, _ = measure(["audacious", "-G", mp3], secs, run_env=penv)
-    subprocess.run(["pulseaudio", "--kill"], env=penv, stderr=subprocess.DEVNULL)
-    os.kill(int(bus_pid), 15)
-    return cpu
+    skinned, _ = measure(["audacious", "-G", mp3], secs, run_env=penv)
+    skinned_sw = measure.switches
+    headless, _ = measure(["audacious", "-H", mp3], secs, run_env=penv)
+    return skinned, skinned_sw, headless, measure.switches
 
 
 firsts, seconds_ = zip(*[start_to_first_paint() for _ in range(5)])
@@ -145,16 +171,37 @@ print(f"start-up to first paint (median of 5, warm): {first:.0f} ms; "
       f"second start handing over: {second:.0f} ms; ratio {first / second:.2f}")
 secs = opts.seconds
 gui_cpu, gui_rss = measure([tunara, mp3], secs, playlist=True)
+gui_sw = measure.switches
 cli_cpu, cli_rss = measure([cli, "play", mp3], secs)
-print(f"CPU while playing ({secs:.0f} s): tunara {gui_cpu:.2f}% of a core, "
-      f"tunara-cli {cli_cpu:.2f}%; ratio {gui_cpu / max(cli_cpu, 0.01):.2f}")
+print(f"CPU while playing ({secs:.0f} s, null device): tunara {gui_cpu:.2f}% of a core "
+      f"({gui_sw:.0f} switches/s), tunara-cli {cli_cpu:.2f}% ({measure.switches:.0f}/s); "
+      f"ratio {gui_cpu / max(cli_cpu, 0.01):.2f}")
 if opts.before:
     before_cpu, _ = measure([opts.before, mp3], secs, playlist=True)
     print(f"CPU while playing ({secs:.0f} s): before {before_cpu:.2f}% of a core, "
           f"now {gui_cpu:.2f}%")
 if opts.peer:
-    print(f"CPU while playing ({secs:.0f} s): Audacious skinned {peer_cpu():.2f}% of a core "
-          f"(PulseAudio null sink), tunara {gui_cpu:.2f}% (null device)")
+    penv, stop_server = sound_server()
+    try:
+        # Our programs through the same server as the peer (the default
+        # output picks the server when one answers).
+        # A fresh configuration: the session the null-device run saved would
+        # otherwise decide which windows open.
+        tenv = dict(penv, XDG_CONFIG_HOME=os.path.join(work, "pulse-config"), TMPDIR=work)
+        tenv.pop("TUNARA_AUDIO", None)
+        t_gui, _ = measure([tunara, mp3], secs, playlist=True, run_env=tenv)
+        t_gui_sw = measure.switches
+        t_cli, _ = measure([cli, "play", mp3], secs, run_env=tenv)
+        t_cli_sw = measure.switches
+        p_gui, p_gui_sw, p_cli, p_cli_sw = peer_cpu(penv)
+    finally:
+        stop_server()
+    print(f"CPU while playing ({secs:.0f} s, PulseAudio null sink): window: tunara "
+          f"{t_gui:.2f}% ({t_gui_sw:.0f} switches/s), Audacious skinned {p_gui:.2f}% "
+          f"({p_gui_sw:.0f}/s); ratio {t_gui / max(p_gui, 0.01):.2f}")
+    print(f"CPU while playing ({secs:.0f} s, PulseAudio null sink): terminal: tunara-cli "
+          f"{t_cli:.2f}% ({t_cli_sw:.0f} switches/s), audacious -H {p_cli:.2f}% "
+          f"({p_cli_sw:.0f}/s); ratio {t_cli / max(p_cli, 0.01):.2f}")
 print(f"memory after start-up (VmRSS): tunara {gui_rss / 1024:.1f} MiB, "
       f"tunara-cli {cli_rss / 1024:.1f} MiB; ratio {gui_rss / max(cli_rss, 1):.2f}")
 shutil.rmtree(work)

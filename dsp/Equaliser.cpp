@@ -4,6 +4,9 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dsp/Report.h"
 #include "dsp/dsp.h"
@@ -63,6 +66,111 @@ void Run(DspEqState* s, float* samples, int32_t frames) {
         for (int ch = 0; ch < Channels; ++ch) frame[ch] = static_cast<float>(x[ch]);
     }
 }
+
+bool IsFlat(const DspEqBiquad& c) {
+    return c.b0 == 1.0 && c.b1 == 0.0 && c.b2 == 0.0 && c.a1 == 0.0 && c.a2 == 0.0;
+}
+
+#if defined(__SSE2__)
+// One band of the stereo cascade with both channels in one register; its
+// state and coefficients stay in registers over a block.
+struct Section {
+    __m128d b0, b1, b2, a1, a2, x1, x2, y1, y2;
+    double* state[4];
+
+    Section(DspEqState* s, int b)
+        : b0(_mm_set1_pd(s->cur[b].b0)),
+          b1(_mm_set1_pd(s->cur[b].b1)),
+          b2(_mm_set1_pd(s->cur[b].b2)),
+          a1(_mm_set1_pd(s->cur[b].a1)),
+          a2(_mm_set1_pd(s->cur[b].a2)),
+          x1(_mm_loadu_pd(s->x1[b])),
+          x2(_mm_loadu_pd(s->x2[b])),
+          y1(_mm_loadu_pd(s->y1[b])),
+          y2(_mm_loadu_pd(s->y2[b])),
+          state{s->x1[b], s->x2[b], s->y1[b], s->y2[b]} {}
+    ~Section() {
+        _mm_storeu_pd(state[0], x1);
+        _mm_storeu_pd(state[1], x2);
+        _mm_storeu_pd(state[2], y1);
+        _mm_storeu_pd(state[3], y2);
+    }
+    // y1 comes in last: the next frame waits only for that multiply and
+    // subtract.
+    __m128d Step(__m128d x) {
+        const __m128d t = _mm_sub_pd(
+            _mm_add_pd(_mm_add_pd(_mm_mul_pd(b0, x), _mm_mul_pd(b1, x1)), _mm_mul_pd(b2, x2)),
+            _mm_mul_pd(a2, y2));
+        const __m128d y = _mm_sub_pd(t, _mm_mul_pd(a1, y1));
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+void RunOne(DspEqState* s, int b, double* buf, int n) {
+    Section band(s, b);
+    for (int i = 0; i < n; ++i) _mm_store_pd(buf + 2 * i, band.Step(_mm_load_pd(buf + 2 * i)));
+}
+
+// Two bands in a row, the second one frame behind the first: two independent
+// recurrences per step keep the multiplier busy while each waits for its y1.
+void RunTwo(DspEqState* s, int b, double* buf, int n) {
+    Section first(s, b), second(s, b + 1);
+    __m128d carry = first.Step(_mm_load_pd(buf));
+    for (int i = 1; i < n; ++i) {
+        const __m128d next = first.Step(_mm_load_pd(buf + 2 * i));
+        _mm_store_pd(buf + 2 * (i - 1), second.Step(carry));
+        carry = next;
+    }
+    _mm_store_pd(buf + 2 * (n - 1), second.Step(carry));
+}
+
+// Stereo, a block at a time and band by band over it.
+void RunStereo(DspEqState* s, float* samples, int32_t frames) {
+    constexpr int kBlock = 256;
+    alignas(16) double buf[kBlock * 2];
+    const __m128d preamp = _mm_set1_pd(s->preamp);
+    while (frames > 0) {
+        const int n = std::min<int32_t>(frames, kBlock);
+        for (int i = 0; i < n; ++i) {
+            const __m128 lr =
+                _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(samples + 2 * i)));
+            _mm_store_pd(buf + 2 * i, _mm_mul_pd(_mm_cvtps_pd(lr), preamp));
+        }
+        int pending = -1;  // a band waiting for a partner
+        for (int b = 0; b < s->bands; ++b) {
+            if (!IsFlat(s->cur[b])) {
+                if (pending < 0) {
+                    pending = b;
+                } else {
+                    RunTwo(s, pending, buf, n);
+                    pending = -1;
+                }
+                continue;
+            }
+            if (pending >= 0) RunOne(s, pending, buf, n);
+            pending = -1;
+            // Passes the block as it is; its history still follows, so a gain
+            // that moves off 0 dB starts from the real past.
+            const __m128d last = _mm_load_pd(buf + 2 * (n - 1));
+            const __m128d before = n > 1 ? _mm_load_pd(buf + 2 * (n - 2)) : _mm_loadu_pd(s->x1[b]);
+            _mm_storeu_pd(s->x1[b], last);
+            _mm_storeu_pd(s->y1[b], last);
+            _mm_storeu_pd(s->x2[b], before);
+            _mm_storeu_pd(s->y2[b], before);
+        }
+        if (pending >= 0) RunOne(s, pending, buf, n);
+        for (int i = 0; i < n; ++i)
+            _mm_store_sd(reinterpret_cast<double*>(samples + 2 * i),
+                         _mm_castps_pd(_mm_cvtpd_ps(_mm_load_pd(buf + 2 * i))));
+        samples += 2 * n;
+        frames -= n;
+    }
+}
+#endif
 
 }  // namespace
 
@@ -125,7 +233,11 @@ int32_t dspEqProcess(DspEqState* s, float* samples, int32_t frames) {
         }
         const int32_t n = s->stepLeft > 0 ? std::min(frames, s->stepLeft) : frames;
         if (s->channels == 2)
+#if defined(__SSE2__)
+            RunStereo(s, samples, n);
+#else
             Run<2>(s, samples, n);
+#endif
         else
             Run<1>(s, samples, n);
         if (s->stepLeft > 0) s->stepLeft -= n;

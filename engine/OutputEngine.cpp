@@ -72,10 +72,7 @@ void OutputEngine::DoneCallback(audio::Message message, audio::BufferHeader* hea
     if (message == audio::Message::Done) static_cast<OutputEngine*>(instance)->OnDone(header);
 }
 
-void OutputEngine::OnDone(audio::BufferHeader* header) {
-    // Analyse before giving the slot back: the feeder refills this very
-    // buffer as soon as it gets the unit.
-    analyser_.Analyse(header->data);
+void OutputEngine::OnDone(audio::BufferHeader*) {
     freeSlots_.Release();
     { std::lock_guard lock(doneMutex_); }
     doneCv_.notify_all();
@@ -371,16 +368,27 @@ int OutputEngine::IsPlaying(PcmStream& stream) {
     return samples < end ? 1 : 0;
 }
 
+void OutputEngine::ReachHeard(const PcmStream& stream) {
+    // The meters follow the device's position, not its returned buffers,
+    // which come back several at a time.
+    uint32_t samples = 0;
+    audio::AudioDevice* device = DeviceFor(stream);
+    if (device && device->GetPosition(samples) == audio::Status::Ok) analyser_.Reach(samples);
+}
+
 void OutputEngine::GetLevels(const PcmStream& stream, float& left, float& right) {
+    ReachHeard(stream);
     analyser_.GetLevels(left, right, stream.GetState() == Stopped);
 }
 
 void OutputEngine::GetSpectrum(const PcmStream& stream, float* bands) {
+    ReachHeard(stream);
     analyser_.GetSpectrum(bands, stream.GetState() == Stopped);
 }
 
 void OutputEngine::RunFeeder() {
     std::unique_lock run(runLock_);
+    analyser_.ClearAhead();  // the device counts from 0 again
     int priming = kPrimingBuffers;
     audio::AudioDevice* device = device_.get();
     // The open stream decides the speed and the stop. Chain lock held.
@@ -465,6 +473,7 @@ void OutputEngine::RunFeeder() {
                 }
             }
         }
+        analyser_.AnalyseAhead(h->data, written);
         if (device->Prepare(h) != audio::Status::Ok || device->Write(h) != audio::Status::Ok) {
             freeSlots_.Release();
             break;

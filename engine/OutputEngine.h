@@ -131,6 +131,8 @@ private:
     Slot* Find(const PcmStream& stream);  // chain lock held, or the UI thread
     bool IsFront(const PcmStream& stream) { return Front() && Front()->stream == &stream; }
     audio::AudioDevice* DeviceFor(const PcmStream& stream);
+    // Brings the meters up to what the device has played.
+    void ReachHeard(const PcmStream& stream);
 
     void Start(PcmStream& stream, PlayState state);
     // Stops the run; `realign` moves the stream back to the position heard.

@@ -188,7 +188,58 @@ void MixStereo16(const uint8_t* data, const float* w, float* mix, int* extremes)
 
 }  // namespace
 
+SpectrumAnalyser::SpectrumAnalyser() : ahead_(std::make_unique<Result[]>(kAhead)) {}
+SpectrumAnalyser::~SpectrumAnalyser() = default;
+
 void SpectrumAnalyser::Analyse(const uint8_t* data) {
+    Compute(data, now_);
+    Take(now_);
+}
+
+void SpectrumAnalyser::AnalyseAhead(const uint8_t* data, uint32_t start) {
+    std::unique_lock lock(aheadMutex_);
+    if (aheadCount_ == kAhead) {  // nobody reads: keep the newest
+        aheadFirst_ = (aheadFirst_ + 1) % kAhead;
+        --aheadCount_;
+    }
+    const int slot = (aheadFirst_ + aheadCount_) % kAhead;
+    lock.unlock();
+    // The slot is past the reader's end until it is counted in below.
+    Result& r = ahead_[slot];
+    Compute(data, r);
+    r.start = start;
+    lock.lock();
+    if (slot == (aheadFirst_ + aheadCount_) % kAhead) ++aheadCount_;
+}
+
+void SpectrumAnalyser::Reach(uint32_t heard) {
+    std::lock_guard lock(aheadMutex_);
+    // Differences, not comparisons: the count may wrap in a long run.
+    while (aheadCount_ > 0 && static_cast<int32_t>(heard - ahead_[aheadFirst_].start) > 0) {
+        Take(ahead_[aheadFirst_]);
+        aheadFirst_ = (aheadFirst_ + 1) % kAhead;
+        --aheadCount_;
+    }
+}
+
+void SpectrumAnalyser::ClearAhead() {
+    std::lock_guard lock(aheadMutex_);
+    aheadFirst_ = aheadCount_ = 0;
+}
+
+void SpectrumAnalyser::Take(const Result& r) {
+    if (levelReset_.exchange(false, kRelaxed)) {
+        levelPeak_[0].store(0.0f, kRelaxed);
+        levelPeak_[1].store(0.0f, kRelaxed);
+    }
+    if (bandReset_.exchange(false, kRelaxed))
+        for (int k = 0; k < r.count; ++k) bandPeak_[k].store(0.0f, kRelaxed);
+    Raise(levelPeak_[0], r.level[0]);
+    Raise(levelPeak_[1], r.level[1]);
+    for (int k = 0; k < r.count; ++k) Raise(bandPeak_[k], r.band[k]);
+}
+
+void SpectrumAnalyser::Compute(const uint8_t* data, Result& out) {
     const int channels = channels_;
     const int bits = bitsPerSample_;
     const int blockAlign = channels * bits / 8;
@@ -200,13 +251,7 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
         layoutMutex_.unlock();
     }
     const int count = deviceLayout_.count;
-
-    if (levelReset_.exchange(false, kRelaxed)) {
-        levelPeak_[0].store(0.0f, kRelaxed);
-        levelPeak_[1].store(0.0f, kRelaxed);
-    }
-    if (bandReset_.exchange(false, kRelaxed))
-        for (int k = 0; k < count; ++k) bandPeak_[k].store(0.0f, kRelaxed);
+    out.count = count;
 
     const float* w = ScaledHann();
     if (channels == 2 && bits == 16) {
@@ -214,10 +259,8 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
         // (l + r) * 0.5 with l, r scaled by 2^-15 is exactly (L + R) * 2^-16.
         int extremes[4];  // left max, left min, right max, right min
         MixStereo16(data, w, mix_, extremes);
-        Raise(levelPeak_[0], static_cast<float>(extremes[0]) * (1.0f / 32768.0f));
-        Raise(levelPeak_[0], -static_cast<float>(extremes[1]) * (1.0f / 32768.0f));
-        Raise(levelPeak_[1], static_cast<float>(extremes[2]) * (1.0f / 32768.0f));
-        Raise(levelPeak_[1], -static_cast<float>(extremes[3]) * (1.0f / 32768.0f));
+        out.level[0] = static_cast<float>(std::max(extremes[0], -extremes[1])) * (1.0f / 32768.0f);
+        out.level[1] = static_cast<float>(std::max(extremes[2], -extremes[3])) * (1.0f / 32768.0f);
     } else {
         // Levels: the extremes of each channel (-1.0 counts as 1.0).
         for (int c = 0; c < channels; ++c) {
@@ -239,10 +282,9 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
                 default:
                     std::memset(channel_[c], 0, sizeof channel_[c]);
             }
-            Raise(levelPeak_[c], mx);
-            Raise(levelPeak_[c], -mn);
+            out.level[c] = std::max(mx, -mn);
         }
-        if (channels == 1) levelPeak_[1].store(levelPeak_[0].load(kRelaxed), kRelaxed);
+        if (channels == 1) out.level[1] = out.level[0];
         if (channels == 2) {
             for (int i = 0; i < kFrames; ++i)
                 mix_[i] = (channel_[0][i] + channel_[1][i]) * 0.5f * w[i];
@@ -262,7 +304,7 @@ void SpectrumAnalyser::Analyse(const uint8_t* data) {
         const int end = std::min<int>(edges[k + 1], kFrames / 2);
         float d = 0.0f;
         for (int i = edges[k]; i < end; ++i) d += power_[i];
-        Raise(bandPeak_[k], d);
+        out.band[k] = d;
     }
 }
 

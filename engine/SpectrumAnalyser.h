@@ -1,14 +1,18 @@
 #pragma once
-// Level meter and band spectrum of the buffers the output device has
-// finished. Analyse() runs on the device's thread, once per buffer; the
-// getters run on the user-interface thread. Peaks are held until read: each
-// read asks for them to be cleared before the next analysis.
+// Level meter and band spectrum of what the output device plays. Buffers are
+// analysed as they are queued (AnalyseAhead, on the feeder's thread) with the
+// device frames they will occupy; Reach() takes in those the device has
+// begun to play, so the meters keep time with the device's own position
+// however seldom its buffers come back. Analyse() takes a buffer in at once.
+// The getters run on the user-interface thread. Peaks are held until read:
+// each read asks for them to be cleared before the next buffer is taken in.
 //
 // The shared values are single atomics with no lock between them: a reader
 // may see a band set that the device thread is still updating.
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace tunara {
@@ -21,13 +25,24 @@ public:
 
     // The PCM of the buffers to come; set before the device opens.
     void SetFormat(int channels, int bitsPerSample);
-    // One finished buffer of kFrames frames. Allocates nothing.
+    SpectrumAnalyser();
+    ~SpectrumAnalyser();
+
+    // One buffer of kFrames frames, heard now. Allocates nothing.
     void Analyse(const uint8_t* data);
+    // One buffer of kFrames frames whose sound starts at device frame
+    // `start`. Allocates nothing; only one thread calls this and Analyse.
+    void AnalyseAhead(const uint8_t* data, uint32_t start);
+    // The device has played up to frame `heard`: every buffer queued ahead
+    // whose frames have begun to play joins the held peaks.
+    void Reach(uint32_t heard);
+    // Drops the buffers queued ahead (the device's count starts again).
+    void ClearAhead();
 
     // Clears both level peaks and every band peak.
     void ClearPeaks();
     // 1 to 512; values outside are taken as the nearest limit. Computes the
-    // band edges here, so the device's thread never does.
+    // band edges here, so the analysing thread never does.
     void SetBandCount(int count);
     int BandCount() const { return bandCount_.load(std::memory_order_relaxed); }
 
@@ -57,18 +72,37 @@ private:
         Edges edges{};
     };
     static BandLayout MakeLayout(int count);
-    // Written by SetBandCount under the lock; the device's thread takes a copy
+    // Written by SetBandCount under the lock; the analysing thread takes a copy
     // when it can have the lock without waiting, and keeps its own otherwise.
     std::mutex layoutMutex_;
     BandLayout layout_ = MakeLayout(kDefaultBands);
     uint32_t layoutVersion_ = 0;
-    BandLayout deviceLayout_ = MakeLayout(kDefaultBands);  // the device's thread only
+    BandLayout deviceLayout_ = MakeLayout(kDefaultBands);  // the analysing thread only
     uint32_t deviceLayoutVersion_ = 0;
 
     int channels_ = 2;
     int bitsPerSample_ = 16;
 
-    // Working storage of one analysis; only the device's thread touches it.
+    // The result of one analysis: its levels and band powers.
+    struct Result {
+        uint32_t start = 0;
+        int count = 0;  // bands
+        float level[2] = {};
+        float band[kMaxBands] = {};
+    };
+    // Analyses `data` into `out` (working storage below).
+    void Compute(const uint8_t* data, Result& out);
+    // Raises the held peaks by `r`, after a clear a read asked for.
+    void Take(const Result& r);
+    Result now_;  // Analyse's result
+    // Results queued ahead, oldest first: a ring under aheadMutex_.
+    static constexpr int kAhead = 64;
+    std::mutex aheadMutex_;
+    std::unique_ptr<Result[]> ahead_;
+    int aheadFirst_ = 0;
+    int aheadCount_ = 0;
+
+    // Working storage of one analysis; only the analysing thread touches it.
     alignas(32) float channel_[2][kFrames] = {};
     alignas(32) float mix_[kFrames + 2] = {};  // samples, then the 513 complex bins
     alignas(32) float power_[kFrames / 2] = {};

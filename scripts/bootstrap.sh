@@ -10,7 +10,7 @@ mode=${1:-run}
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libasound2-dev
+  libasound2-dev libpulse-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav fluid-soundfont-gm
@@ -20,7 +20,8 @@ packages=(
   ffmpeg
 )
 test_packages=(clang libclang-rt-14-dev lame mpg123 ffmpeg sox libfftw3-dev python3
-  xvfb xauth cd-discid flac whipper xdg-utils imagemagick valgrind dbus playerctl)
+  xvfb xauth cd-discid flac whipper xdg-utils imagemagick valgrind dbus playerctl
+  pulseaudio)
 [ "$mode" = test ] && packages+=("${test_packages[@]}")
 
 missing=()

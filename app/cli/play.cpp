@@ -123,6 +123,9 @@ int RunPlayer(const PlayerSession& session) {
     int shownTrack = -1;
     auto nextStatus = Clock::now();
     auto nextTick = Clock::now();
+    // Without a screen nothing shows the meters or the time between status
+    // lines: tick seldom, so the player sleeps while the sound plays.
+    const int tickMs = drawScreen ? PlayerController::kTickMs : 8 * PlayerController::kTickMs;
     while (!quit) {
         // Keys until the tick is due. Rounded up: a wait rounded down to 0 ms
         // would spin on the clock through the last fraction of a millisecond.
@@ -143,11 +146,11 @@ int RunPlayer(const PlayerSession& session) {
         }
         if (quit) break;
         if (Clock::now() < nextTick) continue;
-        nextTick += std::chrono::milliseconds(PlayerController::kTickMs);
+        nextTick += std::chrono::milliseconds(tickMs);
         if (nextTick < Clock::now()) nextTick = Clock::now();
 
         controller.OnTick();
-        display.Advance(PlayerController::kTickMs);
+        display.Advance(tickMs);
         // The last screen or status line still shows when the list ends
         // within the first tick (a short item played fast).
         const bool ended = controller.ReachedEnd();

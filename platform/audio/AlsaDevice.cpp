@@ -24,7 +24,10 @@ snd_pcm_format_t AlsaFormat(int bits) {
     }
 }
 
-constexpr unsigned kLatencyUs = 100000;  // what ALSA holds beyond our own queue
+// What ALSA holds beyond our own queue: room for the device thread's looks,
+// 100 ms apart, with a margin. Stop and seek drop it at once; only volume
+// and equaliser changes (applied on the way out) wait for it.
+constexpr unsigned kLatencyUs = 400000;
 
 void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 

@@ -3,9 +3,12 @@
 // hands each one back, done, on a thread of its own.
 //
 // Backends, chosen by TUNARA_AUDIO:
-//   (unset)      ALSA "default"; the null device (real time) when ALSA cannot
-//                open, with one line on stderr
+//   (unset)      the sound server when one answers, else ALSA "default"; the
+//                null device (real time) when neither opens, with one line
+//                on stderr
 //   alsa[:NAME]  ALSA PCM NAME (default "default")
+//   pulse[:SINK] the PulseAudio (or PipeWire) server, sink SINK (default: the
+//                server's own)
 //   null         discards, consuming at the real-time rate of the format
 //   null:fast    discards as fast as buffers arrive
 //   null:step    consumes only what a test asks for (NullDevice::Consume)
@@ -106,7 +109,7 @@ public:
     virtual Status Unprepare(BufferHeader* header);
     // The ALSA mixer card of the output; empty when it has none.
     virtual std::string MixerCard() const { return {}; }
-    // Backend name for messages: "alsa:default", "null", "file:...".
+    // Backend name for messages: "alsa:default", "pulse", "null", "file:...".
     virtual std::string Name() const = 0;
 };
 

@@ -7,7 +7,11 @@ namespace tunara::audio {
 
 namespace {
 constexpr size_t kScratchBytes = 8192;
-}
+// The device's thread looks at most this often while playing: each look
+// hands back every buffer heard since the last, so the feeder wakes once per
+// look too, not once per buffer. The backends hold more than this.
+constexpr auto kLookGap = std::chrono::milliseconds(100);
+}  // namespace
 
 DeviceCore::DeviceCore() = default;
 
@@ -213,6 +217,7 @@ void DeviceCore::Progress(Clock::time_point now) {
             handOffset_ = 0;
             pendingOffset_ = pendingBytes_ = 0;
         } else {
+            long n = 0;
             while (handCursor_) {
                 uint32_t remain = handCursor_->bufferLength - handOffset_;
                 if (remain == 0) {
@@ -232,20 +237,20 @@ void DeviceCore::Progress(Clock::time_point now) {
                 }
                 const uint8_t* src = pendingProcessed_ ? scratch_.data() + pendingOffset_
                                                        : handCursor_->data + handOffset_;
-                long n = HandOut(src, (pendingBytes_ - pendingOffset_) / format_.blockAlign);
-                if (n < 0) {
-                    // The output is gone: count everything as heard so the
-                    // buffers still come back and nobody waits forever.
-                    error_ = true;
-                    handed_ = queuedEnd_;
-                    handCursor_ = nullptr;
-                    pendingOffset_ = pendingBytes_ = 0;
-                    break;
-                }
+                n = HandOut(src, (pendingBytes_ - pendingOffset_) / format_.blockAlign);
+                if (n < 0) break;
                 if (n == 0) break;
                 handOffset_ += static_cast<uint32_t>(n) * format_.blockAlign;
                 pendingOffset_ += static_cast<uint32_t>(n) * format_.blockAlign;
                 handed_ += static_cast<uint64_t>(n);
+            }
+            if (n < 0 || !FlushHandOut()) {
+                // The output is gone: count everything as heard so the
+                // buffers still come back and nobody waits forever.
+                error_ = true;
+                handed_ = queuedEnd_;
+                handCursor_ = nullptr;
+                pendingOffset_ = pendingBytes_ = 0;
             }
         }
         played_ = error_ ? handed_ : std::min(handed_, std::max(played_, Played(handed_, now)));
@@ -318,6 +323,7 @@ void DeviceCore::Run() {
         if (doneHead_) continue;
         Clock::time_point wake = Clock::time_point::max();
         if (!paused_ && queueHead_) wake = NextLook(handed_, queueHead_->endFrame, now);
+        if (wake != Clock::time_point::max()) wake = std::max(wake, now + kLookGap);
         if (wake == Clock::time_point::max())
             cv_.wait(lock);
         else

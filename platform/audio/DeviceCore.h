@@ -51,6 +51,10 @@ protected:
         (void)data;
         return frames;
     }
+    // Sends on what HandOut took in one look, for a backend that gathers
+    // (one message to a sound server instead of one per buffer); false on
+    // an error.
+    virtual bool FlushHandOut() { return true; }
     // Of `handed` frames handed out since the last reset, how many have been
     // heard by `now`.
     virtual uint64_t Played(uint64_t handed, Clock::time_point now) = 0;

@@ -10,6 +10,7 @@ namespace tunara::audio {
 enum class OutputKind {
     Default,       // unset or empty: the system's output, silent when it cannot open
     Alsa,          // `name` is the ALSA PCM
+    Pulse,         // `name` is the sound server's sink (empty: its default)
     NullRealTime,  // "null"
     NullFast,      // "null:fast"
     NullStep,      // "null:step": consumes only when a test says so
@@ -19,7 +20,7 @@ enum class OutputKind {
 
 struct OutputChoice {
     OutputKind kind = OutputKind::Default;
-    std::string name;  // ALSA PCM or file path
+    std::string name;  // ALSA PCM, sink or file path
     std::string text;  // as given
 };
 
@@ -33,6 +34,9 @@ inline OutputChoice ParseOutputChoice(std::string_view text) {
     } else if (text.substr(0, 5) == "alsa:") {
         c.kind = OutputKind::Alsa;
         c.name = std::string(text.substr(5));
+    } else if (text == "pulse" || text.substr(0, 6) == "pulse:") {
+        c.kind = OutputKind::Pulse;
+        c.name = std::string(text.substr(text.size() > 6 ? 6 : text.size()));
     } else if (text == "null") {
         c.kind = OutputKind::NullRealTime;
     } else if (text == "null:fast") {

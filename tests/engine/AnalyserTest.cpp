@@ -167,6 +167,32 @@ TEST(SpectrumAnalyser, Peaks_HoldUntilRead) {
     EXPECT_EQ(r.bands[15], 0.0f);
 }
 
+// Buffers analysed ahead show only once the device has begun to play them,
+// each in its turn, however many were queued; a new run drops the rest.
+TEST(SpectrumAnalyser, AnalysedAhead_ShowWhenHeard) {
+    SpectrumAnalyser a;
+    a.SetFormat(2, 16);
+    auto level = [](int v) { return Pcm16(2, [v](int, int) { return v; }); };
+    a.AnalyseAhead(level(1000).data(), 0);
+    a.AnalyseAhead(level(8000).data(), 1024);
+    a.AnalyseAhead(level(3000).data(), 2048);
+    auto read = [&](uint32_t heard) {
+        a.Reach(heard);
+        float l = -1, r = -1;
+        a.GetLevels(l, r, false);
+        return std::lround(l * 32768.0f);
+    };
+    EXPECT_EQ(read(0), 0);
+    EXPECT_EQ(read(500), 1000);
+    EXPECT_EQ(read(1024), 1000);  // the loud one starts with the next frame
+    EXPECT_EQ(read(1100), 8000);
+    EXPECT_EQ(read(1500), 8000);  // held: nothing new was heard
+    EXPECT_EQ(read(2100), 3000);
+    a.AnalyseAhead(level(9000).data(), 3072);
+    a.ClearAhead();
+    EXPECT_EQ(read(4000), 3000);
+}
+
 // Band counts outside 1..512 are held to the nearest limit rather than
 // running past the peak table.
 TEST(SpectrumAnalyser, BandCount_KeptInRange) {

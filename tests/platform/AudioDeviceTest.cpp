@@ -11,9 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "TestTools.h"
 #include "platform/audio/AlsaDevice.h"
 #include "platform/audio/FileDevice.h"
 #include "platform/audio/NullDevice.h"
+#include "platform/audio/PulseDevice.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace tunara::audio {
 namespace {
@@ -440,6 +444,76 @@ TEST(AlsaDevice, NullPcm_PlaysAndReturnsBuffers) {
     ASSERT_TRUE(d.WaitNoticesDelivered(5s));
     EXPECT_EQ(n.Done().size(), 6u);
     uint32_t pos = 1;
+    d.GetPosition(pos);
+    EXPECT_EQ(pos, 0u);
+    EXPECT_EQ(d.Close(), Status::Ok);
+}
+
+// A sound server of the test's own with a null sink, where pulseaudio is
+// installed; stopped at the end of the scope.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer() {
+        std::filesystem::create_directories(dir_.path / "run");
+        std::filesystem::permissions(dir_.path / "run", std::filesystem::perms::owner_all);
+        socket_ = (dir_.path / "native").string();
+        const std::string cmd = Env() +
+                                " pulseaudio -D -n --exit-idle-time=-1 --disallow-exit "
+                                "--load='module-native-protocol-unix auth-anonymous=1 socket=" +
+                                socket_ + "' --load=module-null-sink >/dev/null 2>&1";
+        running_ =
+            std::system(cmd.c_str()) == 0 && Soon([&] { return std::filesystem::exists(socket_); });
+    }
+    ~PrivateSoundServer() {
+        if (running_) std::system((Env() + " pulseaudio --kill >/dev/null 2>&1").c_str());
+    }
+    bool Running() const { return running_; }
+    std::string Address() const { return "unix:" + socket_; }
+
+private:
+    std::string Env() const {
+        const std::string d = dir_.path.string();
+        return "HOME=" + d + " XDG_RUNTIME_DIR=" + d + "/run XDG_CONFIG_HOME=" + d;
+    }
+    testing::TempDir dir_;
+    std::string socket_;
+    bool running_ = false;
+};
+
+// Through a real server: priming while paused holds the position, the
+// buffers come back in order once heard (in real time, not at once), and a
+// reset flushes the rest and counts from 0.
+TEST(PulseDevice, PrivateServer_PlaysInRealTimeAndResets) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "libpulse's own threads are not built with the sanitizer";
+#endif
+    PrivateSoundServer server;
+    TUNARA_SKIP_IF_MISSING(!server.Running(), "pulseaudio");
+    testing::ScopedEnv env("PULSE_SERVER", server.Address());
+    Notices n;
+    PulseDevice d("");
+    ASSERT_EQ(d.Open(kStereo16, &Notices::Callback, &n), Status::Ok);
+    Buffers b(4, 4410);  // 0.4 s
+    ASSERT_EQ(d.Pause(), Status::Ok);
+    b.WriteAll(d);
+    std::this_thread::sleep_for(150ms);
+    uint32_t pos = 1;
+    d.GetPosition(pos);
+    EXPECT_EQ(pos, 0u);
+    EXPECT_TRUE(n.Done().empty());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(d.Restart(), Status::Ok);
+    ASSERT_TRUE(d.WaitUntil([&] { return n.Done().size() == 4; }, 10s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 350ms);
+    EXPECT_EQ(n.Done(), (std::vector<uintptr_t>{0, 1, 2, 3}));
+    d.GetPosition(pos);
+    EXPECT_EQ(pos, 4u * 4410u);
+
+    Buffers more(2, 44100);
+    more.WriteAll(d);
+    ASSERT_EQ(d.Reset(), Status::Ok);
+    ASSERT_TRUE(d.WaitNoticesDelivered(5s));
+    EXPECT_EQ(n.Done().size(), 6u);
     d.GetPosition(pos);
     EXPECT_EQ(pos, 0u);
     EXPECT_EQ(d.Close(), Status::Ok);

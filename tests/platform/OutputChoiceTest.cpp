@@ -19,8 +19,11 @@ TEST(OutputChoice, EveryFormTheDeviceAndTheModuleShare) {
     const auto file = ParseOutputChoice("file:/tmp/x.wav");
     EXPECT_EQ(file.kind, OutputKind::File);
     EXPECT_EQ(file.name, "/tmp/x.wav");
+    EXPECT_EQ(ParseOutputChoice("pulse").kind, OutputKind::Pulse);
+    EXPECT_EQ(ParseOutputChoice("pulse").name, "");
+    EXPECT_EQ(ParseOutputChoice("pulse:null").name, "null");
     // A file without a name, a misspelt pace and other text are unknown, for both readers.
-    for (const char* bad : {"file:", "null:slow", "pulse", "NULL"}) {
+    for (const char* bad : {"file:", "null:slow", "pulsar", "NULL"}) {
         EXPECT_EQ(ParseOutputChoice(bad).kind, OutputKind::Unknown) << bad;
         EXPECT_EQ(tunara::audio::CreateDevice(std::string_view(bad)), nullptr) << bad;
     }

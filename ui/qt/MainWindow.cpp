@@ -35,6 +35,11 @@ namespace tunara::qt {
 namespace {
 constexpr int kShownTickMs = 40;
 constexpr int kMinimisedTickMs = 250;
+// After a second in which neither the meters nor the title moved (a steady
+// sound, silence, a stopped player), look ten times a second until they move
+// again: the clock and the buttons lose nothing, and the player wakes less.
+constexpr int kStillTickMs = 100;
+constexpr int kStillAfterTicks = 1000 / kShownTickMs;
 }  // namespace
 
 namespace {
@@ -188,15 +193,22 @@ MainWindow::MainWindow(std::unique_ptr<PlayerController> own, PlayerController* 
     tick_.setTimerType(Qt::CoarseTimer);
     tick_.setInterval(kShownTickMs);
     connect(&tick_, &QTimer::timeout, this, [this] {
+        const int before = levels_->Redraws();
         controller_->OnTick();
-        const int interval = isMinimized() ? kMinimisedTickMs : kShownTickMs;
-        if (tick_.interval() != interval) tick_.setInterval(interval);
         // The title scrolls only while something plays, so an idle player
         // draws nothing.
         if (controller_->State() == Playing)
             info_->StepScroll();
         else
             info_->ResetScroll();
+        // A scrolling title keeps its pace: it moves by ticks.
+        const bool moved = levels_->Redraws() != before ||
+                           (controller_->State() == Playing && info_->TitleOverflows());
+        stillTicks_ = moved ? 0 : stillTicks_ + 1;
+        const int interval = isMinimized()                     ? kMinimisedTickMs
+                             : stillTicks_ >= kStillAfterTicks ? kStillTickMs
+                                                               : kShownTickMs;
+        if (tick_.interval() != interval) tick_.setInterval(interval);
         // Changes that came without a list refresh (a disc, a hand-over).
         if (session_ && Look() != seen_) PostSave(true);
     });

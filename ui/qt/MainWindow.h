@@ -158,6 +158,7 @@ private:
     BitmapSlider* balance_ = nullptr;
     std::vector<QPointer<PanelWindow>> hiddenWithMe_;
     QTimer tick_;
+    int stillTicks_ = 0;  // ticks in a row in which nothing on the displays moved
     bool shutDown_ = false;
 
     SessionStore* session_ = nullptr;

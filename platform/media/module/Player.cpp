@@ -113,6 +113,11 @@ GstElement* Player::MakeAudioSink(const audio::OutputChoice& choice) {
             sink = gst_element_factory_make("alsasink", nullptr);
             if (sink) g_object_set(sink, "device", choice.name.c_str(), nullptr);
             break;
+        case audio::OutputKind::Pulse:
+            sink = gst_element_factory_make("pulsesink", nullptr);
+            if (sink && !choice.name.empty())
+                g_object_set(sink, "device", choice.name.c_str(), nullptr);
+            break;
         case audio::OutputKind::Unknown: {
             static std::once_flag said;
             std::call_once(said, [&] {
