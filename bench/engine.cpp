@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 #include "platform/audio/NullDevice.h"
 
 namespace {
@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 // A 5-minute 44.1 kHz 16-bit stereo item made of a one-second loop, so the
 // source costs no more than a copy.
-class LoopSource : public tunara::WaveOutEngine {
+class LoopSource : public tunara::PcmSource {
 public:
     static constexpr uint32_t kRate = 44100;
     static constexpr uint32_t kLength = kRate * 300;

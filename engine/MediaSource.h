@@ -12,6 +12,8 @@
 
 namespace tunara {
 
+class PcmStream;
+
 enum PlayState : int32_t { Playing = 0, Stopped = 1, FastForward = 2, Rewind = 3 };
 
 class MediaSource {
@@ -55,6 +57,9 @@ public:
     virtual int LoadInfo() = 0;   // 1 on success
     virtual void EnableMetering(int enable) = 0;
     virtual void SetBandCount(int count) = 0;
+    // The item's sound as a PCM stream for the output engine; null for items
+    // that play through a pipeline of their own.
+    virtual PcmStream* Pcm() { return nullptr; }
 
 protected:
     std::string location_;

@@ -20,11 +20,6 @@ void Raise(std::atomic<float>& peak, float v) {
 }
 }  // namespace
 
-SpectrumAnalyser& EngineAnalyser() {
-    static SpectrumAnalyser analyser;
-    return analyser;
-}
-
 void SpectrumAnalyser::SetFormat(int channels, int bitsPerSample) {
     channels_ = channels == 1 ? 1 : 2;
     bitsPerSample_ = bitsPerSample;

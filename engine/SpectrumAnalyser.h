@@ -74,7 +74,4 @@ private:
     alignas(32) float power_[kFrames / 2] = {};
 };
 
-// The analyser of the process-wide output engine.
-SpectrumAnalyser& EngineAnalyser();
-
 }  // namespace tunara

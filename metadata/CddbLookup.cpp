@@ -1,6 +1,7 @@
 #include "metadata/CddbLookup.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "metadata/Cddb.h"
 #include "metadata/TextCodec.h"
@@ -75,6 +76,7 @@ struct CddbLookup::Facts {
     int lengthSeconds = 0;
     std::vector<uint32_t> offsets;
     uint64_t mediaIdentity = 0;
+    std::string musicBrainzId;
 };
 
 CddbLookup::CddbLookup(CdInfoDisc& disc) : disc_(disc) {}
@@ -95,6 +97,7 @@ CddbLookup::Facts CddbLookup::TakeFacts() const {
     f.lengthSeconds = disc_.DiscLengthSeconds();
     f.offsets = disc_.TrackOffsets();
     f.mediaIdentity = disc_.MediaIdentity();
+    f.musicBrainzId = disc_.MusicBrainzDiscId();
     return f;
 }
 
@@ -132,6 +135,10 @@ void CddbLookup::Abandon() {
     for (auto& w : workers) w.cancel->store(true);
     for (auto& w : workers)
         if (w.thread.joinable()) w.thread.join();
+    // The offered releases belong to the disc that is going away.
+    std::lock_guard lock(stateMutex_);
+    releases_.clear();
+    choicePending_ = false;
 }
 
 bool CddbLookup::Running() const {
@@ -196,35 +203,200 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
                          const std::shared_ptr<std::atomic<bool>>& cancel) {
     std::lock_guard running(disc_.LookupLock());
     if (cancel->load()) return;
+    {
+        std::lock_guard lock(stateMutex_);
+        found_ = false;
+    }
 
+    Outcome outcome = Outcome::NoMatch;
+    if (config.source != TitleSource::Cddb) {
+        outcome = RunMusicBrainz(config, facts, cancel, config.source == TitleSource::Both);
+        if (outcome == Outcome::Found || outcome == Outcome::Cancelled) return;
+        if (config.source == TitleSource::MusicBrainz) {
+            // A broken connection says nothing more than its error, as with CDDB.
+            if (outcome != Outcome::TransportFailed) Post(CddbNotice::Done, *cancel);
+            return;
+        }
+    }
+    outcome = RunCddb(config, facts, cancel);
+    if (outcome == Outcome::Found) {
+        std::lock_guard lock(stateMutex_);
+        found_ = true;
+    }
+    if (outcome != Outcome::TransportFailed && outcome != Outcome::Cancelled)
+        Post(CddbNotice::Done, *cancel);
+}
+
+// Proxy "ProxyAddr:ProxyPort"; without a proxy host the connection is direct.
+static std::string ProxyOf(const LookupConfig& config) {
+    if (!config.useProxy || config.proxyAddr.empty()) return {};
+    return config.proxyPort.empty() ? config.proxyAddr : config.proxyAddr + ":" + config.proxyPort;
+}
+
+CddbLookup::Outcome CddbLookup::RunMusicBrainz(const LookupConfig& config, const Facts& facts,
+                                               const std::shared_ptr<std::atomic<bool>>& cancel,
+                                               bool quiet) {
+    std::string status(kTextMbAccessing);
+    status.replace(status.find("%s"), 2, config.musicBrainzServer);
+    SetStatus(status);
+    Post(CddbNotice::Status, *cancel);
+
+    auto fail = [&](Outcome outcome, int code, std::string text) {
+        if (cancel->load()) return Outcome::Cancelled;
+        if (quiet) {
+            SetStatus("MusicBrainz: " + text);
+            Post(CddbNotice::Status, *cancel);
+        } else {
+            SetError(code, std::move(text));
+            Post(CddbNotice::Error, *cancel);
+        }
+        return outcome;
+    };
+    auto noMatch = [&] {
+        SetStatus(std::string(kTextMbNoMatch));
+        Post(CddbNotice::Status, *cancel);
+        return Outcome::NoMatch;
+    };
+
+    musicbrainz::Server server;
+    if (!musicbrainz::ParseServer(config.musicBrainzServer, server))
+        return fail(Outcome::TransportFailed, static_cast<int>(http::Status::BadUrl),
+                    std::string(kTextMbBadServer));
+    // A disc the service cannot name (no audio table) has nothing to ask.
+    if (facts.musicBrainzId.empty()) return noMatch();
+
+    // The whole reply is one line of JSON.
+    http::Options options = config.http;
+    options.maxLineBytes = options.maxBodyBytes;
+    http::Session session(musicbrainz::UserAgent(), ProxyOf(config), options);
+    session.ShareCancelFlag(cancel);
+    http::Connection connection(session, server.host, server.port, server.https);
+    if (!musicbrainz::WaitForTurn(*cancel)) return Outcome::Cancelled;
+    http::Request request;
+    http::Status s = connection.Get(musicbrainz::LookupPath(facts.musicBrainzId), request);
+    // The service answers an unknown disc id with "Not Found".
+    if (s == http::Status::BadResponse && request.HttpStatus() == 404) return noMatch();
+    if (s == http::Status::BadResponse && request.HttpStatus() != 0)
+        return fail(Outcome::ServerFailed, int(request.HttpStatus()),
+                    "The MusicBrainz server refused the request (HTTP " +
+                        std::to_string(request.HttpStatus()) + ")");
+    std::string body;
+    if (s == http::Status::Ok && !request.ReadBody(body)) s = request.Error();
+    if (s != http::Status::Ok) {
+        if (s == http::Status::Cancelled) return Outcome::Cancelled;
+        return fail(Outcome::TransportFailed, static_cast<int>(s), http::StatusText(s));
+    }
+
+    std::vector<musicbrainz::Release> releases;
+    std::string why;
+    if (musicbrainz::ParseDiscReply(body, facts.musicBrainzId, facts.trackCount, releases, why) !=
+        musicbrainz::ReplyStatus::Ok)
+        return fail(Outcome::ServerFailed, static_cast<int>(http::Status::BadResponse),
+                    std::string(kTextMbBadReply) + " (" + why + ")");
+    if (releases.empty()) return noMatch();
+    if (cancel->load()) return Outcome::Cancelled;
+
+    const size_t chosen = config.release < releases.size() ? config.release : 0;
+    SetStatus(std::string(kTextMbMatchFound));
+    Post(CddbNotice::Status, *cancel);
+    {
+        std::lock_guard lock(stateMutex_);
+        releasesIdentity_ = facts.mediaIdentity;
+        releasesTrackCount_ = facts.trackCount;
+        releasesCache_ = config.cacheFile;
+        chosen_ = chosen;
+        choicePending_ = releases.size() > 1;
+        releases_ = releases.size() > 1 ? releases : std::vector<musicbrainz::Release>{};
+        found_ = true;
+    }
+    ApplyRelease(releases[chosen]);
+    WriteCdInfoCache(config.cacheFile, disc_, facts.mediaIdentity, facts.trackCount);
+    Post(CddbNotice::Done, *cancel);
+    return Outcome::Found;
+}
+
+void CddbLookup::ApplyRelease(const musicbrainz::Release& release) {
+    disc_.EditTracks([&](std::vector<CdTrackText>& tracks) {
+        for (auto& t : tracks) {
+            t.album = release.title;
+            t.artist = release.artist;
+            if (release.date.size() >= 4) t.year = release.date.substr(0, 4);
+            // The artist stays the release's: the window, the cache and file
+            // names know one artist per disc.
+            for (const auto& name : release.tracks)
+                if (name.number == t.number && !name.title.empty()) t.title = name.title;
+        }
+    });
+}
+
+bool CddbLookup::Found() const {
+    std::lock_guard lock(stateMutex_);
+    return found_;
+}
+
+std::vector<std::string> CddbLookup::ReleaseChoices() const {
+    std::lock_guard lock(stateMutex_);
+    std::vector<std::string> labels;
+    for (const auto& r : releases_) labels.push_back(r.Label());
+    return labels;
+}
+
+size_t CddbLookup::ChosenRelease() const {
+    std::lock_guard lock(stateMutex_);
+    return chosen_;
+}
+
+bool CddbLookup::TakeChoicePending() {
+    std::lock_guard lock(stateMutex_);
+    return std::exchange(choicePending_, false);
+}
+
+bool CddbLookup::ChooseRelease(size_t index) {
+    std::unique_lock running(disc_.LookupLock(), std::try_to_lock);
+    if (!running.owns_lock()) return false;
+    musicbrainz::Release release;
+    std::filesystem::path cache;
+    uint64_t identity = 0;
+    int count = 0;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (index >= releases_.size() || disc_.MediaIdentity() != releasesIdentity_) return false;
+        release = releases_[index];
+        chosen_ = index;
+        cache = releasesCache_;
+        identity = releasesIdentity_;
+        count = releasesTrackCount_;
+    }
+    ApplyRelease(release);
+    WriteCdInfoCache(cache, disc_, identity, count);
+    return true;
+}
+
+CddbLookup::Outcome CddbLookup::RunCddb(const LookupConfig& config, const Facts& facts,
+                                        const std::shared_ptr<std::atomic<bool>>& cancel) {
     std::string status(kTextAccessing);
     status.replace(status.find("%s"), 2, config.server);
     SetStatus(status);
     Post(CddbNotice::Status, *cancel);
 
     auto httpError = [&](http::Status s) {
-        if (s == http::Status::Cancelled || cancel->load()) return;
+        if (s == http::Status::Cancelled || cancel->load()) return Outcome::Cancelled;
         SetError(static_cast<int>(s), http::StatusText(s));
         Post(CddbNotice::Error, *cancel);
+        return Outcome::TransportFailed;
     };
     auto cddbError = [&](int code, std::string_view text) {
         SetError(code, std::string(text));
         Post(CddbNotice::Error, *cancel);
-        Post(CddbNotice::Done, *cancel);
+        return Outcome::ServerFailed;
     };
 
-    // "ProxyAddr:ProxyPort"; without a proxy host the connection is direct.
-    std::string proxy;
-    if (config.useProxy && !config.proxyAddr.empty())
-        proxy =
-            config.proxyPort.empty() ? config.proxyAddr : config.proxyAddr + ":" + config.proxyPort;
-    http::Session session(config.userAgent, proxy, config.http);
+    http::Session session(config.userAgent, ProxyOf(config), config.http);
     session.ShareCancelFlag(cancel);
     std::string host;
     int port = kDefaultPort;
     if (!http::SplitHostPort(config.server, kDefaultPort, host, port)) {
-        httpError(http::Status::BadUrl);
-        return;
+        return httpError(http::Status::BadUrl);
     }
     http::Connection connection(session, host, port);
     const std::string hello = Hello();
@@ -253,16 +425,14 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
             if (!line.empty() && line.front() == '.') {  // an empty list
                 SetStatus(std::string(kTextNoMatch));
                 Post(CddbNotice::Status, *cancel);
-                Post(CddbNotice::Done, *cancel);
-                return;
+                return Outcome::NoMatch;
             }
             matchText = DecodeLine(line);
             break;
         case kNoMatch:
             SetStatus(std::string(kTextNoMatch));
             Post(CddbNotice::Status, *cancel);
-            Post(CddbNotice::Done, *cancel);
-            return;
+            return Outcome::NoMatch;
         default:
             return cddbError(head.code, ErrorTextFor(head.code));
     }
@@ -290,7 +460,7 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
     if (!parser.Ended() && read.Error() != http::Status::Ok) return httpError(read.Error());
     const DiscText text = parser.Result();
 
-    if (cancel->load()) return;
+    if (cancel->load()) return Outcome::Cancelled;
     disc_.EditTracks([&](std::vector<CdTrackText>& tracks) {
         for (auto& t : tracks) {
             if (text.hasDiscTitle) {
@@ -305,7 +475,7 @@ void CddbLookup::RunWith(const LookupConfig& config, const Facts& facts,
         }
     });
     WriteCdInfoCache(config.cacheFile, disc_, facts.mediaIdentity, facts.trackCount);
-    Post(CddbNotice::Done, *cancel);
+    return Outcome::Found;
 }
 
 }  // namespace tunara::cddb

@@ -1,7 +1,7 @@
 #pragma once
 // The CD information of a disc: read from the cache file ("cdplayer.ini") or
-// looked up on a CDDB server on a thread of its own, and written into the
-// disc's tracks.
+// looked up on a CDDB server or the MusicBrainz web service on a thread of its
+// own, and written into the disc's tracks.
 //
 // The disc is seen through CdInfoDisc, which the CD code implements; the
 // lookup state (status and error texts, the lookup lock, the threads) lives
@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "metadata/MusicBrainz.h"
 #include "platform/http/Http.h"
 
 namespace tunara::cddb {
@@ -44,6 +45,8 @@ public:
     virtual int DiscLengthSeconds() const = 0;  // lead-out in whole seconds, lead-in included
     virtual std::vector<uint32_t> TrackOffsets() const = 0;  // frames of 1/75 s, lead-in included
     virtual uint64_t MediaIdentity() const = 0;
+    // The disc's MusicBrainz disc id; empty when it has none.
+    virtual std::string MusicBrainzDiscId() const { return {}; }
     // Held by a lookup for its whole run.
     virtual std::mutex& LookupLock() = 0;
     // Calls `edit` with the texts of the list's tracks, in list order, under
@@ -77,9 +80,25 @@ enum class CddbNotice : int {
     Error = 1047,   // error text and error code are set
 };
 
+// Where titles come from. With both, MusicBrainz is asked first and CDDB when
+// it has no answer (no match, or the service cannot be reached).
+enum class TitleSource : int { Cddb = 0, MusicBrainz = 1, Both = 2 };
+
+inline constexpr std::string_view kTextMbAccessing = "Accessing MusicBrainz server: %s";
+inline constexpr std::string_view kTextMbNoMatch = "No MusicBrainz Match Found";
+inline constexpr std::string_view kTextMbMatchFound = "MusicBrainz Match Found";
+inline constexpr std::string_view kTextMbBadReply = "The MusicBrainz reply could not be read";
+inline constexpr std::string_view kTextMbBadServer = "The MusicBrainz server address is not valid";
+
 // What one lookup needs besides the disc, taken from the settings when it
 // starts.
 struct LookupConfig {
+    TitleSource source = TitleSource::Cddb;
+    // "https://host[:port]", "http://host[:port]" or "host[:port]".
+    std::string musicBrainzServer = std::string(musicbrainz::kDefaultServer);
+    // Which of several MusicBrainz releases fills the tracks (0: the first);
+    // the others stay on offer through ReleaseChoices.
+    size_t release = 0;
     std::string server;  // "CDDBAddr": "host" (port 80) or "host:port"
     bool useProxy = false;
     std::string proxyAddr;
@@ -117,6 +136,22 @@ public:
     // Waits for every started lookup to end (tests and the terminal front).
     void Wait();
 
+    // True when the last lookup filled the tracks from either source.
+    bool Found() const;
+
+    // The releases the last MusicBrainz lookup of this disc offered when it
+    // offered more than one, as labels to choose from; empty otherwise.
+    std::vector<std::string> ReleaseChoices() const;
+    // The index of the release now in the tracks.
+    size_t ChosenRelease() const;
+    // True once after a lookup that offered several releases (the window asks
+    // the user then).
+    bool TakeChoicePending();
+    // Fills the tracks (and the cache) from another offered release. False
+    // when there is no such choice, the disc has changed or a lookup is
+    // running.
+    bool ChooseRelease(size_t index);
+
     // Written by the lookup thread before it posts the notice that announces
     // them; read by the window when the notice arrives.
     std::string StatusText() const;
@@ -129,8 +164,15 @@ public:
 
 private:
     struct Facts;
+    enum class Outcome { Found, NoMatch, TransportFailed, ServerFailed, Cancelled };
     void RunWith(const LookupConfig& config, const Facts& facts,
                  const std::shared_ptr<std::atomic<bool>>& cancel);
+    Outcome RunCddb(const LookupConfig& config, const Facts& facts,
+                    const std::shared_ptr<std::atomic<bool>>& cancel);
+    // With `quiet`, a failure becomes a status text rather than an error.
+    Outcome RunMusicBrainz(const LookupConfig& config, const Facts& facts,
+                           const std::shared_ptr<std::atomic<bool>>& cancel, bool quiet);
+    void ApplyRelease(const musicbrainz::Release& release);
     void SetStatus(const std::string& text);
     void SetError(int code, std::string text);
     void Post(CddbNotice notice, const std::atomic<bool>& cancel);
@@ -143,7 +185,15 @@ private:
     std::string statusText_;
     std::string errorText_;
     int errorCode_ = 0;
+    bool found_ = false;
     NoticeSink sink_;
+    // The offered releases and the disc they belong to.
+    std::vector<musicbrainz::Release> releases_;
+    size_t chosen_ = 0;
+    bool choicePending_ = false;
+    uint64_t releasesIdentity_ = 0;
+    int releasesTrackCount_ = 0;
+    std::filesystem::path releasesCache_;
 
     struct Worker {
         std::thread thread;

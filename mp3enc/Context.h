@@ -53,6 +53,7 @@ struct ModelChannel {
     float mag[2][513];             // magnitudes of the two previous long spectra
     float re[2][207], im[2][207];  // their unit phasors on the predicted lines
     double nb1[72], nb2[72];       // thresholds of the two previous granules per partition
+    double lastHi;                 // upper-band energy of the previous granule's last short window
     ModelResult pending;           // results for the granule that is coded next
 };
 
@@ -96,10 +97,10 @@ struct Mp3EncContext {
 
     mp3enc::AnalysisState* analysis;
 
-    // Input history per coded channel, newest last; in high quality also left and right for
-    // the model when the coded channels are mid and side.
+    // Input history per channel, newest last: left and right in high quality, where mid and
+    // side are chosen per frame from the MDCT lines; the coded channels in fast mode.
     static constexpr int32_t kHistory = 1024;
-    float input[mp3enc::kModelChannels][kHistory + 1152];
+    float input[mp3enc::kMaxChannels][kHistory + 1152];
     float decimHistory[mp3enc::kMaxChannels][64];
 
     // subband samples: [channel][granule parity][time slot][subband]; the MDCT of a granule
@@ -112,9 +113,10 @@ struct Mp3EncContext {
     mp3enc::GranuleInfo gi[2][mp3enc::kMaxChannels];
     mp3enc::ScaleFactors sf[2][mp3enc::kMaxChannels];
     int32_t scfsi[mp3enc::kMaxChannels][4];
-    mp3enc::ModelResult result[2][mp3enc::kMaxChannels];
+    // Model results per granule: the coded channels first; in joint stereo (high quality) the
+    // model's left, right, mid and side, until ChooseStereo leaves the coded pair in 0 and 1.
+    mp3enc::ModelResult result[2][mp3enc::kModelChannels];
     mp3enc::ModelChannel model[mp3enc::kModelChannels];
-    float msEnergyRatio[2];
 
     // frame formatter
     static constexpr int32_t kQueue = 64;
@@ -136,6 +138,11 @@ struct Mp3EncContext {
 };
 
 namespace mp3enc {
+
+// Psy.cpp: codes the frame as mid/side (mode extension 2) or left/right (0), whichever the
+// model expects to be cheaper at the noise left and right allow; converts the lines and the
+// masking ratios of the coded pair accordingly. High-quality joint stereo only.
+void ChooseStereo(Mp3EncContext& c);
 
 // Filterbank.cpp
 void AnalyseGranule(Mp3EncContext& c, int32_t ch, const float* pcm, float (*out)[32]);

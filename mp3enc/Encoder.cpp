@@ -16,7 +16,7 @@ namespace {
 constexpr int kDecimTaps = 63;  // odd, symmetric low-pass for decimation by 2
 // Allowed noise against the model's threshold (dB) per VBR quality, set so that file sizes on
 // music follow the familiar 0-9 scale (2 about 190 kbit/s).
-constexpr double kVbrMaskDb[10] = {-11, -6, -3.5, -1, 1.5, 4, 7, 8.5, 10, 11.5};
+constexpr double kVbrMaskDb[10] = {-12.5, -7.5, -5, -2.5, 0, 2.5, 5.5, 7, 8.5, 10};
 
 struct DecimFilter {
     float h[kDecimTaps];
@@ -241,18 +241,13 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
     // 1. Input into the channel buffers.
     const int n = c.samplesPerFrame;
     const bool joint = c.mode == 1;
-    const bool keepLr = joint && !c.fast;
-    ShiftInput(c, n, keepLr ? 4 : c.channels);
+    ShiftInput(c, n, c.channels);
     const int at0 = Mp3EncContext::kHistory + 1152 - n;
     float* l = c.input[0] + at0;
     float* r = c.input[1] + at0;
     ReadChannel(c, *pcm, 0, n, l);
     if (c.channels == 2) ReadChannel(c, *pcm, 1, n, r);
-    if (joint) {
-        if (keepLr) {
-            std::memcpy(c.input[2] + at0, l, sizeof(float) * size_t(n));
-            std::memcpy(c.input[3] + at0, r, sizeof(float) * size_t(n));
-        }
+    if (joint && c.fast) {
         for (int i = 0; i < n; ++i) {
             const int32_t a = int32_t(std::lrint(l[i])), b = int32_t(std::lrint(r[i]));
             l[i] = float((a + b) >> 1);
@@ -318,12 +313,14 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
         c.subbandParity = cur;
     }
 
-    // 8. Mid/side: (left +- right) / sqrt 2 from the halved sums. The lines are not limited
-    // to -1..1 afterwards: loud correlated channels reach about 1.8 here, and clipping them
-    // there would wreck the signal.
-    if (joint)
+    // 8. Mid/side: (left +- right) / sqrt 2 from the halved sums (fast) or chosen per frame.
+    // The lines are not limited to -1..1 afterwards: loud correlated channels reach about 1.8
+    // here, and clipping them there would wreck the signal.
+    if (joint && c.fast)
         for (int gr = 0; gr < c.granules; ++gr)
             for (int ch = 0; ch < 2; ++ch) dspsbMpy1(1.4142137f, c.xr[gr][ch], kLines);
+    else if (joint)
+        ChooseStereo(c);
 
     // 9-10. Loops, formatting.
     int32_t stuffing = 0, mainDataBegin = 0;

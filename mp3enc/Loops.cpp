@@ -438,9 +438,9 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
             ++sinceBest;
         }
         if (overCount == 0) break;
+        const int scored = blockType == 2 ? 36 : 21;
         // Amplify the bands over the limit; stop when all are amplified or one overflows.
         bool all = true, overflow = false;
-        const int scored = blockType == 2 ? 36 : 21;
         for (int b = 0; b < scored; ++b) {
             const int k = w.bands.sfIndex[b];
             int& v = blockType == 2 ? sf.s[k / 3][k % 3] : sf.l[k];
@@ -615,24 +615,33 @@ void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits
     const int32_t startSize = c.resvSize;
     *mainDataBegin = startSize / 8;
     int32_t size = startSize;
-    const int32_t meanCh = c.meanBits / c.channels;
     for (int gr = 0; gr < c.granules; ++gr) {
+        // The granule's bits: its share of the frame, more from the reservoir when the model
+        // expects it, and whatever would overflow the reservoir.
+        double pe[kMaxChannels], peSum = 0;
         for (int ch = 0; ch < c.channels; ++ch) {
-            int32_t avail = std::min(meanCh, 4095);
-            if (mx != 0) {
-                const int32_t more = int32_t(c.result[gr][ch].pe * 3.1) - meanCh;
-                int32_t add = 0;
-                if (more > 100) add = std::min(more, size * 6 / 10);
-                const int32_t overflow = size - mx * 8 / 10;
-                add = std::max(add, overflow);
-                avail = std::min(avail + add, 4095);
-            }
-            avail = std::min(avail, meanCh + size);
-            const int used = CodeGranule(c, gr, ch, avail, c.ix[gr][ch]);
-            if (gr == 1) ApplyScfsi(c, ch);
-            size += meanCh - c.gi[gr][ch].part2_3_length;
-            (void)used;
+            pe[ch] = std::max(c.result[gr][ch].pe, 50.0);
+            peSum += pe[ch];
         }
+        int32_t budget = c.meanBits;
+        if (mx != 0) {
+            const int32_t more = int32_t(peSum * 3.1) - c.meanBits;
+            if (more > 100 * c.channels) budget += std::min(more, size * 6 / 10);
+        }
+        budget = std::max(budget, c.meanBits + size - mx * 8 / 10);
+        budget = std::min(budget, c.meanBits + size);
+        int32_t left = budget;
+        for (int ch = 0; ch < c.channels; ++ch) {
+            // Channels share the granule by their expected demand (mid usually needs far more
+            // than side); the last one takes what the others left.
+            int32_t avail = left;
+            if (ch + 1 < c.channels) avail = int32_t(budget * pe[ch] / peSum);
+            avail = std::clamp(avail, 0, 4095);
+            CodeGranule(c, gr, ch, avail, c.ix[gr][ch]);
+            if (gr == 1) ApplyScfsi(c, ch);
+            left -= c.gi[gr][ch].part2_3_length;
+        }
+        size += c.meanBits - (budget - left);
     }
     FinishFrame(c, startSize, ancillaryBits, stuffingBits);
 }
@@ -664,15 +673,15 @@ void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataB
     c.bitsPerFrame = 8 * c.wholeSlots;
     c.resvMax = ReservoirMax(c);
     const int32_t available = startSize + c.bitsPerFrame - c.sideInfoBits;
-    if (total > available) {
-        // Not even the highest rate holds it: each granule gets its share of what there is.
-        for (int gr = 0; gr < c.granules; ++gr)
-            for (int ch = 0; ch < c.channels; ++ch) {
-                const int32_t share = int32_t(int64_t(demand[gr][ch]) * available / total);
-                CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
-                if (gr == 1) ApplyScfsi(c, ch);
-            }
-    }
+    // The frame is coded again by the constant-rate loop within the bits the demand came to:
+    // it spreads the noise over the bands better than meeting each band's mask on its own.
+    const int32_t spend = std::min(total, available);
+    for (int gr = 0; gr < c.granules; ++gr)
+        for (int ch = 0; ch < c.channels; ++ch) {
+            const int32_t share = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
+            CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
+            if (gr == 1) ApplyScfsi(c, ch);
+        }
     FinishFrame(c, startSize, 0, stuffingBits);
 }
 

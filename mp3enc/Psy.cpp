@@ -181,34 +181,82 @@ void Spread(const PartTable& t, const double* in, double* out) {
 struct Analysis {
     double pe;
     bool wantShort;
-    double bandEnergyL[kLongBands];
 };
 
-// Source samples of a model channel, in 16-bit units.
+// Source samples of a model channel, in 16-bit units: in joint stereo 2 and 3 are mid and side.
 void Fetch(const Mp3EncContext& c, int mc, int from, int count, const float* window, float* dst) {
-    const bool joint = c.mode == 1;
-    if (joint && mc < 2) {
-        const float* src = c.input[2 + mc] + from;
-        for (int i = 0; i < count; ++i) dst[i] = src[i] * window[i];
-    } else if (joint) {
-        const float* src = c.input[mc - 2] + from;
-        for (int i = 0; i < count; ++i) dst[i] = src[i] * 1.41421356f * window[i];
-    } else {
+    if (mc < 2) {
         const float* src = c.input[mc] + from;
         for (int i = 0; i < count; ++i) dst[i] = src[i] * window[i];
+        return;
+    }
+    const float* a = c.input[0] + from;
+    const float* b = c.input[1] + from;
+    const float sign = mc == 2 ? 1.0f : -1.0f;
+    for (int i = 0; i < count; ++i) dst[i] = (a[i] + sign * b[i]) * 0.70710678f * window[i];
+}
+
+// Short spectra: three 256-point windows across the next block's short windows. Their upper
+// energies feed the block decision; the masking ratios (into res, when given) are only
+// needed for granules that may be coded as short blocks.
+constexpr int kAttackLine = 36;
+void ShortWindows(const Mp3EncContext& c, const PsyRow& row, int mc, int at, double* hiEnergy,
+                  ModelResult* res) {
+    const PartTable& q = row.sp;
+    for (int w = 0; w < 3; ++w) {
+        alignas(32) float sbuf[256];
+        alignas(32) float sspec[258];
+        float es[129];
+        Fetch(c, mc, at + 31 + 192 * w, 256, row.hannShort, sbuf);
+        dspsRealFftNip(sbuf, sspec, 8, dspFftForward);
+        double hi = 0;
+        for (int k = 0; k < 129; ++k) {
+            es[k] = sspec[2 * k] * sspec[2 * k] + sspec[2 * k + 1] * sspec[2 * k + 1];
+            if (k >= kAttackLine) hi += es[k];
+        }
+        hiEnergy[w] = hi;
+        if (!res) continue;
+        double sebs[kMaxPart], secb[kMaxPart];
+        float sthr[129], sen[129];
+        for (int b = 0; b < q.n; ++b) {
+            double se = 0;
+            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) se += es[k];
+            sebs[b] = se;
+        }
+        Spread(q, sebs, secb);
+        for (int b = 0; b < q.n; ++b) {
+            const double nb = secb[b] * q.shortFactor[b];
+            const double th = std::max(double(q.qthr[b]), nb);
+            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) {
+                sthr[k] = float(th / q.count[b]);
+                sen[k] = float(sebs[b] / q.count[b]);
+            }
+        }
+        for (int sb = 0; sb < kShortBands; ++sb) {
+            const float en = BandSum(row.sband[sb], sen, 129);
+            const float th = BandSum(row.sband[sb], sthr, 129);
+            res->ratioS[sb][w] = en > 0 ? th / en : 0.0;
+        }
     }
 }
 
-// needRatios: the channel's masking ratios are used (not for left and right when mid and side
-// are coded; those only decide the block type).
-Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, bool needRatios) {
+// spectra: the long spectra of the model channels; mid and side are made from left and right,
+// which come first, since the transform is linear.
+Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at,
+                        float (*spectra)[1026]) {
     ModelChannel& m = c.model[mc];
     Analysis out{};
-    alignas(32) float buf[1024];
-    alignas(32) float spectrum[1026];
+    float* spectrum = spectra[mc];
     float e[513];
-    Fetch(c, mc, at - 161, 1024, row.hannLong, buf);
-    dspsRealFftNip(buf, spectrum, 10, dspFftForward);
+    if (mc < 2) {
+        alignas(32) float buf[1024];
+        Fetch(c, mc, at - 161, 1024, row.hannLong, buf);
+        dspsRealFftNip(buf, spectrum, 10, dspFftForward);
+    } else {
+        const float sign = mc == 2 ? 0.70710678f : -0.70710678f;
+        for (int k = 0; k < 1026; ++k)
+            spectrum[k] = spectra[0][k] * 0.70710678f + spectra[1][k] * sign;
+    }
     for (int k = 0; k < 513; ++k)
         e[k] = spectrum[2 * k] * spectrum[2 * k] + spectrum[2 * k + 1] * spectrum[2 * k + 1];
 
@@ -272,7 +320,6 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, boo
         m.nb2[b] = m.nb1[b];
         m.nb1[b] = nb;
         if (thr[b] < eb[b]) pe -= p.count[b] * std::log(float((thr[b] + 1.0) / (eb[b] + 1.0)));
-        if (!needRatios) continue;
         const float tl = float(thr[b] / p.count[b]), el = float(eb[b] / p.count[b]);
         for (int k = p.first[b]; k < p.first[b] + p.count[b]; ++k) {
             thrLine[k] = tl;
@@ -282,57 +329,31 @@ Analysis AnalyseChannel(Mp3EncContext& c, const PsyRow& row, int mc, int at, boo
     out.pe = pe;
     ModelResult& res = m.pending;
     res.pe = pe;
-    for (int sb = 0; needRatios && sb < kLongBands; ++sb) {
+    for (int sb = 0; sb < kLongBands; ++sb) {
         const float en = BandSum(row.lband[sb], enLine, 513);
         const float th = BandSum(row.lband[sb], thrLine, 513);
         res.ratioL[sb] = en > 0 ? th / en : 0.0;
-        out.bandEnergyL[sb] = en;
     }
 
-    // Short spectra: three 256-point windows across the next block's short windows.
-    const PartTable& q = row.sp;
     double hiEnergy[3];
-    for (int w = 0; w < 3; ++w) {
-        alignas(32) float sbuf[256];
-        alignas(32) float sspec[258];
-        float es[129];
-        Fetch(c, mc, at + 31 + 192 * w, 256, row.hannShort, sbuf);
-        dspsRealFftNip(sbuf, sspec, 8, dspFftForward);
-        double hi = 0;
-        for (int k = 0; k < 129; ++k) {
-            es[k] = sspec[2 * k] * sspec[2 * k] + sspec[2 * k + 1] * sspec[2 * k + 1];
-            if (k >= 64) hi += es[k];
-        }
-        hiEnergy[w] = hi;
-        if (!needRatios) continue;
-        double sebs[kMaxPart], secb[kMaxPart];
-        float sthr[129], sen[129];
-        for (int b = 0; b < q.n; ++b) {
-            double se = 0;
-            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) se += es[k];
-            sebs[b] = se;
-        }
-        Spread(q, sebs, secb);
-        for (int b = 0; b < q.n; ++b) {
-            const double nb = secb[b] * q.shortFactor[b];
-            const double th = std::max(double(q.qthr[b]), nb);
-            for (int k = q.first[b]; k < q.first[b] + q.count[b]; ++k) {
-                sthr[k] = float(th / q.count[b]);
-                sen[k] = float(sebs[b] / q.count[b]);
-            }
-        }
-        for (int sb = 0; sb < kShortBands; ++sb) {
-            const float en = BandSum(row.sband[sb], sen, 129);
-            const float th = BandSum(row.sband[sb], sthr, 129);
-            res.ratioS[sb][w] = en > 0 ? th / en : 0.0;
-        }
-    }
+    // Attacks are looked for above about 6 kHz, where pre-echo shows first.
+    const double kAttackRatio = 5;
+    if (mc < 2) ShortWindows(c, row, mc, at, hiEnergy, nullptr);
     if (mc < 2) {
         double mx = std::max(hiEnergy[0], std::max(hiEnergy[1], hiEnergy[2]));
         double mn = std::min(hiEnergy[0], std::min(hiEnergy[1], hiEnergy[2]));
         // Below this the windows hold little more than the 16-bit noise floor.
         mn = std::max(mn, 1e5);
         out.wantShort = pe > 3000 || mx > 30 * mn || (mx > 10 * mn && pe > 1000);
+        // An attack: a short window much louder than the one before it.
+        const double floor = 1e5 * (129 - kAttackLine) / 65.0;
+        double prev = m.lastHi;
+        for (int w = 0; w < 3; ++w) {
+            if (hiEnergy[w] > floor && hiEnergy[w] > kAttackRatio * std::max(prev, floor / 10))
+                out.wantShort = true;
+            prev = hiEnergy[w];
+        }
+        m.lastHi = hiEnergy[2];
     } else {
         out.wantShort = pe >= 1800;
     }
@@ -361,7 +382,6 @@ void ResetModel(Mp3EncContext& c) {
         for (auto& r : m.pending.ratioS)
             for (double& v : r) v = 0.01;
     }
-    c.msEnergyRatio[0] = c.msEnergyRatio[1] = 0;
 }
 
 void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
@@ -369,22 +389,11 @@ void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
     const bool joint = c.mode == 1;
     const int modelChannels = joint ? 4 : c.channels;
     // The results computed one granule ago belong to the granule coded now.
-    for (int ch = 0; ch < c.channels; ++ch) c.result[gr][ch] = c.model[joint ? 2 + ch : ch].pending;
+    for (int mc = 0; mc < modelChannels; ++mc) c.result[gr][mc] = c.model[mc].pending;
 
     Analysis a[kModelChannels];
-    for (int mc = 0; mc < modelChannels; ++mc)
-        a[mc] = AnalyseChannel(c, row, mc, at, !joint || mc >= 2);
-
-    if (joint) {
-        // Mid and side energy ratio in dB per band, averaged and scaled.
-        double sum = 0;
-        for (int sb = 0; sb < kLongBands; ++sb) {
-            const double m = a[2].bandEnergyL[sb], s = a[3].bandEnergyL[sb];
-            const double hi = std::max(m, s), lo = std::min(m, s);
-            if (hi > 0) sum += (hi >= 1000 * lo) ? 30.0 : 10 * std::log10(hi / lo);
-        }
-        c.msEnergyRatio[gr] = 0.07 * sum / kLongBands;
-    }
+    alignas(32) float spectra[kModelChannels][1026];
+    for (int mc = 0; mc < modelChannels; ++mc) a[mc] = AnalyseChannel(c, row, mc, at, spectra);
 
     // Block decision: transients seen in left or right switch both coded channels in joint
     // stereo, since mid/side needs the same block type in both.
@@ -405,7 +414,90 @@ void RunModel(Mp3EncContext& c, int32_t gr, int32_t at) {
                 old = 2;
         }
         c.result[gr][ch].blockType = old;
+        if (joint) c.result[gr][ch + 2].blockType = old;
         state.oldBlockType = next;
+        // A granule after a short one may still become short itself.
+        if (next != 0) {
+            double hi[3];
+            ShortWindows(c, row, ch, at, hi, &c.model[ch].pending);
+            if (joint) ShortWindows(c, row, ch + 2, at, hi, &c.model[ch + 2].pending);
+        }
+    }
+}
+
+void ChooseStereo(Mp3EncContext& c) {
+    // The listener hears left and right, so mid/side may only add as much noise to each as the
+    // quieter side's threshold allows: mid and side share twice that in proportion to their own
+    // thresholds. Bits are estimated as perceptual entropy over the MDCT bands.
+    const mpeg::BandTable& t = mpeg::kBands[c.id][c.rateIndex];
+    double peLr = 0, peMs = 0;
+    double msRatio[2][2][kShortBands * 3 > kLongBands ? kShortBands * 3 : kLongBands];
+    auto entropy = [](double lines, double e, double x) {
+        return e > x && x > 0 ? lines * std::log(e / x) : (e > 0 && x <= 0 ? lines * 20.0 : 0.0);
+    };
+    for (int gr = 0; gr < c.granules; ++gr) {
+        const float* l = c.xr[gr][0];
+        const float* r = c.xr[gr][1];
+        ModelResult* res = c.result[gr];
+        const bool isShort = c.gi[gr][0].block_type == 2;
+        const int count = isShort ? kShortBands * 3 : kLongBands;
+        for (int k = 0; k < count; ++k) {
+            int a, b;
+            double* ratio[4];
+            if (isShort) {
+                const int sfb = k / 3, win = k % 3, w = t.s[sfb + 1] - t.s[sfb];
+                a = 3 * t.s[sfb] + win * w;
+                b = a + w;
+                for (int m = 0; m < 4; ++m) ratio[m] = &res[m].ratioS[sfb][win];
+            } else {
+                a = t.l[k];
+                b = t.l[k + 1];
+                for (int m = 0; m < 4; ++m) ratio[m] = &res[m].ratioL[k];
+            }
+            double el = 0, er = 0, em = 0, es = 0;
+            for (int i = a; i < b; ++i) {
+                el += double(l[i]) * l[i];
+                er += double(r[i]) * r[i];
+                const double sum = double(l[i]) + r[i], diff = double(l[i]) - r[i];
+                em += sum * sum;
+                es += diff * diff;
+            }
+            em *= 0.5;
+            es *= 0.5;
+            const double xl = *ratio[0] * el, xr = *ratio[1] * er;
+            const double limit = std::min(xl, xr);
+            const double tm = *ratio[2] * em, ts = *ratio[3] * es;
+            const double xm = tm + ts > 0 ? 2 * limit * tm / (tm + ts) : limit;
+            const double xs = 2 * limit - xm;
+            const double lines = b - a;
+            peLr += entropy(lines, el, xl) + entropy(lines, er, xr);
+            peMs += entropy(lines, em, xm) + entropy(lines, es, xs);
+            msRatio[gr][0][k] = em > 0 ? xm / em : 0;
+            msRatio[gr][1][k] = es > 0 ? xs / es : 0;
+        }
+    }
+    const bool ms = peMs < peLr;
+    c.modeExt = ms ? 2 : 0;
+    for (int gr = 0; gr < c.granules; ++gr) {
+        ModelResult* res = c.result[gr];
+        if (!ms) continue;
+        float* l = c.xr[gr][0];
+        float* r = c.xr[gr][1];
+        for (int i = 0; i < kLines; ++i) {
+            const float a = l[i], b = r[i];
+            l[i] = (a + b) * 0.70710678f;
+            r[i] = (a - b) * 0.70710678f;
+        }
+        const bool isShort = c.gi[gr][0].block_type == 2;
+        for (int ch = 0; ch < 2; ++ch) {
+            res[ch].pe = res[ch + 2].pe;
+            if (isShort) {
+                for (int k = 0; k < kShortBands * 3; ++k)
+                    res[ch].ratioS[k / 3][k % 3] = msRatio[gr][ch][k];
+            } else {
+                for (int k = 0; k < kLongBands; ++k) res[ch].ratioL[k] = msRatio[gr][ch][k];
+            }
+        }
     }
 }
 

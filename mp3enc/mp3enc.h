@@ -86,7 +86,9 @@ const char* mp3EncStatusText(int32_t status);
 // Opens an encoder for the stream described by `header` (Layer III; ID, sampling-rate index,
 // bitrate index, mode, private bit, copyright, original and emphasis are taken from it; the
 // padding bit is decided per frame; no CRC is ever written). A joint-stereo mode is coded as
-// mid/side (mode extension 2). fast: 0 high quality (psychoacoustic model), 1 fast.
+// mid/side (mode extension 2) by the fast encoder; in high quality each frame is mid/side or
+// left/right (mode extension 0), whichever the model finds cheaper. fast: 0 high quality
+// (psychoacoustic model), 1 fast.
 // *samplesPerFrame receives the input samples per channel of one call: 1152 (MPEG-1) or 576
 // (LSF), doubled when decimating.
 // Checks, in order: -4 (reserved sampling-rate index), -2 (not Layer III), -3 (bitrate index

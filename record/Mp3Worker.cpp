@@ -6,11 +6,30 @@ namespace tunara {
 
 namespace {
 
-class Mp3Worker : public RecordWorker {
+// What the three workers share: progress into the window, stop on request, the outcome kept.
+class FileWorker : public RecordWorker {
+protected:
+    using RecordWorker::RecordWorker;
+
+    EncodeProgressFn Progress() {
+        return [this](int64_t samples, int64_t, int rate) {
+            ReportPosition(samples, rate);
+            return !Stopping();
+        };
+    }
+
+    bool Keep(const EncodeResult& result) {
+        failure_ = result.failure;
+        if (result.loudness) loudness_ = result.loudness;
+        return result.outcome != EncodeOutcome::Failed;
+    }
+};
+
+class Mp3Worker : public FileWorker {
 public:
     Mp3Worker(std::string outputPath, int bitRate, bool fast, EncodeTags tags, PostFn post,
               int vbrQuality)
-        : RecordWorker(std::move(outputPath), bitRate, std::move(post)),
+        : FileWorker(std::move(outputPath), bitRate, std::move(post)),
           fast_(fast),
           vbrQuality_(vbrQuality),
           tags_(std::move(tags)) {}
@@ -23,14 +42,7 @@ protected:
         settings.vbrQuality = fast_ ? -1 : vbrQuality_;
         settings.tags = tags_;
         settings.measureLoudness = true;
-        const EncodeResult result = EncodeMp3File(wavPath_, outputPath_, settings,
-                                                  [this](int64_t samples, int64_t, int rate) {
-                                                      ReportPosition(samples, rate);
-                                                      return !Stopping();
-                                                  });
-        failure_ = result.failure;
-        loudness_ = result.loudness;
-        return result.outcome != EncodeOutcome::Failed;
+        return Keep(EncodeMp3File(wavPath_, outputPath_, settings, Progress()));
     }
 
 private:
@@ -39,43 +51,30 @@ private:
     EncodeTags tags_;
 };
 
-class KvmcWorker : public RecordWorker {
+class KvmcWorker : public FileWorker {
 public:
     KvmcWorker(std::string outputPath, int bitRate, EncodeTags tags, PostFn post)
-        : RecordWorker(std::move(outputPath), bitRate, std::move(post)), tags_(std::move(tags)) {}
+        : FileWorker(std::move(outputPath), bitRate, std::move(post)), tags_(std::move(tags)) {}
 
 protected:
     bool Encode() override {
-        const EncodeResult result = EncodeMovieFile(wavPath_, outputPath_, bitRate_, tags_,
-                                                    [this](int64_t samples, int64_t, int rate) {
-                                                        ReportPosition(samples, rate);
-                                                        return !Stopping();
-                                                    });
-        failure_ = result.failure;
-        return result.outcome != EncodeOutcome::Failed;
+        return Keep(EncodeMovieFile(wavPath_, outputPath_, bitRate_, tags_, Progress()));
     }
 
 private:
     EncodeTags tags_;
 };
 
-class FlacWorker : public RecordWorker {
+class FlacWorker : public FileWorker {
 public:
     FlacWorker(std::string outputPath, int level, EncodeTags tags, PostFn post)
-        : RecordWorker(std::move(outputPath), 0, std::move(post)),
+        : FileWorker(std::move(outputPath), 0, std::move(post)),
           level_(level),
           tags_(std::move(tags)) {}
 
 protected:
     bool Encode() override {
-        const EncodeResult result = EncodeFlacFile(wavPath_, outputPath_, {level_, tags_, true},
-                                                   [this](int64_t samples, int64_t, int rate) {
-                                                       ReportPosition(samples, rate);
-                                                       return !Stopping();
-                                                   });
-        failure_ = result.failure;
-        loudness_ = result.loudness;
-        return result.outcome != EncodeOutcome::Failed;
+        return Keep(EncodeFlacFile(wavPath_, outputPath_, {level_, tags_, true}, Progress()));
     }
 
 private:

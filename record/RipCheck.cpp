@@ -1,5 +1,6 @@
 #include "record/RipCheck.h"
 
+#include <algorithm>
 #include <fstream>
 
 #ifndef TUNARA_VERSION
@@ -8,14 +9,21 @@
 
 namespace tunara {
 
+std::string RipLogName(const RipFacts& facts) {
+    std::string name = facts.album.empty() ? std::string("CD rip") : facts.album;
+    std::replace(name.begin(), name.end(), '/', '-');
+    return name;
+}
+
 RipCheck CheckRip(const std::vector<RecordJob::TrackSums>& sums, const accuraterip::DiscIds& ids,
                   const std::string& host, int port, const std::string& logPath,
-                  const RipFacts& facts) {
+                  const RipFacts& facts, std::shared_ptr<std::atomic<bool>> cancel) {
     RipCheck check;
     http::Options options;
     // The record is binary: line breaks mean nothing in it.
     options.maxLineBytes = options.maxBodyBytes = 256 * 1024;
     http::Session session("Tunara/" TUNARA_VERSION, {}, options);
+    if (cancel) session.ShareCancelFlag(std::move(cancel));
     std::vector<accuraterip::Response> responses;
     const http::Status status = accuraterip::Fetch(session, host, port, ids, responses);
     if (status != http::Status::Ok) check.failure = http::StatusText(status);

@@ -1,6 +1,8 @@
 #pragma once
 // After a rip: each track's checksums looked up in the AccurateRip database, the verdicts, and
 // the rip's log file beside the tracks.
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,14 @@ struct RipCheck {
     std::string logPath;  // empty when the log could not be written
 };
 
-// Looks the tracks up at `host`:`port` and writes `logPath`.
+// The log's file name without extension: the album, or "CD rip" without
+// one; a slash in the album would name a folder.
+std::string RipLogName(const RipFacts& facts);
+
+// Looks the tracks up at `host`:`port` and writes `logPath`. `cancel`, when
+// given, ends the lookup from another thread (the verdicts say "not checked").
 RipCheck CheckRip(const std::vector<RecordJob::TrackSums>& sums, const accuraterip::DiscIds& ids,
                   const std::string& host, int port, const std::string& logPath,
-                  const RipFacts& facts);
+                  const RipFacts& facts, std::shared_ptr<std::atomic<bool>> cancel = nullptr);
 
 }  // namespace tunara

@@ -1,5 +1,6 @@
 #include "sources/CdDiscInfo.h"
 
+#include "metadata/MusicBrainz.h"
 #include "sources/CdDisc.h"
 #include "sources/CdTrackSource.h"
 
@@ -39,6 +40,24 @@ std::vector<uint32_t> CdDiscInfo::TrackOffsets() const {
 }
 uint64_t CdDiscInfo::MediaIdentity() const {
     return disc_.MediaIdentity();
+}
+std::string CdDiscInfo::MusicBrainzDiscId() const {
+    // A data session at the end of an enhanced CD is left out, its audio ending 11400 frames
+    // (the session gap) before the data track.
+    std::vector<uint32_t> offsets = disc_.TrackOffsets();
+    uint32_t leadout = disc_.LeadoutFrames();
+    bool lastIsAudio = false;
+    {
+        std::lock_guard lock(disc_.ItemLock());
+        for (int k = 0; k < disc_.Count(); ++k)
+            if (auto* t = dynamic_cast<CdTrackSource*>(disc_.ItemAt(k)))
+                lastIsAudio = lastIsAudio || t->TrackNumber() == int(offsets.size());
+    }
+    if (!lastIsAudio && offsets.size() > 1 && offsets.back() > 11400) {
+        leadout = offsets.back() - 11400;
+        offsets.pop_back();
+    }
+    return musicbrainz::DiscId(offsets, leadout);
 }
 std::mutex& CdDiscInfo::LookupLock() {
     return disc_.LookupLock();

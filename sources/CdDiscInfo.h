@@ -34,6 +34,8 @@ public:
     std::string StatusText() const { return lookup_.StatusText(); }
     std::string ErrorText() const { return lookup_.ErrorText(); }
     int ErrorCode() const { return lookup_.ErrorCode(); }
+    // The lookup itself: its outcome and the releases it offered.
+    cddb::CddbLookup& Lookup() { return lookup_; }
 
     // cddb::CdInfoDisc
     uint32_t DiscId() const override;
@@ -41,6 +43,7 @@ public:
     int DiscLengthSeconds() const override;
     std::vector<uint32_t> TrackOffsets() const override;
     uint64_t MediaIdentity() const override;
+    std::string MusicBrainzDiscId() const override;
     std::mutex& LookupLock() override;
     void EditTracks(const std::function<void(std::vector<cddb::CdTrackText>&)>& edit) override;
 

@@ -34,7 +34,7 @@ CdTrackSource::CdTrackSource(std::string drive) : drive_(std::move(drive)) {
 
 CdTrackSource::~CdTrackSource() {
     // The feeder may be reading this track as a follower.
-    LeaveChain();
+    LeaveEngine();
     Close();
 }
 
@@ -177,14 +177,14 @@ uint32_t CdTrackSource::SeekFrame(uint32_t frame) {
 }
 
 int CdTrackSource::IsPlaying() {
-    int playing = WaveOutEngine::IsPlaying();
+    int playing = PcmSource::IsPlaying();
     if (!playing && g_discLost.exchange(false))
         ReportError(UserMessage{0, cd::ResultText(cd::kErrNotReady), {}});
     return playing;
 }
 
 void CdTrackSource::Close() {
-    WaveOutEngine::Close();
+    PcmSource::Close();
     g_discLost = false;
 }
 

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 
 namespace tunara {
 
-class CdTrackSource : public WaveOutEngine {
+class CdTrackSource : public PcmSource {
 public:
     // Sectors read from the disc at once.
     static constexpr int kSectorsPerRead = 10;

@@ -38,7 +38,7 @@ KvmcMovieSource::KvmcMovieSource() = default;
 
 KvmcMovieSource::~KvmcMovieSource() {
     // A feeder thread still reading this object must end before the stream goes.
-    LeaveChain();
+    LeaveEngine();
     if (IsPlaying()) Stop();
     CloseStream();
 }

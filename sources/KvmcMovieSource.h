@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 #include "kvmc/KvmcDecoder.h"
 #include "platform/movie/MovieReader.h"
 
@@ -16,7 +16,7 @@ namespace tunara {
 // True when `path` is a movie whose first sound track is KVMC 2 with a readable stream atom.
 bool IsKvmcMovie(const std::string& path);
 
-class KvmcMovieSource : public WaveOutEngine {
+class KvmcMovieSource : public PcmSource {
 public:
     KvmcMovieSource();
     ~KvmcMovieSource() override;

@@ -14,7 +14,7 @@ MediaPcmSource::MediaPcmSource() = default;
 
 MediaPcmSource::~MediaPcmSource() {
     // A feeder thread still reading this object must end before the stream goes.
-    LeaveChain();
+    LeaveEngine();
     if (IsPlaying()) Stop();
     CloseStream();
 }

@@ -10,13 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 
 namespace tunara {
 
 class QuickTimeSource;
 
-class MediaPcmSource : public WaveOutEngine {
+class MediaPcmSource : public PcmSource {
 public:
     MediaPcmSource();
     ~MediaPcmSource() override;

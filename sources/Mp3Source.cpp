@@ -146,8 +146,8 @@ Mp3Source::Mp3Source() = default;
 
 Mp3Source::~Mp3Source() {
     // A feeder thread still reading this object must end before the decoder goes.
-    LeaveChain();
-    if (WaveOutEngine::IsPlaying()) WaveOutEngine::Stop();
+    LeaveEngine();
+    if (PcmSource::IsPlaying()) PcmSource::Stop();
     CloseStream();
 }
 
@@ -666,7 +666,7 @@ bool Mp3Source::ContinuesInNewFormat() const {
 }
 
 int Mp3Source::IsPlaying() {
-    if (WaveOutEngine::IsPlaying()) return 1;
+    if (PcmSource::IsPlaying()) return 1;
     if (!partEnded_.exchange(false) || part_ + 1 >= parts_.size()) return 0;
     // The next part has another format: the device reopens for it as for a new item.
     const PlayState was = GetState() == PlayState::FastForward ? PlayState::FastForward : Playing;
@@ -680,7 +680,7 @@ int Mp3Source::IsPlaying() {
 }
 
 int32_t Mp3Source::GetPosition() {
-    return ClampToInt32(PartStartMs(part_) + WaveOutEngine::GetPosition());
+    return ClampToInt32(PartStartMs(part_) + PcmSource::GetPosition());
 }
 
 void Mp3Source::Seek(int32_t positionMs) {
@@ -690,13 +690,13 @@ void Mp3Source::Seek(int32_t positionMs) {
         const PlayState was = GetState();
         openPart_ = part;
         if (!Open()) return;
-        WaveOutEngine::Seek(int32_t(positionMs - PartStartMs(part)));
+        PcmSource::Seek(int32_t(positionMs - PartStartMs(part)));
         if (was == Playing) Play();
         if (was == PlayState::FastForward) FastForward();
         if (was == PlayState::Rewind) Rewind();
         return;
     }
-    WaveOutEngine::Seek(int32_t(std::max<int64_t>(positionMs - PartStartMs(part_), 0)));
+    PcmSource::Seek(int32_t(std::max<int64_t>(positionMs - PartStartMs(part_), 0)));
 }
 
 int64_t Mp3Source::FormatChangeAt() const {
@@ -715,21 +715,21 @@ bool Mp3Source::NextPart() {
 }
 
 void Mp3Source::Play() {
-    WaveOutEngine::Stop();
+    PcmSource::Stop();
     decodeErrorShown_ = false;
-    WaveOutEngine::Play();
+    PcmSource::Play();
 }
 
 void Mp3Source::FastForward() {
-    WaveOutEngine::Stop();
+    PcmSource::Stop();
     decodeErrorShown_ = false;
-    WaveOutEngine::FastForward();
+    PcmSource::FastForward();
 }
 
 void Mp3Source::Rewind() {
-    WaveOutEngine::Stop();
+    PcmSource::Stop();
     decodeErrorShown_ = false;
-    WaveOutEngine::Rewind();
+    PcmSource::Rewind();
 }
 
 }  // namespace tunara

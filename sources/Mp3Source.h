@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 #include "mpegdec/mpegdec.h"
 #include "mpegdec/mpegstream.h"
 
@@ -36,7 +36,7 @@ class Mp3SourceProbe;
 // frame's header.
 bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header = nullptr);
 
-class Mp3Source : public WaveOutEngine {
+class Mp3Source : public PcmSource {
 public:
     Mp3Source();
     ~Mp3Source() override;

@@ -71,7 +71,7 @@ WavSource::WavSource() = default;
 
 WavSource::~WavSource() {
     // A feeder thread still reading this object must end before the stream goes.
-    LeaveChain();
+    LeaveEngine();
     if (IsPlaying()) Stop();
     if (file_) CloseStream();
 }

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 #include "sources/RiffFile.h"
 #include "sources/RiffWave.h"
 
 namespace tunara {
 
-class WavSource : public WaveOutEngine {
+class WavSource : public PcmSource {
 public:
     WavSource();
     ~WavSource() override;

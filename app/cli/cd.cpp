@@ -11,6 +11,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "sources/CdDisc.h"
+#include "sources/CdDiscInfo.h"
 #include "ui/core/PlayerController.h"
 
 namespace tunara::cli {
@@ -27,22 +28,6 @@ std::string Clock(uint32_t frames, bool withFrames) {
     return text;
 }
 
-// A data session at the end of an enhanced CD is left out, its audio ending 11400 frames (the
-// session gap) before the data track.
-std::string MusicBrainzId(CdDisc& disc) {
-    std::vector<uint32_t> offsets = disc.TrackOffsets();
-    uint32_t leadout = disc.LeadoutFrames();
-    bool lastIsAudio = false;
-    for (int k = 0; k < disc.Count(); ++k)
-        if (auto* t = dynamic_cast<CdTrackSource*>(disc.ItemAt(k)))
-            lastIsAudio = lastIsAudio || t->TrackNumber() == int(offsets.size());
-    if (!lastIsAudio && offsets.size() > 1 && offsets.back() > 11400) {
-        leadout = offsets.back() - 11400;
-        offsets.pop_back();
-    }
-    return musicbrainz::DiscId(offsets, leadout);
-}
-
 // False when the drive holds no disc that can be read.
 bool ListDisc(const std::string& drive) {
     CdDisc disc(drive);
@@ -55,8 +40,12 @@ bool ListDisc(const std::string& drive) {
                 disc.TrackCount(),
                 Clock(disc.LeadoutFrames() - disc.TrackOffsets()[0], false).c_str(),
                 static_cast<unsigned long long>(disc.MediaIdentity()));
-    const std::string mbId = MusicBrainzId(disc);
+    const std::string mbId = disc.Info().MusicBrainzDiscId();
     std::printf("  MusicBrainz disc id %s\n", mbId.empty() ? "(none)" : mbId.c_str());
+    // Only a drive reports these, and only when the disc carries them.
+    musicbrainz::DiscCodes codes;
+    if (!cdaudio::IsImageName(drive)) codes = musicbrainz::ReadDiscCodes(drive);
+    if (!codes.mcn.empty()) std::printf("  media catalogue number %s\n", codes.mcn.c_str());
     std::printf("  track  start     length    (mm:ss.frames)\n");
     const auto& offsets = disc.TrackOffsets();
     for (size_t i = 0; i < offsets.size(); ++i) {
@@ -66,8 +55,10 @@ bool ListDisc(const std::string& drive) {
             auto* t = static_cast<CdTrackSource*>(disc.ItemAt(k));
             if (t->TrackNumber() == static_cast<int>(i + 1)) kind = "audio";
         }
-        std::printf("  %5zu  %s  %s  %s\n", i + 1, Clock(offsets[i], true).c_str(),
-                    Clock(end - offsets[i], true).c_str(), kind);
+        const std::string isrc = i < codes.isrcs.size() ? codes.isrcs[i] : "";
+        std::printf("  %5zu  %s  %s  %s%s%s\n", i + 1, Clock(offsets[i], true).c_str(),
+                    Clock(end - offsets[i], true).c_str(), kind, isrc.empty() ? "" : "  ISRC ",
+                    isrc.c_str());
     }
     return true;
 }

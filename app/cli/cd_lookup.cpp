@@ -1,8 +1,10 @@
-// tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]: reads the
-// disc's table of contents and prints its titles from the cache, or looks it
-// up on the CDDB server (always with --refresh) and prints what it found.
+// tunara-cli cd lookup: reads the disc's table of contents and prints its
+// titles from the cache, or looks it up (always with --refresh) on the title
+// source of the settings, CDDB or MusicBrainz, and prints what it found.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +24,8 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tunara-cli cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]\n");
+                 "usage: tunara-cli cd lookup [DRIVE] [--cddb | --musicbrainz] [--server ADDRESS]\n"
+                 "                            [--release N] [--refresh]\n");
     return 2;
 }
 
@@ -30,8 +33,20 @@ int CdLookup(const std::vector<std::string>& args) {
     std::string drive;
     std::string server;
     bool refresh = false;
+    std::optional<cddb::TitleSource> source;
+    size_t release = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--refresh") {
+            refresh = true;
+        } else if (args[i] == "--musicbrainz") {
+            source = cddb::TitleSource::MusicBrainz;
+        } else if (args[i] == "--cddb") {
+            source = cddb::TitleSource::Cddb;
+        } else if (args[i] == "--release") {
+            if (i + 1 >= args.size()) return Usage();
+            const int n = std::atoi(args[++i].c_str());
+            if (n < 1) return Usage();
+            release = size_t(n - 1);
             refresh = true;
         } else if (args[i] == "--server") {
             if (i + 1 >= args.size()) return Usage();
@@ -97,7 +112,15 @@ int CdLookup(const std::vector<std::string>& args) {
                 disc.DiscLength());
 
     cddb::LookupConfig config = CddbLookupConfig(settings);
-    if (!server.empty()) config.server = server;
+    if (source) config.source = *source;
+    config.release = release;
+    // --server names the server of the source asked (MusicBrainz's when it is the only one).
+    if (!server.empty()) {
+        if (config.source == cddb::TitleSource::MusicBrainz)
+            config.musicBrainzServer = server;
+        else
+            config.server = server;
+    }
     if (!refresh && disc.Info().ReadCache(config.cacheFile)) {
         std::printf("From the CD information cache\n");
         done = true;
@@ -110,6 +133,14 @@ int CdLookup(const std::vector<std::string>& args) {
         disc.Info().Wait();
         UiQueue().Deliver();
         if (failed) return 1;
+    }
+
+    const auto releases = disc.Info().Lookup().ReleaseChoices();
+    if (releases.size() > 1) {
+        std::printf("Releases of this disc (another one with --release N):\n");
+        const size_t chosen = disc.Info().Lookup().ChosenRelease();
+        for (size_t i = 0; i < releases.size(); ++i)
+            std::printf("%c %zu  %s\n", i == chosen ? '*' : ' ', i + 1, releases[i].c_str());
     }
 
     MediaSource* first = disc.ItemAt(0);
@@ -125,10 +156,16 @@ int CdLookup(const std::vector<std::string>& args) {
 }
 
 const Registration registration(
-    {"cd lookup", "cd lookup [DRIVE] [--server HOST[:PORT]] [--refresh]", CdLookup,
+    {"cd lookup",
+     "cd lookup [DRIVE] [--cddb | --musicbrainz] [--server ADDRESS] [--release N] [--refresh]",
+     CdLookup,
      "Prints the disc's titles from the CD information cache; a disc not in it\n"
-     "(or any disc, with --refresh) is looked up on the CDDB server of the\n"
-     "settings (or the one --server names), which also fills the cache.\n"});
+     "(or any disc, with --refresh) is looked up on the title source of the\n"
+     "settings (CDDB, MusicBrainz or both), or the one --cddb or --musicbrainz\n"
+     "names, which also fills the cache. --server names the server asked.\n"
+     "When MusicBrainz knows several releases of the disc they are listed and\n"
+     "the first fills the titles; --release N takes the Nth instead.\n"
+     "TUNARA_MUSICBRAINZ_SERVER overrides the MusicBrainz server setting.\n"});
 
 }  // namespace
 

@@ -13,7 +13,7 @@
 #include "app/cli/Cli.h"
 #include "app/cli/DecodeKvmc.h"
 #include "app/services/AppServices.h"
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmStream.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/io/WavHeader.h"
 #include "platform/ui/UserInteraction.h"
@@ -96,7 +96,7 @@ int Decode(const std::vector<std::string>& args) {
     const bool media = NeedsMediaToolbox(in);
     if (media) services.StartMedia();
     std::unique_ptr<MediaSource> source = CreateSourceFor(in);
-    auto* pcm = dynamic_cast<WaveOutEngine*>(source.get());
+    PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source) return 1;
     source->SetLocation(in);
     if (!source->LoadInfo()) {
@@ -116,9 +116,10 @@ int Decode(const std::vector<std::string>& args) {
         UiQueue().Deliver();
         return 1;
     }
-    const int32_t rate = pcm->GetSampleRate();
-    const int32_t channels = pcm->GetChannels();
-    const int32_t bits = pcm->GetBitsPerSample();
+    const PcmStreamFormat format = pcm->StreamFormat();
+    const int32_t rate = format.sampleRate;
+    const int32_t channels = format.channels;
+    const int32_t bits = format.bitsPerSample;
 
     FILE* out = toStdout ? stdout : std::fopen(outName.c_str(), "wb");
     if (!out) {
@@ -148,13 +149,14 @@ int Decode(const std::vector<std::string>& args) {
             break;
         }
         // One WAV file holds one format; a change is not dropped silently.
-        if (pcm->GetSampleRate() != rate) {
+        if (pcm->StreamFormat().sampleRate != rate) {
             std::fprintf(stderr, "%s: the sample rate changes at sample %lld (%d Hz to %d Hz)\n",
-                         in.c_str(), static_cast<long long>(written), rate, pcm->GetSampleRate());
+                         in.c_str(), static_cast<long long>(written), rate,
+                         pcm->StreamFormat().sampleRate);
             exitCode = 1;
             break;
         }
-        if (pcm->GetChannels() != channels) {
+        if (pcm->StreamFormat().channels != channels) {
             std::fprintf(stderr, "%s: the channel count changes at sample %lld\n", in.c_str(),
                          static_cast<long long>(written));
             exitCode = 1;

@@ -11,7 +11,7 @@
 
 #include "app/cli/Cli.h"
 #include "app/services/AppServices.h"
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmStream.h"
 #include "metadata/ReplayGain.h"
 #include "metadata/ReplayGainScan.h"
 #include "platform/io/OpenRegular.h"
@@ -135,13 +135,13 @@ std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::strin
     app::AppServices services(&interaction);
     if (NeedsMediaToolbox(path)) services.StartMedia();
     std::unique_ptr<MediaSource> source = CreateSourceFor(path);
-    auto* pcm = dynamic_cast<WaveOutEngine*>(source.get());
+    PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source || (source->SetLocation(path), !source->LoadInfo()) || !pcm || !pcm->OpenStream()) {
         UiQueue().Deliver();
         failure = pcm || !source ? "cannot be decoded" : "cannot be measured (it is no sound file)";
         return nullptr;
     }
-    const int32_t rate = pcm->GetSampleRate(), channels = pcm->GetChannels();
+    const int32_t rate = pcm->StreamFormat().sampleRate, channels = pcm->StreamFormat().channels;
     auto meter = std::make_unique<LoudnessMeter>(channels, rate);
     if (!meter->Valid()) failure = "its sample format cannot be measured";
     Progress progress(path);
@@ -152,15 +152,16 @@ std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::strin
         const int n = pcm->ReadFrames(block.data(), kFrames);
         UiQueue().Deliver();
         if (n <= 0) {
-            auto* mp3 = dynamic_cast<Mp3Source*>(pcm);
+            auto* mp3 = dynamic_cast<Mp3Source*>(source.get());
             if (n == 0 && mp3 && mp3->NextPart()) continue;
             break;
         }
-        if (pcm->GetSampleRate() != rate || pcm->GetChannels() != channels) {
+        const PcmStreamFormat now = pcm->StreamFormat();
+        if (now.sampleRate != rate || now.channels != channels) {
             failure = "the stream's format changes";
             break;
         }
-        meter->AddPcm(block.data(), size_t(n), pcm->GetBitsPerSample());
+        meter->AddPcm(block.data(), size_t(n), now.bitsPerSample);
         progress.Update(meter->Frames(), total);
     }
     pcm->CloseStream();

@@ -23,6 +23,7 @@
 #include "app/cli/Terminal.h"
 #include "app/cli/TerminalInteraction.h"
 #include "app/services/AppServices.h"
+#include "app/services/Player.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "ui/core/DisplayState.h"
@@ -98,26 +99,16 @@ int RunPlayer(const PlayerSession& session) {
     Screen screen;
     TerminalInteraction interaction(interactive, drawScreen ? &screen : nullptr);
     app::AppServices services(&interaction);
-
-    SettingsStore settings;
-    Playlist& playlist = ThePlaylist();
+    DisplayState display;  // outlives the player, which shows its end on it
+    app::Player player(services, ProgramFolder());
+    Playlist& playlist = player.List();
     if (session.prepare && !session.prepare(playlist, services)) return 1;
 
-    DisplayState display;
-    PlayerController* notify = nullptr;
-    MixerVolume volume([&notify] {
-        if (notify) notify->OnMixerChange();
-    });
-    PlayerController controller(display, playlist, volume.IsOpen() ? &volume : nullptr,
-                                ProgramFolder(), &settings);
-    notify = &controller;
+    PlayerController& controller = player.Controller();
+    controller.SetDisplay(&display);
     if (session.beforeStart) session.beforeStart(controller);
     controller.Start();
-    if (session.afterStart && !session.afterStart(controller)) {
-        controller.Shutdown();
-        playlist.Clear();
-        return 1;
-    }
+    if (session.afterStart && !session.afterStart(controller)) return 1;
     auto stepVolume = [&](int delta) {
         int position = display.VolumeSlider() + delta;
         position = std::max(PlayerController::kVolumeMin,
@@ -168,7 +159,7 @@ int RunPlayer(const PlayerSession& session) {
         }
 
         if (drawScreen) {
-            if (display.TakeChanged()) screen.Draw(ScreenLines(display, volume.IsOpen()));
+            if (display.TakeChanged()) screen.Draw(ScreenLines(display, player.HasVolume()));
         } else if (display.TrackNumber() != shownTrack || Clock::now() >= nextStatus) {
             shownTrack = display.TrackNumber();
             nextStatus = Clock::now() + std::chrono::seconds(5);
@@ -178,10 +169,7 @@ int RunPlayer(const PlayerSession& session) {
         if (ended) break;
     }
 
-    controller.Shutdown();
-    notify = nullptr;
     raw.reset();
-    playlist.Clear();
     return 0;
 }
 

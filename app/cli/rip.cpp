@@ -29,6 +29,7 @@
 #include "record/RecordFiles.h"
 #include "record/RipCheck.h"
 #include "sources/CdDisc.h"
+#include "sources/CdDiscInfo.h"
 #include "ui/core/CddbSettings.h"
 #include "ui/core/RecordOptions.h"
 #include "ui/core/SettingsStore.h"
@@ -309,7 +310,7 @@ int Rip(const std::vector<std::string>& args) {
     config = DiscRecordConfig(std::move(config), disc, items);
     char cddbId[9];
     std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
-    const std::string mbId = musicbrainz::DiscId(disc.TrackOffsets(), disc.LeadoutFrames());
+    const std::string mbId = disc.Info().MusicBrainzDiscId();
     for (auto& t : config.tracks) t.cddbDiscId = cddbId, t.musicBrainzDiscId = mbId;
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
@@ -356,8 +357,7 @@ int Rip(const std::vector<std::string>& args) {
         facts.readOffset = readOffset;
         if (!onDisc.empty())
             facts.album = onDisc[0]->GetAlbum(), facts.artist = onDisc[0]->GetArtist();
-        const std::string logPath = FreeOutputPath(
-            job.Folder(), facts.album.empty() ? std::string("CD rip") : facts.album, ".log");
+        const std::string logPath = FreeOutputPath(job.Folder(), RipLogName(facts), ".log");
         const RipCheck check = CheckRip(job.Sums(), ids, host, port, logPath, facts);
         if (!check.failure.empty())
             std::fprintf(stderr, "AccurateRip lookup failed: %s\n", check.failure.c_str());

@@ -12,12 +12,12 @@
 #include <ctime>
 
 #include "app/services/AppServices.h"
+#include "app/services/Player.h"
 #include "platform/io/Paths.h"
 #include "platform/shell/XdgShell.h"
 #include "playlist/Playlist.h"
 #include "sources/QuickTimeSource.h"
 #include "ui/core/Associations.h"
-#include "ui/core/MixerVolume.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
@@ -162,17 +162,11 @@ int main(int argc, char** argv) {
     qt::InstallVideoWindows();
     int status = 0;
     {
-        SettingsStore settings;
-        Playlist& playlist = ThePlaylist();
+        // The same parts as tunara-cli's, gone in the order they promise.
+        app::Player player(services, io::ProgramFolder());
+        SettingsStore& settings = player.Settings();
         SessionStore session;  // outlives the window, which saves into it at the end
-
-        qt::MainWindow* mainPtr = nullptr;
-        MixerVolume volume([&mainPtr] {
-            if (mainPtr) mainPtr->Controller().OnMixerChange();
-        });
-        qt::MainWindow main(playlist, volume.IsOpen() ? &volume : nullptr, io::ProgramFolder(),
-                            &settings);
-        mainPtr = &main;
+        qt::MainWindow main(player.Controller(), player.List(), &settings);
         Associations associations(settings, programPath, iconPng, iconSize);
         main.onOptions = [&] {
             OptionsModel::Effects effects;
@@ -217,7 +211,6 @@ int main(int argc, char** argv) {
         if (!file.isEmpty() && main.Controller().Source()) main.Controller().Play();
 
         status = QApplication::exec();
-        mainPtr = nullptr;
         QuickTimeSource::SetStatusLine(nullptr);
     }
     return status;

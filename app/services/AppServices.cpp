@@ -6,6 +6,7 @@
 namespace tunara::app {
 
 AppServices::AppServices(UserInteraction* interaction, FileDialogs* dialogs) {
+    InstallProcessEngine(&engine_);
     SetUiThread();
     SetUserInteraction(interaction);
     SetFileDialogs(dialogs);
@@ -18,6 +19,7 @@ AppServices::~AppServices() {
     if (media_) media::StopMediaServices();
     SetFileDialogs(nullptr);
     SetUserInteraction(nullptr);
+    InstallProcessEngine(nullptr);
 }
 
 bool AppServices::StartMedia() {

@@ -1,9 +1,12 @@
 #pragma once
-// The process-wide hooks of a front end (tunara-cli and the windowed player),
-// installed in their order and removed in reverse: the user-interface
-// thread, the user interaction, the file dialogs, then the media services.
-// Going, it clears the playlist before it stops the media services.
+// The composition root of a front end (tunara-cli and the windowed player):
+// it owns the output engine every item plays through, and installs the
+// process-wide hooks in their order, removing them in reverse: the
+// user-interface thread, the user interaction, the file dialogs, then the
+// media services. Going, it clears the playlist before it stops the media
+// services and before the engine goes.
 // One object per process run, on the thread that becomes the UI thread.
+#include "engine/OutputEngine.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
 
@@ -22,7 +25,10 @@ public:
     bool StartMedia();
     bool MediaStarted() const { return media_; }
 
+    OutputEngine& Engine() { return engine_; }
+
 private:
+    OutputEngine engine_;
     bool media_ = false;
 };
 

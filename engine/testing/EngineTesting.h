@@ -1,12 +1,23 @@
 #pragma once
-// Test access to the process-wide output of the engine. Linked by tests only
+// Test access to the inside of an output engine. Linked by tests only
 // (tunara_engine_testing).
+#include "engine/OutputEngine.h"
 
 namespace tunara::testing {
 
-// Units of the free-slot semaphore (32 when nothing is queued).
-int EngineFreeSlotCount();
-// Makes the n-th buffer allocation of the next Open fail (0: none).
-void FailEngineAllocation(int nth);
+class EngineProbe {
+public:
+    // Units of the free-slot count (32 when nothing is queued).
+    static int FreeSlots(OutputEngine& engine) { return engine.freeSlots_.Count(); }
+    // Makes the n-th buffer allocation of the next Open fail (0: none).
+    static void FailAllocationAt(OutputEngine& engine, int nth) { engine.failAllocationAt_ = nth; }
+};
+
+inline int EngineFreeSlotCount(OutputEngine& engine = ProcessEngine()) {
+    return EngineProbe::FreeSlots(engine);
+}
+inline void FailEngineAllocation(int nth, OutputEngine& engine = ProcessEngine()) {
+    EngineProbe::FailAllocationAt(engine, nth);
+}
 
 }  // namespace tunara::testing

@@ -84,8 +84,8 @@ Session::Session(std::string userAgent, std::string proxy, Options options)
 
 Session::~Session() = default;
 
-Connection::Connection(Session& session, std::string host, int port)
-    : session_(session), host_(std::move(host)), port_(port) {}
+Connection::Connection(Session& session, std::string host, int port, bool https)
+    : session_(session), host_(std::move(host)), port_(port), https_(https) {}
 
 struct Request::Impl {
     CURL* easy = nullptr;
@@ -187,7 +187,7 @@ Status Connection::Get(std::string_view object, Request& request) {
             return r.error;
         }
     const bool v6 = host_.find(':') != std::string::npos;
-    std::string url = "http://";
+    std::string url = https_ ? "https://" : "http://";
     url += v6 ? "[" + host_ + "]" : host_;
     url += ":" + std::to_string(port_);
     url.append(object);
@@ -200,7 +200,7 @@ Status Connection::Get(std::string_view object, Request& request) {
     }
     CURL* e = r.easy;
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, https_ ? "https" : "http");
     curl_easy_setopt(e, CURLOPT_USERAGENT, session_.userAgent_.c_str());
     if (!session_.proxy_.empty()) curl_easy_setopt(e, CURLOPT_PROXY, session_.proxy_.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

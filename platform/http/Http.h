@@ -78,8 +78,9 @@ private:
 
 class Connection {
 public:
-    // Nothing goes over the network until a request is sent.
-    Connection(Session& session, std::string host, int port);
+    // Nothing goes over the network until a request is sent. With `https`
+    // the requests go over TLS, the server's certificate checked.
+    Connection(Session& session, std::string host, int port, bool https = false);
 
     // Sends "GET object" (object is the path and query, e.g. "/x.cgi?a=b");
     // with Ok, `request` reads the body. Failures to connect or a non-2xx
@@ -93,6 +94,7 @@ private:
     Session& session_;
     std::string host_;
     int port_;
+    bool https_;
 };
 
 class Request {

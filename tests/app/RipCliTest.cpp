@@ -16,6 +16,7 @@
 #include "metadata/AccurateRip.h"
 #include "metadata/TextCodec.h"
 #include "support/CdImage.h"
+#include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
 #include "support/RunCli.h"
 #include "ui/core/RecordName.h"
@@ -77,31 +78,11 @@ TEST_F(RipCliTest, ListedTracks_RecordedWithProgressTexts) {
 // track was confirmed.
 TEST_F(RipCliTest, Verify_ReportsEachTrackAndWritesTheLog) {
     namespace ar = accuraterip;
-    std::vector<uint32_t> offsets;
-    for (int first : image.firstSector) offsets.push_back(uint32_t(first) + 150);
-    const ar::DiscIds ids =
-        ar::ComputeDiscIds(offsets, uint32_t(image.samples.size() / 2 / 588) + 150);
-    std::string record;
-    auto put = [&record](uint32_t v) {
-        for (int k = 0; k < 4; ++k) record += char(v >> (8 * k));
-    };
-    record += char(3);
-    put(ids.id1), put(ids.id2), put(ids.cddb);
-    for (int t = 0; t < 3; ++t) {
-        const auto samples = image.Track(t);
-        ar::ChecksumAccumulator sums(int64_t(samples.size() / 2), t == 0, t == 2);
-        sums.Add(samples.data(), samples.size() / 2);
-        record += char(t == 2 ? 2 : 5);
-        put(t == 2 ? sums.Result().v2 + 1 : sums.Result().v2);  // track 3 was ripped wrong
-        put(0);
-    }
-    std::string body;
-    char e[8];
-    for (unsigned char c : record) std::snprintf(e, sizeof e, "\\u%04x", c), body += e;
+    const ar::DiscIds ids = tunara::testing::AccurateRipIds(image);
     testing::TempDir serverDir;
-    tunara::testing::FakeCddbServer server(
-        serverDir.path,
-        "{\"" + ar::RecordObject(ids) + "\": {\"body\": \"" + body + "\", \"latin1\": true}}");
+    // Track 3 was ripped wrong.
+    tunara::testing::FakeCddbServer server(serverDir.path,
+                                           tunara::testing::AccurateRipScript(image, 3));
     auto [code, text] =
         Run("--encoder flac --to '" + out.string() + "' --verify-server " + server.Address());
     EXPECT_EQ(code, 4) << text;
@@ -288,6 +269,47 @@ TEST_F(RipCliTest, CdLookup_AnswersFromCacheUnlessRefreshed) {
     EXPECT_NE(text.find(" 3  Three\n"), std::string::npos) << text;
     std::tie(code, text) = Cli("cd lookup '" + image.cue + "' --refresh" + down);
     EXPECT_EQ(code, 1) << text;
+}
+
+// `cd lookup --musicbrainz` asks the service for the id `cd` shows, lists
+// several releases and takes the one --release names; garbage is an error.
+TEST_F(RipCliTest, CdLookup_MusicBrainz) {
+    auto [code, text] = Cli("cd '" + image.cue + "'");
+    const size_t at = text.find("MusicBrainz disc id ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string id = text.substr(at + 20, 28);
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    testing::TempDir serverDir;
+    {
+        tunara::testing::FakeCddbServer server(
+            serverDir.path, "{\"/ws/2/discid/" + id +
+                                "\": {\"body\": " + tunara::testing::JsonString(reply) + "}}");
+        const std::string lookup =
+            "cd lookup '" + image.cue + "' --musicbrainz --server " + server.Address();
+        std::tie(code, text) = Cli(lookup);
+        ASSERT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("* 1  MB Band \u2013 First Press\n  2  MB Band \u2013 Reissue\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("Album: First Press\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(" 2  Dos\n"), std::string::npos) << text;
+        std::tie(code, text) = Cli(lookup + " --release 2");
+        EXPECT_EQ(code, 0) << text;
+        EXPECT_NE(text.find("Album: Reissue\n"), std::string::npos) << text;
+    }
+    tunara::testing::FakeCddbServer garbage(
+        serverDir.path, "{\"/ws/2/discid/" + id + "\": {\"body\": \"<html>oops</html>\"}}");
+    std::tie(code, text) =
+        Cli("cd lookup '" + image.cue + "' --refresh --musicbrainz --server " + garbage.Address());
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find("The MusicBrainz reply could not be read"), std::string::npos) << text;
 }
 
 // Bad command lines are refused before anything is read.

@@ -66,7 +66,7 @@ TEST_F(EngineTest, ShortItem_PlaysToEndAndStops) {
     ASSERT_EQ(w.size(), 3u);
     EXPECT_EQ(w[2].frames, Range(2048, 952));
     device->WaitNoticesDelivered(5s);
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 // The device stays paused until the eighth buffer is queued, then fills the ring.
@@ -74,7 +74,7 @@ TEST_F(EngineTest, Play_PrimesEightBuffersWhilePaused) {
     FakeSource s(100000);
     ASSERT_EQ(s.Open(), 1);
     s.Play();
-    ASSERT_TRUE(Queued(WaveOutEngine::kBufferCount));
+    ASSERT_TRUE(Queued(OutputEngine::kBufferCount));
     auto w = device->Writes();
     ASSERT_EQ(w.size(), 32u);
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(w[i].paused) << i;
@@ -176,7 +176,7 @@ TEST_F(EngineTest, PlayAtEnd_EndsRun) {
     ASSERT_TRUE(Finished(s));
     EXPECT_TRUE(device->Writes().empty());
     EXPECT_EQ(s.GetPosition(), 2000);
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 // A stream or a device that does not open fails Open without a message; the
@@ -229,7 +229,7 @@ TEST_F(EngineTest, CloseWhilePlaying_EndsRun) {
         ASSERT_EQ(s.Open(), 1);
         s.Rewind();
     }
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 // Opening a second source takes the device from the first.
@@ -253,7 +253,7 @@ TEST_F(EngineTest, SecondOpen_TakesOverTheDevice) {
     ASSERT_TRUE(Queued(32));
     ASSERT_EQ(a.Open(), 1);
     EXPECT_EQ(a.IsPlaying(), 0);
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 // Hundreds of random transport calls against a device that plays at random
@@ -289,11 +289,11 @@ TEST_F(EngineTest, RandomTransport_Stress) {
         ASSERT_LE(pos, static_cast<int32_t>(length)) << i;
         int free = testing::EngineFreeSlotCount();
         ASSERT_GE(free, 0);
-        ASSERT_LE(free, WaveOutEngine::kBufferCount);
+        ASSERT_LE(free, OutputEngine::kBufferCount);
     }
     s.Stop();
     ASSERT_TRUE(device->WaitNoticesDelivered(5s));
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
     EXPECT_EQ(device->QueuedBuffers(), 0);
     s.Close();
 }
@@ -328,7 +328,7 @@ TEST_F(EngineTest, RandomTransportFastDevice_Stress) {
     }
     s.Stop();
     ASSERT_TRUE(device->WaitNoticesDelivered(5s));
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 // The getters read the analyser; zeros while stopped.

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmSource.h"
 #include "platform/audio/NullDevice.h"
 #include "support/Eventually.h"
 
@@ -22,7 +22,7 @@ inline uint32_t FrameIndexAt(const uint8_t* frame) {
     return static_cast<uint32_t>(hi) << 16 | lo;
 }
 
-class FakeSource : public WaveOutEngine {
+class FakeSource : public PcmSource {
 public:
     explicit FakeSource(uint32_t lengthFrames, int sampleRate = 1000) : length_(lengthFrames) {
         sampleRate_ = sampleRate;

@@ -31,7 +31,7 @@ protected:
         bool again = false;
         for (size_t i = 0; i < w.size(); ++i) {
             all.insert(all.end(), w[i].frames.begin(), w[i].frames.end());
-            if (i >= WaveOutEngine::kPrimingBuffers && w[i].paused) again = true;
+            if (i >= OutputEngine::kPrimingBuffers && w[i].paused) again = true;
         }
         if (pausedAgain) *pausedAgain = again;
         return all;
@@ -61,8 +61,8 @@ std::vector<uint32_t> Joined(uint32_t first, uint32_t second) {
 TEST_F(FollowerTest, RunGoesOnIntoFollower) {
     FakeSource a(2500), b(1800);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(a.SetFollower(&b));
-    EXPECT_EQ(a.Follower(), &b);
+    ASSERT_TRUE(ProcessEngine().Enqueue(b));
+    EXPECT_EQ(ProcessEngine().Following(), &b);
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(4300));
     bool pausedAgain = true;
@@ -71,13 +71,13 @@ TEST_F(FollowerTest, RunGoesOnIntoFollower) {
 
     device->Consume(2499);
     EXPECT_EQ(a.IsPlaying(), 1);
-    EXPECT_FALSE(a.HandOver(b));  // its last frame is still to come
+    EXPECT_FALSE(ProcessEngine().HandOver(b));  // its last frame is still to come
     device->Consume(2);
     EXPECT_EQ(a.IsPlaying(), 0);
     EXPECT_EQ(a.GetPosition(), 2500);  // held at its end while the follower plays
 
-    ASSERT_TRUE(a.HandOver(b));
-    EXPECT_EQ(a.Follower(), nullptr);
+    ASSERT_TRUE(ProcessEngine().HandOver(b));
+    EXPECT_EQ(ProcessEngine().Following(), nullptr);
     EXPECT_EQ(b.IsPlaying(), 1);
     EXPECT_EQ(b.GetPosition(), 1);
     device->Consume(499);
@@ -95,20 +95,50 @@ TEST_F(FollowerTest, RunGoesOnIntoFollower) {
     EXPECT_EQ(opens, 1);
     b.Close();
     a.Close();
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
+}
+
+// Three queued streams play as one run through one device open, each handed
+// over at its own end; a dropped queue keeps the stream the run is in.
+TEST_F(FollowerTest, QueueOfSeveralPlaysThrough) {
+    OutputEngine& engine = ProcessEngine();
+    FakeSource a(700), b(300), c(1500);
+    ASSERT_EQ(a.Open(), 1);
+    ASSERT_TRUE(engine.Enqueue(b));
+    ASSERT_TRUE(engine.Enqueue(c));
+    EXPECT_FALSE(engine.Enqueue(b));  // already queued
+    a.Play();
+    ASSERT_TRUE(WrittenAtLeast(2500));
+    std::vector<uint32_t> expected = Joined(700, 300);
+    for (uint32_t i = 0; i < 1500; ++i) expected.push_back(i);
+    EXPECT_EQ(WrittenFrames(), expected);
+
+    device->Consume(1000);
+    EXPECT_EQ(a.IsPlaying(), 0);
+    EXPECT_FALSE(engine.HandOver(c));  // only the first queued takes over
+    ASSERT_TRUE(engine.HandOver(b));
+    EXPECT_EQ(b.IsPlaying(), 0);       // its end has been heard too
+    EXPECT_FALSE(engine.DropQueue());  // the run is in c: it stays
+    ASSERT_TRUE(engine.HandOver(c));
+    EXPECT_EQ(c.GetPosition(), 0);
+    device->PlayQueued();
+    ASSERT_TRUE(Eventually([&] { return !c.IsPlaying(); }));
+    EXPECT_EQ(c.GetPosition(), 1500);
+    EXPECT_EQ(opens, 1);
+    c.Close();
 }
 
 // Items that cannot follow are refused and nothing is opened for them; the run
 // then ends at the leader's end as it always did.
 TEST_F(FollowerTest, Refusals) {
-    FakeSource a(1500), other(1000, 2000), closedOne(1000), failing(1000);
+    FakeSource a(1500), other(1000, 2000), failing(1000);
     failing.openResult = 0;
-    EXPECT_FALSE(closedOne.SetFollower(&a));  // a leader must be open
+    EXPECT_FALSE(ProcessEngine().Enqueue(a));  // nothing open to follow
     ASSERT_EQ(a.Open(), 1);
-    EXPECT_FALSE(a.SetFollower(&a));
-    EXPECT_FALSE(a.SetFollower(&other));  // another rate
-    EXPECT_FALSE(a.SetFollower(&failing));
-    EXPECT_EQ(a.Follower(), nullptr);
+    EXPECT_FALSE(ProcessEngine().Enqueue(a));
+    EXPECT_FALSE(ProcessEngine().Enqueue(other));  // another rate
+    EXPECT_FALSE(ProcessEngine().Enqueue(failing));
+    EXPECT_EQ(ProcessEngine().Following(), nullptr);
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(1500));
     device->PlayQueued();
@@ -123,7 +153,7 @@ TEST_F(FollowerTest, Refusals) {
 TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     FakeSource a(3000), b(2000);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(a.SetFollower(&b));
+    ASSERT_TRUE(ProcessEngine().Enqueue(b));
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(5000));
     device->Consume(2000);
@@ -131,7 +161,7 @@ TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     EXPECT_EQ(a.GetPosition(), 2000);
     EXPECT_EQ(a.ReadPosition(), 2000u);
     EXPECT_EQ(b.ReadPosition(), 0u);
-    EXPECT_EQ(a.Follower(), &b);
+    EXPECT_EQ(ProcessEngine().Following(), &b);
 
     device->ClearWrites();
     a.Play();
@@ -151,7 +181,7 @@ TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     ASSERT_TRUE(Eventually([&] { return !a.IsPlaying(); }));
     EXPECT_EQ(WrittenFrames().size(), 50u);
     EXPECT_EQ(b.ReadPosition(), 0u);
-    EXPECT_FALSE(a.HandOver(b));
+    EXPECT_FALSE(ProcessEngine().HandOver(b));
 }
 
 // A follower destroyed while the run reads it (its list item deleted) is
@@ -161,11 +191,11 @@ TEST_F(FollowerTest, FollowerDestroyedMidRead) {
     FakeSource a(1200);
     auto b = std::make_unique<FakeSource>(100000);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(a.SetFollower(b.get()));
+    ASSERT_TRUE(ProcessEngine().Enqueue(*b));
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(5000));
     b.reset();
-    EXPECT_EQ(a.Follower(), nullptr);
+    EXPECT_EQ(ProcessEngine().Following(), nullptr);
     device->Consume(1200);
     EXPECT_EQ(a.IsPlaying(), 0);
     EXPECT_EQ(a.GetPosition(), 1200);
@@ -173,7 +203,7 @@ TEST_F(FollowerTest, FollowerDestroyedMidRead) {
     a.Stop();
     EXPECT_EQ(a.GetPosition(), 1200);
     a.Close();
-    EXPECT_EQ(testing::EngineFreeSlotCount(), WaveOutEngine::kBufferCount);
+    EXPECT_EQ(testing::EngineFreeSlotCount(), OutputEngine::kBufferCount);
 }
 
 }  // namespace

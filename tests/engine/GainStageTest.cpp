@@ -46,7 +46,7 @@ protected:
         if (!path_.empty()) std::filesystem::remove(path_);
     }
     // Plays `first`, joined by `second` when given, to the end; the capture.
-    std::vector<int16_t> Play(WaveOutEngine& first, WaveOutEngine* second = nullptr) {
+    std::vector<int16_t> Play(PcmSource& first, PcmSource* second = nullptr) {
         // A new file each time: the file output goes on where it left off.
         if (!path_.empty()) std::filesystem::remove(path_);
         path_ =
@@ -55,13 +55,13 @@ protected:
                 .string();
         EXPECT_EQ(first.Open(), 1);
         if (second) {
-            EXPECT_TRUE(first.SetFollower(second));
+            EXPECT_TRUE(ProcessEngine().Enqueue(*second));
         }
         first.Play();
-        WaveOutEngine& last = second ? *second : first;
+        PcmSource& last = second ? *second : first;
         EXPECT_TRUE(Eventually([&] { return first.IsPlaying() == 0; }));
         if (second) {
-            EXPECT_TRUE(first.HandOver(*second));
+            EXPECT_TRUE(ProcessEngine().HandOver(*second));
             EXPECT_TRUE(Eventually([&] { return second->IsPlaying() == 0; }));
         }
         last.Close();
@@ -77,8 +77,8 @@ TEST_F(GainStageTest, ItemGainChangesExactlyAtTheJoin) {
     FakeSource a(2500), b(1800);
     const float ga = ItemGain({-6.0f, 0.3f, NAN, NAN}, {.mode = ReplayGainMode::Track}, false);
     const float gb = ItemGain({+2.5f, 0.3f, NAN, NAN}, {.mode = ReplayGainMode::Track}, false);
-    a.SetItemGain(ga);
-    b.SetItemGain(gb);
+    a.SetGain(ga);
+    b.SetGain(gb);
     auto s = Play(a, &b);
     ASSERT_EQ(s.size(), 2u * (2500 + 1800));
     for (int k = 0; k < 2500 + 1800; ++k) {

@@ -92,10 +92,10 @@ TEST_F(MediaPcm, SplitFlacPlaysBackUncut) {
     auto* next = dynamic_cast<MediaPcmSource*>(b.get());
     ASSERT_TRUE(lead && next);
     ASSERT_EQ(lead->Open(), 1);
-    ASSERT_TRUE(lead->SetFollower(next));
+    ASSERT_TRUE(ProcessEngine().Enqueue(*next));
     lead->Play();
     EXPECT_TRUE(PlayToEnd(*lead));
-    ASSERT_TRUE(lead->HandOver(*next));
+    ASSERT_TRUE(ProcessEngine().HandOver(*next));
     EXPECT_TRUE(PlayToEnd(*next));
     next->Close();
     lead->Close();

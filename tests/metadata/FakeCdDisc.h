@@ -29,6 +29,7 @@ public:
     int DiscLengthSeconds() const override { return length_; }
     std::vector<uint32_t> TrackOffsets() const override { return offsets_; }
     uint64_t MediaIdentity() const override { return identity_; }
+    std::string MusicBrainzDiscId() const override { return musicBrainzId; }
     std::mutex& LookupLock() override { return lookupLock_; }
     void EditTracks(const std::function<void(std::vector<cddb::CdTrackText>&)>& edit) override {
         std::lock_guard lock(itemLock_);
@@ -44,6 +45,8 @@ public:
         std::lock_guard lock(itemLock_);
         std::erase_if(tracks_, [&](const cddb::CdTrackText& t) { return t.number == number; });
     }
+
+    std::string musicBrainzId = "Tun4raFakeDiscId0000000000A-";
 
 private:
     std::vector<uint32_t> offsets_;

@@ -19,6 +19,7 @@ using namespace tunara;
 using namespace tunara::cddb;
 using tunara::testing::FakeCddbServer;
 using tunara::testing::FakeCdDisc;
+using tunara::testing::JsonString;
 
 namespace {
 
@@ -35,31 +36,10 @@ const char* kEntry =
     "EXTD=\r\n"
     ".\r\n";
 
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c >= 0x80) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);  // a Latin-1 character
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // {"query": {"body": ...}, "read": {"body": ...}}
 std::string Script(const std::string& queryBody, const std::string& readBody = kEntry) {
-    return "{\"query\": {\"body\": " + Json(queryBody) +
-           "}, \"read\": {\"body\": " + Json(readBody) + "}}";
+    return "{\"query\": {\"body\": " + JsonString(queryBody) +
+           "}, \"read\": {\"body\": " + JsonString(readBody) + "}}";
 }
 
 class CddbLookupTest : public ::testing::Test {
@@ -319,11 +299,11 @@ TEST_F(CddbLookupTest, Encodings_AndSplitTitle) {
         "210 rock 7a0a2e03\r\nDTITLE=Bj\xF6rk / Homog\xE9nic\r\nTTITLE0=Caf\xE9\r\n"
         "TTITLE1=A title so long that CDDB spreads it over \r\nTTITLE1=three lines of the entry, "
         "\r\nTTITLE1=and every part counts\r\nTTITLE2=Track with no slash\r\n.\r\n";
-    // Json() writes bytes >= 0x80 as characters; the server sends them in
+    // JsonString() writes bytes >= 0x80 as characters; the server sends them in
     // Latin-1 or in UTF-8.
     for (bool latin1 : {true, false}) {
         RunLookup("{\"query\": {\"body\": \"200 rock 7a0a2e03 x\\r\\n\"}, \"read\": {\"body\": " +
-                  Json(entry) + (latin1 ? ", \"latin1\": true" : "") + "}}");
+                  JsonString(entry) + (latin1 ? ", \"latin1\": true" : "") + "}}");
         const auto tracks = disc_.Tracks();
         EXPECT_EQ(tracks[0].artist, "Björk");
         EXPECT_EQ(tracks[0].album, "Homogénic");

@@ -24,6 +24,7 @@
 #include "sources/CdDiscInfo.h"
 #include "support/CdImage.h"
 #include "support/Eventually.h"
+#include "support/FakeAccurateRip.h"
 #include "support/FakeCddbServer.h"
 #include "ui/core/SettingsStore.h"
 #include "ui/qt/BitmapButton.h"
@@ -299,6 +300,68 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     EXPECT_TRUE(main_->Info()->MessageMode());
     EXPECT_TRUE(main_->Levels()->Held());
     EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+// MusicBrainz knowing two releases: the window offers them once the titles
+// of the first are in, and the one picked replaces them.
+TEST_F(CdPanelTest, CdInfo_MusicBrainzReleasesOffered) {
+    const std::string id = disc_->Info().MusicBrainzDiscId();
+    ASSERT_FALSE(id.empty());
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    testing::FakeCddbServer server(
+        root_, "{\"/ws/2/discid/" + id + "\": {\"body\": " + testing::JsonString(reply) + "}}");
+    settings_->SetNumber(settings::kTitleSource, 1);
+    settings_->SetText(settings::kMusicBrainzAddr, server.Address());
+    CdWindow* window = OpenFromMainWindow();
+    ASSERT_NE(window, nullptr);
+    QStringList offered;
+    window->chooseRelease = [&](const QStringList& labels, int current) {
+        offered = labels;
+        EXPECT_EQ(current, 0);
+        return 1;
+    };
+    window->Button(kCdInfoId)->clicked(kCdInfoId);
+    ASSERT_TRUE(DeliverUntilLookupEnds());
+    EXPECT_EQ(window->TitleLabel()->text(), "First Press");
+    testing::Drain();
+    EXPECT_EQ(offered, (QStringList{"MB Band \u2013 First Press", "MB Band \u2013 Reissue"}));
+    EXPECT_EQ(window->TitleLabel()->text(), "Reissue");
+    EXPECT_EQ(window->ArtistLabel()->text(), "MB Band");
+    EXPECT_EQ(disc_->ItemAt(1)->GetTitle(), "Dos");
+}
+
+// With "Verify with AccurateRip" on, the recording window tells each
+// track's verdict once the files are written, and the log lies beside them.
+TEST_F(CdPanelTest, Record_VerifiedTracksShowTheirVerdicts) {
+    testing::FakeCddbServer server(root_, testing::AccurateRipScript(image_, 2));
+    SetEnv("TUNARA_ACCURATERIP_SERVER", server.Address());
+    settings_->SetNumber(settings::kVerifyAccurateRip, 1);
+    CdWindow* window = OpenFromMainWindow();
+    ASSERT_NE(window, nullptr);
+    for (int row = 0; row < 3; ++row) window->View()->Select(row, row == 0);
+    QString verdicts, status;
+    RecordWith(window, [&](RecordDialog& d) {
+        if (!d.ShowsFinishedLook() || d.VerdictText().isEmpty()) return;
+        verdicts = d.VerdictText();
+        status = d.StatusText();
+        d.CancelButton()->clicked(kRecordCancelId);
+    });
+    EXPECT_TRUE(
+        verdicts.startsWith("Track 1: accurate (confidence 5)\n"
+                            "Track 2: does not match (2 submissions)\n"
+                            "Track 3: accurate (confidence 5)\nLog: "))
+        << verdicts.toStdString();
+    EXPECT_EQ(status, "AccurateRip: 2 of 3 accurate");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0], verdicts);
+    EXPECT_TRUE(fs::exists(out_ / "Unknown.log")) << ::testing::PrintToString(Left(out_));
 }
 
 // An empty drive has no table of contents to ask about: CD Info sends nothing.

@@ -74,7 +74,10 @@ TEST_F(OptionsSheetTest, PagesAndEnabling) {
     EXPECT_FALSE(Find<QCheckBox>("&Sample CD audio for display")->isVisible());
     // Proxy edits follow the proxy box.
     auto edits = sheet_->Pages()->widget(0)->findChildren<QLineEdit*>();
-    edits.removeIf([](QLineEdit* e) { return qobject_cast<QAbstractSpinBox*>(e->parent()); });
+    edits.removeIf([](QLineEdit* e) {
+        return qobject_cast<QAbstractSpinBox*>(e->parent()) ||
+               e->objectName() == "musicBrainzServer" || qobject_cast<QComboBox*>(e->parent());
+    });
     ASSERT_EQ(edits.size(), 3);
     EXPECT_FALSE(edits[1]->isEnabled());
     Find<QCheckBox>("Use an HTTP &proxy server")->click();
@@ -115,6 +118,9 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     Find<QRadioButton>("Always use this folder:")->click();
     sheet_->findChild<QLineEdit*>("folder")->setText(folder);
     Find<QCheckBox>("m&p3")->setChecked(false);
+    sheet_->findChild<QComboBox*>("titleSource")->setCurrentIndex(2);
+    sheet_->findChild<QLineEdit*>("musicBrainzServer")->setText("http://mirror.example:5000");
+    sheet_->findChild<QCheckBox*>("verifyAccurateRip")->setChecked(true);
     ui_->answers = {Answer::No, Answer::Yes};
     sheet_->accept();
     EXPECT_TRUE(sheet_->isVisible());
@@ -128,6 +134,9 @@ TEST_F(OptionsSheetTest, Ok_MissingFolder) {
     EXPECT_EQ(reread.Text(kRecordFilePath), folder.toStdString());
     EXPECT_EQ(reread.Number(kAssocMP3), 0u);
     EXPECT_EQ(reread.Number(kAskFilePath), 0u);
+    EXPECT_EQ(reread.Number(kTitleSource), 2u);
+    EXPECT_EQ(reread.Text(kMusicBrainzAddr), "http://mirror.example:5000");
+    EXPECT_EQ(reread.Number(kVerifyAccurateRip), 1u);
 }
 
 // The sound page shows what is kept, greys what ReplayGain "Off" leaves

@@ -250,13 +250,13 @@ TEST(CdTrackCapture, TracksPlayGaplessByteForByte) {
     {
         CdDisc disc(WriteCdImage(dir.Path(), "disc", StandardTracks()));
         disc.ReadToc();
-        auto& first = dynamic_cast<WaveOutEngine&>(*disc.ItemAt(1));
-        auto& second = dynamic_cast<WaveOutEngine&>(*disc.ItemAt(2));
+        MediaSource& first = *disc.ItemAt(1);
+        MediaSource& second = *disc.ItemAt(2);
         ASSERT_EQ(first.Open(), 1);
-        ASSERT_TRUE(first.SetFollower(&second));
+        ASSERT_TRUE(ProcessEngine().Enqueue(*second.Pcm()));
         first.Play();
         ASSERT_TRUE(WaitFor([&] { return first.IsPlaying() == 0; }));
-        ASSERT_TRUE(first.HandOver(second));
+        ASSERT_TRUE(ProcessEngine().HandOver(*second.Pcm()));
         ASSERT_TRUE(WaitFor([&] { return second.IsPlaying() == 0; }));
         second.Close();
     }

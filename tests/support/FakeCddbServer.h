@@ -76,6 +76,29 @@ private:
     int port_ = 0;
 };
 
+// `s` as a JSON string for a script; bytes above 0x7F stand for Latin-1
+// characters.
+inline std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c >= 0x80 || c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
 // A port on the loopback address that refuses connections: bound, then
 // closed, so nothing listens there.
 inline int RefusingPort() {

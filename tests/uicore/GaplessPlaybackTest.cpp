@@ -13,7 +13,8 @@
 #include <iterator>
 
 #include "TestTools.h"
-#include "engine/WaveOutEngine.h"
+#include "engine/OutputEngine.h"
+#include "engine/PcmStream.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/io/WavHeader.h"
@@ -78,13 +79,13 @@ double WorstJump(const std::vector<int16_t>& s, size_t at) {
 // The left channel of an item as its own source reads it from the start.
 std::vector<int16_t> DecodeAlone(const std::string& path) {
     std::unique_ptr<MediaSource> item = CreateSourceFor(path);
-    auto* pcm = dynamic_cast<WaveOutEngine*>(item.get());
+    PcmStream* pcm = item ? item->Pcm() : nullptr;
     std::vector<int16_t> left;
     if (!pcm) return left;
-    pcm->SetLocation(path);
-    if (!pcm->LoadInfo() || !pcm->OpenStream()) return left;
-    std::vector<int16_t> buffer(2 * WaveOutEngine::kFramesPerBuffer);
-    while (int n = pcm->ReadFrames(buffer.data(), WaveOutEngine::kFramesPerBuffer))
+    item->SetLocation(path);
+    if (!item->LoadInfo() || !pcm->OpenStream()) return left;
+    std::vector<int16_t> buffer(2 * OutputEngine::kFramesPerBuffer);
+    while (int n = pcm->ReadFrames(buffer.data(), OutputEngine::kFramesPerBuffer))
         for (int i = 0; i < n; ++i) left.push_back(buffer[size_t(2 * i)]);
     pcm->CloseStream();
     return left;
@@ -270,7 +271,7 @@ TEST_F(GaplessPlayback, ItemChange_WhenTheJoinIsHeard) {
     controller_.Play();
     ASSERT_TRUE(device->WaitUntil(
         [&] {
-            return device->QueuedBuffers() == WaveOutEngine::kBufferCount && !device->IsPaused();
+            return device->QueuedBuffers() == OutputEngine::kBufferCount && !device->IsPaused();
         },
         std::chrono::seconds(5)));
     ASSERT_EQ(device->Consume(cut - 1), uint64_t(cut - 1));

@@ -1,5 +1,8 @@
 #include "ui/core/CddbSettings.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "metadata/Cddb.h"
 #include "platform/profile/Profile.h"
 #include "sources/CdDisc.h"
@@ -14,6 +17,12 @@ cddb::LookupConfig CddbLookupConfig(const SettingsStore& settings) {
     c.proxyAddr = settings.Text(settings::kProxyAddr);
     c.proxyPort = settings.Text(settings::kProxyPort);
     c.cacheFile = profile::CdPlayerIniPath();
+    c.source = static_cast<cddb::TitleSource>(
+        std::min<uint32_t>(settings.Number(settings::kTitleSource), 2));
+    c.musicBrainzServer = settings.Text(settings::kMusicBrainzAddr);
+    // Lets tests and mirrors point the lookup elsewhere without a settings file.
+    if (const char* server = std::getenv("TUNARA_MUSICBRAINZ_SERVER"); server && *server)
+        c.musicBrainzServer = server;
     return c;
 }
 
@@ -24,7 +33,7 @@ bool LoadCdTitles(CdDisc& disc, const SettingsStore& settings) {
     if (!settings.Flag(settings::kAutoCDInfo)) return false;
     disc.Info().StartLookup(config);
     disc.Info().Wait();
-    return disc.Info().ErrorCode() == 0 && disc.Info().StatusText() == cddb::kTextMatchFound;
+    return disc.Info().Lookup().Found();
 }
 
 }  // namespace tunara

@@ -1,6 +1,7 @@
 #pragma once
 // The CDDB lookup's settings, taken from the settings store when a lookup
-// starts: server ("CDDBAddr"), proxy ("UseProxy", "ProxyAddr", "ProxyPort")
+// starts: the title source ("TitleSource"), the servers ("CDDBAddr",
+// "MusicBrainzAddr", or TUNARA_MUSICBRAINZ_SERVER), proxy ("UseProxy", "ProxyAddr", "ProxyPort")
 // and the cache file.
 #include "metadata/CddbLookup.h"
 #include "ui/core/SettingsStore.h"

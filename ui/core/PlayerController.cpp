@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/OutputEngine.h"
+#include "engine/PcmStream.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FileDialogs.h"
@@ -32,17 +33,61 @@ public:
 private:
     UserInteraction* outer_;
 };
+// Where the controller shows things before a display is attached and after
+// it has gone.
+class NullDisplay : public PlayerDisplay {
+public:
+    void ShowTitle(const std::string&) override {}
+    void ShowFormatName(const std::string&) override {}
+    void ShowBitRate(int) override {}
+    void ShowSampleRate(int) override {}
+    void ShowChannels(int) override {}
+    void ShowDuration(int) override {}
+    void ShowPosition(int) override {}
+    void ShowTrackNumber(int) override {}
+    void ShowTrackCount(int) override {}
+    void ShowMessage(const std::string&, int) override {}
+    void SetLevels(float, float) override {}
+    void SetBands(const float*) override {}
+    void Hold(int) override {}
+    void SetPositionRange(int) override {}
+    void SetPositionSlider(int) override {}
+    void SetVolumeSlider(int) override {}
+    void SetWindowTitle(const std::string&) override {}
+    void SetTransportLit(bool, bool, bool) override {}
+    void SetModeLit(bool, bool, bool) override {}
+    void EnableCdButton(bool) override {}
+    void RefreshListViews() override {}
+};
+
+PlayerDisplay& NoDisplay() {
+    static NullDisplay none;
+    return none;
+}
 }  // namespace
 
 PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                                   std::string programFolder, SettingsStore* settings)
-    : display_(display),
+                                   std::string programFolder, SettingsStore* settings,
+                                   OutputEngine* engine)
+    : PlayerController(playlist, volume, std::move(programFolder), settings, engine) {
+    display_ = &display;
+}
+
+PlayerController::PlayerController(Playlist& playlist, VolumeOutput* volume,
+                                   std::string programFolder, SettingsStore* settings,
+                                   OutputEngine* engine)
+    : engine_(engine ? *engine : ProcessEngine()),
+      display_(&NoDisplay()),
       playlist_(playlist),
       volume_(volume),
       programFolder_(std::move(programFolder)),
       settings_(settings),
       commands_(
-          playlist, [this] { Refresh(); }, [this] { display_.RefreshListViews(); }) {}
+          playlist, [this] { Refresh(); }, [this] { display_->RefreshListViews(); }) {}
+
+void PlayerController::SetDisplay(PlayerDisplay* display) {
+    display_ = display ? display : &NoDisplay();
+}
 
 PlayerController::~PlayerController() {
     if (running_) Shutdown();
@@ -88,9 +133,9 @@ void PlayerController::Command(int id) {
             break;
         case kCmdCd:
             if (hasCdDrive_)
-                display_.ToggleCdWindow();
+                display_->ToggleCdWindow();
             else
-                display_.ShowMessage(std::string(kNoCdDrive), kNoticeMs);
+                display_->ShowMessage(std::string(kNoCdDrive), kNoticeMs);
             break;
         default:
             break;
@@ -118,7 +163,7 @@ void PlayerController::Stop() {
     source_->Stop();
     source_->Seek(0);
     state_ = Stopped;
-    display_.PlaybackStopped();
+    display_->PlaybackStopped();
     Refresh();
 }
 
@@ -227,7 +272,7 @@ void PlayerController::OnPositionSlider(int code, int value) {
     if (!source_) return;
     source_->Seek(value * 10);
     source_->Tick();
-    display_.ShowPosition(source_->GetPosition() / 1000);
+    display_->ShowPosition(source_->GetPosition() / 1000);
 }
 
 void PlayerController::OnVolumeSlider(int code, int value) {
@@ -246,8 +291,8 @@ void PlayerController::ShowVolumeFromMixer() {
     float v = volume_->GetVolume();
     // Rounded: the mixer keeps a truncated value, and truncating again would
     // lose a step on every key press.
-    display_.SetVolumeSlider(kVolumeMax -
-                             static_cast<int>(std::lround(v * (kVolumeMax - kVolumeMin))));
+    display_->SetVolumeSlider(kVolumeMax -
+                              static_cast<int>(std::lround(v * (kVolumeMax - kVolumeMin))));
 }
 
 void PlayerController::Refresh() {
@@ -255,9 +300,9 @@ void PlayerController::Refresh() {
     // An entry whose file was missing is looked for again as it comes up.
     if (list_ && list_->CurrentItem() != source_) list_->TryRestore(list_->Current());
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
-    auto* from = dynamic_cast<WaveOutEngine*>(source_);
-    auto* to = dynamic_cast<WaveOutEngine*>(item);
-    if (item != source_ && from && to && state_ == Playing && from->HandOver(*to)) {
+    PcmStream* to = item ? item->Pcm() : nullptr;
+    if (item != source_ && to && source_ && engine_.Current() == source_->Pcm() &&
+        state_ == Playing && engine_.HandOver(*to)) {
         // The device already plays the new item: it only becomes current.
         source_ = item;
         followRefused_ = nullptr;
@@ -293,13 +338,13 @@ void PlayerController::Refresh() {
             } else if (!opened && goOn && ++skipped_ <= list_->Count()) {
                 // Left "playing" so that the next tick moves on; a list with
                 // nothing that opens stops after one round.
-                display_.ShowMessage("Skipped: cannot open " + list_->TitleAt(list_->Current()),
-                                     kNoticeMs);
+                display_->ShowMessage("Skipped: cannot open " + list_->TitleAt(list_->Current()),
+                                      kNoticeMs);
                 state_ = Playing;
             } else {
                 if (!opened)
-                    display_.ShowMessage("Cannot open " + list_->TitleAt(list_->Current()),
-                                         kNoticeMs);
+                    display_->ShowMessage("Cannot open " + list_->TitleAt(list_->Current()),
+                                          kNoticeMs);
                 skipped_ = 0;
                 state_ = Stopped;
             }
@@ -320,48 +365,48 @@ void PlayerController::ShowSource() {
                                 ? list_->TitleAt(list_->Current())
                                 : source_->GetTitle();
         int positionMs = source_->GetPosition();
-        display_.ShowTitle(title);
-        display_.ShowFormatName(source_->GetFormatName());
-        display_.ShowBitRate(source_->GetBitRate());
-        display_.ShowSampleRate(source_->GetSampleRate());
-        display_.ShowChannels(source_->GetChannels());
-        display_.ShowDuration(source_->GetDuration() / 1000);
-        display_.ShowPosition(positionMs / 1000);
-        display_.ShowTrackNumber(number);
-        display_.ShowTrackCount(count);
-        display_.SetPositionRange(source_->GetDuration() / 10);
-        display_.SetPositionSlider(positionMs / 10);
-        display_.SetWindowTitle("Tunara - " + title);
+        display_->ShowTitle(title);
+        display_->ShowFormatName(source_->GetFormatName());
+        display_->ShowBitRate(source_->GetBitRate());
+        display_->ShowSampleRate(source_->GetSampleRate());
+        display_->ShowChannels(source_->GetChannels());
+        display_->ShowDuration(source_->GetDuration() / 1000);
+        display_->ShowPosition(positionMs / 1000);
+        display_->ShowTrackNumber(number);
+        display_->ShowTrackCount(count);
+        display_->SetPositionRange(source_->GetDuration() / 10);
+        display_->SetPositionSlider(positionMs / 10);
+        display_->SetWindowTitle("Tunara - " + title);
     } else {
-        display_.ShowTitle({});
-        display_.ShowFormatName({});
-        display_.ShowBitRate(0);
-        display_.ShowSampleRate(0);
-        display_.ShowChannels(0);
-        display_.ShowDuration(0);
-        display_.ShowPosition(0);
-        display_.ShowTrackNumber(number);
-        display_.ShowTrackCount(count);
-        display_.SetPositionRange(0);
-        display_.SetPositionSlider(0);
-        display_.SetWindowTitle("Tunara");
+        display_->ShowTitle({});
+        display_->ShowFormatName({});
+        display_->ShowBitRate(0);
+        display_->ShowSampleRate(0);
+        display_->ShowChannels(0);
+        display_->ShowDuration(0);
+        display_->ShowPosition(0);
+        display_->ShowTrackNumber(number);
+        display_->ShowTrackCount(count);
+        display_->SetPositionRange(0);
+        display_->SetPositionSlider(0);
+        display_->SetWindowTitle("Tunara");
     }
 }
 
 void PlayerController::ShowTransport() {
-    display_.SetTransportLit(state_ == Playing, state_ == FastForward, state_ == Rewind);
+    display_->SetTransportLit(state_ == Playing, state_ == FastForward, state_ == Rewind);
 }
 
 void PlayerController::ShowModes() {
     if (list_)
-        display_.SetModeLit(list_->Intro(), list_->Shuffle(), list_->Repeat());
+        display_->SetModeLit(list_->Intro(), list_->Shuffle(), list_->Repeat());
     else
-        display_.SetModeLit(false, false, false);
+        display_->SetModeLit(false, false, false);
 }
 
 void PlayerController::RefreshAll() {
     Refresh();
-    display_.RefreshListViews();
+    display_->RefreshListViews();
 }
 
 void PlayerController::OpenFiles(const std::vector<std::string>& names) {
@@ -399,8 +444,8 @@ void PlayerController::OnTick() {
         float bands[kBandCount] = {};
         source_->GetLevels(left, right);
         source_->GetSpectrum(bands);
-        display_.SetLevels(left, right);
-        display_.SetBands(bands);
+        display_->SetLevels(left, right);
+        display_->SetBands(bands);
         source_->Tick();
         int positionMs = source_->GetPosition();
         MediaSource* ticked = source_;
@@ -418,43 +463,52 @@ void PlayerController::OnTick() {
         if (state_ == Rewind && (positionMs == 0 || finished)) Play();
         // After a move to another item Refresh has shown that item already.
         if (source_ == ticked) {
-            display_.ShowPosition(positionMs / 1000);
-            display_.SetPositionSlider(positionMs / 10);
+            display_->ShowPosition(positionMs / 1000);
+            display_->SetPositionSlider(positionMs / 10);
         }
     } else {
         static const float kZeros[kBandCount] = {};
-        display_.SetLevels(0.0f, 0.0f);
-        display_.SetBands(kZeros);
+        display_->SetLevels(0.0f, 0.0f);
+        display_->SetBands(kZeros);
     }
-    display_.ShowTrackNumber(list_ ? list_->Current() + 1 : 0);
+    display_->ShowTrackNumber(list_ ? list_->Current() + 1 : 0);
     if (webSource_) webSource_->Tick();
     // The list may have changed under the current item (order, modes, edits).
     FollowNext();
 }
 
 void PlayerController::FollowNext() {
-    auto* engine = dynamic_cast<WaveOutEngine*>(source_);
-    if (!engine) return;
-    WaveOutEngine* next = nullptr;
+    PcmStream* current = source_ ? source_->Pcm() : nullptr;
+    if (!current || engine_.Current() != current) return;
+    MediaSource* nextItem = nullptr;
     // Intro cuts items short, so there is never a natural join to keep.
     // Nor to an entry that did not open: it is passed over, or replaced once
     // its file is back.
     const int following = list_ ? list_->FollowingIndex() : -1;
     if (list_ && !list_->Intro() && !list_->IsUnavailable(following))
-        next = dynamic_cast<WaveOutEngine*>(list_->ItemAt(following));
-    if (next == engine || next == followRefused_) next = nullptr;
-    if (engine->Follower() == next) return;
-    if (next) StampItemGain(next, InAlbumRun(following));
+        nextItem = list_->ItemAt(following);
+    PcmStream* next = nextItem ? nextItem->Pcm() : nullptr;
+    if (next == current || nextItem == followRefused_) next = nullptr, nextItem = nullptr;
+    if (engine_.Following() == next) return;
+    // The run may already have gone on into the one queued: it stays.
+    if (!engine_.DropQueue()) {
+        if (nextItem) followRefused_ = nextItem;
+        return;
+    }
+    if (!next) return;
+    StampItemGain(nextItem, InAlbumRun(following));
     QuietErrors quiet;
-    if (!engine->SetFollower(next) && next) followRefused_ = next;
+    if (!engine_.Enqueue(*next)) followRefused_ = nextItem;
 }
 
 void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
     SetSoundSettings(settings);
     if (!list_ || !source_) return;
     StampItemGain(source_, InAlbumRun(list_->Current()));
-    if (auto* engine = dynamic_cast<WaveOutEngine*>(source_); engine && engine->Follower())
-        StampItemGain(engine->Follower(), InAlbumRun(list_->FollowingIndex()));
+    const int following = list_->FollowingIndex();
+    MediaSource* next = list_->ItemAt(following);
+    if (next && next->Pcm() && next->Pcm() == engine_.Following())
+        StampItemGain(next, InAlbumRun(following));
 }
 
 bool PlayerController::InAlbumRun(int index) const {
@@ -596,18 +650,18 @@ void PlayerController::LookUpCdInfo() {
 
 void PlayerController::OnCddbStatus() {
     if (!currentCd_) return;
-    display_.ShowMessage(currentCd_->Info().StatusText(), kNoticeMs);
-    display_.Hold(kNoticeMs);
+    display_->ShowMessage(currentCd_->Info().StatusText(), kNoticeMs);
+    display_->Hold(kNoticeMs);
 }
 
 void PlayerController::OnCddbInfoChanged() {
-    display_.RefreshListViews();
+    display_->RefreshListViews();
     if (currentCd_ && IsActive(currentCd_)) Refresh();
 }
 
 void PlayerController::OnCddbError() {
     if (!currentCd_) return;
-    display_.ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
+    display_->ShowMessage(currentCd_->Info().ErrorText(), kNoticeMs);
 }
 
 void PlayerController::ApplyPreferredDrive() {
@@ -640,7 +694,7 @@ void PlayerController::Start() {
     ShowVolumeFromMixer();
     BuildCdDrives();
     // Enabled without a drive too: choosing it then says why nothing opens.
-    display_.EnableCdButton(true);
+    display_->EnableCdButton(true);
     if (hasCdDrive_) {
         ReadCurrentCd();
         LookUpCdInfo();

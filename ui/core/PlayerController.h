@@ -55,6 +55,7 @@ enum SliderCode : int { kThumbPosition = 4, kThumbTrack = 5 };
 inline constexpr std::string_view kNoCdDrive = "No CD drive or disc image was found";
 
 class CdMediaPoller;
+class OutputEngine;
 
 class PlayerController {
 public:
@@ -68,10 +69,19 @@ public:
 
     // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
     // `settings`, when given, answers the sources' settings from Start to
-    // Shutdown.
+    // Shutdown. `engine` is the one the items play through (the process's
+    // when null).
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
-                     std::string programFolder, SettingsStore* settings = nullptr);
+                     std::string programFolder, SettingsStore* settings = nullptr,
+                     OutputEngine* engine = nullptr);
+    // The same, showing nothing until SetDisplay: for a front end whose
+    // display is built after the controller.
+    PlayerController(Playlist& playlist, VolumeOutput* volume, std::string programFolder,
+                     SettingsStore* settings = nullptr, OutputEngine* engine = nullptr);
     ~PlayerController();
+    // Where the controller shows itself from now on; null: nowhere. The
+    // display must outlive the controller or be taken away first.
+    void SetDisplay(PlayerDisplay* display);
 
     // A main-window command by control identifier; unknown ones are ignored.
     void Command(int id);
@@ -152,8 +162,8 @@ public:
 
 private:
     bool StepNext();  // Next; false when it stopped at the end of the list
-    // Gives a PCM source the item the list plays after it, so that the device
-    // plays on from one to the other without a gap.
+    // Queues the item the list plays after the current one behind it in the
+    // engine, so that the device plays on from one to the other without a gap.
     void FollowNext();
     // Whether the item at `index` has a neighbour of the same album (automatic ReplayGain).
     bool InAlbumRun(int index) const;
@@ -171,7 +181,8 @@ private:
     // CDDB lookup when "AutoCDInfo" is set.
     void LookUpCdInfo();
 
-    PlayerDisplay& display_;
+    OutputEngine& engine_;
+    PlayerDisplay* display_;
     Playlist& playlist_;
     VolumeOutput* volume_;
     std::string programFolder_;

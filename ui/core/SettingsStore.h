@@ -32,6 +32,10 @@ inline constexpr std::string_view kProxyPort = "ProxyPort";
 inline constexpr std::string_view kPreferredCDdrive = "PreferredCDdrive";
 // Stored as the 32-bit pattern of a signed number of samples.
 inline constexpr std::string_view kReadOffset = "ReadOffset";
+// 0: CDDB, 1: MusicBrainz, 2: both, MusicBrainz first.
+inline constexpr std::string_view kTitleSource = "TitleSource";
+inline constexpr std::string_view kMusicBrainzAddr = "MusicBrainzAddr";
+inline constexpr std::string_view kVerifyAccurateRip = "VerifyAccurateRip";
 inline constexpr std::string_view kBitRate = "BitRate";
 inline constexpr std::string_view kEncoder = "Encoder";
 inline constexpr std::string_view kFlacLevel = "FlacLevel";

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/WaveOutEngine.h"
+#include "engine/PcmStream.h"
 #include "metadata/ReplayGain.h"
 #include "ui/core/SettingsStore.h"
 
@@ -198,12 +198,12 @@ bool DeleteEqualiserPreset(SettingsStore& store, const std::string& name) {
 }
 
 void StampItemGain(MediaSource* item, bool inAlbumRun) {
-    auto* engine = dynamic_cast<WaveOutEngine*>(item);
-    if (!engine) return;
+    PcmStream* stream = item ? item->Pcm() : nullptr;
+    if (!stream) return;
     const SoundSettings s = GetSoundSettings();
     const ReplayGainValues v =
         s.mode == ReplayGainMode::Off ? ReplayGainValues{} : ReadReplayGain(item->GetLocation());
-    engine->SetItemGain(ItemGain(v, s, inAlbumRun));
+    stream->SetGain(ItemGain(v, s, inAlbumRun));
 }
 
 }  // namespace tunara

@@ -1,9 +1,13 @@
 #include "ui/qt/CdWindow.h"
 
 #include <QContextMenuEvent>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTimer>
+#include <cstdlib>
 
+#include "metadata/AccurateRip.h"
 #include "platform/cdreader/CdReader.h"
 #include "record/DiscRecording.h"
 #include "sources/CdDisc.h"
@@ -115,6 +119,33 @@ void CdWindow::Refresh() {
     if (active && disc_->Current() >= 0) view_->EnsureVisible(disc_->Current());
     artist_->SetTextColour(active ? kActiveText : kIdleText);
     title_->SetTextColour(active ? kActiveText : kIdleText);
+    // Asked outside the refresh, which may run inside the lookup's notice.
+    if (disc_ && disc_->Info().Lookup().TakeChoicePending())
+        QTimer::singleShot(0, this, &CdWindow::OfferReleases);
+}
+
+void CdWindow::OfferReleases() {
+    if (!disc_) return;
+    cddb::CddbLookup& lookup = disc_->Info().Lookup();
+    QStringList labels;
+    for (const std::string& label : lookup.ReleaseChoices())
+        labels << QString::fromStdString(label);
+    if (labels.size() < 2) return;
+    const int current = int(lookup.ChosenRelease());
+    int chosen = -1;
+    if (chooseRelease) {
+        chosen = chooseRelease(labels, current);
+    } else {
+        bool ok = false;
+        const QString item = QInputDialog::getItem(
+            this, QStringLiteral("CD Information"),
+            QStringLiteral("MusicBrainz knows several releases of this disc:"), labels, current,
+            false, &ok);
+        if (ok) chosen = int(labels.indexOf(item));
+    }
+    if (chosen < 0 || chosen == current || !lookup.ChooseRelease(size_t(chosen))) return;
+    controller_.RefreshAll();
+    Refresh();
 }
 
 void CdWindow::OnButton(int id) {
@@ -185,8 +216,24 @@ void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
     config.addToPlaylist = [this](const std::string& path) {
         controller_.GetPlaylist().AddFile(path);
     };
+    const int readOffset = config.readOffset;
     CdReader reader;
     RecordDialog dialog(std::move(config), &reader, window());
+    if (settings_ && settings_->Flag(settings::kVerifyAccurateRip)) {
+        RecordDialog::Verification v;
+        v.ids = accuraterip::ComputeDiscIds(disc_->TrackOffsets(), disc_->LeadoutFrames());
+        // Tests and mirrors name another server.
+        if (const char* server = std::getenv("TUNARA_ACCURATERIP_SERVER"); server && *server)
+            http::SplitHostPort(server, 80, v.host, v.port);
+        v.facts.drive = disc_->Drive();
+        v.facts.readOffset = readOffset;
+        std::lock_guard lock(disc_->ItemLock());
+        if (MediaSource* first = disc_->ItemAt(0)) {
+            v.facts.album = first->GetAlbum();
+            v.facts.artist = first->GetArtist();
+        }
+        dialog.SetVerification(std::move(v));
+    }
     dialog.Exec();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The CD window: a panel showing the current disc's artist and title, its
 // tracks in a list view, and the buttons "Record", "CD Info" and "Options".
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
     std::function<void(std::vector<int> rows)> runRecording;
     // Replaces the error box (tests): caption, text.
     std::function<void(const QString&, const QString&)> showError;
+    // Replaces the release list (tests): the offered releases and the one in
+    // the tracks; returns the one chosen, -1 to keep it.
+    std::function<int(const QStringList&, int)> chooseRelease;
 
     void Record();
     // The right-click menu, the caller's to delete.
@@ -64,6 +68,8 @@ protected:
 private:
     void OnButton(int id);
     void RunRecordDialog(const std::vector<int>& rows);
+    // After a lookup that found several releases of the disc: the user picks one.
+    void OfferReleases();
 
     CdDisc* disc_;
     PlayerController& controller_;

@@ -103,7 +103,21 @@ const std::map<int, const char*>& Tips() {
 
 MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::string programFolder,
                        SettingsStore* settings)
-    : PanelWindow(nullptr), playlist_(playlist), settings_(settings) {
+    : MainWindow(
+          std::make_unique<PlayerController>(playlist, volume, std::move(programFolder), settings),
+          nullptr, playlist, settings) {}
+
+MainWindow::MainWindow(PlayerController& controller, tunara::Playlist& playlist,
+                       SettingsStore* settings)
+    : MainWindow(nullptr, &controller, playlist, settings) {}
+
+MainWindow::MainWindow(std::unique_ptr<PlayerController> own, PlayerController* given,
+                       tunara::Playlist& playlist, SettingsStore* settings)
+    : PanelWindow(nullptr),
+      playlist_(playlist),
+      settings_(settings),
+      ownController_(std::move(own)),
+      controller_(given ? given : ownController_.get()) {
     setObjectName(QStringLiteral("Tunara"));
     SetUpSkin(kMainBackground, kMainMask);
     setAcceptDrops(true);
@@ -151,8 +165,7 @@ MainWindow::MainWindow(tunara::Playlist& playlist, VolumeOutput* volume, std::st
     position_->installEventFilter(this);
     volume_->installEventFilter(this);
 
-    controller_ = std::make_unique<PlayerController>(*this, playlist_, volume,
-                                                     std::move(programFolder), settings);
+    controller_->SetDisplay(this);
     // The sliders post their notices, so the controller sees them after the
     // event that caused them, as the window messages did.
     connect(position_, &BitmapSlider::scrolled, this,
@@ -199,6 +212,7 @@ MainWindow::~MainWindow() {
     if (cdWindow_) delete cdWindow_.data();
     if (equaliserWindow_) delete equaliserWindow_.data();
     if (!shutDown_) controller_->Shutdown();
+    controller_->SetDisplay(nullptr);
 }
 
 BitmapButton* MainWindow::Button(int id) const {

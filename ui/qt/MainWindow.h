@@ -39,6 +39,9 @@ public:
     // 25 ms tick runs from then on.
     MainWindow(Playlist& playlist, VolumeOutput* volume, std::string programFolder,
                SettingsStore* settings = nullptr);
+    // Shows and drives a controller the front end built (over `playlist`);
+    // it must outlive the window.
+    MainWindow(PlayerController& controller, Playlist& playlist, SettingsStore* settings = nullptr);
     ~MainWindow() override;
 
     PlayerController& Controller() { return *controller_; }
@@ -130,6 +133,8 @@ protected:
     void dropEvent(QDropEvent*) override;
 
 private:
+    MainWindow(std::unique_ptr<PlayerController> own, PlayerController* given, Playlist& playlist,
+               SettingsStore* settings);
     void OnButton(int id);
     void SetLit(int id, bool lit);
     void PostSave(bool listChanged);
@@ -140,7 +145,8 @@ private:
 
     tunara::Playlist& playlist_;
     SettingsStore* settings_;
-    std::unique_ptr<PlayerController> controller_;
+    std::unique_ptr<PlayerController> ownController_;  // when the window made its own
+    PlayerController* controller_ = nullptr;
     std::map<int, BitmapButton*> buttons_;
     BitmapSlider* position_ = nullptr;
     BitmapSlider* volume_ = nullptr;

@@ -105,6 +105,20 @@ QWidget* OptionsSheet::BuildCdPage() {
     proxyPort_->setValidator(new QIntValidator(1, 65535, proxyPort_));
     g->addWidget(proxyAddr_, 4, 0);
     g->addWidget(proxyPort_, 4, 1);
+    auto* sourceLabel = new QLabel(QStringLiteral("&Titles from:"));
+    titleSource_ = new QComboBox;
+    titleSource_->setObjectName(QStringLiteral("titleSource"));
+    titleSource_->addItems({QStringLiteral("CDDB"), QStringLiteral("MusicBrainz"),
+                            QStringLiteral("MusicBrainz, then CDDB")});
+    titleSource_->setCurrentIndex(
+        int(std::min<uint32_t>(model_.Number(settings::kTitleSource), 2)));
+    sourceLabel->setBuddy(titleSource_);
+    g->addWidget(sourceLabel, 5, 0, 1, 2);
+    g->addWidget(titleSource_, 6, 0, 1, 2);
+    g->addWidget(new QLabel(QStringLiteral("MusicBrainz server:")), 7, 0, 1, 2);
+    musicBrainz_ = new QLineEdit(Q(model_.Text(settings::kMusicBrainzAddr)));
+    musicBrainz_->setObjectName(QStringLiteral("musicBrainzServer"));
+    g->addWidget(musicBrainz_, 8, 0, 1, 2);
     g->setColumnStretch(0, 1);
     v->addWidget(cddbBox);
     connect(useProxy_, &QCheckBox::toggled, this, [this](bool on) {
@@ -164,6 +178,12 @@ QWidget* OptionsSheet::BuildRecordPage() {
     vbr->setCurrentIndex(model_.VbrQualityIndex());
     vbr->setEnabled(model_.VbrQualityEnabled());
     form->addRow(QStringLiteral("VBR quality:"), vbr);
+    verify_ = new QCheckBox(QStringLiteral("&Verify with AccurateRip"));
+    verify_->setObjectName(QStringLiteral("verifyAccurateRip"));
+    verify_->setToolTip(
+        QStringLiteral("Compares each recorded track with the AccurateRip database"));
+    verify_->setChecked(model_.Flag(settings::kVerifyAccurateRip));
+    form->addRow(QString(), verify_);
     connect(vbr, &QComboBox::activated, this,
             [this](int index) { model_.SetVbrQualityIndex(index); });
     v->addWidget(enc);
@@ -346,6 +366,9 @@ void OptionsSheet::TakeOver() {
     model_.SetFlag(settings::kUseProxy, useProxy_->isChecked());
     model_.SetText(settings::kProxyAddr, S(proxyAddr_->text()));
     model_.SetText(settings::kProxyPort, S(proxyPort_->text()));
+    model_.SetNumber(settings::kTitleSource, uint32_t(std::max(titleSource_->currentIndex(), 0)));
+    model_.SetText(settings::kMusicBrainzAddr, S(musicBrainz_->text()));
+    model_.SetFlag(settings::kVerifyAccurateRip, verify_->isChecked());
     if (drive_->currentIndex() >= 0) model_.SelectDrive(drive_->currentIndex());
     for (size_t i = 0; i < kFileTypeCount; ++i) {
         model_.SetFlag(FileTypes()[i].settingKey, types_[i]->isChecked());

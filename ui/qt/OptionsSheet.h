@@ -56,6 +56,9 @@ private:
     QCheckBox* autoSample_ = nullptr;
     QCheckBox* autoInfo_ = nullptr;
     QLineEdit* cddb_ = nullptr;
+    QComboBox* titleSource_ = nullptr;
+    QLineEdit* musicBrainz_ = nullptr;
+    QCheckBox* verify_ = nullptr;
     QCheckBox* useProxy_ = nullptr;
     QLineEdit* proxyAddr_ = nullptr;
     QLineEdit* proxyPort_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "record/RecordFiles.h"
 #include "ui/qt/BitmapButton.h"
 #include "ui/qt/OptionsSheet.h"
 #include "ui/qt/SkinIds.h"
@@ -58,6 +59,8 @@ RecordDialog::RecordDialog(RecordJobConfig config, CdReader* reader, QWidget* ow
 }
 
 RecordDialog::~RecordDialog() {
+    stopChecking_->store(true);
+    if (checker_.joinable()) checker_.join();
     if (job_ && job_->State() != RecordState::Closed) job_->Close();
 }
 
@@ -163,9 +166,47 @@ void RecordDialog::Finished() {
     cancel_->SetBitmaps(skin::kCloseNormal, skin::kClosePressed, skin::kCloseLit, 0,
                         kTextButtonMask);
     update();
+    StartVerification();
     if (!damaged_.empty()) {
         damaged_.pop_back();
         ShowMessage("Damaged tracks", damaged_);
+    }
+}
+
+void RecordDialog::StartVerification() {
+    if (!verification_ || !job_ || job_->Sums().empty() || checker_.joinable()) return;
+    status_->setText(QStringLiteral("Checking with AccurateRip..."));
+    const Verification v = *verification_;
+    const std::string logPath = FreeOutputPath(job_->Folder(), RipLogName(v.facts), ".log");
+    // The lookup waits on the network: off this thread, its answer posted back.
+    checker_ = std::thread([this, v, logPath, sums = job_->Sums(), stop = stopChecking_] {
+        const RipCheck check = CheckRip(sums, v.ids, v.host, v.port, logPath, v.facts, stop);
+        if (stop->load()) return;
+        QMetaObject::invokeMethod(
+            this, [this, check] { ShowVerdicts(check); }, Qt::QueuedConnection);
+    });
+}
+
+void RecordDialog::ShowVerdicts(const RipCheck& check) {
+    std::string text;
+    int accurate = 0;
+    for (const auto& [number, verdict] : check.verdicts) {
+        text += "Track " + std::to_string(number) + ": " + verdict + "\n";
+        accurate += verdict.rfind("accurate", 0) == 0;
+    }
+    if (!check.failure.empty())
+        text = "The AccurateRip lookup failed: " + check.failure + "\n" + text;
+    if (!check.logPath.empty()) text += "Log: " + check.logPath + "\n";
+    if (!text.empty()) text.pop_back();
+    verdicts_ = QString::fromStdString(text);
+    status_->setText(
+        QStringLiteral("AccurateRip: %1 of %2 accurate").arg(accurate).arg(check.verdicts.size()));
+    if (showMessage) {
+        showMessage("AccurateRip", text);
+    } else if (check.allAccurate) {
+        QMessageBox::information(this, QStringLiteral("AccurateRip"), verdicts_);
+    } else {
+        QMessageBox::warning(this, QStringLiteral("AccurateRip"), verdicts_);
     }
 }
 

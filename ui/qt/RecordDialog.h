@@ -3,9 +3,13 @@
 // the status and counter texts, the track and overall bars in the grooves of
 // its art, and Cancel, which turns into Close when every track is done.
 #include <QString>
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "record/RecordJob.h"
+#include "record/RipCheck.h"
 #include "ui/qt/SkinnedWindow.h"
 
 class QEventLoop;
@@ -49,6 +53,18 @@ public:
     // Replaces the message boxes (tests): caption, text.
     std::function<void(const std::string&, const std::string&)> showMessage;
 
+    // When every track is written, looks them up in AccurateRip and tells
+    // each one's verdict; the log goes beside the tracks.
+    struct Verification {
+        accuraterip::DiscIds ids;
+        std::string host = accuraterip::kDefaultHost;
+        int port = 80;
+        RipFacts facts;
+    };
+    void SetVerification(Verification verification) { verification_ = std::move(verification); }
+    // The verdicts told, one line a track; empty until they are known.
+    QString VerdictText() const { return verdicts_; }
+
 signals:
     void ended();
 
@@ -65,6 +81,8 @@ private:
     void Closed() override;
     void ShowMessage(const std::string& caption, const std::string& text) override;
     std::optional<std::string> ChooseFolder(const std::string& start) override;
+    void StartVerification();
+    void ShowVerdicts(const RipCheck& check);
 
     std::unique_ptr<RecordJob> job_;
     QLabel* status_ = nullptr;
@@ -74,6 +92,10 @@ private:
     std::string damaged_;  // a line for each damaged track, told when the job finishes
     bool ended_ = false;
     QEventLoop* loop_ = nullptr;
+    std::optional<Verification> verification_;
+    std::thread checker_;
+    std::shared_ptr<std::atomic<bool>> stopChecking_ = std::make_shared<std::atomic<bool>>(false);
+    QString verdicts_;
 };
 
 }  // namespace tunara::qt
