@@ -13,29 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/RunCli.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(TUNARA_BINARY_DIR) + "/app/tunara-cli";
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-};
-
-Result Cli(const std::string& args) {
-    const std::string command = kCli + " " + args + " </dev/null 2>&1";
-    Result r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), p)) > 0) r.out.append(buffer, n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+const std::string& kCli = tunara::testing::CliPath();
+using Result = tunara::testing::CommandResult;
+using tunara::testing::RunCli;
 
 // A 16-bit WAV of a tone with a little noise.
 void WriteWav(const std::string& path, uint32_t rate, int channels, double seconds) {
@@ -78,7 +64,7 @@ std::string Temp(const std::string& name) {
 TEST(CliEncode, WavBecomesMp3) {
     const std::string wav = Temp("in.wav"), mp3 = Temp("out.mp3"), back = Temp("back.wav");
     WriteWav(wav, 22050, 1, 1.0);
-    const Result r = Cli("encode " + wav + " " + mp3 + " --fast --bitrate 32");
+    const Result r = RunCli("encode " + wav + " " + mp3 + " --fast --bitrate 32");
     ASSERT_EQ(r.exitCode, 0) << r.out;
     // The first frame follows the ID3v2 tag.
     std::ifstream f(mp3, std::ios::binary);
@@ -89,7 +75,7 @@ TEST(CliEncode, WavBecomesMp3) {
     f.read(reinterpret_cast<char*>(head), 2);
     EXPECT_EQ(head[0], 0xFF);
     EXPECT_EQ(head[1] & 0xF6, 0xF2);  // sync, MPEG-2 LSF, Layer III
-    EXPECT_EQ(Cli("decode " + mp3 + " " + back).exitCode, 0);
+    EXPECT_EQ(RunCli("decode " + mp3 + " " + back).exitCode, 0);
     EXPECT_GT(fs::file_size(back), 44u + 22050u * 2 * 9 / 10);
 }
 
@@ -97,16 +83,16 @@ TEST(CliEncode, WavBecomesMp3) {
 TEST(CliEncode, RefusalsLeaveNoOutput) {
     const std::string wav = Temp("rate.wav"), mp3 = Temp("refused.mp3");
     WriteWav(wav, 8000, 2, 0.2);
-    Result r = Cli("encode " + wav + " " + mp3);
+    Result r = RunCli("encode " + wav + " " + mp3);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("sampling rate not supported"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(mp3));
     WriteWav(wav, 44100, 2, 0.2);
-    r = Cli("encode " + wav + " " + mp3 + " --bitrate 150");
+    r = RunCli("encode " + wav + " " + mp3 + " --bitrate 150");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("bit rate not available"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(mp3));
-    r = Cli("encode " + Temp("missing.wav") + " " + mp3);
+    r = RunCli("encode " + Temp("missing.wav") + " " + mp3);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(fs::exists(mp3));
 }
@@ -119,7 +105,7 @@ TEST(CliEncode, BadBitRateArgumentRefused) {
     fs::current_path(fs::path(wav).parent_path());
     for (const char* tail : {" args.mp3 --bitrate abc", " args.mp3 --bitrate", " --bitrate",
                              " args.mp3 --bitrate 12x", " args.mp3 --loud"}) {
-        const Result r = Cli("encode args.wav" + std::string(tail));
+        const Result r = RunCli("encode args.wav" + std::string(tail));
         EXPECT_EQ(r.exitCode, 2) << tail << ": " << r.out;
         EXPECT_EQ(r.out.find("not available"), std::string::npos) << tail << ": " << r.out;
     }
