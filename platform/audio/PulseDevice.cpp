@@ -134,11 +134,12 @@ bool PulseDevice::ServerAnswers() {
 }
 
 Status PulseDevice::BackendOpen(const PcmFormat& format) {
-    pa_sample_spec spec;
-    spec.format = PulseFormat(format.bitsPerSample);
-    spec.rate = format.sampleRate;
-    spec.channels = static_cast<uint8_t>(format.channels);
-    if (spec.format == PA_SAMPLE_INVALID || !pa_sample_spec_valid(&spec)) return Status::BadFormat;
+    pa_sample_spec sampleFormat;
+    sampleFormat.format = PulseFormat(format.bitsPerSample);
+    sampleFormat.rate = format.sampleRate;
+    sampleFormat.channels = static_cast<uint8_t>(format.channels);
+    if (sampleFormat.format == PA_SAMPLE_INVALID || !pa_sample_spec_valid(&sampleFormat))
+        return Status::BadFormat;
 
     loop_ = pa_threaded_mainloop_new();
     if (!loop_ || pa_threaded_mainloop_start(loop_) < 0) {
@@ -147,19 +148,19 @@ Status PulseDevice::BackendOpen(const PcmFormat& format) {
     }
     pa_threaded_mainloop_lock(loop_);
     context_ = Connect(loop_);
-    if (context_) stream_ = pa_stream_new(context_, "Tunara", &spec, nullptr);
+    if (context_) stream_ = pa_stream_new(context_, "Tunara", &sampleFormat, nullptr);
     bool ok = stream_ != nullptr;
     if (ok) {
         pa_stream_set_state_callback(stream_, &OnStreamState, loop_);
         pa_stream_set_underflow_callback(stream_, &OnUnderflow, &ranDry_);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetUs, &spec));
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetUs, &sampleFormat));
         // One frame is enough to start: the engine primes the queue while
         // paused, and a short last item must play without a push. After an
         // underrun it starts again with the next frame, losing none.
         attr.prebuf = format.blockAlign;
-        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &spec));
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &sampleFormat));
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
@@ -176,7 +177,7 @@ Status PulseDevice::BackendOpen(const PcmFormat& format) {
     }
     // Room for all the server may ask for at once, so gathering never allocates.
     staged_.clear();
-    staged_.reserve(static_cast<size_t>(pa_usec_to_bytes(kTargetUs, &spec)) * 2);
+    staged_.reserve(static_cast<size_t>(pa_usec_to_bytes(kTargetUs, &sampleFormat)) * 2);
     return Status::Ok;
 }
 
