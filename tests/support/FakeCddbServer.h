@@ -135,4 +135,18 @@ inline cddb::LookupConfig LoopbackLookupConfig(
     return c;
 }
 
+// A fake server's script answering a MusicBrainz disc id request with two releases of a
+// three-track disc, "First Press" and "Reissue", by "MB Band" with tracks "Uno", "Dos", "Tres".
+inline std::string TwoReleasesScript(const std::string& discId) {
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               discId + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    return "{\"/ws/2/discid/" + discId + "\": {\"body\": " + JsonString(reply) + "}}";
+}
+
 }  // namespace tunara::testing
