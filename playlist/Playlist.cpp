@@ -155,9 +155,9 @@ public:
     void SetBandCount(int) override {}
 };
 
-// The item for a file, or null when its source cannot read it; says nothing.
+// The item for a file, or null when its source cannot read it; says nothing:
+// loading a list tells once about all its entries.
 std::unique_ptr<MediaSource> OpenQuietly(const std::string& fileName) {
-    ScopedQuietErrors quiet;
     std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
     if (!source) return nullptr;
     source->SetLocation(fileName);
@@ -185,7 +185,11 @@ int Playlist::AddFile(const std::string& fileName) {
     std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
     if (!source) return -1;
     source->SetLocation(fileName);
-    if (source->LoadInfo() == 0) return -1;
+    if (source->LoadInfo() == 0) {
+        // A file the user chose: they hear why it was not added.
+        if (std::optional<UserMessage> error = source->TakeError()) ReportError(std::move(*error));
+        return -1;
+    }
     return Append(std::move(source));
 }
 
