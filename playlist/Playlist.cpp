@@ -19,7 +19,9 @@ namespace tunara {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    return io::ReadOwnFile(path, bytes) == io::OwnFileStatus::kOk;
+    const io::OwnFileStatus status = io::ReadOwnFile(path, bytes);
+    if (auto notice = io::OwnFileNotice(path, status)) ReportError(std::move(*notice));
+    return status == io::OwnFileStatus::kOk;
 }
 
 std::string Trim(const std::string& text) {
