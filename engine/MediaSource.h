@@ -8,7 +8,10 @@
 //   positions  - milliseconds at this interface, frames inside PCM sources,
 //                CD frames of 1/75 s inside the CD code.
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara {
 
@@ -61,7 +64,18 @@ public:
     // that play through a pipeline of their own.
     virtual PcmStream* Pcm() { return nullptr; }
 
+    // Why the last Open or LoadInfo failed, or what went wrong while it
+    // played (set on the engine's threads); taking it clears it. The item
+    // never tells the user itself: its owner decides whether and when.
+    std::optional<UserMessage> TakeError() { return error_.Take(); }
+
 protected:
+    // A failure about this item's file (the location is the argument).
+    void SetError(int stringId, int errorNumber = 0) {
+        error_.Set(MessageOf(stringId, location_, errorNumber));
+    }
+    void SetError(UserMessage message) { error_.Set(std::move(message)); }
+
     std::string location_;
     std::string title_;
     std::string artist_;
@@ -72,6 +86,9 @@ protected:
     int32_t sampleRate_ = 0;
     int32_t channels_ = 0;
     int32_t durationMs_ = 0;
+
+private:
+    ErrorSlot error_;
 };
 
 }  // namespace tunara

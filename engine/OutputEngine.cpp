@@ -1,5 +1,6 @@
 #include "engine/OutputEngine.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -172,7 +173,7 @@ int OutputEngine::Open(PcmStream& stream) {
             delete h;
             FreeHeaders();
             failAllocationAt_ = 0;
-            ReportError(strings::kFailedToAllocateMemory);
+            error_.Set(MessageOf(strings::kFailedToAllocateMemory, {}, ENOMEM));
             return 0;
         }
         h->data = data;

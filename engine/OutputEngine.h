@@ -20,11 +20,13 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "engine/PcmStream.h"
 #include "engine/SpectrumAnalyser.h"
 #include "platform/audio/AudioDevice.h"
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara {
 
@@ -90,6 +92,9 @@ public:
     // ring and run as they are, its position counted from its own start) and
     // closes the old one. Otherwise false, and nothing changes.
     bool HandOver(PcmStream& next);
+    // Why the last Open failed where the stream itself did not; taking it
+    // clears it.
+    std::optional<UserMessage> TakeError() { return error_.Take(); }
 
 private:
     friend class testing::EngineProbe;  // engine/testing: the free slots, failing allocations
@@ -164,6 +169,7 @@ private:
     std::atomic<PlayState> countedAs_{Playing};
     SpectrumAnalyser analyser_;
     int failAllocationAt_ = 0;
+    ErrorSlot error_;
 };
 
 // The engine of this process: the one the composition root installed, else

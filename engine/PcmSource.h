@@ -3,6 +3,7 @@
 // (MP3, WAV, CD tracks, media-toolbox sound, KVMC movies): the item is its
 // own PcmStream, and its transport is the output engine's for that stream.
 #include <cstdint>
+#include <utility>
 
 #include "engine/MediaSource.h"
 #include "engine/OutputEngine.h"
@@ -20,7 +21,11 @@ public:
     void Seek(int32_t positionMs) override { engine_.Seek(*this, positionMs); }
     void GetLevels(float& left, float& right) override { engine_.GetLevels(*this, left, right); }
     void GetSpectrum(float* bands) override { engine_.GetSpectrum(*this, bands); }
-    int Open() override { return engine_.Open(*this); }
+    int Open() override {
+        const int opened = engine_.Open(*this);
+        if (auto error = engine_.TakeError()) SetError(std::move(*error));
+        return opened;
+    }
     void Close() override { engine_.Close(*this); }
     void Play() override { engine_.Play(*this); }
     void Stop() override { engine_.Stop(*this); }

@@ -22,7 +22,7 @@ class PcmStream {
 public:
     virtual ~PcmStream() = default;
 
-    // Opens the stream for reading; 0 on failure (after telling the user).
+    // Opens the stream for reading; 0 on failure (its item keeps why).
     // On success StreamFormat describes it.
     virtual int OpenStream() = 0;
     // Releases what OpenStream took; nonzero on success.

@@ -19,7 +19,9 @@ namespace tunara {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    return io::ReadOwnFile(path, bytes) == io::OwnFileStatus::kOk;
+    const io::OwnFileStatus status = io::ReadOwnFile(path, bytes);
+    if (auto notice = io::OwnFileNotice(path, status)) ReportError(std::move(*notice));
+    return status == io::OwnFileStatus::kOk;
 }
 
 std::string Trim(const std::string& text) {
@@ -155,9 +157,9 @@ public:
     void SetBandCount(int) override {}
 };
 
-// The item for a file, or null when its source cannot read it; says nothing.
+// The item for a file, or null when its source cannot read it; says nothing:
+// loading a list tells once about all its entries.
 std::unique_ptr<MediaSource> OpenQuietly(const std::string& fileName) {
-    ScopedQuietErrors quiet;
     std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
     if (!source) return nullptr;
     source->SetLocation(fileName);
@@ -185,7 +187,11 @@ int Playlist::AddFile(const std::string& fileName) {
     std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
     if (!source) return -1;
     source->SetLocation(fileName);
-    if (source->LoadInfo() == 0) return -1;
+    if (source->LoadInfo() == 0) {
+        // A file the user chose: they hear why it was not added.
+        if (std::optional<UserMessage> error = source->TakeError()) ReportError(std::move(*error));
+        return -1;
+    }
     return Append(std::move(source));
 }
 

@@ -20,7 +20,7 @@ public:
     // Empties the list and forgets its file and layout; always true.
     bool Reset();
     // Appends an item for the file when its source can read it; the new
-    // index, or -1 (the source has told the user why).
+    // index, or -1 (the user has been told why).
     int AddFile(const std::string& fileName);
     // Replaces the list with the entries of a playlist file; false when the
     // file cannot be read (the list is then empty). Entries whose files do

@@ -14,18 +14,15 @@ namespace cd = cdaudio;
 
 namespace {
 
-// The CD device's text in an error box, cut to 128 characters; for an image
-// refused as damaged, what is wrong with it.
-void ShowCdError(uint32_t result, const std::string& drive) {
+// The CD device's text, cut to 128 characters; for an image refused as
+// damaged, what is wrong with it.
+UserMessage CdError(uint32_t result, const std::string& drive) {
     if (result == cd::kErrHardware && cd::IsImageName(drive)) {
-        if (std::string why = cd::CheckImage(drive); !why.empty()) {
-            ReportError(UserMessage{0, why, {}});
-            return;
-        }
+        if (std::string why = cd::CheckImage(drive); !why.empty()) return UserMessage{0, why, {}};
     }
     std::string text = cd::ResultText(result);
     if (text.size() > 128) text.resize(128);
-    ReportError(UserMessage{0, text, {}});
+    return UserMessage{0, text, {}};
 }
 
 int DigitSum(uint32_t n) {
@@ -122,7 +119,7 @@ void CdDisc::Forget() {
 }
 
 uint32_t CdDisc::Fail(uint32_t result, uint32_t id) {
-    ShowCdError(result, drive_);
+    error_.Set(CdError(result, drive_));
     Forget();
     cd::Close(id);
     return result;
@@ -130,10 +127,11 @@ uint32_t CdDisc::Fail(uint32_t result, uint32_t id) {
 
 uint32_t CdDisc::ReadToc() {
     if (drive_.empty()) return cd::kErrInvalidDeviceName;
+    error_.Take();  // an earlier read's failure is no longer news
     cd::DeviceId opened = 0;
     cd::Result r = cd::Open(drive_, opened);
     if (r != cd::kOk && r != cd::kErrDeviceOpen) {
-        ShowCdError(r, drive_);
+        error_.Set(CdError(r, drive_));
         return r;
     }
     cd::DeviceId id = cd::GetDeviceId(drive_);

@@ -15,9 +15,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ui/UserInteraction.h"
 #include "sources/CdTrackSource.h"
 #include "tracklist/TrackList.h"
 
@@ -37,9 +39,11 @@ public:
 
     // Reads the table of contents and rebuilds the tracks. Returns the CD
     // device's result: 0 on success (also when no disc is in the drive),
-    // 263 for a disc without a drive (silently); other failures have shown
-    // their text in an error box and leave the list empty.
+    // 263 for a disc without a drive (silently); other failures leave the
+    // list empty and their text for TakeError.
     uint32_t ReadToc();
+    // What the last failed ReadToc has to tell the user; taking it clears it.
+    std::optional<UserMessage> TakeError() { return error_.Take(); }
 
     // The list operations, under the item lock.
     int Append(std::unique_ptr<MediaSource> item) override;
@@ -95,6 +99,7 @@ private:
     std::recursive_mutex itemLock_;
     std::mutex lookupLock_;
     Notify notify_;
+    ErrorSlot error_;
     std::unique_ptr<CdDiscInfo> info_;  // last: its lookups end before the rest goes
 };
 

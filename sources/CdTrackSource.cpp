@@ -179,7 +179,7 @@ uint32_t CdTrackSource::SeekFrame(uint32_t frame) {
 int CdTrackSource::IsPlaying() {
     int playing = PcmSource::IsPlaying();
     if (!playing && g_discLost.exchange(false))
-        ReportError(UserMessage{0, cd::ResultText(cd::kErrNotReady), {}});
+        SetError(UserMessage{0, cd::ResultText(cd::kErrNotReady), {}});
     return playing;
 }
 

@@ -61,7 +61,7 @@ int KvmcMovieSource::LoadInfo() {
     title_ = io::FileTitle(location_);
     movie::MovieReader reader;
     if (!Describe(reader)) {
-        ReportError(strings::kWavFailedToOpen, location_);
+        SetError(strings::kWavFailedToOpen);
         return 0;
     }
     formatName_ = "KVMC 2";
@@ -84,7 +84,7 @@ int KvmcMovieSource::OpenStream() {
     if (!Describe(reader_) || kvmcDecOpen(&decoder_) != kKvmcOk ||
         kvmcDecConfigure(decoder_, &info_, &params_) != kKvmcOk) {
         CloseStream();
-        ReportError(strings::kWavFailedToOpen, location_);
+        SetError(strings::kWavFailedToOpen);
         return 0;
     }
     sampleRate_ = info_.sampleRate;
@@ -119,7 +119,7 @@ bool KvmcMovieSource::Load(int64_t packet) {
         if (!reader_.ReadSample(size_t(p), packet_)) {
             current_ = -1;
             if (!readErrorShown_.exchange(true))
-                ReportError(UserMessage{0, "The file %1 could not be read.", location_});
+                SetError(UserMessage{0, "The file %1 could not be read.", location_});
             return false;
         }
         const int32_t rc = kvmcDecDecodePacket(decoder_, int32_t(packet_.size()), packet_.data(),

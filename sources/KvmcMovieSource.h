@@ -46,7 +46,7 @@ private:
     int64_t current_ = -1;  // packet whose hop is in hop_
     std::vector<int16_t> hop_;
     std::vector<uint8_t> packet_;
-    std::atomic<bool> readErrorShown_{false};  // one box per run, from the feeder thread
+    std::atomic<bool> readErrorShown_{false};  // one report per run, from the feeder thread
 };
 
 }  // namespace tunara

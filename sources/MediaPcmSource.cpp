@@ -48,9 +48,8 @@ int MediaPcmSource::OpenStream() {
     const int32_t status = media::OpenPcm(location_, &format, &decoder_);
     if (status != media::kTmOk || !decoder_) {
         decoder_ = nullptr;
-        ReportError(status == media::kTmCantMakeMovie ? strings::kMediaUnknownFormat
-                                                      : strings::kMediaFailedToOpen,
-                    location_);
+        SetError(status == media::kTmCantMakeMovie ? strings::kMediaUnknownFormat
+                                                   : strings::kMediaFailedToOpen);
         return 0;
     }
     sampleRate_ = static_cast<int32_t>(format.rate);

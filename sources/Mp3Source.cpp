@@ -266,7 +266,7 @@ void Mp3Source::TakeEncoderGap(const MpegStreamSummary& summary) {
 int Mp3Source::LoadInfo() {
     const int fd = io::OpenRegularFile(location_, O_RDONLY);
     if (fd < 0) {
-        ReportError(strings::kMp3FailedToOpen, location_);
+        SetError(strings::kMp3FailedToOpen, errno);
         return 0;
     }
     const bool ok = LocateAudio(fd) && QuickScan(fd);
@@ -274,7 +274,7 @@ int Mp3Source::LoadInfo() {
     part_ = 0;
     title_ = GetTitle();
     if (!ok) {
-        ReportError(strings::kMp3FailedToOpen, location_);
+        SetError(strings::kMp3FailedToOpen);
         return 0;
     }
     return 1;
@@ -407,8 +407,8 @@ int64_t Mp3Source::PartStartMs(size_t part) const {
     return ms;
 }
 
-int Mp3Source::FailOpen() {
-    ReportError(strings::kMp3FailedToOpen, location_);
+int Mp3Source::FailOpen(int errorNumber) {
+    SetError(strings::kMp3FailedToOpen, errorNumber);
     CloseStream();
     return 0;
 }
@@ -419,7 +419,7 @@ int Mp3Source::OpenStream() {
     openPart_ = 0;
     partEnded_ = false;
     fd_ = io::OpenRegularFile(location_, O_RDONLY);
-    if (fd_ < 0) return FailOpen();
+    if (fd_ < 0) return FailOpen(errno);
     if (!audioLocated_ && !LocateAudio(fd_)) return FailOpen();
     if (frameIndex_.empty() && !FullScan(fd_)) return FailOpen();
     EnterPart(part);
@@ -441,7 +441,7 @@ int Mp3Source::OpenStream() {
         pcm_.assign(size_t(kMaxBlockFrames) * 2, 0);
         pendingPcm_.assign(size_t(kMaxBlockFrames) * 2, 0);
     } catch (const std::bad_alloc&) {
-        ReportError(strings::kFailedToAllocateMemory, location_);
+        SetError(strings::kFailedToAllocateMemory, ENOMEM);
         CloseStream();
         return 0;
     }
@@ -480,7 +480,7 @@ int32_t Mp3Source::ReadCallback(uint8_t* dst, int32_t* count, void* user) {
 
 void Mp3Source::ReportDecodeError() {
     // Once per run: a damaged file must not bury the user in boxes.
-    if (!decodeErrorShown_.exchange(true)) ReportError(strings::kMp3DecodeError, location_);
+    if (!decodeErrorShown_.exchange(true)) SetError(strings::kMp3DecodeError);
 }
 
 bool Mp3Source::DecodeNext() {

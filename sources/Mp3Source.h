@@ -95,7 +95,7 @@ private:
     void PositionDecoder(int64_t frameNo);
     void CopyFrames(uint8_t* dst, int64_t fromPos, int count) const;
     void ReportDecodeError();
-    int FailOpen();
+    int FailOpen(int errorNumber = 0);
 
     int fd_ = -1;
     std::string tagTitle_;

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "metadata/ContainerTags.h"
-#include "platform/audio/AudioDevice.h"
 #include "mpegdec/mpegstream.h"
+#include "platform/audio/AudioDevice.h"
 #include "platform/io/OpenRegular.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
@@ -137,7 +137,7 @@ bool QuickTimeSource::MakeMovie(Movie* movie) {
     // The framework would wait forever on a FIFO named like a movie.
     if (io::IsLocalNonRegularFile(location_)) {
         *movie = nullptr;
-        ReportError(strings::kMediaFailedToOpen, location_);
+        SetError(strings::kMediaFailedToOpen);
         return false;
     }
     TmFileSpec fileSpec{};
@@ -151,9 +151,8 @@ bool QuickTimeSource::MakeMovie(Movie* movie) {
     if (status != kTmOk || !*movie) {
         *movie = nullptr;
         // The file was there and readable, but nothing knows what it holds.
-        ReportError(
-            status == kTmCantMakeMovie ? strings::kMediaUnknownFormat : strings::kMediaFailedToOpen,
-            location_);
+        SetError(status == kTmCantMakeMovie ? strings::kMediaUnknownFormat
+                                            : strings::kMediaFailedToOpen);
         return false;
     }
     return true;

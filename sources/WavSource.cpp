@@ -1,6 +1,7 @@
 #include "sources/WavSource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +78,7 @@ WavSource::~WavSource() {
 }
 
 int WavSource::Invalid() {
-    ReportError(strings::kWavNotValid, location_);
+    SetError(strings::kWavNotValid);
     file_.reset();
     formatRecord_.clear();
     return 0;
@@ -213,7 +214,7 @@ int WavSource::OpenStream() {
     if (file_) CloseStream();
     auto io = OpenRiffFileIo(location_, RiffOpenMode::Read);
     if (!io) {
-        ReportError(strings::kWavFailedToOpen, location_);
+        SetError(strings::kWavFailedToOpen, errno);
         return 0;
     }
     file_ = std::make_unique<RiffFile>(std::move(io));
@@ -263,7 +264,7 @@ int WavSource::OpenStream() {
         formatRecord_.assign(std::max<size_t>(copyBytes, kWaveFormatRecordBytes), 0);
     } catch (const std::bad_alloc&) {
         file_.reset();
-        ReportError(strings::kFailedToAllocateMemory, location_);
+        SetError(strings::kFailedToAllocateMemory, ENOMEM);
         return 0;
     }
     if (file_->Read(formatRecord_.data(), copyBytes) != copyBytes) return Invalid();
@@ -324,7 +325,7 @@ int WavSource::CloseStream() {
     file_.reset();
     formatRecord_.clear();
     if (!ok) {
-        ReportError(strings::kWavNotValid, location_);
+        SetError(strings::kWavNotValid);
         return 0;
     }
     return 1;
@@ -368,7 +369,7 @@ bool WavSource::MakeWritable() {
     if (writable_) return true;
     auto io = OpenRiffFileIo(location_, RiffOpenMode::ReadWrite);
     if (!io) {
-        ReportError(strings::kWavFailedToOpen, location_);
+        SetError(strings::kWavFailedToOpen, errno);
         return false;
     }
     file_ = std::make_unique<RiffFile>(std::move(io));

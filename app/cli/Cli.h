@@ -7,6 +7,8 @@
 #include "platform/io/Paths.h"
 
 namespace tunara {
+class CdDisc;
+class MediaSource;
 class Playlist;
 class PlayerController;
 namespace app {
@@ -42,6 +44,12 @@ struct PlayerSession {
     std::function<bool(PlayerController&)> afterStart;
 };
 int RunPlayer(const PlayerSession& session);
+
+// Prints what went wrong with `source`, if anything, to standard error;
+// true when there was something.
+bool PrintError(MediaSource& source);
+// The same for a disc whose table of contents did not read.
+bool PrintError(CdDisc& disc);
 
 // The folder of the running program (for its default item and modules).
 using io::ProgramFolder;

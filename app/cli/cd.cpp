@@ -32,6 +32,7 @@ std::string Clock(uint32_t frames, bool withFrames) {
 bool ListDisc(const std::string& drive) {
     CdDisc disc(drive);
     disc.ReadToc();
+    PrintError(disc);
     if (disc.TrackCount() == 0) {
         std::printf("  no disc\n");
         return false;

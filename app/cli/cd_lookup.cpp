@@ -103,7 +103,7 @@ int CdLookup(const std::vector<std::string>& args) {
         });
     });
     disc.ReadToc();
-    UiQueue().Deliver();  // an error box of the read, if any
+    PrintError(disc);
     if (disc.Count() == 0) {
         std::fprintf(stderr, "No audio disc in %s.\n", drive.c_str());
         return 1;

@@ -24,16 +24,6 @@ namespace {
 
 using namespace tunara;
 
-class StderrInteraction : public UserInteraction {
-public:
-    void ShowError(const UserMessage& message) override {
-        std::fprintf(stderr, "%s\n", message.Formatted().c_str());
-        ++errors;
-    }
-    Answer Ask(const std::string&, bool) override { return Answer::Cancel; }
-    int errors = 0;
-};
-
 void WriteWavHeader(FILE* f, int32_t channels, int32_t rate, uint64_t dataBytes) {
     uint8_t h[io::kWavHeaderBytes];
     io::MakeWavHeader({uint16_t(channels), uint32_t(rate), 16}, dataBytes, h);
@@ -91,8 +81,7 @@ int Decode(const std::vector<std::string>& args) {
     }
     if (EndsWith(in, ".mov")) return cli::DecodeKvmcMovie(in, outName);
 
-    StderrInteraction interaction;
-    app::AppServices services(&interaction);
+    app::AppServices services(nullptr);  // messages go to standard error
     const bool media = NeedsMediaToolbox(in);
     if (media) services.StartMedia();
     std::unique_ptr<MediaSource> source = CreateSourceFor(in);
@@ -100,8 +89,7 @@ int Decode(const std::vector<std::string>& args) {
     if (!source) return 1;
     source->SetLocation(in);
     if (!source->LoadInfo()) {
-        UiQueue().Deliver();
-        if (interaction.errors == 0) std::fprintf(stderr, "%s: cannot be decoded\n", in.c_str());
+        if (!cli::PrintError(*source)) std::fprintf(stderr, "%s: cannot be decoded\n", in.c_str());
         return 1;
     }
     if (!pcm) {
@@ -113,7 +101,7 @@ int Decode(const std::vector<std::string>& args) {
         return 1;
     }
     if (!pcm->OpenStream()) {
-        UiQueue().Deliver();
+        cli::PrintError(*source);
         return 1;
     }
     const PcmStreamFormat format = pcm->StreamFormat();
@@ -138,9 +126,10 @@ int Decode(const std::vector<std::string>& args) {
     uint64_t dataBytes = 0;
     int64_t written = 0;  // frames
     int exitCode = 0;
+    bool damaged = false;
     for (;;) {
         const int n = pcm->ReadFrames(block.data(), kFrames);
-        UiQueue().Deliver();
+        if (cli::PrintError(*source)) damaged = true;
         if (n <= 0) {
             // A stream joined on at another rate ends its part here; the
             // format checks below name the change.
@@ -173,9 +162,8 @@ int Decode(const std::vector<std::string>& args) {
         written += n;
     }
     pcm->CloseStream();
-    UiQueue().Deliver();
     // The source told of an error that ended its data early: the output is short.
-    if (interaction.errors > 0) exitCode = 1;
+    if (cli::PrintError(*source) || damaged) exitCode = 1;
     if (wav && std::fseek(out, 0, SEEK_SET) == 0) WriteWavHeader(out, channels, rate, dataBytes);
     if (toStdout ? std::fflush(out) != 0 : std::fclose(out) != 0) exitCode = 1;
     return exitCode;

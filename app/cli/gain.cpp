@@ -24,16 +24,6 @@ namespace tunara::cli {
 
 namespace {
 
-class StderrInteraction : public UserInteraction {
-public:
-    void ShowError(const UserMessage& message) override {
-        std::fprintf(stderr, "%s\n", message.Formatted().c_str());
-        ++errors;
-    }
-    Answer Ask(const std::string&, bool) override { return Answer::Cancel; }
-    int errors = 0;
-};
-
 bool HasMagic(const std::string& path, const char* magic) {
     FILE* f = std::fopen(path.c_str(), "rb");
     char head[4] = {};
@@ -132,13 +122,12 @@ std::unique_ptr<LoudnessMeter> MeasureFlac(const std::string& path, std::string&
 // Through the player's own sources, as the file would be heard: MP3 and WAV
 // by our decoders, other sound through the media toolbox.
 std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::string& failure) {
-    StderrInteraction interaction;
-    app::AppServices services(&interaction);
+    app::AppServices services(nullptr);  // messages go to standard error
     if (NeedsMediaToolbox(path)) services.StartMedia();
     std::unique_ptr<MediaSource> source = CreateSourceFor(path);
     PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source || (source->SetLocation(path), !source->LoadInfo()) || !pcm || !pcm->OpenStream()) {
-        UiQueue().Deliver();
+        if (source) PrintError(*source);
         failure = pcm || !source ? "cannot be decoded" : "cannot be measured (it is no sound file)";
         return nullptr;
     }
@@ -149,9 +138,10 @@ std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::strin
     const int64_t total = int64_t(source->GetDuration()) * rate / 1000;
     constexpr int kFrames = 4096;
     std::vector<uint8_t> block(size_t(kFrames) * size_t(std::max(channels, 1)) * 4);
+    bool damaged = false;
     while (failure.empty()) {
         const int n = pcm->ReadFrames(block.data(), kFrames);
-        UiQueue().Deliver();
+        if (PrintError(*source)) damaged = true;
         if (n <= 0) {
             auto* mp3 = dynamic_cast<Mp3Source*>(source.get());
             if (n == 0 && mp3 && mp3->NextPart()) continue;
@@ -166,8 +156,8 @@ std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::strin
         progress.Update(meter->Frames(), total);
     }
     pcm->CloseStream();
-    UiQueue().Deliver();
-    if (failure.empty() && interaction.errors > 0) failure = "cannot be decoded to its end";
+    if (PrintError(*source)) damaged = true;
+    if (failure.empty() && damaged) failure = "cannot be decoded to its end";
     return failure.empty() ? std::move(meter) : nullptr;
 }
 

@@ -15,25 +15,13 @@ namespace tunara::cli {
 
 namespace {
 
-// Prints errors to standard error and remembers that one was shown.
-class CountingInteraction : public UserInteraction {
-public:
-    void ShowError(const UserMessage& message) override {
-        std::fprintf(stderr, "%s\n", message.Formatted().c_str());
-        ++errors;
-    }
-    Answer Ask(const std::string&, bool) override { return Answer::Cancel; }
-    int errors = 0;
-};
-
 int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) {
         std::fprintf(stderr, "usage: tunara-cli info FILE\n");
         return 2;
     }
     const std::string& path = args[0];
-    CountingInteraction interaction;
-    app::AppServices services(&interaction);
+    app::AppServices services(nullptr);  // messages go to standard error
 
     if (NeedsMediaToolbox(path)) services.StartMedia();
     auto source = CreateSourceFor(path);
@@ -42,9 +30,10 @@ int Info(const std::vector<std::string>& args) {
         source->SetLocation(path);
         ok = source->LoadInfo();
     }
-    UiQueue().Deliver();
     if (!ok) {
-        if (interaction.errors == 0) ReportError(strings::kMediaFailedToOpen, path);
+        if (!source || !PrintError(*source))
+            std::fprintf(stderr, "%s\n",
+                         MessageOf(strings::kMediaFailedToOpen, path).Formatted().c_str());
         source.reset();
         return 1;
     }

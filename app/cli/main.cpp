@@ -3,12 +3,27 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "engine/MediaSource.h"
+#include "sources/CdDisc.h"
 
 namespace tunara::cli {
+
+bool PrintError(MediaSource& source) {
+    const std::optional<UserMessage> error = source.TakeError();
+    if (error) std::fprintf(stderr, "%s\n", error->Formatted().c_str());
+    return error.has_value();
+}
+
+bool PrintError(CdDisc& disc) {
+    const std::optional<UserMessage> error = disc.TakeError();
+    if (error) std::fprintf(stderr, "%s\n", error->Formatted().c_str());
+    return error.has_value();
+}
 
 namespace {
 std::vector<Command>& Commands() {

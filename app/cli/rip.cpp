@@ -277,6 +277,7 @@ int Rip(const std::vector<std::string>& args) {
 
     CdDisc disc(drive);
     disc.ReadToc();
+    PrintError(disc);
     LoadCdTitles(disc, settings);
     std::vector<const CdTrackSource*> onDisc;
     std::vector<int> onDiscItems;  // each one's item on the disc's list

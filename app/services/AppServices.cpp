@@ -1,6 +1,7 @@
 #include "app/services/AppServices.h"
 
 #include "platform/media/MediaToolbox.h"
+#include "platform/ui/Strings.h"
 #include "playlist/Playlist.h"
 
 namespace tunara::app {
@@ -23,7 +24,10 @@ AppServices::~AppServices() {
 }
 
 bool AppServices::StartMedia() {
-    if (!media_) media_ = media::StartMediaServices();
+    if (!media_) {
+        media_ = media::StartMediaServices();
+        if (!media_) ReportError(strings::kFailedToInitMedia);
+    }
     return media_;
 }
 

@@ -11,43 +11,40 @@
 #include <utility>
 
 #include "platform/io/OpenRegular.h"
-#include "platform/ui/UserInteraction.h"
 
 namespace tunara::io {
 
 namespace {
 
-// A file read over and over (every settings look-up) must not bury the user in boxes.
-void TellOnce(const std::string& path, OwnFileStatus status) {
+OwnFileStatus Fail(OwnFileStatus status, std::string& bytes) {
+    bytes.clear();
+    return status;
+}
+
+}  // namespace
+
+std::optional<UserMessage> OwnFileNotice(const std::string& path, OwnFileStatus status) {
+    if (status == OwnFileStatus::kOk || status == OwnFileStatus::kMissing) return std::nullopt;
     static std::mutex mutex;
     static std::set<std::pair<std::string, OwnFileStatus>> told;
     {
         std::lock_guard lock(mutex);
-        if (!told.emplace(path, status).second) return;
+        if (!told.emplace(path, status).second) return std::nullopt;
     }
     const char* text =
         status == OwnFileStatus::kNotRegular ? "%1 is not a regular file; it is not read."
         : status == OwnFileStatus::kTooLarge ? "%1 is larger than 16 MB; it is not read."
                                              : "The file %1 could not be read.";
-    ReportError(UserMessage{0, text, path});
+    return UserMessage{0, text, path};
 }
-
-OwnFileStatus Fail(const std::string& path, OwnFileStatus status, std::string& bytes) {
-    bytes.clear();
-    if (status != OwnFileStatus::kMissing) TellOnce(path, status);
-    return status;
-}
-
-}  // namespace
 
 OwnFileStatus ReadOwnFile(const std::string& path, std::string& bytes) {
     constexpr uint64_t maxBytes = kOwnFileMaxBytes;
     bytes.clear();
     const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return Fail(path, OwnFileStatus::kMissing, bytes);
-        return Fail(path,
-                    errno == EINVAL || errno == ENXIO ? OwnFileStatus::kNotRegular
+        if (errno == ENOENT || errno == ENOTDIR) return Fail(OwnFileStatus::kMissing, bytes);
+        return Fail(errno == EINVAL || errno == ENXIO ? OwnFileStatus::kNotRegular
                                                       : OwnFileStatus::kReadError,
                     bytes);
     }
@@ -79,7 +76,7 @@ OwnFileStatus ReadOwnFile(const std::string& path, std::string& bytes) {
         if (status == OwnFileStatus::kOk && done > maxBytes) status = OwnFileStatus::kTooLarge;
     }
     ::close(fd);
-    if (status != OwnFileStatus::kOk) return Fail(path, status, bytes);
+    if (status != OwnFileStatus::kOk) return Fail(status, bytes);
     return status;
 }
 

@@ -8,8 +8,6 @@
 #include <mutex>
 
 #include "platform/media/MediaToolbox.h"
-#include "platform/ui/Strings.h"
-#include "platform/ui/UserInteraction.h"
 
 namespace tunara::media {
 
@@ -130,11 +128,7 @@ bool StartMediaServices() {
         status = EnterToolbox();
         if ((status & 0xFFFF) != 0) TerminateClient();
     }
-    if ((status & 0xFFFF) != 0) {
-        ReportError(strings::kFailedToInitMedia);
-        return false;
-    }
-    return true;
+    return (status & 0xFFFF) == 0;
 }
 
 void StopMediaServices() {

@@ -149,8 +149,8 @@ int LoadCount();
 // The search as above over explicit candidates (tests): each is a file path.
 int32_t InitializeClientFrom(const std::vector<std::string>& candidates);
 
-// Start-up: initialise the client, then enter the toolbox. Returns false and
-// reports "Failed to initialize QuickTime." when either fails.
+// Start-up: initialise the client, then enter the toolbox. False when either
+// fails; the caller tells the user ("Failed to initialize QuickTime.").
 bool StartMediaServices();
 // Exit: leave the toolbox and terminate the client (after StartMediaServices
 // succeeded).

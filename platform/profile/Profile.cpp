@@ -12,6 +12,7 @@
 #include "platform/io/FileLock.h"
 #include "platform/io/OwnFile.h"
 #include "platform/io/Paths.h"
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara::profile {
 
@@ -269,6 +270,7 @@ namespace {
 io::OwnFileStatus LoadFile(const std::filesystem::path& file, ProfileFile& profile) {
     std::string text;
     const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
+    if (auto notice = io::OwnFileNotice(file.string(), status)) ReportError(std::move(*notice));
     profile = ProfileFile::Parse(text);
     return status;
 }

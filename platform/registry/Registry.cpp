@@ -18,6 +18,7 @@
 #include "platform/io/FileLock.h"
 #include "platform/io/OwnFile.h"
 #include "platform/io/Paths.h"
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara::registry {
 namespace {
@@ -242,6 +243,7 @@ Tree LoadTree(const std::filesystem::path& file, bool* damaged = nullptr) {
     if (damaged) *damaged = false;
     std::string text;
     const io::OwnFileStatus status = io::ReadOwnFile(file.string(), text);
+    if (auto notice = io::OwnFileNotice(file.string(), status)) ReportError(std::move(*notice));
     if (status == io::OwnFileStatus::kMissing) return {};
     std::optional<Parsed> parsed;
     if (status == io::OwnFileStatus::kOk) parsed = Parse(text);

@@ -9,6 +9,7 @@
 
 #include "platform/io/AtomicFile.h"
 #include "platform/io/OwnFile.h"
+#include "platform/ui/UserInteraction.h"
 
 namespace tunara::shell {
 
@@ -78,6 +79,7 @@ std::string_view KeyOf(std::string_view text, std::string_view* value = nullptr)
 std::optional<std::string> ReadWholeFile(const fs::path& path, bool* unreadable = nullptr) {
     std::string text;
     const io::OwnFileStatus status = io::ReadOwnFile(path.string(), text);
+    if (auto notice = io::OwnFileNotice(path.string(), status)) ReportError(std::move(*notice));
     if (unreadable)
         *unreadable = status != io::OwnFileStatus::kOk && status != io::OwnFileStatus::kMissing;
     if (status != io::OwnFileStatus::kOk) return std::nullopt;
@@ -128,8 +130,9 @@ std::string ExpandHome(const std::string& path) {
 fs::path MusicFolder() {
     // Lines such as XDG_MUSIC_DIR="$HOME/Musik"; only $HOME is expanded there.
     std::string text;
-    if (io::ReadOwnFile((ConfigHome() / "user-dirs.dirs").string(), text) != io::OwnFileStatus::kOk)
-        text.clear();
+    const std::string dirs = (ConfigHome() / "user-dirs.dirs").string();
+    const io::OwnFileStatus status = io::ReadOwnFile(dirs, text);
+    if (auto notice = io::OwnFileNotice(dirs, status)) ReportError(std::move(*notice));
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {

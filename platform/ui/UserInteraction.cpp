@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
 #include "platform/ui/Strings.h"
 
@@ -86,8 +87,22 @@ bool OnUiThread() {
     return g_uiThread == std::this_thread::get_id();
 }
 
+UserMessage MessageOf(int stringId, std::string_view argument, int errorNumber) {
+    return UserMessage{stringId, strings::Text(stringId), std::string(argument), errorNumber};
+}
+
+void ErrorSlot::Set(UserMessage message) {
+    std::lock_guard lock(mutex_);
+    message_ = std::move(message);
+}
+
+std::optional<UserMessage> ErrorSlot::Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(message_, std::nullopt);
+}
+
 void ReportError(int stringId, std::string_view argument) {
-    ReportError(UserMessage{stringId, strings::Text(stringId), std::string(argument)});
+    ReportError(MessageOf(stringId, argument));
 }
 
 void ReportError(UserMessage message) {
@@ -96,18 +111,6 @@ void ReportError(UserMessage message) {
     } else {
         UiQueue().Post([m = std::move(message)] { CurrentUserInteraction().ShowError(m); });
     }
-}
-
-ScopedQuietErrors::ScopedQuietErrors() : outer_(&CurrentUserInteraction()) {
-    SetUserInteraction(this);
-}
-
-ScopedQuietErrors::~ScopedQuietErrors() {
-    SetUserInteraction(outer_);
-}
-
-Answer ScopedQuietErrors::Ask(const std::string& question, bool withCancel) {
-    return outer_->Ask(question, withCancel);
 }
 
 }  // namespace tunara

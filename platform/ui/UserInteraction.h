@@ -4,6 +4,7 @@
 // it with dialogs, tunara-cli with the terminal, tests with a recorder.
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -15,9 +16,27 @@ namespace tunara {
 struct UserMessage {
     int stringId = 0;
     std::string text;      // the template, e.g. "Failed to open the file %1."
-    std::string argument;  // what replaces %1
+    std::string argument;  // what replaces %1: for a file, its path
+    int errorNumber = 0;   // errno of the system call that failed, if one did
     // The text as the user reads it, %1 replaced.
     std::string Formatted() const;
+};
+
+// The message of a string id from the strings table.
+UserMessage MessageOf(int stringId, std::string_view argument = {}, int errorNumber = 0);
+
+// One failure kept for whoever decides whether the user hears of it: set on
+// any thread (a feeder meets a damaged frame), taken on the user-interface
+// thread. A newer failure replaces one not yet taken.
+class ErrorSlot {
+public:
+    void Set(UserMessage message);
+    // The failure, if any, which leaves the slot empty.
+    std::optional<UserMessage> Take();
+
+private:
+    std::mutex mutex_;
+    std::optional<UserMessage> message_;
 };
 
 enum class Answer { Yes, No, Cancel };
@@ -64,18 +83,5 @@ bool OnUiThread();
 // posted and shows on the next Deliver().
 void ReportError(int stringId, std::string_view argument = {});
 void ReportError(UserMessage message);
-
-// Swallows error boxes for the life of a scope (questions still reach the
-// user), for work that tells the user once in its own words afterwards.
-class ScopedQuietErrors : public UserInteraction {
-public:
-    ScopedQuietErrors();
-    ~ScopedQuietErrors() override;
-    void ShowError(const UserMessage&) override {}
-    Answer Ask(const std::string& question, bool withCancel) override;
-
-private:
-    UserInteraction* outer_;
-};
 
 }  // namespace tunara

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/ui/testing/RecordingInteraction.h"
+#include "support/ScopedEnv.h"
 
 namespace {
 
@@ -39,6 +40,17 @@ TEST(AppServices, InstallsAndRemovesTheProcessHooks) {
     EXPECT_EQ(&CurrentUserInteraction(), &before);
     EXPECT_NE(&CurrentFileDialogs(), &dialogs);
     EXPECT_TRUE(CurrentFileDialogs().ChooseOpen({}, 0, false).empty());
+}
+
+// The toolbox that does not start is the composition root's to tell, once
+// per attempt, in the table's words.
+TEST(AppServices, MediaThatDoesNotStart_IsTold) {
+    tunara::testing::ScopedEnv env("TUNARA_MEDIA_MODULE", "/nonexistent/module.so");
+    RecordingInteraction rec;
+    app::AppServices services(&rec);
+    EXPECT_FALSE(services.StartMedia());
+    ASSERT_EQ(rec.errors.size(), 1u);
+    EXPECT_EQ(rec.errors[0].Formatted(), "Failed to initialize QuickTime.");
 }
 
 }  // namespace

@@ -198,20 +198,26 @@ TEST_F(EngineTest, OpenFailures_ReturnZeroQuietly) {
     t.Seek(50);
     EXPECT_EQ(t.GetPosition(), 0);
     t.Close();
+    EXPECT_FALSE(s.TakeError());
+    EXPECT_FALSE(t.TakeError());
     EXPECT_TRUE(ui->errors.empty());
 }
 
-// Running out of memory for the ring is told to the user; a later Open works.
+// Running out of memory for the ring is the item's error to tell; a later
+// Open works.
 TEST_F(EngineTest, AllocationFailure_ReportsAndFails) {
     ScopedRecordingInteraction ui;
     FakeSource s(100);
     testing::FailEngineAllocation(9);
     EXPECT_EQ(s.Open(), 0);
-    ASSERT_EQ(ui->errors.size(), 1u);
-    EXPECT_EQ(ui->errors[0].stringId, strings::kFailedToAllocateMemory);
-    EXPECT_EQ(ui->errors[0].Formatted(), "Failed to allocate memory.");
+    const std::optional<UserMessage> error = s.TakeError();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->stringId, strings::kFailedToAllocateMemory);
+    EXPECT_EQ(error->Formatted(), "Failed to allocate memory.");
+    EXPECT_TRUE(ui->errors.empty());
     s.Close();
     EXPECT_EQ(s.Open(), 1);
+    EXPECT_FALSE(s.TakeError());
 }
 
 // Closing or destroying a source mid-run ends the run first.

@@ -15,7 +15,6 @@
 #include "kvmc/kvmc.h"
 #include "platform/movie/MovieWriter.h"
 #include "platform/ui/UserInteraction.h"
-#include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/KvmcMovieSource.h"
 #include "sources/SourceFactory.h"
 
@@ -132,7 +131,6 @@ TEST(KvmcMovieSource, FramesAndSeeksMatchAStraightDecode) {
 // One descriptor for the life of the stream: a movie deleted while it plays
 // plays on; one cut short ends the item with a message, not silence.
 TEST(KvmcMovieSource, DeletedPlaysOn_CutShortEndsWithAMessage) {
-    ScopedRecordingInteraction ui;
     std::vector<int16_t> buf(2 * 1024);
     auto drain = [&](Probe& s) {
         std::vector<int16_t> all;
@@ -149,8 +147,8 @@ TEST(KvmcMovieSource, DeletedPlaysOn_CutShortEndsWithAMessage) {
         const auto all = drain(s);
         EXPECT_NEAR(double(all.size() / 2), double(m.frames), 44100.0 / 600);
         EXPECT_TRUE(std::equal(all.begin(), all.end(), m.decoded.begin()));
+        EXPECT_FALSE(s.TakeError());
     }
-    EXPECT_TRUE(ui->errors.empty());
 
     KvmcMovie cut;
     Probe s;
@@ -158,8 +156,9 @@ TEST(KvmcMovieSource, DeletedPlaysOn_CutShortEndsWithAMessage) {
     ASSERT_EQ(s.OpenStream(), 1);
     std::filesystem::resize_file(cut.path, std::filesystem::file_size(cut.path) / 2);
     EXPECT_LT(drain(s).size() / 2, size_t(cut.frames) * 9 / 10);
-    ASSERT_EQ(ui->errors.size(), 1u);
-    EXPECT_EQ(ui->errors[0].Formatted(), "The file " + cut.path + " could not be read.");
+    const std::optional<UserMessage> error = s.TakeError();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Formatted(), "The file " + cut.path + " could not be read.");
 }
 
 // A stream the decoder cannot take (33 channels) is refused before it is listed or opened.
@@ -172,13 +171,13 @@ TEST(KvmcMovieSource, ChannelsTheDecoderRefuses_NotOpened) {
     f.seekp(std::streamoff(at + 8));
     f.write("\0\0\0\x21", 4);  // channels: 33
     f.close();
-    ScopedRecordingInteraction ui;
     Probe s;
     s.SetLocation(m.path);
     EXPECT_EQ(s.LoadInfo(), 0);
+    EXPECT_TRUE(s.TakeError());
     EXPECT_EQ(s.OpenStream(), 0);
+    EXPECT_TRUE(s.TakeError());
     EXPECT_EQ(s.GetChannels(), 0);
-    EXPECT_EQ(ui->errors.size(), 2u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -114,8 +115,8 @@ struct BadCase {
     Bytes bytes;
 };
 
-// Whatever is wrong with a file, the user hears of it once and the item stays
-// out of the list.
+// Whatever is wrong with a file, the source says so and the item stays out of
+// the list.
 TEST_F(WavSourceTest, LoadInfo_InvalidFilesReportNotValid) {
     const Bytes pcm = test::CountingFrames16(64);
     auto fmtWith = [&](Fmt f) { return Riff("WAVE", {test::FmtChunk(f), Chunk("data", pcm)}); };
@@ -145,13 +146,13 @@ TEST_F(WavSourceTest, LoadInfo_InvalidFilesReportNotValid) {
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ui_->errors.clear();
         const auto path = dir_.Write(std::string(c.name) + ".wav", c.bytes);
         TestWav wav(path);
         EXPECT_EQ(wav.LoadInfo(), 0);
-        ASSERT_EQ(ui_->errors.size(), 1u);
-        EXPECT_EQ(ui_->errors[0].stringId, strings::kWavNotValid);
-        EXPECT_EQ(ui_->errors[0].argument, path);
+        const std::optional<UserMessage> error = wav.TakeError();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->stringId, strings::kWavNotValid);
+        EXPECT_EQ(error->argument, path);
         EXPECT_EQ(wav.ReadFrames(nullptr, 1024), 0);  // nothing open, nothing read
     }
 }
@@ -160,9 +161,13 @@ TEST_F(WavSourceTest, LoadInfo_MissingFileReportsFailedToOpen) {
     const std::string path = (dir_.Path() / "gone.wav").string();
     TestWav wav(path);
     EXPECT_EQ(wav.LoadInfo(), 0);
-    ASSERT_EQ(ui_->errors.size(), 1u);
-    EXPECT_EQ(ui_->errors[0].stringId, strings::kWavFailedToOpen);
-    EXPECT_EQ(ui_->errors[0].Formatted(), "Failed to open the file " + path + ".");
+    const std::optional<UserMessage> error = wav.TakeError();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->stringId, strings::kWavFailedToOpen);
+    EXPECT_EQ(error->errorNumber, ENOENT);
+    EXPECT_EQ(error->Formatted(), "Failed to open the file " + path + ".");
+    EXPECT_FALSE(wav.TakeError());     // taken once
+    EXPECT_TRUE(ui_->errors.empty());  // the source never tells the user itself
 }
 
 // Wider integer PCM, in either format tag, and 8-bit mono load.
@@ -315,7 +320,6 @@ namespace {
 // Through the engine on the null device: a write-protected file plays to its end.
 TEST(WavSourcePlayTest, ReadOnlyFilePlaysToTheEnd) {
     test::TempDir dir;
-    ScopedRecordingInteraction ui;
     const auto path = dir.Write("play.wav", test::SimpleWav(11025));
     ::chmod(path.c_str(), 0444);
     WavSource wav;
@@ -327,7 +331,7 @@ TEST(WavSourcePlayTest, ReadOnlyFilePlaysToTheEnd) {
                                     std::chrono::milliseconds(10)));
     EXPECT_EQ(wav.GetPosition(), 250);
     wav.Close();
-    EXPECT_TRUE(ui->errors.empty());
+    EXPECT_FALSE(wav.TakeError());
 }
 
 }  // namespace
@@ -363,7 +367,6 @@ void SetLe32(Bytes& b, size_t at, uint32_t v) {
 TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
     TUNARA_SKIP_IF_MISSING(!Shell("sox --version") || !Shell("ffmpeg -version"), "sox or ffmpeg");
     test::TempDir dir;
-    ScopedRecordingInteraction ui;
     const std::string tone = "synth 0.3 sine 440 sine 660";
     const std::string lavfi = "ffmpeg -v error -y -f lavfi -i sine=frequency=500:duration=0.3 ";
     const std::string sox = "sox %s -t raw %r";
@@ -400,7 +403,6 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ui->errors.clear();
         const std::string path = (dir.Path() / (c.name + ".wav")).string();
         const std::string raw = (dir.Path() / (c.name + ".raw")).string();
         auto fill = [&](std::string command) {
@@ -421,8 +423,9 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
         if (c.decode.empty()) {
             EXPECT_EQ(wav.LoadInfo(), 0);
             EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-            ASSERT_EQ(ui->errors.size(), 1u);
-            EXPECT_EQ(ui->errors[0].Formatted(), path + " is not a valid WAVE file.");
+            const std::optional<UserMessage> error = wav.TakeError();
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->Formatted(), path + " is not a valid WAVE file.");
             continue;
         }
         ASSERT_EQ(wav.LoadInfo(), 1);
@@ -446,7 +449,7 @@ TEST(WavSourceToolTest, ToolMadeFilesMatchTheirDecoding) {
             worst = std::max(worst, std::abs(ours[i] - theirs[i]));
         EXPECT_LE(worst, step);
         EXPECT_NEAR(wav.GetDuration(), 300, 1);  // truncated to whole ms
-        EXPECT_TRUE(ui->errors.empty());
+        EXPECT_FALSE(wav.TakeError());
     }
 }
 

@@ -72,9 +72,8 @@ TEST(CdDiscId, KnownTableOfContents) {
 TEST(CdDisc, ReadToc_ListsAudioTracksAndCountsDataTrack) {
     TempDir dir;
     CdDisc disc(WriteCdImage(dir.Path(), "disc", StandardTracks()));
-    ScopedRecordingInteraction ui;
     ASSERT_EQ(disc.ReadToc(), 0u);
-    EXPECT_TRUE(ui->errors.empty());
+    EXPECT_FALSE(disc.TakeError());
     EXPECT_EQ(disc.TrackCount(), 4);
     ASSERT_EQ(disc.Count(), 3);
     EXPECT_EQ(disc.TrackOffsets(), (std::vector<uint32_t>{150, 300, 525, 638}));
@@ -117,17 +116,18 @@ TEST(CdDisc, ReadToc_TakesCdText) {
     EXPECT_EQ(disc.ItemAt(1)->GetAlbum(), "Album Bold");
 }
 
-// No drive: 263 and no box. An empty drive: success and an empty list. A
-// broken image: its text in one box and an empty list.
+// No drive: 263 and nothing to tell. An empty drive: success and an empty
+// list. A broken image: its text to tell and an empty list.
 TEST(CdDisc, ReadToc_Failures) {
     TempDir dir;
     ScopedRecordingInteraction ui;
     CdDisc none("");
     EXPECT_EQ(none.ReadToc(), 263u);
+    EXPECT_FALSE(none.TakeError());
     CdDisc empty((dir.Path() / "none.cue").string());
     EXPECT_EQ(empty.ReadToc(), 0u);
     EXPECT_EQ(empty.Count(), 0);
-    EXPECT_TRUE(ui->errors.empty());
+    EXPECT_FALSE(empty.TakeError());
 
     std::string broken = (dir.Path() / "broken.cue").string();
     std::ofstream(broken)
@@ -136,8 +136,10 @@ TEST(CdDisc, ReadToc_Failures) {
     EXPECT_NE(bad.ReadToc(), 0u);
     EXPECT_EQ(bad.Count(), 0);
     EXPECT_EQ(bad.DiscId(), 0u);
-    ASSERT_EQ(ui->errors.size(), 1u);
-    EXPECT_FALSE(ui->errors[0].Formatted().empty());
+    const std::optional<UserMessage> error = bad.TakeError();
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->Formatted().empty());
+    EXPECT_TRUE(ui->errors.empty());
 }
 
 class CdTrackTest : public ::testing::Test {
@@ -301,7 +303,6 @@ TEST(CdTrackCapture, UnreadableSectors_PlayAsSilence) {
 // A disc taken out while a track plays ends the track, and the user is told
 // once.
 TEST_F(CdTrackTest, DiscRemovedWhilePlaying_EndsWithMessage) {
-    ScopedRecordingInteraction ui;
     MediaSource& t = Track(1);
     ASSERT_EQ(t.Open(), 1);
     t.Play();
@@ -313,8 +314,10 @@ TEST_F(CdTrackTest, DiscRemovedWhilePlaying_EndsWithMessage) {
         return t.IsPlaying() == 0;
     }));
     t.IsPlaying();
-    ASSERT_EQ(ui->errors.size(), 1u);
-    EXPECT_NE(ui->errors[0].Formatted().find("no disc"), std::string::npos);
+    const std::optional<UserMessage> error = t.TakeError();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->Formatted().find("no disc"), std::string::npos);
+    EXPECT_FALSE(t.TakeError());
     t.Close();
 }
 

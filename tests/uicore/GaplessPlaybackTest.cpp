@@ -18,6 +18,7 @@
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/io/WavHeader.h"
+#include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
@@ -250,6 +251,69 @@ TEST_F(GaplessPlayback, StopBetweenItems_Closes) {
     EXPECT_EQ(counts_.opens, 2);
     EXPECT_EQ(counts_.closes, 1);
     EXPECT_EQ(display_.Title(), "b");
+}
+
+// An item that does not open when it is queued ahead of its turn says nothing
+// then; when its turn comes while playing it is passed over with the status
+// line, and chosen while stopped its error is told exactly once.
+TEST_F(GaplessPlayback, FollowerThatDoesNotOpen_ToldOnlyAtItsTurn) {
+    WriteSine(dir_ + "a.wav", 8000, 0, 4000);
+    WriteSine(dir_ + "b.wav", 8000, 0, 4000);
+    WriteSine(dir_ + "c.wav", 8000, 0, 4000);
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) Add(dir_ + name);
+    std::ofstream(dir_ + "b.wav", std::ios::trunc) << "no longer a wave";
+    controller_.Start();
+    controller_.Play();
+    EXPECT_TRUE(ui_->errors.empty());  // b was refused as a's follower
+    for (int i = 0; i < 20000 && playlist_.Current() != 2; ++i) {
+        controller_.OnTick();
+        ::usleep(200);
+    }
+    ASSERT_EQ(playlist_.Current(), 2);
+    EXPECT_EQ(display_.Message(), "Skipped: cannot open b");
+    EXPECT_TRUE(ui_->errors.empty());
+
+    controller_.Stop();
+    playlist_.SetCurrent(1);
+    controller_.Refresh();
+    for (int i = 0; i < 3; ++i) controller_.OnTick();
+    ASSERT_EQ(ui_->errors.size(), 1u);
+    EXPECT_EQ(ui_->errors[0].stringId, strings::kWavNotValid);
+    EXPECT_EQ(ui_->errors[0].argument, dir_ + "b.wav");
+}
+
+// A file that loses its data while it plays is told once, through the
+// controller's tick, however many reads fail after it.
+TEST_F(GaplessPlayback, DecodeErrorWhilePlaying_ToldOnce) {
+    TUNARA_SKIP_IF_MISSING(std::system("lame --version > /dev/null 2>&1") != 0, "lame");
+    audio::NullDevice* device = nullptr;
+    audio::SetDeviceFactory([&]() -> std::unique_ptr<audio::AudioDevice> {
+        auto d = std::make_unique<audio::NullDevice>(audio::NullDevice::Pace::Step);
+        device = d.get();
+        return d;
+    });
+    WriteSine(dir_ + "long.wav", 44100, 0, 4 * 44100);
+    ASSERT_EQ(
+        std::system(("lame --quiet -b 128 '" + dir_ + "long.wav' '" + dir_ + "long.mp3'").c_str()),
+        0);
+    Add(dir_ + "long.mp3");
+    controller_.Start();
+    controller_.Play();
+    ASSERT_TRUE(
+        device->WaitUntil([&] { return device->QueuedBuffers() == OutputEngine::kBufferCount; },
+                          std::chrono::seconds(5)));
+    // The ring holds under a second; the file goes at two.
+    std::filesystem::resize_file(dir_ + "long.mp3",
+                                 std::filesystem::file_size(dir_ + "long.mp3") / 2);
+    for (int i = 0; i < 20000 && !controller_.ReachedEnd(); ++i) {
+        device->Consume(4096);
+        controller_.OnTick();
+        ::usleep(200);
+    }
+    ASSERT_TRUE(controller_.ReachedEnd());
+    for (int i = 0; i < 3; ++i) controller_.OnTick();
+    ASSERT_EQ(ui_->errors.size(), 1u);
+    EXPECT_EQ(ui_->errors[0].stringId, strings::kMp3DecodeError);
 }
 
 // With a device that plays only what the test lets it, the item change shows

@@ -1,6 +1,7 @@
 #include "ui/core/PlayerController.h"
 
 #include <cmath>
+#include <optional>
 
 #include "engine/OutputEngine.h"
 #include "engine/PcmStream.h"
@@ -19,20 +20,6 @@ namespace tunara {
 namespace {
 constexpr const char* kWebItem = "Web.mov";
 
-// Swallows error boxes for a scope: an item that fails to open ahead of its
-// turn tells the user when its turn comes.
-class QuietErrors : public UserInteraction {
-public:
-    QuietErrors() : outer_(&CurrentUserInteraction()) { SetUserInteraction(this); }
-    ~QuietErrors() override { SetUserInteraction(outer_); }
-    void ShowError(const UserMessage&) override {}
-    Answer Ask(const std::string& question, bool withCancel) override {
-        return outer_->Ask(question, withCancel);
-    }
-
-private:
-    UserInteraction* outer_;
-};
 // Where the controller shows things before a display is attached and after
 // it has gone.
 class NullDisplay : public PlayerDisplay {
@@ -264,6 +251,7 @@ void PlayerController::ToggleWeb() {
     web->LoadInfo();  // its answer does not matter: Open tells the user
     // Play on an item that did not open would act on nothing.
     if (web->Open()) web->Play();
+    TellError(*web);
     webSource_ = std::move(web);
 }
 
@@ -304,6 +292,7 @@ void PlayerController::Refresh() {
     if (item != source_ && to && source_ && engine_.Current() == source_->Pcm() &&
         state_ == Playing && engine_.HandOver(*to)) {
         // The device already plays the new item: it only becomes current.
+        TellError(*source_);
         source_ = item;
         followRefused_ = nullptr;
         source_->EnableMetering(1);
@@ -313,19 +302,18 @@ void PlayerController::Refresh() {
         if (source_) {
             source_->Stop();
             source_->Close();
+            TellError(*source_);  // a file written back on closing may fail
         }
         source_ = item;
         if (source_) {
             const bool goOn = state_ != Stopped;
-            bool opened;
             StampItemGain(source_, InAlbumRun(list_->Current()));
-            if (goOn) {
-                // Passed over with a status line below rather than a box.
-                QuietErrors quiet;
-                opened = source_->Open() != 0;
-            } else {
-                opened = source_->Open() != 0;
-            }
+            source_->TakeError();  // what an earlier look at the item left is old news
+            const bool opened = source_->Open() != 0;
+            if (goOn)
+                source_->TakeError();  // passed over with a status line below rather than a box
+            else
+                TellError(*source_);
             list_->MarkUnavailable(list_->Current(), !opened);
             source_->EnableMetering(1);
             source_->SetBandCount(kBandCount);
@@ -450,6 +438,8 @@ void PlayerController::OnTick() {
         int positionMs = source_->GetPosition();
         MediaSource* ticked = source_;
         bool finished = source_->IsPlaying() == 0;
+        // What went wrong while it played (a damaged frame, a lost disc).
+        TellError(*source_);
         bool introCut = list_ && list_->Intro() && positionMs > kIntroMs;
         if (finished || introCut) {
             if (state_ == Playing) {
@@ -472,7 +462,10 @@ void PlayerController::OnTick() {
         display_->SetBands(kZeros);
     }
     display_->ShowTrackNumber(list_ ? list_->Current() + 1 : 0);
-    if (webSource_) webSource_->Tick();
+    if (webSource_) {
+        webSource_->Tick();
+        TellError(*webSource_);
+    }
     // The list may have changed under the current item (order, modes, edits).
     FollowNext();
 }
@@ -497,8 +490,15 @@ void PlayerController::FollowNext() {
     }
     if (!next) return;
     StampItemGain(nextItem, InAlbumRun(following));
-    QuietErrors quiet;
-    if (!engine_.Enqueue(*next)) followRefused_ = nextItem;
+    if (!engine_.Enqueue(*next)) {
+        followRefused_ = nextItem;
+        // Ahead of its turn: the item says why when its turn comes.
+        nextItem->TakeError();
+    }
+}
+
+void PlayerController::TellError(MediaSource& item) {
+    if (std::optional<UserMessage> error = item.TakeError()) ReportError(std::move(*error));
 }
 
 void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
@@ -578,6 +578,7 @@ void PlayerController::ReadCurrentCd() {
         Refresh();
     }
     uint32_t result = currentCd_->ReadToc();
+    if (std::optional<UserMessage> error = currentCd_->TakeError()) ReportError(std::move(*error));
     // The read has told the user already; polling need not say it again.
     if (result != 0) {
         for (size_t i = 0; i < cdDrives_.size(); ++i)

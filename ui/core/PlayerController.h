@@ -165,6 +165,9 @@ private:
     // Queues the item the list plays after the current one behind it in the
     // engine, so that the device plays on from one to the other without a gap.
     void FollowNext();
+    // The one place an item's failure reaches the user: what `item` has to
+    // tell, if anything, in an error box.
+    void TellError(MediaSource& item);
     // Whether the item at `index` has a neighbour of the same album (automatic ReplayGain).
     bool InAlbumRun(int index) const;
     void ShowSource();
