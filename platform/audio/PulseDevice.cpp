@@ -13,9 +13,11 @@ namespace {
 // What the server holds for us. Longer means fewer wakeups; the cost is how
 // late a volume or equaliser change is heard (they apply on the way out).
 // Pause, stop and seek flush the server's buffer and act at once.
-constexpr pa_usec_t kTargetUs = 300000;
-// The server asks for more once this much has played.
-constexpr pa_usec_t kRequestUs = 100000;
+constexpr pa_usec_t kTargetUs = 400000;
+// The server asks for more once this much has played: each request wakes
+// the client's loop, and each answer the loop and the server again, so
+// they come five times a second, with as much in hand when they do.
+constexpr pa_usec_t kRequestUs = 200000;
 // Connecting to a server that hangs must not hang the player.
 constexpr pa_usec_t kConnectTimeoutUs = 2000000;
 
@@ -257,11 +259,13 @@ uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point) {
     return handed > delay ? handed - delay : 0;
 }
 
-DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t, uint64_t nextEnd,
+DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t handed, uint64_t nextEnd,
                                                     Clock::time_point now) {
-    // When the next buffer has been heard, but before the server's buffer
-    // has drained to what it asks for.
-    const uint64_t frames = nextEnd > played_ ? nextEnd - played_ : 0;
+    // When the server has room for a request's worth, handing back every
+    // buffer heard by then in one go; sooner when it holds less than that
+    // (the end of an item), so that the last buffers come back as they are
+    // heard.
+    const uint64_t frames = std::max(handed, nextEnd) - std::min(played_, handed);
     auto wait = std::chrono::microseconds(frames * 1000000ull / format_.sampleRate);
     wait = std::min(wait, std::chrono::microseconds(kTargetUs - kRequestUs));
     return now + wait;
