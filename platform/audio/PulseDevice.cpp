@@ -136,6 +136,7 @@ bool PulseDevice::ServerAnswers() {
 }
 
 Status PulseDevice::BackendOpen(const PcmFormat& format) {
+    asked_ = false;
     pa_sample_spec sampleFormat;
     sampleFormat.format = PulseFormat(format.bitsPerSample);
     sampleFormat.rate = format.sampleRate;
@@ -242,10 +243,20 @@ bool PulseDevice::FlushHandOut() {
     return ok;
 }
 
-uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point) {
+uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point now) {
     // The server ran out: all it was given has been played, whatever its
     // sink still reports as latency.
     if (ranDry_) return handed;
+    // The window's tick asks several times in a row (position, meters,
+    // analyser): a recent answer runs on with the clock, as the server's own
+    // does, without its lock and system calls each time.
+    if (asked_ && now >= askedAt_ && now - askedAt_ < kAskAgain) {
+        const auto since =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - askedAt_).count();
+        return std::min(
+            handed, askedPlayed_ + static_cast<uint64_t>(since) * format_.sampleRate / 1000000u);
+    }
+    asked_ = false;
     pa_threaded_mainloop_lock(loop_);
     pa_usec_t latency = 0;
     int negative = 0;
@@ -254,9 +265,11 @@ uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point) {
     // Until the server has said where it is (after a flush) nothing more
     // counts as heard.
     if (!known) return played_;
-    if (negative) return handed;
-    const uint64_t delay = latency * format_.sampleRate / 1000000u;
-    return handed > delay ? handed - delay : 0;
+    const uint64_t delay = negative ? 0 : latency * format_.sampleRate / 1000000u;
+    asked_ = true;
+    askedAt_ = now;
+    askedPlayed_ = handed > delay ? handed - delay : 0;
+    return askedPlayed_;
 }
 
 DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t handed, uint64_t nextEnd,
@@ -272,6 +285,7 @@ DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t handed, uint64_t ne
 }
 
 void PulseDevice::BackendPause(bool paused, Clock::time_point) {
+    asked_ = false;
     pa_threaded_mainloop_lock(loop_);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY)
         Await(pa_stream_cork(stream_, paused ? 1 : 0, &OnSuccess, loop_));
@@ -280,6 +294,7 @@ void PulseDevice::BackendPause(bool paused, Clock::time_point) {
 
 void PulseDevice::BackendReset() {
     ranDry_ = false;
+    asked_ = false;
     staged_.clear();
     pa_threaded_mainloop_lock(loop_);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY)
