@@ -43,6 +43,20 @@ subprocess.run(["lame", "--quiet", "-b", "192", wav, mp3], check=True)
 
 
 def cpu_seconds(pid):
+    """The process's CPU time: its threads' run time in nanoseconds from the
+    scheduler where the kernel keeps it (a clock tick is 0.08% of a core
+    over 12 s, as large as the differences measured), else user and system
+    time in ticks."""
+    total, seen = 0, False
+    for t in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{t}/schedstat") as f:
+                total += int(f.read().split()[0])
+                seen = True
+        except (OSError, ValueError, IndexError):
+            pass
+    if seen:
+        return total / 1e9
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / tick
