@@ -227,12 +227,19 @@ if opts.peer:
         t_gui_sw = measure.switches
         t_cli, _ = measure([cli, "play", mp3], secs, run_env=tenv)
         t_cli_sw = measure.switches
+        if opts.before:
+            benv = dict(tenv, XDG_CONFIG_HOME=os.path.join(work, "pulse-before-config"))
+            b_gui, _ = measure([opts.before, mp3], secs, playlist=True, run_env=benv)
+            b_gui_sw = measure.switches
         p_gui, p_gui_sw, p_cli, p_cli_sw = peer_cpu(penv)
     finally:
         stop_server()
     print(f"CPU while playing ({secs:.0f} s, PulseAudio null sink): window: tunara "
           f"{t_gui:.2f}% ({t_gui_sw:.0f} switches/s), Audacious skinned {p_gui:.2f}% "
           f"({p_gui_sw:.0f}/s); ratio {t_gui / max(p_gui, 0.01):.2f}")
+    if opts.before:
+        print(f"CPU while playing ({secs:.0f} s, PulseAudio null sink): window: before "
+              f"{b_gui:.2f}% ({b_gui_sw:.0f} switches/s), now {t_gui:.2f}%")
     print(f"CPU while playing ({secs:.0f} s, PulseAudio null sink): terminal: tunara-cli "
           f"{t_cli:.2f}% ({t_cli_sw:.0f} switches/s), audacious -H {p_cli:.2f}% "
           f"({p_cli_sw:.0f}/s); ratio {t_cli / max(p_cli, 0.01):.2f}")
