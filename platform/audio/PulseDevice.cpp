@@ -13,9 +13,11 @@ namespace {
 // What the server holds for us. Longer means fewer wakeups; the cost is how
 // late a volume or equaliser change is heard (they apply on the way out).
 // Pause, stop and seek flush the server's buffer and act at once.
-constexpr pa_usec_t kTargetUs = 300000;
-// The server asks for more once this much has played.
-constexpr pa_usec_t kRequestUs = 100000;
+constexpr pa_usec_t kTargetUs = 400000;
+// The server asks for more once this much has played: each request wakes
+// the client's loop, and each answer the loop and the server again, so
+// they come five times a second, with as much in hand when they do.
+constexpr pa_usec_t kRequestUs = 200000;
 // Connecting to a server that hangs must not hang the player.
 constexpr pa_usec_t kConnectTimeoutUs = 2000000;
 
@@ -134,6 +136,7 @@ bool PulseDevice::ServerAnswers() {
 }
 
 Status PulseDevice::BackendOpen(const PcmFormat& format) {
+    asked_ = false;
     pa_sample_spec sampleFormat;
     sampleFormat.format = PulseFormat(format.bitsPerSample);
     sampleFormat.rate = format.sampleRate;
@@ -240,10 +243,20 @@ bool PulseDevice::FlushHandOut() {
     return ok;
 }
 
-uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point) {
+uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point now) {
     // The server ran out: all it was given has been played, whatever its
     // sink still reports as latency.
     if (ranDry_) return handed;
+    // The window's tick asks several times in a row (position, meters,
+    // analyser): a recent answer runs on with the clock, as the server's own
+    // does, without its lock and system calls each time.
+    if (asked_ && now >= askedAt_ && now - askedAt_ < kAskAgain) {
+        const auto since =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - askedAt_).count();
+        return std::min(
+            handed, askedPlayed_ + static_cast<uint64_t>(since) * format_.sampleRate / 1000000u);
+    }
+    asked_ = false;
     pa_threaded_mainloop_lock(loop_);
     pa_usec_t latency = 0;
     int negative = 0;
@@ -252,22 +265,27 @@ uint64_t PulseDevice::Played(uint64_t handed, Clock::time_point) {
     // Until the server has said where it is (after a flush) nothing more
     // counts as heard.
     if (!known) return played_;
-    if (negative) return handed;
-    const uint64_t delay = latency * format_.sampleRate / 1000000u;
-    return handed > delay ? handed - delay : 0;
+    const uint64_t delay = negative ? 0 : latency * format_.sampleRate / 1000000u;
+    asked_ = true;
+    askedAt_ = now;
+    askedPlayed_ = handed > delay ? handed - delay : 0;
+    return askedPlayed_;
 }
 
-DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t, uint64_t nextEnd,
+DeviceCore::Clock::time_point PulseDevice::NextLook(uint64_t handed, uint64_t nextEnd,
                                                     Clock::time_point now) {
-    // When the next buffer has been heard, but before the server's buffer
-    // has drained to what it asks for.
-    const uint64_t frames = nextEnd > played_ ? nextEnd - played_ : 0;
+    // When the server has room for a request's worth, handing back every
+    // buffer heard by then in one go; sooner when it holds less than that
+    // (the end of an item), so that the last buffers come back as they are
+    // heard.
+    const uint64_t frames = std::max(handed, nextEnd) - std::min(played_, handed);
     auto wait = std::chrono::microseconds(frames * 1000000ull / format_.sampleRate);
     wait = std::min(wait, std::chrono::microseconds(kTargetUs - kRequestUs));
     return now + wait;
 }
 
 void PulseDevice::BackendPause(bool paused, Clock::time_point) {
+    asked_ = false;
     pa_threaded_mainloop_lock(loop_);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY)
         Await(pa_stream_cork(stream_, paused ? 1 : 0, &OnSuccess, loop_));
@@ -276,6 +294,7 @@ void PulseDevice::BackendPause(bool paused, Clock::time_point) {
 
 void PulseDevice::BackendReset() {
     ranDry_ = false;
+    asked_ = false;
     staged_.clear();
     pa_threaded_mainloop_lock(loop_);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY)

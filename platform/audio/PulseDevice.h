@@ -4,6 +4,7 @@
 // the device's thread and the feeder can wake a few times a second instead
 // of every buffer.
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ private:
     size_t room_ = 0;  // bytes the server asked for, as of the first of this look
     // Set by the server's loop when the stream runs out; cleared by a write.
     std::atomic<bool> ranDry_{false};
+    // The last position the server gave (frames heard since the last reset)
+    // and when; trusted for kAskAgain.
+    static constexpr auto kAskAgain = std::chrono::milliseconds(20);
+    bool asked_ = false;
+    Clock::time_point askedAt_;
+    uint64_t askedPlayed_ = 0;
 };
 
 }  // namespace tunara::audio

@@ -153,8 +153,14 @@ TEST(BitmapSlider, ThumbPositionFollowsTheRangeAndNeverDividesByZero) {
     s.SetRange(0, 1000);
     s.SetPosition(500);
     EXPECT_EQ(s.ThumbRect().left(), (259 - 13) * 500 / 1000);
+    // The outline already holds the thumb anywhere: a moving thumb sets no
+    // new mask (each one costs the whole window a new look at its children).
+    const QRegion outline = s.mask();
+    EXPECT_TRUE(outline.contains(s.ThumbRect()));
     s.SetPosition(1000);
     EXPECT_EQ(s.ThumbRect().left(), 259 - 13);
+    EXPECT_EQ(s.mask(), outline);
+    EXPECT_TRUE(outline.contains(s.ThumbRect().center()));
 
     BitmapSlider v(kIdVolumeSlider, Qt::Vertical, &parent);
     ASSERT_TRUE(v.SetBitmaps(kThumb, kThumbMask, kVolumeChannel, kVolumeChannelMask));

@@ -46,12 +46,9 @@ bool BitmapSlider::Move(int value) {
     const QRect before = ThumbRect();
     pos_ = value;
     // The position moves every tick while playing, the thumb only now and
-    // then: reshape and repaint only the pixels that change.
+    // then: repaint only the pixels that change.
     const QRect after = ThumbRect();
-    if (after != before) {
-        Reshape();
-        update(before | after);
-    }
+    if (after != before) update(before | after);
     return true;
 }
 
@@ -69,11 +66,27 @@ QRect BitmapSlider::ThumbRect() const {
 
 void BitmapSlider::Reshape() {
     if (channelRegion_.isEmpty() && thumbRegion_.isEmpty()) return;
-    setMask(channelRegion_ + thumbRegion_.translated(ThumbRect().topLeft()));
+    // The outline holds the thumb wherever it may go, so that a moving thumb
+    // changes no mask: a new mask has the window work out again which of its
+    // children cover what, at every paint. Painting and the pointer keep to
+    // the shape of the moment instead.
+    const bool across = orientation_ == Qt::Horizontal;
+    const int travel = std::max(0, across ? width() - thumb_.Width() : height() - thumb_.Height());
+    const QPoint start = across ? QPoint(0, (height() - thumb_.Height()) / 2)
+                                : QPoint((width() - thumb_.Width()) / 2, 0);
+    QRegion reach = channelRegion_;
+    for (const QRect& r : thumbRegion_.translated(start))
+        reach += r.adjusted(0, 0, across ? travel : 0, across ? 0 : travel);
+    if (reach != mask()) setMask(reach);
+}
+
+QRegion BitmapSlider::Shape() const {
+    return channelRegion_ + thumbRegion_.translated(ThumbRect().topLeft());
 }
 
 void BitmapSlider::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    if (!channelRegion_.isEmpty()) painter.setClipRegion(channelRegion_);
     channel_.Draw(painter, rect());
     const QRect thumb = ThumbRect();
     painter.setClipRegion(thumbRegion_.translated(thumb.topLeft()));
@@ -100,8 +113,13 @@ void BitmapSlider::Notify(int code) {
 }
 
 void BitmapSlider::mousePressEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton) return;
     const QPoint p = e->position().toPoint();
+    // Beside the shape the press belongs to the window below (a drag).
+    if (!mask().isEmpty() && !Shape().contains(p)) {
+        e->ignore();
+        return;
+    }
+    if (e->button() != Qt::LeftButton) return;
     const QRect thumb = ThumbRect();
     if (thumbRegion_.translated(thumb.topLeft()).contains(p)) {
         dragging_ = true;
@@ -113,12 +131,19 @@ void BitmapSlider::mousePressEvent(QMouseEvent* e) {
 }
 
 void BitmapSlider::mouseMoveEvent(QMouseEvent* e) {
-    if (!dragging_) return;
+    if (!dragging_) {
+        e->ignore();
+        return;
+    }
     if (Move(ValueAt(Along(e->position().toPoint()), grabOffset_))) Notify(kThumbTrack);
 }
 
 void BitmapSlider::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !dragging_) return;
+    if (!dragging_) {
+        e->ignore();
+        return;
+    }
+    if (e->button() != Qt::LeftButton) return;
     dragging_ = false;
     Notify(kThumbTrack);
     Notify(kThumbPosition);

@@ -44,6 +44,7 @@ private:
     bool Move(int value);  // true when the position changed
     void Notify(int code);
     void Reshape();
+    QRegion Shape() const;  // the channel and the thumb where it is now
 
     int id_;
     Qt::Orientation orientation_;

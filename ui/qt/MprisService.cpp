@@ -163,21 +163,37 @@ QString MprisService::TrackId() const {
 QVariantMap MprisService::Metadata() const {
     const PlayerController& c = window_.Controller();
     MediaSource* s = c.Source();
+    // Looked at several times a second: the map is built again only when
+    // what goes into it changed.
+    MetadataKey key;
+    key.source = s;
+    key.list = c.List();
+    key.current = c.List() ? c.List()->Current() : -1;
+    if (s) {
+        key.title = c.List() && c.List()->CurrentItem() == s ? c.List()->TitleAt(key.current)
+                                                             : s->GetTitle();
+        key.artist = s->GetArtist();
+        key.album = s->GetAlbum();
+        key.location = s->GetLocation();
+        key.duration = s->GetDuration();
+    }
+    if (metadataKey_ && *metadataKey_ == key) return metadata_;
+    metadataKey_ = key;
+    metadata_ = BuildMetadata(key);
+    return metadata_;
+}
+
+QVariantMap MprisService::BuildMetadata(const MetadataKey& key) const {
     QVariantMap m;
     m.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(TrackId())));
-    if (!s) return m;
-    const QString title = QString::fromStdString(c.List() && c.List()->CurrentItem() == s
-                                                     ? c.List()->TitleAt(c.List()->Current())
-                                                     : s->GetTitle());
-    m.insert(QStringLiteral("xesam:title"), title);
-    if (!s->GetArtist().empty())
-        m.insert(QStringLiteral("xesam:artist"),
-                 QStringList{QString::fromStdString(s->GetArtist())});
-    if (!s->GetAlbum().empty())
-        m.insert(QStringLiteral("xesam:album"), QString::fromStdString(s->GetAlbum()));
-    if (s->GetDuration() > 0)
-        m.insert(QStringLiteral("mpris:length"), qlonglong(s->GetDuration()) * 1000);
-    const QString location = QString::fromStdString(s->GetLocation());
+    if (!key.source) return m;
+    m.insert(QStringLiteral("xesam:title"), QString::fromStdString(key.title));
+    if (!key.artist.empty())
+        m.insert(QStringLiteral("xesam:artist"), QStringList{QString::fromStdString(key.artist)});
+    if (!key.album.empty())
+        m.insert(QStringLiteral("xesam:album"), QString::fromStdString(key.album));
+    if (key.duration > 0) m.insert(QStringLiteral("mpris:length"), qlonglong(key.duration) * 1000);
+    const QString location = QString::fromStdString(key.location);
     if (!location.isEmpty()) {
         const QUrl url = location.contains(QStringLiteral("://"))
                              ? QUrl(location)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimer>
 #include <QVariantMap>
+#include <optional>
+#include <string>
 
 namespace tunara::qt {
 
@@ -56,13 +58,25 @@ signals:
     void Seeked(qlonglong positionUs);
 
 private:
+    struct MetadataKey {
+        const void* source = nullptr;
+        const void* list = nullptr;
+        int current = -1;
+        std::string title, artist, album, location;
+        long long duration = 0;
+        bool operator==(const MetadataKey&) const = default;
+    };
+
     QString TrackId() const;
     QVariantMap Snapshot() const;
+    QVariantMap BuildMetadata(const MetadataKey& key) const;
 
     MainWindow& window_;
     QTimer watch_;
     QVariantMap told_;
     bool registered_ = false;
+    mutable std::optional<MetadataKey> metadataKey_;
+    mutable QVariantMap metadata_;
 };
 
 }  // namespace tunara::qt
