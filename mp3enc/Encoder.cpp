@@ -7,6 +7,7 @@
 
 #include "dsp/dsp.h"
 #include "mp3enc/Context.h"
+#include "mp3enc/Tables.h"
 #include "mpeg/Tables.h"
 
 using namespace mp3enc;  // NOLINT: the pipeline stages
@@ -219,6 +220,7 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
     c->lowpassSubband = std::min(32, int32_t(22 * bitsPerSample + 0.5));
     const int32_t side = id == 1 ? (c->channels == 1 ? 136 : 256) : (c->channels == 1 ? 72 : 136);
     c->sideInfoBits = 32 + side;
+    c->lastStep[0] = c->lastStep[1] = kNoStep;
     if (!fast) ResetModel(*c);
     c->marker = kContextMarker;
     *samplesPerFrame = c->samplesPerFrame * (c->decimate ? 2 : 1);

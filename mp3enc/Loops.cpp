@@ -275,6 +275,7 @@ struct LoopWork {
 
 // Smallest step at or above `step` (or, when allowDown, also below it) whose quantisation
 // fits `bits` Huffman bits. Returns the bits; ix and gi hold that quantisation.
+
 int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
               int& step, int bits, bool allowDown, int32_t* ix) {
     auto fits = [&](int s, int* used) {
@@ -285,17 +286,32 @@ int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const 
     int used = 0;
     step = std::clamp(step, kMinStep, kMaxStep);
     if (allowDown) {
-        // Bisection around the estimate for the smallest step that fits.
+        // The estimate is usually within a few steps: bracket it by widening strides, then
+        // bisect for the smallest step that fits.
         int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
-        int probe = step;
-        while (hi - lo > 1) {
-            if (fits(probe, &used))
+        int last = step, lastUsed = 0;
+        const bool first = fits(step, &used);
+        lastUsed = used;
+        (first ? hi : lo) = step;
+        for (int stride = 2; hi - lo > stride;) {
+            const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
+            last = probe;
+            if (fits(probe, &lastUsed)) {
                 hi = probe;
-            else
+                if (!first) break;
+            } else {
                 lo = probe;
-            probe = (lo + hi) / 2;
+                if (first) break;
+            }
+            stride *= 2;
+        }
+        while (hi - lo > 1) {
+            const int probe = (lo + hi) / 2;
+            last = probe;
+            (fits(probe, &lastUsed) ? hi : lo) = probe;
         }
         step = hi;
+        if (last == hi) return lastUsed;
         fits(step, &used);
         return used;
     }
@@ -329,12 +345,21 @@ int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, 
     return count;
 }
 
+// Natural logarithm from the float's exponent and a linear mantissa: close enough for an
+// estimate, and far cheaper than a library call per line.
+inline float RoughLog(float x) {
+    int32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return float(bits - 0x3F800000) * (0.69314718f / 8388608.0f);
+}
+
 int StartStep(const float* xr) {
-    double m1 = 0, m2 = 0;
+    double m1 = 0;
+    float m2 = 0;
     for (int i = 0; i < kLines; ++i) {
-        const double e = double(xr[i]) * xr[i];
+        const float e = xr[i] * xr[i];
         m1 += e;
-        m2 += e > 0 ? std::log(e) : 0.0;
+        m2 += e > 0 ? RoughLog(e) : 0.0f;
     }
     m1 /= kLines;
     m2 /= kLines;
@@ -408,7 +433,8 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     LoopWork w{};  // (the compiler cannot see PrepareWork fill it)
     if (!PrepareWork(c, gr, ch, w)) return 0;
 
-    int step = StartStep(xr);
+    // Neighbouring granules of a channel take similar steps.
+    int step = c.lastStep[ch] != kNoStep ? c.lastStep[ch] : StartStep(xr);
     int32_t bestIx[kLines];
     ScaleFactors bestSf = sf;
     GranuleInfo bestGi = gi;
@@ -453,6 +479,7 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
         if (all || overflow) break;
     }
     if (bestBits < 0) return 0;  // nothing fitted: keep the granule silent
+    c.lastStep[ch] = bestStep;
     std::memcpy(ix, bestIx, sizeof bestIx);
     sf = bestSf;
     gi = bestGi;
