@@ -82,8 +82,9 @@ struct Mp3EncContext {
     MpegHeaderWord header;
     int32_t id, rateIndex, bitrateIndex, mode, modeExt;
     int32_t channels, granules, sampleRate, bitrate, rateRow;
-    int32_t samplesPerFrame;  // per channel, after decimation
-    int32_t lowpassSubband;   // first attenuated subband
+    int32_t samplesPerFrame;         // per channel, after decimation
+    int32_t lowpassSubband;          // first attenuated subband
+    float lineGain[mp3enc::kLines];  // the low-pass over the long-block lines (1 below it)
     int32_t wholeSlots;
     double fracSlots, slotLag;
     int32_t padding;
