@@ -10,11 +10,6 @@
 namespace mp3enc {
 namespace {
 
-constexpr int kMaxOuterPasses = 40;
-// The outer loop also ends after this many passes without a better result: by then further
-// amplification mostly trades one band's noise for another's.
-constexpr int kPatience = 8;
-
 // Line ranges of the bands a granule codes: long bands 0..21 (21 has no scale factor) or
 // short bands 0..12 per window, in the order of the bitstream.
 struct BandLayout {
@@ -273,76 +268,38 @@ struct LoopWork {
     BandLayout bands;
 };
 
-// Smallest step at or above `step` (or, when allowDown, also below it) whose quantisation
-// fits `bits` Huffman bits. Returns the bits; ix and gi hold that quantisation.
-
+// The smallest step whose quantisation fits `bits` Huffman bits, searched from `step` (an
+// estimate) and left there. Returns the bits; ix and gi hold that quantisation.
 int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
-              int& step, int bits, bool allowDown, int32_t* ix) {
+              int& step, int bits, int32_t* ix) {
     auto fits = [&](int s, int* used) {
         if (!Quantise(w.xr34, w.bandMax34, gi, sf, w.bands, s, ix)) return false;
         *used = CountBits(c, ix, gi);
         return *used <= bits;
     };
-    int used = 0;
     step = std::clamp(step, kMinStep, kMaxStep);
-    if (allowDown) {
-        // The estimate is usually within a few steps: bracket it by widening strides, then
-        // bisect for the smallest step that fits.
-        int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
-        int last = step, lastUsed = 0;
-        const bool first = fits(step, &used);
-        lastUsed = used;
-        (first ? hi : lo) = step;
-        for (int stride = 2; hi - lo > stride;) {
-            const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
-            last = probe;
-            if (fits(probe, &lastUsed)) {
-                hi = probe;
-                if (!first) break;
-            } else {
-                lo = probe;
-                if (first) break;
-            }
-            stride *= 2;
-        }
-        while (hi - lo > 1) {
-            const int probe = (lo + hi) / 2;
-            last = probe;
-            (fits(probe, &lastUsed) ? hi : lo) = probe;
-        }
-        step = hi;
-        if (last == hi) return lastUsed;
-        fits(step, &used);
-        return used;
+    // The estimate is usually within a few steps: bracket it by widening strides, then bisect.
+    int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+    int used = 0;
+    const bool first = fits(step, &used);
+    int last = step, lastUsed = used;
+    (first ? hi : lo) = step;
+    for (int stride = 2; hi - lo > stride; stride *= 2) {
+        const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
+        last = probe;
+        const bool ok = fits(probe, &lastUsed);
+        (ok ? hi : lo) = probe;
+        if (ok != first) break;
     }
-    // Later passes only coarsen the step.
-    while (!fits(step, &used) && step < kMaxStep) ++step;
+    while (hi - lo > 1) {
+        const int probe = (lo + hi) / 2;
+        last = probe;
+        (fits(probe, &lastUsed) ? hi : lo) = probe;
+    }
+    step = hi;
+    if (last == hi) return lastUsed;
+    fits(step, &used);
     return used;
-}
-
-// Noise per band against the allowed distortion; returns the bands over the limit and the
-// summed excess (dB) in *overNoise.
-int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, int step,
-              const int32_t* ix, bool* over, double* overNoise) {
-    const EncTables& t = GetEncTables();
-    const float g0 = t.stepGain[StepIndex(step)];
-    int count = 0;
-    *overNoise = 0;
-    const int scored = gi.block_type == 2 ? 36 : 21;
-    for (int b = 0; b < scored; ++b) {
-        const float g = g0 * t.sfGain[gi.scalefac_scale][SfOf(sf, gi, w.bands.sfIndex[b])];
-        float noise = 0;
-        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) {
-            const float d = w.absXr[i] - t.pow43[ix[i]] * g;
-            noise += d * d;
-        }
-        over[b] = noise > w.xmin[b];
-        if (over[b]) {
-            ++count;
-            *overNoise += 10 * std::log10((noise + 1e-30) / (w.xmin[b] + 1e-30));
-        }
-    }
-    return count;
 }
 
 // Natural logarithm from the float's exponent and a linear mantissa: close enough for an
@@ -403,89 +360,54 @@ bool PrepareWork(const Mp3EncContext& c, int gr, int ch, LoopWork& w) {
         w.absXr[i] = a;
         w.xr34[i] = std::sqrt(a * std::sqrt(a));
     }
-    // Allowed distortion per band: the model's masking ratio times the band's energy.
+    // Allowed distortion per band: the model's masking ratio times the band's energy. Bands
+    // run in the layout's order (short: band by band, window by window). The ratios are
+    // gathered apart from the band loop: computed inside it, GCC 12 at -O3 lost them.
+    double ratio[40] = {};
+    if (!c.fast) {
+        if (blockType == 2) {
+            for (int sfb = 0; sfb < kShortBands; ++sfb)
+                for (int win = 0; win < 3; ++win) ratio[sfb * 3 + win] = res.ratioS[sfb][win];
+        } else {
+            for (int sfb = 0; sfb < kLongBands; ++sfb) ratio[sfb] = res.ratioL[sfb];
+        }
+    }
     for (int b = 0; b < w.bands.count; ++b) {
         float m = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) m = std::max(m, w.xr34[i]);
         w.bandMax34[b] = m;
         double en = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) en += double(xr[i]) * xr[i];
-        double ratio = 0;
-        if (!c.fast) {
-            const int k = w.bands.sfIndex[b];
-            if (blockType == 2)
-                ratio = k / 3 < kShortBands ? res.ratioS[k / 3][k % 3] : 0;
-            else
-                ratio = k < kLongBands ? res.ratioL[k] : 0;
-        }
-        w.xmin[b] = ratio * en;
+        w.xmin[b] = ratio[b] * en;
     }
     return true;
 }
 
-// Codes one granule and channel into c.ix-like storage; returns part2_3_length.
+// Codes one granule and channel into c.ix-like storage; returns part2_3_length. The noise is
+// left flat across the bands, at the finest step the bits allow: shaping it towards the model's
+// thresholds with scale factors measured worse on music at every rate (more frames with
+// audible noise, the bits the scale factors take lost to the step).
 int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     GranuleInfo& gi = c.gi[gr][ch];
     ScaleFactors& sf = c.sf[gr][ch];
     const float* xr = c.xr[gr][ch];
-    const int blockType = gi.block_type;
     ResetGranule(gi, sf, ix);
     LoopWork w{};  // (the compiler cannot see PrepareWork fill it)
     if (!PrepareWork(c, gr, ch, w)) return 0;
 
     // Neighbouring granules of a channel take similar steps.
     int step = c.lastStep[ch] != kNoStep ? c.lastStep[ch] : StartStep(xr);
-    int32_t bestIx[kLines];
-    ScaleFactors bestSf = sf;
-    GranuleInfo bestGi = gi;
-    int bestStep = step, bestBits = -1, bestPart2 = 0, bestOver = 0;
-    double bestNoise = 0;
-    bool over[40];
-    int sinceBest = 0;
-    for (int pass = 0; pass < kMaxOuterPasses && sinceBest < kPatience; ++pass) {
-        const int part2 = ScalefactorBits(c, gi, sf, nullptr);
-        if (part2 < 0 || part2 > available) break;
-        const int huff = InnerLoop(c, w, gi, sf, step, available - part2, pass == 0, ix);
-        if (huff > available - part2) break;  // cannot happen: the top step codes nothing
-        double overNoise = 0;
-        const int overCount = c.fast ? 0 : CalcNoise(w, gi, sf, step, ix, over, &overNoise);
-        if (bestBits < 0 || overCount < bestOver ||
-            (overCount == bestOver && overNoise < bestNoise)) {
-            std::memcpy(bestIx, ix, sizeof bestIx);
-            bestSf = sf;
-            bestGi = gi;
-            bestStep = step;
-            bestBits = huff;
-            bestPart2 = part2;
-            bestOver = overCount;
-            bestNoise = overNoise;
-            sinceBest = 0;
-        } else {
-            ++sinceBest;
-        }
-        if (overCount == 0) break;
-        const int scored = blockType == 2 ? 36 : 21;
-        // Amplify the bands over the limit; stop when all are amplified or one overflows.
-        bool all = true, overflow = false;
-        for (int b = 0; b < scored; ++b) {
-            const int k = w.bands.sfIndex[b];
-            int& v = blockType == 2 ? sf.s[k / 3][k % 3] : sf.l[k];
-            if (over[b]) {
-                ++v;
-                if (v > SfLimit(c, gi, k)) overflow = true;
-            }
-            if (v == 0) all = false;
-        }
-        if (all || overflow) break;
+    const int part2 = ScalefactorBits(c, gi, sf, nullptr);
+    if (part2 < 0 || part2 > available) return 0;
+    const int huff = InnerLoop(c, w, gi, sf, step, available - part2, ix);
+    if (huff > available - part2) {  // cannot happen: the top step codes nothing
+        ResetGranule(gi, sf, ix);
+        return 0;
     }
-    if (bestBits < 0) return 0;  // nothing fitted: keep the granule silent
-    c.lastStep[ch] = bestStep;
-    std::memcpy(ix, bestIx, sizeof bestIx);
-    sf = bestSf;
-    gi = bestGi;
-    gi.quantizerStep = bestStep;
-    gi.part2_length = bestPart2;
-    gi.part2_3_length = bestPart2 + bestBits;
+    c.lastStep[ch] = step;
+    gi.quantizerStep = step;
+    gi.part2_length = part2;
+    gi.part2_3_length = part2 + huff;
     return gi.part2_3_length;
 }
 
