@@ -17,8 +17,8 @@ namespace {
 
 constexpr int kDecimTaps = 63;  // odd, symmetric low-pass for decimation by 2
 // Allowed noise against the model's threshold (dB) per VBR quality, set so that file sizes on
-// music follow the familiar 0-9 scale (2 about 190-200 kbit/s).
-constexpr double kVbrMaskDb[10] = {-12.5, -9, -6.5, -3.5, 0, 2.5, 5.5, 7, 8.5, 10};
+// music follow the familiar 0-9 scale (2 about 190 kbit/s).
+constexpr double kVbrMaskDb[10] = {-12.5, -7.5, -5, -2.5, 0, 2.5, 5.5, 7, 8.5, 10};
 
 struct DecimFilter {
     float h[kDecimTaps];

@@ -411,6 +411,59 @@ int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     return gi.part2_3_length;
 }
 
+// Mid/side: both channels at one step, the finest whose two quantisations fit `budget`
+// together. The noise of each reaches left and right alike, so the side channel's noise may not
+// stand far above the mid's, as a split of the bits by expected demand left it. Returns false
+// (nothing coded) when a channel is silent.
+bool CodePair(Mp3EncContext& c, int gr, int budget) {
+    LoopWork w[2]{};  // (the compiler cannot see PrepareWork fill it)
+    int part2[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        ResetGranule(c.gi[gr][ch], c.sf[gr][ch], c.ix[gr][ch]);
+        if (!PrepareWork(c, gr, ch, w[ch])) return false;
+        part2[ch] = ScalefactorBits(c, c.gi[gr][ch], c.sf[gr][ch], nullptr);
+    }
+    int used[2] = {0, 0};
+    auto fits = [&](int s) {
+        for (int ch = 0; ch < 2; ++ch) {
+            GranuleInfo& gi = c.gi[gr][ch];
+            if (!Quantise(w[ch].xr34, w[ch].bandMax34, gi, c.sf[gr][ch], w[ch].bands, s,
+                          c.ix[gr][ch]))
+                return false;
+            used[ch] = part2[ch] + CountBits(c, c.ix[gr][ch], gi);
+            if (used[ch] > 4095) return false;
+        }
+        return used[0] + used[1] <= budget;
+    };
+    int step = c.lastStep[0] != kNoStep ? c.lastStep[0] : StartStep(c.xr[gr][0]);
+    step = std::clamp(step, kMinStep, kMaxStep);
+    int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+    const bool first = fits(step);
+    int last = step;
+    (first ? hi : lo) = step;
+    for (int stride = 2; hi - lo > stride; stride *= 2) {
+        const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
+        last = probe;
+        const bool ok = fits(probe);
+        (ok ? hi : lo) = probe;
+        if (ok != first) break;
+    }
+    while (hi - lo > 1) {
+        const int probe = (lo + hi) / 2;
+        last = probe;
+        (fits(probe) ? hi : lo) = probe;
+    }
+    if (last != hi) fits(hi);
+    c.lastStep[0] = c.lastStep[1] = hi;
+    for (int ch = 0; ch < 2; ++ch) {
+        GranuleInfo& gi = c.gi[gr][ch];
+        gi.quantizerStep = hi;
+        gi.part2_length = part2[ch];
+        gi.part2_3_length = used[ch];
+    }
+    return true;
+}
+
 // Coarsest effective step (the global step less the band's amplification) at which band b's
 // noise stays within its allowance.
 int BandStep(const LoopWork& w, int b) {
@@ -580,6 +633,14 @@ void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits
         budget = std::max(budget, c.meanBits + size - mx * 8 / 10);
         budget = std::min(budget, c.meanBits + size);
         int32_t left = budget;
+        if (c.modeExt == 2 && !c.fast && CodePair(c, gr, std::min(budget, 2 * 4095))) {
+            for (int ch = 0; ch < 2; ++ch) {
+                if (gr == 1) ApplyScfsi(c, ch);
+                left -= c.gi[gr][ch].part2_3_length;
+            }
+            size += c.meanBits - (budget - left);
+            continue;
+        }
         for (int ch = 0; ch < c.channels; ++ch) {
             // Channels share the granule by their expected demand (mid usually needs far more
             // than side); the last one takes what the others left.
@@ -625,12 +686,17 @@ void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataB
     // The frame is coded again by the constant-rate loop within the bits the demand came to:
     // it spreads the noise over the bands better than meeting each band's mask on its own.
     const int32_t spend = std::min(total, available);
-    for (int gr = 0; gr < c.granules; ++gr)
+    for (int gr = 0; gr < c.granules; ++gr) {
+        int32_t share[kMaxChannels];
+        for (int ch = 0; ch < c.channels; ++ch)
+            share[ch] = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
+        const bool pair =
+            c.modeExt == 2 && CodePair(c, gr, std::min(share[0] + share[1], 2 * 4095));
         for (int ch = 0; ch < c.channels; ++ch) {
-            const int32_t share = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
-            CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
+            if (!pair) CodeGranule(c, gr, ch, std::min(share[ch], 4095), c.ix[gr][ch]);
             if (gr == 1) ApplyScfsi(c, ch);
         }
+    }
     FinishFrame(c, startSize, 0, stuffingBits);
 }
 
