@@ -244,7 +244,7 @@ int ScalefactorBits(const Mp3EncContext& c, GranuleInfo& gi, const ScaleFactors&
     return bits;
 }
 
-// Largest value each scale factor may take (for the amplification stop rule).
+// Largest value each scale factor may take.
 int SfLimit(const Mp3EncContext& c, const GranuleInfo& gi, int sfIndex) {
     if (c.id == 1) {
         if (gi.block_type == 2) return sfIndex / 3 < 6 ? 15 : 7;
