@@ -633,7 +633,7 @@ void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits
         budget = std::max(budget, c.meanBits + size - mx * 8 / 10);
         budget = std::min(budget, c.meanBits + size);
         int32_t left = budget;
-        if (c.modeExt == 2 && !c.fast && CodePair(c, gr, std::min(budget, 2 * 4095))) {
+        if (c.modeExt == 2 && CodePair(c, gr, std::min(budget, 2 * 4095))) {
             for (int ch = 0; ch < 2; ++ch) {
                 if (gr == 1) ApplyScfsi(c, ch);
                 left -= c.gi[gr][ch].part2_3_length;
