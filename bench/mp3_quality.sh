@@ -2,7 +2,9 @@
 # mp3_quality.sh [BUILD_DIR] [SECONDS]: our MP3 encoder against lame on sox-made music-like
 # material: noise-to-mask ratio (dB, lower is better) and share of frames with audible noise
 # (tools/nmr.cpp), at 128, 192, 256 and 320 kbit/s, joint stereo and mono, and the encoding CPU
-# time of both qualities against lame's default and `lame -f` (best of three, interleaved).
+# time of both qualities against lame's default and `lame -f` (best of three, interleaved), on
+# the material repeated to 150 s so that the programs' start-up (tens of milliseconds for ours,
+# which loads the player's libraries) does not decide the ratio.
 # Then --vbr 2 against lame -V2: size and the same measures. Needs g++, libfftw3-dev, sox, lame,
 # mpg123.
 set -eu
@@ -14,6 +16,9 @@ g++ -O2 -std=c++17 "$here/tools/nmr.cpp" -lfftw3 -o "$W/nmr"
 "$here/tools/make_material.sh" "$W" "$T" >/dev/null
 cd "$W"
 sox music.wav -c 1 mono.wav
+reps=$(( (150 + T - 1) / T - 1 ))
+sox music.wav music_long.wav repeat "$reps"
+sox mono.wav mono_long.wav repeat "$reps"
 cpu() { /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{print $1 + $2}'; }
 best() { local b=""; for t in "$@"; do b=$(awk -v a="$b" -v t="$t" 'BEGIN{print (a == "" || t < a) ? t : a}'); done; echo "$b"; }
 measure() {  # measure REF.wav FILE.mp3 -> "nmr% audible%"
@@ -26,11 +31,13 @@ for src in music mono; do
     for kbps in 128 192 256 320; do
         ours=() fast=() lame=() lamef=()
         for run in 1 2 3; do
-            lame+=("$(cpu lame --quiet -b "$kbps" $src.wav l.mp3)")
-            ours+=("$(cpu "$CLI" encode $src.wav o.mp3 --bitrate "$kbps")")
-            lamef+=("$(cpu lame --quiet -f -b "$kbps" $src.wav lf.mp3)")
-            fast+=("$(cpu "$CLI" encode $src.wav of.mp3 --fast --bitrate "$kbps")")
+            lame+=("$(cpu lame --quiet -b "$kbps" ${src}_long.wav l.mp3)")
+            ours+=("$(cpu "$CLI" encode ${src}_long.wav o.mp3 --bitrate "$kbps")")
+            lamef+=("$(cpu lame --quiet -f -b "$kbps" ${src}_long.wav lf.mp3)")
+            fast+=("$(cpu "$CLI" encode ${src}_long.wav of.mp3 --fast --bitrate "$kbps")")
         done
+        lame --quiet -b "$kbps" $src.wav l.mp3
+        "$CLI" encode $src.wav o.mp3 --bitrate "$kbps" >/dev/null
         L=$(best "${lame[@]}"); O=$(best "${ours[@]}"); LF=$(best "${lamef[@]}"); F=$(best "${fast[@]}")
         read -r ln la <<<"$(measure $src.wav l.mp3)"
         read -r on oa <<<"$(measure $src.wav o.mp3)"

@@ -82,8 +82,9 @@ struct Mp3EncContext {
     MpegHeaderWord header;
     int32_t id, rateIndex, bitrateIndex, mode, modeExt;
     int32_t channels, granules, sampleRate, bitrate, rateRow;
-    int32_t samplesPerFrame;  // per channel, after decimation
-    int32_t lowpassSubband;   // first attenuated subband
+    int32_t samplesPerFrame;         // per channel, after decimation
+    int32_t lowpassSubband;          // first attenuated subband
+    float lineGain[mp3enc::kLines];  // the low-pass over the long-block lines (1 below it)
     int32_t wholeSlots;
     double fracSlots, slotLag;
     int32_t padding;
@@ -111,6 +112,8 @@ struct Mp3EncContext {
     int32_t ix[2][mp3enc::kMaxChannels]
               [mp3enc::kLines];  // quantised magnitudes (signs are those of xr)
     mp3enc::GranuleInfo gi[2][mp3enc::kMaxChannels];
+    // The step each channel was last coded at (0x7FFF none yet): where the next search starts.
+    int32_t lastStep[mp3enc::kMaxChannels];
     mp3enc::ScaleFactors sf[2][mp3enc::kMaxChannels];
     int32_t scfsi[mp3enc::kMaxChannels][4];
     // Model results per granule: the coded channels first; in joint stereo (high quality) the

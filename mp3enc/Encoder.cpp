@@ -1,4 +1,5 @@
 // Encoder context, open and close, and the per-frame pipeline.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "dsp/dsp.h"
 #include "mp3enc/Context.h"
+#include "mp3enc/Tables.h"
 #include "mpeg/Tables.h"
 
 using namespace mp3enc;  // NOLINT: the pipeline stages
@@ -116,6 +118,49 @@ void ReorderShort(const Mp3EncContext& c, float* xr) {
     }
 }
 
+// Content near the top of the band costs bits that the lines listeners hear miss; the cut-off
+// rises with the bits per sample of each channel (joint stereo's side channel takes few, so a
+// stereo stream counts as one and a half channels).
+double LowpassHz(double bits) {
+    static const double kPoints[][2] = {
+        {1.0, 13000}, {1.9, 17000}, {2.9, 18700}, {3.9, 19700}, {4.8, 20500}};
+    double hz = kPoints[0][1] * std::max(bits, 0.5) / kPoints[0][0];
+    for (int k = 0; k < 5; ++k) {
+        if (bits < kPoints[k][0]) break;
+        hz = kPoints[k][1];
+        if (k < 4 && bits < kPoints[k + 1][0])
+            hz += (kPoints[k + 1][1] - hz) * (bits - kPoints[k][0]) /
+                  (kPoints[k + 1][0] - kPoints[k][0]);
+    }
+    return hz;
+}
+
+// A raised-cosine roll-off over the last kilohertz below `hz`.
+void SetLowpass(Mp3EncContext& c, double hz) {
+    const double lineHz = c.sampleRate / 2.0 / kLines;
+    const double top = hz / lineHz, width = 1000.0 / lineHz, pi = 3.14159265358979323846;
+    for (int i = 0; i < kLines; ++i) {
+        const double f = i + 0.5;
+        double g = 1;
+        if (f >= top)
+            g = 0;
+        else if (f > top - width)
+            g = 0.5 + 0.5 * std::cos(pi * (f - (top - width)) / width);
+        c.lineGain[i] = float(g);
+    }
+}
+
+// Applies the low-pass to a granule's lines, in the MDCT's layout (short blocks: subband,
+// frequency within it, window).
+void Lowpass(const Mp3EncContext& c, int blockType, float* xr) {
+    if (c.lineGain[kLines - 1] == 1) return;
+    if (blockType != 2) {
+        for (int i = 0; i < kLines; ++i) xr[i] *= c.lineGain[i];
+        return;
+    }
+    for (int i = 0; i < kLines; ++i) xr[i] *= c.lineGain[3 * ((i / 18) * 6 + (i % 18) / 3) + 1];
+}
+
 }  // namespace
 
 const char* mp3EncStatusText(int32_t status) {
@@ -217,8 +262,11 @@ int32_t mp3EncOpen(Mp3WriteCallback write, void* user, MpegHeaderWord header,
     c->slotLag = -c->fracSlots;
     const double bitsPerSample = double(c->bitrate) / (c->channels * rate);
     c->lowpassSubband = std::min(32, int32_t(22 * bitsPerSample + 0.5));
+    const double stereoShare = c->channels == 2 ? 1.5 : 1.0;
+    SetLowpass(*c, LowpassHz(c->bitrate / (rate * stereoShare)));
     const int32_t side = id == 1 ? (c->channels == 1 ? 136 : 256) : (c->channels == 1 ? 72 : 136);
     c->sideInfoBits = 32 + side;
+    c->lastStep[0] = c->lastStep[1] = kNoStep;
     if (!fast) ResetModel(*c);
     c->marker = kContextMarker;
     *samplesPerFrame = c->samplesPerFrame * (c->decimate ? 2 : 1);
@@ -308,6 +356,7 @@ int32_t mp3EncEncodeFrame(Mp3EncConfig* config, const Mp3PcmBlock* pcm,
             gi.window_switching_flag = gi.block_type != 0;
             gi.mixed_block_flag = 0;
             Mdct(c.subband[ch][cur ^ 1], c.subband[ch][cur], gi.block_type, c.xr[gr][ch]);
+            Lowpass(c, gi.block_type, c.xr[gr][ch]);
             if (gi.block_type == 2) ReorderShort(c, c.xr[gr][ch]);
         }
         c.subbandParity = cur;
@@ -349,6 +398,9 @@ int32_t mp3EncSetVbr(Mp3EncHandle handle, int32_t quality) {
     c.vbrQuality = quality;
     c.vbrMaskScale = std::pow(10.0, kVbrMaskDb[quality] / 10);
     c.vbrMinIndex = 1;
+    // The low-pass of the constant rate the quality comes to on stereo music.
+    static const int32_t kVbrTypicalKbps[10] = {245, 225, 190, 175, 165, 130, 115, 100, 85, 65};
+    SetLowpass(c, LowpassHz(kVbrTypicalKbps[quality] * 1000.0 / (44100 * 1.5)));
     return kMp3EncOk;
 }
 

@@ -24,7 +24,8 @@ struct BitWriter {
     }
 };
 
-void MainPut(Mp3EncContext& c, uint32_t value, int n) {
+// n is at most 56: fewer than 8 bits are ever pending.
+void MainPut(Mp3EncContext& c, uint64_t value, int n) {
     if (n == 0) return;
     c.mainAcc = (c.mainAcc << n) | (value & ((1ull << n) - 1));
     c.mainAccBits += n;
@@ -60,10 +61,11 @@ int32_t EmitReady(Mp3EncContext& c) {
         const int32_t slots = f.frameBytes - f.headerBytes;
         if (c.mainWritten < f.mainStart + slots) break;
         Output(c, f.header, f.headerBytes);
-        for (int32_t i = 0; i < slots; ++i) {
-            const uint8_t b = c.mainRing[(f.mainStart + i) % Mp3EncContext::kMainRing];
-            Output(c, &b, 1);
-        }
+        // The ring wraps at most once within a frame's slots.
+        const int32_t at = int32_t(f.mainStart % Mp3EncContext::kMainRing);
+        const int32_t first = std::min(slots, Mp3EncContext::kMainRing - at);
+        Output(c, c.mainRing + at, first);
+        Output(c, c.mainRing, slots - first);
         c.bitsWritten += 8 * f.frameBytes;
         c.queueHead = (c.queueHead + 1) % Mp3EncContext::kQueue;
         --c.queueCount;
@@ -166,24 +168,45 @@ void WriteHuffman(Mp3EncContext& c, int gr, int ch) {
         a1 = bt.l[g.region0_count + 1];
         a2 = bt.l[g.region0_count + g.region1_count + 2];
     }
+    // Each pair (or quadruple) goes out as one value: code, escapes and signs together come
+    // to at most 47 bits, within what the accumulator takes at once.
     for (int i = 0; i < bigEnd; i += 2) {
         const int region = i < a1 ? 0 : i < a2 ? 1 : 2;
         const PairCode& p = t.pair[g.table_select[region]];
         if (g.table_select[region] == 0) continue;
         int x = ix[i], y = ix[i + 1];
         const int cx = std::min(x, 15), cy = std::min(y, 15);
-        MainPut(c, p.code[cx * 16 + cy], p.len[cx * 16 + cy]);
-        if (p.linbits && x >= 15) MainPut(c, uint32_t(x - 15), p.linbits);
-        if (x) MainPut(c, xr[i] < 0 ? 1 : 0, 1);
-        if (p.linbits && y >= 15) MainPut(c, uint32_t(y - 15), p.linbits);
-        if (y) MainPut(c, xr[i + 1] < 0 ? 1 : 0, 1);
+        uint64_t v = p.code[cx * 16 + cy];
+        int n = p.len[cx * 16 + cy];
+        if (p.linbits && x >= 15) {
+            v = (v << p.linbits) | uint32_t(x - 15);
+            n += p.linbits;
+        }
+        if (x) {
+            v = (v << 1) | (xr[i] < 0 ? 1u : 0u);
+            ++n;
+        }
+        if (p.linbits && y >= 15) {
+            v = (v << p.linbits) | uint32_t(y - 15);
+            n += p.linbits;
+        }
+        if (y) {
+            v = (v << 1) | (xr[i + 1] < 0 ? 1u : 0u);
+            ++n;
+        }
+        MainPut(c, v, n);
     }
     const QuadCode& q = t.quad[g.count1table_select];
     for (int i = bigEnd; i < g.count1End; i += 4) {
         const int idx = ix[i] * 8 + ix[i + 1] * 4 + ix[i + 2] * 2 + ix[i + 3];
-        MainPut(c, q.code[idx], q.len[idx]);
+        uint64_t v = q.code[idx];
+        int n = q.len[idx];
         for (int k = 0; k < 4; ++k)
-            if (ix[i + k]) MainPut(c, xr[i + k] < 0 ? 1 : 0, 1);
+            if (ix[i + k]) {
+                v = (v << 1) | (xr[i + k] < 0 ? 1u : 0u);
+                ++n;
+            }
+        MainPut(c, v, n);
     }
 }
 

@@ -10,11 +10,6 @@
 namespace mp3enc {
 namespace {
 
-constexpr int kMaxOuterPasses = 40;
-// The outer loop also ends after this many passes without a better result: by then further
-// amplification mostly trades one band's noise for another's.
-constexpr int kPatience = 8;
-
 // Line ranges of the bands a granule codes: long bands 0..21 (21 has no scale factor) or
 // short bands 0..12 per window, in the order of the bitstream.
 struct BandLayout {
@@ -249,7 +244,7 @@ int ScalefactorBits(const Mp3EncContext& c, GranuleInfo& gi, const ScaleFactors&
     return bits;
 }
 
-// Largest value each scale factor may take (for the amplification stop rule).
+// Largest value each scale factor may take.
 int SfLimit(const Mp3EncContext& c, const GranuleInfo& gi, int sfIndex) {
     if (c.id == 1) {
         if (gi.block_type == 2) return sfIndex / 3 < 6 ? 15 : 7;
@@ -273,68 +268,55 @@ struct LoopWork {
     BandLayout bands;
 };
 
-// Smallest step at or above `step` (or, when allowDown, also below it) whose quantisation
-// fits `bits` Huffman bits. Returns the bits; ix and gi hold that quantisation.
+// The smallest step whose quantisation fits `bits` Huffman bits, searched from `step` (an
+// estimate) and left there. Returns the bits; ix and gi hold that quantisation.
 int InnerLoop(const Mp3EncContext& c, const LoopWork& w, GranuleInfo& gi, const ScaleFactors& sf,
-              int& step, int bits, bool allowDown, int32_t* ix) {
+              int& step, int bits, int32_t* ix) {
     auto fits = [&](int s, int* used) {
         if (!Quantise(w.xr34, w.bandMax34, gi, sf, w.bands, s, ix)) return false;
         *used = CountBits(c, ix, gi);
         return *used <= bits;
     };
-    int used = 0;
     step = std::clamp(step, kMinStep, kMaxStep);
-    if (allowDown) {
-        // Bisection around the estimate for the smallest step that fits.
-        int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
-        int probe = step;
-        while (hi - lo > 1) {
-            if (fits(probe, &used))
-                hi = probe;
-            else
-                lo = probe;
-            probe = (lo + hi) / 2;
-        }
-        step = hi;
-        fits(step, &used);
-        return used;
+    // The estimate is usually within a few steps: bracket it by widening strides, then bisect.
+    int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+    int used = 0;
+    const bool first = fits(step, &used);
+    int last = step, lastUsed = used;
+    (first ? hi : lo) = step;
+    for (int stride = 2; hi - lo > stride; stride *= 2) {
+        const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
+        last = probe;
+        const bool ok = fits(probe, &lastUsed);
+        (ok ? hi : lo) = probe;
+        if (ok != first) break;
     }
-    // Later passes only coarsen the step.
-    while (!fits(step, &used) && step < kMaxStep) ++step;
+    while (hi - lo > 1) {
+        const int probe = (lo + hi) / 2;
+        last = probe;
+        (fits(probe, &lastUsed) ? hi : lo) = probe;
+    }
+    step = hi;
+    if (last == hi) return lastUsed;
+    fits(step, &used);
     return used;
 }
 
-// Noise per band against the allowed distortion; returns the bands over the limit and the
-// summed excess (dB) in *overNoise.
-int CalcNoise(const LoopWork& w, const GranuleInfo& gi, const ScaleFactors& sf, int step,
-              const int32_t* ix, bool* over, double* overNoise) {
-    const EncTables& t = GetEncTables();
-    const float g0 = t.stepGain[StepIndex(step)];
-    int count = 0;
-    *overNoise = 0;
-    const int scored = gi.block_type == 2 ? 36 : 21;
-    for (int b = 0; b < scored; ++b) {
-        const float g = g0 * t.sfGain[gi.scalefac_scale][SfOf(sf, gi, w.bands.sfIndex[b])];
-        float noise = 0;
-        for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) {
-            const float d = w.absXr[i] - t.pow43[ix[i]] * g;
-            noise += d * d;
-        }
-        over[b] = noise > w.xmin[b];
-        if (over[b]) {
-            ++count;
-            *overNoise += 10 * std::log10((noise + 1e-30) / (w.xmin[b] + 1e-30));
-        }
-    }
-    return count;
+// Natural logarithm from the float's exponent and a linear mantissa: close enough for an
+// estimate, and far cheaper than a library call per line.
+inline float RoughLog(float x) {
+    int32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return float(bits - 0x3F800000) * (0.69314718f / 8388608.0f);
 }
 
 int StartStep(const float* xr) {
-    double m1 = 0, m2 = 0;
+    double m1 = 0;
+    float m2 = 0;
     for (int i = 0; i < kLines; ++i) {
-        const double e = double(xr[i]) * xr[i];
+        const float e = xr[i] * xr[i];
         m1 += e;
-        m2 += e > 0 ? std::log(e) : 0.0;
+        m2 += e > 0 ? RoughLog(e) : 0.0f;
     }
     m1 /= kLines;
     m2 /= kLines;
@@ -378,88 +360,108 @@ bool PrepareWork(const Mp3EncContext& c, int gr, int ch, LoopWork& w) {
         w.absXr[i] = a;
         w.xr34[i] = std::sqrt(a * std::sqrt(a));
     }
-    // Allowed distortion per band: the model's masking ratio times the band's energy.
+    // Allowed distortion per band: the model's masking ratio times the band's energy. Bands
+    // run in the layout's order (short: band by band, window by window). The ratios are
+    // gathered apart from the band loop: computed inside it, GCC 12 at -O3 lost them.
+    double ratio[40] = {};
+    if (!c.fast) {
+        if (blockType == 2) {
+            for (int sfb = 0; sfb < kShortBands; ++sfb)
+                for (int win = 0; win < 3; ++win) ratio[sfb * 3 + win] = res.ratioS[sfb][win];
+        } else {
+            for (int sfb = 0; sfb < kLongBands; ++sfb) ratio[sfb] = res.ratioL[sfb];
+        }
+    }
     for (int b = 0; b < w.bands.count; ++b) {
         float m = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) m = std::max(m, w.xr34[i]);
         w.bandMax34[b] = m;
         double en = 0;
         for (int i = w.bands.start[b]; i < w.bands.end[b]; ++i) en += double(xr[i]) * xr[i];
-        double ratio = 0;
-        if (!c.fast) {
-            const int k = w.bands.sfIndex[b];
-            if (blockType == 2)
-                ratio = k / 3 < kShortBands ? res.ratioS[k / 3][k % 3] : 0;
-            else
-                ratio = k < kLongBands ? res.ratioL[k] : 0;
-        }
-        w.xmin[b] = ratio * en;
+        w.xmin[b] = ratio[b] * en;
     }
     return true;
 }
 
-// Codes one granule and channel into c.ix-like storage; returns part2_3_length.
+// Codes one granule and channel into c.ix-like storage; returns part2_3_length. The noise is
+// left flat across the bands, at the finest step the bits allow: shaping it towards the model's
+// thresholds with scale factors measured worse on music at every rate (more frames with
+// audible noise, the bits the scale factors take lost to the step).
 int CodeGranule(Mp3EncContext& c, int gr, int ch, int available, int32_t* ix) {
     GranuleInfo& gi = c.gi[gr][ch];
     ScaleFactors& sf = c.sf[gr][ch];
     const float* xr = c.xr[gr][ch];
-    const int blockType = gi.block_type;
     ResetGranule(gi, sf, ix);
     LoopWork w{};  // (the compiler cannot see PrepareWork fill it)
     if (!PrepareWork(c, gr, ch, w)) return 0;
 
-    int step = StartStep(xr);
-    int32_t bestIx[kLines];
-    ScaleFactors bestSf = sf;
-    GranuleInfo bestGi = gi;
-    int bestStep = step, bestBits = -1, bestPart2 = 0, bestOver = 0;
-    double bestNoise = 0;
-    bool over[40];
-    int sinceBest = 0;
-    for (int pass = 0; pass < kMaxOuterPasses && sinceBest < kPatience; ++pass) {
-        const int part2 = ScalefactorBits(c, gi, sf, nullptr);
-        if (part2 < 0 || part2 > available) break;
-        const int huff = InnerLoop(c, w, gi, sf, step, available - part2, pass == 0, ix);
-        if (huff > available - part2) break;  // cannot happen: the top step codes nothing
-        double overNoise = 0;
-        const int overCount = c.fast ? 0 : CalcNoise(w, gi, sf, step, ix, over, &overNoise);
-        if (bestBits < 0 || overCount < bestOver ||
-            (overCount == bestOver && overNoise < bestNoise)) {
-            std::memcpy(bestIx, ix, sizeof bestIx);
-            bestSf = sf;
-            bestGi = gi;
-            bestStep = step;
-            bestBits = huff;
-            bestPart2 = part2;
-            bestOver = overCount;
-            bestNoise = overNoise;
-            sinceBest = 0;
-        } else {
-            ++sinceBest;
-        }
-        if (overCount == 0) break;
-        const int scored = blockType == 2 ? 36 : 21;
-        // Amplify the bands over the limit; stop when all are amplified or one overflows.
-        bool all = true, overflow = false;
-        for (int b = 0; b < scored; ++b) {
-            const int k = w.bands.sfIndex[b];
-            int& v = blockType == 2 ? sf.s[k / 3][k % 3] : sf.l[k];
-            if (over[b]) {
-                ++v;
-                if (v > SfLimit(c, gi, k)) overflow = true;
-            }
-            if (v == 0) all = false;
-        }
-        if (all || overflow) break;
+    // Neighbouring granules of a channel take similar steps.
+    int step = c.lastStep[ch] != kNoStep ? c.lastStep[ch] : StartStep(xr);
+    const int part2 = ScalefactorBits(c, gi, sf, nullptr);
+    if (part2 < 0 || part2 > available) return 0;
+    const int huff = InnerLoop(c, w, gi, sf, step, available - part2, ix);
+    if (huff > available - part2) {  // cannot happen: the top step codes nothing
+        ResetGranule(gi, sf, ix);
+        return 0;
     }
-    if (bestBits < 0) return 0;  // nothing fitted: keep the granule silent
-    std::memcpy(ix, bestIx, sizeof bestIx);
-    sf = bestSf;
-    gi = bestGi;
-    gi.quantizerStep = bestStep;
-    gi.part2_length = bestPart2;
-    gi.part2_3_length = bestPart2 + bestBits;
+    c.lastStep[ch] = step;
+    gi.quantizerStep = step;
+    gi.part2_length = part2;
+    gi.part2_3_length = part2 + huff;
     return gi.part2_3_length;
+}
+
+// Mid/side: both channels at one step, the finest whose two quantisations fit `budget`
+// together. The noise of each reaches left and right alike, so the side channel's noise may not
+// stand far above the mid's, as a split of the bits by expected demand left it. Returns false
+// (nothing coded) when a channel is silent.
+bool CodePair(Mp3EncContext& c, int gr, int budget) {
+    LoopWork w[2]{};  // (the compiler cannot see PrepareWork fill it)
+    int part2[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        ResetGranule(c.gi[gr][ch], c.sf[gr][ch], c.ix[gr][ch]);
+        if (!PrepareWork(c, gr, ch, w[ch])) return false;
+        part2[ch] = ScalefactorBits(c, c.gi[gr][ch], c.sf[gr][ch], nullptr);
+    }
+    int used[2] = {0, 0};
+    auto fits = [&](int s) {
+        for (int ch = 0; ch < 2; ++ch) {
+            GranuleInfo& gi = c.gi[gr][ch];
+            if (!Quantise(w[ch].xr34, w[ch].bandMax34, gi, c.sf[gr][ch], w[ch].bands, s,
+                          c.ix[gr][ch]))
+                return false;
+            used[ch] = part2[ch] + CountBits(c, c.ix[gr][ch], gi);
+            if (used[ch] > 4095) return false;
+        }
+        return used[0] + used[1] <= budget;
+    };
+    int step = c.lastStep[0] != kNoStep ? c.lastStep[0] : StartStep(c.xr[gr][0]);
+    step = std::clamp(step, kMinStep, kMaxStep);
+    int lo = kMinStep - 1, hi = kMaxStep;  // lo never fits, hi always does
+    const bool first = fits(step);
+    int last = step;
+    (first ? hi : lo) = step;
+    for (int stride = 2; hi - lo > stride; stride *= 2) {
+        const int probe = first ? std::max(hi - stride, lo + 1) : std::min(lo + stride, hi - 1);
+        last = probe;
+        const bool ok = fits(probe);
+        (ok ? hi : lo) = probe;
+        if (ok != first) break;
+    }
+    while (hi - lo > 1) {
+        const int probe = (lo + hi) / 2;
+        last = probe;
+        (fits(probe) ? hi : lo) = probe;
+    }
+    if (last != hi) fits(hi);
+    c.lastStep[0] = c.lastStep[1] = hi;
+    for (int ch = 0; ch < 2; ++ch) {
+        GranuleInfo& gi = c.gi[gr][ch];
+        gi.quantizerStep = hi;
+        gi.part2_length = part2[ch];
+        gi.part2_3_length = used[ch];
+    }
+    return true;
 }
 
 // Coarsest effective step (the global step less the band's amplification) at which band b's
@@ -631,6 +633,14 @@ void IterateFrame(Mp3EncContext& c, int32_t ancillaryBits, int32_t* stuffingBits
         budget = std::max(budget, c.meanBits + size - mx * 8 / 10);
         budget = std::min(budget, c.meanBits + size);
         int32_t left = budget;
+        if (c.modeExt == 2 && CodePair(c, gr, std::min(budget, 2 * 4095))) {
+            for (int ch = 0; ch < 2; ++ch) {
+                if (gr == 1) ApplyScfsi(c, ch);
+                left -= c.gi[gr][ch].part2_3_length;
+            }
+            size += c.meanBits - (budget - left);
+            continue;
+        }
         for (int ch = 0; ch < c.channels; ++ch) {
             // Channels share the granule by their expected demand (mid usually needs far more
             // than side); the last one takes what the others left.
@@ -676,12 +686,17 @@ void IterateFrameVbr(Mp3EncContext& c, int32_t* stuffingBits, int32_t* mainDataB
     // The frame is coded again by the constant-rate loop within the bits the demand came to:
     // it spreads the noise over the bands better than meeting each band's mask on its own.
     const int32_t spend = std::min(total, available);
-    for (int gr = 0; gr < c.granules; ++gr)
+    for (int gr = 0; gr < c.granules; ++gr) {
+        int32_t share[kMaxChannels];
+        for (int ch = 0; ch < c.channels; ++ch)
+            share[ch] = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
+        const bool pair =
+            c.modeExt == 2 && CodePair(c, gr, std::min(share[0] + share[1], 2 * 4095));
         for (int ch = 0; ch < c.channels; ++ch) {
-            const int32_t share = int32_t(int64_t(demand[gr][ch]) * spend / std::max(total, 1));
-            CodeGranule(c, gr, ch, std::min(share, 4095), c.ix[gr][ch]);
+            if (!pair) CodeGranule(c, gr, ch, std::min(share[ch], 4095), c.ix[gr][ch]);
             if (gr == 1) ApplyScfsi(c, ch);
         }
+    }
     FinishFrame(c, startSize, 0, stuffingBits);
 }
 

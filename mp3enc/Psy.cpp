@@ -476,7 +476,9 @@ void ChooseStereo(Mp3EncContext& c) {
             msRatio[gr][1][k] = es > 0 ? xs / es : 0;
         }
     }
-    const bool ms = peMs < peLr;
+    // Mid/side is coded at one step for both channels, which the estimate does not see: it is
+    // kept unless left/right promises clearly fewer bits.
+    const bool ms = peMs < peLr * 1.2;
     c.modeExt = ms ? 2 : 0;
     for (int gr = 0; gr < c.granules; ++gr) {
         ModelResult* res = c.result[gr];

@@ -9,6 +9,7 @@ namespace mp3enc {
 constexpr int32_t kMaxQuant = 8205;
 constexpr int32_t kMinStep = -210;  // global_gain 0
 constexpr int32_t kMaxStep = 45;    // global_gain 255
+constexpr int32_t kNoStep = 0x7FFF;
 
 // A pair table for the encoder: code and length by x * 16 + y (x, y clipped to 15).
 struct PairCode {

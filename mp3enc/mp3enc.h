@@ -87,8 +87,10 @@ const char* mp3EncStatusText(int32_t status);
 // bitrate index, mode, private bit, copyright, original and emphasis are taken from it; the
 // padding bit is decided per frame; no CRC is ever written). A joint-stereo mode is coded as
 // mid/side (mode extension 2) by the fast encoder; in high quality each frame is mid/side or
-// left/right (mode extension 0), whichever the model finds cheaper. fast: 0 high quality
-// (psychoacoustic model), 1 fast.
+// left/right (mode extension 0): mid/side unless the model finds left/right clearly cheaper.
+// Content above a cut-off that rises with the bits per channel (17 kHz at 128 kbit/s joint
+// stereo, 20.5 kHz from 320) is filtered out. fast: 0 high quality (psychoacoustic model),
+// 1 fast.
 // *samplesPerFrame receives the input samples per channel of one call: 1152 (MPEG-1) or 576
 // (LSF), doubled when decimating.
 // Checks, in order: -4 (reserved sampling-rate index), -2 (not Layer III), -3 (bitrate index

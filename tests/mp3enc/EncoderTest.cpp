@@ -176,6 +176,26 @@ TEST(Mp3EncLowpass, HighToneRemovedAtLowRate) {
     EXPECT_LT(10 * std::log10((low + 1) / high), -40.0);
 }
 
+// The line low-pass rises with the rate: an 18.5 kHz tone is cut at 128 kbit/s joint stereo
+// (17 kHz) and kept at 320 (20.5 kHz).
+TEST(Mp3EncLowpass, CutOffRisesWithTheRate) {
+    const std::vector<int16_t> pcm = Tone(44100, 2, 1.0, 18500, 0.3);
+    auto level = [&](int kbps) {
+        EncodeParams p;
+        p.kbps = kbps;
+        const Pcm d = DecodeOurs(Encode(pcm, p));
+        double e = 0;
+        for (size_t i = 20000; i < 40000 && i < d.samples.size(); ++i)
+            e += double(d.samples[i]) * d.samples[i];
+        return e;
+    };
+    double in = 0;
+    for (size_t i = 20000; i < 40000; ++i) in += double(pcm[i]) * pcm[i];
+    const double low = level(128), high = level(320);
+    EXPECT_GT(10 * std::log10(high / in), -3.0);
+    EXPECT_LT(10 * std::log10((low + 1) / high), -40.0);
+}
+
 // A silent granule is not iterated: global_gain 210, part2_3_length 0, and its bits feed the
 // reservoir, so main_data_begin climbs to the reservoir limit.
 TEST(Mp3EncReservoir, SilenceFeedsTheReservoir) {
