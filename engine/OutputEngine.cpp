@@ -23,21 +23,7 @@ uint32_t SourceFrames(PlayState state, uint32_t base, uint32_t samples) {
     }
 }
 
-std::atomic<OutputEngine*> installedEngine{nullptr};
-
 }  // namespace
-
-OutputEngine& ProcessEngine() {
-    if (OutputEngine* engine = installedEngine.load()) return *engine;
-    // Never destroyed: items of lists that are themselves statics may still
-    // let go of it while the process ends.
-    static OutputEngine* fallback = new OutputEngine;
-    return *fallback;
-}
-
-void InstallProcessEngine(OutputEngine* engine) {
-    installedEngine.store(engine);
-}
 
 void OutputEngine::SlotCounter::Acquire() {
     std::unique_lock lock(mutex_);

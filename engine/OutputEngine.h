@@ -3,7 +3,7 @@
 // device. It owns the device, its ring of 32 buffers, the feeder thread, the
 // level and spectrum analyser, and a queue of streams that follow the open
 // one. Items hand it PcmStreams; nothing derives from it. The composition
-// root owns the process's engine (see ProcessEngine).
+// root owns the process's engine and hands it to whatever makes items.
 //
 // Threads: the user-interface thread calls the operations; the feeder thread
 // reads the streams and queues buffers; the device's own thread reports
@@ -165,11 +165,5 @@ private:
     SpectrumAnalyser analyser_;
     int failAllocationAt_ = 0;
 };
-
-// The engine of this process: the one the composition root installed, else
-// one made on first use (tools and tests without a root).
-OutputEngine& ProcessEngine();
-// The composition root's engine from now on; null goes back to the fallback.
-void InstallProcessEngine(OutputEngine* engine);
 
 }  // namespace tunara

@@ -135,7 +135,7 @@ std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::strin
     StderrInteraction interaction;
     app::AppServices services(&interaction);
     if (NeedsMediaToolbox(path)) services.StartMedia();
-    std::unique_ptr<MediaSource> source = CreateSourceFor(path);
+    std::unique_ptr<MediaSource> source = services.Sources().Create(path);
     PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source || (source->SetLocation(path), !source->LoadInfo()) || !pcm || !pcm->OpenStream()) {
         UiQueue().Deliver();

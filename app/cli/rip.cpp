@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "engine/OutputEngine.h"
 #include "metadata/AccurateRip.h"
 #include "metadata/MusicBrainz.h"
 #include "mpeg/Header.h"
@@ -275,7 +276,8 @@ int Rip(const std::vector<std::string>& args) {
     }
     config.drive = drive;
 
-    CdDisc disc(drive);
+    OutputEngine engine;  // the tracks are read by the recorder, never played
+    CdDisc disc(engine, drive);
     disc.ReadToc();
     LoadCdTitles(disc, settings);
     std::vector<const CdTrackSource*> onDisc;

@@ -3,7 +3,7 @@
 namespace tunara::app {
 
 Player::Player(AppServices& services, std::string programFolder)
-    : playlist_(ThePlaylist()),
+    : playlist_(services.Sources()),
       volume_([this] {
           if (ready_) controller_.OnMixerChange();
       }),

@@ -11,6 +11,7 @@
 
 #include "FakeSource.h"
 #include "engine/GainStage.h"
+#include "engine/testing/EngineTesting.h"
 
 namespace tunara::test {
 namespace {
@@ -55,13 +56,13 @@ protected:
                 .string();
         EXPECT_EQ(first.Open(), 1);
         if (second) {
-            EXPECT_TRUE(ProcessEngine().Enqueue(*second));
+            EXPECT_TRUE(tunara::testing::TestEngine().Enqueue(*second));
         }
         first.Play();
         PcmSource& last = second ? *second : first;
         EXPECT_TRUE(Eventually([&] { return first.IsPlaying() == 0; }));
         if (second) {
-            EXPECT_TRUE(ProcessEngine().HandOver(*second));
+            EXPECT_TRUE(tunara::testing::TestEngine().HandOver(*second));
             EXPECT_TRUE(Eventually([&] { return second->IsPlaying() == 0; }));
         }
         last.Close();

@@ -20,6 +20,7 @@
 
 #include "MediaFixture.h"
 #include "TestTools.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
@@ -424,10 +425,12 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     std::string out = (Folder() / "mixed.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
     audio::SetSoftwareVolume(0.5f);
-    CdDisc disc(tunara::testing::WriteCdImage(Folder(), "mix-cd", {{40, true, 550.0}}));
+    CdDisc disc(tunara::testing::TestEngine(),
+                tunara::testing::WriteCdImage(Folder(), "mix-cd", {{40, true, 550.0}}));
     ASSERT_EQ(disc.ReadToc(), 0u);
     for (const auto& path : {wav, flac, std::string("cd"), wav, flac}) {
-        std::unique_ptr<MediaSource> own = path == "cd" ? nullptr : CreateSourceFor(path);
+        std::unique_ptr<MediaSource> own =
+            path == "cd" ? nullptr : CreateSourceFor(tunara::testing::TestEngine(), path);
         MediaSource* s = path == "cd" ? disc.ItemAt(0) : own.get();
         ASSERT_TRUE(s) << path;
         if (own) {

@@ -39,10 +39,10 @@ protected:
             list_, [this] { refreshes_.push_back(list_.Current()); }, [this] { ++views_; });
     }
 
-    testing::ScopedFakeFactory factory_;
+    testing::FakeSources sources_;
     ScopedRecordingInteraction ui_;
     testing::ScriptedDialogs dialogs_;
-    Playlist list_;
+    Playlist list_{sources_};
     tunara::testing::TempDir tmp_;
     std::string dir_;
     std::vector<int> refreshes_;  // current index at each main-window refresh

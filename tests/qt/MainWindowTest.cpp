@@ -82,7 +82,8 @@ protected:
     }
 
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
-    Playlist playlist_;
+    testing::FakeSources sources_;  // files added in a test become fakes
+    Playlist playlist_{sources_};
     FakeVolume volume_;
     std::unique_ptr<MainWindow> window_;
 };
@@ -91,11 +92,10 @@ protected:
 // control shows whole inside the window and none covers another.
 TEST_F(MainWindowTest, ControlsLieInsideTheWindowWithoutOverlap) {
     const std::vector<QWidget*> controls = {
-        window_->Button(kCmdPlay), window_->Button(kCmdNext), window_->Button(kCmdRepeat),
-        window_->Button(kIdOk),    window_->Button(kIdMin),   window_->Button(kIdAbout),
-        window_->Button(kIdEqualiser), window_->BalanceSlider(),
-        window_->PositionSlider(), window_->VolumeSlider(),   window_->Info(),
-        window_->Levels()};
+        window_->Button(kCmdPlay),     window_->Button(kCmdNext), window_->Button(kCmdRepeat),
+        window_->Button(kIdOk),        window_->Button(kIdMin),   window_->Button(kIdAbout),
+        window_->Button(kIdEqualiser), window_->BalanceSlider(),  window_->PositionSlider(),
+        window_->VolumeSlider(),       window_->Info(),           window_->Levels()};
     for (size_t a = 0; a < controls.size(); ++a) {
         const QRect box = controls[a]->geometry();
         EXPECT_FALSE(box.isEmpty()) << a;
@@ -182,7 +182,6 @@ TEST_F(MainWindowTest, EscapeLeavesTheWindowOpen) {
 }
 
 TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     QList<QUrl> urls;
     for (const char* name : {"b.mp3", "a.mp3", "c.wav"}) {
@@ -205,7 +204,6 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
 }
 
 TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurrentItem) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     QStringList names;
     for (const char* name : {"z.mp3", "y.wav"}) {
@@ -227,7 +225,6 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurren
 }
 
 TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     SessionStore store(dir.filePath("config").toStdString());
     SettingsStore settings(dir.filePath("settings").toStdString(), {});
@@ -436,7 +433,6 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
 }
 
 TEST_F(MainWindowTest, PlaylistMenuActsOnTheSelection) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     playlist_.SetCurrent(-1);  // the controller lets go of the item first
     C().Refresh();

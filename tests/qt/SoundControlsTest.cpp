@@ -16,6 +16,7 @@
 #include "TestTools.h"
 #include "playlist/FakeMediaSource.h"
 #include "qt/QtApp.h"
+#include "sources/testing/TestSources.h"
 #include "tracklist/TrackList.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
@@ -98,7 +99,7 @@ protected:
     SettingsStore settings_{store_, {}};
     SessionStore session_{dir_.filePath("config").toStdString()};
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<MainWindow> window_;
 };
 

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
@@ -28,7 +29,7 @@ TEST(NonRegularFile, FifoNamedLikeMediaIsRefusedAtOnce) {
         const std::string path = (dir / name).string();
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         ScopedRecordingInteraction rec;
-        auto source = CreateSourceFor(path);
+        auto source = CreateSourceFor(tunara::testing::TestEngine(), path);
         source->SetLocation(path);
         // A watchdog releases a blocked open after 10 s, so a fault fails the
         // test instead of hanging it; messages are reported on this thread.

@@ -13,6 +13,7 @@
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "sources/CdDiscInfo.h"
+#include "sources/testing/TestSources.h"
 #include "support/CdImage.h"
 #include "support/Eventually.h"
 #include "support/FakeCddbServer.h"
@@ -63,7 +64,7 @@ protected:
     TempDir dir_;
     ScopedRecordingInteraction ui_;
     CountingDisplay display_;
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<SettingsStore> settings_;
     PlayerController controller_{display_, playlist_, nullptr, "/nowhere", nullptr};
 };

@@ -54,7 +54,8 @@ protected:
     Log log_ = std::make_shared<std::vector<std::string>>();
     size_t seen_ = 0;
     DisplayState display_;
-    Playlist playlist_;
+    testing::FakeSources sources_{60000, log_};  // files opened in a test become fakes
+    Playlist playlist_{sources_};
     FakeVolume volume_;
     PlayerController controller_{display_, playlist_, &volume_, "/nowhere"};
 };
@@ -334,7 +335,6 @@ protected:
         std::ofstream(dir_ + name) << "x";
         return dir_ + name;
     }
-    testing::ScopedFakeFactory factory_{60000, log_};
     std::string dir_;
 };
 

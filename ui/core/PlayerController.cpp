@@ -76,7 +76,7 @@ PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, V
 PlayerController::PlayerController(Playlist& playlist, VolumeOutput* volume,
                                    std::string programFolder, SettingsStore* settings,
                                    OutputEngine* engine)
-    : engine_(engine ? *engine : ProcessEngine()),
+    : engine_(engine ? *engine : playlist.Sources().Engine()),
       display_(&NoDisplay()),
       playlist_(playlist),
       volume_(volume),
@@ -258,7 +258,7 @@ void PlayerController::ToggleWeb() {
         return;
     }
     std::string path = programFolder_.empty() ? kWebItem : programFolder_ + "/" + kWebItem;
-    std::unique_ptr<MediaSource> web = CreateSourceFor(path);
+    std::unique_ptr<MediaSource> web = playlist_.Sources().Create(path);
     if (!web) return;
     web->SetLocation(path);
     web->LoadInfo();  // its answer does not matter: Open tells the user
@@ -537,9 +537,10 @@ void PlayerController::BuildCdDrives() {
             if (cdDriveNames_.size() < 32) cdDriveNames_.push_back(d.name);
     }
     cdDrives_.clear();
-    for (const auto& name : cdDriveNames_) cdDrives_.push_back(std::make_unique<CdDisc>(name));
+    for (const auto& name : cdDriveNames_)
+        cdDrives_.push_back(std::make_unique<CdDisc>(engine_, name));
     hasCdDrive_ = !cdDrives_.empty();
-    if (!hasCdDrive_) cdDrives_.push_back(std::make_unique<CdDisc>(std::string()));
+    if (!hasCdDrive_) cdDrives_.push_back(std::make_unique<CdDisc>(engine_, std::string()));
     int current = settings_ ? settings_->ChooseCdDrive(cdDriveNames_) : 0;
     if (current < 0 || current >= static_cast<int>(cdDrives_.size())) current = 0;
     currentCd_ = cdDrives_[static_cast<size_t>(current)].get();

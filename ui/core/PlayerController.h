@@ -69,8 +69,8 @@ public:
 
     // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
     // `settings`, when given, answers the sources' settings from Start to
-    // Shutdown. `engine` is the one the items play through (the process's
-    // when null).
+    // Shutdown. `engine` is the one the items play through (the playlist's
+    // factory's when null).
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
                      std::string programFolder, SettingsStore* settings = nullptr,
                      OutputEngine* engine = nullptr);
