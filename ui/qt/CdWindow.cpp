@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "metadata/AccurateRip.h"
-#include "platform/cdreader/CdReader.h"
 #include "record/DiscRecording.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
@@ -211,27 +210,19 @@ void CdWindow::Record() {
 }
 
 void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
-    RecordJobConfig config = DiscRecordConfig(
+    DiscRecording recording = PrepareDiscRecording(
         settings_ ? RecordConfigFromSettings(*settings_) : RecordJobConfig{}, *disc_, rows);
-    config.addToPlaylist = [this](const std::string& path) {
+    recording.config.addToPlaylist = [this](const std::string& path) {
         controller_.GetPlaylist().AddFile(path);
     };
-    const int readOffset = config.readOffset;
-    CdReader reader;
-    RecordDialog dialog(std::move(config), &reader, window());
+    RecordDialog dialog(std::move(recording.config), recording.reader.get(), window());
     if (settings_ && settings_->Flag(settings::kVerifyAccurateRip)) {
         RecordDialog::Verification v;
-        v.ids = accuraterip::ComputeDiscIds(disc_->TrackOffsets(), disc_->LeadoutFrames());
+        v.ids = recording.ids;
         // Tests and mirrors name another server.
         if (const char* server = std::getenv("TUNARA_ACCURATERIP_SERVER"); server && *server)
             http::SplitHostPort(server, 80, v.host, v.port);
-        v.facts.drive = disc_->Drive();
-        v.facts.readOffset = readOffset;
-        std::lock_guard lock(disc_->ItemLock());
-        if (MediaSource* first = disc_->ItemAt(0)) {
-            v.facts.album = first->GetAlbum();
-            v.facts.artist = first->GetArtist();
-        }
+        v.facts = recording.facts;
         dialog.SetVerification(std::move(v));
     }
     dialog.Exec();
