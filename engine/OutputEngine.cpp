@@ -181,6 +181,7 @@ int OutputEngine::Open(PcmStream& stream) {
     countedAs_ = Playing;
     analyser_.SetFormat(f.channels, f.bitsPerSample);
     auto device = audio::CreateDevice();
+    device->SetOutputProcessor(&GainStage::ProcessFor, &gain_);
     if (device->Open(format_, &DoneCallback, this) != audio::Status::Ok) return 0;
     device_ = std::move(device);
     analyser_.ClearPeaks();

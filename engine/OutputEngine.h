@@ -1,9 +1,9 @@
 #pragma once
 // The output engine: the one path by which every item's sound reaches the
 // device. It owns the device, its ring of 32 buffers, the feeder thread, the
-// level and spectrum analyser, and a queue of streams that follow the open
-// one. Items hand it PcmStreams; nothing derives from it. The composition
-// root owns the process's engine and hands it to whatever makes items.
+// level and spectrum analyser, the gain stage its device runs, and a queue
+// of streams that follow the open one. Items hand it PcmStreams; nothing derives from it. The
+// composition root owns the process's engine and hands it to whatever makes items.
 //
 // Threads: the user-interface thread calls the operations; the feeder thread
 // reads the streams and queues buffers; the device's own thread reports
@@ -22,6 +22,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/GainStage.h"
 #include "engine/PcmStream.h"
 #include "engine/SpectrumAnalyser.h"
 #include "platform/audio/AudioDevice.h"
@@ -74,6 +75,9 @@ public:
     void GetLevels(const PcmStream& stream, float& left, float& right);
     void GetSpectrum(const PcmStream& stream, float* bands);
     void SetBandCount(int count) { analyser_.SetBandCount(count); }
+
+    // Balance, equaliser and ReplayGain settings of what the device plays.
+    GainStage& Gain() { return gain_; }
 
     // Appends `next` to the queue behind the open stream, opening it.
     // Refused (false) without an open stream and device, when `next` is
@@ -144,6 +148,7 @@ private:
     // After a run: queued streams the run had begun reading go back to their start.
     void RewindQueue();
 
+    GainStage gain_;                              // before device_, whose thread runs it
     std::unique_ptr<audio::AudioDevice> device_;  // written by the UI thread while no run goes
     audio::PcmFormat format_;
     std::array<audio::BufferHeader*, kBufferCount> headers_{};

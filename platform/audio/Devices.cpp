@@ -191,17 +191,12 @@ bool SoftwareVolumeOnly(const PcmFormat& format, float, const uint8_t* in, uint8
     return true;
 }
 
-std::atomic<OutputProcessor> g_outputProcessor{&SoftwareVolumeOnly};
-
 }  // namespace
 
-void SetOutputProcessor(OutputProcessor processor) {
-    g_outputProcessor.store(processor ? processor : &SoftwareVolumeOnly);
-}
-
-bool ProcessOutput(const PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
-                   uint32_t frames) {
-    return g_outputProcessor.load()(format, itemGain, in, out, frames);
+bool ProcessOutput(OutputProcessor processor, void* context, const PcmFormat& format,
+                   float itemGain, const uint8_t* in, uint8_t* out, uint32_t frames) {
+    return processor ? processor(context, format, itemGain, in, out, frames)
+                     : SoftwareVolumeOnly(format, itemGain, in, out, frames);
 }
 
 }  // namespace tunara::audio

@@ -86,7 +86,8 @@ TEST_F(VolumeTest, SoftwareVolume_ScalesPlayedSamples) {
     for (uint32_t i = 0; i < 3000; i += 97) {
         int16_t left;
         std::memcpy(&left, &b[44 + i * 4], 2);
-        EXPECT_EQ(left, static_cast<int16_t>(static_cast<int16_t>(i) * gain)) << i;
+        // The engine's gain stage rounds to the nearest step.
+        EXPECT_NEAR(left, static_cast<float>(i) * gain, 0.5f) << i;
     }
     std::filesystem::remove(path);
 }

@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     sound.eqDb = *EqualiserPreset("rock", nullptr);
     sound.eqPreampDb = -3;
     sound.balance = 0;
-    SetSoundSettings(sound);
+    tunara::testing::TestEngine().Gain().SetSettings(sound);
     main.ToggleEqualiserWindow();
     for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
     const QImage equaliserShot = main.EqualiserPanel()->grab().toImage();

@@ -318,7 +318,7 @@ void PlayerController::Refresh() {
         if (source_) {
             const bool goOn = state_ != Stopped;
             bool opened;
-            StampItemGain(source_, InAlbumRun(list_->Current()));
+            StampItemGain(engine_.Gain().Settings(), source_, InAlbumRun(list_->Current()));
             if (goOn) {
                 // Passed over with a status line below rather than a box.
                 QuietErrors quiet;
@@ -496,19 +496,19 @@ void PlayerController::FollowNext() {
         return;
     }
     if (!next) return;
-    StampItemGain(nextItem, InAlbumRun(following));
+    StampItemGain(engine_.Gain().Settings(), nextItem, InAlbumRun(following));
     QuietErrors quiet;
     if (!engine_.Enqueue(*next)) followRefused_ = nextItem;
 }
 
 void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
-    SetSoundSettings(settings);
+    engine_.Gain().SetSettings(settings);
     if (!list_ || !source_) return;
-    StampItemGain(source_, InAlbumRun(list_->Current()));
+    StampItemGain(engine_.Gain().Settings(), source_, InAlbumRun(list_->Current()));
     const int following = list_->FollowingIndex();
     MediaSource* next = list_->ItemAt(following);
     if (next && next->Pcm() && next->Pcm() == engine_.Following())
-        StampItemGain(next, InAlbumRun(following));
+        StampItemGain(engine_.Gain().Settings(), next, InAlbumRun(following));
 }
 
 bool PlayerController::InAlbumRun(int index) const {
@@ -688,7 +688,7 @@ void PlayerController::ApplyPreferredDrive() {
 
 void PlayerController::Start() {
     if (settings_) {
-        SetSoundSettings(LoadSoundSettings(*settings_));
+        engine_.Gain().SetSettings(LoadSoundSettings(*settings_));
         SettingsStore* store = settings_;
         SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
     }

@@ -142,6 +142,7 @@ public:
 
     PlaylistCommands& Commands() { return commands_; }
     Playlist& GetPlaylist() { return playlist_; }
+    OutputEngine& Engine() { return engine_; }
     PlayState State() const { return state_; }
     MediaSource* Source() const { return source_; }
     TrackList* List() const { return list_; }

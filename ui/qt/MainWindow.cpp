@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "engine/OutputEngine.h"
 #include "playlist/Playlist.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
@@ -345,7 +346,7 @@ EqualiserWindow* MainWindow::EqualiserPanel() const {
 
 SoundSettings MainWindow::Sound() const {
     // Without a store the engine's settings are the only ones.
-    return settings_ ? LoadSoundSettings(*settings_) : GetSoundSettings();
+    return settings_ ? LoadSoundSettings(*settings_) : controller_->Engine().Gain().Settings();
 }
 
 void MainWindow::SetSound(const SoundSettings& s, bool settled) {
@@ -362,7 +363,7 @@ void MainWindow::SetSound(const SoundSettings& s, bool settled) {
     if (itemGain)
         controller_->ApplySoundSettings(s);
     else
-        SetSoundSettings(s);
+        controller_->Engine().Gain().SetSettings(s);
 }
 
 void MainWindow::OnBalance(int code, int value) {
