@@ -97,10 +97,10 @@ TEST_F(CdWindowTest, ShowsTheDiscAndFollowsTheActiveList) {
     // Docked below the main window.
     EXPECT_EQ(window_->DockedTo(), main_.get());
 
-    MakeActive(disc_.get());
+    main_->Controller().MakeActive(disc_.get());
     window_->Refresh();
     EXPECT_EQ(window_->TitleLabel()->TextColour(), QColor(224, 224, 224));
-    MakeActive(&playlist_);
+    main_->Controller().MakeActive(&playlist_);
     window_->Refresh();
     EXPECT_EQ(window_->TitleLabel()->TextColour(), QColor(0, 127, 255));
     window_->close();
@@ -125,7 +125,7 @@ TEST_F(CdWindowTest, RightClickMenuPlaysAndRecordsTheSelection) {
     window_->View()->Select(1);
     menu.reset(window_->ContextMenu());
     menu->actions()[0]->trigger();
-    EXPECT_TRUE(IsActive(disc_.get()));
+    EXPECT_TRUE(main_->Controller().IsActive(disc_.get()));
     EXPECT_EQ(disc_->Current(), 1);
     EXPECT_EQ(main_->Controller().State(), PlayState::Playing);
     menu->actions()[1]->trigger();
@@ -285,7 +285,7 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     testing::FakeCddbServer server(root_, Entry());
     settings_->SetText(settings::kCDDBAddr, server.Address());
     disc_->SetCurrent(0);
-    MakeActive(disc_);
+    main_->Controller().MakeActive(disc_);
     main_->Controller().RefreshAll();
     CdWindow* window = OpenFromMainWindow();
     ASSERT_NE(window, nullptr);

@@ -62,7 +62,6 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
     }
     FakeMediaSource* Add(const std::string& title, int ms) {
         auto s = MakeFake(title, ms, log_);
@@ -231,7 +230,6 @@ TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
     auto rebuild = [&] {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
         volume_.volume = 0.75f;
         window_ = std::make_unique<MainWindow>(playlist_, &volume_, "", &settings);
         window_->TickTimer().stop();
@@ -263,7 +261,7 @@ TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
     ASSERT_EQ(playlist_.Count(), 4);
     EXPECT_EQ(playlist_.ItemAt(3)->GetTitle(), "d.mp3");
     EXPECT_EQ(playlist_.Current(), 2);
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(C().IsActive(&playlist_));
     ASSERT_NE(C().Source(), nullptr);
     EXPECT_EQ(C().Source()->GetPosition(), 30000);
     EXPECT_NEAR(volume_.volume, 0.4f, 0.01f);

@@ -61,7 +61,6 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
         tunara::testing::TestEngine().Gain().SetSettings({});
     }
     void Build() {

@@ -37,7 +37,6 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
     }
     PlayerController& C() { return window_->Controller(); }
 

@@ -59,7 +59,6 @@ protected:
     ~CddbController() override {
         if (controller_ && controller_->Running()) controller_->Shutdown();
         controller_.reset();
-        MakeActive(nullptr);
         audio::SetDeviceFactory({});
         if (oldXdg_.empty())
             ::unsetenv("XDG_CONFIG_HOME");

@@ -144,7 +144,6 @@ protected:
     void TearDown() override {
         controller_.Shutdown();
         playlist_.Clear();
-        MakeActive(nullptr);
         audio::SetDeviceFactory({});
         if (audioWas_.empty())
             ::unsetenv("TUNARA_AUDIO");

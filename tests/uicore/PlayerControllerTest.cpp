@@ -31,7 +31,6 @@ class Controller : public ::testing::Test {
 protected:
     // No CD drive, whatever the machine has: these tests are about files.
     Controller() { controller_.SetCdDrives({}, 0); }
-    ~Controller() override { MakeActive(nullptr); }
 
     FakeMediaSource* Add(const std::string& title, int durationMs = 1000) {
         auto s = MakeFake(title, durationMs, log_);
@@ -66,7 +65,7 @@ TEST_F(Controller, StartAndItemChangeOrder) {
     Add("a");
     Add("b");
     controller_.Start();
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
     EXPECT_EQ(display_.VolumeSlider(), 25);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"Open a", "EnableMetering 1", "SetBandCount 16"}));
     EXPECT_EQ(controller_.State(), Stopped);

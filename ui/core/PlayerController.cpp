@@ -83,7 +83,8 @@ PlayerController::PlayerController(Playlist& playlist, VolumeOutput* volume,
       programFolder_(std::move(programFolder)),
       settings_(settings),
       commands_(
-          playlist, [this] { Refresh(); }, [this] { display_->RefreshListViews(); }) {}
+          playlist, [this] { Refresh(); }, [this] { display_->RefreshListViews(); },
+          [this] { return IsActive(&playlist_); }) {}
 
 void PlayerController::SetDisplay(PlayerDisplay* display) {
     display_ = display ? display : &NoDisplay();
@@ -296,7 +297,7 @@ void PlayerController::ShowVolumeFromMixer() {
 }
 
 void PlayerController::Refresh() {
-    if (list_ != ActiveList()) list_ = ActiveList();
+    if (list_ != active_) list_ = active_;
     // An entry whose file was missing is looked for again as it comes up.
     if (list_ && list_->CurrentItem() != source_) list_->TryRestore(list_->Current());
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;

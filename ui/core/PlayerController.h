@@ -141,6 +141,11 @@ public:
     void Shutdown();
 
     PlaylistCommands& Commands() { return commands_; }
+    // The list being played: the playlist or one CD's track list; null
+    // before Start.
+    TrackList* ActiveList() const { return active_; }
+    void MakeActive(TrackList* list) { active_ = list; }
+    bool IsActive(const TrackList* list) const { return list != nullptr && list == active_; }
     Playlist& GetPlaylist() { return playlist_; }
     OutputEngine& Engine() { return engine_; }
     PlayState State() const { return state_; }
@@ -188,6 +193,7 @@ private:
     VolumeOutput* volume_;
     std::string programFolder_;
     SettingsStore* settings_;
+    TrackList* active_ = nullptr;
     PlaylistCommands commands_;
 
     TrackList* list_ = nullptr;

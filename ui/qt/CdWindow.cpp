@@ -71,7 +71,8 @@ CdWindow::CdWindow(PanelWindow* owner, CdDisc* disc, PlayerController& controlle
     MakeLabel(this, QRect(40, 48, 30, 12), QStringLiteral("Title:"));
     artist_ = MakeLabel(this, QRect(70, 36, 215, 12), {});
     title_ = MakeLabel(this, QRect(70, 48, 215, 12), {});
-    view_ = new TrackListView(this);
+    view_ = new TrackListView(this,
+                              [this](const TrackList* list) { return controller_.IsActive(list); });
     view_->setGeometry(QRect(QPoint(34, 64), QPoint(285 - 1, 186 - 1)));
     // Rows on black, as in the playlist window: one look for every track list.
     view_->SetColours(Qt::black, Qt::black, kIdleText);
@@ -114,7 +115,7 @@ void CdWindow::Refresh() {
     artist_->setText(artist);
     title_->setText(title);
     view_->Refresh();
-    const bool active = disc_ && ActiveList() == disc_;
+    const bool active = disc_ && controller_.IsActive(disc_);
     if (active && disc_->Current() >= 0) view_->EnsureVisible(disc_->Current());
     artist_->SetTextColour(active ? kActiveText : kIdleText);
     title_->SetTextColour(active ? kActiveText : kIdleText);
@@ -196,7 +197,7 @@ void CdWindow::Record() {
     controller_.Stop();
     // The drive cannot read while it plays: the playing track lets go of it
     // and is opened again (not played) afterwards.
-    MediaSource* remembered = ActiveList() == disc_ ? disc_->CurrentItem() : nullptr;
+    MediaSource* remembered = controller_.IsActive(disc_) ? disc_->CurrentItem() : nullptr;
     if (remembered) remembered->Close();
     controller_.RefreshAll();
     Refresh();

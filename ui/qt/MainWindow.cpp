@@ -421,7 +421,7 @@ bool MainWindow::Resuming() const {
 }
 
 MainWindow::Seen MainWindow::Look() const {
-    const TrackList* list = ActiveList();
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     Seen s;
     s.count = playlist_.Count();
     s.generation = playlist_.Generation();
@@ -455,7 +455,7 @@ void MainWindow::RestoreSession(SessionStore& store, bool withList) {
         list->SetIntro(st.intro);
         list->SetShuffle(st.shuffle);
         list->SetRepeat(st.repeat);
-        MakeActive(list);
+        controller_->MakeActive(list);
         controller_->RefreshAll();
         if (resume && st.positionMs > 0 && controller_->Source())
             controller_->OnPositionSlider(kThumbPosition, st.positionMs / 10);
@@ -486,7 +486,7 @@ void MainWindow::PostSave(bool listChanged) {
 void MainWindow::SaveSession() {
     if (!session_) return;
     SessionState st;
-    const TrackList* list = ActiveList();
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     st.cdActive = list && list != &playlist_;
     st.current = list ? list->Current() : -1;
     st.positionMs = controller_->Source() ? std::max(0, controller_->Source()->GetPosition()) : 0;
@@ -516,7 +516,7 @@ void MainWindow::SaveSession() {
 
 void MainWindow::ShowTitle(const std::string& t) {
     // "Artist – Title" when the item knows both.
-    const TrackList* list = controller_ ? ActiveList() : nullptr;
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     if (list && !t.empty() && list->CurrentItem() && list->TitleAt(list->Current()) == t) {
         info_->ShowTitle(TrackListView::DisplayTitle(*list, list->Current()).toStdString());
         return;
@@ -597,7 +597,7 @@ void MainWindow::RefreshListViews() {
     PostSave(true);
     if (playlistWindow_) {
         playlistWindow_->View()->Refresh();
-        if (IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
+        if (controller_->IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
     }
     if (cdWindow_) {
         // A new preferred drive: the window shows the disc now current.
