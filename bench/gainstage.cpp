@@ -13,18 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "engine/GainStage.h"
 #include "mpegdec/mpegdec.h"
 
 namespace {
 
+using tunara::bench::MemoryInput;
+using tunara::bench::ReadFile;
+using tunara::bench::ReadMemory;
+
 constexpr int kRate = 44100;
 constexpr int kSeconds = 20;
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
-}
 
 const std::vector<uint8_t>& Mp3() {
     static std::vector<uint8_t> bytes;
@@ -40,20 +40,6 @@ const std::vector<uint8_t>& Mp3() {
     return bytes;
 }
 
-struct Input {
-    const std::vector<uint8_t>* data;
-    size_t pos;
-};
-
-int32_t Read(uint8_t* dst, int32_t* count, void* user) {
-    auto* in = static_cast<Input*>(user);
-    const size_t n = std::min(in->data->size() - in->pos, size_t(*count));
-    std::memcpy(dst, in->data->data() + in->pos, n);
-    in->pos += n;
-    *count = int32_t(n);
-    return 0;
-}
-
 // The decoded sound, made once.
 std::vector<int16_t>& Pcm() {
     static std::vector<int16_t> pcm;
@@ -67,10 +53,10 @@ void BM_Decoder(benchmark::State& state) {
     size_t at = 0;
     double seconds = 0;
     for (auto _ : state) {
-        Input in{&bytes, 0};
+        MemoryInput in{&bytes, 0};
         const uint8_t options[4] = {1, 0, 0, 0};
         MpegDecHandle h = nullptr;
-        mpegDecOpen(options, 0x008D, Read, &in, &h);
+        mpegDecOpen(options, 0x008D, ReadMemory, &in, &h);
         at = 0;
         for (;;) {
             MpegPcmBlock block{0, 0, pcm.data() + at};

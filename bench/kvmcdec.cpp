@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "kvmc/kvmc.h"
 #include "mpegdec/mpegdec.h"
 #include "platform/io/WavHeader.h"
@@ -31,6 +32,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using tunara::bench::ReadFile;
 
 constexpr int kRate = 44100;
 constexpr double kSeconds = 300.0, kPlaySeconds = 60.0;
@@ -87,11 +90,6 @@ void WriteWav(const std::string& path, const std::vector<int16_t>& pcm) {
     std::ofstream f(path, std::ios::binary);
     f.write(reinterpret_cast<const char*>(header), sizeof header);
     f.write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(pcm.size() * 2));
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
 }
 
 struct Data {

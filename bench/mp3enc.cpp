@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "dsp/dsp.h"
 #include "mp3enc/mp3enc.h"
 #include "mpeg/Header.h"
@@ -32,12 +33,9 @@
 
 namespace {
 
-constexpr int kRate = 44100;
+using tunara::bench::ReadFile;
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
-}
+constexpr int kRate = 44100;
 
 // Drifting partials, a bass line, noise, and a click every half second.
 void WriteSignal(const std::string& path, double seconds) {

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "mpegdec/mpegdec.h"
 #include "platform/io/WavHeader.h"
 
 namespace {
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
-}
+using tunara::bench::MemoryInput;
+using tunara::bench::ReadFile;
+using tunara::bench::ReadMemory;
 
 // Music-like signal: a few drifting partials, noise and periodic attacks.
 void WriteSignal(const std::string& path, double seconds) {
@@ -67,20 +67,6 @@ const std::vector<uint8_t>& Fixture(int kbps) {
     return bytes;
 }
 
-struct Input {
-    const std::vector<uint8_t>* data;
-    size_t pos;
-};
-
-int32_t Read(uint8_t* dst, int32_t* count, void* user) {
-    auto* in = static_cast<Input*>(user);
-    size_t n = std::min(in->data->size() - in->pos, size_t(*count));
-    std::memcpy(dst, in->data->data() + in->pos, n);
-    in->pos += n;
-    *count = int32_t(n);
-    return 0;
-}
-
 void BM_Decode(benchmark::State& state) {
     const std::vector<uint8_t>& bytes = Fixture(int(state.range(0)));
     if (bytes.empty()) {
@@ -90,10 +76,10 @@ void BM_Decode(benchmark::State& state) {
     std::vector<int16_t> pcm(size_t(300 * 44100 + 44100) * 2);
     int64_t samples = 0;
     for (auto _ : state) {
-        Input in{&bytes, 0};
+        MemoryInput in{&bytes, 0};
         const uint8_t options[4] = {1, 0, 0, 0};
         MpegDecHandle h = nullptr;
-        mpegDecOpen(options, 0x008D, Read, &in, &h);
+        mpegDecOpen(options, 0x008D, ReadMemory, &in, &h);
         size_t at = 0;
         for (;;) {
             MpegPcmBlock block{0, 0, pcm.data() + at};

@@ -12,17 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "engine/testing/EngineTesting.h"
 #include "metadata/TextCodec.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
 
-namespace {
+using tunara::fuzz::Check;
+using tunara::fuzz::CleanText;
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 // A folder with a 4-second .bin that cue sheets may name as "disc.bin".
 struct Folder {

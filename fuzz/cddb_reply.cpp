@@ -7,21 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "metadata/Cddb.h"
 #include "metadata/TextCodec.h"
 
-namespace {
-
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
-// Valid UTF-8 that a terminal, the cache and a file name can take as it is.
-bool Clean(const std::string& s) {
-    return tunara::text::IsValidUtf8(s) && tunara::text::DropControls(s) == s;
-}
-
-}  // namespace
+using tunara::fuzz::Check;
+using tunara::fuzz::CleanText;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tunara;
@@ -41,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(text::IsValidUtf8(s.rest));
             cddb::Match m;
             if (cddb::ParseMatch(s.rest, m)) {
-                Check(!m.category.empty() && !m.discId.empty() && Clean(m.category));
+                Check(!m.category.empty() && !m.discId.empty() && CleanText(m.category));
                 const std::string cmd = cddb::ReadCommand(m.category, m.discId);
                 Check(cmd.find_first_of("&?# \r\n=") == std::string::npos);
             }
@@ -51,10 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parser.Feed(line);
     }
     const cddb::DiscText t = parser.Result();
-    Check(Clean(t.artist) && Clean(t.album));
+    Check(CleanText(t.artist) && CleanText(t.album));
     for (const auto& [n, title] : t.titles) {
         Check(n >= 0 && n < trackCount);
-        Check(Clean(title));
+        Check(CleanText(title));
     }
     return 0;
 }

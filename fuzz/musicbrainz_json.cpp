@@ -6,21 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "metadata/Json.h"
 #include "metadata/MusicBrainz.h"
 #include "metadata/TextCodec.h"
 
-namespace {
-
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
-bool Clean(const std::string& s) {
-    return tunara::text::IsValidUtf8(s) && tunara::text::DropControls(s) == s;
-}
-
-}  // namespace
+using tunara::fuzz::Check;
+using tunara::fuzz::CleanText;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tunara;
@@ -37,10 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                     trackCount, releases, error);
     Check(status == musicbrainz::ReplyStatus::Ok || releases.empty());
     for (const auto& r : releases) {
-        Check(Clean(r.title) && Clean(r.artist) && Clean(r.date) && Clean(r.Label()));
+        Check(CleanText(r.title) && CleanText(r.artist) && CleanText(r.date) &&
+              CleanText(r.Label()));
         for (const auto& t : r.tracks) {
             Check(t.number >= 1 && t.number <= 99 + int(r.tracks.size()));
-            Check(Clean(t.title) && Clean(t.artist));
+            Check(CleanText(t.title) && CleanText(t.artist));
         }
     }
     return 0;

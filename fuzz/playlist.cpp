@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "playlist/Playlist.h"
 #include "playlist/PlaylistPaths.h"
 
-namespace {
+using tunara::fuzz::Check;
+using tunara::fuzz::CleanText;
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 std::vector<std::string> Reparse(const std::vector<std::string>& values, bool m3u) {
     // Marked as UTF-8, so that values are taken byte for byte.

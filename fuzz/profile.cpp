@@ -5,15 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "platform/profile/Profile.h"
 
-namespace {
-
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
-
-}  // namespace
+using tunara::fuzz::Check;
+using tunara::fuzz::CleanText;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using tunara::profile::ProfileFile;

@@ -220,6 +220,7 @@ const float* NoiseTable();
 float AmpValue(int code);
 int32_t AmpCode(float x);
 int32_t PhaseCode(float y, float x);
+void AddEnvelope(KvmcEncoder& e, SymbolList& list, const int32_t lv[8]);
 
 // Stages of one packet (Tonal.cpp, WideBand.cpp, Aux.cpp).
 void SubBlockAnalysis(KvmcEncoder& e);

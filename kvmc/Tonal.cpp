@@ -58,6 +58,30 @@ int32_t PhaseCode(float y, float x) {
     return int32_t(0.5 + angle * 4.0 / M_PI) & 7;
 }
 
+// Eight envelope levels as a polyline: the first level, then for each straight run its length
+// and the signed step to its end.
+void AddEnvelope(KvmcEncoder& e, SymbolList& list, const int32_t lv[8]) {
+    ListAdd(list, e.codes, lv[0], 0, false);
+    int last = 0;
+    while (last < 7) {
+        // Longest run from `last` whose levels lie on the straight line to its end.
+        int end = last + 1;
+        for (int j = 7; j > last + 1; --j) {
+            bool straight = true;
+            for (int i = last + 1; i < j && straight; ++i)
+                straight = lv[i] == lv[last] + (lv[j] - lv[last]) * (i - last) / (j - last);
+            if (straight) {
+                end = j;
+                break;
+            }
+        }
+        ListAdd(list, e.codes, end - last - 1, 2, false);
+        const int32_t prev = lv[last], now = lv[end];
+        ListAdd(list, e.codes, prev >= now ? 2 * (prev - now) : 2 * (now - prev) - 1, 1, false);
+        last = end;
+    }
+}
+
 namespace {
 
 constexpr float kT[6][8] = {
@@ -377,28 +401,6 @@ void EnvelopeLevels(KvmcEncoder& e, int32_t out[2][10][8]) {
                 out[c][b][s] = std::min(AmpCode(level * 0.7f), 127);
             }
         }
-    }
-}
-
-void AddEnvelope(KvmcEncoder& e, SymbolList& list, const int32_t lv[8]) {
-    ListAdd(list, e.codes, lv[0], 0, false);
-    int last = 0;
-    while (last < 7) {
-        // Longest run from `last` whose levels lie on the straight line to its end.
-        int end = last + 1;
-        for (int j = 7; j > last + 1; --j) {
-            bool straight = true;
-            for (int i = last + 1; i < j && straight; ++i)
-                straight = lv[i] == lv[last] + (lv[j] - lv[last]) * (i - last) / (j - last);
-            if (straight) {
-                end = j;
-                break;
-            }
-        }
-        ListAdd(list, e.codes, end - last - 1, 2, false);
-        const int32_t prev = lv[last], now = lv[end];
-        ListAdd(list, e.codes, prev >= now ? 2 * (prev - now) : 2 * (now - prev) - 1, 1, false);
-        last = end;
     }
 }
 

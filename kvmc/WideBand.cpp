@@ -283,25 +283,7 @@ void CodeWideBand(KvmcEncoder& e, int32_t a) {
             lv[s] = std::min(AmpCode(float(std::sqrt(sq / (16.0 * groups)))), 127);
         }
         const int32_t mark = l10.count, markBits = l10.bits;
-        ListAdd(l10, e.codes, lv[0], 0, false);
-        // Same polyline as the band envelopes.
-        int last = 0;
-        while (last < 7) {
-            int end = last + 1;
-            for (int j = 7; j > last + 1; --j) {
-                bool straight = true;
-                for (int i = last + 1; i < j && straight; ++i)
-                    straight = lv[i] == lv[last] + (lv[j] - lv[last]) * (i - last) / (j - last);
-                if (straight) {
-                    end = j;
-                    break;
-                }
-            }
-            ListAdd(l10, e.codes, end - last - 1, 2, false);
-            const int32_t prev = lv[last], now = lv[end];
-            ListAdd(l10, e.codes, prev >= now ? 2 * (prev - now) : 2 * (now - prev) - 1, 1, false);
-            last = end;
-        }
+        AddEnvelope(e, l10, lv);
         if (l10.bits > a) {  // no room: the list stays empty
             l10.count = mark;
             l10.bits = markBits;

@@ -414,6 +414,15 @@ bool RunHandler(Handler handler, const std::vector<uint8_t>& data, int majorVers
     return false;
 }
 
+// Where the text after an encoded description begins: past the description's terminator, two
+// bytes in UTF-16.
+size_t PastTerminator(uint8_t encoding, const uint8_t* p, size_t size) {
+    const size_t unit = encoding == 1 || encoding == 2 ? 2 : 1;
+    size_t at = 0;
+    while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0))) at += unit;
+    return at + unit;
+}
+
 }  // namespace
 
 std::string Id3StatusText(Id3Result result) {
@@ -686,11 +695,7 @@ void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion)
             const size_t size = frame.data.size() - 1;
             std::string description, value;
             if (DecodeEncodedText(frame.data[0], p, size, majorVersion, description)) {
-                const size_t unit = frame.data[0] == 1 || frame.data[0] == 2 ? 2 : 1;
-                size_t at = 0;
-                while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0)))
-                    at += unit;
-                at += unit;
+                const size_t at = PastTerminator(frame.data[0], p, size);
                 if (at < size)
                     DecodeEncodedText(frame.data[0], p + at, size - at, majorVersion, value);
                 for (char& c : description) c = Upper(c);
@@ -705,12 +710,7 @@ void Id3Tag::DecodeFrames(const std::vector<RawFrame>& frames, int majorVersion)
             std::string description;
             if (DecodeEncodedText(frame.data[0], p, size, majorVersion, description) &&
                 description == "iTunSMPB") {
-                // The text follows the description's terminator (two bytes in UTF-16).
-                const size_t unit = frame.data[0] == 1 || frame.data[0] == 2 ? 2 : 1;
-                size_t at = 0;
-                while (at + unit <= size && !(p[at] == 0 && (unit == 1 || p[at + 1] == 0)))
-                    at += unit;
-                at += unit;
+                const size_t at = PastTerminator(frame.data[0], p, size);
                 if (at < size)
                     DecodeEncodedText(frame.data[0], p + at, size - at, majorVersion, smpb_);
             }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "metadata/Id3Tag.h"
+#include "metadata/TextCodec.h"
 #include "platform/io/ReadAt.h"
 
 namespace tunara {
@@ -21,15 +22,6 @@ constexpr size_t kHeadBytes = 512 * 1024;
 
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // The leading number of `text` (spaces before it allowed), or NaN.
@@ -59,7 +51,7 @@ void TakeVorbisComments(const uint8_t* p, size_t size, ReplayGainValues& v,
         const size_t eq = entry.find('=');
         if (eq != std::string_view::npos &&
             TakeReplayGainField(entry.substr(0, eq), entry.substr(eq + 1), v) && r128Track &&
-            SameLetters(entry.substr(0, eq), "R128_TRACK_GAIN"))
+            text::SameLetters(entry.substr(0, eq), "R128_TRACK_GAIN"))
             *r128Track = true;
     }
 }
@@ -243,15 +235,15 @@ bool TakeReplayGainField(std::string_view name, std::string_view value, ReplayGa
         {"REPLAYGAIN_ALBUM_PEAK", &ReplayGainValues::albumPeak},
     };
     for (const Field& f : kFields) {
-        if (!SameLetters(name, f.name)) continue;
+        if (!text::SameLetters(name, f.name)) continue;
         const float n = Number(value);
         if (std::isnan(n)) return false;
         v.*f.member = n;
         return true;
     }
     // Opus: Q7.8 dB against -23 LUFS; the reference here is 5 dB louder.
-    const bool track = SameLetters(name, "R128_TRACK_GAIN");
-    if (track || SameLetters(name, "R128_ALBUM_GAIN")) {
+    const bool track = text::SameLetters(name, "R128_TRACK_GAIN");
+    if (track || text::SameLetters(name, "R128_ALBUM_GAIN")) {
         int q = 0;
         const auto r = std::from_chars(value.data(), value.data() + value.size(), q);
         if (r.ec != std::errc() || q < -32768 || q > 32767) return false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "metadata/ReplayGain.h"
+#include "metadata/TextCodec.h"
 #include "platform/io/ReadAt.h"
 
 namespace tunara {
@@ -40,15 +41,6 @@ std::vector<std::pair<std::string, std::string>> Texts(const ReplayGainValues& v
         if (!std::isnan(x)) out.emplace_back(f.name, f.gain ? GainText(x) : PeakText(x));
     }
     return out;
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 uint32_t SyncSafe(const uint8_t* p) {
@@ -93,7 +85,7 @@ std::string TxxxDescription(const uint8_t* d, size_t n) {
 bool Replaced(const std::string& description,
               const std::vector<std::pair<std::string, std::string>>& texts) {
     for (const auto& t : texts)
-        if (SameLetters(description, t.first)) return true;
+        if (text::SameLetters(description, t.first)) return true;
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "metadata/TextCodec.h"
 
+#include <cctype>
+
 namespace tunara::text {
 namespace {
 
@@ -160,6 +162,15 @@ std::string Utf8Prefix(std::string_view utf8, size_t maxChars) {
         i += len == 0 ? 1 : len;
     }
     return std::string(utf8.substr(0, i));
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 }  // namespace tunara::text

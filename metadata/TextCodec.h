@@ -37,4 +37,7 @@ std::string DropControls(std::string_view utf8);
 // The first `maxChars` characters (code points) of a UTF-8 text.
 std::string Utf8Prefix(std::string_view utf8, size_t maxChars);
 
+// Equal but for the case of ASCII letters, as tag and field names are compared.
+bool SameLetters(std::string_view a, std::string_view b);
+
 }  // namespace tunara::text

@@ -278,19 +278,10 @@ TEST_F(RipCliTest, CdLookup_MusicBrainz) {
     const size_t at = text.find("MusicBrainz disc id ");
     ASSERT_NE(at, std::string::npos) << text;
     const std::string id = text.substr(at + 20, 28);
-    auto release = [&](const std::string& title) {
-        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
-            "media": [{"discs": [{"id": ")" +
-               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
-            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
-    };
-    const std::string reply =
-        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
     testing::TempDir serverDir;
     {
-        tunara::testing::FakeCddbServer server(
-            serverDir.path, "{\"/ws/2/discid/" + id +
-                                "\": {\"body\": " + tunara::testing::JsonString(reply) + "}}");
+        tunara::testing::FakeCddbServer server(serverDir.path,
+                                               tunara::testing::TwoReleasesScript(id));
         const std::string lookup =
             "cd lookup '" + image.cue + "' --musicbrainz --server " + server.Address();
         std::tie(code, text) = Cli(lookup);

@@ -50,21 +50,13 @@ protected:
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
-        // Loopback requests must not wander off to a proxy of the environment.
-        ::unsetenv("http_proxy");
-        ::unsetenv("HTTP_PROXY");
-        ::unsetenv("all_proxy");
-        ::unsetenv("ALL_PROXY");
+        tunara::testing::ClearProxyEnvironment();
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
     LookupConfig Config(const std::string& server) {
-        LookupConfig c;
+        LookupConfig c = tunara::testing::LoopbackLookupConfig(folder_ / "cdplayer.ini");
         c.server = server;
-        c.cacheFile = folder_ / "cdplayer.ini";
-        c.http.connectTimeout = std::chrono::milliseconds(2000);
-        c.http.totalTimeout = std::chrono::milliseconds(2000);
-        c.http.pollInterval = std::chrono::milliseconds(10);
         return c;
     }
 

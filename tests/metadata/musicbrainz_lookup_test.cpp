@@ -140,21 +140,13 @@ namespace {
 
 class MusicBrainzLookupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // Loopback requests must not wander off to a proxy of the environment.
-        for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
-            ::unsetenv(name);
-    }
+    void SetUp() override { tunara::testing::ClearProxyEnvironment(); }
     LookupConfig Config(TitleSource source, const std::string& mbServer,
                         const std::string& cddbServer = "127.0.0.1:1") {
-        LookupConfig c;
+        LookupConfig c = tunara::testing::LoopbackLookupConfig(dir_.path / "cdplayer.ini");
         c.source = source;
         c.musicBrainzServer = mbServer;
         c.server = cddbServer;
-        c.cacheFile = dir_.path / "cdplayer.ini";
-        c.http.connectTimeout = std::chrono::milliseconds(2000);
-        c.http.totalTimeout = std::chrono::milliseconds(2000);
-        c.http.pollInterval = std::chrono::milliseconds(10);
         return c;
     }
     // {path: action} as the fake server's script.

@@ -310,16 +310,7 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
 TEST_F(CdPanelTest, CdInfo_MusicBrainzReleasesOffered) {
     const std::string id = disc_->Info().MusicBrainzDiscId();
     ASSERT_FALSE(id.empty());
-    auto release = [&](const std::string& title) {
-        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
-            "media": [{"discs": [{"id": ")" +
-               id + R"("}], "tracks": [{"position": 1, "title": "Uno"},
-            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
-    };
-    const std::string reply =
-        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
-    testing::FakeCddbServer server(
-        root_, "{\"/ws/2/discid/" + id + "\": {\"body\": " + testing::JsonString(reply) + "}}");
+    testing::FakeCddbServer server(root_, testing::TwoReleasesScript(id));
     settings_->SetNumber(settings::kTitleSource, 1);
     settings_->SetText(settings::kMusicBrainzAddr, server.Address());
     CdWindow* window = OpenFromMainWindow();

@@ -28,8 +28,7 @@ using testing::WriteCdImage;
 class CdDiscInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("http_proxy");
-        ::unsetenv("HTTP_PROXY");
+        testing::ClearProxyEnvironment();
         cue_ = WriteCdImage(dir_.Path(), "disc", StandardTracks());
         disc_ = std::make_unique<CdDisc>(tunara::testing::TestEngine(), cue_);
         disc_->SetNotifyWindow([this](int message) {
@@ -41,11 +40,8 @@ protected:
     }
 
     cddb::LookupConfig Config(const std::string& server, std::chrono::milliseconds total) {
-        cddb::LookupConfig c;
+        cddb::LookupConfig c = testing::LoopbackLookupConfig(dir_.Path() / "cdplayer.ini", total);
         c.server = server;
-        c.cacheFile = dir_.Path() / "cdplayer.ini";
-        c.http.totalTimeout = total;
-        c.http.pollInterval = std::chrono::milliseconds(10);
         return c;
     }
     std::vector<int> Messages() {

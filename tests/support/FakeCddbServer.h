@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "metadata/CddbLookup.h"
 #include "support/Eventually.h"
 
 namespace tunara::testing {
@@ -112,6 +114,39 @@ inline int RefusingPort() {
         pclose(p);
     }
     return port;
+}
+
+// Loopback requests must not wander off to a proxy of the environment.
+inline void ClearProxyEnvironment() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+}
+
+// A lookup configuration for a loopback server: short limits, quick polling and
+// a cache file of the test's own.
+inline cddb::LookupConfig LoopbackLookupConfig(
+    const std::filesystem::path& cacheFile,
+    std::chrono::milliseconds total = std::chrono::milliseconds(2000)) {
+    cddb::LookupConfig c;
+    c.cacheFile = cacheFile;
+    c.http.connectTimeout = std::chrono::milliseconds(2000);
+    c.http.totalTimeout = total;
+    c.http.pollInterval = std::chrono::milliseconds(10);
+    return c;
+}
+
+// A fake server's script answering a MusicBrainz disc id request with two releases of a
+// three-track disc, "First Press" and "Reissue", by "MB Band" with tracks "Uno", "Dos", "Tres".
+inline std::string TwoReleasesScript(const std::string& discId) {
+    auto release = [&](const std::string& title) {
+        return R"({"title": ")" + title + R"(", "artist-credit": [{"name": "MB Band"}],
+            "media": [{"discs": [{"id": ")" +
+               discId + R"("}], "tracks": [{"position": 1, "title": "Uno"},
+            {"position": 2, "title": "Dos"}, {"position": 3, "title": "Tres"}]}]})";
+    };
+    const std::string reply =
+        R"({"releases": [)" + release("First Press") + "," + release("Reissue") + "]}";
+    return "{\"/ws/2/discid/" + discId + "\": {\"body\": " + JsonString(reply) + "}}";
 }
 
 }  // namespace tunara::testing

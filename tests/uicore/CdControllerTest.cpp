@@ -241,7 +241,7 @@ TEST_F(CdController, PreferredDriveChanged_NewDriveTakesOver) {
     controller.Play();
     ASSERT_EQ(controller.State(), Playing);
 
-    ::unsetenv("http_proxy");
+    testing::ClearProxyEnvironment();
     testing::FakeCddbServer server(dir_.Path(), "{\"query\": {\"body\": \"202 none\\r\\n\"}}");
     settings_->SetNumber(settings::kAutoCDInfo, 1);
     settings_->SetText(settings::kCDDBAddr, server.Address());

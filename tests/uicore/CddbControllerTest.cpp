@@ -47,8 +47,7 @@ protected:
         const char* old = std::getenv("XDG_CONFIG_HOME");
         if (old) oldXdg_ = old;
         ::setenv("XDG_CONFIG_HOME", (dir_.Path() / "config").c_str(), 1);
-        ::unsetenv("http_proxy");
-        ::unsetenv("HTTP_PROXY");
+        testing::ClearProxyEnvironment();
         cue_ = WriteCdImage(dir_.Path(), "disc", StandardTracks());
         settings_ =
             std::make_unique<SettingsStore>(dir_.Path() / "store", std::vector<std::string>{});
