@@ -152,6 +152,11 @@ void GainStage::SetSettings(const SoundSettings& settings) {
     generation_.fetch_add(1, std::memory_order_release);
 }
 
+void GainStage::SetSoftwareVolume(float gain) {
+    if (!(gain >= 0.0f)) gain = 0.0f;  // NaN too
+    softwareVolume_.store(std::min(gain, 1.0f), std::memory_order_relaxed);
+}
+
 SoundSettings GainStage::Settings() const {
     std::lock_guard lock(lock_);
     return settings_;
@@ -167,7 +172,7 @@ bool GainStage::Process(const audio::PcmFormat& f, float itemGain, const uint8_t
     Running& st = *running_;
     if (f.channels < 1 || f.channels > dspEqMaxChannels || f.blockAlign == 0) return false;
     Refresh(st, f);
-    float left = audio::GetSoftwareVolume() * (std::isfinite(itemGain) ? itemGain : 1.0f);
+    float left = SoftwareVolume() * (std::isfinite(itemGain) ? itemGain : 1.0f);
     float right = left;
     if (f.channels == 2) {
         if (st.settings.balance > 0) left *= (100 - st.settings.balance) / 100.0f;

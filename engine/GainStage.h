@@ -46,6 +46,10 @@ public:
     // Safe from any thread at any time.
     void SetSettings(const SoundSettings& settings);
     SoundSettings Settings() const;
+    // The volume of an output without a card's mixer, 0.0 to 1.0 (the
+    // software mixer sets it).
+    void SetSoftwareVolume(float gain);
+    float SoftwareVolume() const { return softwareVolume_.load(std::memory_order_relaxed); }
 
     // The processing itself, on the device's thread (one device at a time):
     // false when nothing would change the frames, which then go out untouched.
@@ -63,6 +67,7 @@ private:
     mutable std::mutex lock_;
     SoundSettings settings_;
     std::atomic<uint64_t> generation_{0};
+    std::atomic<float> softwareVolume_{1.0f};
     std::unique_ptr<Running> running_;
 };
 

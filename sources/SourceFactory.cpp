@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "engine/OutputEngine.h"
 #include "platform/io/OpenRegular.h"
 #include "sources/KvmcMovieSource.h"
 #include "sources/MediaPcmSource.h"
@@ -230,7 +231,7 @@ std::unique_ptr<MediaSource> CreateSourceFor(OutputEngine& engine, const std::st
             break;
     }
     if (IsSoundOnlyMedium(fileName)) return std::make_unique<MediaPcmSource>(engine);
-    return std::make_unique<QuickTimeSource>();
+    return std::make_unique<QuickTimeSource>(&engine.Gain());
 }
 
 }  // namespace tunara

@@ -4,9 +4,10 @@ namespace tunara::app {
 
 Player::Player(AppServices& services, std::string programFolder)
     : playlist_(services.Sources()),
-      volume_([this] {
-          if (ready_) controller_.OnMixerChange();
-      }),
+      volume_(services.Engine().Gain(),
+              [this] {
+                  if (ready_) controller_.OnMixerChange();
+              }),
       controller_(playlist_, volume_.IsOpen() ? &volume_ : nullptr, std::move(programFolder),
                   &settings_, &services.Engine()) {
     ready_ = true;

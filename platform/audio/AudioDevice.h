@@ -97,7 +97,7 @@ public:
     virtual ~AudioDevice() = default;
 
     // The processor the ALSA, PulseAudio and file devices run, given before
-    // Open; without one they apply the software volume alone.
+    // Open; without one the frames go out as they are.
     void SetOutputProcessor(OutputProcessor processor, void* context) {
         processor_ = processor;
         processorContext_ = context;
@@ -143,10 +143,5 @@ void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory);
 // The ALSA mixer card belonging to the output TUNARA_AUDIO names; empty for
 // the null and file devices.
 std::string OutputMixerCard();
-
-// The software volume that stands in when the output has no mixer: a gain of
-// 0.0 to 1.0 applied to what the ALSA and file devices play.
-void SetSoftwareVolume(float gain);
-float GetSoftwareVolume();
 
 }  // namespace tunara::audio

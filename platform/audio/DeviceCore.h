@@ -120,7 +120,7 @@ private:
     bool pendingProcessed_ = false;
 };
 
-// Runs `processor`, or applies the software volume alone without one.
+// Runs `processor`; false (frames as they are) without one.
 bool ProcessOutput(OutputProcessor processor, void* context, const PcmFormat& format,
                    float itemGain, const uint8_t* in, uint8_t* out, uint32_t frames);
 
