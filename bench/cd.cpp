@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/io/WavHeader.h"
 #include "sources/CdDisc.h"
@@ -88,10 +89,10 @@ void BM_PlayingCpu(benchmark::State& state) {
     });
     double cdShare = 0, wavShare = 0;
     for (auto _ : state) {
-        tunara::CdDisc disc(Images().cue);
+        tunara::CdDisc disc(tunara::testing::TestEngine(), Images().cue);
         disc.ReadToc();
         cdShare = PlayingCpu(*disc.ItemAt(0), 4.0);
-        tunara::WavSource wav;
+        tunara::WavSource wav(tunara::testing::TestEngine());
         wav.SetLocation(Images().wav);
         wav.LoadInfo();
         wavShare = PlayingCpu(wav, 4.0);
@@ -140,10 +141,10 @@ void BM_PlayToFirstBuffer(benchmark::State& state) {
     tunara::audio::SetDeviceFactory([&] { return std::make_unique<FirstWriteDevice>(&first); });
     double cdUs = 0, wavUs = 0;
     for (auto _ : state) {
-        tunara::CdDisc disc(Images().cue);
+        tunara::CdDisc disc(tunara::testing::TestEngine(), Images().cue);
         disc.ReadToc();
         cdUs = PlayToFirstBufferUs(*disc.ItemAt(3), 50, first);
-        tunara::WavSource wav;
+        tunara::WavSource wav(tunara::testing::TestEngine());
         wav.SetLocation(Images().wav);
         wav.LoadInfo();
         wavUs = PlayToFirstBufferUs(wav, 50, first);
@@ -158,7 +159,7 @@ BENCHMARK(BM_PlayToFirstBuffer)->Iterations(1)->Unit(benchmark::kMillisecond)->U
 void BM_ReadToc20(benchmark::State& state) {
     const std::string cue = Images().cue;  // made before the timing
     for (auto _ : state) {
-        tunara::CdDisc disc(cue);
+        tunara::CdDisc disc(tunara::testing::TestEngine(), cue);
         benchmark::DoNotOptimize(disc.ReadToc());
         if (disc.Count() != 20) state.SkipWithError("the image did not read as 20 tracks");
     }

@@ -12,6 +12,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/Playlist.h"
+#include "sources/testing/TestSources.h"
 #include "tests/playlist/FakeMediaSource.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/PlayerController.h"
@@ -25,7 +26,7 @@ using namespace tunara;
 // sees its old value.
 void BM_TickUnchangedDisplay(benchmark::State& state) {
     DisplayState display;
-    Playlist list;
+    Playlist list{tunara::testing::TestSources()};
     auto source = testing::MakeFake("steady", 600000);
     source->stepMs = 0;
     list.Append(std::move(source));
@@ -37,7 +38,6 @@ void BM_TickUnchangedDisplay(benchmark::State& state) {
     for (auto _ : state) controller.OnTick();
     if (display.TakeChanged()) state.SkipWithError("display changed");
     controller.Shutdown();
-    MakeActive(nullptr);
 }
 BENCHMARK(BM_TickUnchangedDisplay);
 
@@ -64,7 +64,7 @@ void BM_LoadM3uOfMp3Files(benchmark::State& state) {
         }
     }
     ScopedRecordingInteraction quiet;
-    Playlist playlist;
+    Playlist playlist{tunara::testing::TestSources()};
     for (auto _ : state) {
         playlist.Load(dir + "big.m3u");
         if (playlist.Count() != kEntries) state.SkipWithError("entries missing");

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/PcmSource.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/NullDevice.h"
 
 namespace {
@@ -29,7 +30,7 @@ class LoopSource : public tunara::PcmSource {
 public:
     static constexpr uint32_t kRate = 44100;
     static constexpr uint32_t kLength = kRate * 300;
-    LoopSource() : loop_(kRate * 2) {
+    LoopSource() : PcmSource(tunara::testing::TestEngine()), loop_(kRate * 2) {
         sampleRate_ = kRate;
         channels_ = 2;
         bitsPerSample_ = 16;

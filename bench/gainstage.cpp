@@ -77,7 +77,8 @@ void BM_Decoder(benchmark::State& state) {
 
 void Stage(benchmark::State& state, const tunara::SoundSettings& settings, float itemGain) {
     if (Pcm().empty()) return state.SkipWithError("no decoded sound (BM_Decoder runs first)");
-    tunara::SetSoundSettings(settings);
+    tunara::GainStage stage;
+    stage.SetSettings(settings);
     const auto format = tunara::audio::PcmFormat::Make(2, kRate, 16);
     const auto& in = Pcm();
     std::vector<int16_t> out(in.size());
@@ -87,9 +88,9 @@ void Stage(benchmark::State& state, const tunara::SoundSettings& settings, float
     for (auto _ : state) {
         for (uint32_t f = 0; f < frames; f += 1024) {
             const uint32_t n = std::min<uint32_t>(1024, frames - f);
-            const bool changed = tunara::ProcessGainStage(
-                format, itemGain, reinterpret_cast<const uint8_t*>(in.data() + 2 * f),
-                reinterpret_cast<uint8_t*>(out.data() + 2 * f), n);
+            const bool changed =
+                stage.Process(format, itemGain, reinterpret_cast<const uint8_t*>(in.data() + 2 * f),
+                              reinterpret_cast<uint8_t*>(out.data() + 2 * f), n);
             benchmark::DoNotOptimize(changed);
         }
         seconds += double(frames) / kRate;
@@ -97,8 +98,6 @@ void Stage(benchmark::State& state, const tunara::SoundSettings& settings, float
     }
     state.counters["core_share"] =
         benchmark::Counter(seconds, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    tunara::SetSoundSettings({});
-    tunara::audio::SetOutputProcessor(nullptr);
 }
 
 void BM_StageEqualiser(benchmark::State& state) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/Mp3Source.h"
 #include "sources/testing/Mp3SourceProbe.h"
@@ -73,7 +74,7 @@ const Data& GetData() {
         // Twelve copies of the five-minute stream, tags left out: sixty minutes.
         d.sixtyMinutes = base + "sixty.mp3";
         if (!fs::exists(d.sixtyMinutes)) {
-            tunara::Mp3Source probe;
+            tunara::Mp3Source probe(tunara::testing::TestEngine());
             probe.SetLocation(d.fiveMinutes);
             if (!probe.LoadInfo()) return d;
             std::ifstream in(d.fiveMinutes, std::ios::binary);
@@ -104,7 +105,7 @@ void BM_LoadInfo_1000Files(benchmark::State& state) {
     tunara::SetUserInteraction(&quiet);
     for (auto _ : state) {
         for (const std::string& path : d.listed) {
-            tunara::Mp3Source s;
+            tunara::Mp3Source s(tunara::testing::TestEngine());
             s.SetLocation(path);
             benchmark::DoNotOptimize(s.LoadInfo());
         }
@@ -129,7 +130,7 @@ void BM_FullScan_60Minutes(benchmark::State& state) {
     if (!d.ok) return state.SkipWithError("lame or sox missing");
     for (auto _ : state) {
         state.PauseTiming();
-        auto s = std::make_unique<tunara::Mp3Source>();
+        auto s = std::make_unique<tunara::Mp3Source>(tunara::testing::TestEngine());
         s->SetLocation(d.sixtyMinutes);
         s->LoadInfo();
         state.ResumeTiming();
@@ -147,7 +148,7 @@ BENCHMARK(BM_FullScan_60Minutes)->Unit(benchmark::kMillisecond);
 void BM_SeekToFirstBuffer(benchmark::State& state) {
     const Data& d = GetData();
     if (!d.ok) return state.SkipWithError("lame or sox missing");
-    tunara::Mp3Source s;
+    tunara::Mp3Source s(tunara::testing::TestEngine());
     s.SetLocation(d.fiveMinutes);
     s.LoadInfo();
     if (!s.OpenStream()) return state.SkipWithError("open failed");
@@ -166,6 +167,7 @@ BENCHMARK(BM_SeekToFirstBuffer)->Unit(benchmark::kMicrosecond);
 // holds the first buffer read at the new place (the output device discards).
 class TimedSource : public tunara::Mp3Source {
 public:
+    TimedSource() : Mp3Source(tunara::testing::TestEngine()) {}
     int ReadFrames(void* buffer, int frames) override {
         const int n = tunara::Mp3Source::ReadFrames(buffer, frames);
         if (armed_.exchange(false)) {

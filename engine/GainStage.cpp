@@ -10,34 +10,6 @@
 namespace tunara {
 namespace {
 
-struct Shared {
-    std::mutex lock;
-    SoundSettings settings;
-    std::atomic<uint64_t> generation{0};
-};
-
-Shared& TheShared() {
-    static Shared s;
-    return s;
-}
-
-// Device-thread state: only ProcessGainStage touches it (one device plays at a time).
-struct Stage {
-    uint64_t generation = ~uint64_t{0};
-    SoundSettings settings;
-    DspEqState eq{};
-    uint32_t rate = 0;
-    uint16_t channels = 0;
-    bool eqRunning = false;  // filtering, or ramping back to flat before it stops
-    static constexpr uint32_t kChunk = 1024;
-    float work[kChunk * dspEqMaxChannels];
-};
-
-Stage& TheStage() {
-    static Stage s;
-    return s;
-}
-
 float FromDb(float db) {
     return std::pow(10.0f, db / 20.0f);
 }
@@ -110,17 +82,33 @@ void Store(const audio::PcmFormat& f, const float* in, uint8_t* out, uint32_t sa
     }
 }
 
-void Refresh(Stage& st, const audio::PcmFormat& f) {
-    Shared& sh = TheShared();
-    const uint64_t gen = sh.generation.load(std::memory_order_acquire);
+}  // namespace
+
+// Only Process touches it.
+struct GainStage::Running {
+    uint64_t generation = ~uint64_t{0};
+    SoundSettings settings;
+    DspEqState eq{};
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    bool eqRunning = false;  // filtering, or ramping back to flat before it stops
+    static constexpr uint32_t kChunk = 1024;
+    float work[kChunk * dspEqMaxChannels];
+};
+
+GainStage::GainStage() : running_(std::make_unique<Running>()) {}
+GainStage::~GainStage() = default;
+
+void GainStage::Refresh(Running& st, const audio::PcmFormat& f) {
+    const uint64_t gen = generation_.load(std::memory_order_acquire);
     const bool newFormat = f.sampleRate != st.rate || f.channels != st.channels;
     if (gen == st.generation && !newFormat) return;
     // Never wait for the user-interface thread: a change caught mid-write is
     // taken on the next chunk.
     if (gen != st.generation) {
-        std::unique_lock lock(sh.lock, std::try_to_lock);
+        std::unique_lock lock(lock_, std::try_to_lock);
         if (lock.owns_lock()) {
-            st.settings = sh.settings;
+            st.settings = settings_;
             st.generation = gen;
         }
     }
@@ -139,8 +127,6 @@ void Refresh(Stage& st, const audio::PcmFormat& f) {
     }
 }
 
-}  // namespace
-
 float ItemGain(const ReplayGainValues& v, const SoundSettings& s, bool inAlbumRun) {
     if (s.mode == ReplayGainMode::Off) return 1.0f;
     const bool album =
@@ -158,30 +144,35 @@ float ItemGain(const ReplayGainValues& v, const SoundSettings& s, bool inAlbumRu
     return std::isfinite(linear) ? linear : 1.0f;
 }
 
-void SetSoundSettings(const SoundSettings& settings) {
-    Shared& sh = TheShared();
-    {
-        std::lock_guard lock(sh.lock);
-        sh.settings = settings;
-        sh.settings.preampDb = std::clamp(settings.preampDb, -15.0f, 15.0f);
-        sh.settings.balance = std::clamp(settings.balance, -100, 100);
-        sh.generation.fetch_add(1, std::memory_order_release);
-    }
-    audio::SetOutputProcessor(&ProcessGainStage);
+void GainStage::SetSettings(const SoundSettings& settings) {
+    std::lock_guard lock(lock_);
+    settings_ = settings;
+    settings_.preampDb = std::clamp(settings.preampDb, -15.0f, 15.0f);
+    settings_.balance = std::clamp(settings.balance, -100, 100);
+    generation_.fetch_add(1, std::memory_order_release);
 }
 
-SoundSettings GetSoundSettings() {
-    Shared& sh = TheShared();
-    std::lock_guard lock(sh.lock);
-    return sh.settings;
+void GainStage::SetSoftwareVolume(float gain) {
+    if (!(gain >= 0.0f)) gain = 0.0f;  // NaN too
+    softwareVolume_.store(std::min(gain, 1.0f), std::memory_order_relaxed);
 }
 
-bool ProcessGainStage(const audio::PcmFormat& f, float itemGain, const uint8_t* in, uint8_t* out,
-                      uint32_t frames) {
-    Stage& st = TheStage();
+SoundSettings GainStage::Settings() const {
+    std::lock_guard lock(lock_);
+    return settings_;
+}
+
+bool GainStage::ProcessFor(void* stage, const audio::PcmFormat& format, float itemGain,
+                           const uint8_t* in, uint8_t* out, uint32_t frames) {
+    return static_cast<GainStage*>(stage)->Process(format, itemGain, in, out, frames);
+}
+
+bool GainStage::Process(const audio::PcmFormat& f, float itemGain, const uint8_t* in, uint8_t* out,
+                        uint32_t frames) {
+    Running& st = *running_;
     if (f.channels < 1 || f.channels > dspEqMaxChannels || f.blockAlign == 0) return false;
     Refresh(st, f);
-    float left = audio::GetSoftwareVolume() * (std::isfinite(itemGain) ? itemGain : 1.0f);
+    float left = SoftwareVolume() * (std::isfinite(itemGain) ? itemGain : 1.0f);
     float right = left;
     if (f.channels == 2) {
         if (st.settings.balance > 0) left *= (100 - st.settings.balance) / 100.0f;
@@ -192,7 +183,7 @@ bool ProcessGainStage(const audio::PcmFormat& f, float itemGain, const uint8_t* 
 
     const uint32_t bytesPerSample = f.bitsPerSample / 8u;
     while (frames > 0) {
-        const uint32_t n = std::min(frames, Stage::kChunk);
+        const uint32_t n = std::min(frames, Running::kChunk);
         const uint32_t samples = n * f.channels;
         Load(f, in, st.work, samples);
         if (st.eqRunning) dspEqProcess(&st.eq, st.work, static_cast<int32_t>(n));

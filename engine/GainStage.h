@@ -6,8 +6,11 @@
 // as frames go out, so volume and equaliser moves are heard at once while
 // the item gain, carried by each buffer, changes exactly at item joins.
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "metadata/ReplayGain.h"
@@ -32,14 +35,40 @@ struct SoundSettings {
 // of the same album in the list (what automatic mode goes by).
 float ItemGain(const ReplayGainValues& values, const SoundSettings& settings, bool inAlbumRun);
 
-// Installs the stage as the audio devices' output processor and gives it its
-// settings; safe from any thread at any time.
-void SetSoundSettings(const SoundSettings& settings);
-SoundSettings GetSoundSettings();
+// One output's stage (the engine owns it and hands it to its device).
+class GainStage {
+public:
+    GainStage();
+    ~GainStage();
+    GainStage(const GainStage&) = delete;
+    GainStage& operator=(const GainStage&) = delete;
 
-// The processing itself (what the devices call): false when nothing would
-// change the frames, which then go out untouched.
-bool ProcessGainStage(const audio::PcmFormat& format, float itemGain, const uint8_t* in,
-                      uint8_t* out, uint32_t frames);
+    // Safe from any thread at any time.
+    void SetSettings(const SoundSettings& settings);
+    SoundSettings Settings() const;
+    // The volume of an output without a card's mixer, 0.0 to 1.0 (the
+    // software mixer sets it).
+    void SetSoftwareVolume(float gain);
+    float SoftwareVolume() const { return softwareVolume_.load(std::memory_order_relaxed); }
+
+    // The processing itself, on the device's thread (one device at a time):
+    // false when nothing would change the frames, which then go out untouched.
+    bool Process(const audio::PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
+                 uint32_t frames);
+    // Process as an audio::OutputProcessor whose context is the stage.
+    static bool ProcessFor(void* stage, const audio::PcmFormat& format, float itemGain,
+                           const uint8_t* in, uint8_t* out, uint32_t frames);
+
+private:
+    struct Running;  // the device thread's own state
+
+    void Refresh(Running& st, const audio::PcmFormat& f);
+
+    mutable std::mutex lock_;
+    SoundSettings settings_;
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<float> softwareVolume_{1.0f};
+    std::unique_ptr<Running> running_;
+};
 
 }  // namespace tunara

@@ -24,21 +24,7 @@ uint32_t SourceFrames(PlayState state, uint32_t base, uint32_t samples) {
     }
 }
 
-std::atomic<OutputEngine*> installedEngine{nullptr};
-
 }  // namespace
-
-OutputEngine& ProcessEngine() {
-    if (OutputEngine* engine = installedEngine.load()) return *engine;
-    // Never destroyed: items of lists that are themselves statics may still
-    // let go of it while the process ends.
-    static OutputEngine* fallback = new OutputEngine;
-    return *fallback;
-}
-
-void InstallProcessEngine(OutputEngine* engine) {
-    installedEngine.store(engine);
-}
 
 void OutputEngine::SlotCounter::Acquire() {
     std::unique_lock lock(mutex_);
@@ -196,6 +182,7 @@ int OutputEngine::Open(PcmStream& stream) {
     countedAs_ = Playing;
     analyser_.SetFormat(f.channels, f.bitsPerSample);
     auto device = audio::CreateDevice();
+    device->SetOutputProcessor(&GainStage::ProcessFor, &gain_);
     if (device->Open(format_, &DoneCallback, this) != audio::Status::Ok) return 0;
     device_ = std::move(device);
     analyser_.ClearPeaks();

@@ -1,9 +1,9 @@
 #pragma once
 // The output engine: the one path by which every item's sound reaches the
 // device. It owns the device, its ring of 32 buffers, the feeder thread, the
-// level and spectrum analyser, and a queue of streams that follow the open
-// one. Items hand it PcmStreams; nothing derives from it. The composition
-// root owns the process's engine (see ProcessEngine).
+// level and spectrum analyser, the gain stage its device runs, and a queue
+// of streams that follow the open one. Items hand it PcmStreams; nothing derives from it. The
+// composition root owns the process's engine and hands it to whatever makes items.
 //
 // Threads: the user-interface thread calls the operations; the feeder thread
 // reads the streams and queues buffers; the device's own thread reports
@@ -23,6 +23,7 @@
 #include <optional>
 #include <thread>
 
+#include "engine/GainStage.h"
 #include "engine/PcmStream.h"
 #include "engine/SpectrumAnalyser.h"
 #include "platform/audio/AudioDevice.h"
@@ -76,6 +77,9 @@ public:
     void GetLevels(const PcmStream& stream, float& left, float& right);
     void GetSpectrum(const PcmStream& stream, float* bands);
     void SetBandCount(int count) { analyser_.SetBandCount(count); }
+
+    // Balance, equaliser and ReplayGain settings of what the device plays.
+    GainStage& Gain() { return gain_; }
 
     // Appends `next` to the queue behind the open stream, opening it.
     // Refused (false) without an open stream and device, when `next` is
@@ -149,6 +153,7 @@ private:
     // After a run: queued streams the run had begun reading go back to their start.
     void RewindQueue();
 
+    GainStage gain_;                              // before device_, whose thread runs it
     std::unique_ptr<audio::AudioDevice> device_;  // written by the UI thread while no run goes
     audio::PcmFormat format_;
     std::array<audio::BufferHeader*, kBufferCount> headers_{};
@@ -171,11 +176,5 @@ private:
     int failAllocationAt_ = 0;
     ErrorSlot error_;
 };
-
-// The engine of this process: the one the composition root installed, else
-// one made on first use (tools and tests without a root).
-OutputEngine& ProcessEngine();
-// The composition root's engine from now on; null goes back to the fallback.
-void InstallProcessEngine(OutputEngine* engine);
 
 }  // namespace tunara

@@ -13,7 +13,7 @@ namespace tunara {
 
 class PcmSource : public MediaSource, public PcmStream {
 public:
-    explicit PcmSource(OutputEngine& engine = ProcessEngine()) : engine_(engine) {}
+    explicit PcmSource(OutputEngine& engine) : engine_(engine) {}
     // Derived destructors call LeaveEngine first; this one only makes sure.
     ~PcmSource() override { engine_.Detach(*this); }
 

@@ -7,9 +7,10 @@ VolumeControl::~VolumeControl() {
     Close();
 }
 
-int VolumeControl::Open(mixer::NoticeHandler onChange) {
+int VolumeControl::Open(GainStage& stage, mixer::NoticeHandler onChange) {
     Close();
-    mixer_ = mixer::OpenOutputMixer(std::move(onChange));
+    mixer_ = mixer::OpenOutputMixer(std::move(onChange),
+                                    [&stage](float gain) { stage.SetSoftwareVolume(gain); });
     if (!mixer_) return 0;
     const std::pair<mixer::ComponentType, Control*> wanted[] = {
         {mixer::ComponentType::Speakers, &speaker_},

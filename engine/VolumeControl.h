@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/GainStage.h"
 #include "platform/mixer/Mixer.h"
 
 namespace tunara {
@@ -22,8 +23,8 @@ public:
 
     // Opens the mixer and finds the speakers, wave output and compact-disc
     // volume controls. 1 on success, 0 when no mixer at all can be opened.
-    // `onChange` may be empty.
-    int Open(mixer::NoticeHandler onChange = {});
+    // `onChange` may be empty; a software mixer's volume goes to `stage`.
+    int Open(GainStage& stage, mixer::NoticeHandler onChange = {});
     // Sets both channels of the speakers control to min + (max - min) * x,
     // truncated. Does nothing without a speakers control.
     void SetVolume(float x);

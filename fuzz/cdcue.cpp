@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "engine/testing/EngineTesting.h"
 #include "metadata/TextCodec.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     cd::Close(id);
 
-    tunara::CdDisc disc(image);
+    tunara::CdDisc disc(tunara::testing::TestEngine(), image);
     disc.ReadToc();
     Check(static_cast<int>(disc.TrackOffsets().size()) == disc.TrackCount());
     Check(disc.Count() <= disc.TrackCount());

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ScratchFile.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/Mp3Source.h"
 #include "sources/testing/Mp3SourceProbe.h"
@@ -18,6 +19,7 @@ public:
 
 class Source : public tunara::Mp3Source {
 public:
+    Source() : Mp3Source(tunara::testing::TestEngine()) {}
     void SetState(tunara::PlayState s) { state_ = s; }
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/testing/EngineTesting.h"
 #include "metadata/ContainerTags.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/PcmWaveStream.h"
@@ -29,6 +30,7 @@ public:
 
 class FuzzWav : public WavSource {
 public:
+    FuzzWav() : WavSource(tunara::testing::TestEngine()) {}
     void SetState(PlayState s) { state_ = s; }
 };
 

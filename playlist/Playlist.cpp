@@ -159,8 +159,9 @@ public:
 
 // The item for a file, or null when its source cannot read it; says nothing:
 // loading a list tells once about all its entries.
-std::unique_ptr<MediaSource> OpenQuietly(const std::string& fileName) {
-    std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
+std::unique_ptr<MediaSource> OpenQuietly(const SourceFactory& sources,
+                                         const std::string& fileName) {
+    std::unique_ptr<MediaSource> source = sources.Create(fileName);
     if (!source) return nullptr;
     source->SetLocation(fileName);
     if (source->LoadInfo() == 0) return nullptr;
@@ -184,7 +185,7 @@ bool Playlist::Reset() {
 }
 
 int Playlist::AddFile(const std::string& fileName) {
-    std::unique_ptr<MediaSource> source = CreateSourceFor(fileName);
+    std::unique_ptr<MediaSource> source = sources_.Create(fileName);
     if (!source) return -1;
     source->SetLocation(fileName);
     if (source->LoadInfo() == 0) {
@@ -207,7 +208,7 @@ bool Playlist::AppendListFile(const std::string& path, int& unavailable, bool& m
         EntryNote note;
         note.title = entry.title;
         if (entry.lengthSec >= 0) note.lengthMs = entry.lengthSec * 1000;
-        std::unique_ptr<MediaSource> item = OpenQuietly(fileName);
+        std::unique_ptr<MediaSource> item = OpenQuietly(sources_, fileName);
         if (!item) {
             // Kept, so that a disk not mounted now or a file being copied
             // does not cost the entry; it plays once its file is back.
@@ -242,7 +243,7 @@ bool Playlist::AddList(const std::string& path) {
 
 bool Playlist::TryRestore(int index) {
     if (!IsUnavailable(index)) return ItemAt(index) != nullptr;
-    std::unique_ptr<MediaSource> item = OpenQuietly(ItemAt(index)->GetLocation());
+    std::unique_ptr<MediaSource> item = OpenQuietly(sources_, ItemAt(index)->GetLocation());
     if (!item) return false;
     ReplaceItem(index, std::move(item));
     MarkUnavailable(index, false);
@@ -308,11 +309,6 @@ bool Playlist::SaveTo(const std::string& path) {
     path_ = path;
     modified_ = true;
     return Save();
-}
-
-Playlist& ThePlaylist() {
-    static Playlist playlist;
-    return playlist;
 }
 
 }  // namespace tunara

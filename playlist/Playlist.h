@@ -11,12 +11,18 @@
 #include <utility>
 #include <vector>
 
+#include "sources/SourceFactory.h"
 #include "tracklist/TrackList.h"
 
 namespace tunara {
 
 class Playlist : public TrackList {
 public:
+    // The items of the list's files come from `sources`, which outlives it.
+    explicit Playlist(const SourceFactory& sources) : sources_(sources) {}
+
+    const SourceFactory& Sources() const { return sources_; }
+
     // Empties the list and forgets its file and layout; always true.
     bool Reset();
     // Appends an item for the file when its source can read it; the new
@@ -56,6 +62,7 @@ private:
     // did not open, `m3u` tells the layout found.
     bool AppendListFile(const std::string& path, int& unavailable, bool& m3u);
 
+    const SourceFactory& sources_;
     std::string path_;
     bool isM3u_ = false;
 };
@@ -80,8 +87,5 @@ std::vector<PlaylistEntry> ParsePlaylistEntries(const std::string& bytes, bool& 
                                                 bool utf8 = false);
 // Only the entry values.
 std::vector<std::string> ParsePlaylistText(const std::string& bytes, bool& isM3u);
-
-// The one playlist of the program.
-Playlist& ThePlaylist();
 
 }  // namespace tunara

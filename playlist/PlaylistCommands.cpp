@@ -38,10 +38,11 @@ const std::vector<FileFilter>& MediaFilters(bool withPlaylists) {
 }
 
 PlaylistCommands::PlaylistCommands(Playlist& playlist, std::function<void()> refreshMain,
-                                   std::function<void()> refreshView)
+                                   std::function<void()> refreshView, std::function<bool()> playing)
     : playlist_(playlist),
       refreshMain_(std::move(refreshMain)),
-      refreshView_(std::move(refreshView)) {}
+      refreshView_(std::move(refreshView)),
+      playing_(std::move(playing)) {}
 
 bool PlaylistCommands::SavePrompt() {
     if (!playlist_.IsModified()) return true;
@@ -57,7 +58,7 @@ bool PlaylistCommands::SavePrompt() {
 }
 
 void PlaylistCommands::StopIfActive() {
-    if (!IsActive(&playlist_)) return;
+    if (!playing_ || !playing_()) return;
     playlist_.SetCurrent(-1);
     if (refreshMain_) refreshMain_();
 }
@@ -121,7 +122,7 @@ void PlaylistCommands::Remove(const std::vector<int>& selectedRows) {
         // Rows above this one are already gone.
         int d = selectedRows[k] - static_cast<int>(k);
         if (d < 0 || d >= playlist_.Count()) continue;
-        if (IsActive(&playlist_) && d == playlist_.Current()) {
+        if (playing_ && playing_() && d == playlist_.Current()) {
             // Let playback move on to the neighbour before the item goes.
             playlist_.SetCurrent(d == playlist_.Count() - 1 ? d - 1 : d + 1);
             if (refreshMain_) refreshMain_();

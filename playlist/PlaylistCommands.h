@@ -22,9 +22,10 @@ class PlaylistCommands {
 public:
     // refreshMain brings the player in line with the active list's current
     // item (it stops an item that is no longer current); refreshView redraws
-    // the list view. Either may be empty.
+    // the list view. Either may be empty. `playing` tells whether the
+    // playlist is the list being played (never, when empty).
     PlaylistCommands(Playlist& playlist, std::function<void()> refreshMain,
-                     std::function<void()> refreshView);
+                     std::function<void()> refreshView, std::function<bool()> playing);
 
     // Asks to save a modified list. True when the command may go on.
     bool SavePrompt();
@@ -46,6 +47,7 @@ private:
     Playlist& playlist_;
     std::function<void()> refreshMain_;
     std::function<void()> refreshView_;
+    std::function<bool()> playing_;
 };
 
 }  // namespace tunara

@@ -25,9 +25,6 @@ FORBIDDEN = [
         "platform/ui/UserInteraction.h",
         "platform/ui/Strings.h",
         "platform/media/MediaToolbox.h",
-        # Known, to be moved below the core: the recording window still makes
-        # its own CD reader.
-        "platform/cdreader/CdReader.h",
     }),
 ]
 

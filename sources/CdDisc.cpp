@@ -37,8 +37,8 @@ constexpr uint32_t FramesOf(uint32_t msf) {
 
 }  // namespace
 
-CdDisc::CdDisc(std::string drive)
-    : drive_(std::move(drive)), info_(std::make_unique<CdDiscInfo>(*this)) {}
+CdDisc::CdDisc(OutputEngine& engine, std::string drive)
+    : engine_(engine), drive_(std::move(drive)), info_(std::make_unique<CdDiscInfo>(*this)) {}
 
 CdDisc::~CdDisc() {
     info_->Abandon();
@@ -170,7 +170,7 @@ uint32_t CdDisc::ReadToc() {
     // that they share it rather than each opening the drive (or parsing the
     // image) again.
     for (int t = 1; t <= trackCount_; ++t) {
-        auto track = std::make_unique<CdTrackSource>(drive_);
+        auto track = std::make_unique<CdTrackSource>(engine_, drive_);
         track->SetTrackNumber(t);
         if (track->LoadInfo() == 1) Append(std::move(track));
     }

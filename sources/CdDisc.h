@@ -33,8 +33,9 @@ class CdDiscInfo;
 class CdDisc : public TrackList {
 public:
     // `drive` is the CD audio element name; empty makes a disc without a
-    // drive (so that a current disc always exists).
-    explicit CdDisc(std::string drive);
+    // drive (so that a current disc always exists). The tracks play through
+    // `engine`.
+    CdDisc(OutputEngine& engine, std::string drive);
     ~CdDisc() override;
 
     // Reads the table of contents and rebuilds the tracks. Returns the CD
@@ -89,6 +90,7 @@ private:
     void Forget();
     uint32_t Fail(uint32_t result, uint32_t id);
 
+    OutputEngine& engine_;
     std::string drive_;
     int trackCount_ = 0;
     int discLength_ = 0;

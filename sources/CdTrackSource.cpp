@@ -23,7 +23,8 @@ std::atomic<bool> g_discLost{false};
 
 }  // namespace
 
-CdTrackSource::CdTrackSource(std::string drive) : drive_(std::move(drive)) {
+CdTrackSource::CdTrackSource(OutputEngine& engine, std::string drive)
+    : PcmSource(engine), drive_(std::move(drive)) {
     formatName_ = "CD";
     bitRate_ = 1411200;
     sampleRate_ = 44100;

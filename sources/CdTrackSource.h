@@ -22,7 +22,7 @@ public:
     // Sectors read from the disc at once.
     static constexpr int kSectorsPerRead = 10;
 
-    explicit CdTrackSource(std::string drive);
+    CdTrackSource(OutputEngine& engine, std::string drive);
     ~CdTrackSource() override;
 
     void SetTrackNumber(int track) { trackNumber_ = track; }

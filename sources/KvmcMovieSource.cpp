@@ -34,7 +34,7 @@ bool IsKvmcMovie(const std::string& path) {
                              &params) == kKvmcOk;
 }
 
-KvmcMovieSource::KvmcMovieSource() = default;
+KvmcMovieSource::KvmcMovieSource(OutputEngine& engine) : PcmSource(engine) {}
 
 KvmcMovieSource::~KvmcMovieSource() {
     // A feeder thread still reading this object must end before the stream goes.

@@ -18,7 +18,7 @@ bool IsKvmcMovie(const std::string& path);
 
 class KvmcMovieSource : public PcmSource {
 public:
-    KvmcMovieSource();
+    explicit KvmcMovieSource(OutputEngine& engine);
     ~KvmcMovieSource() override;
 
     // Title, format "KVMC 2", bit rate, sample rate, channels and duration; 0 (after telling

@@ -10,7 +10,7 @@
 
 namespace tunara {
 
-MediaPcmSource::MediaPcmSource() = default;
+MediaPcmSource::MediaPcmSource(OutputEngine& engine) : PcmSource(engine) {}
 
 MediaPcmSource::~MediaPcmSource() {
     // A feeder thread still reading this object must end before the stream goes.

@@ -18,7 +18,7 @@ class QuickTimeSource;
 
 class MediaPcmSource : public PcmSource {
 public:
-    MediaPcmSource();
+    explicit MediaPcmSource(OutputEngine& engine);
     ~MediaPcmSource() override;
 
     // Format name, rates, duration and tags as the toolbox describes them.

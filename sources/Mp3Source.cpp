@@ -142,7 +142,7 @@ bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header) {
     return layer3 < 0 || layer3 > layer12;
 }
 
-Mp3Source::Mp3Source() = default;
+Mp3Source::Mp3Source(OutputEngine& engine) : PcmSource(engine) {}
 
 Mp3Source::~Mp3Source() {
     // A feeder thread still reading this object must end before the decoder goes.

@@ -38,7 +38,7 @@ bool IsMpegLayer12File(const std::string& path, MpegHeaderWord* header = nullptr
 
 class Mp3Source : public PcmSource {
 public:
-    Mp3Source();
+    explicit Mp3Source(OutputEngine& engine);
     ~Mp3Source() override;
 
     // The tag's title when "UseID3Title" is on and the tag has one, else the

@@ -119,7 +119,7 @@ SoundFormat DescribeSoundFormat(const TmSoundDescription& d) {
     return f;
 }
 
-QuickTimeSource::QuickTimeSource() = default;
+QuickTimeSource::QuickTimeSource(const GainStage* volume) : volume_(volume) {}
 
 QuickTimeSource::~QuickTimeSource() {
     Close();
@@ -291,7 +291,7 @@ int QuickTimeSource::Open() {
     }
     // Before the controller starts the movie's pipeline: its first buffers
     // pass the volume too.
-    appliedVolume_ = audio::GetSoftwareVolume();
+    appliedVolume_ = volume_ ? volume_->SoftwareVolume() : 1.0f;
     SetMovieVolume(movie_, static_cast<int16_t>(appliedVolume_ * 256));
     TmRect box{};
     MovieBox(movie_, &box);
@@ -306,7 +306,7 @@ int QuickTimeSource::Open() {
 // toolbox plays through a sink of its own, so it takes the same gain (1.0
 // when a card's mixer does the work).
 void QuickTimeSource::FollowVolume() {
-    const float gain = audio::GetSoftwareVolume();
+    const float gain = volume_ ? volume_->SoftwareVolume() : 1.0f;
     if (gain == appliedVolume_) return;
     appliedVolume_ = gain;
     SetVolume(gain);

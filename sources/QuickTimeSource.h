@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/GainStage.h"
 #include "engine/MediaSource.h"
 #include "platform/media/MediaToolbox.h"
 
@@ -24,7 +25,9 @@ SoundFormat DescribeSoundFormat(const TmSoundDescription& description);
 
 class QuickTimeSource : public MediaSource {
 public:
-    QuickTimeSource();
+    // The movie's sound follows `volume`'s software volume; none: full volume
+    // (an item that only describes a file).
+    explicit QuickTimeSource(const GainStage* volume = nullptr);
     ~QuickTimeSource() override;
 
     int32_t GetPosition() override;
@@ -90,6 +93,7 @@ private:
     float rightHistory_[3] = {};
     int historyIndex_ = 0;
     int bandCount_ = 0;
+    const GainStage* volume_;
     float appliedVolume_ = -1.0f;  // the gain last given to the movie
 };
 

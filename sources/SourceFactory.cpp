@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "engine/OutputEngine.h"
 #include "platform/io/OpenRegular.h"
 #include "sources/KvmcMovieSource.h"
 #include "sources/MediaPcmSource.h"
@@ -14,13 +15,6 @@
 #include "sources/WavSource.h"
 
 namespace tunara {
-
-namespace {
-SourceFactory& Override() {
-    static SourceFactory factory;
-    return factory;
-}
-}  // namespace
 
 std::string FileExtension(const std::string& name) {
     auto dot = name.rfind('.');
@@ -224,25 +218,20 @@ bool NeedsMediaToolbox(const std::string& fileName) {
     return ChooseKind(fileName) == Kind::Media;
 }
 
-std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName) {
-    if (Override()) return Override()(fileName);
+std::unique_ptr<MediaSource> CreateSourceFor(OutputEngine& engine, const std::string& fileName) {
     switch (ChooseKind(fileName)) {
         case Kind::Wav:
-            return std::make_unique<WavSource>();
+            return std::make_unique<WavSource>(engine);
         case Kind::Mp3:
-            return std::make_unique<Mp3Source>();
+            return std::make_unique<Mp3Source>(engine);
         case Kind::Kvmc:
             // Our own recordings play through our own decoder.
-            return std::make_unique<KvmcMovieSource>();
+            return std::make_unique<KvmcMovieSource>(engine);
         case Kind::Media:
             break;
     }
-    if (IsSoundOnlyMedium(fileName)) return std::make_unique<MediaPcmSource>();
-    return std::make_unique<QuickTimeSource>();
-}
-
-void SetSourceFactory(SourceFactory factory) {
-    Override() = std::move(factory);
+    if (IsSoundOnlyMedium(fileName)) return std::make_unique<MediaPcmSource>(engine);
+    return std::make_unique<QuickTimeSource>(&engine.Gain());
 }
 
 }  // namespace tunara

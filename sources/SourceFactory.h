@@ -6,10 +6,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/MediaSource.h"
 
 namespace tunara {
+
+class OutputEngine;
 
 // The text after the last "." of the name (the whole name when there is none).
 std::string FileExtension(const std::string& name);
@@ -36,8 +39,8 @@ FileContent SniffFile(const std::string& fileName);
 // WMA...) -> MediaPcmSource, other media -> the media toolbox source. Content that
 // says nothing falls back on the extension: "wav" -> WavSource, "mp3" ->
 // Mp3Source, anything else -> the media toolbox source. The new source is
-// closed and has no location yet. A test factory may return null.
-std::unique_ptr<MediaSource> CreateSourceFor(const std::string& fileName);
+// closed and has no location yet; its sound goes through `engine`.
+std::unique_ptr<MediaSource> CreateSourceFor(OutputEngine& engine, const std::string& fileName);
 
 // Whether the built-in factory gives this file to the media toolbox (which
 // then has to be started first).
@@ -47,8 +50,26 @@ bool NeedsMediaToolbox(const std::string& fileName);
 // then decodes for our own output) rather than what may carry pictures.
 bool IsSoundOnlyMedium(const std::string& fileName);
 
-// Tests replace the factory; an empty function restores the built-in one.
-using SourceFactory = std::function<std::unique_ptr<MediaSource>(const std::string& fileName)>;
-void SetSourceFactory(SourceFactory factory);
+// What makes the items of the lists: CreateSourceFor over one engine, or
+// (for tests) a function of their own. The composition root owns it and
+// hands it to the lists and the controller.
+class SourceFactory {
+public:
+    using Maker = std::function<std::unique_ptr<MediaSource>(const std::string& fileName)>;
+
+    explicit SourceFactory(OutputEngine& engine) : engine_(engine) {}
+    // Items from `make`, which may return null, instead of the built-in choice.
+    SourceFactory(OutputEngine& engine, Maker make) : engine_(engine), make_(std::move(make)) {}
+
+    std::unique_ptr<MediaSource> Create(const std::string& fileName) const {
+        return make_ ? make_(fileName) : CreateSourceFor(engine_, fileName);
+    }
+    // The engine the items play through.
+    OutputEngine& Engine() const { return engine_; }
+
+private:
+    OutputEngine& engine_;
+    Maker make_;
+};
 
 }  // namespace tunara

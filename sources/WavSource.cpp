@@ -68,7 +68,7 @@ std::string TrimText(std::string text) {
 
 }  // namespace
 
-WavSource::WavSource() = default;
+WavSource::WavSource(OutputEngine& engine) : PcmSource(engine) {}
 
 WavSource::~WavSource() {
     // A feeder thread still reading this object must end before the stream goes.

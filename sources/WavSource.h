@@ -18,7 +18,7 @@ namespace tunara {
 
 class WavSource : public PcmSource {
 public:
-    WavSource();
+    explicit WavSource(OutputEngine& engine);
     ~WavSource() override;
 
     // Fills title, format, rates, duration and the LIST/INFO tags; 0 (after

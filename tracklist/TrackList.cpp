@@ -15,8 +15,6 @@ std::mt19937& ShuffleRandom() {
     return rng;
 }
 
-TrackList* g_active = nullptr;
-
 // What sources show when nothing better is known: the file's name without
 // folder and extension.
 std::string FileNameTitle(const std::string& path) {
@@ -226,16 +224,6 @@ bool TrackList::Previous() {
         position = current_;
     }
     return repeat_ || position != count - 1;
-}
-
-TrackList* ActiveList() {
-    return g_active;
-}
-void MakeActive(TrackList* list) {
-    g_active = list;
-}
-bool IsActive(const TrackList* list) {
-    return list != nullptr && list == g_active;
 }
 
 }  // namespace tunara

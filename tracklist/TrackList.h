@@ -103,9 +103,4 @@ private:
     bool repeat_ = false;
 };
 
-// The list being played: the playlist or one CD's track list.
-TrackList* ActiveList();
-void MakeActive(TrackList* list);
-bool IsActive(const TrackList* list);
-
 }  // namespace tunara

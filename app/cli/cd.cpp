@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "engine/OutputEngine.h"
 #include "metadata/MusicBrainz.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
@@ -30,7 +31,8 @@ std::string Clock(uint32_t frames, bool withFrames) {
 
 // False when the drive holds no disc that can be read.
 bool ListDisc(const std::string& drive) {
-    CdDisc disc(drive);
+    OutputEngine engine;  // the tracks are listed, never played
+    CdDisc disc(engine, drive);
     disc.ReadToc();
     PrintError(disc);
     if (disc.TrackCount() == 0) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "engine/OutputEngine.h"
 #include "platform/cdaudio/CdAudio.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/CdDisc.h"
@@ -75,7 +76,8 @@ int CdLookup(const std::vector<std::string>& args) {
         drive = drives[static_cast<size_t>(current)];
     }
 
-    CdDisc disc(drive);
+    OutputEngine engine;  // the tracks are looked up, never played
+    CdDisc disc(engine, drive);
     bool failed = false;
     bool done = false;
     // Notices come from the lookup thread; the texts are taken there, at the

@@ -84,7 +84,7 @@ int Decode(const std::vector<std::string>& args) {
     app::AppServices services(nullptr);  // messages go to standard error
     const bool media = NeedsMediaToolbox(in);
     if (media) services.StartMedia();
-    std::unique_ptr<MediaSource> source = CreateSourceFor(in);
+    std::unique_ptr<MediaSource> source = services.Sources().Create(in);
     PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source) return 1;
     source->SetLocation(in);

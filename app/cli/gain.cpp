@@ -124,7 +124,7 @@ std::unique_ptr<LoudnessMeter> MeasureFlac(const std::string& path, std::string&
 std::unique_ptr<LoudnessMeter> MeasureSource(const std::string& path, std::string& failure) {
     app::AppServices services(nullptr);  // messages go to standard error
     if (NeedsMediaToolbox(path)) services.StartMedia();
-    std::unique_ptr<MediaSource> source = CreateSourceFor(path);
+    std::unique_ptr<MediaSource> source = services.Sources().Create(path);
     PcmStream* pcm = source ? source->Pcm() : nullptr;
     if (!source || (source->SetLocation(path), !source->LoadInfo()) || !pcm || !pcm->OpenStream()) {
         if (source) PrintError(*source);

@@ -24,7 +24,7 @@ int Info(const std::vector<std::string>& args) {
     app::AppServices services(nullptr);  // messages go to standard error
 
     if (NeedsMediaToolbox(path)) services.StartMedia();
-    auto source = CreateSourceFor(path);
+    auto source = services.Sources().Create(path);
     int ok = 0;
     if (source) {
         source->SetLocation(path);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/cli/Cli.h"
+#include "engine/OutputEngine.h"
 #include "metadata/AccurateRip.h"
 #include "metadata/MusicBrainz.h"
 #include "mpeg/Header.h"
@@ -240,7 +241,6 @@ int Rip(const std::vector<std::string>& args) {
     }
     if (level >= 0) config.flacLevel = level;
     if (offset) config.readOffset = *offset;
-    const int readOffset = config.readOffset;
     if (bitRate != 0 && config.encoder == RecordEncoder::Flac) {
         std::fprintf(stderr, "FLAC files are lossless: --bitrate does not apply\n");
         return 2;
@@ -275,7 +275,8 @@ int Rip(const std::vector<std::string>& args) {
     }
     config.drive = drive;
 
-    CdDisc disc(drive);
+    OutputEngine engine;  // the tracks are read by the recorder, never played
+    CdDisc disc(engine, drive);
     disc.ReadToc();
     PrintError(disc);
     LoadCdTitles(disc, settings);
@@ -308,17 +309,12 @@ int Rip(const std::vector<std::string>& args) {
         }
         items.push_back(onDiscItems[size_t(it - onDisc.begin())]);
     }
-    config = DiscRecordConfig(std::move(config), disc, items);
-    char cddbId[9];
-    std::snprintf(cddbId, sizeof cddbId, "%08x", disc.DiscId());
-    const std::string mbId = disc.Info().MusicBrainzDiscId();
-    for (auto& t : config.tracks) t.cddbDiscId = cddbId, t.musicBrainzDiscId = mbId;
+    DiscRecording recording = PrepareDiscRecording(std::move(config), disc, items);
 
     const bool tty = ::isatty(STDOUT_FILENO) && ::isatty(STDIN_FILENO);
     TerminalView view(tty);
-    config.addToPlaylist = [&view](const std::string& path) { view.Wrote(path); };
-    CdReader reader;
-    RecordJob job(std::move(config), reader, view);
+    recording.config.addToPlaylist = [&view](const std::string& path) { view.Wrote(path); };
+    RecordJob job(std::move(recording.config), *recording.reader, view);
     view.job = &job;
 
     g_interrupted = 0;
@@ -351,15 +347,9 @@ int Rip(const std::vector<std::string>& args) {
         std::string host;
         int port = 80;
         http::SplitHostPort(verifyServer, 80, host, port);
-        std::vector<uint32_t> offsets = disc.TrackOffsets();
-        const auto ids = accuraterip::ComputeDiscIds(offsets, disc.LeadoutFrames());
-        RipFacts facts;
-        facts.drive = drive;
-        facts.readOffset = readOffset;
-        if (!onDisc.empty())
-            facts.album = onDisc[0]->GetAlbum(), facts.artist = onDisc[0]->GetArtist();
+        const RipFacts& facts = recording.facts;
         const std::string logPath = FreeOutputPath(job.Folder(), RipLogName(facts), ".log");
-        const RipCheck check = CheckRip(job.Sums(), ids, host, port, logPath, facts);
+        const RipCheck check = CheckRip(job.Sums(), recording.ids, host, port, logPath, facts);
         if (!check.failure.empty())
             std::fprintf(stderr, "AccurateRip lookup failed: %s\n", check.failure.c_str());
         for (const auto& [number, text] : check.verdicts)

@@ -129,8 +129,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     qt::ApplyDialogLook(app);
     qt::QtInteraction interaction;
-    // The hooks of both front ends, in their order; going, it clears the
-    // playlist and then stops the media toolbox.
+    // The engine and the hooks of both front ends, in their order; going, it
+    // stops the media toolbox once the player below has cleared its list.
     app::AppServices services(&interaction, &interaction);
 
     // Only one file of the command line is used; it is handed on by its full

@@ -7,20 +7,15 @@
 namespace tunara::app {
 
 AppServices::AppServices(UserInteraction* interaction, FileDialogs* dialogs) {
-    InstallProcessEngine(&engine_);
     SetUiThread();
     SetUserInteraction(interaction);
     SetFileDialogs(dialogs);
 }
 
 AppServices::~AppServices() {
-    // The playlist's items may hold the toolbox's movies and decoders: they go
-    // before the toolbox does.
-    ThePlaylist().Clear();
     if (media_) media::StopMediaServices();
     SetFileDialogs(nullptr);
     SetUserInteraction(nullptr);
-    InstallProcessEngine(nullptr);
 }
 
 bool AppServices::StartMedia() {

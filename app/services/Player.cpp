@@ -3,10 +3,11 @@
 namespace tunara::app {
 
 Player::Player(AppServices& services, std::string programFolder)
-    : playlist_(ThePlaylist()),
-      volume_([this] {
-          if (ready_) controller_.OnMixerChange();
-      }),
+    : playlist_(services.Sources()),
+      volume_(services.Engine().Gain(),
+              [this] {
+                  if (ready_) controller_.OnMixerChange();
+              }),
       controller_(playlist_, volume_.IsOpen() ? &volume_ : nullptr, std::move(programFolder),
                   &settings_, &services.Engine()) {
     ready_ = true;

@@ -1,7 +1,7 @@
 #pragma once
 // What both front ends play with, built in one place: the settings, the
 // playlist, the mixer volume and the controller over them, playing through
-// the engine of the AppServices given. The front end attaches its display
+// the engine and the item factory of the AppServices given. The front end attaches its display
 // (Controller().SetDisplay) and starts the controller.
 //
 // Going, in this order: the controller shuts down, the playlist is cleared
@@ -32,7 +32,7 @@ public:
 
 private:
     SettingsStore settings_;
-    Playlist& playlist_;
+    Playlist playlist_;
     bool ready_ = false;  // the mixer's notices reach the controller from here on
     MixerVolume volume_;
     PlayerController controller_;

@@ -1,1 +1,10 @@
 #include "engine/testing/EngineTesting.h"
+
+namespace tunara::testing {
+
+OutputEngine& TestEngine() {
+    static OutputEngine* engine = new OutputEngine;
+    return *engine;
+}
+
+}  // namespace tunara::testing

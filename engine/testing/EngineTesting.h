@@ -1,6 +1,6 @@
 #pragma once
-// Test access to the inside of an output engine. Linked by tests only
-// (tunara_engine_testing).
+// Test access to the inside of an output engine, and the engine tests play
+// through. Linked by tests only (tunara_engine_testing).
 #include "engine/OutputEngine.h"
 
 namespace tunara::testing {
@@ -13,10 +13,14 @@ public:
     static void FailAllocationAt(OutputEngine& engine, int nth) { engine.failAllocationAt_ = nth; }
 };
 
-inline int EngineFreeSlotCount(OutputEngine& engine = ProcessEngine()) {
+// One engine for the whole test program, made on first use and never
+// destroyed: items held by fixtures that are statics may let go of it late.
+OutputEngine& TestEngine();
+
+inline int EngineFreeSlotCount(OutputEngine& engine = TestEngine()) {
     return EngineProbe::FreeSlots(engine);
 }
-inline void FailEngineAllocation(int nth, OutputEngine& engine = ProcessEngine()) {
+inline void FailEngineAllocation(int nth, OutputEngine& engine = TestEngine()) {
     EngineProbe::FailAllocationAt(engine, nth);
 }
 

@@ -84,9 +84,24 @@ enum class Message { Open, Close, Done };
 // and Close carry none. The callback must not call the device.
 using Callback = void (*)(Message message, BufferHeader* header, void* instance);
 
+// What a device does to every frame on its way out, in order, each frame
+// once: `in` to `out`, `frames` whole frames of `format`, with the buffer's
+// own gain; `context` is the one given with it. Returns false when the frames
+// go out as they are (nothing written). Runs on the device's thread and must
+// not block or allocate.
+using OutputProcessor = bool (*)(void* context, const PcmFormat& format, float itemGain,
+                                 const uint8_t* in, uint8_t* out, uint32_t frames);
+
 class AudioDevice {
 public:
     virtual ~AudioDevice() = default;
+
+    // The processor the ALSA, PulseAudio and file devices run, given before
+    // Open; without one the frames go out as they are.
+    void SetOutputProcessor(OutputProcessor processor, void* context) {
+        processor_ = processor;
+        processorContext_ = context;
+    }
 
     // --- Required of every backend ---
     // Opens for `format`; `callback` may be null.
@@ -111,6 +126,10 @@ public:
     virtual std::string MixerCard() const { return {}; }
     // Backend name for messages: "alsa:default", "pulse", "null", "file:...".
     virtual std::string Name() const = 0;
+
+protected:
+    OutputProcessor processor_ = nullptr;
+    void* processorContext_ = nullptr;
 };
 
 // The device TUNARA_AUDIO names (see above), not yet opened. Never null.
@@ -124,20 +143,5 @@ void SetDeviceFactory(std::function<std::unique_ptr<AudioDevice>()> factory);
 // The ALSA mixer card belonging to the output TUNARA_AUDIO names; empty for
 // the null and file devices.
 std::string OutputMixerCard();
-
-// The software volume that stands in when the output has no mixer: a gain of
-// 0.0 to 1.0 applied to what the ALSA and file devices play.
-void SetSoftwareVolume(float gain);
-float GetSoftwareVolume();
-
-// What the ALSA and file devices do to every frame on its way out, in order,
-// each frame once: `in` to `out`, `frames` whole frames of `format`, with
-// the buffer's own gain. Returns false when the frames go out as they are
-// (nothing written). Runs on the device's thread and must not block or
-// allocate. The default applies the software volume; SetOutputProcessor(null)
-// restores it.
-using OutputProcessor = bool (*)(const PcmFormat& format, float itemGain, const uint8_t* in,
-                                 uint8_t* out, uint32_t frames);
-void SetOutputProcessor(OutputProcessor processor);
 
 }  // namespace tunara::audio

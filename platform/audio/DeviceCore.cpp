@@ -230,8 +230,9 @@ void DeviceCore::Progress(Clock::time_point now) {
                     const uint32_t bytes =
                         std::min<uint32_t>(remain, static_cast<uint32_t>(scratch_.size()));
                     pendingProcessed_ =
-                        ProcessOutput(format_, handCursor_->gain, handCursor_->data + handOffset_,
-                                      scratch_.data(), bytes / format_.blockAlign);
+                        ProcessOutput(processor_, processorContext_, format_, handCursor_->gain,
+                                      handCursor_->data + handOffset_, scratch_.data(),
+                                      bytes / format_.blockAlign);
                     pendingOffset_ = 0;
                     pendingBytes_ = bytes;
                 }

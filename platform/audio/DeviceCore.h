@@ -120,9 +120,9 @@ private:
     bool pendingProcessed_ = false;
 };
 
-// Runs the installed output processor (see SetOutputProcessor).
-bool ProcessOutput(const PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
-                   uint32_t frames);
+// Runs `processor`; false (frames as they are) without one.
+bool ProcessOutput(OutputProcessor processor, void* context, const PcmFormat& format,
+                   float itemGain, const uint8_t* in, uint8_t* out, uint32_t frames);
 
 // Scales `bytes` of PCM of `format` by `gain` from `in` into `out`.
 void ApplyGain(const PcmFormat& format, float gain, const uint8_t* in, uint8_t* out, size_t bytes);

@@ -105,7 +105,6 @@ private:
 
 std::mutex g_factoryMutex;
 std::function<std::unique_ptr<AudioDevice>()> g_factory;
-std::atomic<float> g_softwareVolume{1.0f};
 
 }  // namespace
 
@@ -171,37 +170,9 @@ std::string OutputMixerCard() {
     return "default";
 }
 
-void SetSoftwareVolume(float gain) {
-    if (!(gain >= 0.0f)) gain = 0.0f;  // NaN too
-    if (gain > 1.0f) gain = 1.0f;
-    g_softwareVolume.store(gain, std::memory_order_relaxed);
-}
-
-float GetSoftwareVolume() {
-    return g_softwareVolume.load(std::memory_order_relaxed);
-}
-
-namespace {
-
-bool SoftwareVolumeOnly(const PcmFormat& format, float, const uint8_t* in, uint8_t* out,
-                        uint32_t frames) {
-    const float gain = GetSoftwareVolume();
-    if (gain >= 1.0f) return false;
-    ApplyGain(format, gain, in, out, static_cast<size_t>(frames) * format.blockAlign);
-    return true;
-}
-
-std::atomic<OutputProcessor> g_outputProcessor{&SoftwareVolumeOnly};
-
-}  // namespace
-
-void SetOutputProcessor(OutputProcessor processor) {
-    g_outputProcessor.store(processor ? processor : &SoftwareVolumeOnly);
-}
-
-bool ProcessOutput(const PcmFormat& format, float itemGain, const uint8_t* in, uint8_t* out,
-                   uint32_t frames) {
-    return g_outputProcessor.load()(format, itemGain, in, out, frames);
+bool ProcessOutput(OutputProcessor processor, void* context, const PcmFormat& format,
+                   float itemGain, const uint8_t* in, uint8_t* out, uint32_t frames) {
+    return processor && processor(context, format, itemGain, in, out, frames);
 }
 
 }  // namespace tunara::audio

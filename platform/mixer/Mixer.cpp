@@ -56,18 +56,23 @@ int IndexOf(ComponentType type) {
 constexpr long kSoftwareMax = 65535;
 std::atomic<long> g_softwareValue{kSoftwareMax};
 std::mutex g_softwareMutex;
-std::vector<SharedHandler> g_softwareHandlers;  // of every open software mixer
+std::vector<SharedHandler> g_softwareHandlers;               // of every open software mixer
+std::vector<std::shared_ptr<SoftwareGain>> g_softwareGains;  // the same
 
 class SoftwareMixer : public Mixer {
 public:
-    explicit SoftwareMixer(NoticeHandler handler)
-        : handler_(std::make_shared<NoticeHandler>(std::move(handler))) {
+    SoftwareMixer(NoticeHandler handler, SoftwareGain gain)
+        : handler_(std::make_shared<NoticeHandler>(std::move(handler))),
+          gain_(std::make_shared<SoftwareGain>(std::move(gain))) {
         std::lock_guard lock(g_softwareMutex);
         g_softwareHandlers.push_back(handler_);
+        g_softwareGains.push_back(gain_);
+        if (*gain_) (*gain_)(static_cast<float>(g_softwareValue.load()) / kSoftwareMax);
     }
     ~SoftwareMixer() override {
         std::lock_guard lock(g_softwareMutex);
         std::erase(g_softwareHandlers, handler_);
+        std::erase(g_softwareGains, gain_);
         *handler_ = nullptr;
     }
     bool GetLineByComponentType(ComponentType type, LineInfo& line) override {
@@ -84,8 +89,9 @@ public:
         if (controlId != kControlIdBase || !values || channels < 1) return false;
         long v = std::clamp(values[0], 0L, kSoftwareMax);
         g_softwareValue.store(v);
-        audio::SetSoftwareVolume(static_cast<float>(v) / kSoftwareMax);
         std::lock_guard lock(g_softwareMutex);
+        for (auto& g : g_softwareGains)
+            if (*g) (*g)(static_cast<float>(v) / kSoftwareMax);
         for (auto& h : g_softwareHandlers)
             PostNotice(h, {NoticeKind::ControlChange, kControlIdBase});
         return true;
@@ -100,6 +106,7 @@ public:
 
 private:
     SharedHandler handler_;
+    std::shared_ptr<SoftwareGain> gain_;
 };
 
 // ---------------------------------------------------------------------------
@@ -251,11 +258,11 @@ std::unique_ptr<Mixer> OpenAlsaMixer(const std::string& card, NoticeHandler hand
     return AlsaMixer::Open(card, std::move(handler));
 }
 
-std::unique_ptr<Mixer> OpenSoftwareMixer(NoticeHandler handler) {
-    return std::make_unique<SoftwareMixer>(std::move(handler));
+std::unique_ptr<Mixer> OpenSoftwareMixer(NoticeHandler handler, SoftwareGain gain) {
+    return std::make_unique<SoftwareMixer>(std::move(handler), std::move(gain));
 }
 
-std::unique_ptr<Mixer> OpenOutputMixer(NoticeHandler handler) {
+std::unique_ptr<Mixer> OpenOutputMixer(NoticeHandler handler, SoftwareGain gain) {
     if (auto alsa = OpenAlsaMixer(audio::OutputMixerCard(), handler)) {
         LineInfo line;
         ControlInfo control;
@@ -265,7 +272,7 @@ std::unique_ptr<Mixer> OpenOutputMixer(NoticeHandler handler) {
             alsa->GetVolumeControl(line.lineId, control) && control.maximum > control.minimum)
             return alsa;
     }
-    return OpenSoftwareMixer(std::move(handler));
+    return OpenSoftwareMixer(std::move(handler), std::move(gain));
 }
 
 }  // namespace tunara::mixer

@@ -5,7 +5,8 @@
 // ALSA simple-mixer elements stand for the lines: "Master" for the speakers,
 // "PCM" for wave output, "CD" for the compact disc. Where the output has no
 // mixer (no card, the null or file device) a software mixer with a speakers
-// line drives the software volume of platform/audio instead.
+// line stands in: its volume goes to the SoftwareGain given, which scales
+// what is played.
 //
 // Change notices (a line or a control changed, by us or by anyone else) are
 // posted to UiQueue() and reach the handler on the user-interface thread.
@@ -24,6 +25,9 @@ struct Notice {
     uint32_t id = 0;  // the line id or the control id
 };
 using NoticeHandler = std::function<void(const Notice&)>;
+// Takes the software mixer's volume, 0.0 to 1.0: when the mixer opens, and
+// whenever any software mixer of the process changes it (they share it).
+using SoftwareGain = std::function<void(float gain)>;
 
 struct LineInfo {
     uint32_t lineId = 0;
@@ -56,10 +60,10 @@ public:
 
 // The mixer of the output TUNARA_AUDIO names, or the software mixer when
 // that has none or it cannot be opened (or has no speakers line). Never null.
-std::unique_ptr<Mixer> OpenOutputMixer(NoticeHandler handler);
+std::unique_ptr<Mixer> OpenOutputMixer(NoticeHandler handler, SoftwareGain gain = {});
 // An ALSA card's simple mixer ("default", "hw:0"); null when it cannot be
 // opened or has none of the three elements.
 std::unique_ptr<Mixer> OpenAlsaMixer(const std::string& card, NoticeHandler handler);
-std::unique_ptr<Mixer> OpenSoftwareMixer(NoticeHandler handler);
+std::unique_ptr<Mixer> OpenSoftwareMixer(NoticeHandler handler, SoftwareGain gain = {});
 
 }  // namespace tunara::mixer

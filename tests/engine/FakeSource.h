@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/PcmSource.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/NullDevice.h"
 #include "support/Eventually.h"
 
@@ -24,7 +25,8 @@ inline uint32_t FrameIndexAt(const uint8_t* frame) {
 
 class FakeSource : public PcmSource {
 public:
-    explicit FakeSource(uint32_t lengthFrames, int sampleRate = 1000) : length_(lengthFrames) {
+    explicit FakeSource(uint32_t lengthFrames, int sampleRate = 1000)
+        : PcmSource(tunara::testing::TestEngine()), length_(lengthFrames) {
         sampleRate_ = sampleRate;
         channels_ = 2;
         bitsPerSample_ = 16;

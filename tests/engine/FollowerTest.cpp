@@ -61,8 +61,8 @@ std::vector<uint32_t> Joined(uint32_t first, uint32_t second) {
 TEST_F(FollowerTest, RunGoesOnIntoFollower) {
     FakeSource a(2500), b(1800);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(ProcessEngine().Enqueue(b));
-    EXPECT_EQ(ProcessEngine().Following(), &b);
+    ASSERT_TRUE(tunara::testing::TestEngine().Enqueue(b));
+    EXPECT_EQ(tunara::testing::TestEngine().Following(), &b);
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(4300));
     bool pausedAgain = true;
@@ -71,13 +71,13 @@ TEST_F(FollowerTest, RunGoesOnIntoFollower) {
 
     device->Consume(2499);
     EXPECT_EQ(a.IsPlaying(), 1);
-    EXPECT_FALSE(ProcessEngine().HandOver(b));  // its last frame is still to come
+    EXPECT_FALSE(tunara::testing::TestEngine().HandOver(b));  // its last frame is still to come
     device->Consume(2);
     EXPECT_EQ(a.IsPlaying(), 0);
     EXPECT_EQ(a.GetPosition(), 2500);  // held at its end while the follower plays
 
-    ASSERT_TRUE(ProcessEngine().HandOver(b));
-    EXPECT_EQ(ProcessEngine().Following(), nullptr);
+    ASSERT_TRUE(tunara::testing::TestEngine().HandOver(b));
+    EXPECT_EQ(tunara::testing::TestEngine().Following(), nullptr);
     EXPECT_EQ(b.IsPlaying(), 1);
     EXPECT_EQ(b.GetPosition(), 1);
     device->Consume(499);
@@ -101,7 +101,7 @@ TEST_F(FollowerTest, RunGoesOnIntoFollower) {
 // Three queued streams play as one run through one device open, each handed
 // over at its own end; a dropped queue keeps the stream the run is in.
 TEST_F(FollowerTest, QueueOfSeveralPlaysThrough) {
-    OutputEngine& engine = ProcessEngine();
+    OutputEngine& engine = tunara::testing::TestEngine();
     FakeSource a(700), b(300), c(1500);
     ASSERT_EQ(a.Open(), 1);
     ASSERT_TRUE(engine.Enqueue(b));
@@ -133,12 +133,12 @@ TEST_F(FollowerTest, QueueOfSeveralPlaysThrough) {
 TEST_F(FollowerTest, Refusals) {
     FakeSource a(1500), other(1000, 2000), failing(1000);
     failing.openResult = 0;
-    EXPECT_FALSE(ProcessEngine().Enqueue(a));  // nothing open to follow
+    EXPECT_FALSE(tunara::testing::TestEngine().Enqueue(a));  // nothing open to follow
     ASSERT_EQ(a.Open(), 1);
-    EXPECT_FALSE(ProcessEngine().Enqueue(a));
-    EXPECT_FALSE(ProcessEngine().Enqueue(other));  // another rate
-    EXPECT_FALSE(ProcessEngine().Enqueue(failing));
-    EXPECT_EQ(ProcessEngine().Following(), nullptr);
+    EXPECT_FALSE(tunara::testing::TestEngine().Enqueue(a));
+    EXPECT_FALSE(tunara::testing::TestEngine().Enqueue(other));  // another rate
+    EXPECT_FALSE(tunara::testing::TestEngine().Enqueue(failing));
+    EXPECT_EQ(tunara::testing::TestEngine().Following(), nullptr);
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(1500));
     device->PlayQueued();
@@ -153,7 +153,7 @@ TEST_F(FollowerTest, Refusals) {
 TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     FakeSource a(3000), b(2000);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(ProcessEngine().Enqueue(b));
+    ASSERT_TRUE(tunara::testing::TestEngine().Enqueue(b));
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(5000));
     device->Consume(2000);
@@ -161,7 +161,7 @@ TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     EXPECT_EQ(a.GetPosition(), 2000);
     EXPECT_EQ(a.ReadPosition(), 2000u);
     EXPECT_EQ(b.ReadPosition(), 0u);
-    EXPECT_EQ(ProcessEngine().Following(), &b);
+    EXPECT_EQ(tunara::testing::TestEngine().Following(), &b);
 
     device->ClearWrites();
     a.Play();
@@ -181,7 +181,7 @@ TEST_F(FollowerTest, StopInTheTail_RewindsFollower) {
     ASSERT_TRUE(Eventually([&] { return !a.IsPlaying(); }));
     EXPECT_EQ(WrittenFrames().size(), 50u);
     EXPECT_EQ(b.ReadPosition(), 0u);
-    EXPECT_FALSE(ProcessEngine().HandOver(b));
+    EXPECT_FALSE(tunara::testing::TestEngine().HandOver(b));
 }
 
 // A follower destroyed while the run reads it (its list item deleted) is
@@ -191,11 +191,11 @@ TEST_F(FollowerTest, FollowerDestroyedMidRead) {
     FakeSource a(1200);
     auto b = std::make_unique<FakeSource>(100000);
     ASSERT_EQ(a.Open(), 1);
-    ASSERT_TRUE(ProcessEngine().Enqueue(*b));
+    ASSERT_TRUE(tunara::testing::TestEngine().Enqueue(*b));
     a.Play();
     ASSERT_TRUE(WrittenAtLeast(5000));
     b.reset();
-    EXPECT_EQ(ProcessEngine().Following(), nullptr);
+    EXPECT_EQ(tunara::testing::TestEngine().Following(), nullptr);
     device->Consume(1200);
     EXPECT_EQ(a.IsPlaying(), 0);
     EXPECT_EQ(a.GetPosition(), 1200);

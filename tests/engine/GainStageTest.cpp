@@ -11,6 +11,7 @@
 
 #include "FakeSource.h"
 #include "engine/GainStage.h"
+#include "engine/testing/EngineTesting.h"
 
 namespace tunara::test {
 namespace {
@@ -40,8 +41,7 @@ protected:
         audio::SetDeviceFactory([this] { return audio::CreateDevice("file:" + path_); });
     }
     void TearDown() override {
-        SetSoundSettings({});
-        audio::SetOutputProcessor(nullptr);
+        tunara::testing::TestEngine().Gain().SetSettings({});
         audio::SetDeviceFactory({});
         if (!path_.empty()) std::filesystem::remove(path_);
     }
@@ -55,13 +55,13 @@ protected:
                 .string();
         EXPECT_EQ(first.Open(), 1);
         if (second) {
-            EXPECT_TRUE(ProcessEngine().Enqueue(*second));
+            EXPECT_TRUE(tunara::testing::TestEngine().Enqueue(*second));
         }
         first.Play();
         PcmSource& last = second ? *second : first;
         EXPECT_TRUE(Eventually([&] { return first.IsPlaying() == 0; }));
         if (second) {
-            EXPECT_TRUE(ProcessEngine().HandOver(*second));
+            EXPECT_TRUE(tunara::testing::TestEngine().HandOver(*second));
             EXPECT_TRUE(Eventually([&] { return second->IsPlaying() == 0; }));
         }
         last.Close();
@@ -73,7 +73,7 @@ protected:
 
 // FakeSource's left channel counts frames: frame k of an item is k itself.
 TEST_F(GainStageTest, ItemGainChangesExactlyAtTheJoin) {
-    SetSoundSettings({});
+    tunara::testing::TestEngine().Gain().SetSettings({});
     FakeSource a(2500), b(1800);
     const float ga = ItemGain({-6.0f, 0.3f, NAN, NAN}, {.mode = ReplayGainMode::Track}, false);
     const float gb = ItemGain({+2.5f, 0.3f, NAN, NAN}, {.mode = ReplayGainMode::Track}, false);
@@ -95,13 +95,13 @@ TEST_F(GainStageTest, ItemGainChangesExactlyAtTheJoin) {
 TEST_F(GainStageTest, BalanceAndEqualiserShapeWhatIsWritten) {
     SoundSettings settings;
     settings.balance = -50;  // towards the left: the left side stays whole
-    SetSoundSettings(settings);
+    tunara::testing::TestEngine().Gain().SetSettings(settings);
     FakeSource a(3000);
     auto s = Play(a);
     ASSERT_EQ(s.size(), 6000u);
     EXPECT_EQ(s[2 * 2000], 2000);
     settings.balance = 60;  // towards the right: the left side at 40%
-    SetSoundSettings(settings);
+    tunara::testing::TestEngine().Gain().SetSettings(settings);
     FakeSource b(3000);
     s = Play(b);
     ASSERT_EQ(s.size(), 6000u);
@@ -113,7 +113,7 @@ TEST_F(GainStageTest, BalanceAndEqualiserShapeWhatIsWritten) {
         SoundSettings eq;
         eq.eqOn = true;
         eq.eqDb[0] = db;
-        SetSoundSettings(eq);
+        tunara::testing::TestEngine().Gain().SetSettings(eq);
         FakeSource c(20000, 44100);
         auto v = Play(c);
         double sum = 0;

@@ -20,6 +20,7 @@
 
 #include "MediaFixture.h"
 #include "TestTools.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
 #include "platform/ui/Strings.h"
@@ -423,11 +424,13 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
     REQUIRE_FIXTURE(flac);
     std::string out = (Folder() / "mixed.wav").string();
     setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
-    audio::SetSoftwareVolume(0.5f);
-    CdDisc disc(tunara::testing::WriteCdImage(Folder(), "mix-cd", {{40, true, 550.0}}));
+    tunara::testing::TestEngine().Gain().SetSoftwareVolume(0.5f);
+    CdDisc disc(tunara::testing::TestEngine(),
+                tunara::testing::WriteCdImage(Folder(), "mix-cd", {{40, true, 550.0}}));
     ASSERT_EQ(disc.ReadToc(), 0u);
     for (const auto& path : {wav, flac, std::string("cd"), wav, flac}) {
-        std::unique_ptr<MediaSource> own = path == "cd" ? nullptr : CreateSourceFor(path);
+        std::unique_ptr<MediaSource> own =
+            path == "cd" ? nullptr : CreateSourceFor(tunara::testing::TestEngine(), path);
         MediaSource* s = path == "cd" ? disc.ItemAt(0) : own.get();
         ASSERT_TRUE(s) << path;
         if (own) {
@@ -439,7 +442,7 @@ TEST_F(MediaPlayback, FileOutput_MixedItemsAppendAtOneGain) {
         PlayToEnd(*s, 10s);
         s->Close();
     }
-    audio::SetSoftwareVolume(1.0f);
+    tunara::testing::TestEngine().Gain().SetSoftwareVolume(1.0f);
     EXPECT_FALSE(fs::exists((Folder() / "mixed-2.wav")));
 
     std::vector<int16_t> a = Samples(wav), b = Samples(flac), expected;

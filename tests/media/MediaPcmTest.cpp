@@ -17,6 +17,7 @@
 
 #include "MediaFixture.h"
 #include "TestTools.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/media/MediaToolbox.h"
 #include "sources/MediaPcmSource.h"
@@ -34,7 +35,7 @@ using tunara::testing::Shell;
 class MediaPcm : public tunara::testing::MediaTest {
 protected:
     static std::unique_ptr<MediaSource> Loaded(const std::string& path) {
-        auto s = CreateSourceFor(path);
+        auto s = CreateSourceFor(tunara::testing::TestEngine(), path);
         s->SetLocation(path);
         EXPECT_EQ(s->LoadInfo(), 1) << path;
         return s;
@@ -60,7 +61,9 @@ TEST_F(MediaPcm, CaptureOfMixedListIsTheirConcatenation) {
         EXPECT_TRUE(PlayToEnd(*s)) << path;
         s->Close();
     }
-    EXPECT_NE(dynamic_cast<MediaPcmSource*>(CreateSourceFor(flac).get()), nullptr);
+    EXPECT_NE(
+        dynamic_cast<MediaPcmSource*>(CreateSourceFor(tunara::testing::TestEngine(), flac).get()),
+        nullptr);
 
     const auto a = Samples(wav), b = Samples(mp3), c = Samples(flac), heard = Samples(out);
     ASSERT_FALSE(a.empty() || b.empty() || c.empty());
@@ -92,10 +95,10 @@ TEST_F(MediaPcm, SplitFlacPlaysBackUncut) {
     auto* next = dynamic_cast<MediaPcmSource*>(b.get());
     ASSERT_TRUE(lead && next);
     ASSERT_EQ(lead->Open(), 1);
-    ASSERT_TRUE(ProcessEngine().Enqueue(*next));
+    ASSERT_TRUE(tunara::testing::TestEngine().Enqueue(*next));
     lead->Play();
     EXPECT_TRUE(PlayToEnd(*lead));
-    ASSERT_TRUE(ProcessEngine().HandOver(*next));
+    ASSERT_TRUE(tunara::testing::TestEngine().HandOver(*next));
     EXPECT_TRUE(PlayToEnd(*next));
     next->Close();
     lead->Close();
@@ -126,7 +129,7 @@ TEST_F(MediaPcm, MeterMovesAndSeekLands) {
     const auto aiff = Make("tone.aiff", "sox '" + flac + "' OUT");
     ASSERT_FALSE(aiff.empty());
     for (const auto& path : {flac, aiff}) {
-        MediaPcmSource pcm;
+        MediaPcmSource pcm(tunara::testing::TestEngine());
         pcm.SetLocation(path);
         ASSERT_EQ(pcm.OpenStream(), 1) << path;
         std::vector<int16_t> got(100);

@@ -368,12 +368,18 @@ TEST(FileDevice, Continue_AppendsSameFormatAndNumbersFormatChanges) {
     std::filesystem::remove(second);
 }
 
-// The software volume scales what the file device writes, never the
+// The output processor shapes what the file device writes, never the
 // caller's buffer.
-TEST(FileDevice, SoftwareVolume_ScalesWhatIsWritten) {
+TEST(FileDevice, OutputProcessor_ScalesWhatIsWritten) {
     std::string path = TempPath("audio-gain.wav");
-    SetSoftwareVolume(0.5f);
     FileDevice d(path);
+    float half = 0.5f;
+    d.SetOutputProcessor(
+        [](void* gain, const PcmFormat& f, float, const uint8_t* in, uint8_t* out, uint32_t n) {
+            ApplyGain(f, *static_cast<float*>(gain), in, out, size_t{n} * f.blockAlign);
+            return true;
+        },
+        &half);
     ASSERT_EQ(d.Open(kStereo16, nullptr, nullptr), Status::Ok);
     Buffers b(1, 4, 0);
     int16_t samples[8] = {1000, -1000, 32767, -32768, 2, -2, 0, 0};
@@ -381,7 +387,6 @@ TEST(FileDevice, SoftwareVolume_ScalesWhatIsWritten) {
     b.WriteAll(d);
     ASSERT_TRUE(d.WaitUntil([&] { return d.QueuedBuffers() == 0; }, 5s));
     d.Close();
-    SetSoftwareVolume(1.0f);
     Wav w = ReadWav(path);
     ASSERT_EQ(w.data.size(), sizeof samples);
     int16_t out[8];

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/MediaSource.h"
+#include "engine/testing/EngineTesting.h"
 #include "sources/SourceFactory.h"
 
 namespace tunara::testing {
@@ -111,20 +112,18 @@ inline std::unique_ptr<FakeMediaSource> MakeFake(
     return s;
 }
 
-// Replaces the source factory for a scope: every file becomes a fake whose
-// LoadInfo succeeds when the file exists, titled by its name.
-class ScopedFakeFactory {
+// A factory whose every file becomes a fake whose LoadInfo succeeds when the
+// file exists, titled by its name.
+class FakeSources : public SourceFactory {
 public:
-    explicit ScopedFakeFactory(int durationMs = 60000,
-                               std::shared_ptr<std::vector<std::string>> log = nullptr) {
-        SetSourceFactory([=](const std::string& name) -> std::unique_ptr<MediaSource> {
-            auto s = std::make_unique<FakeMediaSource>(log);
-            auto slash = name.rfind('/');
-            s->Describe(slash == std::string::npos ? name : name.substr(slash + 1), durationMs);
-            return s;
-        });
-    }
-    ~ScopedFakeFactory() { SetSourceFactory(nullptr); }
+    explicit FakeSources(int durationMs = 60000,
+                         std::shared_ptr<std::vector<std::string>> log = nullptr)
+        : SourceFactory(TestEngine(), [=](const std::string& name) -> std::unique_ptr<MediaSource> {
+              auto s = std::make_unique<FakeMediaSource>(log);
+              auto slash = name.rfind('/');
+              s->Describe(slash == std::string::npos ? name : name.substr(slash + 1), durationMs);
+              return s;
+          }) {}
 };
 
 }  // namespace tunara::testing

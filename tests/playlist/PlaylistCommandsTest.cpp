@@ -19,11 +19,7 @@ namespace fs = std::filesystem;
 
 class PlaylistCommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = tmp_.path.string() + "/";
-        MakeActive(&list_);
-    }
-    void TearDown() override { MakeActive(nullptr); }
+    void SetUp() override { dir_ = tmp_.path.string() + "/"; }
     std::string Touch(const std::string& name) {
         std::ofstream(dir_ + name) << "x";
         return dir_ + name;
@@ -36,13 +32,14 @@ protected:
     }
     PlaylistCommands Commands() {
         return PlaylistCommands(
-            list_, [this] { refreshes_.push_back(list_.Current()); }, [this] { ++views_; });
+            list_, [this] { refreshes_.push_back(list_.Current()); }, [this] { ++views_; },
+            [] { return true; });
     }
 
-    testing::ScopedFakeFactory factory_;
+    testing::FakeSources sources_;
     ScopedRecordingInteraction ui_;
     testing::ScriptedDialogs dialogs_;
-    Playlist list_;
+    Playlist list_{sources_};
     tunara::testing::TempDir tmp_;
     std::string dir_;
     std::vector<int> refreshes_;  // current index at each main-window refresh

@@ -43,14 +43,14 @@ protected:
         return out;
     }
 
-    testing::ScopedFakeFactory factory_;
+    testing::FakeSources sources_;
     tunara::testing::TempDir tmp_;
     std::string dir_;
 };
 
 TEST_F(PlaylistFile, EmptyOrMissingFile) {
     Write("empty.pls", "");
-    Playlist list;
+    Playlist list{sources_};
     EXPECT_TRUE(list.Load(dir_ + "empty.pls"));
     EXPECT_TRUE(list.IsM3u());
     EXPECT_EQ(list.Count(), 0);
@@ -72,7 +72,7 @@ TEST_F(PlaylistFile, LoadM3u_RelativeAbsoluteAndUris) {
           "#EXTM3U\n#EXTINF:12,Title\n../sub/a b.wav\r\n" + other + "\n..\\sub\\a b.wav\n" +
               "file://" + dir_ + "sub/a%20b.wav\nfile://localhost" + other + "\nx.wav\n" +
               "C:\\Music\\x.wav\n\\\\server\\share\\x.wav\nhttp://example.invalid/x.mp3\n");
-    Playlist list;
+    Playlist list{sources_};
     ASSERT_TRUE(list.Load(dir_ + "lists/l.m3u"));
     EXPECT_EQ(Locations(list),
               (std::vector<std::string>{
@@ -184,7 +184,7 @@ TEST_F(PlaylistFile, SavePls_LayoutAndRelativeRule) {
     // Beside the list's folder, not below it.
     std::string far = dir_.substr(0, dir_.size() - 1) + "-far.wav";
     std::ofstream(far) << "x";
-    Playlist list;
+    Playlist list{sources_};
     list.AddFile(a);
     list.AddFile(sub);
     list.AddFile(far);
@@ -203,7 +203,7 @@ TEST_F(PlaylistFile, Save_AmbiguousRelativeNamesStayFull) {
     std::string odd = Touch("a\\b.wav");
     std::string scheme = Touch("http:x.wav");
     std::string hash = Touch("#1 hit.wav");  // relative, it would read back as a comment
-    Playlist list;
+    Playlist list{sources_};
     list.SetM3u(true);
     list.AddFile(odd);
     list.AddFile(scheme);
@@ -212,7 +212,7 @@ TEST_F(PlaylistFile, Save_AmbiguousRelativeNamesStayFull) {
     EXPECT_EQ(Read("l.m3u"), "#EXTM3U\r\n#EXTINF:60,a\\b.wav\r\n" + odd +
                                  "\r\n#EXTINF:60,http:x.wav\r\n" + scheme +
                                  "\r\n#EXTINF:60,#1 hit.wav\r\n" + hash + "\r\n");
-    Playlist back;
+    Playlist back{sources_};
     ASSERT_TRUE(back.Load(dir_ + "l.m3u"));
     EXPECT_EQ(Locations(back), (std::vector<std::string>{odd, scheme, hash}));
 }
@@ -220,7 +220,7 @@ TEST_F(PlaylistFile, Save_AmbiguousRelativeNamesStayFull) {
 // A name that differs from the list's folder only by letter case is not
 // below it.
 TEST_F(PlaylistFile, Save_FolderPrefixIsCaseSensitive) {
-    Playlist list;
+    Playlist list{sources_};
     auto s = testing::MakeFake("x", 1000);
     std::string upper = dir_;
     for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -234,12 +234,12 @@ TEST_F(PlaylistFile, Save_FolderPrefixIsCaseSensitive) {
 TEST_F(PlaylistFile, RoundTrip_BothLayouts) {
     std::vector<std::string> files = {Touch("1.wav"), Touch("d/2.mp3"), Touch("3 three.mov")};
     for (bool m3u : {false, true}) {
-        Playlist list;
+        Playlist list{sources_};
         for (auto& f : files) list.AddFile(f);
         list.SetM3u(m3u);
         std::string name = m3u ? "rt.m3u" : "rt.pls";
         ASSERT_TRUE(list.SaveTo(dir_ + name));
-        Playlist back;
+        Playlist back{sources_};
         ASSERT_TRUE(back.Load(dir_ + name));
         EXPECT_EQ(back.IsM3u(), m3u);
         EXPECT_EQ(Locations(back), files);
@@ -250,7 +250,7 @@ TEST_F(PlaylistFile, RoundTrip_BothLayouts) {
 // Save writes only when something changed.
 TEST_F(PlaylistFile, Save_UnmodifiedWritesNothing) {
     Write("l.m3u", "keep\n");
-    Playlist list;
+    Playlist list{sources_};
     ASSERT_TRUE(list.Load(dir_ + "l.m3u"));
     Write("l.m3u", "changed on disk\n");
     EXPECT_TRUE(list.Save());
@@ -261,7 +261,7 @@ TEST_F(PlaylistFile, Save_UnmodifiedWritesNothing) {
 // disk) keeps the old list on disk and the modified flag.
 TEST_F(PlaylistFile, Save_FailedWriteKeepsOldFile) {
     Write("l.pls", "[playlist]\r\nNumberOfEntries=0\r\n");
-    Playlist list;
+    Playlist list{sources_};
     for (int i = 0; i < 50; ++i) {
         auto s = testing::MakeFake("x", 1000);
         s->SetLocation(dir_ + "a-rather-long-file-name-" + std::to_string(i) + ".wav");
@@ -287,7 +287,7 @@ TEST_F(PlaylistFile, Save_FailedWriteKeepsOldFile) {
 TEST_F(PlaylistFile, Save_ReadOnlyFolderKeepsOldFile) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     Write("l.m3u", "old\n");
-    Playlist list;
+    Playlist list{sources_};
     list.Append(testing::MakeFake("x", 1000));
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_FALSE(list.SaveTo(dir_ + "l.m3u"));
@@ -300,7 +300,7 @@ TEST_F(PlaylistFile, Save_KeepsModeOfReplacedList) {
     Write("l.m3u", "old\n");
     fs::permissions(dir_ + "l.m3u",
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    Playlist list;
+    Playlist list{sources_};
     list.Append(testing::MakeFake("x", 1000));
     ASSERT_TRUE(list.SaveTo(dir_ + "l.m3u"));
     EXPECT_EQ(fs::status(dir_ + "l.m3u").permissions(),
@@ -311,7 +311,7 @@ TEST_F(PlaylistFile, Save_KeepsModeOfReplacedList) {
 TEST_F(PlaylistFile, Save_ThroughSymlinkKeepsLink) {
     Write("real.m3u", "old\n");
     fs::create_symlink(dir_ + "real.m3u", dir_ + "link.m3u");
-    Playlist list;
+    Playlist list{sources_};
     list.SetM3u(true);
     list.Append(testing::MakeFake("x", 1000));
     ASSERT_TRUE(list.SaveTo(dir_ + "link.m3u"));
@@ -321,7 +321,7 @@ TEST_F(PlaylistFile, Save_ThroughSymlinkKeepsLink) {
 
 // AddFile keeps files whose source cannot read them out of the list.
 TEST_F(PlaylistFile, AddFile_FailedLoadIsSkipped) {
-    Playlist list;
+    Playlist list{sources_};
     EXPECT_EQ(list.AddFile(dir_ + "none.wav"), -1);
     EXPECT_EQ(list.AddFile(Touch("ok.wav")), 0);
     EXPECT_EQ(list.Count(), 1);
@@ -341,18 +341,17 @@ namespace {
 // extension, and failing to load a missing file or one that is "damaged".
 class ListRoundTrip : public PlaylistFile {
 protected:
-    ListRoundTrip() {
-        SetSourceFactory([](const std::string& name) -> std::unique_ptr<MediaSource> {
-            auto s = std::make_unique<testing::FakeMediaSource>();
-            std::ifstream in(name);
-            std::string content((std::istreambuf_iterator<char>(in)), {});
-            auto base = fs::path(name).stem().string();
-            s->Describe(base, 90000);
-            s->loadSucceeds = in.is_open() && content != "damaged" ? 1 : 0;
-            return s;
-        });
-    }
-    ~ListRoundTrip() override { SetSourceFactory(nullptr); }
+    // Hides the fixture's fakes from the tests below.
+    SourceFactory sources_{testing::TestEngine(),
+                           [](const std::string& name) -> std::unique_ptr<MediaSource> {
+                               auto s = std::make_unique<testing::FakeMediaSource>();
+                               std::ifstream in(name);
+                               std::string content((std::istreambuf_iterator<char>(in)), {});
+                               auto base = fs::path(name).stem().string();
+                               s->Describe(base, 90000);
+                               s->loadSucceeds = in.is_open() && content != "damaged" ? 1 : 0;
+                               return s;
+                           }};
 
     struct Seen {
         std::vector<std::string> locations, titles;
@@ -394,7 +393,7 @@ TEST_F(ListRoundTrip, EveryEntryAndTitleSurvives) {
                     {90000, 200000, 0, 90000, 0},
                     {false, true, true, false, true}};
     ScopedRecordingInteraction ui;
-    Playlist list;
+    Playlist list{sources_};
     ASSERT_TRUE(list.Load(dir_ + "in.m3u"));
     EXPECT_EQ(Look(list), want);
     ASSERT_EQ(ui->errors.size(), 1u);
@@ -405,7 +404,7 @@ TEST_F(ListRoundTrip, EveryEntryAndTitleSurvives) {
         list.SetM3u(std::string(name) != "out.pls");
         ASSERT_TRUE(list.SaveTo(dir_ + name));
         const std::string first = Read(name);
-        Playlist back;
+        Playlist back{sources_};
         ASSERT_TRUE(back.Load(dir_ + name));
         EXPECT_EQ(Look(back), want);
         ASSERT_TRUE(back.SaveTo(dir_ + name));
@@ -425,7 +424,7 @@ TEST_F(ListRoundTrip, EveryEntryAndTitleSurvives) {
 TEST_F(ListRoundTrip, MissingEntryComesBack) {
     Write("l.pls", "[playlist]\nFile1=late.wav\nTitle1=Late\nFile2=a.wav\n");
     Touch("a.wav");
-    Playlist list;
+    Playlist list{sources_};
     {
         ScopedRecordingInteraction ui;
         ASSERT_TRUE(list.Load(dir_ + "l.pls"));
@@ -446,12 +445,12 @@ TEST_F(ListRoundTrip, MissingEntryComesBack) {
 TEST_F(ListRoundTrip, AwkwardNamesReadBack) {
     std::vector<std::string> names = {Touch(" lead.wav"), Touch("trail.wav "), Touch("lat\xE9.wav"),
                                       Touch("#hash.wav")};
-    Playlist list;
+    Playlist list{sources_};
     for (const auto& n : names) list.AddFile(n);
     for (bool m3u : {true, false}) {
         list.SetM3u(m3u);
         ASSERT_TRUE(list.SaveTo(dir_ + (m3u ? "l.m3u" : "l.pls")));
-        Playlist back;
+        Playlist back{sources_};
         ASSERT_TRUE(back.Load(dir_ + (m3u ? "l.m3u" : "l.pls")));
         EXPECT_EQ(Locations(back), names);
     }

@@ -300,15 +300,5 @@ TEST(TrackList, FollowingIndex_IsWhereNextGoes) {
     }
 }
 
-TEST(ActiveList, MakeActiveAndIsActive) {
-    TrackList a, b;
-    MakeActive(&a);
-    EXPECT_TRUE(IsActive(&a));
-    EXPECT_FALSE(IsActive(&b));
-    EXPECT_EQ(ActiveList(), &a);
-    MakeActive(nullptr);
-    EXPECT_FALSE(IsActive(nullptr));
-}
-
 }  // namespace
 }  // namespace tunara

@@ -16,12 +16,14 @@
 #include <optional>
 #include <thread>
 
+#include "engine/testing/EngineTesting.h"
 #include "metadata/Id3Tag.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/Playlist.h"
 #include "qt/QtApp.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
+#include "sources/testing/TestSources.h"
 #include "support/CdImage.h"
 #include "support/Eventually.h"
 #include "support/FakeAccurateRip.h"
@@ -46,7 +48,7 @@ protected:
         testing::App();
         image_ = testing::MakeCdImage(fs::path(dir_.path().toStdString()) / "img", {90, 120, 75});
         ::setenv("TUNARA_CD_IMAGES", image_.cue.c_str(), 1);
-        disc_ = std::make_unique<CdDisc>(image_.cue);
+        disc_ = std::make_unique<CdDisc>(tunara::testing::TestEngine(), image_.cue);
         ASSERT_EQ(disc_->ReadToc(), 0u);
         main_ = std::make_unique<MainWindow>(playlist_, nullptr, "");
         main_->TickTimer().stop();
@@ -69,7 +71,7 @@ protected:
     QTemporaryDir dir_;
     testing::CdImage image_;
     std::unique_ptr<CdDisc> disc_;
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<MainWindow> main_;
     CdWindow* window_ = nullptr;
     std::vector<QString> errors_;
@@ -95,10 +97,10 @@ TEST_F(CdWindowTest, ShowsTheDiscAndFollowsTheActiveList) {
     // Docked below the main window.
     EXPECT_EQ(window_->DockedTo(), main_.get());
 
-    MakeActive(disc_.get());
+    main_->Controller().MakeActive(disc_.get());
     window_->Refresh();
     EXPECT_EQ(window_->TitleLabel()->TextColour(), QColor(224, 224, 224));
-    MakeActive(&playlist_);
+    main_->Controller().MakeActive(&playlist_);
     window_->Refresh();
     EXPECT_EQ(window_->TitleLabel()->TextColour(), QColor(0, 127, 255));
     window_->close();
@@ -123,7 +125,7 @@ TEST_F(CdWindowTest, RightClickMenuPlaysAndRecordsTheSelection) {
     window_->View()->Select(1);
     menu.reset(window_->ContextMenu());
     menu->actions()[0]->trigger();
-    EXPECT_TRUE(IsActive(disc_.get()));
+    EXPECT_TRUE(main_->Controller().IsActive(disc_.get()));
     EXPECT_EQ(disc_->Current(), 1);
     EXPECT_EQ(main_->Controller().State(), PlayState::Playing);
     menu->actions()[1]->trigger();
@@ -167,13 +169,13 @@ protected:
         settings_->SetNumber(settings::kBitRate, 0);  // 64 kbit/s
         settings_->SetNumber(settings::kAskFilePath, 0);
         settings_->SetText(settings::kRecordFilePath, out_.string());
-        main_ = std::make_unique<MainWindow>(ThePlaylist(), nullptr, "", settings_.get());
+        main_ = std::make_unique<MainWindow>(playlist_, nullptr, "", settings_.get());
         main_->TickTimer().stop();
         disc_ = main_->Controller().CurrentCd();
     }
     void TearDown() override {
         main_.reset();
-        ThePlaylist().Clear();
+        playlist_.Clear();
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
             if (it->second)
                 ::setenv(it->first.c_str(), it->second->c_str(), 1);
@@ -253,6 +255,7 @@ protected:
     testing::CdImage image_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
     std::unique_ptr<SettingsStore> settings_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<MainWindow> main_;
     CdDisc* disc_ = nullptr;
     std::vector<QString> boxes_;
@@ -282,7 +285,7 @@ TEST_F(CdPanelTest, CdInfo_TitlesReachBothWindows) {
     testing::FakeCddbServer server(root_, Entry());
     settings_->SetText(settings::kCDDBAddr, server.Address());
     disc_->SetCurrent(0);
-    MakeActive(disc_);
+    main_->Controller().MakeActive(disc_);
     main_->Controller().RefreshAll();
     CdWindow* window = OpenFromMainWindow();
     ASSERT_NE(window, nullptr);
@@ -400,7 +403,7 @@ TEST_F(CdPanelTest, Record_TwoTracksToTaggedFiles) {
         EXPECT_EQ(tag.track(), std::to_string(n));
     }
     EXPECT_TRUE(Left(temp_).empty());
-    EXPECT_EQ(ThePlaylist().Count(), 2);
+    EXPECT_EQ(playlist_.Count(), 2);
     EXPECT_NE(main_->Controller().State(), PlayState::Playing);
 }
 
@@ -422,7 +425,7 @@ TEST_F(CdPanelTest, Record_CancelBetweenTracks_KeepsOnlyTheFinishedFile) {
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].toStdString();
     ASSERT_FALSE(finished.empty());
     EXPECT_EQ(Left(out_), finished);
-    EXPECT_EQ(ThePlaylist().Count(), int(finished.size()));
+    EXPECT_EQ(playlist_.Count(), int(finished.size()));
     EXPECT_TRUE(Left(temp_).empty());
 }
 

@@ -62,7 +62,6 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
     }
     FakeMediaSource* Add(const std::string& title, int ms) {
         auto s = MakeFake(title, ms, log_);
@@ -82,7 +81,8 @@ protected:
     }
 
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
-    Playlist playlist_;
+    testing::FakeSources sources_;  // files added in a test become fakes
+    Playlist playlist_{sources_};
     FakeVolume volume_;
     std::unique_ptr<MainWindow> window_;
 };
@@ -91,11 +91,10 @@ protected:
 // control shows whole inside the window and none covers another.
 TEST_F(MainWindowTest, ControlsLieInsideTheWindowWithoutOverlap) {
     const std::vector<QWidget*> controls = {
-        window_->Button(kCmdPlay), window_->Button(kCmdNext), window_->Button(kCmdRepeat),
-        window_->Button(kIdOk),    window_->Button(kIdMin),   window_->Button(kIdAbout),
-        window_->Button(kIdEqualiser), window_->BalanceSlider(),
-        window_->PositionSlider(), window_->VolumeSlider(),   window_->Info(),
-        window_->Levels()};
+        window_->Button(kCmdPlay),     window_->Button(kCmdNext), window_->Button(kCmdRepeat),
+        window_->Button(kIdOk),        window_->Button(kIdMin),   window_->Button(kIdAbout),
+        window_->Button(kIdEqualiser), window_->BalanceSlider(),  window_->PositionSlider(),
+        window_->VolumeSlider(),       window_->Info(),           window_->Levels()};
     for (size_t a = 0; a < controls.size(); ++a) {
         const QRect box = controls[a]->geometry();
         EXPECT_FALSE(box.isEmpty()) << a;
@@ -182,7 +181,6 @@ TEST_F(MainWindowTest, EscapeLeavesTheWindowOpen) {
 }
 
 TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     QList<QUrl> urls;
     for (const char* name : {"b.mp3", "a.mp3", "c.wav"}) {
@@ -205,7 +203,6 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedInOrderAndTheLastBecomesCurrent) {
 }
 
 TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurrentItem) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     QStringList names;
     for (const char* name : {"z.mp3", "y.wav"}) {
@@ -227,14 +224,12 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaylistAreAddedWithoutChangingTheCurren
 }
 
 TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     SessionStore store(dir.filePath("config").toStdString());
     SettingsStore settings(dir.filePath("settings").toStdString(), {});
     auto rebuild = [&] {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
         volume_.volume = 0.75f;
         window_ = std::make_unique<MainWindow>(playlist_, &volume_, "", &settings);
         window_->TickTimer().stop();
@@ -266,7 +261,7 @@ TEST_F(MainWindowTest, ARestartBringsBackTheSession) {
     ASSERT_EQ(playlist_.Count(), 4);
     EXPECT_EQ(playlist_.ItemAt(3)->GetTitle(), "d.mp3");
     EXPECT_EQ(playlist_.Current(), 2);
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(C().IsActive(&playlist_));
     ASSERT_NE(C().Source(), nullptr);
     EXPECT_EQ(C().Source()->GetPosition(), 30000);
     EXPECT_NEAR(volume_.volume, 0.4f, 0.01f);
@@ -436,7 +431,6 @@ TEST_F(MainWindowTest, MainMenuEntriesCallTheirCommands) {
 }
 
 TEST_F(MainWindowTest, PlaylistMenuActsOnTheSelection) {
-    testing::ScopedFakeFactory factory;
     QTemporaryDir dir;
     playlist_.SetCurrent(-1);  // the controller lets go of the item first
     C().Refresh();

@@ -16,6 +16,7 @@
 #include "TestTools.h"
 #include "playlist/FakeMediaSource.h"
 #include "qt/QtApp.h"
+#include "sources/testing/TestSources.h"
 #include "tracklist/TrackList.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
@@ -52,7 +53,7 @@ class SoundControlsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testing::App();
-        SetSoundSettings({});
+        tunara::testing::TestEngine().Gain().SetSettings({});
         for (int i = 0; i < 3; ++i)
             playlist_.Append(testing::MakeFake("Item " + std::to_string(i), 60000, log_));
         Build();
@@ -60,8 +61,7 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
-        SetSoundSettings({});
+        tunara::testing::TestEngine().Gain().SetSettings({});
     }
     void Build() {
         window_.reset();
@@ -98,7 +98,7 @@ protected:
     SettingsStore settings_{store_, {}};
     SessionStore session_{dir_.filePath("config").toStdString()};
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<MainWindow> window_;
 };
 
@@ -114,14 +114,14 @@ TEST_F(SoundControlsTest, EqualiserWindowDocksAndEveryControlIsHeardAndKept) {
     EXPECT_EQ(eq->pos(), QPoint(120, 60 + 169));
 
     Click(eq->OnButton(), {19, 5});
-    EXPECT_TRUE(GetSoundSettings().eqOn);
+    EXPECT_TRUE(tunara::testing::TestEngine().Gain().Settings().eqOn);
     EXPECT_TRUE(eq->OnButton()->Lit());
     // The top of a band is +12 dB, the bottom -12 dB; the preamp alike.
     Click(eq->Band(0), {6, 6});
     Click(eq->Band(9), {6, 93 - 6});
     Click(eq->Preamp(), {6, 93 - 6});
     Wheel(eq->Band(4), 3);
-    const SoundSettings heard = GetSoundSettings();
+    const SoundSettings heard = tunara::testing::TestEngine().Gain().Settings();
     EXPECT_EQ(heard.eqDb[0], 12.0f);
     EXPECT_EQ(heard.eqDb[9], -12.0f);
     EXPECT_EQ(heard.eqDb[4], 3.0f);
@@ -137,14 +137,14 @@ TEST_F(SoundControlsTest, EqualiserWindowDocksAndEveryControlIsHeardAndKept) {
     QTest::mousePress(band, Qt::LeftButton, {}, grab);
     QTest::mouseMove(band, grab - QPoint(0, 26));  // 16 steps of 81/48 pixels: +8 dB
     Drain();
-    EXPECT_EQ(GetSoundSettings().eqDb[2], 8.0f);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().eqDb[2], 8.0f);
     QTest::mouseRelease(band, Qt::LeftButton, {}, grab - QPoint(0, 26));
     Drain();
     EXPECT_EQ(Kept().eqDb[2], 8.0f);
     // A double click sets a band back to 0 dB.
     QTest::mouseDClick(band, Qt::LeftButton, {}, band->ThumbRect().center());
     Drain();
-    EXPECT_EQ(GetSoundSettings().eqDb[2], 0.0f);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().eqDb[2], 0.0f);
     EXPECT_EQ(band->Position(), EqualiserWindow::PositionOf(0));
 }
 
@@ -164,8 +164,8 @@ TEST_F(SoundControlsTest, PresetsLoadTheBandsAndUserPresetsAreSavedByName) {
     action(*menu, "Rock")->trigger();
     Drain();
     const auto rock = *EqualiserPreset("rock", nullptr);
-    EXPECT_EQ(GetSoundSettings().eqDb, rock);
-    EXPECT_TRUE(GetSoundSettings().eqOn) << "a chosen preset is heard";
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().eqDb, rock);
+    EXPECT_TRUE(tunara::testing::TestEngine().Gain().Settings().eqOn) << "a chosen preset is heard";
     EXPECT_EQ(eq->Band(0)->Position(), EqualiserWindow::PositionOf(rock[0]));
     EXPECT_EQ(eq->Band(5)->Position(), EqualiserWindow::PositionOf(rock[5]));
 
@@ -199,19 +199,19 @@ TEST_F(SoundControlsTest, BalanceIsHeardKeptAndCentresNearTheMiddle) {
     EXPECT_EQ(balance->geometry(), QRect(312, 112, 44, 12));
     EXPECT_EQ(balance->Position(), 0);
     Click(balance, {44 - 6, 6});
-    EXPECT_EQ(GetSoundSettings().balance, 100);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().balance, 100);
     EXPECT_EQ(Kept().balance, 100);
     Click(balance, {22, 6});  // a few units off the middle
     EXPECT_EQ(balance->Position(), 0);
-    EXPECT_EQ(GetSoundSettings().balance, 0);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().balance, 0);
     Wheel(balance, -2);
-    EXPECT_EQ(GetSoundSettings().balance, -20);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().balance, -20);
     EXPECT_EQ(Kept().balance, -20);
     // A new start shows and applies what was kept.
-    SetSoundSettings({});
+    tunara::testing::TestEngine().Gain().SetSettings({});
     Build();
     EXPECT_EQ(window_->BalanceSlider()->Position(), -20);
-    EXPECT_EQ(GetSoundSettings().balance, -20);
+    EXPECT_EQ(tunara::testing::TestEngine().Gain().Settings().balance, -20);
 }
 
 TEST_F(SoundControlsTest, OptionsChangesReachTheEngineAndTheWindows) {
@@ -224,7 +224,7 @@ TEST_F(SoundControlsTest, OptionsChangesReachTheEngineAndTheWindows) {
         settings_.SetText(settings::kEqualiser, "1,2,3,4,5,6,7,8,9,10,-3");
     };
     Click(window_->Button(kIdOptions), {19, 5});
-    const SoundSettings s = GetSoundSettings();
+    const SoundSettings s = tunara::testing::TestEngine().Gain().Settings();
     EXPECT_EQ(s.mode, ReplayGainMode::Album);
     EXPECT_EQ(s.preampDb, 4.5f);
     EXPECT_EQ(s.balance, 30);

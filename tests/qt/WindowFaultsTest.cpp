@@ -11,6 +11,7 @@
 
 #include "playlist/FakeMediaSource.h"
 #include "qt/QtApp.h"
+#include "sources/testing/TestSources.h"
 #include "tracklist/TrackList.h"
 #include "ui/qt/AboutBox.h"
 #include "ui/qt/BitmapButton.h"
@@ -36,12 +37,11 @@ protected:
     void TearDown() override {
         window_.reset();
         playlist_.Clear();
-        MakeActive(nullptr);
     }
     PlayerController& C() { return window_->Controller(); }
 
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<MainWindow> window_;
     QTemporaryDir dir_;
 };

@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/UserInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "sources/CdDisc.h"
+#include "sources/testing/TestSources.h"
 #include "support/CdImage.h"
 #include "ui/core/OptionsModel.h"
 #include "ui/core/SettingsStore.h"
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
     skin::InitResources();
     SetUiThread();
 
-    Playlist playlist;
+    Playlist playlist{tunara::testing::TestSources()};
     std::vector<testing::FakeMediaSource*> items;
     for (const Item& it : kItems) {
         auto s = std::make_unique<ShotItem>();
@@ -137,7 +139,7 @@ int main(int argc, char** argv) {
     sound.eqDb = *EqualiserPreset("rock", nullptr);
     sound.eqPreampDb = -3;
     sound.balance = 0;
-    SetSoundSettings(sound);
+    tunara::testing::TestEngine().Gain().SetSettings(sound);
     main.ToggleEqualiserWindow();
     for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
     const QImage equaliserShot = main.EqualiserPanel()->grab().toImage();
@@ -175,7 +177,7 @@ int main(int argc, char** argv) {
         const tunara::testing::CdImage image =
             tunara::testing::MakeCdImage(img, {1500, 1200, 1800, 900, 1350});
         ::setenv("TUNARA_CD_IMAGES", image.cue.c_str(), 1);
-        CdDisc disc(image.cue);
+        CdDisc disc(tunara::testing::TestEngine(), image.cue);
         disc.ReadToc();
         const char* titles[] = {"Harbour Lights", "Paper Boats", "Northbound", "Glass Orchard",
                                 "Quiet Hours"};

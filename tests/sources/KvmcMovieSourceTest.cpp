@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/testing/EngineTesting.h"
 #include "kvmc/kvmc.h"
 #include "platform/movie/MovieWriter.h"
 #include "platform/ui/UserInteraction.h"
@@ -88,6 +89,7 @@ struct KvmcMovie {
 
 class Probe : public KvmcMovieSource {
 public:
+    Probe() : KvmcMovieSource(tunara::testing::TestEngine()) {}
     using KvmcMovieSource::ReadFrames;
     using KvmcMovieSource::SeekFrame;
 };
@@ -96,7 +98,7 @@ TEST(KvmcMovieSource, FactoryPicksItAndItDescribesTheStream) {
     KvmcMovie m;
     EXPECT_TRUE(IsKvmcMovie(m.path));
     EXPECT_FALSE(NeedsMediaToolbox(m.path));
-    auto source = CreateSourceFor(m.path);
+    auto source = CreateSourceFor(tunara::testing::TestEngine(), m.path);
     ASSERT_TRUE(dynamic_cast<KvmcMovieSource*>(source.get()));
     source->SetLocation(m.path);
     ASSERT_EQ(source->LoadInfo(), 1);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "Mp3Fixtures.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
@@ -263,9 +264,12 @@ TEST(Mp3Layer12, LayerTwoInMp3_GoesToMediaFramework) {
         EXPECT_EQ(mpegHeaderLayerCode(w), 2);
         EXPECT_GT(mpegStreamLayer12Bitrate(w), 0);
         EXPECT_TRUE(NeedsMediaToolbox(l2));
-        EXPECT_EQ(dynamic_cast<Mp3Source*>(CreateSourceFor(l2).get()), nullptr);
+        EXPECT_EQ(
+            dynamic_cast<Mp3Source*>(CreateSourceFor(tunara::testing::TestEngine(), l2).get()),
+            nullptr);
     }
     EXPECT_FALSE(IsMpegLayer12File(m25));
     EXPECT_FALSE(NeedsMediaToolbox(m25));
-    EXPECT_NE(dynamic_cast<Mp3Source*>(CreateSourceFor(m25).get()), nullptr);
+    EXPECT_NE(dynamic_cast<Mp3Source*>(CreateSourceFor(tunara::testing::TestEngine(), m25).get()),
+              nullptr);
 }

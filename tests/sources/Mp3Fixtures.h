@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestTools.h"
+#include "engine/testing/EngineTesting.h"
 #include "metadata/Id3Fixtures.h"
 #include "mpegdec/mpegdec.h"
 #include "sources/Mp3Source.h"
@@ -115,7 +116,9 @@ inline bool DecoderWorks() {
 // An Mp3Source whose play state a test sets directly (no feeder thread).
 class TestMp3Source : public Mp3Source {
 public:
-    explicit TestMp3Source(const std::string& path) { SetLocation(path); }
+    explicit TestMp3Source(const std::string& path) : Mp3Source(tunara::testing::TestEngine()) {
+        SetLocation(path);
+    }
     void SetStateForTest(PlayState s) { state_ = s; }
 };
 

@@ -361,7 +361,7 @@ TEST(Mp3Source, PlayThroughEngine_WritesTheDecodedStream) {
     const std::string saved = previous ? previous : "";
     ::setenv("TUNARA_AUDIO", ("file:" + out).c_str(), 1);
     {
-        Mp3Source s;
+        Mp3Source s(tunara::testing::TestEngine());
         s.SetLocation(Mp3Files::Get()["v1"]);
         ASSERT_EQ(s.LoadInfo(), 1);
         ASSERT_EQ(s.Open(), 1);

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "sources/SourceFactory.h"
@@ -26,7 +27,7 @@ TEST(NonRegularFile, FifoNamedLikeMediaIsRefusedAtOnce) {
     for (const char* name : {"x.mp3", "x.wav", "x.mov"}) {
         const std::string path = (dir / name).string();
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-        auto source = CreateSourceFor(path);
+        auto source = CreateSourceFor(tunara::testing::TestEngine(), path);
         source->SetLocation(path);
         // A watchdog releases a blocked open after 10 s, so a fault fails the
         // test instead of hanging it.

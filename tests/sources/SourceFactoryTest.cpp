@@ -6,6 +6,7 @@
 
 #include "TestTools.h"
 #include "WavFixtures.h"
+#include "engine/testing/EngineTesting.h"
 #include "sources/Mp3Source.h"
 #include "sources/QuickTimeSource.h"
 #include "sources/SourceFactory.h"
@@ -56,7 +57,7 @@ TEST(SourceFactory, ChoosesByContent) {
         std::string make = c.make;
         make.replace(make.find("%s"), 2, path);
         ASSERT_TRUE(Shell(make));
-        const auto source = CreateSourceFor(path);
+        const auto source = CreateSourceFor(tunara::testing::TestEngine(), path);
         EXPECT_EQ(KindOf(source.get()), c.expect);
         EXPECT_EQ(NeedsMediaToolbox(path), c.expect == Expect::Media);
     }
@@ -69,10 +70,17 @@ TEST(SourceFactory, UnknownContentFollowsTheName) {
     for (const auto& [name, expect] : std::vector<std::pair<std::string, Expect>>{
              {"text.wav", Expect::Wav}, {"text.mp3", Expect::Mp3}, {"text.ogg", Expect::Media}}) {
         const std::string path = dir.Write(name, test::Bytes{'h', 'i', '\n'});
-        EXPECT_EQ(KindOf(CreateSourceFor(path).get()), expect) << name;
+        EXPECT_EQ(KindOf(CreateSourceFor(tunara::testing::TestEngine(), path).get()), expect)
+            << name;
     }
-    EXPECT_EQ(KindOf(CreateSourceFor((dir.Path() / "gone.mp3").string()).get()), Expect::Mp3);
-    EXPECT_EQ(KindOf(CreateSourceFor("http://example.invalid/stream.mp3").get()), Expect::Mp3);
+    EXPECT_EQ(
+        KindOf(CreateSourceFor(tunara::testing::TestEngine(), (dir.Path() / "gone.mp3").string())
+                   .get()),
+        Expect::Mp3);
+    EXPECT_EQ(
+        KindOf(CreateSourceFor(tunara::testing::TestEngine(), "http://example.invalid/stream.mp3")
+                   .get()),
+        Expect::Mp3);
 }
 
 }  // namespace

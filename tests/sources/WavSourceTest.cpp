@@ -12,6 +12,7 @@
 
 #include "TestTools.h"
 #include "WavFixtures.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/ui/Strings.h"
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
@@ -30,7 +31,9 @@ using test::Riff;
 // Lets a test put the source in a play state without running the engine.
 class TestWav : public WavSource {
 public:
-    explicit TestWav(const std::string& path) { SetLocation(path); }
+    explicit TestWav(const std::string& path) : WavSource(tunara::testing::TestEngine()) {
+        SetLocation(path);
+    }
     void SetState(PlayState s) { state_ = s; }
     int Bits() const { return GetBitsPerSample(); }
 };
@@ -322,7 +325,7 @@ TEST(WavSourcePlayTest, ReadOnlyFilePlaysToTheEnd) {
     test::TempDir dir;
     const auto path = dir.Write("play.wav", test::SimpleWav(11025));
     ::chmod(path.c_str(), 0444);
-    WavSource wav;
+    WavSource wav(tunara::testing::TestEngine());
     wav.SetLocation(path);
     ASSERT_EQ(wav.LoadInfo(), 1);
     ASSERT_EQ(wav.Open(), 1);

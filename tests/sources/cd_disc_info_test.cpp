@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/testing/EngineTesting.h"
 #include "metadata/Cddb.h"
 #include "platform/profile/Profile.h"
 #include "sources/CdDisc.h"
@@ -29,7 +30,7 @@ protected:
     void SetUp() override {
         testing::ClearProxyEnvironment();
         cue_ = WriteCdImage(dir_.Path(), "disc", StandardTracks());
-        disc_ = std::make_unique<CdDisc>(cue_);
+        disc_ = std::make_unique<CdDisc>(tunara::testing::TestEngine(), cue_);
         disc_->SetNotifyWindow([this](int message) {
             std::lock_guard lock(mutex_);
             messages_.push_back(message);
@@ -88,7 +89,7 @@ TEST_F(CdDiscInfoTest, Lookup_FillsTracksAndCache) {
                                         std::to_string(disc_->LeadoutFrames() / 75) + "&"),
               std::string::npos);
 
-    CdDisc again(cue_);
+    CdDisc again(tunara::testing::TestEngine(), cue_);
     ASSERT_EQ(again.ReadToc(), 0u);
     EXPECT_EQ(again.ItemAt(0)->GetTitle(), "Track 1");
     EXPECT_TRUE(again.Info().ReadCache(dir_.Path() / "cdplayer.ini"));

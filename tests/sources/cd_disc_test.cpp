@@ -9,6 +9,7 @@
 #include <iterator>
 #include <thread>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/cdaudio/CdAudio.h"
@@ -71,7 +72,7 @@ TEST(CdDiscId, KnownTableOfContents) {
 // start, the disc's last track to its length.
 TEST(CdDisc, ReadToc_ListsAudioTracksAndCountsDataTrack) {
     TempDir dir;
-    CdDisc disc(WriteCdImage(dir.Path(), "disc", StandardTracks()));
+    CdDisc disc(tunara::testing::TestEngine(), WriteCdImage(dir.Path(), "disc", StandardTracks()));
     ASSERT_EQ(disc.ReadToc(), 0u);
     EXPECT_FALSE(disc.TakeError());
     EXPECT_EQ(disc.TrackCount(), 4);
@@ -89,7 +90,8 @@ TEST(CdDisc, ReadToc_ListsAudioTracksAndCountsDataTrack) {
     EXPECT_EQ(disc.ItemAt(2)->GetArtist(), "Unknown");
     EXPECT_EQ(disc.ItemAt(2)->GetFormatName(), "CD");
 
-    CdDisc audioOnly(WriteCdImage(dir.Path(), "audio", {{150}, {200}}));
+    CdDisc audioOnly(tunara::testing::TestEngine(),
+                     WriteCdImage(dir.Path(), "audio", {{150}, {200}}));
     ASSERT_EQ(audioOnly.ReadToc(), 0u);
     ASSERT_EQ(audioOnly.Count(), 2);
     EXPECT_EQ(audioOnly.ItemAt(1)->GetDuration(), 200 * 1000 / 75);
@@ -106,7 +108,7 @@ TEST(CdDisc, ReadToc_TakesCdText) {
     testing::CdImage image = testing::MakeCdImage(
         dir.Path() / "text", {75, 75, 75},
         {"Album Bold", "Band", {"Premi\xC3\xA8re", "", "Third"}, {"", "", "Guest"}});
-    CdDisc disc(image.cue);
+    CdDisc disc(tunara::testing::TestEngine(), image.cue);
     ASSERT_EQ(disc.ReadToc(), 0u);
     ASSERT_EQ(disc.Count(), 3);
     EXPECT_EQ(disc.ItemAt(0)->GetTitle(), "Premi\xC3\xA8re");
@@ -121,10 +123,10 @@ TEST(CdDisc, ReadToc_TakesCdText) {
 TEST(CdDisc, ReadToc_Failures) {
     TempDir dir;
     ScopedRecordingInteraction ui;
-    CdDisc none("");
+    CdDisc none(tunara::testing::TestEngine(), "");
     EXPECT_EQ(none.ReadToc(), 263u);
     EXPECT_FALSE(none.TakeError());
-    CdDisc empty((dir.Path() / "none.cue").string());
+    CdDisc empty(tunara::testing::TestEngine(), (dir.Path() / "none.cue").string());
     EXPECT_EQ(empty.ReadToc(), 0u);
     EXPECT_EQ(empty.Count(), 0);
     EXPECT_FALSE(empty.TakeError());
@@ -132,7 +134,7 @@ TEST(CdDisc, ReadToc_Failures) {
     std::string broken = (dir.Path() / "broken.cue").string();
     std::ofstream(broken)
         << "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-    CdDisc bad(broken);
+    CdDisc bad(tunara::testing::TestEngine(), broken);
     EXPECT_NE(bad.ReadToc(), 0u);
     EXPECT_EQ(bad.Count(), 0);
     EXPECT_EQ(bad.DiscId(), 0u);
@@ -150,7 +152,8 @@ protected:
             device_ = d.get();
             return d;
         });
-        disc_ = std::make_unique<CdDisc>(WriteCdImage(dir_.Path(), "disc", StandardTracks()));
+        disc_ = std::make_unique<CdDisc>(tunara::testing::TestEngine(),
+                                         WriteCdImage(dir_.Path(), "disc", StandardTracks()));
         disc_->ReadToc();
     }
     ~CdTrackTest() override {
@@ -254,15 +257,16 @@ TEST(CdTrackCapture, TracksPlayGaplessByteForByte) {
     std::string wav = (dir.Path() / "out.wav").string();
     audio::SetDeviceFactory([wav] { return audio::CreateDevice("file:" + wav); });
     {
-        CdDisc disc(WriteCdImage(dir.Path(), "disc", StandardTracks()));
+        CdDisc disc(tunara::testing::TestEngine(),
+                    WriteCdImage(dir.Path(), "disc", StandardTracks()));
         disc.ReadToc();
         MediaSource& first = *disc.ItemAt(1);
         MediaSource& second = *disc.ItemAt(2);
         ASSERT_EQ(first.Open(), 1);
-        ASSERT_TRUE(ProcessEngine().Enqueue(*second.Pcm()));
+        ASSERT_TRUE(tunara::testing::TestEngine().Enqueue(*second.Pcm()));
         first.Play();
         ASSERT_TRUE(WaitFor([&] { return first.IsPlaying() == 0; }));
-        ASSERT_TRUE(ProcessEngine().HandOver(*second.Pcm()));
+        ASSERT_TRUE(tunara::testing::TestEngine().HandOver(*second.Pcm()));
         ASSERT_TRUE(WaitFor([&] { return second.IsPlaying() == 0; }));
         second.Close();
     }
@@ -281,7 +285,8 @@ TEST(CdTrackCapture, UnreadableSectors_PlayAsSilence) {
     std::string wav = (dir.Path() / "out.wav").string();
     audio::SetDeviceFactory([wav] { return audio::CreateDevice("file:" + wav); });
     {
-        CdDisc disc(WriteCdImage(dir.Path(), "disc", {{150, true, 440.0}, {100, true, 660.0}}));
+        CdDisc disc(tunara::testing::TestEngine(),
+                    WriteCdImage(dir.Path(), "disc", {{150, true, 440.0}, {100, true, 660.0}}));
         disc.ReadToc();
         MediaSource& t = *disc.ItemAt(1);
         ASSERT_EQ(t.Open(), 1);

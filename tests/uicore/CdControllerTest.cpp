@@ -13,6 +13,7 @@
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "playlist/FakeMediaSource.h"
 #include "sources/CdDiscInfo.h"
+#include "sources/testing/TestSources.h"
 #include "support/CdImage.h"
 #include "support/Eventually.h"
 #include "support/FakeCddbServer.h"
@@ -45,7 +46,6 @@ protected:
     }
     ~CdController() override {
         if (controller_.Running()) controller_.Shutdown();
-        MakeActive(nullptr);
         audio::SetDeviceFactory({});
     }
     std::string Image(const std::string& name) { return (dir_.Path() / (name + ".cue")).string(); }
@@ -63,7 +63,7 @@ protected:
     TempDir dir_;
     ScopedRecordingInteraction ui_;
     CountingDisplay display_;
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<SettingsStore> settings_;
     PlayerController controller_{display_, playlist_, nullptr, "/nowhere", nullptr};
 };
@@ -77,12 +77,12 @@ TEST_F(CdController, NoDrive_CdButtonSaysSo) {
     EXPECT_FALSE(controller_.HasCdDrive());
     ASSERT_NE(controller_.CurrentCd(), nullptr);
     EXPECT_TRUE(controller_.CurrentCd()->Drive().empty());
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
     controller_.Command(kCmdCd);
     EXPECT_EQ(display_.cdWindowToggles, 0);
     EXPECT_EQ(display_.Message(), "No CD drive or disc image was found");
     controller_.OnMediaArrived(~0u);  // no drive: nothing to read
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
 }
 
 // With a disc in the drive and an empty playlist, the disc is the active
@@ -96,7 +96,7 @@ TEST_F(CdController, Start_WithDisc_MakesDiscActive) {
     EXPECT_EQ(display_.cdWindowToggles, 1);
     CdDisc* disc = controller_.CurrentCd();
     ASSERT_EQ(disc->Count(), 3);
-    EXPECT_TRUE(IsActive(disc));
+    EXPECT_TRUE(controller_.IsActive(disc));
     ASSERT_EQ(controller_.Source(), disc->ItemAt(0));
     EXPECT_EQ(display_.WindowTitle(), "Tunara - Track 1");
     controller_.Play();
@@ -122,7 +122,7 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     controller.PollCdDrives();
     controller.OnTick();
     ASSERT_EQ(disc->Count(), 3);
-    EXPECT_TRUE(IsActive(disc));
+    EXPECT_TRUE(controller.IsActive(disc));
     EXPECT_EQ(controller.State(), Playing);
     EXPECT_EQ(controller.Source(), disc->ItemAt(0));
     // The disc plays through the output engine: meter and spectrum move (the
@@ -144,7 +144,7 @@ TEST_F(CdController, ArrivalAndRemoval_ReachController) {
     Eject("a");
     controller.PollCdDrives();
     controller.OnTick();
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller.IsActive(&playlist_));
     EXPECT_EQ(disc->Count(), 0);
     EXPECT_EQ(controller.Source(), nullptr);
     ASSERT_EQ(ui_->errors.size(), 1u);
@@ -166,7 +166,7 @@ TEST_F(CdController, AutoPlay_WhileFilePlays_DiscPlays) {
     Insert("a");
     controller.PollCdDrives();
     controller.OnTick();
-    EXPECT_TRUE(IsActive(controller.CurrentCd()));
+    EXPECT_TRUE(controller.IsActive(controller.CurrentCd()));
     EXPECT_EQ(controller.State(), Playing);
     ASSERT_NE(controller.Source(), nullptr);
     EXPECT_EQ(controller.Source()->IsPlaying(), 1);
@@ -182,9 +182,9 @@ TEST_F(CdController, Arrival_WithoutAutoPlay_ReadsOnly) {
     Poll();
     CdDisc* disc = controller_.CurrentCd();
     EXPECT_EQ(disc->Count(), 3);
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
 
-    MakeActive(disc);
+    controller_.MakeActive(disc);
     controller_.RefreshAll();
     controller_.Play();
     ASSERT_EQ(controller_.State(), Playing);
@@ -194,7 +194,7 @@ TEST_F(CdController, Arrival_WithoutAutoPlay_ReadsOnly) {
     WriteCdImage(dir_.Path(), "a", {{200}, {100}});
     Poll();
     EXPECT_EQ(disc->Count(), 2);
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
     EXPECT_EQ(controller_.Source(), playlist_.ItemAt(0));
 }
 
@@ -249,7 +249,7 @@ TEST_F(CdController, PreferredDriveChanged_NewDriveTakesOver) {
     controller.ApplyPreferredDrive();
     EXPECT_EQ(controller.CurrentCd(), b);
     ASSERT_EQ(b->Count(), 3);
-    EXPECT_TRUE(IsActive(b));
+    EXPECT_TRUE(controller.IsActive(b));
     EXPECT_EQ(controller.Source(), b->ItemAt(0));
     EXPECT_EQ(controller.State(), Stopped);
     b->Info().Wait();

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <thread>
 
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/profile/Profile.h"
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/CdDiscInfo.h"
+#include "sources/testing/TestSources.h"
 #include "support/CdImage.h"
 #include "support/FakeCddbServer.h"
 #include "ui/core/DisplayState.h"
@@ -56,7 +58,6 @@ protected:
     ~CddbController() override {
         if (controller_ && controller_->Running()) controller_->Shutdown();
         controller_.reset();
-        MakeActive(nullptr);
         audio::SetDeviceFactory({});
         if (oldXdg_.empty())
             ::unsetenv("XDG_CONFIG_HOME");
@@ -76,7 +77,7 @@ protected:
         controller_->OnTick();
     }
     std::string Entry() {
-        CdDisc probe(cue_);
+        CdDisc probe(tunara::testing::TestEngine(), cue_);
         probe.ReadToc();
         char id[16];
         std::snprintf(id, sizeof id, "%08x", probe.DiscId());
@@ -90,7 +91,7 @@ protected:
     std::string cue_;
     ScopedRecordingInteraction ui_;
     MessageLog display_;
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<PlayerController> controller_;
 };

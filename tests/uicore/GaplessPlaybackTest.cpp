@@ -15,6 +15,7 @@
 #include "TestTools.h"
 #include "engine/OutputEngine.h"
 #include "engine/PcmStream.h"
+#include "engine/testing/EngineTesting.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/NullDevice.h"
 #include "platform/io/WavHeader.h"
@@ -22,6 +23,7 @@
 #include "platform/ui/UserInteraction.h"
 #include "platform/ui/testing/RecordingInteraction.h"
 #include "sources/SourceFactory.h"
+#include "sources/testing/TestSources.h"
 #include "ui/core/DisplayState.h"
 #include "ui/core/PlayerController.h"
 
@@ -79,7 +81,7 @@ double WorstJump(const std::vector<int16_t>& s, size_t at) {
 
 // The left channel of an item as its own source reads it from the start.
 std::vector<int16_t> DecodeAlone(const std::string& path) {
-    std::unique_ptr<MediaSource> item = CreateSourceFor(path);
+    std::unique_ptr<MediaSource> item = CreateSourceFor(tunara::testing::TestEngine(), path);
     PcmStream* pcm = item ? item->Pcm() : nullptr;
     std::vector<int16_t> left;
     if (!pcm) return left;
@@ -143,7 +145,6 @@ protected:
     void TearDown() override {
         controller_.Shutdown();
         playlist_.Clear();
-        MakeActive(nullptr);
         audio::SetDeviceFactory({});
         if (audioWas_.empty())
             ::unsetenv("TUNARA_AUDIO");
@@ -177,7 +178,7 @@ protected:
     ScopedRecordingInteraction ui_;
     DeviceCounts counts_;
     DisplayState display_;
-    Playlist playlist_;
+    Playlist playlist_{tunara::testing::TestSources()};
     PlayerController controller_{display_, playlist_, nullptr, "/nowhere"};
     std::string dir_, out_, audioWas_;
     int opensAtLast = 0;

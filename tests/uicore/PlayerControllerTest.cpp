@@ -31,7 +31,6 @@ class Controller : public ::testing::Test {
 protected:
     // No CD drive, whatever the machine has: these tests are about files.
     Controller() { controller_.SetCdDrives({}, 0); }
-    ~Controller() override { MakeActive(nullptr); }
 
     FakeMediaSource* Add(const std::string& title, int durationMs = 1000) {
         auto s = MakeFake(title, durationMs, log_);
@@ -54,7 +53,8 @@ protected:
     Log log_ = std::make_shared<std::vector<std::string>>();
     size_t seen_ = 0;
     DisplayState display_;
-    Playlist playlist_;
+    testing::FakeSources sources_{60000, log_};  // files opened in a test become fakes
+    Playlist playlist_{sources_};
     FakeVolume volume_;
     PlayerController controller_{display_, playlist_, &volume_, "/nowhere"};
 };
@@ -65,7 +65,7 @@ TEST_F(Controller, StartAndItemChangeOrder) {
     Add("a");
     Add("b");
     controller_.Start();
-    EXPECT_TRUE(IsActive(&playlist_));
+    EXPECT_TRUE(controller_.IsActive(&playlist_));
     EXPECT_EQ(display_.VolumeSlider(), 25);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"Open a", "EnableMetering 1", "SetBandCount 16"}));
     EXPECT_EQ(controller_.State(), Stopped);
@@ -334,7 +334,6 @@ protected:
         std::ofstream(dir_ + name) << "x";
         return dir_ + name;
     }
-    testing::ScopedFakeFactory factory_{60000, log_};
     std::string dir_;
 };
 

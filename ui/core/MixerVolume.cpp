@@ -2,10 +2,10 @@
 
 namespace tunara {
 
-MixerVolume::MixerVolume(std::function<void()> onChange) {
+MixerVolume::MixerVolume(GainStage& stage, std::function<void()> onChange) {
     mixer::NoticeHandler handler;
     if (onChange) handler = [onChange](const mixer::Notice&) { onChange(); };
-    open_ = control_.Open(std::move(handler)) != 0;
+    open_ = control_.Open(stage, std::move(handler)) != 0;
 }
 
 MixerVolume::~MixerVolume() {

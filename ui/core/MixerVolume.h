@@ -12,7 +12,8 @@ class MixerVolume : public VolumeOutput {
 public:
     // `onChange` runs on the user-interface thread whenever the mixer reports
     // a change (ours or another program's); the controller's OnMixerChange.
-    explicit MixerVolume(std::function<void()> onChange = {});
+    // Without a card's mixer the volume is `stage`'s software volume.
+    explicit MixerVolume(GainStage& stage, std::function<void()> onChange = {});
     ~MixerVolume() override;
 
     bool IsOpen() const { return open_; }

@@ -63,14 +63,15 @@ PlayerController::PlayerController(PlayerDisplay& display, Playlist& playlist, V
 PlayerController::PlayerController(Playlist& playlist, VolumeOutput* volume,
                                    std::string programFolder, SettingsStore* settings,
                                    OutputEngine* engine)
-    : engine_(engine ? *engine : ProcessEngine()),
+    : engine_(engine ? *engine : playlist.Sources().Engine()),
       display_(&NoDisplay()),
       playlist_(playlist),
       volume_(volume),
       programFolder_(std::move(programFolder)),
       settings_(settings),
       commands_(
-          playlist, [this] { Refresh(); }, [this] { display_->RefreshListViews(); }) {}
+          playlist, [this] { Refresh(); }, [this] { display_->RefreshListViews(); },
+          [this] { return IsActive(&playlist_); }) {}
 
 void PlayerController::SetDisplay(PlayerDisplay* display) {
     display_ = display ? display : &NoDisplay();
@@ -245,7 +246,7 @@ void PlayerController::ToggleWeb() {
         return;
     }
     std::string path = programFolder_.empty() ? kWebItem : programFolder_ + "/" + kWebItem;
-    std::unique_ptr<MediaSource> web = CreateSourceFor(path);
+    std::unique_ptr<MediaSource> web = playlist_.Sources().Create(path);
     if (!web) return;
     web->SetLocation(path);
     web->LoadInfo();  // its answer does not matter: Open tells the user
@@ -284,7 +285,7 @@ void PlayerController::ShowVolumeFromMixer() {
 }
 
 void PlayerController::Refresh() {
-    if (list_ != ActiveList()) list_ = ActiveList();
+    if (list_ != active_) list_ = active_;
     // An entry whose file was missing is looked for again as it comes up.
     if (list_ && list_->CurrentItem() != source_) list_->TryRestore(list_->Current());
     MediaSource* item = list_ ? list_->CurrentItem() : nullptr;
@@ -307,7 +308,7 @@ void PlayerController::Refresh() {
         source_ = item;
         if (source_) {
             const bool goOn = state_ != Stopped;
-            StampItemGain(source_, InAlbumRun(list_->Current()));
+            StampItemGain(engine_.Gain().Settings(), source_, InAlbumRun(list_->Current()));
             source_->TakeError();  // what an earlier look at the item left is old news
             const bool opened = source_->Open() != 0;
             if (goOn)
@@ -489,7 +490,7 @@ void PlayerController::FollowNext() {
         return;
     }
     if (!next) return;
-    StampItemGain(nextItem, InAlbumRun(following));
+    StampItemGain(engine_.Gain().Settings(), nextItem, InAlbumRun(following));
     if (!engine_.Enqueue(*next)) {
         followRefused_ = nextItem;
         // Ahead of its turn: the item says why when its turn comes.
@@ -502,13 +503,13 @@ void PlayerController::TellError(MediaSource& item) {
 }
 
 void PlayerController::ApplySoundSettings(const SoundSettings& settings) {
-    SetSoundSettings(settings);
+    engine_.Gain().SetSettings(settings);
     if (!list_ || !source_) return;
-    StampItemGain(source_, InAlbumRun(list_->Current()));
+    StampItemGain(engine_.Gain().Settings(), source_, InAlbumRun(list_->Current()));
     const int following = list_->FollowingIndex();
     MediaSource* next = list_->ItemAt(following);
     if (next && next->Pcm() && next->Pcm() == engine_.Following())
-        StampItemGain(next, InAlbumRun(following));
+        StampItemGain(engine_.Gain().Settings(), next, InAlbumRun(following));
 }
 
 bool PlayerController::InAlbumRun(int index) const {
@@ -537,9 +538,10 @@ void PlayerController::BuildCdDrives() {
             if (cdDriveNames_.size() < 32) cdDriveNames_.push_back(d.name);
     }
     cdDrives_.clear();
-    for (const auto& name : cdDriveNames_) cdDrives_.push_back(std::make_unique<CdDisc>(name));
+    for (const auto& name : cdDriveNames_)
+        cdDrives_.push_back(std::make_unique<CdDisc>(engine_, name));
     hasCdDrive_ = !cdDrives_.empty();
-    if (!hasCdDrive_) cdDrives_.push_back(std::make_unique<CdDisc>(std::string()));
+    if (!hasCdDrive_) cdDrives_.push_back(std::make_unique<CdDisc>(engine_, std::string()));
     int current = settings_ ? settings_->ChooseCdDrive(cdDriveNames_) : 0;
     if (current < 0 || current >= static_cast<int>(cdDrives_.size())) current = 0;
     currentCd_ = cdDrives_[static_cast<size_t>(current)].get();
@@ -688,7 +690,7 @@ void PlayerController::ApplyPreferredDrive() {
 
 void PlayerController::Start() {
     if (settings_) {
-        SetSoundSettings(LoadSoundSettings(*settings_));
+        engine_.Gain().SetSettings(LoadSoundSettings(*settings_));
         SettingsStore* store = settings_;
         SetUseId3TitleQuery([store] { return store->Flag(settings::kUseID3Title); });
     }

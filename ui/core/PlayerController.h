@@ -69,8 +69,8 @@ public:
 
     // `volume` may be null (no mixer); `programFolder` holds "Web.mov";
     // `settings`, when given, answers the sources' settings from Start to
-    // Shutdown. `engine` is the one the items play through (the process's
-    // when null).
+    // Shutdown. `engine` is the one the items play through (the playlist's
+    // factory's when null).
     PlayerController(PlayerDisplay& display, Playlist& playlist, VolumeOutput* volume,
                      std::string programFolder, SettingsStore* settings = nullptr,
                      OutputEngine* engine = nullptr);
@@ -141,7 +141,13 @@ public:
     void Shutdown();
 
     PlaylistCommands& Commands() { return commands_; }
+    // The list being played: the playlist or one CD's track list; null
+    // before Start.
+    TrackList* ActiveList() const { return active_; }
+    void MakeActive(TrackList* list) { active_ = list; }
+    bool IsActive(const TrackList* list) const { return list != nullptr && list == active_; }
     Playlist& GetPlaylist() { return playlist_; }
+    OutputEngine& Engine() { return engine_; }
     PlayState State() const { return state_; }
     MediaSource* Source() const { return source_; }
     TrackList* List() const { return list_; }
@@ -190,6 +196,7 @@ private:
     VolumeOutput* volume_;
     std::string programFolder_;
     SettingsStore* settings_;
+    TrackList* active_ = nullptr;
     PlaylistCommands commands_;
 
     TrackList* list_ = nullptr;

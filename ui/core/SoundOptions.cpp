@@ -197,10 +197,9 @@ bool DeleteEqualiserPreset(SettingsStore& store, const std::string& name) {
     return found && store.SetText(settings::kEqualiserPresets, rest);
 }
 
-void StampItemGain(MediaSource* item, bool inAlbumRun) {
+void StampItemGain(const SoundSettings& s, MediaSource* item, bool inAlbumRun) {
     PcmStream* stream = item ? item->Pcm() : nullptr;
     if (!stream) return;
-    const SoundSettings s = GetSoundSettings();
     const ReplayGainValues v =
         s.mode == ReplayGainMode::Off ? ReplayGainValues{} : ReadReplayGain(item->GetLocation());
     stream->SetGain(ItemGain(v, s, inAlbumRun));

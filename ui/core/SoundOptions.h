@@ -39,8 +39,8 @@ bool SaveEqualiserPreset(SettingsStore& store, const std::string& name,
 // Removes a user preset (letter case ignored); false when there is none of that name.
 bool DeleteEqualiserPreset(SettingsStore& store, const std::string& name);
 
-// Reads the item's ReplayGain values (from its file) and gives it its gain;
-// `inAlbumRun`: a neighbour in the list is of the same album.
-void StampItemGain(MediaSource* item, bool inAlbumRun);
+// Reads the item's ReplayGain values (from its file) and gives it its gain
+// under `settings`; `inAlbumRun`: a neighbour in the list is of the same album.
+void StampItemGain(const SoundSettings& settings, MediaSource* item, bool inAlbumRun);
 
 }  // namespace tunara

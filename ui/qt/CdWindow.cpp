@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "metadata/AccurateRip.h"
-#include "platform/cdreader/CdReader.h"
 #include "record/DiscRecording.h"
 #include "sources/CdDisc.h"
 #include "sources/CdDiscInfo.h"
@@ -72,7 +71,8 @@ CdWindow::CdWindow(PanelWindow* owner, CdDisc* disc, PlayerController& controlle
     MakeLabel(this, QRect(40, 48, 30, 12), QStringLiteral("Title:"));
     artist_ = MakeLabel(this, QRect(70, 36, 215, 12), {});
     title_ = MakeLabel(this, QRect(70, 48, 215, 12), {});
-    view_ = new TrackListView(this);
+    view_ = new TrackListView(this,
+                              [this](const TrackList* list) { return controller_.IsActive(list); });
     view_->setGeometry(QRect(QPoint(34, 64), QPoint(285 - 1, 186 - 1)));
     // Rows on black, as in the playlist window: one look for every track list.
     view_->SetColours(Qt::black, Qt::black, kIdleText);
@@ -115,7 +115,7 @@ void CdWindow::Refresh() {
     artist_->setText(artist);
     title_->setText(title);
     view_->Refresh();
-    const bool active = disc_ && ActiveList() == disc_;
+    const bool active = disc_ && controller_.IsActive(disc_);
     if (active && disc_->Current() >= 0) view_->EnsureVisible(disc_->Current());
     artist_->SetTextColour(active ? kActiveText : kIdleText);
     title_->SetTextColour(active ? kActiveText : kIdleText);
@@ -197,7 +197,7 @@ void CdWindow::Record() {
     controller_.Stop();
     // The drive cannot read while it plays: the playing track lets go of it
     // and is opened again (not played) afterwards.
-    MediaSource* remembered = ActiveList() == disc_ ? disc_->CurrentItem() : nullptr;
+    MediaSource* remembered = controller_.IsActive(disc_) ? disc_->CurrentItem() : nullptr;
     if (remembered) remembered->Close();
     controller_.RefreshAll();
     Refresh();
@@ -211,27 +211,19 @@ void CdWindow::Record() {
 }
 
 void CdWindow::RunRecordDialog(const std::vector<int>& rows) {
-    RecordJobConfig config = DiscRecordConfig(
+    DiscRecording recording = PrepareDiscRecording(
         settings_ ? RecordConfigFromSettings(*settings_) : RecordJobConfig{}, *disc_, rows);
-    config.addToPlaylist = [this](const std::string& path) {
+    recording.config.addToPlaylist = [this](const std::string& path) {
         controller_.GetPlaylist().AddFile(path);
     };
-    const int readOffset = config.readOffset;
-    CdReader reader;
-    RecordDialog dialog(std::move(config), &reader, window());
+    RecordDialog dialog(std::move(recording.config), recording.reader.get(), window());
     if (settings_ && settings_->Flag(settings::kVerifyAccurateRip)) {
         RecordDialog::Verification v;
-        v.ids = accuraterip::ComputeDiscIds(disc_->TrackOffsets(), disc_->LeadoutFrames());
+        v.ids = recording.ids;
         // Tests and mirrors name another server.
         if (const char* server = std::getenv("TUNARA_ACCURATERIP_SERVER"); server && *server)
             http::SplitHostPort(server, 80, v.host, v.port);
-        v.facts.drive = disc_->Drive();
-        v.facts.readOffset = readOffset;
-        std::lock_guard lock(disc_->ItemLock());
-        if (MediaSource* first = disc_->ItemAt(0)) {
-            v.facts.album = first->GetAlbum();
-            v.facts.artist = first->GetArtist();
-        }
+        v.facts = recording.facts;
         dialog.SetVerification(std::move(v));
     }
     dialog.Exec();

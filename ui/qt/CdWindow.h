@@ -49,7 +49,7 @@ public:
     LabelControl* TitleLabel() const { return title_; }
 
     // What the program plugs in: the options sheet, and the recording
-    // window's run (default: a RecordDialog over a CdReader, shown modally).
+    // window's run (default: a RecordDialog over the disc's reader, shown modally).
     std::function<void()> onOptions;
     std::function<void(std::vector<int> rows)> runRecording;
     // Replaces the error box (tests): caption, text.

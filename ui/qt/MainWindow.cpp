@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "engine/OutputEngine.h"
 #include "playlist/Playlist.h"
 #include "ui/core/Session.h"
 #include "ui/core/SettingsStore.h"
@@ -347,7 +348,7 @@ EqualiserWindow* MainWindow::EqualiserPanel() const {
 
 SoundSettings MainWindow::Sound() const {
     // Without a store the engine's settings are the only ones.
-    return settings_ ? LoadSoundSettings(*settings_) : GetSoundSettings();
+    return settings_ ? LoadSoundSettings(*settings_) : controller_->Engine().Gain().Settings();
 }
 
 void MainWindow::SetSound(const SoundSettings& s, bool settled) {
@@ -364,7 +365,7 @@ void MainWindow::SetSound(const SoundSettings& s, bool settled) {
     if (itemGain)
         controller_->ApplySoundSettings(s);
     else
-        SetSoundSettings(s);
+        controller_->Engine().Gain().SetSettings(s);
 }
 
 void MainWindow::OnBalance(int code, int value) {
@@ -422,7 +423,7 @@ bool MainWindow::Resuming() const {
 }
 
 MainWindow::Seen MainWindow::Look() const {
-    const TrackList* list = ActiveList();
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     Seen s;
     s.count = playlist_.Count();
     s.generation = playlist_.Generation();
@@ -456,7 +457,7 @@ void MainWindow::RestoreSession(SessionStore& store, bool withList) {
         list->SetIntro(st.intro);
         list->SetShuffle(st.shuffle);
         list->SetRepeat(st.repeat);
-        MakeActive(list);
+        controller_->MakeActive(list);
         controller_->RefreshAll();
         if (resume && st.positionMs > 0 && controller_->Source())
             controller_->OnPositionSlider(kThumbPosition, st.positionMs / 10);
@@ -487,7 +488,7 @@ void MainWindow::PostSave(bool listChanged) {
 void MainWindow::SaveSession() {
     if (!session_) return;
     SessionState st;
-    const TrackList* list = ActiveList();
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     st.cdActive = list && list != &playlist_;
     st.current = list ? list->Current() : -1;
     st.positionMs = controller_->Source() ? std::max(0, controller_->Source()->GetPosition()) : 0;
@@ -517,7 +518,7 @@ void MainWindow::SaveSession() {
 
 void MainWindow::ShowTitle(const std::string& t) {
     // "Artist – Title" when the item knows both.
-    const TrackList* list = controller_ ? ActiveList() : nullptr;
+    const TrackList* list = controller_ ? controller_->ActiveList() : nullptr;
     if (list && !t.empty() && list->CurrentItem() && list->TitleAt(list->Current()) == t) {
         info_->ShowTitle(TrackListView::DisplayTitle(*list, list->Current()).toStdString());
         return;
@@ -598,7 +599,7 @@ void MainWindow::RefreshListViews() {
     PostSave(true);
     if (playlistWindow_) {
         playlistWindow_->View()->Refresh();
-        if (IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
+        if (controller_->IsActive(&playlist_)) playlistWindow_->View()->Follow(playlist_.Current());
     }
     if (cdWindow_) {
         // A new preferred drive: the window shows the disc now current.

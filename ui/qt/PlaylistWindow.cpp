@@ -81,7 +81,8 @@ PlaylistWindow::PlaylistWindow(PanelWindow* owner, Playlist& playlist, PlayerCon
         buttons_.push_back(button);
         if (const char* tip = Tip(b.id)) button->setToolTip(QString::fromUtf8(tip));
     }
-    view_ = new TrackListView(this);
+    view_ = new TrackListView(this,
+                              [this](const TrackList* list) { return controller_.IsActive(list); });
     view_->setGeometry(QRect(QPoint(34, 36), QPoint(285 - 1, 186 - 1)));
     view_->SetColours(Qt::black, Qt::black, QColor(0, 127, 255));
     view_->Bind(&playlist_);

@@ -22,7 +22,8 @@ constexpr qint64 kFollowPauseMs = 5000;
 const QColor kCurrentText(224, 224, 224);
 }  // namespace
 
-TrackListView::TrackListView(QWidget* parent) : QWidget(parent), font_(SkinFont(7)) {
+TrackListView::TrackListView(QWidget* parent, std::function<bool(const TrackList*)> playing)
+    : QWidget(parent), playing_(std::move(playing)), font_(SkinFont(7)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     scrollExtent_ = std::max(12, QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent));
@@ -190,7 +191,7 @@ void TrackListView::resizeEvent(QResizeEvent*) {
 
 void TrackListView::PaintRow(QPainter& p, int row, const QRect& r) {
     MediaSource* item = list_ ? list_->ItemAt(row) : nullptr;
-    const bool current = list_ && IsActive(list_) && list_->Current() == row;
+    const bool current = list_ && playing_ && playing_(list_) && list_->Current() == row;
     QColor text = current ? kCurrentText : text_;
     // An entry whose file does not open is shown dimmed, with a sign.
     const bool unavailable = list_ && list_->IsUnavailable(row);

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <set>
 
 namespace tunara {
@@ -19,7 +20,9 @@ namespace tunara::qt {
 class TrackListView : public QWidget {
     Q_OBJECT
 public:
-    explicit TrackListView(QWidget* parent);
+    // `playing` tells whether a list is the one being played (its current
+    // row is then marked).
+    TrackListView(QWidget* parent, std::function<bool(const TrackList*)> playing);
 
     void Bind(TrackList* list);
     TrackList* List() const { return list_; }
@@ -78,6 +81,7 @@ private:
     void PaintRow(QPainter& p, int row, const QRect& r);
 
     TrackList* list_ = nullptr;
+    std::function<bool(const TrackList*)> playing_;
     uint32_t generation_ = 0;  // of the list when the rows were last taken
     int rows_ = 0;
     int top_ = 0;
